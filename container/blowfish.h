@@ -1,0 +1,30 @@
+// Blowfish (64-bit blocks, 16 rounds, the published initial P-array and S-boxes),
+// keyed directly with the password bytes, used in electronic-codebook mode.
+// In the archive each 8-byte cipher block stores its left half in bytes 0-3 and its
+// right half in bytes 4-7, each as a little-endian 32-bit word.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vorx {
+
+struct BlowfishContext {
+    uint32_t p[18];
+    uint32_t s[4][256];
+};
+
+// The standard key schedule. A key of length 0 acts as 72 zero bytes.
+void BlowfishSetKey(BlowfishContext* context, const uint8_t* key, size_t keyLength);
+void BlowfishEncrypt(const BlowfishContext* context, uint32_t* left, uint32_t* right);
+void BlowfishDecrypt(const BlowfishContext* context, uint32_t* left, uint32_t* right);
+
+// Decrypts / encrypts every whole 8-byte block of `data` in place, in the archive's
+// byte order. `length` must be a multiple of 8.
+void BlowfishDecryptBlocks(const BlowfishContext* context, uint8_t* data, size_t length);
+void BlowfishEncryptBlocks(const BlowfishContext* context, uint8_t* data, size_t length);
+
+// Key bytes of a password: its bytes up to the terminating NUL (at most 255 are kept).
+void BlowfishSetPassword(BlowfishContext* context, const char* password);
+
+}  // namespace vorx

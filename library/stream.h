@@ -1,0 +1,60 @@
+// The archive handle behind the opaque vorx_Stream of the public header, and the
+// library's internal operations shared by enumeration and the decoder.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "container/archive_directory.h"
+#include "container/format.h"
+#include "library/vorx.h"
+
+// The file-information record crosses the library's interface: its layout is fixed.
+static_assert(offsetof(vorx_FileInfo, attributes) == 0);
+static_assert(offsetof(vorx_FileInfo, crc32) == 4);
+static_assert(offsetof(vorx_FileInfo, compressedSize) == 8);
+static_assert(offsetof(vorx_FileInfo, uncompressedSize) == 16);
+static_assert(offsetof(vorx_FileInfo, lastWriteTime) == 24);
+static_assert(offsetof(vorx_FileInfo, name) == 32);
+static_assert(offsetof(vorx_FileInfo, lastWriteSeconds) == 288);
+static_assert(sizeof(vorx_FileInfo) == 296);
+
+namespace vorx {
+struct ContextTable;  // the decoder's context table (codec/)
+}
+
+struct vorx_Stream {
+    char path[256];
+    int file;                   // descriptor of the archive file
+    uint32_t mode;              // mode bits passed to the open
+    vorx::ArchiveHeader header; // as read at archiveStart
+    uint64_t archiveStart;      // file offset of the signature
+    uint64_t cursorPosition;    // enumeration cursor: offset of the record after the last one returned
+    uint64_t cursorIndex;       // index of that record; all ones after the open
+    vorx::ArchiveDirectory directory;
+    std::atomic<uint32_t> cancelRequested;  // set by vorx_CancelOperation from any thread
+    void* userData;
+    const char* password;       // password of the decompression in progress
+    vorx_ProgressCallback progress;
+    int outputFile;             // descriptor written by vorx_DecompressToFile
+    vorx::ContextTable* contextTable;  // made at the first compressed block, reused after
+};
+
+namespace vorx {
+
+// Look-up of an entry by name: fills `info` (may be null) and the file offset of its
+// 40-byte record (may be null). Returns 0, 1, 4 or 13.
+vorx_Error LocateEntry(vorx_Stream* handle, vorx_FileInfo* info, uint64_t* recordPosition,
+                       const char* name);
+
+// Copies a record into `info`: everything but the name.
+void RecordToFileInfo(const EntryRecord& record, vorx_FileInfo* info);
+
+// Seconds since 1970 UTC to a FILETIME through the local-time round trip.
+void SecondsToFileTime(int64_t seconds, vorx_FileTime* fileTime);
+
+// Frees the decoder's context table (null allowed).
+void ReleaseContextTable(ContextTable* table);
+
+}  // namespace vorx

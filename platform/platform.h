@@ -1,0 +1,93 @@
+// Operating-system services used by the library, the codec and the writer.
+// Nothing else in those layers includes an OS header. Two implementations:
+// platform/win32 (C runtime low-level I/O, VirtualAlloc, Win32 time) and
+// platform/posix (open/read/lseek, mmap, localtime_r).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// ---------------------------------------------------------------------------
+// Files on integer descriptors. Paths are NUL-terminated 8-bit strings (ANSI code
+// page on Windows). A valid descriptor is >= 0; -1 means failure.
+
+enum OpenFlags : unsigned {
+    kOpenRead = 0x01,        // read only
+    kOpenReadWrite = 0x02,   // read and write
+    kOpenCreate = 0x04,      // create when missing (read and write permission)
+    kOpenTruncate = 0x08,    // truncate to 0 bytes
+    kOpenSequential = 0x10,  // sequential-access hint
+    kOpenRandom = 0x20,      // random-access hint
+    kOpenExclusive = 0x40,   // with kOpenCreate: fail when the file exists
+};
+
+enum class Whence { Begin, Current };
+
+int FileOpen(const char* path, unsigned flags);
+// Reads up to `count` bytes; returns the number read (0 at end of file) or -1.
+int64_t FileRead(int fd, void* buffer, size_t count);
+// Writes `count` bytes; returns the number written or -1.
+int64_t FileWrite(int fd, const void* buffer, size_t count);
+// Moves the file position; returns the new position or -1.
+int64_t FileSeek(int fd, int64_t offset, Whence whence);
+int64_t FileTell(int fd);
+// Length of the open file in bytes, or -1. The position is not moved.
+int64_t FileLength(int fd);
+int FileClose(int fd);
+
+// Sets a file's last access and last write times (seconds since 1970 UTC).
+bool SetFileTimes(const char* path, int64_t accessSeconds, int64_t writeSeconds);
+
+// Free bytes available to the calling user on the volume that holds `folder`.
+// Returns false when the platform cannot tell.
+bool FreeBytesForFolder(const char* folder, uint64_t* freeBytes);
+
+// ---------------------------------------------------------------------------
+// Memory in whole pages (4096 bytes). Fresh pages read as zeros.
+
+constexpr size_t kPageSize = 4096;
+
+void* PageAlloc(size_t bytes);            // null on failure
+void PageFree(void* pointer, size_t bytes);
+
+// Address space reserved without access, made usable piece by piece.
+void* ReserveRange(size_t bytes);                   // null on failure
+bool CommitRange(void* pointer, size_t bytes);      // read/write; false on failure
+void DecommitRange(void* pointer, size_t bytes);
+void ReleaseRange(void* pointer, size_t bytes);     // the whole reservation
+
+// ---------------------------------------------------------------------------
+// Time.
+
+// Calendar record of the platform (the fields of a Windows SYSTEMTIME).
+struct CalendarTime {
+    uint16_t year;
+    uint16_t month;      // 1..12
+    uint16_t dayOfWeek;  // 0 = Sunday
+    uint16_t day;        // 1..31
+    uint16_t hour;
+    uint16_t minute;
+    uint16_t second;
+    uint16_t milliseconds;
+};
+
+// Current time in seconds since 1970 UTC.
+int64_t CurrentTime();
+
+// Converts seconds since 1970 UTC to local calendar time with the runtime's rules
+// (daylight saving of that date applied). False when it cannot be represented.
+bool LocalCalendarTime(int64_t seconds, CalendarTime* out);
+
+// The runtime's time-zone offset for standard time, in minutes west of UTC
+// (the TZ variable when it is set, else the system's setting). No daylight saving.
+int32_t TimeZoneBiasMinutes();
+
+// Calendar time to FILETIME (100 ns since 1601), no zone applied. False when invalid.
+bool CalendarToFileTime(const CalendarTime& calendar, uint64_t* fileTime);
+
+// Local FILETIME to UTC with the system's present bias (daylight saving as of now).
+bool LocalFileTimeToUtc(uint64_t localFileTime, uint64_t* utcFileTime);
+
+}  // namespace platform

@@ -1,0 +1,149 @@
+// Win32 implementation of the platform layer: the C runtime's low-level file
+// functions and 64-bit time functions, VirtualAlloc/VirtualFree, GetDiskFreeSpaceExA,
+// SystemTimeToFileTime and LocalFileTimeToFileTime.
+#include "platform/platform.h"
+
+#include <windows.h>
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <sys/utime.h>
+#include <time.h>
+
+namespace platform {
+
+int FileOpen(const char* path, unsigned flags) {
+    int oflags = _O_BINARY | _O_NOINHERIT;
+    oflags |= (flags & kOpenReadWrite) ? _O_RDWR : _O_RDONLY;
+    if (flags & kOpenCreate) oflags |= _O_CREAT;
+    if (flags & kOpenTruncate) oflags |= _O_TRUNC;
+    if ((flags & kOpenExclusive) && (flags & kOpenCreate)) oflags |= _O_EXCL;
+    if (flags & kOpenSequential) oflags |= _O_SEQUENTIAL;
+    if (flags & kOpenRandom) oflags |= _O_RANDOM;
+    return _open(path, oflags, _S_IREAD | _S_IWRITE);
+}
+
+int64_t FileRead(int fd, void* buffer, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        size_t chunk = count - done;
+        if (chunk > (1u << 30)) chunk = 1u << 30;
+        int n = _read(fd, static_cast<char*>(buffer) + done, static_cast<unsigned>(chunk));
+        if (n < 0) return done ? static_cast<int64_t>(done) : -1;
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(done);
+}
+
+int64_t FileWrite(int fd, const void* buffer, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        size_t chunk = count - done;
+        if (chunk > (1u << 30)) chunk = 1u << 30;
+        int n = _write(fd, static_cast<const char*>(buffer) + done, static_cast<unsigned>(chunk));
+        if (n < 0) return done ? static_cast<int64_t>(done) : -1;
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(done);
+}
+
+int64_t FileSeek(int fd, int64_t offset, Whence whence) {
+    return _lseeki64(fd, offset, whence == Whence::Begin ? SEEK_SET : SEEK_CUR);
+}
+
+int64_t FileTell(int fd) { return _telli64(fd); }
+
+int64_t FileLength(int fd) { return _filelengthi64(fd); }
+
+int FileClose(int fd) { return _close(fd); }
+
+bool SetFileTimes(const char* path, int64_t accessSeconds, int64_t writeSeconds) {
+    struct __utimbuf64 times;
+    times.actime = accessSeconds;
+    times.modtime = writeSeconds;
+    return _utime64(path, &times) == 0;
+}
+
+bool FreeBytesForFolder(const char* folder, uint64_t* freeBytes) {
+    ULARGE_INTEGER available, total, totalFree;
+    if (!GetDiskFreeSpaceExA(folder && *folder ? folder : nullptr, &available, &total, &totalFree))
+        return false;
+    *freeBytes = available.QuadPart;
+    return true;
+}
+
+void* PageAlloc(size_t bytes) {
+    if (bytes == 0) return nullptr;
+    return VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+}
+
+void PageFree(void* pointer, size_t) {
+    if (pointer) VirtualFree(pointer, 0, MEM_RELEASE);
+}
+
+void* ReserveRange(size_t bytes) {
+    return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_TOP_DOWN, PAGE_NOACCESS);
+}
+
+bool CommitRange(void* pointer, size_t bytes) {
+    return VirtualAlloc(pointer, bytes, MEM_COMMIT, PAGE_READWRITE) != nullptr;
+}
+
+void DecommitRange(void* pointer, size_t bytes) { VirtualFree(pointer, bytes, MEM_DECOMMIT); }
+
+void ReleaseRange(void* pointer, size_t) {
+    if (pointer) VirtualFree(pointer, 0, MEM_RELEASE);
+}
+
+int64_t CurrentTime() { return _time64(nullptr); }
+
+bool LocalCalendarTime(int64_t seconds, CalendarTime* out) {
+    __time64_t t = seconds;
+    struct tm* tm = _localtime64(&t);
+    if (!tm) return false;
+    out->year = static_cast<uint16_t>(tm->tm_year + 1900);
+    out->month = static_cast<uint16_t>(tm->tm_mon + 1);
+    out->dayOfWeek = static_cast<uint16_t>(tm->tm_wday);
+    out->day = static_cast<uint16_t>(tm->tm_mday);
+    out->hour = static_cast<uint16_t>(tm->tm_hour);
+    out->minute = static_cast<uint16_t>(tm->tm_min);
+    out->second = static_cast<uint16_t>(tm->tm_sec);
+    out->milliseconds = 0;
+    return true;
+}
+
+int32_t TimeZoneBiasMinutes() {
+    _tzset();
+    return static_cast<int32_t>(_timezone / 60);
+}
+
+bool CalendarToFileTime(const CalendarTime& c, uint64_t* fileTime) {
+    SYSTEMTIME st;
+    st.wYear = c.year;
+    st.wMonth = c.month;
+    st.wDayOfWeek = c.dayOfWeek;
+    st.wDay = c.day;
+    st.wHour = c.hour;
+    st.wMinute = c.minute;
+    st.wSecond = c.second;
+    st.wMilliseconds = c.milliseconds;
+    FILETIME ft;
+    if (!SystemTimeToFileTime(&st, &ft)) return false;
+    *fileTime = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    return true;
+}
+
+bool LocalFileTimeToUtc(uint64_t localFileTime, uint64_t* utcFileTime) {
+    FILETIME local, utc;
+    local.dwLowDateTime = static_cast<DWORD>(localFileTime);
+    local.dwHighDateTime = static_cast<DWORD>(localFileTime >> 32);
+    if (!LocalFileTimeToFileTime(&local, &utc)) return false;
+    *utcFileTime = (static_cast<uint64_t>(utc.dwHighDateTime) << 32) | utc.dwLowDateTime;
+    return true;
+}
+
+}  // namespace platform
