@@ -1,6 +1,7 @@
 // The directory reader inside each archive handle: the DirectoryHeader, the
 // password of the names table, and the two look-ups of names by index and by name.
-// The names table is not kept in memory; every look-up reads it from the file.
+// The names table is not kept in memory; every look-up reads it from the file and,
+// when it is encrypted, decrypts it with a key derived afresh from the password.
 #pragma once
 
 #include <cstdint>
@@ -14,20 +15,33 @@ namespace vorx {
 class ArchiveDirectory {
 public:
     // Reads the DirectoryHeader at `directoryOffset` and, for an encrypted names
-    // table, verifies the password. Returns 0, 3, 9 or 10.
+    // table, verifies the password (null: none given). Returns 0; 3 when the
+    // DirectoryHeader is cut short or an encrypted table's stored length is not its
+    // padded length; 10 encrypted and no password; 9 wrong password.
     vorx_Error Open(int file, const char* password, uint64_t directoryOffset);
 
-    // Copies the name of entry `index` into `destination`. Returns 0 or 4.
+    // Copies the name of entry `index` (up to and including its NUL) into
+    // `destination`. Returns 0, or 4 when the table ends before the name is complete
+    // or the name does not fit the collection limit of 256 bytes.
     vorx_Error NameAt(uint64_t index, char (&destination)[256]);
 
-    // Finds the first name equal to `name`, byte for byte. Returns true and the index.
+    // Finds the first name equal to `name`, byte for byte. The search runs to the end
+    // of the file, so names stored in the table's padding count too.
     bool Find(const char* name, uint64_t* index);
+
+    // Forgets the password.
+    void Clear();
 
     DirectoryHeader header{};
     uint64_t directoryOffset = 0;
     char password[256] = {};
+    bool hasPassword = false;
     int file = -1;
     Crc32 crc;
+
+private:
+    uint64_t TableStart() const;
+    vorx_Error VerifyPassword();
 };
 
 }  // namespace vorx

@@ -14,17 +14,22 @@ struct BlowfishContext {
     uint32_t s[4][256];
 };
 
-// The standard key schedule. A key of length 0 acts as 72 zero bytes.
+// The standard key schedule. Exactly 72 key bytes are consumed, cycling through the
+// key; a key of length 0 acts as 72 zero bytes.
 void BlowfishSetKey(BlowfishContext* context, const uint8_t* key, size_t keyLength);
 void BlowfishEncrypt(const BlowfishContext* context, uint32_t* left, uint32_t* right);
 void BlowfishDecrypt(const BlowfishContext* context, uint32_t* left, uint32_t* right);
 
 // Decrypts / encrypts every whole 8-byte block of `data` in place, in the archive's
-// byte order. `length` must be a multiple of 8.
+// byte order. A tail of fewer than 8 bytes is left as it is.
 void BlowfishDecryptBlocks(const BlowfishContext* context, uint8_t* data, size_t length);
 void BlowfishEncryptBlocks(const BlowfishContext* context, uint8_t* data, size_t length);
 
-// Key bytes of a password: its bytes up to the terminating NUL (at most 255 are kept).
+// Longest password kept; only the first 72 bytes enter the key, so cutting changes nothing.
+constexpr size_t kMaxPasswordLength = 255;
+
+// Keys the context with a password: its bytes up to the terminating NUL, at most
+// kMaxPasswordLength of them.
 void BlowfishSetPassword(BlowfishContext* context, const char* password);
 
 }  // namespace vorx

@@ -13,7 +13,7 @@ public:
 
     void Reset() { register_ = 0xFFFFFFFFu; }
     // Feeds `length` bytes in order; a length of 0 changes nothing.
-    void Update(const void* data, size_t length);
+    void Update(const void* data, size_t length) { register_ = Advance(register_, data, length); }
     // The CRC-32 of everything fed since the last reset. Update may continue afterwards.
     uint32_t Final() const { return register_ ^ 0xFFFFFFFFu; }
 
@@ -24,7 +24,14 @@ public:
         return c.Final();
     }
 
+    // The byte-wise table of the reflected polynomial (entry i is the register after
+    // shifting byte i through it). Shared by every instance; built at compile time.
+    static const uint32_t* ByteTable();
+
 private:
+    // Runs `length` bytes through a raw register (no pre- or post-inversion).
+    static uint32_t Advance(uint32_t reg, const void* data, size_t length);
+
     uint32_t register_;
 };
 

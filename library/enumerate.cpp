@@ -1,0 +1,154 @@
+// Enumeration by index with the handle's cursor, look-up by name, and the conversion
+// of entry records into file information.
+#include <cstring>
+
+#include "container/archive_reader.h"
+#include "library/stream.h"
+#include "platform/platform.h"
+
+namespace vorx {
+namespace {
+
+constexpr size_t kMaxNameLength = 255;
+constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
+constexpr int64_t kTicksPerSecond = 10000000;
+
+bool ReadRecord(int file, uint64_t position, EntryRecord* record) {
+    uint8_t raw[kEntryRecordSize];
+    // A record cut short by the end of the file is as unreadable as a missing one.
+    if (ReadAt(file, position, raw, sizeof raw) != sizeof raw) return false;
+    *record = EntryRecord::Parse(raw);
+    return true;
+}
+
+void StoreFileTime(uint64_t value, vorx_FileTime* out) {
+    out->lowDateTime = static_cast<uint32_t>(value);
+    out->highDateTime = static_cast<uint32_t>(value >> 32);
+}
+
+}  // namespace
+
+void SecondsToFileTime(int64_t seconds, vorx_FileTime* fileTime) {
+    // The round trip through local calendar time: the local-time conversion applies the
+    // daylight-saving rules of that date, the conversion back the present ones.
+    platform::CalendarTime calendar;
+    uint64_t local = 0, utc = 0;
+    if (platform::LocalCalendarTime(seconds, &calendar) &&
+        platform::CalendarToFileTime(calendar, &local) &&
+        platform::LocalFileTimeToUtc(local, &utc)) {
+        StoreFileTime(utc, fileTime);
+        return;
+    }
+    // The runtime cannot express this instant as a local calendar time (the Windows
+    // runtime covers 1970 to 3000 only). Store the exact UTC instant when a FILETIME
+    // holds it, and 0 (no time) when it lies before 1601 or beyond the FILETIME range.
+    constexpr int64_t kLatest = INT64_MAX / kTicksPerSecond - kSecondsFrom1601To1970;
+    if (seconds < -kSecondsFrom1601To1970 || seconds > kLatest) {
+        StoreFileTime(0, fileTime);
+        return;
+    }
+    StoreFileTime(static_cast<uint64_t>((seconds + kSecondsFrom1601To1970) * kTicksPerSecond),
+                  fileTime);
+}
+
+void RecordToFileInfo(const EntryRecord& record, vorx_FileInfo* info) {
+    info->attributes = record.attributes;
+    info->crc32 = record.crc32;
+    info->compressedSize = record.compressedSize;
+    info->uncompressedSize = record.uncompressedSize;
+    switch (record.timeKind) {
+    case kTimeUtcSeconds: {
+        const int64_t seconds = static_cast<int64_t>(record.time);
+        info->lastWriteSeconds = seconds;
+        SecondsToFileTime(seconds, &info->lastWriteTime);
+        break;
+    }
+    case kTimeLocalSeconds: {
+        // Local standard time: add the zone's offset west of UTC (no daylight saving).
+        // The sum is taken modulo 2^64 so that no archive value overflows a signed type.
+        const int16_t bias = static_cast<int16_t>(platform::TimeZoneBiasMinutes());
+        const uint64_t shift = static_cast<uint64_t>(static_cast<int64_t>(bias) * 60);
+        const int64_t seconds = static_cast<int64_t>(record.time + shift);
+        info->lastWriteSeconds = seconds;
+        SecondsToFileTime(seconds, &info->lastWriteTime);
+        break;
+    }
+    default:
+        info->lastWriteSeconds = 0;
+        StoreFileTime(record.time, &info->lastWriteTime);
+        break;
+    }
+}
+
+vorx_Error LocateEntry(vorx_Stream* handle, vorx_FileInfo* info, uint64_t* recordPosition,
+                       const char* name) {
+    if (!handle || !name) return vorx_InvalidArgument;
+    // Such a name cannot be stored, and it would not fit the name field.
+    if (strnlen(name, kMaxNameLength + 1) > kMaxNameLength) return vorx_InvalidArgument;
+    if (handle->header.entryCount == 0) return vorx_NotFound;
+    if (handle->header.version == kVersionFormat1) return vorx_NotFound;
+    if (handle->header.version != kVersionFormat2) return vorx_Unknown;
+    // Names are never empty; an empty one would only match the padding of the table.
+    if (name[0] == '\0') return vorx_NotFound;
+
+    uint64_t index = 0;
+    if (!handle->directory.Find(name, &index)) return vorx_NotFound;
+
+    // Walk the records from the first one; the cursor is neither used nor changed.
+    // The index may lie beyond entryCount when the name was found in the table's
+    // padding; the walk then reads whatever stands there, as it would for any index.
+    uint64_t position = handle->archiveStart + kArchiveHeaderSize;
+    EntryRecord record;
+    for (uint64_t current = 0;; ++current) {
+        if (!ReadRecord(handle->file, position, &record)) return vorx_ReadFailed;
+        if (current == index) break;
+        position = NextRecordPosition(position, record.compressedSize);
+    }
+
+    if (info) {
+        RecordToFileInfo(record, info);
+        std::memcpy(info->name, name, std::strlen(name) + 1);
+    }
+    if (recordPosition) *recordPosition = position;
+    return vorx_Success;
+}
+
+}  // namespace vorx
+
+using namespace vorx;
+
+extern "C" vorx_Error VORX_CALL vorx_EnumerateFiles(vorx_Stream* handle, vorx_FileInfo* info,
+                                                    uint64_t index) {
+    if (!handle || !info) return vorx_InvalidArgument;
+    if (index >= handle->header.entryCount) return vorx_InvalidArgument;
+    if (handle->header.version != kVersionFormat2) return vorx_NotFound;
+
+    // Walk on from the cursor when it lies at or before the wanted record; otherwise
+    // restart at the first record. Reading indices 0, 1, 2 ... reads each record once.
+    uint64_t position, current;
+    if (index >= handle->cursorIndex) {
+        position = handle->cursorPosition;
+        current = handle->cursorIndex;
+    } else {
+        position = handle->archiveStart + kArchiveHeaderSize;
+        current = 0;
+    }
+    EntryRecord record;
+    for (;;) {
+        if (!ReadRecord(handle->file, position, &record)) return vorx_ReadFailed;
+        if (current == index) break;
+        position = NextRecordPosition(position, record.compressedSize);
+        ++current;
+    }
+
+    // The cursor moves before the name is looked up, whatever that look-up gives.
+    handle->cursorPosition = NextRecordPosition(position, record.compressedSize);
+    handle->cursorIndex = index + 1;
+    RecordToFileInfo(record, info);
+    return handle->directory.NameAt(index, info->name);
+}
+
+extern "C" vorx_Error VORX_CALL vorx_GetFileInfo(vorx_Stream* handle, vorx_FileInfo* info,
+                                                 const char* name) {
+    return LocateEntry(handle, info, nullptr, name);
+}

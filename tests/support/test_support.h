@@ -1,0 +1,93 @@
+// Helpers shared by the test suites: temporary folders, whole-file reads and writes,
+// archives built with the writer, and handles that close themselves.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "library/vorx.h"
+#include "writer/archive_writer.h"
+
+namespace vorx::test {
+
+// A fresh folder under the system's temporary folder, removed with its contents.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& Path() const { return path_; }
+    // Path of a file inside the folder.
+    std::string File(const std::string& name) const;
+
+private:
+    std::string path_;
+};
+
+Bytes ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const Bytes& bytes);
+void WriteFile(const std::string& path, const std::string& bytes);
+Bytes ToBytes(const std::string& s);
+// Deterministic pseudo-random bytes.
+Bytes RandomBytes(size_t length, uint32_t seed);
+
+// One entry of an archive made for a test.
+struct TestEntry {
+    TestEntry() = default;
+    TestEntry(std::string entryName, Bytes entryData)
+        : name(std::move(entryName)), data(std::move(entryData)) {}
+
+    std::string name;
+    Bytes data;
+    uint8_t timeKind = 1;
+    uint64_t time = 0;
+    uint16_t attributes = 0x20;
+    std::optional<std::string> password;
+    size_t chunkSize = kDefaultChunkSize;
+};
+
+struct TestArchive {
+    std::vector<TestEntry> entries;
+    Bytes carrier;
+    uint32_t version = kVersionFormat2;
+    DirectoryOptions directory;
+};
+
+// Writes the archive to `path` with the streaming writer (name checks off, so tests
+// may use names the format does not allow). Fails the current test on error.
+void WriteArchive(const std::string& path, const TestArchive& archive);
+// The same, returned as bytes.
+Bytes ArchiveBytes(const TestArchive& archive);
+
+// An open archive handle, closed at the end of the scope.
+class Handle {
+public:
+    Handle() = default;
+    ~Handle() { Close(); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+
+    vorx_Error Open(const std::string& path, const char* password = nullptr, uint32_t mode = 2);
+    void Close();
+    vorx_Stream* get() const { return stream_; }
+    operator vorx_Stream*() const { return stream_; }
+
+private:
+    vorx_Stream* stream_ = nullptr;
+};
+
+// Opens and closes at once; returns the open's result and whether the handle was null.
+struct OpenOutcome {
+    vorx_Error code;
+    bool nullHandle;
+};
+OpenOutcome TryOpen(const std::string& path, const char* password = nullptr, uint32_t mode = 2);
+
+// Sets the runtime's time zone (a TZ string such as "UTC0" or "EST5") for this process.
+void SetTimeZone(const char* tz);
+
+}  // namespace vorx::test

@@ -1,0 +1,155 @@
+// The streaming archive writer. It writes an archive (optionally behind a carrier such
+// as the self-extractor stub) straight to its output file with bounded memory: each
+// entry's record is written with placeholder sizes, then its data block by block as it
+// arrives, then the record is patched in place with the final sizes and CRC-32. The
+// directory and names table follow the last entry, and the header's entry count is
+// patched at the end. Sizes and offsets are 64-bit throughout.
+//
+// How a chunk of entry bytes becomes a block is a plug-in (BlockEncoder), so the
+// compressor plugs in beside the stored-block encoder.
+//
+// Besides sound archives the writer can produce damaged ones for tests: raw bytes in
+// an entry's data area, record fields and directory fields overridden, padding with
+// names in it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "container/crc32.h"
+#include "container/format.h"
+#include "writer/archive_parts.h"
+
+namespace vorx {
+
+// One block made from one chunk of entry bytes. The writer adds the 4-byte header,
+// the zero padding to 16 bytes and, for an encrypted entry, the encryption.
+struct EncodedBlock {
+    BlockType type = BlockType::Stored;
+    uint32_t sizeField = 0;  // bytes (stored) or bits (compressed), below 2^29
+    Bytes body;              // sizeField bytes (stored) or ceil(sizeField / 8) (compressed)
+};
+
+// Largest chunk a block may be made from: what a reader accepts as one block's output.
+constexpr size_t kMaxChunkSize = static_cast<size_t>(kMaxBlockOutput);
+constexpr size_t kDefaultChunkSize = 1u << 20;
+
+// The block encoder plug-in: `encode` turns `length` bytes (1 to chunkSize) into one
+// block and returns false on failure. `context` is passed through unchanged.
+struct BlockEncoder {
+    bool (*encode)(void* context, const uint8_t* data, size_t length, EncodedBlock* block);
+    void* context;
+    size_t chunkSize;
+};
+
+// Stores every chunk as it is.
+BlockEncoder StoredBlockEncoder(size_t chunkSize = kDefaultChunkSize);
+
+struct EntryOptions {
+    std::string name;
+    uint8_t timeKind = kTimeUtcSeconds;
+    uint64_t time = 0;                    // as timeKind says (seconds or a FILETIME)
+    uint16_t attributes = 0x0020;         // Win32 attribute bits
+    std::optional<std::string> password;  // encrypts the block bodies; sets bit 0x0100
+    BlockEncoder encoder = StoredBlockEncoder();
+};
+
+// Record fields to write instead of the computed ones (damaged archives for tests).
+struct RecordOverrides {
+    std::optional<uint64_t> compressedSize;
+    std::optional<uint64_t> uncompressedSize;
+    std::optional<uint32_t> crc32;
+    std::optional<uint16_t> attributes;
+};
+
+struct DirectoryOptions {
+    std::optional<std::string> password;  // encrypts the names table
+    // Bytes written behind the names, before the fill up to a multiple of 16: padding
+    // that holds names, for tests of look-ups that read into the padding.
+    Bytes padding;
+    uint8_t fill = 0;
+    // For damaged archives:
+    std::optional<uint8_t> namesEncryptedFlag;  // the flag as stored
+    std::optional<uint32_t> namesLength;
+    std::optional<uint32_t> namesCrc;
+    std::optional<uint64_t> entryCount;  // the count patched into the header
+    Bytes trailing;                      // bytes after the table
+};
+
+struct WriterOptions {
+    // Entry names must be non-empty, at most 255 bytes and free of NULs; tests that
+    // need other names switch the check off.
+    bool checkNames = true;
+    // A carrier must not contain the 8-byte signature, or readers would find the
+    // archive there.
+    bool checkCarrier = true;
+};
+
+class ArchiveWriter {
+public:
+    explicit ArchiveWriter(const WriterOptions& options = {});
+    ~ArchiveWriter();
+    ArchiveWriter(const ArchiveWriter&) = delete;
+    ArchiveWriter& operator=(const ArchiveWriter&) = delete;
+
+    // Creates (or truncates) the output file.
+    bool Create(const std::string& path);
+    // Carrier bytes in front of the archive; only before BeginArchive.
+    bool WriteCarrier(const void* data, size_t length);
+    bool CopyCarrierFile(const std::string& path);
+    // Writes the header; the archive starts here.
+    bool BeginArchive(uint32_t version = kVersionFormat2);
+
+    bool BeginEntry(const EntryOptions& options);
+    // Entry bytes, in any number of pieces.
+    bool Write(const void* data, size_t length);
+    // Bytes put into the data area as they are (after any pending chunk is encoded):
+    // hand-made blocks, or garbage. They count in compressedSize only.
+    bool WriteRaw(const void* data, size_t length);
+    bool EndEntry(const RecordOverrides& overrides = {});
+    // BeginEntry, Write, EndEntry.
+    bool AddEntry(const EntryOptions& options, const void* data, size_t length);
+
+    // Writes the directory header and names table, patches the entry count and
+    // closes the file.
+    bool Finish(const DirectoryOptions& options = {});
+
+    // What went wrong, after a call returned false.
+    const std::string& Error() const { return error_; }
+    uint64_t ArchiveStart() const { return archiveStart_; }
+    // File offset at which the next byte will be written.
+    uint64_t Position() const { return position_; }
+
+private:
+    enum class State { Closed, Carrier, Archive, Entry, Finished, Failed };
+
+    bool Fail(const std::string& message);
+    bool Put(const void* data, size_t length);
+    bool Flush();
+    bool PatchAt(uint64_t offset, const Bytes& bytes);
+    bool EmitChunk(const uint8_t* data, size_t length);
+    bool CheckCarrier(const uint8_t* data, size_t length);
+
+    WriterOptions options_;
+    State state_ = State::Closed;
+    int file_ = -1;
+    std::string error_;
+    uint64_t position_ = 0;
+    uint64_t archiveStart_ = 0;
+    Bytes outBuffer_;
+    Bytes carrierTail_;
+    std::vector<std::string> names_;
+
+    // The entry being written.
+    EntryOptions entry_;
+    uint64_t recordPosition_ = 0;
+    uint64_t compressedSize_ = 0;
+    uint64_t uncompressedSize_ = 0;
+    Crc32 crc_;
+    Bytes chunk_;
+};
+
+}  // namespace vorx
