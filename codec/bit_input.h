@@ -1,0 +1,69 @@
+// Bit input of a block body: bits are numbered from the least significant bit of the
+// first byte; a field of several bits has its least significant bit first.
+//
+// Neither reader looks at the end of its buffer: every buffer they read must have at
+// least three readable bytes behind the last byte a field touches (ReadBits loads a
+// whole 32-bit word). The block decoder guarantees this with zeroed slack behind each
+// body and checks positions against the body's end itself.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+namespace vorx {
+
+static_assert(std::endian::native == std::endian::little,
+              "the bit readers load little-endian words directly");
+
+// Four bytes at `p` as a little-endian word, at any alignment.
+inline uint32_t LoadLe32(const uint8_t* p) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// Eight bytes at `p` as a little-endian word, at any alignment.
+inline uint64_t LoadLe64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// The field of `width` bits that starts at `bitPosition`: the 32-bit word at byte
+// bitPosition / 8, shifted right by bitPosition % 8, masked to width % 32 bits (so a
+// width of 0 gives 0). Exact for widths up to 25. The position is not changed.
+inline uint32_t ReadBits(const uint8_t* buffer, uint32_t bitPosition, uint32_t width) {
+    const uint32_t word = LoadLe32(buffer + (bitPosition >> 3)) >> (bitPosition & 7);
+    return word & ((1u << (width & 31)) - 1u);
+}
+
+// The largest number an escape-coded field can carry: its last field is at most 23 bits.
+constexpr uint32_t kLargestEscapedNumber = 8524069;
+
+// Reads an escape-coded number (at least 1) and advances the position past it.
+// Fields of widths 2, 3, 5, 8, 12, 17, 23 follow one another for as long as the field
+// just read is all ones; the value is the last field plus the sum of the all-ones
+// fields before it, plus 1.
+//
+// A 23-bit field of all ones would announce a 30-bit field, which no 32-bit read can
+// deliver exactly; such a code lies outside the format and gives 0 (no valid code
+// does), with the position advanced past the 23-bit field. Callers treat 0 as corrupt.
+inline uint32_t ReadEscapedNumber(const uint8_t* buffer, uint32_t& bitPosition) {
+    uint32_t width = 2;
+    uint32_t step = 1;
+    uint32_t sum = 0;
+    uint32_t x = ReadBits(buffer, bitPosition, width);
+    bitPosition += width;
+    while (x == (1u << width) - 1u) {
+        if (width == 23) return 0;
+        width += step;
+        sum += x;
+        step += 1;
+        x = ReadBits(buffer, bitPosition, width);
+        bitPosition += width;
+    }
+    return x + sum + 1;
+}
+
+}  // namespace vorx

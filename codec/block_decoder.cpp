@@ -1,0 +1,329 @@
+#include "codec/block_decoder.h"
+
+#include <cstring>
+
+#include "codec/bit_input.h"
+
+namespace vorx {
+namespace {
+
+// Bits looked up at once in each alphabet's table. One step decodes at most a flag, a
+// length and a slot symbol from one 57-bit peek when none needs the slow walk.
+constexpr uint32_t kRootBits[BlockScratch::kAlphabets] = {8, 10, 10, 8};
+static_assert(kRootBits[BlockScratch::kFlags] + kRootBits[BlockScratch::kLengths] +
+                  kRootBits[BlockScratch::kSlots] <= 57);
+
+constexpr uint32_t kFirstStamp = 100;
+// The flag index and the selector index at this value take a new symbol.
+constexpr uint32_t kUsedUp = 4;
+// Block positions are kept in 32 bits as position + 1 (0 marks an empty slot).
+constexpr uint64_t kLargestBlockOutput = 0xFFFFFFFEu;
+
+// The output room of one block: the target's capacity, bounded by what the entry may
+// still produce. The target is asked first, so that its own limit (the file window's
+// 64 MiB) decides before the entry's size does.
+class Room {
+public:
+    Room(OutputTarget& target, uint64_t entryRemaining)
+        : target_(target),
+          remaining_(entryRemaining < kLargestBlockOutput ? entryRemaining : kLargestBlockOutput) {}
+
+    uint64_t limit() const { return target_.capacity < remaining_ ? target_.capacity : remaining_; }
+
+    vorx_Error Need(uint64_t needed) {
+        if (needed > target_.capacity) {
+            const vorx_Error e = target_.reserve(&target_, needed);
+            if (e != vorx_Success) return e;
+        }
+        return needed > remaining_ ? vorx_CorruptArchive : vorx_Success;
+    }
+
+private:
+    OutputTarget& target_;
+    uint64_t remaining_;
+};
+
+inline uint64_t Peek(const uint8_t* body, uint32_t bitPosition) {
+    return LoadLe64(body + (bitPosition >> 3)) >> (bitPosition & 7);
+}
+
+// The slot a new position replaces: the smallest stamp, the lowest slot among equals.
+inline uint32_t OldestSlot(const ContextBucket* bucket) {
+    const uint32_t s0 = bucket->stamp[0], s1 = bucket->stamp[1];
+    const uint32_t s2 = bucket->stamp[2], s3 = bucket->stamp[3];
+    const uint32_t i01 = s1 < s0 ? 1 : 0;
+    const uint32_t m01 = s1 < s0 ? s1 : s0;
+    const uint32_t i23 = s3 < s2 ? 3 : 2;
+    const uint32_t m23 = s3 < s2 ? s3 : s2;
+    return m23 < m01 ? i23 : i01;
+}
+
+inline void RecordPosition(ContextBucket* bucket, uint64_t p) {
+    const uint32_t slot = OldestSlot(bucket);
+    bucket->position[slot] = static_cast<uint32_t>(p + 1);
+    bucket->stamp[slot] = 0;
+}
+
+// Period that is a multiple of `distance` (1 to 7) and at least 8, for copying a short
+// repeating pattern eight bytes at a time.
+constexpr uint8_t kPatternPeriod[8] = {0, 8, 8, 9, 8, 10, 12, 14};
+
+// Copies `length` bytes from out + source to out + p, byte by byte in meaning: a source
+// closer than `length` repeats the bytes just written. `room` bytes at out + p may be
+// written; when at least 16 of them lie beyond the match, whole words are copied and
+// the bytes after the match are scribbled on (later steps overwrite them).
+inline void CopyMatch(uint8_t* out, uint64_t source, uint64_t p, uint64_t length, uint64_t room) {
+    uint8_t* d = out + p;
+    const uint8_t* s = out + source;
+    const uint64_t distance = p - source;
+    if (room - length >= 16) {
+        if (distance >= length && length > 64) {
+            std::memcpy(d, s, length);
+        } else if (distance >= 16) {
+            uint8_t* const end = d + length;
+            do {
+                std::memcpy(d, s, 16);
+                d += 16;
+                s += 16;
+            } while (d < end);
+        } else if (distance >= 8) {
+            uint8_t* const end = d + length;
+            do {
+                std::memcpy(d, s, 8);
+                d += 8;
+                s += 8;
+            } while (d < end);
+        } else if (distance > 0) {
+            // The pattern repeats with a period of `distance`: lay down its first eight
+            // bytes (each reading one written just before), then copy eight at a time
+            // from a whole number of periods back.
+            for (int i = 0; i < 8; ++i) d[i] = s[i];
+            const uint64_t period = kPatternPeriod[distance];
+            for (uint64_t i = 8; i < length; i += 8) std::memcpy(d + i, d + i - period, 8);
+        } else {
+            for (uint64_t i = 0; i < length; ++i) d[i] = s[i];
+        }
+        return;
+    }
+    if (distance >= length) {
+        std::memcpy(d, s, length);
+    } else {
+        for (uint64_t i = 0; i < length; ++i) d[i] = s[i];
+    }
+}
+
+int Percent(float value) {
+    if (!(value > 0.0f)) return 0;
+    if (value >= 100.0f) return 100;
+    return static_cast<int>(value);
+}
+
+// Reads one table of the block: up to `entries` (symbol, weight) pairs, stopping once
+// the position reaches the block's bit count. A symbol is `width` plain bits, or an
+// escape-coded number when width is 0 and `escapedSymbols` is set.
+vorx_Error ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool escapedSymbols,
+                     uint32_t width, const uint8_t* body, uint32_t bitCount, uint32_t& pos) {
+    if (!table.Create(size)) return vorx_OutOfMemory;
+    for (uint32_t i = 0; i < entries && pos < bitCount; ++i) {
+        uint32_t symbol;
+        if (escapedSymbols) {
+            symbol = ReadEscapedNumber(body, pos);
+            if (symbol == 0) return vorx_CorruptArchive;
+        } else {
+            symbol = ReadBits(body, pos, width);
+            pos += width;
+        }
+        const uint32_t weight = ReadEscapedNumber(body, pos);
+        if (weight == 0) return vorx_CorruptArchive;
+        table[i] = SymbolEntry{weight, symbol};
+    }
+    return vorx_Success;
+}
+
+// Decodes one symbol through a table, inside a step: the fast case takes the bits from
+// the peeked word `w`; anything else walks on bounded by limitBits and peeks anew.
+#define VORX_DECODE(alphabet, symbolOut)                                                 \
+    do {                                                                                 \
+        const uint32_t entry_ = entries[alphabet][w & masks[alphabet]];                  \
+        if (DecodeTable::IsPlainLeaf(entry_)) {                                          \
+            const uint32_t bits_ = entry_ & DecodeTable::kBitsMask;                      \
+            pos += bits_;                                                                \
+            w >>= bits_;                                                                 \
+            (symbolOut) = entry_ >> DecodeTable::kValueShift;                            \
+        } else {                                                                         \
+            if (!scratch.lookup[alphabet].Finish(entry_, body, pos, limitBits, &(symbolOut))) \
+                return vorx_CorruptArchive;                                              \
+            w = Peek(body, pos);                                                         \
+        }                                                                                \
+    } while (0)
+
+}  // namespace
+
+BlockHead BlockHead::Parse(uint32_t head1, uint32_t head2) {
+    BlockHead h;
+    h.stepCount = (head1 & 0xFFFFFFu) | ((head2 >> 28) << 24);
+    h.literalCount = (head1 >> 24) + 1;
+    h.lengthCount = head2 & 0xFFFFu;
+    h.flagCount = ((head2 >> 16) & 0xFu) + 1;
+    h.literalWidth = (head2 >> 20) & 0xFu;
+    h.slotCount = ((head2 >> 24) & 0xFu) + 1;
+    return h;
+}
+
+vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bodyBytes,
+                                 ContextTable& contexts, BlockScratch& scratch,
+                                 OutputTarget& target, uint64_t entryRemaining,
+                                 const BlockProgress* progress, uint64_t* produced) {
+    *produced = 0;
+    contexts.Clear();
+    const uint32_t limitBits = (bodyBytes + static_cast<uint32_t>(kBodySlackBytes)) * 8;
+
+    // Head and tables. Each table entry starts below the bit count, so none reads more
+    // than 140 bits past it: well inside the zeroed slack and overread bytes.
+    const uint32_t head1 = ReadBits(body, 0, 16) | (ReadBits(body, 16, 16) << 16);
+    const uint32_t head2 = ReadBits(body, 32, 16) | (ReadBits(body, 48, 16) << 16);
+    const BlockHead head = BlockHead::Parse(head1, head2);
+    uint32_t pos = 64;
+    vorx_Error e;
+    if ((e = ReadTable(scratch.tables[BlockScratch::kFlags], 16, head.flagCount, false, 4, body,
+                       bitCount, pos)) != vorx_Success ||
+        (e = ReadTable(scratch.tables[BlockScratch::kLiterals], 256, head.literalCount, false,
+                       head.literalWidth, body, bitCount, pos)) != vorx_Success ||
+        (e = ReadTable(scratch.tables[BlockScratch::kLengths], static_cast<int32_t>(head.lengthCount),
+                       head.lengthCount, true, 0, body, bitCount, pos)) != vorx_Success ||
+        (e = ReadTable(scratch.tables[BlockScratch::kSlots], 16, head.slotCount, false, 4, body,
+                       bitCount, pos)) != vorx_Success)
+        return e;
+    if (pos >= bitCount) return vorx_CorruptArchive;
+
+    const uint32_t* entries[BlockScratch::kAlphabets];
+    uint32_t masks[BlockScratch::kAlphabets];
+    for (int a = 0; a < BlockScratch::kAlphabets; ++a) {
+        if (!scratch.trees[a].BuildFromTable(scratch.tables[a]) ||
+            !scratch.lookup[a].Build(scratch.trees[a], kRootBits[a]))
+            return vorx_OutOfMemory;
+        entries[a] = scratch.lookup[a].entries();
+        masks[a] = scratch.lookup[a].mask();
+    }
+    constexpr int kF = BlockScratch::kFlags, kL = BlockScratch::kLiterals;
+    constexpr int kN = BlockScratch::kLengths, kS = BlockScratch::kSlots;
+
+    // Progress inside the block: the step counter of the format reports at steps
+    // interval, 2 x interval + 1, 3 x interval + 2, ... (every step when it is 0).
+    const uint64_t stepCount = head.stepCount;
+    uint64_t nextReport = UINT64_MAX;
+    uint64_t interval = 0;
+    float stepFraction = 0.0f;
+    if (progress && progress->callback && stepCount > 0) {
+        stepFraction = progress->blockFraction / static_cast<float>(head.stepCount);
+        const float perHundredth = 0.01f / stepFraction;
+        interval = perHundredth >= 1.8e19f ? UINT64_MAX : static_cast<uint64_t>(perHundredth);
+        nextReport = interval;
+    }
+
+    Room room(target, entryRemaining);
+    uint8_t* const out = target.base;
+    uint64_t limit = room.limit();
+    uint64_t p = 0;
+    uint32_t flagSymbol = 0, flagIndex = kUsedUp;
+    uint32_t slotSymbol = 0, selectorIndex = kUsedUp;
+    uint32_t stamp = kFirstStamp;
+    uint64_t s = 0;
+
+    while (s < stepCount) {
+        if (s == nextReport) {
+            float t = static_cast<float>(s) * stepFraction;
+            t = t + progress->startFraction;
+            t = t * 100.0f;
+            progress->callback(progress->userData, Percent(t));
+            nextReport = interval >= UINT64_MAX - s ? UINT64_MAX : s + interval + 1;
+        }
+        const uint64_t chunkEnd = stepCount < nextReport ? stepCount : nextReport;
+
+        if (p < 3) {
+            // The first positions of a block have no context: no bucket is selected,
+            // no position is recorded, and a match finds its slot empty.
+            uint64_t w = Peek(body, pos);
+            if (flagIndex == kUsedUp) {
+                VORX_DECODE(kF, flagSymbol);
+                flagIndex = 0;
+            }
+            const uint32_t flag = (flagSymbol >> flagIndex++) & 1u;
+            if (flag == 0) {
+                uint32_t literal;
+                VORX_DECODE(kL, literal);
+                if (pos > limitBits) return vorx_CorruptArchive;
+                if (p >= limit) {
+                    if ((e = room.Need(p + 1)) != vorx_Success) return e;
+                    limit = room.limit();
+                }
+                out[p++] = static_cast<uint8_t>(literal);
+            } else {
+                uint32_t length;
+                VORX_DECODE(kN, length);
+                if (selectorIndex == kUsedUp) {
+                    VORX_DECODE(kS, slotSymbol);
+                    selectorIndex = 0;
+                }
+                return vorx_CorruptArchive;
+            }
+            ++s;
+            continue;
+        }
+
+        for (; s < chunkEnd; ++s) {
+            // Context: the bucket of the three bytes before p, or of the two bytes
+            // before it when the first one's slot 0 is empty.
+            const uint8_t* const o = out + p;
+            const uint32_t h2 = (static_cast<uint32_t>(o[-2]) << 7) ^ o[-1];
+            ContextBucket* bucket = contexts.Touch(((static_cast<uint32_t>(o[-3]) << 11) ^ h2) & 0xFFFFu);
+            if (bucket->position[0] == 0) bucket = contexts.Touch(h2);
+
+            uint64_t w = Peek(body, pos);
+            if (flagIndex == kUsedUp) {
+                VORX_DECODE(kF, flagSymbol);
+                flagIndex = 0;
+            }
+            const uint32_t flag = (flagSymbol >> flagIndex++) & 1u;
+            if (flag == 0) {
+                uint32_t literal;
+                VORX_DECODE(kL, literal);
+                if (pos > limitBits) return vorx_CorruptArchive;
+                if (p >= limit) {
+                    if ((e = room.Need(p + 1)) != vorx_Success) return e;
+                    limit = room.limit();
+                }
+                RecordPosition(bucket, p);
+                out[p++] = static_cast<uint8_t>(literal);
+            } else {
+                uint32_t length;
+                VORX_DECODE(kN, length);
+                if (selectorIndex == kUsedUp) {
+                    VORX_DECODE(kS, slotSymbol);
+                    selectorIndex = 0;
+                }
+                const uint32_t selector = (slotSymbol >> selectorIndex) & 3u;
+                selectorIndex += 2;
+                if (pos > limitBits) return vorx_CorruptArchive;
+                // The source is the slot as it was before this step's update, which
+                // never replaces the slot just stamped: that one holds the newest stamp.
+                const uint32_t source = bucket->position[selector];
+                bucket->stamp[selector] = stamp++;
+                RecordPosition(bucket, p);
+                if (source == 0) return vorx_CorruptArchive;
+                if (length > limit - p) {
+                    if ((e = room.Need(p + length)) != vorx_Success) return e;
+                    limit = room.limit();
+                }
+                CopyMatch(out, source - 1, p, length, limit - p);
+                p += length;
+            }
+        }
+    }
+    *produced = p;
+    return vorx_Success;
+}
+
+#undef VORX_DECODE
+
+}  // namespace vorx

@@ -1,0 +1,89 @@
+// The block decoder: turns an entry's blocks back into its bytes.
+//
+// An entry's data is a sequence of blocks, each a 4-byte header (type in bits 0-2,
+// size in bits 3-31) and a body padded to a multiple of 16 bytes. A stored block's
+// body is the bytes themselves. A compressed block's body is a bit stream: a 64-bit
+// head, four symbol tables (flags, literals, match lengths, slot selectors) from which
+// code trees are built, then `stepCount` steps, each a literal or a match.
+//
+// A match names no distance: it names one of the four slots of the context table
+// bucket selected by the three bytes before the current position (or by the two bytes
+// before it when that bucket's slot 0 is empty). Every step at a position of 3 or more
+// records its own position in the slot with the smallest stamp of that bucket; a match
+// first stamps the slot it copies from with a counter that grows by one per match.
+// The format describes that stamp as taken by looking the match's codes up ahead of
+// the slot update; they are the very codes the match then reads, so the decoder reads
+// them once and updates the bucket afterwards, which gives the same result.
+//
+// Output is bounded: the decoder asks its OutputTarget for room before every write
+// and stops with the target's code when it refuses. Reads are bounded: a table field
+// or code that would reach past the body and its slack is corrupt data (3).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "codec/code_tree.h"
+#include "codec/context_table.h"
+#include "library/vorx.h"
+
+namespace vorx {
+
+// Where the decoded bytes of a block go: `capacity` bytes at `base` may be written
+// without asking. reserve(target, needed) raises the capacity to at least `needed`
+// bytes (without moving base) and returns 0, or returns the code that ends the decode.
+struct OutputTarget {
+    uint8_t* base;
+    uint64_t capacity;
+    vorx_Error (*reserve)(OutputTarget* target, uint64_t needed);
+};
+
+// Zeroed bytes behind every body in the working buffer. A stream may still consume
+// the first kBodySlackBytes of them; a field or code that reaches beyond is corrupt.
+// The kBodyOverreadBytes behind those are touched only by whole-word loads.
+constexpr size_t kBodySlackBytes = 16;
+constexpr size_t kBodyOverreadBytes = 64;
+
+// Progress inside a compressed block: about every hundredth of the entry the callback
+// gets (s x stepFraction + startFraction) x 100, s being the step index and
+// stepFraction = blockFraction / stepCount, all in single precision.
+struct BlockProgress {
+    vorx_ProgressCallback callback;
+    void* userData;
+    float startFraction;  // part of the entry's compressed size consumed before this block
+    float blockFraction;  // part of the entry's compressed size this block's body takes
+};
+
+// Memory a compressed block's decode needs beyond its output, kept from block to
+// block so that a run of blocks allocates once.
+struct BlockScratch {
+    enum { kFlags, kLiterals, kLengths, kSlots, kAlphabets };
+    SymbolTable tables[kAlphabets];
+    CodeTree trees[kAlphabets];
+    DecodeTable lookup[kAlphabets];
+};
+
+// The fields of a compressed block's 64-bit head.
+struct BlockHead {
+    uint32_t stepCount;     // 0 to 2^28 - 1
+    uint32_t literalCount;  // 1 to 256
+    uint32_t lengthCount;   // 0 to 65535
+    uint32_t flagCount;     // 1 to 16
+    uint32_t literalWidth;  // 0 to 15
+    uint32_t slotCount;     // 1 to 16
+
+    static BlockHead Parse(uint32_t head1, uint32_t head2);
+};
+
+// Decodes one compressed block. `body` holds the `bodyBytes` bytes of the body, followed
+// by kBodySlackBytes + kBodyOverreadBytes zero bytes; `bitCount` is the block's size
+// field. The output goes to target.base; `entryRemaining` is how many bytes the entry
+// may still produce (more is corrupt data, 3). The context table is cleared first.
+// On success *produced is the block's output length.
+// Returns 0; 3 corrupt data; 11 out of memory; or the target's refusal.
+vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bodyBytes,
+                                 ContextTable& contexts, BlockScratch& scratch,
+                                 OutputTarget& target, uint64_t entryRemaining,
+                                 const BlockProgress* progress, uint64_t* produced);
+
+}  // namespace vorx

@@ -1,0 +1,285 @@
+#include "codec/code_tree.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "codec/bit_input.h"
+
+namespace vorx {
+
+// ---------------------------------------------------------------------------
+// SymbolTable
+
+bool SymbolTable::Create(int32_t count) {
+    const size_t n = count > 0 ? static_cast<size_t>(count) : 0;
+    if (n > capacity_) {
+        Destroy();
+        entries_ = static_cast<SymbolEntry*>(std::malloc(n * sizeof(SymbolEntry)));
+        if (!entries_) return false;
+        capacity_ = n;
+    }
+    for (size_t i = 0; i < n; ++i) entries_[i] = SymbolEntry{0, static_cast<uint32_t>(i)};
+    count_ = static_cast<int32_t>(n);
+    return true;
+}
+
+void SymbolTable::Destroy() {
+    std::free(entries_);
+    entries_ = nullptr;
+    count_ = 0;
+    capacity_ = 0;
+}
+
+// ---------------------------------------------------------------------------
+// CodeTree
+
+// Nodes live in chunks whose addresses never move, so node pointers stay valid while
+// the tree grows.
+struct CodeTree::Chunk {
+    Chunk* next;
+    size_t capacity;
+    size_t used;
+    CodeTreeNode* nodes() { return reinterpret_cast<CodeTreeNode*>(this + 1); }
+};
+
+static_assert(sizeof(CodeTreeNode) % alignof(CodeTreeNode) == 0);
+
+CodeTree::~CodeTree() { Destroy(); }
+
+bool CodeTree::Reserve(size_t nodes) {
+    if (chunks_ && chunks_->capacity - chunks_->used >= nodes) return true;
+    size_t capacity = chunks_ ? chunks_->capacity * 2 : 64;
+    if (capacity < nodes) capacity = nodes;
+    if (capacity > (SIZE_MAX - sizeof(Chunk)) / sizeof(CodeTreeNode)) return false;
+    Chunk* chunk = static_cast<Chunk*>(std::malloc(sizeof(Chunk) + capacity * sizeof(CodeTreeNode)));
+    if (!chunk) return false;
+    chunk->next = chunks_;
+    chunk->capacity = capacity;
+    chunk->used = 0;
+    chunks_ = chunk;
+    return true;
+}
+
+CodeTreeNode* CodeTree::NewNode(CodeTreeNode* parent, uint32_t value, uint32_t weight) {
+    if (!Reserve(1)) return nullptr;
+    CodeTreeNode* node = chunks_->nodes() + chunks_->used++;
+    *node = CodeTreeNode{parent, nullptr, nullptr, value, weight, 0, 0};
+    return node;
+}
+
+void CodeTree::Clear() {
+    root_ = nullptr;
+    maxDepth_ = 0;
+    leafCount_ = 0;
+    if (!chunks_) return;
+    // Keep one chunk as large as all of them together, so that the next build of a
+    // tree of this size allocates nothing.
+    if (chunks_->next) {
+        size_t total = 0;
+        for (Chunk* c = chunks_; c; c = c->next) total += c->capacity;
+        Destroy();
+        if (!Reserve(total)) return;
+    }
+    chunks_->used = 0;
+}
+
+void CodeTree::Destroy() {
+    while (chunks_) {
+        Chunk* next = chunks_->next;
+        std::free(chunks_);
+        chunks_ = next;
+    }
+    root_ = nullptr;
+    maxDepth_ = 0;
+    leafCount_ = 0;
+}
+
+bool CodeTree::BuildFromTable(const SymbolTable& table) {
+    return BuildFromEntries(table.entries(), table.count() > 0 ? static_cast<size_t>(table.count()) : 0);
+}
+
+bool CodeTree::BuildFromEntries(const SymbolEntry* entries, size_t count) {
+    Clear();
+    size_t used = 0;
+    while (used < count && entries[used].weight != 0) ++used;
+    // The root, one node for each of the first two symbols, two for every later one.
+    if (!Reserve(used < 2 ? used + 1 : 2 * used)) {
+        Destroy();
+        return false;
+    }
+    root_ = NewNode(nullptr, kInnerNodeMarker, 0);
+    for (size_t i = 0; i < used; ++i) {
+        if (!InsertSymbol(entries[i].symbol, entries[i].weight)) {
+            Destroy();
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CodeTree::InsertSymbol(uint32_t symbol, uint32_t weight) {
+    CodeTreeNode* node = root_;
+    while (node->left && node->right) node = node->right->weight > node->left->weight ? node->left : node->right;
+    if (node != root_) return SplitLeaf(node, symbol, weight);
+    CodeTreeNode* leaf = NewNode(root_, symbol, weight);
+    if (!leaf) return false;
+    if (!root_->right) {
+        root_->right = leaf;
+    } else {
+        root_->left = leaf;
+    }
+    AssignCode(leaf);
+    if (leaf->codeLength > maxDepth_) maxDepth_ = leaf->codeLength;
+    ++leafCount_;
+    return true;
+}
+
+bool CodeTree::SplitLeaf(CodeTreeNode* leaf, uint32_t symbol, uint32_t weight) {
+    if (!Reserve(2)) return false;
+    CodeTreeNode* old = NewNode(leaf, leaf->value, leaf->weight);
+    CodeTreeNode* added = NewNode(leaf, symbol, weight);
+    if (weight <= leaf->weight) {
+        leaf->left = added;
+        leaf->right = old;
+    } else {
+        leaf->left = old;
+        leaf->right = added;
+    }
+    leaf->value = kInnerNodeMarker;
+    AssignCode(old);
+    AssignCode(added);
+    if (added->codeLength > maxDepth_) maxDepth_ = added->codeLength;
+    ++leafCount_;
+    for (CodeTreeNode* n = leaf; n; n = n->parent) n->weight += weight;
+    return true;
+}
+
+void CodeTree::AssignCode(CodeTreeNode* node) {
+    const CodeTreeNode* parent = node->parent;
+    if (!parent) return;
+    const uint32_t bit = node == parent->left ? 0u : 1u;
+    // Codes deeper than 32 steps keep their first 32 bits; the depth is always exact.
+    node->code = parent->code | (parent->codeLength < 32 ? bit << parent->codeLength : 0u);
+    node->codeLength = parent->codeLength + 1;
+}
+
+uint32_t CodeTree::DecodeSymbol(const uint8_t* buffer, uint32_t& bitPosition) const {
+    const CodeTreeNode* node = root_;
+    if (!node) return kNoLeafSymbol;
+    while (!node->IsLeaf()) {
+        const uint32_t bit = (buffer[bitPosition >> 3] >> (bitPosition & 7)) & 1u;
+        ++bitPosition;
+        node = bit ? node->right : node->left;
+        if (!node) return kNoLeafSymbol;
+    }
+    return node->value;
+}
+
+// ---------------------------------------------------------------------------
+// DecodeTable
+
+DecodeTable::~DecodeTable() {
+    std::free(entries_);
+    std::free(links_);
+}
+
+bool DecodeTable::Build(const CodeTree& tree, uint32_t maxRootBits) {
+    const CodeTreeNode* root = tree.root();
+    const uint32_t limit = maxRootBits < kMaxRootBits ? maxRootBits : kMaxRootBits;
+    rootBits_ = root ? (tree.maxDepth() < limit ? tree.maxDepth() : limit) : 0;
+    const size_t size = size_t{1} << rootBits_;
+    if (size > entryCapacity_) {
+        std::free(entries_);
+        std::free(links_);
+        entryCapacity_ = linkCapacity_ = 0;
+        entries_ = static_cast<uint32_t*>(std::malloc(size * sizeof(uint32_t)));
+        links_ = static_cast<const CodeTreeNode**>(std::malloc(size * sizeof(CodeTreeNode*)));
+        if (!entries_ || !links_) {
+            std::free(entries_);
+            std::free(links_);
+            entries_ = nullptr;
+            links_ = nullptr;
+            return false;
+        }
+        entryCapacity_ = linkCapacity_ = size;
+    }
+    linkCount_ = 0;
+    if (!root) {
+        entries_[0] = kNoLeaf << kKindShift;
+        return true;
+    }
+    Fill(root, 0, 0);
+    return true;
+}
+
+void DecodeTable::FillStrided(uint32_t first, uint32_t depth, uint32_t entry) {
+    const uint32_t size = 1u << rootBits_;
+    const uint32_t stride = 1u << depth;
+    for (uint32_t i = first; i < size; i += stride) entries_[i] = entry;
+}
+
+uint32_t DecodeTable::LinkTo(const CodeTreeNode* node, uint32_t depth) {
+    links_[linkCount_] = node;
+    return (linkCount_++ << kValueShift) | (kLink << kKindShift) | depth;
+}
+
+// Fills every entry whose low `depth` bits are `code`, the path to `node`.
+void DecodeTable::Fill(const CodeTreeNode* node, uint32_t depth, uint32_t code) {
+    if (node->IsLeaf()) {
+        const uint32_t entry = node->value <= kLargestTableValue
+                                   ? (node->value << kValueShift) | (kLeaf << kKindShift) | depth
+                                   : LinkTo(node, depth);
+        FillStrided(code, depth, entry);
+        return;
+    }
+    if (depth == rootBits_) {
+        entries_[code] = LinkTo(node, depth);
+        return;
+    }
+    for (uint32_t bit = 0; bit < 2; ++bit) {
+        const CodeTreeNode* child = bit ? node->right : node->left;
+        const uint32_t childCode = code | (bit << depth);
+        if (child) {
+            Fill(child, depth + 1, childCode);
+        } else {
+            FillStrided(childCode, depth + 1, (kNoLeaf << kKindShift) | (depth + 1));
+        }
+    }
+}
+
+bool DecodeTable::Finish(uint32_t entry, const uint8_t* buffer, uint32_t& bitPosition,
+                         uint32_t limitBits, uint32_t* symbol) const {
+    bitPosition += entry & kBitsMask;
+    const uint32_t kind = (entry & kKindMask) >> kKindShift;
+    if (kind == kLeaf) {
+        *symbol = entry >> kValueShift;
+        return true;
+    }
+    if (kind == kNoLeaf) {
+        *symbol = kNoLeafSymbol;
+        return true;
+    }
+    const CodeTreeNode* node = links_[entry >> kValueShift];
+    while (!node->IsLeaf()) {
+        if (bitPosition >= limitBits) return false;
+        const uint32_t bit = (buffer[bitPosition >> 3] >> (bitPosition & 7)) & 1u;
+        ++bitPosition;
+        node = bit ? node->right : node->left;
+        if (!node) {
+            *symbol = kNoLeafSymbol;
+            return true;
+        }
+    }
+    *symbol = node->value;
+    return true;
+}
+
+bool DecodeTable::Decode(const uint8_t* buffer, uint32_t& bitPosition, uint32_t limitBits,
+                         uint32_t* symbol) const {
+    const uint32_t entry = entries_[static_cast<uint32_t>(LoadLe64(buffer + (bitPosition >> 3)) >>
+                                                          (bitPosition & 7)) &
+                                    mask()];
+    return Finish(entry, buffer, bitPosition, limitBits, symbol);
+}
+
+}  // namespace vorx

@@ -1,0 +1,117 @@
+// Extraction of one entry to a file (through the output window, block by block) or to
+// the caller's memory.
+#include "library/extract.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "codec/decode_entry.h"
+#include "container/format.h"
+#include "library/output_window.h"
+#include "library/stream.h"
+#include "platform/platform.h"
+
+namespace vorx {
+namespace {
+
+// Longest name an archive can hold; a longer one cannot be found.
+constexpr size_t kLongestName = 255;
+
+// The memory of vorx_DecompressToPtr never grows: output beyond it is corrupt data.
+vorx_Error RefuseMoreOutput(OutputTarget*, uint64_t) { return vorx_CorruptArchive; }
+
+// Finds the entry for an extraction call: 0, or 4 whatever made the look-up fail.
+vorx_Error FindEntry(vorx_Stream* handle, const char* name, vorx_FileInfo* info,
+                     uint64_t* recordPosition) {
+    if (std::strlen(name) > kLongestName) return vorx_NotFound;
+    return LocateEntry(handle, info, recordPosition, name) == vorx_Success ? vorx_Success
+                                                                            : vorx_NotFound;
+}
+
+void PrepareHandle(vorx_Stream* handle, vorx_ProgressCallback progress, const char* password) {
+    handle->cancelRequested.store(0, std::memory_order_relaxed);
+    handle->progress = progress;
+    handle->password = password;
+}
+
+}  // namespace
+
+FreeSpace FreeSpaceForPath(const char* path) {
+    size_t folderLength = 0;
+    for (size_t i = 0; path[i]; ++i) {
+        if (path[i] == '\\' || path[i] == '/') folderLength = i + 1;
+    }
+    // The folder keeps its trailing separator; no separator means the current folder.
+    char local[260];
+    char* folder = folderLength < sizeof local ? local : static_cast<char*>(std::malloc(folderLength + 1));
+    if (!folder) return FreeSpace{false, 0};
+    std::memcpy(folder, path, folderLength);
+    folder[folderLength] = '\0';
+    FreeSpace space{false, 0};
+    space.known = platform::FreeBytesForFolder(folder, &space.bytes);
+    if (folder != local) std::free(folder);
+    return space;
+}
+
+vorx_Error WriteToOutputFile(vorx_Stream* handle, const uint8_t* data, size_t length) {
+    if (length == 0) return vorx_Success;
+    const int64_t written = platform::FileWrite(handle->outputFile, data, length);
+    return written == static_cast<int64_t>(length) ? vorx_Success : vorx_WriteFailed;
+}
+
+}  // namespace vorx
+
+using namespace vorx;
+
+extern "C" vorx_Error VORX_CALL vorx_DecompressToFile(vorx_Stream* handle, const char* name,
+                                                      const char* outputPath,
+                                                      vorx_ProgressCallback progress,
+                                                      const char* password) {
+    if (!handle || !name || !outputPath) return vorx_InvalidArgument;
+    vorx_FileInfo info;
+    uint64_t recordPosition = 0;
+    if (FindEntry(handle, name, &info, &recordPosition) != vorx_Success) return vorx_NotFound;
+    if (!password && (info.attributes & kAttributeEncrypted)) return vorx_PasswordRequired;
+    // Refused only when the volume is known to be too small; equal is enough.
+    const FreeSpace space = FreeSpaceForPath(outputPath);
+    if (space.known && info.uncompressedSize > space.bytes) return vorx_OutOfDiskSpace;
+
+    OutputWindow window;
+    if (!window.Create(OutputWindow::kInitialUnits, OutputWindow::kUnitSize, OutputWindow::kMaximumUnits))
+        return vorx_OutOfMemory;
+    const int output = platform::FileOpen(outputPath, platform::kOpenReadWrite | platform::kOpenCreate |
+                                                          platform::kOpenTruncate | platform::kOpenSequential);
+    if (output < 0) return vorx_InvalidArgument;
+    handle->outputFile = output;
+    PrepareHandle(handle, progress, password);
+
+    OutputWindow::Target target = window.MakeTarget();
+    vorx_Error result = DecodeLocatedEntry(handle, info, recordPosition, &target.target, &WriteToOutputFile);
+    // A file that cannot be closed may not hold what was written to it.
+    if (platform::FileClose(output) != 0 && result == vorx_Success) result = vorx_WriteFailed;
+    if (result != vorx_Success) return result;
+
+    const int64_t now = platform::CurrentTime();
+    const int64_t lastWrite = info.lastWriteSeconds != 0 ? info.lastWriteSeconds : now;
+    if (!platform::SetFileTimes(outputPath, now, lastWrite)) return vorx_ReadFailed;
+    return vorx_Success;
+}
+
+extern "C" vorx_Error VORX_CALL vorx_DecompressToPtr(vorx_Stream* handle, const char* name,
+                                                     void* destination,
+                                                     vorx_ProgressCallback progress,
+                                                     const char* password) {
+    if (!handle || !name) return vorx_InvalidArgument;
+    vorx_FileInfo info;
+    uint64_t recordPosition = 0;
+    // A name too long for the archive is not found here, before the length rule of this
+    // call (more than 256 characters: 2) could apply.
+    if (FindEntry(handle, name, &info, &recordPosition) != vorx_Success) return vorx_NotFound;
+    if ((info.uncompressedSize >> 32) != 0) return vorx_OutOfMemory;
+    if (!password && (info.attributes & kAttributeEncrypted)) return vorx_PasswordRequired;
+    if (!destination && info.uncompressedSize > 0) return vorx_InvalidArgument;
+    PrepareHandle(handle, progress, password);
+
+    OutputTarget target{static_cast<uint8_t*>(destination), info.uncompressedSize, &RefuseMoreOutput};
+    return DecodeLocatedEntry(handle, info, recordPosition, &target, nullptr);
+}

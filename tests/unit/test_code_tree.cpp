@@ -1,0 +1,307 @@
+// Code trees: the shapes and codes the insertion rule gives, the walk's edge results,
+// and the lookup tables derived from a tree, which must decode exactly as the walk.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "codec/bit_input.h"
+#include "codec/bit_writer.h"
+#include "codec/code_tree.h"
+#include "tests/support/reference_decoder.h"
+
+using vorx::CodeTree;
+using vorx::CodeTreeNode;
+using vorx::DecodeTable;
+using vorx::kInnerNodeMarker;
+using vorx::kNoLeafSymbol;
+using vorx::SymbolEntry;
+using vorx::SymbolTable;
+
+namespace {
+
+// Each leaf's code in stream order, as a string of '0' and '1', keyed by symbol.
+std::map<uint32_t, std::string> Codes(const CodeTree& tree) {
+    std::map<uint32_t, std::string> codes;
+    tree.ForEachLeaf([&](const CodeTreeNode& leaf) {
+        std::string bits;
+        for (uint32_t i = 0; i < leaf.codeLength; ++i) bits += ((leaf.code >> i) & 1u) ? '1' : '0';
+        codes[leaf.value] = bits;
+    });
+    return codes;
+}
+
+void Build(CodeTree& tree, std::initializer_list<SymbolEntry> entries) {
+    SymbolTable table;
+    ASSERT_TRUE(table.Create(static_cast<int32_t>(entries.size())));
+    size_t i = 0;
+    for (const SymbolEntry& e : entries) table[i++] = e;
+    ASSERT_TRUE(tree.BuildFromTable(table));
+}
+
+std::vector<uint8_t> BitsOf(const std::string& bits) {
+    vorx::BitWriter w;
+    for (char c : bits) w.WriteBit(c == '1');
+    std::vector<uint8_t> bytes = w.bytes();
+    bytes.resize(bytes.size() + 16, 0);
+    return bytes;
+}
+
+enum : uint32_t { A = 'A', B = 'B', C = 'C', D = 'D' };
+
+}  // namespace
+
+TEST(CodeTree, InsertionFollowsTheLighterChildAndItsTieBreaks) {
+    // A goes right, B left; C descends to the lighter B and splits it (2 <= 3: left);
+    // D finds 5 against 5 and goes right, splitting A (1 <= 5: left).
+    CodeTree tree;
+    Build(tree, {{5, A}, {3, B}, {2, C}, {1, D}});
+    const std::map<uint32_t, std::string> expected = {{A, "11"}, {D, "10"}, {B, "01"}, {C, "00"}};
+    EXPECT_EQ(Codes(tree), expected);
+    EXPECT_EQ(tree.maxDepth(), 2u);
+    EXPECT_EQ(tree.leafCount(), 4u);
+}
+
+TEST(CodeTree, EqualWeightsStepRight) {
+    CodeTree tree;
+    Build(tree, {{1, A}, {1, B}, {1, C}});
+    const std::map<uint32_t, std::string> expected = {{A, "11"}, {C, "10"}, {B, "0"}};
+    EXPECT_EQ(Codes(tree), expected);
+}
+
+TEST(CodeTree, TheSecondSymbolIsTheRootsLeftChildWhateverTheWeights) {
+    for (auto [first, second] : {std::pair{1u, 100u}, std::pair{100u, 1u}, std::pair{7u, 7u}}) {
+        CodeTree tree;
+        Build(tree, {{first, A}, {second, B}});
+        ASSERT_NE(tree.root()->left, nullptr);
+        EXPECT_EQ(tree.root()->left->value, static_cast<uint32_t>(B));
+        EXPECT_EQ(tree.root()->right->value, static_cast<uint32_t>(A));
+    }
+}
+
+TEST(CodeTree, SplitsKeepWeightsAndPlaceTheHeavierNewSymbolRight) {
+    CodeTree tree;
+    Build(tree, {{2, A}, {9, B}, {4, C}});
+    // C descends right (A's 2 is not heavier than B's 9) and splits A: 4 > 2 goes right.
+    const std::map<uint32_t, std::string> expected = {{A, "10"}, {C, "11"}, {B, "0"}};
+    EXPECT_EQ(Codes(tree), expected);
+    const CodeTreeNode* inner = tree.root()->right;
+    EXPECT_EQ(inner->value, kInnerNodeMarker);
+    EXPECT_EQ(inner->weight, 6u);
+    // The root accumulates only what splits add.
+    EXPECT_EQ(tree.root()->weight, 4u);
+}
+
+TEST(CodeTree, AZeroWeightEndsTheTableEvenWithLaterWeights) {
+    CodeTree tree;
+    Build(tree, {{3, A}, {0, B}, {5, C}, {2, D}});
+    EXPECT_EQ(tree.leafCount(), 1u);
+    const std::map<uint32_t, std::string> expected = {{A, "1"}};
+    EXPECT_EQ(Codes(tree), expected);
+}
+
+TEST(CodeTree, ATableFilledInPartBuildsOnlyItsFilledEntries) {
+    SymbolTable table;
+    ASSERT_TRUE(table.Create(16));
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(table[i].weight, 0u);
+        EXPECT_EQ(table[i].symbol, static_cast<uint32_t>(i));
+    }
+    table[0] = {4, 9};
+    table[1] = {4, 3};
+    table[2] = {1, 12};
+    CodeTree tree;
+    ASSERT_TRUE(tree.BuildFromTable(table));
+    EXPECT_EQ(tree.leafCount(), 3u);
+    EXPECT_EQ(Codes(tree).count(9), 1u);
+    EXPECT_EQ(Codes(tree).count(12), 1u);
+    EXPECT_EQ(Codes(tree).count(0), 0u);
+}
+
+TEST(CodeTree, TheWalkGivesAllOnesAtAMissingChildAndTheMarkerAtAChildlessRoot) {
+    CodeTree one;
+    Build(one, {{6, A}});
+    auto bits = BitsOf("1011");
+    uint32_t pos = 0;
+    EXPECT_EQ(one.DecodeSymbol(bits.data(), pos), static_cast<uint32_t>(A));
+    EXPECT_EQ(pos, 1u);
+    EXPECT_EQ(one.DecodeSymbol(bits.data(), pos), kNoLeafSymbol);
+    EXPECT_EQ(pos, 2u);  // the bit walked is consumed
+
+    CodeTree childless;
+    Build(childless, {});
+    pos = 5;
+    EXPECT_EQ(childless.DecodeSymbol(bits.data(), pos), kInnerNodeMarker);
+    EXPECT_EQ(pos, 5u);
+
+    CodeTree none;  // never built: no root
+    EXPECT_EQ(none.DecodeSymbol(bits.data(), pos), kNoLeafSymbol);
+    EXPECT_EQ(pos, 5u);
+}
+
+TEST(CodeTree, ClearAndRebuildGiveTheSameTree) {
+    CodeTree tree;
+    Build(tree, {{5, A}, {3, B}, {2, C}, {1, D}});
+    const auto first = Codes(tree);
+    Build(tree, {{1, A}});
+    Build(tree, {{5, A}, {3, B}, {2, C}, {1, D}});
+    EXPECT_EQ(Codes(tree), first);
+    tree.Destroy();
+    EXPECT_EQ(tree.root(), nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Agreement with the test's own literal implementation, on many tables.
+
+namespace {
+
+std::vector<SymbolEntry> RandomTable(std::mt19937& rng, int shape) {
+    const uint32_t n = 1 + rng() % (shape == 3 ? 2000 : 300);
+    std::vector<SymbolEntry> t(n);
+    for (uint32_t i = 0; i < n; ++i) {
+        uint32_t w;
+        switch (shape) {
+            case 0: w = 1 + rng() % 10; break;                       // small, many ties
+            case 1: w = 1 + rng() % vorx::kLargestEscapedNumber; break;  // sums wrap past 32 bits
+            case 2: w = i < 23 ? (1u << (22 - i)) : 1; break;          // halving: a deep chain
+            default: w = 1 + (rng() % 3 == 0 ? rng() % vorx::kLargestEscapedNumber : rng() % 4); break;
+        }
+        t[i] = SymbolEntry{w, static_cast<uint32_t>(rng() % (1u << 23))};
+    }
+    return t;
+}
+
+}  // namespace
+
+TEST(CodeTree, AgreesWithTheLiteralInsertionOnRandomTables) {
+    std::mt19937 rng(3);
+    for (int round = 0; round < 400; ++round) {
+        const auto table = RandomTable(rng, round % 4);
+        CodeTree tree;
+        ASSERT_TRUE(tree.BuildFromEntries(table.data(), table.size()));
+        std::vector<reference::Entry> refTable;
+        for (const auto& e : table) refTable.push_back({e.weight, e.symbol});
+        reference::Tree ref;
+        ref.Build(refTable);
+
+        std::vector<const CodeTreeNode*> leaves;
+        tree.ForEachLeaf([&](const CodeTreeNode& n) { leaves.push_back(&n); });
+        const auto refLeaves = ref.Leaves();
+        ASSERT_EQ(leaves.size(), refLeaves.size());
+        for (size_t i = 0; i < leaves.size(); ++i) {
+            ASSERT_EQ(leaves[i]->value, refLeaves[i]->value);
+            ASSERT_EQ(leaves[i]->weight, refLeaves[i]->weight);
+            const auto path = reference::PathOf(refLeaves[i]);
+            ASSERT_EQ(leaves[i]->codeLength, path.size());
+            for (size_t k = 0; k < path.size() && k < 32; ++k) ASSERT_EQ((leaves[i]->code >> k) & 1u, path[k]);
+        }
+    }
+}
+
+// Every start position of a random stream decodes through the table exactly as the
+// bit-by-bit walk does: same symbol, same bits consumed.
+TEST(DecodeTable, MatchesTheBitByBitWalkOnRandomTreesAndStreams) {
+    std::mt19937 rng(5);
+    std::vector<uint8_t> stream(4096 + 64);
+    for (int round = 0; round < 300; ++round) {
+        const auto table = RandomTable(rng, round % 4);
+        const size_t used = round % 7 == 0 ? 1 : round % 11 == 0 ? 0 : table.size();
+        CodeTree tree;
+        ASSERT_TRUE(tree.BuildFromEntries(table.data(), used));
+        DecodeTable lookup;
+        const uint32_t rootBits = rng() % (DecodeTable::kMaxRootBits + 1);
+        ASSERT_TRUE(lookup.Build(tree, rootBits));
+        EXPECT_LE(lookup.rootBits(), rootBits);
+        // Streams biased toward ones and zeros reach the deep and the shallow codes.
+        const uint32_t bias = rng() % 3;
+        for (size_t i = 0; i < 4096; ++i) {
+            const uint8_t r = static_cast<uint8_t>(rng());
+            stream[i] = bias == 0 ? r : bias == 1 ? static_cast<uint8_t>(r | rng()) : static_cast<uint8_t>(r & rng());
+        }
+        for (uint32_t start = 0; start < 3000; start += 1 + rng() % 5) {
+            uint32_t walkPos = start, tablePos = start;
+            const uint32_t expected = tree.DecodeSymbol(stream.data(), walkPos);
+            uint32_t symbol = 0;
+            ASSERT_TRUE(lookup.Decode(stream.data(), tablePos, 4096 * 8, &symbol));
+            ASSERT_EQ(symbol, expected) << "round " << round << " start " << start;
+            ASSERT_EQ(tablePos, walkPos) << "round " << round << " start " << start;
+        }
+    }
+}
+
+TEST(DecodeTable, EdgeTreesDecodeLikeTheWalk) {
+    auto bits = BitsOf("0110");
+    uint32_t pos = 0, symbol = 0;
+    {
+        CodeTree childless;
+        Build(childless, {});
+        DecodeTable t;
+        ASSERT_TRUE(t.Build(childless, 10));
+        EXPECT_EQ(t.rootBits(), 0u);
+        ASSERT_TRUE(t.Decode(bits.data(), pos, 100, &symbol));
+        EXPECT_EQ(symbol, kInnerNodeMarker);
+        EXPECT_EQ(pos, 0u);
+    }
+    {
+        CodeTree none;
+        DecodeTable t;
+        ASSERT_TRUE(t.Build(none, 10));
+        ASSERT_TRUE(t.Decode(bits.data(), pos, 100, &symbol));
+        EXPECT_EQ(symbol, kNoLeafSymbol);
+        EXPECT_EQ(pos, 0u);
+    }
+    {
+        CodeTree one;
+        Build(one, {{1, 0}});
+        DecodeTable t;
+        ASSERT_TRUE(t.Build(one, 10));
+        ASSERT_TRUE(t.Decode(bits.data(), pos, 100, &symbol));
+        EXPECT_EQ(symbol, kNoLeafSymbol);  // bit 0: no left child
+        EXPECT_EQ(pos, 1u);
+        ASSERT_TRUE(t.Decode(bits.data(), pos, 100, &symbol));
+        EXPECT_EQ(symbol, 0u);
+        EXPECT_EQ(pos, 2u);
+    }
+}
+
+TEST(DecodeTable, LongCodesWalkOnButNeverPastTheLimit) {
+    // Halving weights grow a chain; with a 4-bit table most codes need the walk.
+    std::vector<SymbolEntry> table;
+    for (uint32_t i = 0; i < 22; ++i) table.push_back({1u << (21 - i), 100 + i});
+    CodeTree tree;
+    ASSERT_TRUE(tree.BuildFromEntries(table.data(), table.size()));
+    ASSERT_GE(tree.maxDepth(), 15u);
+    DecodeTable lookup;
+    ASSERT_TRUE(lookup.Build(tree, 4));
+    // The deepest leaf's code, and a limit that cuts it short by one bit.
+    const CodeTreeNode* deepest = nullptr;
+    tree.ForEachLeaf([&](const CodeTreeNode& n) {
+        if (!deepest || n.codeLength > deepest->codeLength) deepest = &n;
+    });
+    std::string code;
+    for (uint32_t i = 0; i < deepest->codeLength; ++i) code += ((deepest->code >> i) & 1u) ? '1' : '0';
+    auto bits = BitsOf(code);
+    uint32_t pos = 0, symbol = 0;
+    ASSERT_TRUE(lookup.Decode(bits.data(), pos, deepest->codeLength, &symbol));
+    EXPECT_EQ(symbol, deepest->value);
+    EXPECT_EQ(pos, deepest->codeLength);
+    pos = 0;
+    EXPECT_FALSE(lookup.Decode(bits.data(), pos, deepest->codeLength - 1, &symbol));
+}
+
+TEST(DecodeTable, ValuesTooLargeForAnEntryStillDecode) {
+    CodeTree tree;
+    Build(tree, {{3, 0xFFFFFF00u}, {2, 7}, {1, 0x12345678u}});
+    DecodeTable lookup;
+    ASSERT_TRUE(lookup.Build(tree, 8));
+    for (const char* code : {"1", "01", "00"}) {
+        auto bits = BitsOf(std::string(code) + "0000000000");
+        uint32_t walkPos = 0, tablePos = 0, symbol = 0;
+        const uint32_t expected = tree.DecodeSymbol(bits.data(), walkPos);
+        ASSERT_TRUE(lookup.Decode(bits.data(), tablePos, 64, &symbol));
+        EXPECT_EQ(symbol, expected) << code;
+        EXPECT_EQ(tablePos, walkPos) << code;
+    }
+}
