@@ -13,9 +13,12 @@ constexpr uint32_t kRootBits[BlockScratch::kAlphabets] = {8, 10, 10, 8};
 static_assert(kRootBits[BlockScratch::kFlags] + kRootBits[BlockScratch::kLengths] +
                   kRootBits[BlockScratch::kSlots] <= 57);
 
-constexpr uint32_t kFirstStamp = 100;
-// The flag index and the selector index at this value take a new symbol.
-constexpr uint32_t kUsedUp = 4;
+// Pending flags and selectors are kept above a sentinel bit: a register holding just
+// the sentinel is used up and takes a new symbol (a flag symbol gives four flags, least
+// significant first; a slot symbol two 2-bit selectors).
+constexpr uint32_t kUsedUp = 1;
+inline uint32_t PendingFlags(uint32_t symbol) { return (symbol & 15u) | 16u; }
+inline uint32_t PendingSelectors(uint32_t symbol) { return (symbol & 15u) | 16u; }
 // Block positions are kept in 32 bits as position + 1 (0 marks an empty slot).
 constexpr uint64_t kLargestBlockOutput = 0xFFFFFFFEu;
 
@@ -47,21 +50,18 @@ inline uint64_t Peek(const uint8_t* body, uint32_t bitPosition) {
     return LoadLe64(body + (bitPosition >> 3)) >> (bitPosition & 7);
 }
 
-// The slot a new position replaces: the smallest stamp, the lowest slot among equals.
-inline uint32_t OldestSlot(const ContextBucket* bucket) {
-    const uint32_t s0 = bucket->stamp[0], s1 = bucket->stamp[1];
-    const uint32_t s2 = bucket->stamp[2], s3 = bucket->stamp[3];
-    const uint32_t i01 = s1 < s0 ? 1 : 0;
-    const uint32_t m01 = s1 < s0 ? s1 : s0;
-    const uint32_t i23 = s3 < s2 ? 3 : 2;
-    const uint32_t m23 = s3 < s2 ? s3 : s2;
-    return m23 < m01 ? i23 : i01;
+// Records position p in the slot the bucket's order names for a literal step.
+inline void RecordLiteral(ContextBucket* bucket, uint64_t p) {
+    const SlotOrder::Change c = SlotOrder::kLiteral[bucket->order];
+    bucket->position[c.victim] = static_cast<uint32_t>(p + 1);
+    bucket->order = c.next;
 }
 
-inline void RecordPosition(ContextBucket* bucket, uint64_t p) {
-    const uint32_t slot = OldestSlot(bucket);
-    bucket->position[slot] = static_cast<uint32_t>(p + 1);
-    bucket->stamp[slot] = 0;
+// Stamps the selected slot of a match step and records position p.
+inline void RecordMatch(ContextBucket* bucket, uint32_t selector, uint64_t p) {
+    const SlotOrder::Change c = SlotOrder::kMatch[bucket->order][selector];
+    bucket->position[c.victim] = static_cast<uint32_t>(p + 1);
+    bucket->order = c.next;
 }
 
 // Period that is a multiple of `distance` (1 to 7) and at least 8, for copying a short
@@ -140,19 +140,21 @@ vorx_Error ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool es
     return vorx_Success;
 }
 
-// Decodes one symbol through a table, inside a step: the fast case takes the bits from
-// the peeked word `w`; anything else walks on bounded by limitBits and peeks anew.
-#define VORX_DECODE(alphabet, symbolOut)                                                 \
+// Decodes one symbol of alphabet A inside a step: the fast case takes the bits from
+// the peeked word `w`; anything else walks on, bounded by limitBits, and peeks anew.
+#define VORX_DECODE(A, symbolOut)                                                        \
     do {                                                                                 \
-        const uint32_t entry_ = entries[alphabet][w & masks[alphabet]];                  \
+        const uint32_t entry_ = A##Entries[w & A##Mask];                                 \
         if (DecodeTable::IsPlainLeaf(entry_)) {                                          \
             const uint32_t bits_ = entry_ & DecodeTable::kBitsMask;                      \
             pos += bits_;                                                                \
             w >>= bits_;                                                                 \
             (symbolOut) = entry_ >> DecodeTable::kValueShift;                            \
         } else {                                                                         \
-            if (!scratch.lookup[alphabet].Finish(entry_, body, pos, limitBits, &(symbolOut))) \
-                return vorx_CorruptArchive;                                              \
+            const uint64_t r_ = tables[BlockScratch::k##A].Finish(entry_, body, pos, limitBits); \
+            if (r_ == DecodeTable::kWalkPastLimit) return vorx_CorruptArchive;          \
+            pos = static_cast<uint32_t>(r_ >> 32);                                       \
+            (symbolOut) = static_cast<uint32_t>(r_);                                     \
             w = Peek(body, pos);                                                         \
         }                                                                                \
     } while (0)
@@ -196,17 +198,24 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
         return e;
     if (pos >= bitCount) return vorx_CorruptArchive;
 
-    const uint32_t* entries[BlockScratch::kAlphabets];
-    uint32_t masks[BlockScratch::kAlphabets];
     for (int a = 0; a < BlockScratch::kAlphabets; ++a) {
         if (!scratch.trees[a].BuildFromTable(scratch.tables[a]) ||
             !scratch.lookup[a].Build(scratch.trees[a], kRootBits[a]))
             return vorx_OutOfMemory;
-        entries[a] = scratch.lookup[a].entries();
-        masks[a] = scratch.lookup[a].mask();
     }
-    constexpr int kF = BlockScratch::kFlags, kL = BlockScratch::kLiterals;
-    constexpr int kN = BlockScratch::kLengths, kS = BlockScratch::kSlots;
+    // The hot state lives in locals whose address is never taken, so that the byte
+    // stores of the output (which may alias anything) do not force it back to memory.
+    const DecodeTable* const tables = scratch.lookup;
+    const uint32_t* const FlagsEntries = tables[BlockScratch::kFlags].entries();
+    const uint32_t* const LiteralsEntries = tables[BlockScratch::kLiterals].entries();
+    const uint32_t* const LengthsEntries = tables[BlockScratch::kLengths].entries();
+    const uint32_t* const SlotsEntries = tables[BlockScratch::kSlots].entries();
+    const uint32_t FlagsMask = tables[BlockScratch::kFlags].mask();
+    const uint32_t LiteralsMask = tables[BlockScratch::kLiterals].mask();
+    const uint32_t LengthsMask = tables[BlockScratch::kLengths].mask();
+    const uint32_t SlotsMask = tables[BlockScratch::kSlots].mask();
+    ContextBucket* const buckets = contexts.buckets;
+    const uint16_t generation = contexts.current;
 
     // Progress inside the block: the step counter of the format reports at steps
     // interval, 2 x interval + 1, 3 x interval + 2, ... (every step when it is 0).
@@ -225,9 +234,8 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
     uint8_t* const out = target.base;
     uint64_t limit = room.limit();
     uint64_t p = 0;
-    uint32_t flagSymbol = 0, flagIndex = kUsedUp;
-    uint32_t slotSymbol = 0, selectorIndex = kUsedUp;
-    uint32_t stamp = kFirstStamp;
+    uint32_t flags = kUsedUp;
+    uint32_t selectors = kUsedUp;
     uint64_t s = 0;
 
     while (s < stepCount) {
@@ -244,14 +252,16 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
             // The first positions of a block have no context: no bucket is selected,
             // no position is recorded, and a match finds its slot empty.
             uint64_t w = Peek(body, pos);
-            if (flagIndex == kUsedUp) {
-                VORX_DECODE(kF, flagSymbol);
-                flagIndex = 0;
+            if (flags == kUsedUp) {
+                uint32_t symbol;
+                VORX_DECODE(Flags, symbol);
+                flags = PendingFlags(symbol);
             }
-            const uint32_t flag = (flagSymbol >> flagIndex++) & 1u;
+            const uint32_t flag = flags & 1u;
+            flags >>= 1;
             if (flag == 0) {
                 uint32_t literal;
-                VORX_DECODE(kL, literal);
+                VORX_DECODE(Literals, literal);
                 if (pos > limitBits) return vorx_CorruptArchive;
                 if (p >= limit) {
                     if ((e = room.Need(p + 1)) != vorx_Success) return e;
@@ -259,57 +269,56 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
                 }
                 out[p++] = static_cast<uint8_t>(literal);
             } else {
-                uint32_t length;
-                VORX_DECODE(kN, length);
-                if (selectorIndex == kUsedUp) {
-                    VORX_DECODE(kS, slotSymbol);
-                    selectorIndex = 0;
-                }
+                // The codes are read (and may reach past the body) before the match
+                // fails for want of a slot; both are corrupt data.
+                [[maybe_unused]] uint32_t length, symbol;
+                VORX_DECODE(Lengths, length);
+                if (selectors == kUsedUp) VORX_DECODE(Slots, symbol);
                 return vorx_CorruptArchive;
             }
             ++s;
             continue;
         }
 
-        for (; s < chunkEnd; ++s) {
+        for (uint64_t n = chunkEnd - s; n > 0; --n) {
             // Context: the bucket of the three bytes before p, or of the two bytes
             // before it when the first one's slot 0 is empty.
             const uint8_t* const o = out + p;
-            const uint32_t h2 = (static_cast<uint32_t>(o[-2]) << 7) ^ o[-1];
-            ContextBucket* bucket = contexts.Touch(((static_cast<uint32_t>(o[-3]) << 11) ^ h2) & 0xFFFFu);
-            if (bucket->position[0] == 0) bucket = contexts.Touch(h2);
+            ContextBucket* const bucket = SelectBucket(buckets, generation, o[-3], o[-2], o[-1]);
 
             uint64_t w = Peek(body, pos);
-            if (flagIndex == kUsedUp) {
-                VORX_DECODE(kF, flagSymbol);
-                flagIndex = 0;
+            if (flags == kUsedUp) {
+                uint32_t symbol;
+                VORX_DECODE(Flags, symbol);
+                flags = PendingFlags(symbol);
             }
-            const uint32_t flag = (flagSymbol >> flagIndex++) & 1u;
+            const uint32_t flag = flags & 1u;
+            flags >>= 1;
             if (flag == 0) {
                 uint32_t literal;
-                VORX_DECODE(kL, literal);
+                VORX_DECODE(Literals, literal);
                 if (pos > limitBits) return vorx_CorruptArchive;
                 if (p >= limit) {
                     if ((e = room.Need(p + 1)) != vorx_Success) return e;
                     limit = room.limit();
                 }
-                RecordPosition(bucket, p);
+                RecordLiteral(bucket, p);
                 out[p++] = static_cast<uint8_t>(literal);
             } else {
                 uint32_t length;
-                VORX_DECODE(kN, length);
-                if (selectorIndex == kUsedUp) {
-                    VORX_DECODE(kS, slotSymbol);
-                    selectorIndex = 0;
+                VORX_DECODE(Lengths, length);
+                if (selectors == kUsedUp) {
+                    uint32_t symbol;
+                    VORX_DECODE(Slots, symbol);
+                    selectors = PendingSelectors(symbol);
                 }
-                const uint32_t selector = (slotSymbol >> selectorIndex) & 3u;
-                selectorIndex += 2;
+                const uint32_t selector = selectors & 3u;
+                selectors >>= 2;
                 if (pos > limitBits) return vorx_CorruptArchive;
                 // The source is the slot as it was before this step's update, which
-                // never replaces the slot just stamped: that one holds the newest stamp.
+                // never replaces the slot just stamped: that one is the newest.
                 const uint32_t source = bucket->position[selector];
-                bucket->stamp[selector] = stamp++;
-                RecordPosition(bucket, p);
+                RecordMatch(bucket, selector, p);
                 if (source == 0) return vorx_CorruptArchive;
                 if (length > limit - p) {
                     if ((e = room.Need(p + length)) != vorx_Success) return e;
@@ -319,6 +328,7 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
                 p += length;
             }
         }
+        s = chunkEnd;
     }
     *produced = p;
     return vorx_Success;

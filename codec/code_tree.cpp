@@ -247,31 +247,25 @@ void DecodeTable::Fill(const CodeTreeNode* node, uint32_t depth, uint32_t code) 
     }
 }
 
-bool DecodeTable::Finish(uint32_t entry, const uint8_t* buffer, uint32_t& bitPosition,
-                         uint32_t limitBits, uint32_t* symbol) const {
+uint64_t DecodeTable::Finish(uint32_t entry, const uint8_t* buffer, uint32_t bitPosition,
+                             uint32_t limitBits) const {
     bitPosition += entry & kBitsMask;
     const uint32_t kind = (entry & kKindMask) >> kKindShift;
+    uint32_t symbol = kNoLeafSymbol;
     if (kind == kLeaf) {
-        *symbol = entry >> kValueShift;
-        return true;
-    }
-    if (kind == kNoLeaf) {
-        *symbol = kNoLeafSymbol;
-        return true;
-    }
-    const CodeTreeNode* node = links_[entry >> kValueShift];
-    while (!node->IsLeaf()) {
-        if (bitPosition >= limitBits) return false;
-        const uint32_t bit = (buffer[bitPosition >> 3] >> (bitPosition & 7)) & 1u;
-        ++bitPosition;
-        node = bit ? node->right : node->left;
-        if (!node) {
-            *symbol = kNoLeafSymbol;
-            return true;
+        symbol = entry >> kValueShift;
+    } else if (kind == kLink) {
+        const CodeTreeNode* node = links_[entry >> kValueShift];
+        while (!node->IsLeaf()) {
+            if (bitPosition >= limitBits) return kWalkPastLimit;
+            const uint32_t bit = (buffer[bitPosition >> 3] >> (bitPosition & 7)) & 1u;
+            ++bitPosition;
+            node = bit ? node->right : node->left;
+            if (!node) break;
         }
+        if (node) symbol = node->value;
     }
-    *symbol = node->value;
-    return true;
+    return (static_cast<uint64_t>(bitPosition) << 32) | symbol;
 }
 
 bool DecodeTable::Decode(const uint8_t* buffer, uint32_t& bitPosition, uint32_t limitBits,
@@ -279,7 +273,11 @@ bool DecodeTable::Decode(const uint8_t* buffer, uint32_t& bitPosition, uint32_t 
     const uint32_t entry = entries_[static_cast<uint32_t>(LoadLe64(buffer + (bitPosition >> 3)) >>
                                                           (bitPosition & 7)) &
                                     mask()];
-    return Finish(entry, buffer, bitPosition, limitBits, symbol);
+    const uint64_t result = Finish(entry, buffer, bitPosition, limitBits);
+    if (result == kWalkPastLimit) return false;
+    bitPosition = static_cast<uint32_t>(result >> 32);
+    *symbol = static_cast<uint32_t>(result);
+    return true;
 }
 
 }  // namespace vorx

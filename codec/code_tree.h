@@ -183,10 +183,12 @@ public:
     static bool IsPlainLeaf(uint32_t entry) { return (entry & kKindMask) == 0; }
 
     // Finishes a decode whose entry is not a plain leaf: consumes the entry's bits, then
-    // walks on from its node, reading only bits below `limitBits`. Returns false when
-    // the walk would read a bit at or past the limit.
-    bool Finish(uint32_t entry, const uint8_t* buffer, uint32_t& bitPosition, uint32_t limitBits,
-                uint32_t* symbol) const;
+    // walks on from its node, reading only bits below `limitBits`. Returns the new bit
+    // position in the high half and the symbol in the low half, or kWalkPastLimit when
+    // the walk would read a bit at or past the limit. (A value rather than out-arguments
+    // keeps a decoder's position in a register.)
+    static constexpr uint64_t kWalkPastLimit = ~uint64_t{0};
+    uint64_t Finish(uint32_t entry, const uint8_t* buffer, uint32_t bitPosition, uint32_t limitBits) const;
 
     // One whole decode at `bitPosition`, bounded like Finish. The buffer must be
     // readable for 8 bytes from byte bitPosition / 8.

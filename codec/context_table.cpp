@@ -1,6 +1,5 @@
 #include "codec/context_table.h"
 
-#include <cstring>
 #include <new>
 
 #include "platform/platform.h"
@@ -8,19 +7,17 @@
 namespace vorx {
 namespace {
 
-// One page allocation holds the table object, the generations and the buckets.
+// One page allocation holds the table object and its buckets.
 constexpr size_t kHeaderBytes = 64;
-constexpr size_t kGenerationBytes = ContextTable::kBucketCount * sizeof(uint16_t);
-constexpr size_t kBucketBytes = ContextTable::kBucketCount * sizeof(ContextBucket);
-constexpr size_t kTableBytes = kHeaderBytes + kGenerationBytes + kBucketBytes;
+constexpr size_t kBucketBytes = (ContextTable::kBucketCount + 1) * sizeof(ContextBucket);
+constexpr size_t kTableBytes = kHeaderBytes + kBucketBytes;
 static_assert(sizeof(ContextTable) <= kHeaderBytes);
-static_assert(sizeof(ContextBucket) == 32);
 
 }  // namespace
 
 void ContextTable::Clear() {
     if (++current == 0) {
-        std::memset(generation, 0, kGenerationBytes);
+        for (uint32_t i = 0; i <= kBucketCount; ++i) buckets[i].generation = 0;
         current = 1;
     }
 }
@@ -28,10 +25,9 @@ void ContextTable::Clear() {
 ContextTable* CreateContextTable() {
     auto* memory = static_cast<uint8_t*>(platform::PageAlloc(kTableBytes));
     if (!memory) return nullptr;
-    // Fresh pages read as zeros: every bucket is of generation 0, older than any block.
+    // Fresh pages read as zeros: every bucket is of generation 0, which no block uses.
     auto* table = new (memory) ContextTable;
-    table->generation = reinterpret_cast<uint16_t*>(memory + kHeaderBytes);
-    table->buckets = reinterpret_cast<ContextBucket*>(memory + kHeaderBytes + kGenerationBytes);
+    table->buckets = reinterpret_cast<ContextBucket*>(memory + kHeaderBytes);
     table->current = 0;
     return table;
 }
