@@ -1,0 +1,84 @@
+// The context table: the one-byte slot orders must replace exactly the slots that the
+// stamps of the format replace, and a new generation must empty every bucket.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "codec/context_table.h"
+
+using vorx::ContextBucket;
+using vorx::ContextTable;
+namespace SlotOrder = vorx::SlotOrder;
+
+namespace {
+
+// Four stamps as the format keeps them: a match stamps its slot with a counter that
+// starts at 100; the slot of the smallest stamp (lowest slot among equals) then takes
+// the position and stamp 0.
+struct Stamps {
+    uint32_t stamp[4] = {0, 0, 0, 0};
+    uint32_t counter = 100;
+    int Step(int selector) {
+        if (selector >= 0) stamp[selector] = counter++;
+        int victim = 0;
+        for (int i = 1; i < 4; ++i)
+            if (stamp[i] < stamp[victim]) victim = i;
+        stamp[victim] = 0;
+        return victim;
+    }
+};
+
+}  // namespace
+
+TEST(SlotOrder, ReplacesTheSlotsTheStampsReplace) {
+    std::mt19937 rng(9);
+    for (int run = 0; run < 2000; ++run) {
+        Stamps stamps;
+        uint8_t order = SlotOrder::kInitial;
+        for (int step = 0; step < 200; ++step) {
+            const int selector = rng() % 3 == 0 ? -1 : static_cast<int>(rng() % 4);
+            const int expected = stamps.Step(selector);
+            const SlotOrder::Change c = selector < 0 ? SlotOrder::kLiteral[order]
+                                                     : SlotOrder::kMatch[order][selector];
+            ASSERT_EQ(c.victim, expected) << "run " << run << " step " << step;
+            ASSERT_NE(static_cast<int>(c.victim), selector);
+            order = c.next;
+        }
+    }
+}
+
+TEST(SlotOrder, AllStampsZeroReplaceSlotZeroAgainAndAgain) {
+    uint8_t order = SlotOrder::kInitial;
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(SlotOrder::kLiteral[order].victim, 0);
+        order = SlotOrder::kLiteral[order].next;
+    }
+    // A match from slot 0 gives it the newest stamp: slot 1 takes the position.
+    EXPECT_EQ(SlotOrder::kMatch[order][0].victim, 1);
+}
+
+TEST(ContextTable, SelectsTheTwoByteBucketUntilTheThreeByteOneIsFilled) {
+    ContextTable* table = vorx::CreateContextTable();
+    ASSERT_NE(table, nullptr);
+    table->Clear();
+    // 01 'a' 'b' and 'q' 'b' share a bucket index: ((1 << 11) ^ ('a' << 7) ^ 'b') == ('q' << 7) ^ 'b'.
+    ContextBucket* ab = table->Select(1, 'a', 'b');
+    EXPECT_EQ(ab, &table->buckets[('a' << 7) ^ 'b']);
+    ContextBucket* qb = table->Select('X', 'q', 'b');
+    EXPECT_EQ(qb, &table->buckets[('q' << 7) ^ 'b']);
+    qb->position[0] = 4;  // a step records its position in the bucket it selected
+    EXPECT_EQ(table->Select(1, 'a', 'b'), qb);
+    // A three-byte index of 32768 or more is never filled: bit 4 of the first byte.
+    EXPECT_EQ(table->Select(0x10, 'q', 'b'), qb);
+    EXPECT_EQ(table->Select(0x10, 'a', 'b'), ab);
+    // A new generation empties everything, also across the counter's wrap.
+    for (int i = 0; i < 65535; ++i) {
+        table->Clear();
+        ContextBucket* b = table->Select(1, 'a', 'b');
+        ASSERT_EQ(b, ab);
+        ASSERT_EQ(b->position[0], 0u);
+        ASSERT_EQ(b->order, SlotOrder::kInitial);
+        b->position[0] = 9;
+    }
+    vorx::ReleaseContextTable(table);
+}
