@@ -39,7 +39,7 @@ void PrepareHandle(vorx_Stream* handle, vorx_ProgressCallback progress, const ch
 FreeSpace FreeSpaceForPath(const char* path) {
     size_t folderLength = 0;
     for (size_t i = 0; path[i]; ++i) {
-        if (path[i] == '\\' || path[i] == '/') folderLength = i + 1;
+        if (platform::IsPathSeparator(path[i])) folderLength = i + 1;
     }
     // The folder keeps its trailing separator; no separator means the current folder.
     char local[260];

@@ -10,7 +10,8 @@
 namespace vorx {
 
 // Free bytes available to the caller on the volume that holds the output path's folder
-// (the text up to its last '\' or '/'; the current folder when there is none).
+// (the text up to its last separator, '\' or '/' on Windows, '/' elsewhere; the
+// current folder when there is none).
 struct FreeSpace {
     bool known;      // false when the platform cannot tell
     uint64_t bytes;

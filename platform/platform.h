@@ -40,6 +40,16 @@ int FileClose(int fd);
 // Sets a file's last access and last write times (seconds since 1970 UTC).
 bool SetFileTimes(const char* path, int64_t accessSeconds, int64_t writeSeconds);
 
+// Folder separators in paths: '\' and '/' on Windows; '/' elsewhere, where '\' is an
+// ordinary character of a file name.
+inline bool IsPathSeparator(char c) {
+#ifdef _WIN32
+    return c == '\\' || c == '/';
+#else
+    return c == '/';
+#endif
+}
+
 // Free bytes available to the calling user on the volume that holds `folder`.
 // Returns false when the platform cannot tell.
 bool FreeBytesForFolder(const char* folder, uint64_t* freeBytes);

@@ -207,6 +207,34 @@ std::vector<uint8_t> CompressBlock(const uint8_t* data, size_t size, uint32_t* b
     return EncodeSteps(ParseGreedy(data, size, parse), bitCount, encode);
 }
 
+namespace {
+
+// The context is null to compress every chunk, non-null to store the chunks whose
+// first byte is odd (a mix of both kinds without any state to keep).
+bool CompressChunk(void* mixed, const uint8_t* data, size_t length, vorx::EncodedBlock* block) {
+    if (mixed && (data[0] & 1)) {
+        block->type = vorx::BlockType::Stored;
+        block->sizeField = static_cast<uint32_t>(length);
+        block->body.assign(data, data + length);
+        return true;
+    }
+    uint32_t bits = 0;
+    std::vector<uint8_t> body = CompressBlock(data, length, &bits);
+    body.resize((bits + 7) / 8);
+    block->type = vorx::BlockType::Compressed;
+    block->sizeField = bits;
+    block->body = std::move(body);
+    return true;
+}
+
+int mixedMarker;
+
+}  // namespace
+
+vorx::BlockEncoder CompressingEncoder(size_t chunkSize, bool mixed) {
+    return vorx::BlockEncoder{&CompressChunk, mixed ? &mixedMarker : nullptr, chunkSize};
+}
+
 std::vector<uint8_t> WithSlack(std::vector<uint8_t> body, size_t slack) {
     body.resize(body.size() + slack, 0);
     return body;

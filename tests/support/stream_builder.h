@@ -12,6 +12,7 @@
 
 #include "codec/bit_writer.h"
 #include "tests/support/reference_decoder.h"
+#include "writer/archive_writer.h"
 
 namespace streams {
 
@@ -87,6 +88,11 @@ std::vector<Step> ParseGreedy(const uint8_t* data, size_t size, const ParseOptio
 // A compressed block body of `data` (greedy parse, then EncodeSteps).
 std::vector<uint8_t> CompressBlock(const uint8_t* data, size_t size, uint32_t* bitCount,
                                    const ParseOptions& parse = {}, const EncodeOptions& encode = {});
+
+// A block encoder for the archive writer that compresses chunks of `chunkSize` bytes
+// with CompressBlock: every chunk, or (mixed) those whose first byte is even, the
+// others stored.
+vorx::BlockEncoder CompressingEncoder(size_t chunkSize, bool mixed = false);
 
 // The body followed by the zero bytes a decoder's working buffer holds behind it.
 std::vector<uint8_t> WithSlack(std::vector<uint8_t> body, size_t slack = 256);

@@ -77,7 +77,7 @@ void WriteArchive(const std::string& path, const TestArchive& archive) {
         entry.time = e.time;
         entry.attributes = e.attributes;
         entry.password = e.password;
-        entry.encoder = StoredBlockEncoder(e.chunkSize);
+        entry.encoder = e.encoder ? *e.encoder : StoredBlockEncoder(e.chunkSize);
         ok = writer.AddEntry(entry, e.data.data(), e.data.size());
     }
     ok = ok && writer.Finish(archive.directory);

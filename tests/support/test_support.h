@@ -48,6 +48,7 @@ struct TestEntry {
     uint16_t attributes = 0x20;
     std::optional<std::string> password;
     size_t chunkSize = kDefaultChunkSize;
+    std::optional<BlockEncoder> encoder;  // stored blocks of chunkSize when not set
 };
 
 struct TestArchive {
