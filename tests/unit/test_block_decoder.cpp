@@ -277,7 +277,7 @@ TEST(BlockDecoder, AnEscapeCodeBeyondTheFormatIsCorrupt) {
     w.WriteBits(0, 32);  // one entry in each table but the empty length table
     w.WriteBits(3, 4);
     for (uint32_t width : {2u, 3u, 5u, 8u, 12u, 17u, 23u}) w.WriteBits((1u << width) - 1u, width);
-    w.WriteBits(0, 200);
+    for (int i = 0; i < 200; ++i) w.WriteBit(0);
     std::vector<uint8_t> body = w.bytes();
     body.resize((body.size() + 15) / 16 * 16, 0);
     EXPECT_EQ(Decode(body, static_cast<uint32_t>(w.bitCount()), 10).code, vorx_CorruptArchive);
