@@ -224,8 +224,8 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
     uint64_t interval = 0;
     float stepFraction = 0.0f;
     if (progress && progress->callback && stepCount > 0) {
-        stepFraction = progress->blockFraction / static_cast<float>(head.stepCount);
-        const float perHundredth = 0.01f / stepFraction;
+        stepFraction = SinglePrecision(progress->blockFraction / static_cast<float>(head.stepCount));
+        const float perHundredth = SinglePrecision(0.01f / stepFraction);
         interval = perHundredth >= 1.8e19f ? UINT64_MAX : static_cast<uint64_t>(perHundredth);
         nextReport = interval;
     }
@@ -240,9 +240,9 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
 
     while (s < stepCount) {
         if (s == nextReport) {
-            float t = static_cast<float>(s) * stepFraction;
-            t = t + progress->startFraction;
-            t = t * 100.0f;
+            float t = SinglePrecision(static_cast<float>(s) * stepFraction);
+            t = SinglePrecision(t + progress->startFraction);
+            t = SinglePrecision(t * 100.0f);
             progress->callback(progress->userData, Percent(t));
             nextReport = interval >= UINT64_MAX - s ? UINT64_MAX : s + interval + 1;
         }

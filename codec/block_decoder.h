@@ -54,6 +54,14 @@ struct BlockProgress {
     float blockFraction;  // part of the entry's compressed size this block's body takes
 };
 
+// A value rounded to single precision: x87 code (32-bit x86) may otherwise carry
+// intermediate results with more precision than the progress arithmetic is defined
+// with. Used only on the progress path.
+inline float SinglePrecision(float value) {
+    volatile float rounded = value;
+    return rounded;
+}
+
 // Memory a compressed block's decode needs beyond its output, kept from block to
 // block so that a run of blocks allocates once.
 struct BlockScratch {

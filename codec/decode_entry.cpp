@@ -64,9 +64,12 @@ vorx_Error DecodeLocatedEntry(vorx_Stream* handle, const vorx_FileInfo& info,
         uint8_t raw[kBlockHeaderSize];
         if (platform::FileRead(file, raw, sizeof raw) != static_cast<int64_t>(sizeof raw))
             return vorx_CorruptArchive;
-        if (callback)
-            callback(userData, static_cast<int>(static_cast<double>(consumed) * 100.0 /
-                                                static_cast<double>(compressedSize)));
+        if (callback) {
+            // Rounded to double precision at each step (see SinglePrecision).
+            volatile double scaled = static_cast<double>(consumed) * 100.0;
+            volatile double percent = scaled / static_cast<double>(compressedSize);
+            callback(userData, static_cast<int>(percent));
+        }
         if (handle->cancelRequested.load(std::memory_order_relaxed) != 0) return vorx_InvalidArgument;
         const uint32_t header = ReadLe32(raw);
         const uint32_t type = BlockTypeOf(header);
@@ -75,9 +78,10 @@ vorx_Error DecodeLocatedEntry(vorx_Stream* handle, const vorx_FileInfo& info,
             return vorx_CorruptArchive;
         const uint32_t size = BlockSizeOf(header);
         const uint64_t padded = PaddedBodyLength(header);
-        const BlockProgress progress{callback, userData,
-                                     static_cast<float>(consumed) / static_cast<float>(compressedSize),
-                                     static_cast<float>(padded) / static_cast<float>(compressedSize)};
+        const BlockProgress progress{
+            callback, userData,
+            SinglePrecision(static_cast<float>(consumed) / static_cast<float>(compressedSize)),
+            SinglePrecision(static_cast<float>(padded) / static_cast<float>(compressedSize))};
         const uint64_t bodyStart = dataStart + consumed + kBlockHeaderSize;
         consumed += kBlockHeaderSize + padded;
 
