@@ -103,10 +103,11 @@ typedef void (VORX_CALL *vorx_ProgressCallback)(void *userData, int percent);
 vorx_Error VORX_CALL vorx_OpenStream(vorx_Stream **handleOut, const char *path,
                                      const char *password, uint32_t mode);
 
-/** Closes the archive and frees the handle. 2 for a null handle. */
+/** Closes the archive and frees the handle. 2 for a null handle. The handle must
+ * not be used afterwards. */
 vorx_Error VORX_CALL vorx_CloseStream(vorx_Stream *handle);
 
-/** Number of entries of the archive (the handle must be open). */
+/** Number of entries of the archive; 0 for a null handle. */
 uint64_t VORX_CALL vorx_GetNumFiles(vorx_Stream *handle);
 
 /** Stores the value handed to the progress callback. 2 for a null handle. */
@@ -115,7 +116,7 @@ vorx_Error VORX_CALL vorx_SetUserData(vorx_Stream *handle, void *userData);
 /**
  * Requests that the decompression running on this handle stop at its next block
  * (it then returns 2). May be called from any thread. A request made before a
- * decompression starts is lost. Returns 0.
+ * decompression starts is lost. Returns 0; 2 for a null handle.
  */
 vorx_Error VORX_CALL vorx_CancelOperation(vorx_Stream *handle);
 
@@ -125,16 +126,19 @@ const char *VORX_CALL vorx_GetErrorString(vorx_Error code);
 /**
  * Fills `info` for the entry with the given index (0 is the first entry).
  * Reading the entries in index order reads each record once.
- * Returns 0; 2 index out of range; 4 older archive format or name not found;
- * 13 the archive is cut short.
+ * Returns 0; 2 index out of range, or a null handle or info; 4 older archive format,
+ * or the entry's name cannot be read (the other fields are filled then);
+ * 13 the archive is cut short (nothing is filled).
  */
 vorx_Error VORX_CALL vorx_EnumerateFiles(vorx_Stream *handle, vorx_FileInfo *info, uint64_t index);
 
 /**
- * Finds the entry whose name equals `name` exactly and fills `info` (which may be
- * null, to test whether the entry exists); `info->name` receives a copy of `name`.
- * Returns 0; 4 not found (also for an empty or older archive); 2 name too long;
- * 1 unknown archive version; 13 the archive is cut short.
+ * Finds the entry whose name equals `name` exactly (letter case included; of equal
+ * names the first) and fills `info` (which may be null, to test whether the entry
+ * exists); `info->name` receives a copy of `name`.
+ * Returns 0; 4 not found (also for an empty name, an empty or older archive);
+ * 2 name longer than 255 bytes, or a null handle or name; 1 unknown archive version;
+ * 13 the archive is cut short.
  */
 vorx_Error VORX_CALL vorx_GetFileInfo(vorx_Stream *handle, vorx_FileInfo *info, const char *name);
 
