@@ -26,7 +26,7 @@ vorx_Error FindArchiveStart(int file, uint64_t fileLength, uint64_t* archiveStar
     // Candidates are the offsets p < fileLength - 8, so all 8 bytes of each one lie
     // inside the file.
     const uint64_t candidateEnd = fileLength - kSignatureSize;
-    constexpr size_t kCandidatesPerChunk = 64 * 1024;
+    constexpr size_t kCandidatesPerChunk = kSignatureScanChunk;
     static_assert(kSignatureSize == 8);
     uint8_t buffer[kCandidatesPerChunk + kSignatureSize - 1];
 

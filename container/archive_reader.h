@@ -25,6 +25,9 @@ inline uint64_t NextRecordPosition(uint64_t recordPosition, uint64_t compressedS
     return AddSaturating(AddSaturating(recordPosition, 40), compressedSize);
 }
 
+// Bytes of candidate positions the signature scan reads at a time.
+constexpr size_t kSignatureScanChunk = 16 * 1024;
+
 // Signature scan: the lowest offset p < fileLength - 8 at which the four magic bytes
 // are followed by one of the two version values. Returns 0 and the offset, 4 when the
 // file holds no signature (also for a file of 8 bytes or less), 13 on a short read.

@@ -11,6 +11,10 @@
 // Besides sound archives the writer can produce damaged ones for tests: raw bytes in
 // an entry's data area, record fields and directory fields overridden, padding with
 // names in it.
+//
+// Every call returns false on failure and Error() says why; after a failure the writer
+// refuses everything else. A writer destroyed before Finish closes its file and leaves
+// it incomplete: the caller removes it.
 #pragma once
 
 #include <cstddef>

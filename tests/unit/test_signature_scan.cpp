@@ -105,8 +105,9 @@ TEST(SignatureScan, EndOfFile) {
 
 TEST(SignatureScan, SeamsBetweenReadChunks) {
     test::TempDir dir;
-    for (size_t at : {65536 - 8, 65536 - 7, 65536 - 1, 65536, 65537, 2 * 65536 - 4}) {
-        Bytes f(3 * 65536, 'V');
+    constexpr size_t kChunk = kSignatureScanChunk;
+    for (size_t at : {kChunk - 8, kChunk - 7, kChunk - 1, kChunk, kChunk + 1, 2 * kChunk - 4}) {
+        Bytes f(3 * kChunk, 'V');
         Plant(f, at, kSig2);
         EXPECT_EQ(Scan(dir, f), static_cast<int64_t>(at)) << at;
     }
@@ -118,7 +119,7 @@ TEST(SignatureScan, AgreesWithTheModelOnRandomFiles) {
     std::mt19937 random(1234);
     const uint8_t alphabet[] = {'V', 'O', 'R', 'X', 0x01, 0x02, 0x00, 0x8F, 'A'};
     for (int round = 0; round < 300; ++round) {
-        const size_t length = round < 200 ? random() % 64 : random() % 140000;
+        const size_t length = round < 200 ? random() % 64 : random() % (4 * kSignatureScanChunk);
         Bytes f(length);
         for (uint8_t& b : f) b = alphabet[random() % sizeof alphabet];
         // Sometimes plant a whole signature; sometimes break every one of them.
