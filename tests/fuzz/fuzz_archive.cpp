@@ -27,6 +27,8 @@ void Check(bool condition, const char* what) {
     }
 }
 
+// The input's file, removed again after each input: the fuzzing engine may end the
+// process without running destructors.
 struct TempFile {
     std::string path;
     TempFile() {
@@ -35,7 +37,11 @@ struct TempFile {
                 ("vorx-fuzz-" + std::to_string(random()) + std::to_string(random()) + ".vorx"))
                    .string();
     }
-    ~TempFile() { std::remove(path.c_str()); }
+};
+
+struct RemoveAfterUse {
+    const std::string& path;
+    ~RemoveAfterUse() { std::remove(path.c_str()); }
 };
 
 bool NameIsTerminated(const vorx_FileInfo& info) {
@@ -90,6 +96,7 @@ void Explore(vorx_Stream* h) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static TempFile file;
+    const RemoveAfterUse removal{file.path};
     std::FILE* out = std::fopen(file.path.c_str(), "wb");
     if (!out) return 0;
     const bool written = std::fwrite(data, 1, size, out) == size;
