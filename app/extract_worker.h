@@ -1,0 +1,58 @@
+// The extraction worker: extracts every entry of the open archive below the destination
+// on a thread of its own, asks before overwriting, retries encrypted entries with a
+// remembered or newly typed password, then starts the configured program and ends the
+// wizard.
+//
+// Cross-thread touch points, all of them:
+//  - Cancelled: written by the main thread (Cancel) and by the worker (Cancel at the
+//    overwrite question), read by the worker between entries and at the end;
+//  - vorx_CancelOperation: called by the main thread while the worker decodes;
+//  - IsRunning: the main thread asks the thread's exit code;
+//  - the wizard window: the worker reaches it only through synchronous calls (status
+//    line, progress position, owned message boxes and dialogs, EndDialog);
+//  - Result: written by the worker, read by the main thread after Wait.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "app/app_logic.h"
+#include "library/vorx.h"
+
+struct PasswordDialog;
+
+struct ExtractWorker {
+    HANDLE Thread;
+    HWND Window;                 // the wizard; null in quiet mode
+    PasswordDialog* Passwords;   // shared with start-up
+    vorx_Stream* Archive;
+    uint8_t OverwriteAll;
+    std::atomic<uint8_t> Cancelled;
+    char RunAfterExtract[sfx::kConfigFieldSize];
+    char Destination[sfx::kDestinationSize];
+    // The code that stopped the run: 0 when every entry was extracted or deliberately
+    // skipped, 2 when the user cancelled. The process exit code.
+    vorx_Error Result;
+
+    void Init(vorx_Stream* archive, PasswordDialog& passwords, const char* destination,
+              const char* runAfterExtract);
+    // Starts the thread; false when it cannot be created.
+    bool Start(HWND window, bool overwriteAll);
+    void Cancel();
+    void Wait();
+    bool IsRunning() const;
+    bool WasStarted() const { return Thread != nullptr; }
+    // Extracts one entry, asking for passwords as needed; returns the library's code.
+    vorx_Error ExtractEntry(const char* name, const char* outputPath);
+    static DWORD WINAPI ThreadMain(LPVOID worker);
+
+private:
+    void ExtractAll();
+    void Finish();
+    void Report(vorx_Error code, const char* caption, UINT flags);
+};
+
+// Progress callback of every extraction: moves the wizard's progress bar.
+void VORX_CALL OnExtractProgress(void* userData, int percent);

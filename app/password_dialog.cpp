@@ -1,0 +1,75 @@
+// The password dialog. The remembered password lives only in this object's memory.
+#include "app/password_dialog.h"
+
+#include <cstring>
+
+#include "app/res/resource.h"
+
+namespace {
+
+constexpr int kMinimumLength = 6;
+
+// Accepts the typed password: at least six characters, whole (up to 255).
+INT_PTR OnOk(HWND dialog, PasswordDialog* self) {
+    char typed[256];
+    GetDlgItemTextA(dialog, IDC_PASSWORD, typed, sizeof typed);
+    if (std::strlen(typed) < kMinimumLength) {
+        MessageBoxA(dialog, "The minimum password length is 6 characters", "Error", MB_ICONERROR);
+        SecureZeroMemory(typed, sizeof typed);
+        return FALSE;
+    }
+    std::memcpy(self->Output, typed, std::strlen(typed) + 1);
+    if (IsDlgButtonChecked(dialog, IDC_REMEMBER) == BST_CHECKED) {
+        self->HasRemembered = 1;
+        std::memcpy(self->Remembered, typed, sizeof typed);
+    }
+    SecureZeroMemory(typed, sizeof typed);
+    EndDialog(dialog, 1);
+    return TRUE;
+}
+
+}  // namespace
+
+void PasswordDialog::Init(HINSTANCE instance) {
+    Output = nullptr;
+    Prompt = nullptr;
+    Instance = instance;
+    HasRemembered = 0;
+    Remembered[0] = '\0';
+}
+
+INT_PTR PasswordDialog::Run(HWND parent, char* output, const char* prompt) {
+    Output = output;
+    Prompt = prompt;
+    return DialogBoxParamA(Instance, MAKEINTRESOURCEA(IDD_PASSWORD), parent, PasswordDialogProc,
+                           reinterpret_cast<LPARAM>(this));
+}
+
+const char* PasswordDialog::GetRemembered() const { return HasRemembered ? Remembered : nullptr; }
+
+INT_PTR CALLBACK PasswordDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG: {
+        auto* self = reinterpret_cast<PasswordDialog*>(lParam);
+        SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
+        // The whole password must fit the caller's buffer: 255 characters and the NUL.
+        SendDlgItemMessageA(dialog, IDC_PASSWORD, EM_LIMITTEXT, 255, 0);
+        if (self->Prompt != nullptr) SetDlgItemTextA(dialog, IDC_PROMPT, self->Prompt);
+        if (self->HasRemembered) {
+            SetDlgItemTextA(dialog, IDC_PASSWORD, self->Remembered);
+            CheckDlgButton(dialog, IDC_REMEMBER, BST_CHECKED);
+        }
+        return TRUE;
+    }
+    case WM_COMMAND: {
+        auto* self = reinterpret_cast<PasswordDialog*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+        if (self == nullptr) return FALSE;
+        switch (LOWORD(wParam)) {
+        case IDOK: return OnOk(dialog, self);
+        case IDCANCEL: EndDialog(dialog, 2); return TRUE;
+        default: return FALSE;
+        }
+    }
+    default: return FALSE;
+    }
+}

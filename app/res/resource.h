@@ -1,0 +1,21 @@
+// Resource and control identifiers of the self-extractor, shared by stub.rc and the code.
+#pragma once
+
+#define IDI_APP 107         // icon group: 32 x 32 and 16 x 16, 16 colours
+#define IDD_WIZARD 130      // the wizard dialog
+#define IDB_HEADER 131      // picture in the header band's right corner, 49 x 49, 16 colours
+#define IDD_PASSWORD 249    // the password dialog
+
+// Wizard dialog controls.
+#define IDC_DESTINATION 1000
+#define IDC_BROWSE 1002
+#define IDC_OVERWRITE 1003
+#define IDC_PROGRESS 1004
+#define IDC_STATUS 1006
+#define IDC_HEADER_LINE 1009
+#define IDC_COMMENT_VIEW 7000
+
+// Password dialog controls.
+#define IDC_PROMPT 1008
+#define IDC_REMEMBER 1033
+#define IDC_PASSWORD 1035
