@@ -1,0 +1,125 @@
+// The self-extractor maker. Every field of the stub's headers is checked against the
+// image before it is used: a damaged or foreign file is refused, never trusted.
+#include "writer/sfx_maker.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "container/format.h"
+
+namespace vorx {
+namespace {
+
+constexpr size_t kPeOffsetField = 0x3C;
+constexpr size_t kFileHeaderSize = 20;
+constexpr size_t kSectionHeaderSize = 40;
+constexpr uint32_t kSectionWritable = 0x80000000u;
+
+bool Fail(std::string* error, const std::string& message) {
+    if (error != nullptr) *error = message;
+    return false;
+}
+
+// Whole-file reads through C stdio (paths in the system's 8-bit encoding).
+bool ReadFile(const char* path, std::vector<uint8_t>* out, std::string* error) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) return Fail(error, std::string("cannot open ") + path);
+    out->clear();
+    uint8_t buffer[1 << 16];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) out->insert(out->end(), buffer, buffer + n);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    return failed ? Fail(error, std::string("cannot read ") + path) : true;
+}
+
+}  // namespace
+
+bool FindConfigBlock(const uint8_t* image, size_t size, uint64_t* offset, std::string* error) {
+    if (size < kPeOffsetField + 4 || image[0] != 'M' || image[1] != 'Z')
+        return Fail(error, "the stub is not a Windows executable");
+    const uint64_t pe = ReadLe32(image + kPeOffsetField);
+    if (pe > size || size - pe < 4 + kFileHeaderSize || std::memcmp(image + pe, "PE\0\0", 4) != 0)
+        return Fail(error, "the stub is not a Windows executable (no PE header)");
+    const uint8_t* fileHeader = image + pe + 4;
+    const uint32_t sectionCount = ReadLe16(fileHeader + 2);
+    const uint64_t optionalSize = ReadLe16(fileHeader + 16);
+    const uint64_t table = pe + 4 + kFileHeaderSize + optionalSize;
+    if (table > size || (size - table) / kSectionHeaderSize < sectionCount)
+        return Fail(error, "the stub's section table is cut short");
+
+    for (uint32_t i = 0; i < sectionCount; ++i) {
+        const uint8_t* section = image + table + uint64_t{i} * kSectionHeaderSize;
+        char name[9] = {};
+        std::memcpy(name, section, 8);
+        if (std::strcmp(name, kConfigSectionName) != 0) continue;
+        const uint32_t virtualSize = ReadLe32(section + 8);
+        const uint32_t rawSize = ReadLe32(section + 16);
+        const uint64_t rawOffset = ReadLe32(section + 20);
+        const uint32_t characteristics = ReadLe32(section + 36);
+        if (virtualSize < kConfigBlockSize || rawSize < kConfigBlockSize)
+            return Fail(error, "the stub's configuration section is smaller than 512 bytes");
+        if (rawOffset > size || size - rawOffset < kConfigBlockSize)
+            return Fail(error, "the stub's configuration section lies outside the file");
+        if (!(characteristics & kSectionWritable))
+            return Fail(error, "the stub's configuration section is not writable");
+        *offset = rawOffset;
+        return true;
+    }
+    return Fail(error, std::string("the stub has no configuration section (") +
+                           kConfigSectionName + "): it is not a self-extractor stub");
+}
+
+bool CarriesArchive(const uint8_t* image, size_t size) {
+    for (size_t i = 0; size >= kSignatureSize && i <= size - kSignatureSize; ++i)
+        if (IsMagic(image + i) && IsKnownVersion(ReadLe32(image + i + 4))) return true;
+    return false;
+}
+
+bool FillConfigBlock(std::vector<uint8_t>& stub, const SfxConfig& config, std::string* error) {
+    if (config.destination.size() >= kConfigFieldSize)
+        return Fail(error, "the destination is longer than 255 bytes");
+    if (config.runAfterExtract.size() >= kConfigFieldSize)
+        return Fail(error, "the command to run is longer than 255 bytes");
+    if (config.destination.find('\0') != std::string::npos ||
+        config.runAfterExtract.find('\0') != std::string::npos)
+        return Fail(error, "the destination and the command to run must not contain NUL bytes");
+    if (CarriesArchive(stub.data(), stub.size()))
+        return Fail(error, "the stub already carries an archive; start from the plain stub");
+    uint64_t offset = 0;
+    if (!FindConfigBlock(stub.data(), stub.size(), &offset, error)) return false;
+    uint8_t* block = stub.data() + offset;
+    std::memset(block, 0, kConfigBlockSize);
+    std::memcpy(block, config.destination.data(), config.destination.size());
+    std::memcpy(block + kConfigFieldSize, config.runAfterExtract.data(), config.runAfterExtract.size());
+    return true;
+}
+
+bool PrepareStub(const char* stubPath, const SfxConfig& config, std::vector<uint8_t>* out,
+                 std::string* error) {
+    return ReadFile(stubPath, out, error) && FillConfigBlock(*out, config, error);
+}
+
+bool WriteSelfExtractor(const char* stubPath, const char* archivePath, const char* outputPath,
+                        const SfxConfig& config, std::string* error) {
+    std::vector<uint8_t> stub;
+    if (!PrepareStub(stubPath, config, &stub, error)) return false;
+    std::vector<uint8_t> archive;
+    if (!ReadFile(archivePath, &archive, error)) return false;
+    if (archive.size() < kArchiveHeaderSize || !IsMagic(archive.data()) ||
+        !IsKnownVersion(ReadLe32(archive.data() + 4)))
+        return Fail(error, std::string(archivePath) + " is not an archive");
+
+    std::FILE* file = std::fopen(outputPath, "wb");
+    if (file == nullptr) return Fail(error, std::string("cannot create ") + outputPath);
+    const bool written = std::fwrite(stub.data(), 1, stub.size(), file) == stub.size() &&
+                         std::fwrite(archive.data(), 1, archive.size(), file) == archive.size();
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed) {
+        std::remove(outputPath);
+        return Fail(error, std::string("cannot write ") + outputPath);
+    }
+    return true;
+}
+
+}  // namespace vorx

@@ -1,0 +1,48 @@
+// The self-extractor maker: a copy of the stub with its configuration block filled in,
+// followed directly by the archive. The block is found through the stub's PE headers
+// (the section named ".sfxcfg"); it carries no marker bytes of its own.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vorx {
+
+constexpr char kConfigSectionName[] = ".sfxcfg";
+constexpr size_t kConfigBlockSize = 512;
+constexpr size_t kConfigFieldSize = 256;  // each field: at most 255 bytes and the NUL
+
+// What the self-extractor is told: the destination it proposes (may hold %VARIABLE%
+// references; empty: the folder that holds the self-extractor) and the command it runs
+// from the destination afterwards (empty: nothing).
+struct SfxConfig {
+    std::string destination;
+    std::string runAfterExtract;
+};
+
+// Finds the configuration block of a stub image: its file offset. False, with a message
+// in `error`, when the image is no PE file or has no writable section of that name that
+// holds the whole block.
+bool FindConfigBlock(const uint8_t* image, size_t size, uint64_t* offset, std::string* error);
+
+// True when `image` contains an archive signature anywhere (the stub itself never does).
+bool CarriesArchive(const uint8_t* image, size_t size);
+
+// Turns a stub image into the front part of a self-extractor: refuses an image that
+// already carries an archive, finds the block and fills both fields (the rest of the
+// block is zeroed). False, with a message, on any refusal; `stub` is then unchanged.
+bool FillConfigBlock(std::vector<uint8_t>& stub, const SfxConfig& config, std::string* error);
+
+// Reads the stub at `stubPath` and fills its block: the bytes that go in front of the
+// archive.
+bool PrepareStub(const char* stubPath, const SfxConfig& config, std::vector<uint8_t>* out,
+                 std::string* error);
+
+// Writes the self-extractor `outputPath` (created or replaced): the prepared stub, then
+// the archive file `archivePath` byte for byte.
+bool WriteSelfExtractor(const char* stubPath, const char* archivePath, const char* outputPath,
+                        const SfxConfig& config, std::string* error);
+
+}  // namespace vorx
