@@ -24,7 +24,7 @@ test-san: native-san
 test-win64: win64
 	scripts/test-session ctest --preset win64
 
-test: test-native test-san test-win64 win32
+test: win32 test-native test-san test-win64
 	@echo "all test suites passed"
 
 demo: native win64 win32
