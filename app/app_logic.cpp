@@ -58,6 +58,14 @@ bool GetDirectoryPart(char* out, size_t capacity, const char* path) {
     return Append(out, capacity, path, static_cast<size_t>(last - path) + 1);
 }
 
+bool Compose(char* out, size_t capacity, const char* before, const char* text, const char* after) {
+    out[0] = '\0';
+    if (Append(out, capacity, before) && Append(out, capacity, text) && Append(out, capacity, after))
+        return true;
+    out[0] = '\0';
+    return false;
+}
+
 bool IsQuietTail(const char* tail) {
     return tail != nullptr && tail[0] == '/' && (tail[1] == 'q' || tail[1] == 'Q') &&
            tail[2] == '\0';

@@ -24,6 +24,10 @@ bool AppendBackslash(char* path, size_t capacity);
 // when there is none. Returns false (and an empty `out`) when the part does not fit.
 bool GetDirectoryPart(char* out, size_t capacity, const char* path);
 
+// Writes `before`, `text` and `after` one after the other into `out` (the messages
+// with a name or path in them). Returns false, with an empty `out`, when they do not fit.
+bool Compose(char* out, size_t capacity, const char* before, const char* text, const char* after);
+
 // True when the command-line tail is exactly "/q", letter case ignored.
 bool IsQuietTail(const char* tail);
 

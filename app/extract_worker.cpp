@@ -3,7 +3,6 @@
 
 #include <commctrl.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "app/password_dialog.h"
@@ -139,12 +138,12 @@ void ExtractWorker::ExtractAll() {
         }
 
         if (Window != nullptr) {
-            std::snprintf(text, sizeof text, "Current file: %s", info.name);
+            sfx::Compose(text, sizeof text, "Current file: ", info.name, "");
             SetDlgItemTextA(Window, IDC_STATUS, text);
         }
 
         if (!OverwriteAll && GetFileAttributesA(outputPath) != INVALID_FILE_ATTRIBUTES) {
-            std::snprintf(text, sizeof text, "File %s exists already, ovewrite it?", outputPath);
+            sfx::Compose(text, sizeof text, "File ", outputPath, " exists already, ovewrite it?");
             const int answer = MessageBoxA(Window, text, "Overwrite", MB_YESNOCANCEL | MB_ICONQUESTION);
             if (answer == IDNO) continue;
             if (answer == IDCANCEL) {
@@ -171,7 +170,7 @@ void ExtractWorker::Finish() {
         } else if (resolved == sfx::RunCommand::Ready) {
             if (Window != nullptr) {
                 char text[2 * sfx::kPathSize];
-                std::snprintf(text, sizeof text, "Executing %s ...", RunAfterExtract);
+                sfx::Compose(text, sizeof text, "Executing ", RunAfterExtract, " ...");
                 SetDlgItemTextA(Window, IDC_STATUS, text);
             }
             STARTUPINFOA startup;

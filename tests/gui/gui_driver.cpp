@@ -141,6 +141,14 @@ RECT ControlRect(HWND dialog, int id) {
     return rect;
 }
 
+POINT ControlClientOrigin(HWND dialog, int id) {
+    POINT control{0, 0};
+    POINT origin{0, 0};
+    ClientToScreen(GetDlgItem(dialog, id), &control);
+    ClientToScreen(dialog, &origin);
+    return POINT{control.x - origin.x, control.y - origin.y};
+}
+
 void Type(HWND dialog, int id, const std::string& text) {
     DWORD_PTR ignored = 0;
     SendMessageTimeoutA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),

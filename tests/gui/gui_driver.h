@@ -54,6 +54,8 @@ bool ControlEnabled(HWND dialog, int id);
 bool ControlChecked(HWND dialog, int id);
 // A control's window rectangle relative to the dialog's client area.
 RECT ControlRect(HWND dialog, int id);
+// The origin of a control's client area relative to the dialog's client area.
+POINT ControlClientOrigin(HWND dialog, int id);
 
 // Types `text` into an edit control (replacing what it held).
 void Type(HWND dialog, int id, const std::string& text);

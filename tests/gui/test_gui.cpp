@@ -14,6 +14,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "library/vorx.h"
@@ -42,8 +43,9 @@ constexpr int kPasswordEdit = 1035, kRemember = 1033, kPrompt = 1008;
 // The Windows form of a build path (Wine maps the Unix root to drive Z:).
 std::string WindowsPath(std::string path) {
     if (!path.empty() && path[0] == '/') path = "Z:" + path;
-    for (char& c : path)
+    for (char& c : path) {
         if (c == '/') c = '\\';
+    }
     return path;
 }
 
@@ -58,11 +60,15 @@ void WriteFile(const std::string& path, const std::string& data) {
 }
 
 struct Entry {
+    Entry(std::string entryName, std::string bytes, std::optional<std::string> key = std::nullopt,
+          size_t chunkSize = vorx::kDefaultChunkSize, vorx::RecordOverrides recordOverrides = {})
+        : name(std::move(entryName)), data(std::move(bytes)), password(std::move(key)),
+          chunk(chunkSize), overrides(recordOverrides) {}
     std::string name;
     std::string data;
     std::optional<std::string> password;
-    size_t chunk = vorx::kDefaultChunkSize;
-    vorx::RecordOverrides overrides = {};
+    size_t chunk;  // bytes per stored block
+    vorx::RecordOverrides overrides;
 };
 
 // Bytes that differ from block to block, so a misplaced block shows.
@@ -145,7 +151,9 @@ void Answer(const gui::Process& process, const std::string& caption, const std::
     const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), caption, kAppear);
     ASSERT_NE(box.window, nullptr) << "no message box \"" << caption << "\"";
     EXPECT_EQ(box.text, text);
-    if (checkOwner) EXPECT_EQ(box.owner, owner);
+    if (checkOwner) {
+        EXPECT_EQ(box.owner, owner);
+    }
     gui::Press(box.window, button);
     EXPECT_TRUE(gui::WaitUntil([&] { return !IsWindow(box.window) || !IsWindowVisible(box.window); }, kAppear));
 }
@@ -242,7 +250,13 @@ TEST_F(SelfExtractor, ExtractingPageShowsStatusAndABlueProgressBarWhereThePathWa
     Start(process, "setup.exe");
     HWND wizard = WaitForPage(process, 1);
     ASSERT_NE(wizard, nullptr);
-    const RECT pathBox = gui::ControlRect(wizard, kDestination);
+    // The bar takes the place of the path box: its frame starts where the box's client
+    // area started, and it keeps the size of its own client area.
+    const POINT pathBox = gui::ControlClientOrigin(wizard, kDestination);
+    const RECT barBefore = gui::ControlRect(wizard, kProgress);
+    const POINT barInner = gui::ControlClientOrigin(wizard, kProgress);
+    const LONG barWidth = barBefore.right - barBefore.left - 2 * (barInner.x - barBefore.left);
+    const LONG barHeight = barBefore.bottom - barBefore.top - 2 * (barInner.y - barBefore.top);
     gui::Press(wizard, kNext);
 
     ASSERT_EQ(WaitForPage(process, 2), wizard);
@@ -252,8 +266,10 @@ TEST_F(SelfExtractor, ExtractingPageShowsStatusAndABlueProgressBarWhereThePathWa
     EXPECT_TRUE(gui::ControlEnabled(wizard, kCancel));
     EXPECT_FALSE(gui::ControlEnabled(wizard, kProgress)) << "the bar only displays";
     const RECT bar = gui::ControlRect(wizard, kProgress);
-    EXPECT_EQ(bar.left, pathBox.left);
-    EXPECT_EQ(bar.top, pathBox.top);
+    EXPECT_EQ(bar.left, pathBox.x);
+    EXPECT_EQ(bar.top, pathBox.y);
+    EXPECT_EQ(bar.right - bar.left, barWidth);
+    EXPECT_EQ(bar.bottom - bar.top, barHeight);
     HWND barWindow = GetDlgItem(wizard, kProgress);
     DWORD_PTR colour = 0, low = 0, high = 0;
     SendMessageTimeoutA(barWindow, PBM_GETBARCOLOR, 0, 0, SMTO_ABORTIFHUNG, 2000, &colour);

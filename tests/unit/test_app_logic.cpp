@@ -50,6 +50,18 @@ TEST(GetDirectoryPart, KeepsEverythingUpToTheLastBackslash) {
     EXPECT_STREQ(small, "");
 }
 
+TEST(Compose, JoinsTheThreePartsOrRefusesWhenTheyDoNotFit) {
+    char out[sfx::kPathSize * 2];
+    const std::string path = "C:\\" + std::string(250, 'p');
+    ASSERT_TRUE(sfx::Compose(out, sizeof out, "File ", path.c_str(), " exists already, ovewrite it?"));
+    EXPECT_EQ(std::string(out), "File " + path + " exists already, ovewrite it?");
+    char small[12];
+    EXPECT_TRUE(sfx::Compose(small, sizeof small, "ab", "cdefgh", "ijk"));  // 11 characters fit
+    EXPECT_STREQ(small, "abcdefghijk");
+    EXPECT_FALSE(sfx::Compose(small, sizeof small, "ab", "cdefgh", "ijkl"));
+    EXPECT_STREQ(small, "");
+}
+
 TEST(QuietTail, OnlyExactlySlashQInEitherCase) {
     EXPECT_TRUE(sfx::IsQuietTail("/q"));
     EXPECT_TRUE(sfx::IsQuietTail("/Q"));
