@@ -60,7 +60,7 @@ vorx_Error BuildOutputPath(char* out, size_t capacity, const char* destination,
 // The system operations of the folder walk.
 struct DirectoryOps {
     void* context;
-    bool (*Exists)(void* context, const char* path);  // anything by that name exists
+    bool (*Exists)(void* context, const char* path);  // a folder by that name exists
     bool (*Create)(void* context, const char* path);  // creates one folder
 };
 

@@ -13,8 +13,9 @@ namespace {
 
 constexpr char kCommentEntry[] = "$comments$";
 
-bool PathExists(void*, const char* path) {
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+bool IsFolder(void*, const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool FileExists(void*, const char* path) {
@@ -22,8 +23,9 @@ bool FileExists(void*, const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool CreateFolder(void*, const char* path) {
-    return CreateDirectoryA(path, nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+// A file in the way of a folder is a failure; a folder made meanwhile by someone else is not.
+bool CreateFolder(void* context, const char* path) {
+    return CreateDirectoryA(path, nullptr) || IsFolder(context, path);
 }
 
 // One entry's extraction as seen by the password protocol.
@@ -114,7 +116,7 @@ void ExtractWorker::ExtractAll() {
     // Room for the longest output path or command inside the fixed message texts.
     char text[2 * sfx::kPathSize];
     vorx_FileInfo info;
-    const sfx::DirectoryOps folders{nullptr, PathExists, CreateFolder};
+    const sfx::DirectoryOps folders{nullptr, IsFolder, CreateFolder};
 
     for (uint64_t index = 0; index < vorx_GetNumFiles(Archive); ++index) {
         if (Cancelled.load(std::memory_order_relaxed)) return;

@@ -201,6 +201,26 @@ TEST_F(SelfExtractor, CommentPageThenDestinationThenExtraction) {
     EXPECT_FALSE(fs::exists(out + "$comments$")) << "the comment is never extracted";
 }
 
+TEST_F(SelfExtractor, ACommentThatCannotBeReadLeavesTheCommentPageEmpty) {
+    vorx::RecordOverrides huge;
+    huge.uncompressedSize = uint64_t{1} << 62;  // no memory for such a text
+    Make("encrypted.exe", {Path("out"), ""},
+         {{"$comments$", "secret comment", std::string("comment-password")}, {"a.txt", "a"}});
+    Make("huge.exe", {Path("out"), ""},
+         {{"$comments$", "huge comment", std::nullopt, vorx::kDefaultChunkSize, huge}, {"a.txt", "a"}});
+    for (const char* file : {"encrypted.exe", "huge.exe"}) {
+        gui::Process process;
+        Start(process, file);
+        HWND wizard = WaitForPage(process, 0);
+        ASSERT_NE(wizard, nullptr) << file;
+        EXPECT_EQ(gui::ControlText(wizard, kCommentView), "") << file;
+        gui::Press(wizard, kNext);
+        ASSERT_EQ(WaitForPage(process, 1), wizard) << file;
+        gui::Press(wizard, kCancel);
+        EXPECT_EQ(process.WaitForExit(kFinish), 2u) << file;
+    }
+}
+
 TEST_F(SelfExtractor, DestinationPageRefusesAOneCharacterPathAndKeepsItAfterBrowseCancel) {
     Make("setup.exe", {Path("out"), ""}, {{"a.txt", "a"}});
     gui::Process process;
@@ -348,8 +368,10 @@ TEST_F(SelfExtractor, CancelAtTheOverwriteQuestionStopsButLeavesTheWizardOpen) {
 
 TEST_F(SelfExtractor, OpenTimePasswordCancelWrongAndRight) {
     const std::string out = Path("out") + "\\";
+    // A long password is taken whole, not cut.
+    const std::string password = "opensesame-" + std::string(59, 'k');
     vorx::DirectoryOptions names;
-    names.password = "opensesame";
+    names.password = password;
     Make("setup.exe", {out, ""}, {{"secret\\plan.txt", "the plan"}}, names);
 
     {
@@ -389,7 +411,7 @@ TEST_F(SelfExtractor, OpenTimePasswordCancelWrongAndRight) {
         Start(process, "setup.exe");
         HWND prompt = gui::WaitForWindow(process.Id(), kPasswordCaption, kAppear, "#32770");
         ASSERT_NE(prompt, nullptr);
-        gui::Type(prompt, kPasswordEdit, "opensesame");
+        gui::Type(prompt, kPasswordEdit, password);
         gui::Press(prompt, IDOK);
         HWND wizard = WaitForPage(process, 1);
         ASSERT_NE(wizard, nullptr);
@@ -531,6 +553,26 @@ TEST_F(SelfExtractor, AStubWithoutAnArchiveReportsTheOpenFailure) {
     EXPECT_NE(code, 0u);
     EXPECT_EQ(box.text, vorx_GetErrorString(static_cast<vorx_Error>(code)));
     EXPECT_TRUE(gui::NoWindowFor(process.Id(), kWizard, 300));
+}
+
+TEST_F(SelfExtractor, AFolderThatCannotBeCreatedStopsTheRun) {
+    const std::string out = Path("out") + "\\";
+    WriteFile(out + "docs", "a file where a folder should be");
+    Make("setup.exe", {out, ""}, {{"first.txt", "1"}, {"docs\\guide.txt", "guide"}, {"last.txt", "3"}});
+    gui::Process process;
+    Start(process, "setup.exe");
+    HWND wizard = WaitForPage(process, 1);
+    ASSERT_NE(wizard, nullptr);
+    gui::Press(wizard, kNext);
+    const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), "Error", kAppear);
+    ASSERT_NE(box.window, nullptr);
+    EXPECT_EQ(box.text, "Error creating directory");
+    EXPECT_EQ(box.owner, nullptr) << "the folder error has no owner";
+    Shot(process, "1-folder-error");
+    gui::Press(box.window, IDOK);
+    EXPECT_EQ(process.WaitForExit(kFinish), static_cast<DWORD>(vorx_WriteFailed));
+    EXPECT_EQ(ReadFile(out + "first.txt"), "1");
+    EXPECT_FALSE(fs::exists(out + "last.txt"));
 }
 
 TEST_F(SelfExtractor, ANameThatLeavesTheDestinationIsNeverWritten) {
