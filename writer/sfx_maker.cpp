@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "container/format.h"
+#include "writer/archive_parts.h"
 
 namespace vorx {
 namespace {
@@ -70,11 +71,7 @@ bool FindConfigBlock(const uint8_t* image, size_t size, uint64_t* offset, std::s
                            kConfigSectionName + "): it is not a self-extractor stub");
 }
 
-bool CarriesArchive(const uint8_t* image, size_t size) {
-    for (size_t i = 0; size >= kSignatureSize && i <= size - kSignatureSize; ++i)
-        if (IsMagic(image + i) && IsKnownVersion(ReadLe32(image + i + 4))) return true;
-    return false;
-}
+bool CarriesArchive(const uint8_t* image, size_t size) { return ContainsSignature(image, size); }
 
 bool FillConfigBlock(std::vector<uint8_t>& stub, const SfxConfig& config, std::string* error) {
     if (config.destination.size() >= kConfigFieldSize)
