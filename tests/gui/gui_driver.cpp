@@ -173,18 +173,10 @@ MessageBoxInfo WaitForMessageBox(DWORD processId, const std::string& caption, DW
     return info;
 }
 
-bool Screenshot(DWORD processId, const std::string& pngPath) {
-    Sleep(300);  // let the windows finish painting
-    RECT area{};
-    bool any = false;
-    for (HWND window : TopWindows(processId)) {
-        RECT rect;
-        GetWindowRect(window, &rect);
-        if (!any) area = rect;
-        else UnionRect(&area, &area, &rect);
-        any = true;
-    }
-    if (!any) return false;
+namespace {
+
+// The screen's pixels in `area` as 0x00RRGGBB values, rows top first.
+bool CaptureScreen(const RECT& area, std::vector<uint32_t>* pixels) {
     const int width = area.right - area.left;
     const int height = area.bottom - area.top;
     HDC screen = GetDC(nullptr);
@@ -202,17 +194,50 @@ bool Screenshot(DWORD processId, const std::string& pngPath) {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    std::vector<uint8_t> bgra(static_cast<size_t>(width) * height * 4);
-    const int rows = GetDIBits(memory, bitmap, 0, height, bgra.data(), &info, DIB_RGB_COLORS);
+    pixels->assign(static_cast<size_t>(width) * height, 0);
+    const int rows = GetDIBits(memory, bitmap, 0, height, pixels->data(), &info, DIB_RGB_COLORS);
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
-    if (rows != height) return false;
-    std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
-    for (size_t i = 0, n = static_cast<size_t>(width) * height; i < n; ++i) {
-        rgb[3 * i] = bgra[4 * i + 2];
-        rgb[3 * i + 1] = bgra[4 * i + 1];
-        rgb[3 * i + 2] = bgra[4 * i];
+    for (uint32_t& p : *pixels) p &= 0x00FFFFFFu;
+    return rows == height;
+}
+
+}  // namespace
+
+int CountPixels(HWND window, const RECT& clientArea, COLORREF colour) {
+    POINT origin{0, 0};
+    ClientToScreen(window, &origin);
+    RECT area = clientArea;
+    OffsetRect(&area, origin.x, origin.y);
+    std::vector<uint32_t> pixels;
+    if (area.right <= area.left || area.bottom <= area.top || !CaptureScreen(area, &pixels)) return 0;
+    const uint32_t wanted = (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
+    int count = 0;
+    for (uint32_t p : pixels) count += p == wanted;
+    return count;
+}
+
+bool Screenshot(DWORD processId, const std::string& pngPath) {
+    Sleep(300);  // let the windows finish painting
+    RECT area{};
+    bool any = false;
+    for (HWND window : TopWindows(processId)) {
+        RECT rect;
+        GetWindowRect(window, &rect);
+        if (!any) area = rect;
+        else UnionRect(&area, &area, &rect);
+        any = true;
+    }
+    std::vector<uint32_t> pixels;
+    if (!any || !CaptureScreen(area, &pixels)) return false;
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    std::vector<uint8_t> rgb(pixels.size() * 3);
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        rgb[3 * i] = static_cast<uint8_t>(pixels[i] >> 16);
+        rgb[3 * i + 1] = static_cast<uint8_t>(pixels[i] >> 8);
+        rgb[3 * i + 2] = static_cast<uint8_t>(pixels[i]);
     }
     return WritePng(pngPath, width, height, rgb);
 }

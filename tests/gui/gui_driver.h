@@ -74,6 +74,9 @@ struct MessageBoxInfo {
 // Waits for a message box with this caption.
 MessageBoxInfo WaitForMessageBox(DWORD processId, const std::string& caption, DWORD milliseconds);
 
+// How many pixels of a rectangle of `window`'s client area show `colour` on screen.
+int CountPixels(HWND window, const RECT& clientArea, COLORREF colour);
+
 // Saves the screen area covered by the process's visible windows as a PNG file.
 bool Screenshot(DWORD processId, const std::string& pngPath);
 

@@ -158,6 +158,19 @@ void Answer(const gui::Process& process, const std::string& caption, const std::
     EXPECT_TRUE(gui::WaitUntil([&] { return !IsWindow(box.window) || !IsWindowVisible(box.window); }, kAppear));
 }
 
+// The white header band above the etched line, with the page title in black on it.
+void ExpectHeader(HWND wizard) {
+    Sleep(200);  // let the dialog finish painting
+    RECT client;
+    GetClientRect(wizard, &client);
+    const LONG line = gui::ControlClientOrigin(wizard, 1009).y;
+    const RECT band{0, 0, client.right - 80, line - 1};  // left of the picture
+    const int white = gui::CountPixels(wizard, band, RGB(255, 255, 255));
+    const int black = gui::CountPixels(wizard, RECT{10, 5, 200, 25}, RGB(0, 0, 0));
+    EXPECT_GT(white, (band.right * band.bottom) * 3 / 4) << "the band is white";
+    EXPECT_GT(black, 40) << "the title is painted in black";
+}
+
 int ProgressPosition(HWND wizard) {
     DWORD_PTR position = 0;
     SendMessageTimeoutA(GetDlgItem(wizard, kProgress), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &position);
@@ -182,6 +195,7 @@ TEST_F(SelfExtractor, CommentPageThenDestinationThenExtraction) {
     for (int hidden : {kDestination, kOverwriteAll, kBrowse, kStatus, kProgress})
         EXPECT_FALSE(gui::ControlVisible(wizard, hidden)) << hidden;
     EXPECT_EQ(gui::ControlText(wizard, kNext), "Next >");
+    ExpectHeader(wizard);
     Shot(process, "1-comments");
 
     gui::Press(wizard, kNext);
@@ -192,6 +206,7 @@ TEST_F(SelfExtractor, CommentPageThenDestinationThenExtraction) {
     EXPECT_FALSE(gui::ControlChecked(wizard, kOverwriteAll));
     for (int shown : {kDestination, kOverwriteAll, kBrowse, kStatus})
         EXPECT_TRUE(gui::ControlVisible(wizard, shown)) << shown;
+    ExpectHeader(wizard);
     Shot(process, "2-destination");
 
     gui::Press(wizard, kNext);
@@ -302,6 +317,12 @@ TEST_F(SelfExtractor, ExtractingPageShowsStatusAndABlueProgressBarWhereThePathWa
     ASSERT_TRUE(gui::WaitUntil([&] { return gui::ControlText(wizard, kStatus) == "Current file: data\\big.bin"; },
                                kAppear));
     ASSERT_TRUE(gui::WaitUntil([&] { return ProgressPosition(wizard) >= 10; }, kFinish));
+    ExpectHeader(wizard);
+    RECT barClient;
+    GetClientRect(barWindow, &barClient);
+    const POINT barOrigin = gui::ControlClientOrigin(wizard, kProgress);
+    OffsetRect(&barClient, barOrigin.x, barOrigin.y);
+    EXPECT_GT(gui::CountPixels(wizard, barClient, RGB(11, 125, 190)), 50) << "the bar is drawn in its blue";
     Shot(process, "1-extracting");
     EXPECT_EQ(process.WaitForExit(kFinish), 0u);
     EXPECT_EQ(ReadFile(out + "small.txt"), "s");
