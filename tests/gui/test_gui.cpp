@@ -523,6 +523,24 @@ TEST_F(SelfExtractor, TheRunCommandStartsAProgramFromTheDestination) {
     EXPECT_EQ(ReadFile(out + "bin tools\\ran.txt"), "--flag \"two words\"");
 }
 
+TEST_F(SelfExtractor, AnEncryptedFileWithNothingRememberedFailsAndTheCommandStillRuns) {
+    const std::string out = Path("out") + "\\";
+    Make("setup.exe", {out, "marker.exe after-error"},
+         {{"marker.exe", ReadFile(WindowsPath(VORX_MARKER))},
+          {"locked.txt", "locked", std::string("data-password")},
+          {"never.txt", "not reached"}});
+    gui::Process process;
+    Start(process, "setup.exe");
+    HWND wizard = WaitForPage(process, 1);
+    ASSERT_NE(wizard, nullptr);
+    gui::Press(wizard, kNext);
+    EXPECT_TRUE(gui::NoWindowFor(process.Id(), kPasswordCaption, 300)) << "no prompt without a remembered password";
+    Answer(process, "Error extracting", vorx_GetErrorString(vorx_PasswordRequired), IDOK, wizard, true);
+    EXPECT_EQ(process.WaitForExit(kFinish), 10u);
+    EXPECT_EQ(ReadFile(out + "ran.txt"), "after-error");
+    EXPECT_FALSE(fs::exists(out + "never.txt"));
+}
+
 TEST_F(SelfExtractor, QuietModeExtractsWithoutWindows) {
     SetEnvironmentVariableA("VORX_GUI_TARGET", dir_.c_str());
     Make("setup.exe", {"%VORX_GUI_TARGET%\\quiet\\", ""},
