@@ -5,7 +5,6 @@
 #include <sstream>
 
 namespace vorx::conformance {
-namespace {
 
 using nlohmann::json;
 
@@ -17,12 +16,13 @@ Expectation ParseExpectation(const json& j) {
     return e;
 }
 
-// A password given as `<key>_hex`; null (or absent) means none.
 std::optional<std::string> Password(const json& j, const std::string& key) {
     const auto it = j.find(key + "_hex");
     if (it == j.end() || it->is_null()) return std::nullopt;
     return FromHex(it->get<std::string>());
 }
+
+namespace {
 
 template <typename T>
 std::optional<T> Optional(const json& j, const char* key) {

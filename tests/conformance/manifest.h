@@ -82,6 +82,12 @@ struct Manifest {
 // malformed.
 bool LoadManifest(const std::string& folder, Manifest* manifest, std::string* error);
 
+// An expectation as the manifest writes it: {"codes": [...], "open": ..., "why": ...}.
+Expectation ParseExpectation(const nlohmann::json& j);
+
+// A password given as `<key>_hex` in `j`; null (or absent) means none.
+std::optional<std::string> Password(const nlohmann::json& j, const std::string& key);
+
 // Decodes a hexadecimal string into bytes.
 std::string FromHex(const std::string& hex);
 
