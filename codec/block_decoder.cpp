@@ -19,8 +19,9 @@ static_assert(kRootBits[BlockScratch::kFlags] + kRootBits[BlockScratch::kLengths
 constexpr uint32_t kUsedUp = 1;
 inline uint32_t PendingFlags(uint32_t symbol) { return (symbol & 15u) | 16u; }
 inline uint32_t PendingSelectors(uint32_t symbol) { return (symbol & 15u) | 16u; }
-// Block positions are kept in 32 bits as position + 1 (0 marks an empty slot).
-constexpr uint64_t kLargestBlockOutput = 0xFFFFFFFEu;
+// Block positions are kept in 32 bits as position + 1 (0 marks an empty slot), which
+// bounds one block's output.
+constexpr uint64_t kPositionLimit = 0xFFFFFFFEu;
 
 // The output room of one block: the target's capacity, bounded by what the entry may
 // still produce. The target is asked first, so that its own limit (the file window's
@@ -29,7 +30,7 @@ class Room {
 public:
     Room(OutputTarget& target, uint64_t entryRemaining)
         : target_(target),
-          remaining_(entryRemaining < kLargestBlockOutput ? entryRemaining : kLargestBlockOutput) {}
+          remaining_(entryRemaining < kPositionLimit ? entryRemaining : kPositionLimit) {}
 
     uint64_t limit() const { return target_.capacity < remaining_ ? target_.capacity : remaining_; }
 
@@ -112,15 +113,18 @@ inline void CopyMatch(uint8_t* out, uint64_t source, uint64_t p, uint64_t length
     }
 }
 
+// A percentage for the callback, truncated toward zero and kept within 0 to 100 (a
+// damaged archive whose block is longer than its entry would give more).
 int Percent(float value) {
     if (!(value > 0.0f)) return 0;
     if (value >= 100.0f) return 100;
     return static_cast<int>(value);
 }
 
-// Reads one table of the block: up to `entries` (symbol, weight) pairs, stopping once
-// the position reaches the block's bit count. A symbol is `width` plain bits, or an
-// escape-coded number when width is 0 and `escapedSymbols` is set.
+// Reads one table of the block into a fresh table of `size` entries: up to `entries`
+// (symbol, weight) pairs, stopping once the position reaches the block's bit count. A
+// symbol is an escape-coded number when `escapedSymbols` is set, else `width` plain
+// bits. A code beyond the format (ReadEscapedNumber's 0) is corrupt data.
 vorx_Error ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool escapedSymbols,
                      uint32_t width, const uint8_t* body, uint32_t bitCount, uint32_t& pos) {
     if (!table.Create(size)) return vorx_OutOfMemory;

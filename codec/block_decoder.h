@@ -46,7 +46,8 @@ constexpr size_t kBodyOverreadBytes = 64;
 
 // Progress inside a compressed block: about every hundredth of the entry the callback
 // gets (s x stepFraction + startFraction) x 100, s being the step index and
-// stepFraction = blockFraction / stepCount, all in single precision.
+// stepFraction = blockFraction / stepCount, all in single precision, truncated toward
+// zero and kept within 0 to 100.
 struct BlockProgress {
     vorx_ProgressCallback callback;
     void* userData;

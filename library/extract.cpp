@@ -14,16 +14,13 @@
 namespace vorx {
 namespace {
 
-// Longest name an archive can hold; a longer one cannot be found.
-constexpr size_t kLongestName = 255;
-
 // The memory of vorx_DecompressToPtr never grows: output beyond it is corrupt data.
 vorx_Error RefuseMoreOutput(OutputTarget*, uint64_t) { return vorx_CorruptArchive; }
 
-// Finds the entry for an extraction call: 0, or 4 whatever made the look-up fail.
+// Finds the entry for an extraction call: 0, or 4 whatever made the look-up fail (a
+// name too long to be stored among them).
 vorx_Error FindEntry(vorx_Stream* handle, const char* name, vorx_FileInfo* info,
                      uint64_t* recordPosition) {
-    if (std::strlen(name) > kLongestName) return vorx_NotFound;
     return LocateEntry(handle, info, recordPosition, name) == vorx_Success ? vorx_Success
                                                                             : vorx_NotFound;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "codec/block_decoder.h"
+#include "container/format.h"
 
 namespace vorx {
 
@@ -16,7 +17,7 @@ public:
     static constexpr uint32_t kInitialUnits = 512;     // 2 MiB usable at the start
     static constexpr uint32_t kMaximumUnits = 32768;   // 128 MiB reserved
     static constexpr uint32_t kGrowthUnits = 128;      // grows 512 KiB at a time
-    static constexpr uint64_t kLargestBlockOutput = 64ull << 20;
+    static constexpr uint64_t kLargestBlockOutput = kMaxBlockOutput;  // 64 MiB
 
     OutputWindow() = default;
     ~OutputWindow() { Release(); }
