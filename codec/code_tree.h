@@ -24,6 +24,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace vorx {
 
@@ -118,6 +119,12 @@ public:
     template <class Visit>
     void ForEachLeaf(Visit&& visit) const;
 
+    // Calls emit(bit) for each step of the path from the root to `node`, first step
+    // first: the code an encoder writes for a leaf, whatever its depth (the node's
+    // `code` holds only the first 32 steps).
+    template <class Emit>
+    static void EmitPath(const CodeTreeNode& node, Emit&& emit);
+
 private:
     struct Chunk;
     CodeTreeNode* NewNode(CodeTreeNode* parent, uint32_t value, uint32_t weight);
@@ -147,6 +154,18 @@ void CodeTree::ForEachLeaf(Visit&& visit) const {
             n = p;
         }
     }
+}
+
+template <class Emit>
+void CodeTree::EmitPath(const CodeTreeNode& node, Emit&& emit) {
+    if (node.codeLength <= 32) {
+        for (uint32_t i = 0; i < node.codeLength; ++i) emit((node.code >> i) & 1u);
+        return;
+    }
+    std::vector<uint8_t> steps;
+    steps.reserve(node.codeLength);
+    for (const CodeTreeNode* n = &node; n->parent; n = n->parent) steps.push_back(n == n->parent->left ? 0 : 1);
+    for (size_t i = steps.size(); i-- > 0;) emit(static_cast<uint32_t>(steps[i]));
 }
 
 // Lookup table of a code tree: entry i holds the result of walking the low `rootBits`

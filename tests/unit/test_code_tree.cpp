@@ -305,3 +305,33 @@ TEST(DecodeTable, ValuesTooLargeForAnEntryStillDecode) {
         EXPECT_EQ(tablePos, walkPos) << code;
     }
 }
+
+TEST(CodeTree, EveryLeafsPathDecodesBackToItsSymbolAtAnyDepth) {
+    // Random tables, and one deeper than 32 steps: many heavy symbols (their sums wrap
+    // past 32 bits), then weights halving down to 1, then ones.
+    std::mt19937 rng(12);
+    std::vector<std::vector<SymbolEntry>> tables;
+    for (int i = 0; i < 50; ++i) tables.push_back(RandomTable(rng, i % 4));
+    std::vector<SymbolEntry> deep;
+    for (uint32_t i = 0; i < 3000; ++i) deep.push_back({1u << 23, i});
+    for (uint32_t i = 0; i < 23; ++i) deep.push_back({1u << (22 - i), 10000 + i});
+    for (uint32_t i = 0; i < 20; ++i) deep.push_back({1, 20000 + i});
+    tables.push_back(deep);
+    for (const auto& table : tables) {
+        CodeTree tree;
+        ASSERT_TRUE(tree.BuildFromEntries(table.data(), table.size()));
+        if (&table == &tables.back()) {
+            ASSERT_GT(tree.maxDepth(), 32u);
+        }
+        tree.ForEachLeaf([&](const CodeTreeNode& leaf) {
+            vorx::BitWriter w;
+            CodeTree::EmitPath(leaf, [&](uint32_t bit) { w.WriteBit(bit); });
+            ASSERT_EQ(w.bitCount(), leaf.codeLength);
+            std::vector<uint8_t> bytes = w.bytes();
+            bytes.resize(bytes.size() + 16, 0);
+            uint32_t pos = 0;
+            EXPECT_EQ(tree.DecodeSymbol(bytes.data(), pos), leaf.value);
+            EXPECT_EQ(pos, leaf.codeLength);
+        });
+    }
+}

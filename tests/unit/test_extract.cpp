@@ -425,3 +425,64 @@ TEST(OutputWindow, GrowsInStepsUpToItsLimit) {
     EXPECT_TRUE(window.Grow(2));
     EXPECT_FALSE(window.Grow(1));  // full
 }
+
+// An address-space limit in a child process makes allocations fail (POSIX; not under
+// the address sanitizer, which needs address space of its own).
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VORX_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define VORX_ADDRESS_SANITIZER 1
+#endif
+#if !defined(_WIN32) && !defined(VORX_ADDRESS_SANITIZER)
+#include <sys/resource.h>
+
+namespace {
+
+// Runs `call` in a child process whose address space may grow by only `headroom` bytes
+// beyond what it uses now; returns the call's result.
+template <class Call>
+int WithLittleMemory(size_t headroom, Call call) {
+    const pid_t child = fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+        std::FILE* statm = std::fopen("/proc/self/statm", "r");
+        unsigned long pages = 0;
+        if (!statm || std::fscanf(statm, "%lu", &pages) != 1) _exit(100);
+        std::fclose(statm);
+        const rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + headroom;
+        const struct rlimit r = {limit, limit};
+        if (setrlimit(RLIMIT_AS, &r) != 0) _exit(101);
+        _exit(call());
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+}  // namespace
+
+TEST(OutOfMemory, MemoryThatCannotBeHadIsEleven) {
+    TestArchive a;
+    a.entries = {Compressed("compressed", Text(20000, 1))};
+    Fixture f(a);
+    vorx_Stream* h = f.handle;
+    const std::string out = f.dir.File("out");
+    // The output window's 128 MiB of address space.
+    EXPECT_EQ(WithLittleMemory(16u << 20, [&] {
+                  return vorx_DecompressToFile(h, "compressed", out.c_str(), nullptr, nullptr);
+              }),
+              vorx_OutOfMemory);
+    // The context table, made at the handle's first compressed block.
+    Bytes memory(20000);
+    EXPECT_EQ(WithLittleMemory(64u << 10, [&] {
+                  return vorx_DecompressToPtr(h, "compressed", memory.data(), nullptr, nullptr);
+              }),
+              vorx_OutOfMemory);
+    // With memory, the same calls succeed.
+    EXPECT_EQ(vorx_DecompressToPtr(h, "compressed", memory.data(), nullptr, nullptr), vorx_Success);
+    EXPECT_EQ(memory, a.entries[0].data);
+}
+#endif
