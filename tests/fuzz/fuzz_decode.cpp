@@ -37,10 +37,11 @@ std::string TempPath(const char* suffix) {
         .string();
 }
 
-struct TempFile {
-    std::string path;
-    explicit TempFile(const char* suffix) : path(TempPath(suffix)) {}
-    ~TempFile() { std::remove(path.c_str()); }
+// Files removed again after each input: the fuzzing engine may end the process
+// without running destructors.
+struct RemoveAfterUse {
+    const std::string& path;
+    ~RemoveAfterUse() { std::remove(path.c_str()); }
 };
 
 struct Progress {
@@ -103,22 +104,24 @@ void DecodeEntry(vorx_Stream* h, const vorx_FileInfo& enumerated, const char* pa
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static TempFile archive(".vorx");
-    static TempFile output(".out");
-    std::FILE* out = std::fopen(archive.path.c_str(), "wb");
+    static const std::string archive = TempPath(".vorx");
+    static const std::string output = TempPath(".out");
+    const RemoveAfterUse removeArchive{archive};
+    const RemoveAfterUse removeOutput{output};
+    std::FILE* out = std::fopen(archive.c_str(), "wb");
     if (!out) return 0;
     const bool written = std::fwrite(data, 1, size, out) == size;
     std::fclose(out);
     if (!written) return 0;
 
     vorx_Stream* h = nullptr;
-    if (vorx_OpenStream(&h, archive.path.c_str(), kPassword, 2) != vorx_Success) return 0;
+    if (vorx_OpenStream(&h, archive.c_str(), kPassword, 2) != vorx_Success) return 0;
     const uint64_t count = vorx_GetNumFiles(h);
     for (uint64_t i = 0; i < count && i < kMaxEntries; ++i) {
         vorx_FileInfo info;
         if (vorx_EnumerateFiles(h, &info, i) != vorx_Success || info.name[0] == '\0') continue;
-        DecodeEntry(h, info, nullptr, output.path);
-        if (info.attributes & VORX_ATTRIBUTE_ENCRYPTED) DecodeEntry(h, info, kPassword, output.path);
+        DecodeEntry(h, info, nullptr, output);
+        if (info.attributes & VORX_ATTRIBUTE_ENCRYPTED) DecodeEntry(h, info, kPassword, output);
     }
     vorx_CloseStream(h);
     return 0;
