@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "container/entry_index.h"
 #include "container/format.h"
 #include "platform/platform.h"
 
@@ -55,15 +56,17 @@ vorx_Error FindArchiveStart(int file, uint64_t fileLength, uint64_t* archiveStar
 }
 
 vorx_Error WalkEntryRecords(int file, uint64_t firstRecord, uint64_t entryCount,
-                            uint64_t* directoryOffset) {
+                            uint64_t* directoryOffset, EntryIndex* index) {
     uint64_t position = firstRecord;
     uint8_t raw[kEntryRecordSize];
     // Each step moves forward by at least one record, so a walk that runs past the end
     // of the file stops at the first read that comes back short, whatever the count says.
     for (uint64_t i = 0; i < entryCount; ++i) {
         if (ReadAt(file, position, raw, sizeof raw) != sizeof raw) return vorx_CorruptArchive;
+        if (index) index->AddRecord(position);
         position = NextRecordPosition(position, EntryRecord::Parse(raw).compressedSize);
     }
+    if (index) index->FinishRecords(position);
     *directoryOffset = position;
     return vorx_Success;
 }

@@ -33,11 +33,14 @@ constexpr size_t kSignatureScanChunk = 16 * 1024;
 // file holds no signature (also for a file of 8 bytes or less), 13 on a short read.
 vorx_Error FindArchiveStart(int file, uint64_t fileLength, uint64_t* archiveStart);
 
+class EntryIndex;
+
 // Walks `entryCount` records from `firstRecord`, skipping each record's data, and
 // returns the offset behind the last one (the directory's). A record that cannot be
-// read whole ends the walk with 3.
+// read whole ends the walk with 3. When `index` is given, it learns every record's
+// position.
 vorx_Error WalkEntryRecords(int file, uint64_t firstRecord, uint64_t entryCount,
-                            uint64_t* directoryOffset);
+                            uint64_t* directoryOffset, EntryIndex* index = nullptr);
 
 // Reads a region of the file as consecutive units counted from its start, decrypting
 // every whole 8-byte block when a key is given. Reads are buffered in chunks that are

@@ -21,6 +21,23 @@ bool ReadRecord(int file, uint64_t position, EntryRecord* record) {
     return true;
 }
 
+// The name of entry `index`, from the handle's index when it can answer, else by the
+// walk over the names table: the same answer either way.
+vorx_Error NameOfEntry(vorx_Stream* handle, uint64_t index, char (&destination)[256]) {
+    handle->index.EnsureNames(handle->directory, handle->header.entryCount);
+    vorx_Error result;
+    if (handle->index.NameAt(index, destination, &result)) return result;
+    return handle->directory.NameAt(index, destination);
+}
+
+// The index of the first entry called `name`, the same way.
+bool FindEntryName(vorx_Stream* handle, const char* name, uint64_t* index) {
+    handle->index.EnsureNames(handle->directory, handle->header.entryCount);
+    bool found;
+    if (handle->index.Find(name, &found, index)) return found;
+    return handle->directory.Find(name, index);
+}
+
 void StoreFileTime(uint64_t value, vorx_FileTime* out) {
     out->lowDateTime = static_cast<uint32_t>(value);
     out->highDateTime = static_cast<uint32_t>(value >> 32);
@@ -92,14 +109,22 @@ vorx_Error LocateEntry(vorx_Stream* handle, vorx_FileInfo* info, uint64_t* recor
     if (name[0] == '\0') return vorx_NotFound;
 
     uint64_t index = 0;
-    if (!handle->directory.Find(name, &index)) return vorx_NotFound;
+    if (!FindEntryName(handle, name, &index)) return vorx_NotFound;
 
     // Walk the records from the first one; the cursor is neither used nor changed.
     // The index may lie beyond entryCount when the name was found in the table's
     // padding; the walk then reads whatever stands there, as it would for any index.
+    // The handle's index knows where the walk would arrive: at the record itself, or
+    // at the directory, where a walk past the last record goes on.
     uint64_t position = handle->archiveStart + kArchiveHeaderSize;
+    uint64_t current = 0;
+    if (handle->index.HasRecords()) {
+        const uint64_t known = handle->index.recordCount();
+        current = index < known ? index : known;
+        position = handle->index.RecordPosition(current);
+    }
     EntryRecord record;
-    for (uint64_t current = 0;; ++current) {
+    for (;; ++current) {
         if (!ReadRecord(handle->file, position, &record)) return vorx_ReadFailed;
         if (current == index) break;
         position = NextRecordPosition(position, record.compressedSize);
@@ -145,7 +170,7 @@ extern "C" vorx_Error VORX_CALL vorx_EnumerateFiles(vorx_Stream* handle, vorx_Fi
     handle->cursorPosition = NextRecordPosition(position, record.compressedSize);
     handle->cursorIndex = index + 1;
     RecordToFileInfo(record, info);
-    return handle->directory.NameAt(index, info->name);
+    return NameOfEntry(handle, index, info->name);
 }
 
 extern "C" vorx_Error VORX_CALL vorx_GetFileInfo(vorx_Stream* handle, vorx_FileInfo* info,

@@ -41,7 +41,7 @@ vorx_Error OpenArchive(vorx_Stream* handle, const char* password) {
 
     uint64_t directoryOffset = 0;
     if (vorx_Error e = WalkEntryRecords(handle->file, start + kArchiveHeaderSize,
-                                        handle->header.entryCount, &directoryOffset))
+                                        handle->header.entryCount, &directoryOffset, &handle->index))
         return e;
     return handle->directory.Open(handle->file, password, directoryOffset);
 }

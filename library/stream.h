@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "container/archive_directory.h"
+#include "container/entry_index.h"
 #include "container/format.h"
 #include "library/vorx.h"
 
@@ -33,6 +34,7 @@ struct vorx_Stream {
     uint64_t cursorPosition;    // enumeration cursor: offset of the record after the last one returned
     uint64_t cursorIndex;       // index of that record; all ones after the open
     vorx::ArchiveDirectory directory;
+    vorx::EntryIndex index;     // record positions and names, so that look-ups need no walk
     std::atomic<uint32_t> cancelRequested;  // set by vorx_CancelOperation from any thread
     void* userData;
     const char* password;       // password of the decompression in progress

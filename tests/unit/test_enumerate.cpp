@@ -133,6 +133,10 @@ TEST(Enumerate, RecordsCutShort) {
     EXPECT_EQ(h.get()->cursorPosition, UINT64_MAX);  // saturated, not wrapped
     EXPECT_EQ(vorx_EnumerateFiles(h, &info, 2), vorx_ReadFailed);
     EXPECT_EQ(h.get()->cursorIndex, 2u);
+    // The handle's index knows where the third record lay when the archive was opened
+    // and reads it there; the walk from the first record fails on the spoilt one.
+    EXPECT_EQ(vorx_GetFileInfo(h, &info, a.entries[2].name.c_str()), vorx_Success);
+    h.get()->index.Disable();
     EXPECT_EQ(vorx_GetFileInfo(h, &info, a.entries[2].name.c_str()), vorx_ReadFailed);
     EXPECT_EQ(vorx_GetFileInfo(h, &info, a.entries[0].name.c_str()), vorx_Success);
 }
