@@ -1,0 +1,63 @@
+// The block compressor: turns a chunk of bytes into one block that the block decoder
+// turns back into the same bytes, or into a stored block when compressing does not pay.
+//
+// The compressed format names no distances: a match names one of the four slots of
+// the context-table bucket that the three bytes before the current position select
+// (or the two bytes before it, when that bucket's slot 0 is empty), and copies from the
+// position remembered there. The compressor therefore runs the decoder's context
+// table step for step, with the same bucket choice, stamps and slot replacement, so
+// that every match it emits names a slot that holds, when the decoder gets there,
+// exactly the position the compressor copied from.
+//
+// Parsing: level 1-2 greedy, 3-6 lazy (a literal is preferred when the next position
+// starts a better match), 7-9 a short search over the choices at each step with the
+// table's changes undone after each trial. Costs come from the code trees of the
+// previous pass (levels 4 and up parse twice or three times) or the previous block.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "writer/archive_writer.h"
+
+namespace vorx {
+
+constexpr int kMinLevel = 0;  // stores
+constexpr int kMaxLevel = 9;
+constexpr int kDefaultLevel = 5;
+
+// Bytes per block: the unit the context table and the code trees span. Far below the
+// 64 MiB a reader accepts, and what a reader must hold in memory at once.
+constexpr size_t kCompressorBlockSize = 4u << 20;
+
+class Compressor {
+public:
+    // `level` 0 stores every block; 1 to 9 trade speed for size.
+    explicit Compressor(int level = kDefaultLevel, size_t blockSize = kCompressorBlockSize);
+    ~Compressor();
+    Compressor(const Compressor&) = delete;
+    Compressor& operator=(const Compressor&) = delete;
+
+    // One chunk (1 byte to blockSize) into one block. False only when memory cannot be
+    // had. The block is compressed only when that makes it smaller on disk.
+    bool EncodeBlock(const uint8_t* data, size_t length, EncodedBlock* block);
+
+    // The compressor as the archive writer's block encoder (it must outlive the entry).
+    BlockEncoder AsBlockEncoder();
+
+    int level() const { return level_; }
+    size_t blockSize() const { return blockSize_; }
+
+    // Always produce a compressed block (no stored fallback): for tests of the format.
+    void set_forceCompressed(bool force) { forceCompressed_ = force; }
+
+private:
+    struct State;
+    int level_;
+    size_t blockSize_;
+    bool forceCompressed_ = false;
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace vorx
