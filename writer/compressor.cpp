@@ -175,7 +175,8 @@ struct Move {
 
 struct LevelParams {
     int passes;
-    int search;      // 0 greedy, 1 lazy, 2+ trial depth
+    int search;      // 0 greedy, 1 lazy, 2 trials
+    uint32_t reach;  // trials run to this many bytes beyond the longest first step
     int shorter;     // how many shortened lengths a trial also tries per slot
     int effort;      // table design effort
     uint32_t nice;   // a match this long is taken without looking further
@@ -183,15 +184,15 @@ struct LevelParams {
 
 LevelParams ParamsFor(int level) {
     switch (level) {
-        case 1: return {1, 0, 0, 0, 32};
-        case 2: return {1, 0, 0, 1, 32};
-        case 3: return {1, 1, 0, 1, 32};
-        case 4: return {2, 1, 0, 1, 48};
-        case 5: return {2, 1, 0, 1, 64};
-        case 6: return {2, 1, 0, 2, 128};
-        case 7: return {2, 2, 0, 2, 128};
-        case 8: return {2, 3, 1, 2, 256};
-        default: return {3, 3, 2, 2, 512};
+        case 1: return {1, 0, 0, 0, 0, 32};
+        case 2: return {1, 0, 0, 0, 1, 32};
+        case 3: return {1, 1, 0, 0, 1, 32};
+        case 4: return {2, 1, 0, 0, 1, 48};
+        case 5: return {2, 1, 0, 0, 1, 64};
+        case 6: return {2, 1, 0, 0, 2, 128};
+        case 7: return {2, 2, 1, 0, 2, 128};
+        case 8: return {2, 2, 1, 1, 2, 256};
+        default: return {3, 2, 1, 3, 2, 512};
     }
 }
 
@@ -327,19 +328,23 @@ private:
                     choices[i].slot = k;
         }
 
+        // Every trial runs until it covers the horizon: the end of the longest first
+        // step plus a little. What a trial covers beyond it is credited at the
+        // block's average price.
+        const size_t horizon = std::min(n_, p + longest + params_.reach);
         uint64_t costs[4 * 4 + 1];
         size_t ends[4 * 4 + 1];
-        size_t horizon = 0;
+        size_t furthest = 0;
         for (size_t i = 0; i < count; ++i) {
             ctx_.BeginTrial();
-            Trial(bucket, p, choices[i], &costs[i], &ends[i]);
+            Trial(bucket, p, choices[i], horizon, &costs[i], &ends[i]);
             ctx_.EndTrial();
-            horizon = std::max(horizon, ends[i]);
+            furthest = std::max(furthest, ends[i]);
         }
-        size_t best = 0;
         uint64_t bestScore = UINT64_MAX;
+        size_t best = 0;
         for (size_t i = 0; i < count; ++i) {
-            const uint64_t score = costs[i] + uint64_t{m_.bytesAverage} * (horizon - ends[i]);
+            const uint64_t score = costs[i] + uint64_t{m_.bytesAverage} * (furthest - ends[i]);
             if (score < bestScore) {
                 bestScore = score;
                 best = i;
@@ -348,11 +353,11 @@ private:
         return choices[best];
     }
 
-    void Trial(uint32_t bucket, size_t p, Move first, uint64_t* cost, size_t* end) {
+    void Trial(uint32_t bucket, size_t p, Move first, size_t horizon, uint64_t* cost, size_t* end) {
         uint64_t total = first.slot == 4 ? m_.LiteralCost(d_[p]) : m_.MatchCost(first.slot, first.length);
         ctx_.Update(bucket, p, first.slot);
         size_t q = p + first.length;
-        for (int depth = 1; depth < params_.search && q < n_; ++depth) {
+        while (q < horizon) {
             const uint32_t b = ctx_.Select(d_, q);
             const Move move = Greedy(b, q);
             total += move.slot == 4 ? m_.LiteralCost(d_[q]) : m_.MatchCost(move.slot, move.length);
