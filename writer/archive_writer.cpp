@@ -32,6 +32,13 @@ ArchiveWriter::~ArchiveWriter() {
     if (file_ >= 0) platform::FileClose(file_);
 }
 
+void ArchiveWriter::Abandon() {
+    if (file_ >= 0) platform::FileClose(file_);
+    file_ = -1;
+    outBuffer_.clear();
+    state_ = State::Failed;
+}
+
 bool ArchiveWriter::Fail(const std::string& message) {
     if (state_ != State::Failed) error_ = message;
     state_ = State::Failed;

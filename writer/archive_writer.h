@@ -121,6 +121,9 @@ public:
     // closes the file.
     bool Finish(const DirectoryOptions& options = {});
 
+    // Gives the archive up: closes the output file as it stands (the caller removes it).
+    void Abandon();
+
     // What went wrong, after a call returned false.
     const std::string& Error() const { return error_; }
     uint64_t ArchiveStart() const { return archiveStart_; }

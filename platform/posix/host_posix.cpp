@@ -1,0 +1,168 @@
+// POSIX implementation of the tool's host services: stat, opendir, mkdir, iconv for
+// the Windows code pages (glibc carries them as "CP<n>"), isatty and SIGINT.
+#include "platform/host.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <iconv.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+
+namespace host {
+namespace {
+
+void (*gInterruptHandler)() = nullptr;
+
+extern "C" void OnSigint(int) {
+    if (gInterruptHandler) gInterruptHandler();
+}
+
+// Converts with iconv; false when a character has no mapping or the input is invalid.
+bool Convert(const char* to, const char* from, const std::string& in, std::string* out) {
+    iconv_t cd = iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    std::string result(in.size() * 4 + 16, '\0');
+    char* inPtr = const_cast<char*>(in.data());
+    size_t inLeft = in.size();
+    char* outPtr = result.data();
+    size_t outLeft = result.size();
+    const size_t rc = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+    const bool flushed = iconv(cd, nullptr, nullptr, &outPtr, &outLeft) != static_cast<size_t>(-1);
+    iconv_close(cd);
+    // A non-reversible conversion (rc > 0) substituted something: refuse it too.
+    if (rc != 0 || inLeft != 0 || !flushed) return false;
+    result.resize(result.size() - outLeft);
+    *out = std::move(result);
+    return true;
+}
+
+std::string CodePageName(unsigned codePage) {
+    if (codePage == 65001) return "UTF-8";
+    return "CP" + std::to_string(codePage);
+}
+
+}  // namespace
+
+PathStatus Stat(const std::string& path) {
+    PathStatus status;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return status;
+    if (S_ISLNK(st.st_mode)) {
+        status.isLink = true;
+        if (stat(path.c_str(), &st) != 0) return status;
+    }
+    if (S_ISREG(st.st_mode)) status.kind = PathKind::File;
+    else if (S_ISDIR(st.st_mode)) status.kind = PathKind::Directory;
+    else status.kind = PathKind::Other;
+    status.size = static_cast<uint64_t>(st.st_size);
+    status.writeSeconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+    status.attributes = status.kind == PathKind::Directory ? 0x10 : 0x20;
+    if (!(st.st_mode & S_IWUSR)) status.attributes |= 0x01;
+    return status;
+}
+
+bool ListDirectory(const std::string& path, std::vector<std::string>* names) {
+    names->clear();
+    DIR* dir = opendir(path.c_str());
+    if (!dir) return false;
+    while (dirent* e = readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        names->push_back(e->d_name);
+    }
+    closedir(dir);
+    std::sort(names->begin(), names->end());
+    return true;
+}
+
+bool MakeDirectory(const std::string& path) {
+    if (mkdir(path.c_str(), 0777) == 0) return true;
+    return errno == EEXIST && Stat(path).kind == PathKind::Directory;
+}
+
+bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0 || errno == ENOENT; }
+
+bool RenameFile(const std::string& from, const std::string& to) {
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+
+char PathSeparator() { return '/'; }
+
+std::string AbsolutePath(const std::string& path) {
+    std::string full = path;
+    if (full.empty() || full[0] != '/') {
+        char buffer[4096];
+        if (!getcwd(buffer, sizeof buffer)) return path;
+        full = std::string(buffer) + "/" + path;
+    }
+    std::vector<std::string> parts;
+    size_t i = 0;
+    while (i <= full.size()) {
+        size_t j = full.find('/', i);
+        if (j == std::string::npos) j = full.size();
+        const std::string part = full.substr(i, j - i);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        i = j + 1;
+    }
+    std::string result;
+    for (const std::string& part : parts) result += "/" + part;
+    return result.empty() ? "/" : result;
+}
+
+bool ToCodePage(const std::string& hostText, unsigned codePage, std::string* out, std::string* error) {
+    if (!CodePageAvailable(codePage)) {
+        *error = "code page " + std::to_string(codePage) + " is not available on this system";
+        return false;
+    }
+    if (!Convert(CodePageName(codePage).c_str(), "UTF-8", hostText, out)) {
+        *error = "it has characters that code page " + std::to_string(codePage) + " cannot hold";
+        return false;
+    }
+    return true;
+}
+
+bool FromCodePage(const std::string& text, unsigned codePage, std::string* out, std::string* error) {
+    if (!CodePageAvailable(codePage)) {
+        *error = "code page " + std::to_string(codePage) + " is not available on this system";
+        return false;
+    }
+    if (!Convert("UTF-8", CodePageName(codePage).c_str(), text, out)) {
+        *error = "it has bytes that code page " + std::to_string(codePage) + " does not define";
+        return false;
+    }
+    return true;
+}
+
+bool CodePageAvailable(unsigned codePage) {
+    iconv_t cd = iconv_open("UTF-8", CodePageName(codePage).c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    iconv_close(cd);
+    return true;
+}
+
+bool IsTerminal(int fd) { return isatty(fd) == 1; }
+
+bool ReadLine(std::string* line) { return static_cast<bool>(std::getline(std::cin, *line)); }
+
+void OnInterrupt(void (*handler)()) {
+    gInterruptHandler = handler;
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = &OnSigint;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+unsigned ProcessId() { return static_cast<unsigned>(getpid()); }
+
+}  // namespace host

@@ -1,0 +1,1009 @@
+// vorx: creates archives and self-extractors, lists, tests and extracts them.
+//
+//   vorx a ARCHIVE PATH... [options]   create an archive (or a self-extractor)
+//   vorx l ARCHIVE [options]           list the entries
+//   vorx t ARCHIVE [options]           test every entry
+//   vorx x ARCHIVE [options]           extract below a folder
+//
+// Exit codes: 0 success, 1 warning (something skipped), 2 fatal error, 7 command-line
+// error, 8 out of memory, 255 interrupted.
+#include <atomic>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <new>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "container/format.h"
+#include "library/vorx.h"
+#include "platform/host.h"
+#include "platform/platform.h"
+#include "writer/archive_writer.h"
+#include "writer/compressor.h"
+#include "writer/entry_names.h"
+#include "writer/sfx_maker.h"
+
+namespace {
+
+using vorx::Bytes;
+
+enum ExitCode {
+    kExitOk = 0,
+    kExitWarning = 1,
+    kExitFatal = 2,
+    kExitUsage = 7,
+    kExitNoMemory = 8,
+    kExitInterrupted = 255,
+};
+
+constexpr unsigned kDefaultCodePage = 1252;
+constexpr size_t kReadPiece = 1u << 20;
+// Entries up to this size are tested in memory; larger ones through a temporary file.
+constexpr uint64_t kTestInMemoryLimit = 64ull << 20;
+
+std::atomic<bool> gInterrupted{false};
+std::atomic<vorx_Stream*> gActiveHandle{nullptr};
+
+void OnInterrupt() {
+    gInterrupted = true;
+    if (vorx_Stream* h = gActiveHandle.load()) vorx_CancelOperation(h);
+}
+
+// ---------------------------------------------------------------------------
+// Messages
+
+void Error(const std::string& message) { std::fprintf(stderr, "vorx: %s\n", message.c_str()); }
+
+struct UsageError {
+    std::string message;
+};
+
+const char kMainHelp[] =
+    "vorx - creates, lists, tests and extracts archives and Windows self-extractors\n"
+    "\n"
+    "Usage:\n"
+    "  vorx a ARCHIVE PATH... [options]   create ARCHIVE from files and folders\n"
+    "  vorx l ARCHIVE [options]           list the entries of ARCHIVE\n"
+    "  vorx t ARCHIVE [options]           test every entry of ARCHIVE\n"
+    "  vorx x ARCHIVE [options]           extract ARCHIVE below a folder\n"
+    "  vorx COMMAND --help                the options of one command\n"
+    "\n"
+    "An archive appended to a self-extractor is read like any other.\n"
+    "Exit codes: 0 success, 1 warning (something was skipped), 2 fatal error (corrupt\n"
+    "data, wrong password, input or output failure, a refusal), 7 command-line error,\n"
+    "8 out of memory, 255 interrupted.\n";
+
+const char kAddHelp[] =
+    "Usage: vorx a ARCHIVE PATH... [options]\n"
+    "\n"
+    "Creates ARCHIVE from the files and folders given (folders with everything in them).\n"
+    "Names are stored relative to each PATH's parent folder, with '\\' between folders,\n"
+    "in a Windows code page. Nothing is written when a name cannot be stored.\n"
+    "\n"
+    "Options (before or after the paths):\n"
+    "  -m0 ... -m9         -m0 stores, -m1 is fastest, -m9 smallest (default -m5)\n"
+    "  -p PASSWORD         encrypt the data of every entry (6 to 63 characters)\n"
+    "  --encrypt-names     also encrypt the names table with the same password\n"
+    "  --comment FILE      store FILE as the archive's comment, shown by the\n"
+    "                      self-extractor's first page (never encrypted)\n"
+    "  --sfx STUB          write a self-extractor: the stub sfxstub.exe, then the archive\n"
+    "  --dest TEXT         the folder the self-extractor proposes (%VARIABLES% allowed)\n"
+    "  --run TEXT          the command the self-extractor runs from that folder afterwards\n"
+    "  --codepage N        Windows code page of the names (default 1252)\n"
+    "  -y                  replace ARCHIVE when it exists\n"
+    "\n"
+    "Security: the cipher is legacy-strength. Blowfish is keyed directly with the\n"
+    "password's bytes (no salt, no key stretching) and entries are encrypted block by\n"
+    "block without chaining. It keeps casual eyes out; it does not stand up to a\n"
+    "determined attacker. Use a strong password, or encrypt the file by other means.\n";
+
+const char kListHelp[] =
+    "Usage: vorx l ARCHIVE [options]\n"
+    "\n"
+    "Lists the entries: last-write time (UTC), attributes, size, stored size, name.\n"
+    "An 'E' marks an entry whose data is encrypted.\n"
+    "\n"
+    "Options:\n"
+    "  -p PASSWORD         the password, needed when the names table is encrypted\n"
+    "  --json              machine-readable output\n"
+    "  --codepage N        Windows code page of the names (default 1252)\n";
+
+const char kTestHelp[] =
+    "Usage: vorx t ARCHIVE [options]\n"
+    "\n"
+    "Decodes every entry and checks its CRC-32, writing nothing.\n"
+    "\n"
+    "Options:\n"
+    "  -p PASSWORD         the password for the names table and encrypted entries\n"
+    "  --json              machine-readable output\n"
+    "  --codepage N        Windows code page of the names (default 1252)\n";
+
+const char kExtractHelp[] =
+    "Usage: vorx x ARCHIVE [options]\n"
+    "\n"
+    "Extracts every entry below the output folder and restores its last-write time.\n"
+    "Entries whose names would lead outside the folder (\"..\", absolute names, drives)\n"
+    "are refused and reported. The comment entry is not extracted.\n"
+    "\n"
+    "Options:\n"
+    "  -o DIR              the output folder (default: the current folder)\n"
+    "  -y                  replace existing files without asking\n"
+    "  -p PASSWORD         the password for the names table and encrypted entries\n"
+    "  --codepage N        Windows code page of the names (default 1252)\n"
+    "\n"
+    "An existing file is replaced only with -y or when you say so on a terminal;\n"
+    "otherwise it is kept, reported, and the exit code is 1.\n";
+
+// ---------------------------------------------------------------------------
+// Command line
+
+struct Options {
+    char command = 0;
+    bool help = false;
+    std::string archive;
+    std::vector<std::string> paths;
+    std::optional<std::string> password;
+    bool encryptNames = false;
+    std::optional<std::string> comment;
+    int level = vorx::kDefaultLevel;
+    bool levelGiven = false;
+    std::optional<std::string> sfx;
+    std::optional<std::string> dest;
+    std::optional<std::string> run;
+    bool yes = false;
+    std::optional<std::string> outDir;
+    bool json = false;
+    unsigned codePage = kDefaultCodePage;
+};
+
+Options ParseCommandLine(int argc, char** argv) {
+    Options o;
+    if (argc < 2) throw UsageError{"no command given"};
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        o.help = true;
+        if (argc > 2 && std::strlen(argv[2]) == 1) o.command = argv[2][0];
+        return o;
+    }
+    if (command.size() != 1 || std::string("altx").find(command[0]) == std::string::npos)
+        throw UsageError{"unknown command '" + command + "'"};
+    o.command = command[0];
+
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](const std::string& name) -> std::string {
+            if (i + 1 >= argc) throw UsageError{"option " + name + " needs a value"};
+            return argv[++i];
+        };
+        auto allowed = [&](const char* commands, const std::string& name) {
+            if (!std::strchr(commands, o.command))
+                throw UsageError{"option " + name + " does not apply to command '" +
+                                 std::string(1, o.command) + "'"};
+        };
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            positional.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--help" || arg == "-h") {
+            o.help = true;
+        } else if (arg == "-p" || (arg.rfind("-p", 0) == 0 && arg.size() > 2 && arg[2] != '-')) {
+            o.password = arg == "-p" ? value("-p") : arg.substr(2);
+        } else if (arg == "-y") {
+            allowed("ax", arg);
+            o.yes = true;
+        } else if (arg == "-o" || (arg.rfind("-o", 0) == 0 && arg.size() > 2)) {
+            allowed("x", "-o");
+            o.outDir = arg == "-o" ? value("-o") : arg.substr(2);
+        } else if (arg.size() == 3 && arg[0] == '-' && arg[1] == 'm' && arg[2] >= '0' && arg[2] <= '9') {
+            allowed("a", arg);
+            o.level = arg[2] - '0';
+            o.levelGiven = true;
+        } else if (arg == "--encrypt-names") {
+            allowed("a", arg);
+            o.encryptNames = true;
+        } else if (arg == "--comment") {
+            allowed("a", arg);
+            o.comment = value(arg);
+        } else if (arg == "--sfx") {
+            allowed("a", arg);
+            o.sfx = value(arg);
+        } else if (arg == "--dest") {
+            allowed("a", arg);
+            o.dest = value(arg);
+        } else if (arg == "--run") {
+            allowed("a", arg);
+            o.run = value(arg);
+        } else if (arg == "--json") {
+            allowed("lt", arg);
+            o.json = true;
+        } else if (arg == "--codepage" || arg.rfind("--codepage=", 0) == 0) {
+            const std::string text = arg == "--codepage" ? value(arg) : arg.substr(11);
+            char* end = nullptr;
+            const unsigned long n = std::strtoul(text.c_str(), &end, 10);
+            if (text.empty() || *end || n == 0 || n > 65535)
+                throw UsageError{"--codepage needs a code page number, not '" + text + "'"};
+            o.codePage = static_cast<unsigned>(n);
+        } else {
+            throw UsageError{"unknown option '" + arg + "'"};
+        }
+    }
+    if (o.help) return o;
+    if (positional.empty()) throw UsageError{"no archive given"};
+    o.archive = positional[0];
+    o.paths.assign(positional.begin() + 1, positional.end());
+    if (o.command == 'a' && o.paths.empty()) throw UsageError{"no files or folders to add"};
+    if (o.command != 'a' && !o.paths.empty())
+        throw UsageError{"unexpected argument '" + o.paths[0] + "'"};
+    if (o.encryptNames && !o.password) throw UsageError{"--encrypt-names needs a password (-p)"};
+    if ((o.dest || o.run) && !o.sfx) throw UsageError{"--dest and --run need --sfx STUB"};
+    return o;
+}
+
+// ---------------------------------------------------------------------------
+// Progress on a terminal
+
+class Progress {
+public:
+    explicit Progress(uint64_t total) : enabled_(host::IsTerminal(2)), total_(total) {}
+    ~Progress() { Done(); }
+
+    void Show(uint64_t done) {
+        if (!enabled_) return;
+        const int percent = total_ ? static_cast<int>(done * 100 / total_) : 100;
+        if (percent == shown_) return;
+        shown_ = percent;
+        constexpr int kWidth = 30;
+        const int filled = percent * kWidth / 100;
+        std::fprintf(stderr, "\r[%.*s%.*s] %3d%%", filled, "##############################",
+                     kWidth - filled, "                              ", percent);
+        std::fflush(stderr);
+        drawn_ = true;
+    }
+    void Done() {
+        if (drawn_) std::fprintf(stderr, "\r%50s\r", "");
+        drawn_ = false;
+    }
+
+private:
+    bool enabled_;
+    uint64_t total_;
+    int shown_ = -1;
+    bool drawn_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// Helpers
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return name;
+    const char last = folder.back();
+    if (last == '/' || last == host::PathSeparator()) return folder + name;
+    return folder + host::PathSeparator() + name;
+}
+
+std::string BaseName(const std::string& absolute) {
+    const size_t slash = absolute.find_last_of(std::string("/") + host::PathSeparator());
+    return slash == std::string::npos ? absolute : absolute.substr(slash + 1);
+}
+
+bool ReadWholeFile(const std::string& path, std::string* out) {
+    const int fd = platform::FileOpen(path.c_str(), platform::kOpenRead | platform::kOpenSequential);
+    if (fd < 0) return false;
+    out->clear();
+    char buffer[65536];
+    for (;;) {
+        const int64_t n = platform::FileRead(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            platform::FileClose(fd);
+            return false;
+        }
+        if (n == 0) break;
+        out->append(buffer, static_cast<size_t>(n));
+    }
+    platform::FileClose(fd);
+    return true;
+}
+
+// A stored name for display: the host's form, or the bytes escaped when the code page
+// does not define them.
+std::string DisplayName(const std::string& stored, unsigned codePage) {
+    std::string host, error;
+    if (host::FromCodePage(stored, codePage, &host, &error)) return host;
+    std::string out;
+    for (unsigned char c : stored) {
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\u%04x", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string FormatTime(int64_t seconds, const char* format = "%Y-%m-%d %H:%M:%S") {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+#ifdef _WIN32
+    if (gmtime_s(&tm, &t) != 0) return "(invalid time)";
+#else
+    if (!gmtime_r(&t, &tm)) return "(invalid time)";
+#endif
+    char buffer[32];
+    std::strftime(buffer, sizeof buffer, format, &tm);
+    return buffer;
+}
+
+// Seconds since 1970 of an entry's last write, from whichever form the archive stores.
+int64_t EntrySeconds(const vorx_FileInfo& info) {
+    if (info.lastWriteSeconds != 0) return info.lastWriteSeconds;
+    const uint64_t ft = (static_cast<uint64_t>(info.lastWriteTime.highDateTime) << 32) |
+                        info.lastWriteTime.lowDateTime;
+    return static_cast<int64_t>(ft / 10000000ull) - 11644473600ll;
+}
+
+int ExitForError(vorx_Error e) { return e == vorx_OutOfMemory ? kExitNoMemory : kExitFatal; }
+
+// Converts a command-line text to the archive's code page; a usage error when it cannot.
+std::string ToArchiveText(const std::string& text, unsigned codePage, const char* what) {
+    std::string out, error;
+    if (!host::ToCodePage(text, codePage, &out, &error))
+        throw UsageError{std::string(what) + " cannot be stored: " + error};
+    return out;
+}
+
+// ---------------------------------------------------------------------------
+// Opening for l, t and x
+
+struct OpenArchive {
+    vorx_Stream* handle = nullptr;
+    ~OpenArchive() {
+        if (handle) vorx_CloseStream(handle);
+    }
+};
+
+int Open(const Options& o, const std::optional<std::string>& password, OpenArchive* archive) {
+    if (host::Stat(o.archive).kind != host::PathKind::File) {
+        Error("cannot find the archive '" + o.archive + "'");
+        return kExitFatal;
+    }
+    const vorx_Error e = vorx_OpenStream(&archive->handle, o.archive.c_str(),
+                                         password ? password->c_str() : nullptr, vorx_OpenReadOnly);
+    if (e == vorx_Success) return kExitOk;
+    archive->handle = nullptr;
+    switch (e) {
+        case vorx_NotFound: Error("'" + o.archive + "' holds no archive"); break;
+        case vorx_PasswordRequired:
+            Error("the names of '" + o.archive + "' are encrypted: give the password with -p");
+            break;
+        case vorx_CrcMismatch: Error("wrong password for '" + o.archive + "'"); break;
+        default:
+            Error("cannot open '" + o.archive + "': " + vorx_GetErrorString(e));
+    }
+    return ExitForError(e);
+}
+
+// ---------------------------------------------------------------------------
+// a
+
+struct Input {
+    std::string hostPath;
+    std::string stored;   // entry name in the code page
+    std::string display;  // name as the user wrote it
+    host::PathStatus status;
+};
+
+struct Collector {
+    const Options& options;
+    std::string outputAbsolute;
+    std::vector<Input> inputs;
+    std::vector<std::string> problems;
+    std::vector<std::string> warnings;
+
+    void AddName(const std::string& hostPath, const std::string& display, const host::PathStatus& st) {
+        Input in{hostPath, "", display, st};
+        std::string converted, error;
+        if (!host::ToCodePage(display, options.codePage, &converted, &error)) {
+            problems.push_back("'" + display + "': " + error);
+            return;
+        }
+        // '\' is the archive's separator: a host name that holds one cannot be stored.
+        if (converted.find('\\') != std::string::npos) {
+            problems.push_back("'" + display + "': the name has a '\\', which Windows takes for a separator");
+            return;
+        }
+        in.stored = converted;
+        for (char& c : in.stored)
+            if (c == '/') c = '\\';
+        const std::string problem = vorx::EntryNameProblem(in.stored);
+        if (!problem.empty()) {
+            problems.push_back("'" + display + "': " + problem);
+            return;
+        }
+        inputs.push_back(std::move(in));
+    }
+
+    void Walk(const std::string& hostPath, const std::string& display, int depth) {
+        const host::PathStatus st = host::Stat(hostPath);
+        if (st.kind == host::PathKind::File) {
+            if (host::AbsolutePath(hostPath) == outputAbsolute) return;  // the archive itself
+            AddName(hostPath, display, st);
+        } else if (st.kind == host::PathKind::Directory) {
+            if (st.isLink && depth > 0) {
+                warnings.push_back("'" + hostPath + "': a link to a folder, not followed");
+                return;
+            }
+            if (depth > 256) {
+                problems.push_back("'" + hostPath + "': folders nested too deeply");
+                return;
+            }
+            std::vector<std::string> names;
+            if (!host::ListDirectory(hostPath, &names)) {
+                problems.push_back("cannot read the folder '" + hostPath + "'");
+                return;
+            }
+            for (const std::string& name : names)
+                Walk(JoinPath(hostPath, name), display + "/" + name, depth + 1);
+        } else if (st.kind == host::PathKind::Other) {
+            warnings.push_back("'" + hostPath + "': not a regular file, skipped");
+        } else {
+            problems.push_back("cannot find '" + hostPath + "'");
+        }
+    }
+};
+
+int Add(const Options& o) {
+    // Everything that can be refused is refused before anything is written.
+    if (!host::CodePageAvailable(o.codePage))
+        throw UsageError{"code page " + std::to_string(o.codePage) + " is not available on this system"};
+    std::optional<std::string> password;
+    if (o.password) {
+        password = ToArchiveText(*o.password, o.codePage, "the password");
+        const std::string problem = vorx::PasswordProblem(*password);
+        if (!problem.empty()) throw UsageError{problem};
+    }
+    vorx::SfxConfig config;
+    if (o.dest) config.destination = ToArchiveText(*o.dest, o.codePage, "--dest");
+    if (o.run) config.runAfterExtract = ToArchiveText(*o.run, o.codePage, "--run");
+    if (config.destination.size() > vorx::kMaxConfigText)
+        throw UsageError{"--dest has " + std::to_string(config.destination.size()) + " bytes; at most 255 fit"};
+    if (config.runAfterExtract.size() > vorx::kMaxConfigText)
+        throw UsageError{"--run has " + std::to_string(config.runAfterExtract.size()) + " bytes; at most 255 fit"};
+
+    const host::PathStatus outStatus = host::Stat(o.archive);
+    if (outStatus.kind == host::PathKind::Directory) {
+        Error("'" + o.archive + "' is a folder");
+        return kExitFatal;
+    }
+    if (outStatus.kind != host::PathKind::Missing && !o.yes) {
+        Error("'" + o.archive + "' exists; add -y to replace it");
+        return kExitFatal;
+    }
+
+    Collector collector{o, host::AbsolutePath(o.archive), {}, {}, {}};
+    for (const std::string& path : o.paths) {
+        const std::string absolute = host::AbsolutePath(path);
+        const std::string base = BaseName(absolute);
+        if (base.empty()) {
+            Error("'" + path + "' has no name to store it under");
+            return kExitFatal;
+        }
+        collector.Walk(path, base, 0);
+    }
+    std::set<std::string> seen;
+    for (const Input& in : collector.inputs)
+        if (!seen.insert(in.stored).second)
+            collector.problems.push_back("'" + in.display + "': two entries would have this name");
+
+    std::string comment;
+    if (o.comment) {
+        std::string raw, converted, error;
+        if (!ReadWholeFile(*o.comment, &raw)) {
+            collector.problems.push_back("cannot read the comment file '" + *o.comment + "'");
+        } else if (!host::ToCodePage(raw, o.codePage, &converted, &error)) {
+            collector.problems.push_back("the comment cannot be stored: " + error);
+        } else {
+            comment = vorx::CommentForArchive(converted);
+        }
+    }
+
+    Bytes carrier;
+    if (o.sfx) {
+        std::string error;
+        if (!vorx::PrepareStub(o.sfx->c_str(), config, &carrier, &error))
+            collector.problems.push_back("the stub '" + *o.sfx + "': " + error);
+    }
+
+    for (const std::string& w : collector.warnings) Error("warning: " + w);
+    if (!collector.problems.empty()) {
+        for (const std::string& p : collector.problems) Error(p);
+        Error("nothing written");
+        return kExitFatal;
+    }
+
+    const std::string temporary = o.archive + ".part" + std::to_string(host::ProcessId());
+    vorx::ArchiveWriter writer;
+    vorx::Compressor compressor(o.level);
+    auto abandon = [&](const std::string& message, int code) {
+        if (!message.empty()) Error(message);
+        writer.Abandon();
+        host::RemoveFile(temporary);
+        return code;
+    };
+    if (!writer.Create(temporary)) return abandon(writer.Error(), kExitFatal);
+    if (!carrier.empty() && !writer.WriteCarrier(carrier.data(), carrier.size()))
+        return abandon(writer.Error(), kExitFatal);
+    if (!writer.BeginArchive()) return abandon(writer.Error(), kExitFatal);
+
+    uint64_t total = comment.size();
+    for (const Input& in : collector.inputs) total += in.status.size;
+    Progress progress(total);
+    uint64_t done = 0;
+    int exitCode = kExitOk;
+
+    if (o.comment) {
+        vorx::EntryOptions entry;
+        entry.name = vorx::kCommentEntryName;
+        entry.time = static_cast<uint64_t>(platform::CurrentTime());
+        entry.encoder = compressor.AsBlockEncoder();
+        // Never encrypted: the self-extractor shows it before it asks for a password.
+        if (!writer.AddEntry(entry, comment.data(), comment.size()))
+            return abandon(writer.Error(), kExitFatal);
+        done += comment.size();
+    }
+
+    std::vector<uint8_t> buffer(kReadPiece);
+    uint64_t added = 0, originalBytes = 0;
+    for (const Input& in : collector.inputs) {
+        const int fd = platform::FileOpen(in.hostPath.c_str(), platform::kOpenRead | platform::kOpenSequential);
+        if (fd < 0) {
+            progress.Done();
+            Error("warning: cannot open '" + in.hostPath + "', skipped");
+            exitCode = kExitWarning;
+            continue;
+        }
+        vorx::EntryOptions entry;
+        entry.name = in.stored;
+        entry.timeKind = vorx::kTimeUtcSeconds;
+        entry.time = static_cast<uint64_t>(in.status.writeSeconds);
+        entry.attributes = in.status.attributes;
+        entry.password = password;
+        entry.encoder = compressor.AsBlockEncoder();
+        bool ok = writer.BeginEntry(entry);
+        while (ok) {
+            if (gInterrupted) {
+                platform::FileClose(fd);
+                progress.Done();
+                return abandon("interrupted; nothing written", kExitInterrupted);
+            }
+            const int64_t n = platform::FileRead(fd, buffer.data(), buffer.size());
+            if (n < 0) {
+                platform::FileClose(fd);
+                progress.Done();
+                return abandon("cannot read '" + in.hostPath + "'; nothing written", kExitFatal);
+            }
+            if (n == 0) break;
+            ok = writer.Write(buffer.data(), static_cast<size_t>(n));
+            done += static_cast<uint64_t>(n);
+            originalBytes += static_cast<uint64_t>(n);
+            progress.Show(done);
+        }
+        platform::FileClose(fd);
+        if (!ok || !writer.EndEntry()) {
+            progress.Done();
+            return abandon(writer.Error(), kExitFatal);
+        }
+        ++added;
+    }
+    vorx::DirectoryOptions directory;
+    if (o.encryptNames) directory.password = password;
+    const uint64_t archiveStart = writer.ArchiveStart();
+    if (!writer.Finish(directory)) {
+        progress.Done();
+        return abandon(writer.Error(), kExitFatal);
+    }
+    progress.Done();
+    const host::PathStatus written = host::Stat(temporary);
+    if (!host::RenameFile(temporary, o.archive)) {
+        host::RemoveFile(temporary);
+        Error("cannot write '" + o.archive + "'");
+        return kExitFatal;
+    }
+    const uint64_t archiveBytes = written.size - archiveStart;
+    std::printf("%s: %" PRIu64 " file%s, %" PRIu64 " bytes -> %" PRIu64 " bytes", o.archive.c_str(),
+                added, added == 1 ? "" : "s", originalBytes, archiveBytes);
+    if (originalBytes) std::printf(" (%.1f%%)", 100.0 * static_cast<double>(archiveBytes) / static_cast<double>(originalBytes));
+    if (o.sfx) std::printf(", self-extractor of %" PRIu64 " bytes", written.size);
+    std::printf("\n");
+    return exitCode;
+}
+
+// ---------------------------------------------------------------------------
+// l
+
+int List(const Options& o) {
+    std::optional<std::string> password;
+    if (o.password) password = ToArchiveText(*o.password, o.codePage, "the password");
+    OpenArchive archive;
+    if (const int e = Open(o, password, &archive)) return e;
+    const uint64_t count = vorx_GetNumFiles(archive.handle);
+    if (o.json) std::printf("{\"archive\":%s,\"entries\":[", JsonString(o.archive).c_str());
+    else std::printf("%-19s  %-5s %14s %14s  %s\n", "Modified (UTC)", "Attr", "Size", "Stored", "Name");
+    uint64_t totalSize = 0, totalStored = 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        vorx_FileInfo info;
+        const vorx_Error e = vorx_EnumerateFiles(archive.handle, &info, i);
+        if (e != vorx_Success) {
+            if (o.json) std::printf("]}\n");
+            Error(e == vorx_NotFound ? "the archive is of the older format, whose entries cannot be read"
+                                     : std::string("cannot read entry ") + std::to_string(i) + ": " +
+                                           vorx_GetErrorString(e));
+            return ExitForError(e);
+        }
+        const std::string name = DisplayName(info.name, o.codePage);
+        const bool encrypted = (info.attributes & VORX_ATTRIBUTE_ENCRYPTED) != 0;
+        totalSize += info.uncompressedSize;
+        totalStored += info.compressedSize;
+        if (o.json) {
+            std::printf("%s{\"name\":%s,\"size\":%" PRIu64 ",\"storedSize\":%" PRIu64
+                        ",\"crc32\":\"%08x\",\"attributes\":%u,\"encrypted\":%s,\"modified\":\"%s\"}",
+                        i ? "," : "", JsonString(name).c_str(), info.uncompressedSize,
+                        info.compressedSize, info.crc32, info.attributes, encrypted ? "true" : "false",
+                        FormatTime(EntrySeconds(info), "%Y-%m-%dT%H:%M:%SZ").c_str());
+        } else {
+            char attr[6] = "-----";
+            if (info.attributes & 0x01) attr[0] = 'R';
+            if (info.attributes & 0x02) attr[1] = 'H';
+            if (info.attributes & 0x04) attr[2] = 'S';
+            if (info.attributes & 0x20) attr[3] = 'A';
+            if (encrypted) attr[4] = 'E';
+            std::printf("%s  %s %14" PRIu64 " %14" PRIu64 "  %s\n", FormatTime(EntrySeconds(info)).c_str(),
+                        attr, info.uncompressedSize, info.compressedSize, name.c_str());
+        }
+    }
+    if (o.json)
+        std::printf("],\"count\":%" PRIu64 ",\"size\":%" PRIu64 ",\"storedSize\":%" PRIu64 "}\n", count,
+                    totalSize, totalStored);
+    else
+        std::printf("%-19s  %-5s %14" PRIu64 " %14" PRIu64 "  %" PRIu64 " entr%s\n", "", "", totalSize,
+                    totalStored, count, count == 1 ? "y" : "ies");
+    return kExitOk;
+}
+
+// ---------------------------------------------------------------------------
+// t and x
+
+// Progress of one entry's decode, moving the bar between the entry's first and last byte.
+struct DecodeProgress {
+    Progress* bar;
+    uint64_t before;
+    uint64_t size;
+};
+
+void VORX_CALL OnDecodeProgress(void* userData, int percent) {
+    const auto* p = static_cast<const DecodeProgress*>(userData);
+    if (p && percent >= 0 && percent <= 100) p->bar->Show(p->before + p->size / 100 * static_cast<uint64_t>(percent));
+}
+
+struct EntryResult {
+    std::string name;
+    vorx_Error code;
+};
+
+int Test(const Options& o) {
+    std::optional<std::string> password;
+    if (o.password) password = ToArchiveText(*o.password, o.codePage, "the password");
+    OpenArchive archive;
+    if (const int e = Open(o, password, &archive)) return e;
+    const uint64_t count = vorx_GetNumFiles(archive.handle);
+    gActiveHandle = archive.handle;
+    std::vector<EntryResult> results;
+    uint64_t total = 0;
+    std::vector<vorx_FileInfo> infos;
+    for (uint64_t i = 0; i < count; ++i) {
+        vorx_FileInfo info;
+        const vorx_Error e = vorx_EnumerateFiles(archive.handle, &info, i);
+        if (e != vorx_Success) {
+            gActiveHandle = nullptr;
+            Error(e == vorx_NotFound ? "the archive is of the older format, whose entries cannot be read"
+                                     : "cannot read entry " + std::to_string(i) + ": " + vorx_GetErrorString(e));
+            return ExitForError(e);
+        }
+        total += info.uncompressedSize;
+        infos.push_back(info);
+    }
+    Progress progress(total);
+    uint64_t done = 0;
+    int exitCode = kExitOk;
+    const std::string scratch = o.archive + ".test" + std::to_string(host::ProcessId());
+    for (const vorx_FileInfo& info : infos) {
+        if (gInterrupted) break;
+        DecodeProgress tracker{&progress, done, info.uncompressedSize};
+        vorx_SetUserData(archive.handle, &tracker);
+        vorx_Error e;
+        if (info.uncompressedSize <= kTestInMemoryLimit) {
+            std::unique_ptr<uint8_t[]> memory(
+                new (std::nothrow) uint8_t[static_cast<size_t>(info.uncompressedSize) + 1]);
+            e = memory ? vorx_DecompressToPtr(archive.handle, info.name, memory.get(), &OnDecodeProgress,
+                                              password ? password->c_str() : nullptr)
+                       : vorx_OutOfMemory;
+        } else {
+            e = vorx_DecompressToFile(archive.handle, info.name, scratch.c_str(), &OnDecodeProgress,
+                                      password ? password->c_str() : nullptr);
+            host::RemoveFile(scratch);
+        }
+        if (gInterrupted) break;
+        done += info.uncompressedSize;
+        progress.Show(done);
+        results.push_back(EntryResult{DisplayName(info.name, o.codePage), e});
+        if (e != vorx_Success) exitCode = std::max(exitCode, ExitForError(e));
+    }
+    gActiveHandle = nullptr;
+    progress.Done();
+    if (gInterrupted) {
+        Error("interrupted");
+        return kExitInterrupted;
+    }
+    size_t failed = 0;
+    if (o.json) std::printf("{\"archive\":%s,\"entries\":[", JsonString(o.archive).c_str());
+    for (size_t i = 0; i < results.size(); ++i) {
+        const EntryResult& r = results[i];
+        if (r.code != vorx_Success) ++failed;
+        if (o.json) {
+            std::printf("%s{\"name\":%s,\"ok\":%s,\"code\":%d,\"message\":%s}", i ? "," : "",
+                        JsonString(r.name).c_str(), r.code == vorx_Success ? "true" : "false", r.code,
+                        JsonString(r.code == vorx_PasswordRequired ? "encrypted: give the password with -p"
+                                                                   : vorx_GetErrorString(r.code)).c_str());
+        } else if (r.code == vorx_Success) {
+            std::printf("OK      %s\n", r.name.c_str());
+        } else {
+            std::printf("FAILED  %s: %s\n", r.name.c_str(),
+                        r.code == vorx_PasswordRequired ? "encrypted: give the password with -p"
+                                                        : vorx_GetErrorString(r.code));
+        }
+    }
+    if (o.json)
+        std::printf("],\"tested\":%zu,\"failed\":%zu}\n", results.size(), failed);
+    else
+        std::printf("%zu entr%s tested, %zu failed\n", results.size(), results.size() == 1 ? "y" : "ies", failed);
+    return exitCode;
+}
+
+enum class Overwrite { Ask, All, None };
+
+// Asks on the terminal whether to replace `path`.
+bool AskReplace(const std::string& path, Overwrite* policy) {
+    for (;;) {
+        std::fprintf(stderr, "Replace '%s'? [y]es, [n]o, [A]ll, [N]one: ", path.c_str());
+        std::fflush(stderr);
+        std::string answer;
+        if (!host::ReadLine(&answer)) {
+            *policy = Overwrite::None;
+            return false;
+        }
+        if (answer == "y" || answer == "yes") return true;
+        if (answer == "n" || answer == "no") return false;
+        if (answer == "A") {
+            *policy = Overwrite::All;
+            return true;
+        }
+        if (answer == "N") {
+            *policy = Overwrite::None;
+            return false;
+        }
+    }
+}
+
+int Extract(const Options& o) {
+    std::optional<std::string> password;
+    if (o.password) password = ToArchiveText(*o.password, o.codePage, "the password");
+    OpenArchive archive;
+    if (const int e = Open(o, password, &archive)) return e;
+    const std::string outDir = o.outDir ? *o.outDir : ".";
+    if (!outDir.empty() && host::Stat(outDir).kind != host::PathKind::Directory) {
+        // Make the output folder with its parents.
+        std::string built;
+        size_t start = 0;
+        while (start <= outDir.size()) {
+            size_t end = outDir.find_first_of(std::string("/") + host::PathSeparator(), start);
+            if (end == std::string::npos) end = outDir.size();
+            built = outDir.substr(0, end);
+            if (!built.empty() && built.back() != ':' && !host::MakeDirectory(built)) {
+                Error("cannot make the folder '" + built + "'");
+                return kExitFatal;
+            }
+            start = end + 1;
+        }
+    }
+
+    const uint64_t count = vorx_GetNumFiles(archive.handle);
+    std::vector<vorx_FileInfo> infos;
+    uint64_t total = 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        vorx_FileInfo info;
+        const vorx_Error e = vorx_EnumerateFiles(archive.handle, &info, i);
+        if (e != vorx_Success) {
+            Error(e == vorx_NotFound ? "the archive is of the older format, whose entries cannot be read"
+                                     : "cannot read entry " + std::to_string(i) + ": " + vorx_GetErrorString(e));
+            return ExitForError(e);
+        }
+        total += info.uncompressedSize;
+        infos.push_back(info);
+    }
+
+    Overwrite policy = o.yes ? Overwrite::All : Overwrite::Ask;
+    const bool canAsk = host::IsTerminal(0) && host::IsTerminal(2);
+    Progress progress(total);
+    uint64_t done = 0;
+    int exitCode = kExitOk;
+    size_t extracted = 0, skipped = 0, failed = 0;
+    gActiveHandle = archive.handle;
+    std::set<std::string> written;
+    const std::string partial =
+        JoinPath(outDir, ".vorx-" + std::to_string(host::ProcessId()) + ".part");
+    for (const vorx_FileInfo& info : infos) {
+        if (gInterrupted) break;
+        DecodeProgress tracker{&progress, done, info.uncompressedSize};
+        done += info.uncompressedSize;
+        if (std::strcmp(info.name, vorx::kCommentEntryName) == 0) continue;
+        const std::string display = DisplayName(info.name, o.codePage);
+        std::vector<std::string> parts;
+        std::string reason;
+        if (!vorx::SplitForExtraction(info.name, &parts, &reason)) {
+            progress.Done();
+            Error("refused '" + display + "': " + reason + " (it would be written outside the output folder or under an invalid name)");
+            ++failed;
+            exitCode = std::max(exitCode, static_cast<int>(kExitFatal));
+            continue;
+        }
+        std::string hostPath = outDir;
+        bool ok = true;
+        for (size_t i = 0; i < parts.size() && ok; ++i) {
+            std::string part, error;
+            if (!host::FromCodePage(parts[i], o.codePage, &part, &error)) {
+                progress.Done();
+                Error("refused '" + display + "': " + error);
+                ok = false;
+                break;
+            }
+            hostPath = JoinPath(hostPath, part);
+            if (i + 1 < parts.size() && !host::MakeDirectory(hostPath)) {
+                progress.Done();
+                Error("cannot make the folder '" + hostPath + "' for '" + display + "'");
+                ok = false;
+            }
+        }
+        if (!ok) {
+            ++failed;
+            exitCode = std::max(exitCode, static_cast<int>(kExitFatal));
+            continue;
+        }
+        const host::PathStatus existing = host::Stat(hostPath);
+        if (existing.kind == host::PathKind::Directory) {
+            progress.Done();
+            Error("cannot write '" + hostPath + "': a folder of that name exists");
+            ++failed;
+            exitCode = std::max(exitCode, static_cast<int>(kExitFatal));
+            continue;
+        }
+        if (existing.kind != host::PathKind::Missing && !written.count(hostPath)) {
+            bool replace = policy == Overwrite::All;
+            if (policy == Overwrite::Ask && canAsk) {
+                progress.Done();
+                replace = AskReplace(hostPath, &policy);
+            }
+            if (!replace) {
+                progress.Done();
+                Error("skipped '" + hostPath + "': it exists (use -y to replace)");
+                ++skipped;
+                exitCode = std::max(exitCode, static_cast<int>(kExitWarning));
+                continue;
+            }
+        }
+        // Decoded into a temporary file beside the output, renamed into place when it
+        // is complete: a failed or interrupted entry leaves no half-written file.
+        vorx_SetUserData(archive.handle, &tracker);
+        const vorx_Error e = vorx_DecompressToFile(archive.handle, info.name, partial.c_str(),
+                                                   &OnDecodeProgress,
+                                                   password ? password->c_str() : nullptr);
+        if (e != vorx_Success) {
+            host::RemoveFile(partial);
+            if (gInterrupted) break;
+            progress.Done();
+            Error("cannot extract '" + display + "': " +
+                  (e == vorx_PasswordRequired ? std::string("it is encrypted: give the password with -p")
+                                              : std::string(vorx_GetErrorString(e))));
+            ++failed;
+            exitCode = std::max(exitCode, ExitForError(e));
+            continue;
+        }
+        if (!host::RenameFile(partial, hostPath)) {
+            host::RemoveFile(partial);
+            progress.Done();
+            Error("cannot write '" + hostPath + "'");
+            ++failed;
+            exitCode = std::max(exitCode, static_cast<int>(kExitFatal));
+            continue;
+        }
+        written.insert(hostPath);
+        ++extracted;
+        progress.Show(done);
+    }
+    gActiveHandle = nullptr;
+    progress.Done();
+    if (gInterrupted) {
+        host::RemoveFile(partial);
+        Error("interrupted");
+        return kExitInterrupted;
+    }
+    std::printf("%zu file%s extracted", extracted, extracted == 1 ? "" : "s");
+    if (skipped) std::printf(", %zu skipped", skipped);
+    if (failed) std::printf(", %zu failed", failed);
+    std::printf("\n");
+    return exitCode;
+}
+
+int Run(int argc, char** argv) {
+    Options o;
+    try {
+        o = ParseCommandLine(argc, argv);
+    } catch (const UsageError& e) {
+        Error(e.message);
+        std::fprintf(stderr, "Try 'vorx --help'.\n");
+        return kExitUsage;
+    }
+    if (o.help) {
+        const char* text = o.command == 'a' ? kAddHelp
+                           : o.command == 'l' ? kListHelp
+                           : o.command == 't' ? kTestHelp
+                           : o.command == 'x' ? kExtractHelp
+                                              : kMainHelp;
+        std::fputs(text, stdout);
+        return kExitOk;
+    }
+    host::OnInterrupt(&OnInterrupt);
+    try {
+        switch (o.command) {
+            case 'a': return Add(o);
+            case 'l': return List(o);
+            case 't': return Test(o);
+            default: return Extract(o);
+        }
+    } catch (const UsageError& e) {
+        Error(e.message);
+        return kExitUsage;
+    } catch (const std::bad_alloc&) {
+        Error("out of memory");
+        return kExitNoMemory;
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return Run(argc, argv); }
