@@ -1,0 +1,418 @@
+// The vorx tool from the outside: every command and option, exit codes, refusals with
+// their messages, overwrite rules, code pages, extraction safety, the self-extractor.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "container/crc32.h"
+#include "container/format.h"
+#include "tests/support/test_support.h"
+
+namespace vorx {
+namespace {
+
+using test::Handle;
+using test::TempDir;
+
+struct Result {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'') q += "'\\''";
+        else q += c;
+    }
+    return q + "'";
+}
+
+// Runs the tool with `args` (already quoted as needed) inside `dir`, stdin from
+// /dev/null, so it never sees a terminal.
+Result Vorx(const TempDir& dir, const std::string& args) {
+    const std::string out = dir.File("stdout.txt"), err = dir.File("stderr.txt");
+    const std::string command = "cd " + Quote(dir.Path()) + " && " + Quote(VORX_TOOL_PATH) + " " +
+                                args + " </dev/null >" + Quote(out) + " 2>" + Quote(err);
+    const int status = std::system(command.c_str());
+    Result r;
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream o(out), e(err);
+    std::stringstream so, se;
+    so << o.rdbuf();
+    se << e.rdbuf();
+    r.out = so.str();
+    r.err = se.str();
+    return r;
+}
+
+void Write(const std::string& path, const std::string& content) {
+    std::ofstream f(path, std::ios::binary);
+    f << content;
+}
+
+std::string Read(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+int64_t MTime(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_mtime) : -1;
+}
+
+void SetMTime(const std::string& path, int64_t seconds) {
+    ASSERT_EQ(std::system(("touch -d @" + std::to_string(seconds) + " " + Quote(path)).c_str()), 0);
+}
+
+// A small tree: nested folders, an empty file, text and binary data.
+void MakeTree(const TempDir& dir) {
+    ASSERT_EQ(mkdir(dir.File("src").c_str(), 0777), 0);
+    ASSERT_EQ(mkdir(dir.File("src/sub").c_str(), 0777), 0);
+    ASSERT_EQ(mkdir(dir.File("src/sub/deeper").c_str(), 0777), 0);
+    Write(dir.File("src/readme.txt"), "hello\nthis is a small text file\n");
+    Write(dir.File("src/empty.bin"), "");
+    std::string text;
+    for (int i = 0; i < 4000; ++i) text += "line " + std::to_string(i % 97) + " of the archive test\n";
+    Write(dir.File("src/sub/big.txt"), text);
+    const Bytes noise = test::RandomBytes(70000, 5);
+    Write(dir.File("src/sub/deeper/noise.dat"), std::string(noise.begin(), noise.end()));
+    SetMTime(dir.File("src/readme.txt"), 1500000000);
+    SetMTime(dir.File("src/sub/big.txt"), 1600000000);
+}
+
+TEST(VorxTool, HelpForEveryCommand) {
+    TempDir dir;
+    Result r = Vorx(dir, "--help");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("vorx a ARCHIVE PATH..."), std::string::npos);
+    for (const char* command : {"a", "l", "t", "x"}) {
+        r = Vorx(dir, std::string(command) + " --help");
+        EXPECT_EQ(r.code, 0) << command;
+        EXPECT_NE(r.out.find(std::string("Usage: vorx ") + command), std::string::npos) << r.out;
+    }
+    r = Vorx(dir, "a --help");
+    EXPECT_NE(r.out.find("legacy-strength"), std::string::npos);
+}
+
+TEST(VorxTool, CommandLineErrorsExitSeven) {
+    TempDir dir;
+    Write(dir.File("f"), "x");
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "no command given"},
+        {"q archive", "unknown command 'q'"},
+        {"a", "no archive given"},
+        {"a out.vx", "no files or folders to add"},
+        {"a out.vx f --bogus", "unknown option '--bogus'"},
+        {"l out.vx -m5", "does not apply"},
+        {"x out.vx --json", "does not apply"},
+        {"a out.vx f -p", "needs a value"},
+        {"a out.vx f -p short", "at least 6"},
+        {"a out.vx f -p 0123456789012345678901234567890123456789012345678901234567890123",
+         "at most 63"},
+        {"a out.vx f --encrypt-names", "needs a password"},
+        {"a out.vx f --dest C:\\\\x", "need --sfx"},
+        {"a out.vx f --codepage abc", "code page number"},
+        {"l out.vx extra", "unexpected argument"},
+    };
+    for (const auto& [args, message] : cases) {
+        const Result r = Vorx(dir, args);
+        EXPECT_EQ(r.code, 7) << args;
+        EXPECT_NE(r.err.find(message), std::string::npos) << args << ": " << r.err;
+    }
+    EXPECT_FALSE(Exists(dir.File("out.vx")));
+}
+
+TEST(VorxTool, AddListTestExtractRoundTrip) {
+    TempDir dir;
+    MakeTree(dir);
+    for (const char* level : {"-m0", "-m1", "-m5", "-m9"}) {
+        SCOPED_TRACE(level);
+        // Options after the paths as well as before them.
+        Result r = Vorx(dir, std::string("a -y out.vx src ") + level);
+        ASSERT_EQ(r.code, 0) << r.err;
+        r = Vorx(dir, "l out.vx");
+        ASSERT_EQ(r.code, 0) << r.err;
+        EXPECT_NE(r.out.find("src\\sub\\deeper\\noise.dat"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("src\\empty.bin"), std::string::npos);
+        EXPECT_NE(r.out.find("2017-07-14 02:40:00"), std::string::npos);  // readme.txt
+        r = Vorx(dir, "t out.vx");
+        EXPECT_EQ(r.code, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find("4 entries tested, 0 failed"), std::string::npos) << r.out;
+        ASSERT_EQ(std::system(("rm -rf " + Quote(dir.File("dest"))).c_str()), 0);
+        r = Vorx(dir, "x out.vx -o dest/inner");
+        ASSERT_EQ(r.code, 0) << r.err;
+        for (const char* f : {"src/readme.txt", "src/empty.bin", "src/sub/big.txt", "src/sub/deeper/noise.dat"})
+            EXPECT_EQ(Read(dir.File(std::string("dest/inner/") + f)), Read(dir.File(f))) << f;
+        EXPECT_EQ(MTime(dir.File("dest/inner/src/readme.txt")), 1500000000);
+        EXPECT_EQ(MTime(dir.File("dest/inner/src/sub/big.txt")), 1600000000);
+    }
+}
+
+TEST(VorxTool, NamesAreRelativeToEachPathsParent) {
+    TempDir dir;
+    MakeTree(dir);
+    Result r = Vorx(dir, "a out.vx src/sub/big.txt ./src/sub/deeper/ src/../src/readme.txt");
+    ASSERT_EQ(r.code, 0) << r.err;
+    r = Vorx(dir, "l out.vx --json");
+    ASSERT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("\"name\":\"big.txt\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"name\":\"deeper\\\\noise.dat\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"name\":\"readme.txt\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"count\":3"), std::string::npos);
+    EXPECT_NE(r.out.find("\"modified\":\"2020-09-13T12:26:40Z\""), std::string::npos) << r.out;
+}
+
+TEST(VorxTool, RefusalsWriteNothing) {
+    TempDir dir;
+    MakeTree(dir);
+    Write(dir.File("existing.vx"), "keep me");
+    Result r = Vorx(dir, "a existing.vx src");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("exists; add -y"), std::string::npos) << r.err;
+    EXPECT_EQ(Read(dir.File("existing.vx")), "keep me");
+
+    struct Case {
+        std::string file;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"bad\\name.txt", "Windows takes for a separator"},
+        {"colon:name.txt", "no Windows file name may hold"},
+        {"\xE6\x97\xA5\xE6\x9C\xAC.txt", "cannot hold"},  // not in code page 1252
+        {std::string(240, 'n'), "at most 239"},
+        {"$comments$", "reserved for the comment"},
+    };
+    for (const Case& c : cases) {
+        TempDir one;
+        ASSERT_EQ(mkdir(one.File("in").c_str(), 0777), 0);
+        Write(one.File("in/ok.txt"), "fine");
+        Write(one.File("in/" + c.file), "data");
+        const std::string args = c.file == "$comments$" ? "a out.vx in/ok.txt 'in/$comments$'" : "a out.vx in";
+        r = Vorx(one, args);
+        EXPECT_EQ(r.code, 2) << c.file;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << c.file << ": " << r.err;
+        EXPECT_NE(r.err.find("nothing written"), std::string::npos);
+        EXPECT_FALSE(Exists(one.File("out.vx")));
+    }
+    // Two paths that give the same name.
+    ASSERT_EQ(mkdir(dir.File("other").c_str(), 0777), 0);
+    Write(dir.File("other/readme.txt"), "second");
+    r = Vorx(dir, "a dup.vx src/readme.txt other/readme.txt");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("two entries would have this name"), std::string::npos) << r.err;
+    EXPECT_FALSE(Exists(dir.File("dup.vx")));
+    r = Vorx(dir, "a missing.vx no-such-file");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("cannot find 'no-such-file'"), std::string::npos);
+    EXPECT_FALSE(Exists(dir.File("missing.vx")));
+}
+
+TEST(VorxTool, CodePagesConvertNamesBothWays) {
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.File("in").c_str(), 0777), 0);
+    const std::string latin = "caf\xC3\xA9 \xE2\x82\xAC.txt";        // "café €.txt" in UTF-8
+    const std::string cyrillic = "\xD0\x96\xD1\x83\xD0\xBA.txt";       // "Жук.txt"
+    Write(dir.File("in/" + latin), "latin");
+    Result r = Vorx(dir, "a w.vx in");
+    ASSERT_EQ(r.code, 0) << r.err;
+    // Stored as code page 1252 bytes: é is 0xE9, € is 0x80.
+    const std::string archive = Read(dir.File("w.vx"));
+    EXPECT_NE(archive.find("in\\caf\xE9 \x80.txt"), std::string::npos);
+    r = Vorx(dir, "x w.vx -o out");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Read(dir.File("out/in/" + latin)), "latin");
+
+    TempDir ru;
+    ASSERT_EQ(mkdir(ru.File("in").c_str(), 0777), 0);
+    Write(ru.File("in/" + cyrillic), "cyrillic");
+    r = Vorx(ru, "a w.vx in");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("code page 1252 cannot hold"), std::string::npos) << r.err;
+    r = Vorx(ru, "a w.vx in --codepage 1251");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(Read(ru.File("w.vx")).find("in\\\xC6\xF3\xEA.txt"), std::string::npos);
+    r = Vorx(ru, "x w.vx -o out --codepage=1251");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Read(ru.File("out/in/" + cyrillic)), "cyrillic");
+}
+
+TEST(VorxTool, PasswordsAndEncryptedNames) {
+    TempDir dir;
+    MakeTree(dir);
+    Write(dir.File("comment.txt"), "Welcome\nto the setup\r\nof things\n");
+    Result r = Vorx(dir, "a -p 'pass word' --encrypt-names --comment comment.txt e.vx src");
+    ASSERT_EQ(r.code, 0) << r.err;
+    r = Vorx(dir, "l e.vx");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("give the password with -p"), std::string::npos);
+    r = Vorx(dir, "l e.vx -p 'wrong one'");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("wrong password"), std::string::npos);
+    r = Vorx(dir, "l e.vx -p 'pass word' --json");
+    ASSERT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("{\"name\":\"$comments$\",\"size\":34"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\"encrypted\":false"), std::string::npos);  // the comment
+    EXPECT_NE(r.out.find("\"encrypted\":true"), std::string::npos);
+    r = Vorx(dir, "t e.vx -p 'pass word' --json");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("\"tested\":5,\"failed\":0"), std::string::npos) << r.out;
+    r = Vorx(dir, "x e.vx -o out -p 'pass word'");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Read(dir.File("out/src/sub/big.txt")), Read(dir.File("src/sub/big.txt")));
+    EXPECT_FALSE(Exists(dir.File("out/$comments$")));
+
+    // Plain names, encrypted data: listing works, testing without the password fails.
+    r = Vorx(dir, "a -p secret -m1 d.vx src");
+    ASSERT_EQ(r.code, 0) << r.err;
+    r = Vorx(dir, "t d.vx");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.out.find("give the password with -p"), std::string::npos) << r.out;
+    r = Vorx(dir, "x d.vx -o bad -p wrongpass");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_FALSE(Exists(dir.File("bad/src/sub/big.txt")));  // no half-written files
+}
+
+TEST(VorxTool, CommentLinesGetCarriageReturns) {
+    TempDir dir;
+    Write(dir.File("f.txt"), "x");
+    Write(dir.File("c.txt"), "one\ntwo\r\nthree\n");
+    ASSERT_EQ(Vorx(dir, "a c.vx f.txt --comment c.txt -p secret").code, 0);
+    Handle h;
+    ASSERT_EQ(h.Open(dir.File("c.vx")), vorx_Success);
+    vorx_FileInfo info;
+    ASSERT_EQ(vorx_GetFileInfo(h, &info, "$comments$"), vorx_Success);
+    EXPECT_EQ(info.attributes & VORX_ATTRIBUTE_ENCRYPTED, 0u);
+    std::string text(info.uncompressedSize, '\0');
+    ASSERT_EQ(vorx_DecompressToPtr(h, "$comments$", text.data(), nullptr, nullptr), vorx_Success);
+    EXPECT_EQ(text, "one\r\ntwo\r\nthree\r\n");
+}
+
+TEST(VorxTool, OverwriteRules) {
+    TempDir dir;
+    MakeTree(dir);
+    ASSERT_EQ(Vorx(dir, "a o.vx src").code, 0);
+    ASSERT_EQ(Vorx(dir, "x o.vx -o out").code, 0);
+    Write(dir.File("out/src/readme.txt"), "changed");
+    Result r = Vorx(dir, "x o.vx -o out");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("exists (use -y to replace)"), std::string::npos) << r.err;
+    EXPECT_EQ(Read(dir.File("out/src/readme.txt")), "changed");
+    r = Vorx(dir, "x -y o.vx -o out");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Read(dir.File("out/src/readme.txt")), Read(dir.File("src/readme.txt")));
+    // -y replaces an existing archive too.
+    r = Vorx(dir, "a o.vx src/readme.txt -y");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(Vorx(dir, "l o.vx").out.find("1 entry"), std::string::npos);
+}
+
+TEST(VorxTool, ExtractionNeverLeavesTheOutputFolder) {
+    TempDir dir;
+    test::TestArchive archive;
+    for (const char* name : {"..\\evil.txt", "\\absolute.txt", "/slash.txt", "C:\\drive.txt",
+                             "ok\\..\\..\\up.txt", "a\\.\\b.txt", "sub/../../fwd.txt", "good.txt",
+                             "dir\\fine.txt"}) {
+        test::TestEntry e(name, test::ToBytes(std::string("content of ") + name));
+        archive.entries.push_back(e);
+    }
+    ASSERT_EQ(mkdir(dir.File("box").c_str(), 0777), 0);
+    test::WriteArchive(dir.File("box/evil.vx"), archive);
+    const Result r = Vorx(dir, "x box/evil.vx -o box/out");
+    EXPECT_EQ(r.code, 2);
+    for (const char* reason : {"name with a \"..\" component", "absolute name", "name with a drive",
+                               "name with a \".\" component"})
+        EXPECT_NE(r.err.find(reason), std::string::npos) << reason << "\n" << r.err;
+    EXPECT_EQ(Read(dir.File("box/out/good.txt")), "content of good.txt");
+    EXPECT_EQ(Read(dir.File("box/out/dir/fine.txt")), "content of dir\\fine.txt");
+    for (const char* outside : {"evil.txt", "box/evil.txt", "up.txt", "box/up.txt", "fwd.txt",
+                                "box/fwd.txt", "absolute.txt", "slash.txt", "box/out/a/b.txt"})
+        EXPECT_FALSE(Exists(dir.File(outside))) << outside;
+    EXPECT_FALSE(Exists("/absolute.txt"));
+    EXPECT_FALSE(Exists("/slash.txt"));
+    EXPECT_NE(r.out.find("2 files extracted, 7 failed"), std::string::npos) << r.out;
+}
+
+TEST(VorxTool, DamagedArchivesAreFatal) {
+    TempDir dir;
+    MakeTree(dir);
+    ASSERT_EQ(Vorx(dir, "a d.vx src/sub/big.txt -m5").code, 0);
+    std::string bytes = Read(dir.File("d.vx"));
+    bytes[24 + 40 + 4 + 100] ^= 0x55;  // inside the first block's body
+    Write(dir.File("d.vx"), bytes);
+    Result r = Vorx(dir, "t d.vx");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.out.find("FAILED  big.txt"), std::string::npos) << r.out;
+    r = Vorx(dir, "t src/readme.txt");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("holds no archive"), std::string::npos) << r.err;
+    r = Vorx(dir, "l nothing-here.vx");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("cannot find the archive"), std::string::npos);
+}
+
+// The self-extractor through the tool, from the 64-bit stub when it has been built.
+TEST(VorxTool, SelfExtractorFromTheStub) {
+    const std::string stub = std::string(VORX_SOURCE_DIR) + "/build/win64/bin/sfxstub.exe";
+    if (!Exists(stub)) GTEST_SKIP() << "the win64 stub is not built";
+    TempDir dir;
+    MakeTree(dir);
+    Result r = Vorx(dir, "a setup.exe src --sfx " + Quote(stub) +
+                             " --dest '%ProgramFiles%\\Example' --run 'src\\readme.txt' -m9");
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string stubBytes = Read(stub);
+    const std::string made = Read(dir.File("setup.exe"));
+    ASSERT_GT(made.size(), stubBytes.size());
+    // The stub part is the stub byte for byte, except its configuration block.
+    size_t differing = 0, first = std::string::npos;
+    for (size_t i = 0; i < stubBytes.size(); ++i)
+        if (made[i] != stubBytes[i]) {
+            ++differing;
+            if (first == std::string::npos) first = i;
+        }
+    EXPECT_GT(differing, 0u);
+    ASSERT_NE(first, std::string::npos);
+    const size_t block = made.find("%ProgramFiles%\\Example");
+    ASSERT_NE(block, std::string::npos);
+    EXPECT_LE(block, first);
+    EXPECT_LT(first + differing, block + 512 + 1);
+    EXPECT_NE(made.find("src\\readme.txt", block), std::string::npos);
+    // It opens as an archive and extracts.
+    r = Vorx(dir, "x setup.exe -o out");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Read(dir.File("out/src/sub/big.txt")), Read(dir.File("src/sub/big.txt")));
+    // A self-extractor is no stub: it already carries an archive.
+    r = Vorx(dir, "a again.exe src --sfx setup.exe");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_FALSE(Exists(dir.File("again.exe")));
+    // --dest of 256 bytes does not fit.
+    r = Vorx(dir, "a long.exe src --sfx " + Quote(stub) + " --dest " + std::string(256, 'd'));
+    EXPECT_EQ(r.code, 7);
+    EXPECT_NE(r.err.find("at most 255"), std::string::npos);
+}
+
+TEST(VorxTool, StubWithoutConfigurationSectionIsRefused) {
+    TempDir dir;
+    Write(dir.File("f.txt"), "x");
+    Write(dir.File("notastub.exe"), std::string(4096, 'M'));
+    const Result r = Vorx(dir, "a s.exe f.txt --sfx notastub.exe");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("the stub 'notastub.exe'"), std::string::npos) << r.err;
+    EXPECT_FALSE(Exists(dir.File("s.exe")));
+}
+
+}  // namespace
+}  // namespace vorx
