@@ -158,9 +158,10 @@ void OnInterrupt(void (*handler)()) {
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
     action.sa_handler = &OnSigint;
+    // The first Ctrl+C asks for a clean stop; a second one ends the process at once.
+    action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
 }
 
 unsigned ProcessId() { return static_cast<unsigned>(getpid()); }
