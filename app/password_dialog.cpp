@@ -9,10 +9,15 @@ namespace {
 
 constexpr int kMinimumLength = 6;
 
-// Accepts the typed password: at least six characters, whole (up to 255).
+// The longest password taken: 63 characters. Archives are made with passwords of at
+// most this length, and the edit field refuses to take more, so what the user sees in
+// it is what is used.
+constexpr int kMaximumLength = 63;
+
+// Accepts the typed password: at least six characters, at most 63 (longer text is cut).
 INT_PTR OnOk(HWND dialog, PasswordDialog* self) {
-    char typed[256];
-    GetDlgItemTextA(dialog, IDC_PASSWORD, typed, sizeof typed);
+    char typed[256] = {};
+    GetDlgItemTextA(dialog, IDC_PASSWORD, typed, kMaximumLength + 1);
     if (std::strlen(typed) < kMinimumLength) {
         MessageBoxA(dialog, "The minimum password length is 6 characters", "Error", MB_ICONERROR);
         SecureZeroMemory(typed, sizeof typed);
@@ -52,8 +57,7 @@ INT_PTR CALLBACK PasswordDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     case WM_INITDIALOG: {
         auto* self = reinterpret_cast<PasswordDialog*>(lParam);
         SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
-        // The whole password must fit the caller's buffer: 255 characters and the NUL.
-        SendDlgItemMessageA(dialog, IDC_PASSWORD, EM_LIMITTEXT, 255, 0);
+        SendDlgItemMessageA(dialog, IDC_PASSWORD, EM_LIMITTEXT, kMaximumLength, 0);
         if (self->Prompt != nullptr) SetDlgItemTextA(dialog, IDC_PROMPT, self->Prompt);
         if (self->HasRemembered) {
             SetDlgItemTextA(dialog, IDC_PASSWORD, self->Remembered);
