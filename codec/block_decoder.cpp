@@ -51,18 +51,16 @@ inline uint64_t Peek(const uint8_t* body, uint32_t bitPosition) {
     return LoadLe64(body + (bitPosition >> 3)) >> (bitPosition & 7);
 }
 
-// Records position p in the slot the bucket's order names for a literal step.
+// Records position p in the slot a literal step replaces.
 inline void RecordLiteral(ContextBucket* bucket, uint64_t p) {
-    const SlotOrder::Change c = SlotOrder::kLiteral[bucket->order];
-    bucket->position[c.victim] = static_cast<uint32_t>(p + 1);
-    bucket->order = c.next;
+    bucket->position[SlotOrder::FirstSlot(bucket->order)] = static_cast<uint32_t>(p + 1);
 }
 
 // Stamps the selected slot of a match step and records position p.
 inline void RecordMatch(ContextBucket* bucket, uint32_t selector, uint64_t p) {
-    const SlotOrder::Change c = SlotOrder::kMatch[bucket->order][selector];
-    bucket->position[c.victim] = static_cast<uint32_t>(p + 1);
-    bucket->order = c.next;
+    const uint8_t next = SlotOrder::kMatch[bucket->order][selector];
+    bucket->position[SlotOrder::FirstSlot(next)] = static_cast<uint32_t>(p + 1);
+    bucket->order = next;
 }
 
 // Period that is a multiple of `distance` (1 to 7) and at least 8, for copying a short

@@ -35,87 +35,90 @@ struct alignas(32) ContextBucket {
 };
 static_assert(sizeof(ContextBucket) == 32);
 
-// Replacement orders of four slots and how a step changes them. An order is a
-// permutation of the slots and the number of them that have stamp 0 (they come first,
-// by slot number); it is kept as permutation index x 5 + that number, below 120.
+// Replacement orders of four slots and how a step changes them. An order lists the
+// slots from the first to be replaced to the last: those of stamp 0 by slot number,
+// then the others from the oldest match to the newest. Every step gives its own
+// position stamp 0, so some slot always has stamp 0 (the initial order has four) and a
+// literal step never changes the order: it replaces the first slot, which stays first.
+// Only a match changes it. The 41 orders that occur are numbered, and an order is kept
+// as (number << 2) | its first slot, so that a literal finds its slot without a table.
 namespace SlotOrder {
-
-struct Change {
-    uint8_t next;    // the order afterwards
-    uint8_t victim;  // the slot that takes the step's position
-};
 
 namespace detail {
 
 struct Order {
     uint8_t slot[4];
-    uint8_t zeros;
+    uint8_t zeros;  // how many of the first slots have stamp 0 (at least 1)
 };
 
-constexpr std::array<std::array<uint8_t, 4>, 24> Permutations() {
-    std::array<std::array<uint8_t, 4>, 24> all{};
-    int n = 0;
-    for (uint8_t a = 0; a < 4; ++a)
-        for (uint8_t b = 0; b < 4; ++b)
-            for (uint8_t c = 0; c < 4; ++c)
-                for (uint8_t d = 0; d < 4; ++d)
-                    if (a != b && a != c && a != d && b != c && b != d && c != d) all[n++] = {a, b, c, d};
-    return all;
-}
-inline constexpr auto kPermutations = Permutations();
-
-constexpr uint8_t Key(const Order& o) {
-    for (uint8_t i = 0; i < 24; ++i) {
-        const auto& p = kPermutations[i];
-        if (p[0] == o.slot[0] && p[1] == o.slot[1] && p[2] == o.slot[2] && p[3] == o.slot[3])
-            return static_cast<uint8_t>(i * 5 + o.zeros);
-    }
-    return 0;
+constexpr bool Same(const Order& a, const Order& b) {
+    return a.zeros == b.zeros && a.slot[0] == b.slot[0] && a.slot[1] == b.slot[1] && a.slot[2] == b.slot[2] &&
+           a.slot[3] == b.slot[3];
 }
 
-constexpr Order FromKey(uint8_t key) {
-    const auto& p = kPermutations[key / 5];
-    return Order{{p[0], p[1], p[2], p[3]}, static_cast<uint8_t>(key % 5)};
-}
-
-// The first slot in order takes the new position and stamp 0: if it had the stamp of
-// a match, it becomes the only slot of stamp 0 (its place in the order stays first).
-constexpr Change Place(Order o) {
-    if (o.zeros == 0) o.zeros = 1;
-    return Change{Key(o), o.slot[0]};
-}
-
-constexpr Change AfterMatch(Order o, uint8_t selector) {
+// A match from `selector`: that slot gets the newest stamp (moves last; it leaves the
+// slots of stamp 0 if it was one), then the first slot takes the position and stamp 0
+// (if it had the stamp of a match, it becomes the only slot of stamp 0).
+constexpr Order AfterMatch(Order o, uint8_t selector) {
     int at = 0;
     while (o.slot[at] != selector) ++at;
     if (at < o.zeros) --o.zeros;
     for (int i = at; i < 3; ++i) o.slot[i] = o.slot[i + 1];
     o.slot[3] = selector;
-    return Place(o);
+    if (o.zeros == 0) o.zeros = 1;
+    return o;
 }
 
-constexpr std::array<Change, 120> LiteralTable() {
-    std::array<Change, 120> t{};
-    for (uint8_t k = 0; k < 120; ++k) t[k] = Place(FromKey(k));
-    return t;
+inline constexpr Order kStart = {{0, 1, 2, 3}, 4};
+
+struct Orders {
+    Order list[64];
+    int count;
+};
+
+// Every order reachable from the start by matches.
+constexpr Orders Reachable() {
+    Orders r{};
+    r.list[0] = kStart;
+    r.count = 1;
+    for (int i = 0; i < r.count; ++i) {
+        for (uint8_t s = 0; s < 4; ++s) {
+            const Order next = AfterMatch(r.list[i], s);
+            bool known = false;
+            for (int k = 0; k < r.count; ++k) known = known || Same(r.list[k], next);
+            if (!known) r.list[r.count++] = next;
+        }
+    }
+    return r;
+}
+inline constexpr Orders kOrders = Reachable();
+static_assert(kOrders.count == 41);
+
+constexpr uint8_t Key(const Order& o) {
+    for (int i = 0; i < kOrders.count; ++i)
+        if (Same(kOrders.list[i], o)) return static_cast<uint8_t>((i << 2) | o.slot[0]);
+    return 0;
 }
 
-constexpr std::array<std::array<Change, 4>, 120> MatchTable() {
-    std::array<std::array<Change, 4>, 120> t{};
-    for (uint8_t k = 0; k < 120; ++k)
-        for (uint8_t s = 0; s < 4; ++s) t[k][s] = AfterMatch(FromKey(k), s);
+constexpr std::array<std::array<uint8_t, 4>, 256> MatchTable() {
+    std::array<std::array<uint8_t, 4>, 256> t{};
+    for (int i = 0; i < kOrders.count; ++i)
+        for (uint8_t s = 0; s < 4; ++s) t[Key(kOrders.list[i])][s] = Key(AfterMatch(kOrders.list[i], s));
     return t;
 }
 
 }  // namespace detail
 
 // The order of a bucket whose slots all have stamp 0: 0, 1, 2, 3.
-inline constexpr uint8_t kInitial = detail::Key(detail::Order{{0, 1, 2, 3}, 4});
-// A step without a match (a literal): the first slot in order takes the position.
-inline constexpr std::array<Change, 120> kLiteral = detail::LiteralTable();
-// A match from slot `selector`: that slot becomes the newest, then the first slot in
-// order takes the position (never the selected one).
-inline constexpr std::array<std::array<Change, 4>, 120> kMatch = detail::MatchTable();
+inline constexpr uint8_t kInitial = detail::Key(detail::kStart);
+
+// The slot a step replaces in a bucket of order `order` (the first in order). A
+// literal step leaves the order as it is.
+inline uint32_t FirstSlot(uint8_t order) { return order & 3u; }
+
+// The order after a match from slot `selector`; the step's position then goes to
+// FirstSlot of it (never the selected slot, which is now the newest).
+inline constexpr std::array<std::array<uint8_t, 4>, 256> kMatch = detail::MatchTable();
 
 }  // namespace SlotOrder
 
@@ -146,7 +149,7 @@ inline ContextBucket* SelectBucket(ContextBucket* buckets, uint16_t current, uin
     // A bucket of the current generation has its slot 0 filled, since every selected
     // bucket takes a position in the same step.
     // Both generations are loaded at once, so that their latencies overlap.
-    const uint32_t probe = threeByte < ContextTable::kBucketCount ? threeByte : ContextTable::kBucketCount;
+    const uint32_t probe = threeByte & (0xFFFFu ^ ((threeByte >> 15) * 0x7FFFu));  // >= 32768: the spare
     const bool probeFilled = buckets[probe].generation == current;
     const bool twoByteCurrent = buckets[twoByte].generation == current;
     ContextBucket* const b = &buckets[twoByte ^ ((probe ^ twoByte) & (0u - static_cast<uint32_t>(probeFilled)))];

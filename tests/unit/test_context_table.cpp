@@ -38,23 +38,19 @@ TEST(SlotOrder, ReplacesTheSlotsTheStampsReplace) {
         for (int step = 0; step < 200; ++step) {
             const int selector = rng() % 3 == 0 ? -1 : static_cast<int>(rng() % 4);
             const int expected = stamps.Step(selector);
-            const SlotOrder::Change c = selector < 0 ? SlotOrder::kLiteral[order]
-                                                     : SlotOrder::kMatch[order][selector];
-            ASSERT_EQ(c.victim, expected) << "run " << run << " step " << step;
-            ASSERT_NE(static_cast<int>(c.victim), selector);
-            order = c.next;
+            if (selector >= 0) order = SlotOrder::kMatch[order][selector];
+            const int victim = static_cast<int>(SlotOrder::FirstSlot(order));
+            ASSERT_EQ(victim, expected) << "run " << run << " step " << step;
+            ASSERT_NE(victim, selector);
         }
     }
 }
 
 TEST(SlotOrder, AllStampsZeroReplaceSlotZeroAgainAndAgain) {
-    uint8_t order = SlotOrder::kInitial;
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(SlotOrder::kLiteral[order].victim, 0);
-        order = SlotOrder::kLiteral[order].next;
-    }
+    // Literal steps do not change the order.
+    EXPECT_EQ(SlotOrder::FirstSlot(SlotOrder::kInitial), 0u);
     // A match from slot 0 gives it the newest stamp: slot 1 takes the position.
-    EXPECT_EQ(SlotOrder::kMatch[order][0].victim, 1);
+    EXPECT_EQ(SlotOrder::FirstSlot(SlotOrder::kMatch[SlotOrder::kInitial][0]), 1u);
 }
 
 TEST(ContextTable, SelectsTheTwoByteBucketUntilTheThreeByteOneIsFilled) {
