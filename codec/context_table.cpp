@@ -2,6 +2,10 @@
 
 #include <new>
 
+#include "codec/decoder_state.h"
+
+#include <new>
+
 #include "platform/platform.h"
 
 namespace vorx {
@@ -35,5 +39,9 @@ ContextTable* CreateContextTable() {
 void ReleaseContextTable(ContextTable* table) {
     if (table) platform::PageFree(table, kTableBytes);
 }
+
+DecoderState* CreateDecoderState() { return new (std::nothrow) DecoderState; }
+
+void ReleaseDecoderState(DecoderState* state) { delete state; }
 
 }  // namespace vorx

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "codec/decoder_state.h"
 #include "codec/decrypt_buffer.h"
 #include "codec/page_buffer.h"
 #include "container/blowfish.h"
@@ -36,8 +37,11 @@ vorx_Error DecodeEntry(vorx_Stream* handle, const char* entryName, OutputTarget*
 
 vorx_Error DecodeLocatedEntry(vorx_Stream* handle, const vorx_FileInfo& info,
                               uint64_t recordPosition, OutputTarget* target, OutputSink sink) {
-    PageBuffer work(platform::kPageSize);
-    if (!work.data()) return vorx_OutOfMemory;
+    DecoderState* state = handle->decoder;
+    if (!state && !(state = handle->decoder = CreateDecoderState())) return vorx_OutOfMemory;
+    PageBuffer& work = state->work;
+    if (!work.EnsureCapacity(platform::kPageSize)) return vorx_OutOfMemory;
+    BlockScratch& scratch = state->scratch;
     Crc32 crc;
 
     const int file = handle->file;
@@ -48,15 +52,11 @@ vorx_Error DecodeLocatedEntry(vorx_Stream* handle, const vorx_FileInfo& info,
     const bool encrypted = handle->password && (info.attributes & kAttributeEncrypted);
     BlowfishContext key;
     bool keyReady = false;
-    BlockScratch scratch;
 
-    int64_t fileLength = 0;
-    if (compressedSize > 0) {
-        fileLength = platform::FileLength(file);
-        if (fileLength < 0 || platform::FileSeek(file, static_cast<int64_t>(dataStart),
-                                                 platform::Whence::Begin) < 0)
-            return vorx_CorruptArchive;
-    }
+    if (compressedSize > 0 &&
+        platform::FileSeek(file, static_cast<int64_t>(dataStart), platform::Whence::Begin) < 0)
+        return vorx_CorruptArchive;
+    int64_t fileLength = -1;  // asked for only when the working buffer must grow
 
     uint64_t consumed = 0;
     uint64_t produced = 0;
@@ -87,9 +87,13 @@ vorx_Error DecodeLocatedEntry(vorx_Stream* handle, const vorx_FileInfo& info,
 
         // A body the file cannot hold would be a short read: refuse it before
         // allocating for it.
-        const uint64_t length = static_cast<uint64_t>(fileLength);
-        if (bodyStart > length || padded > length - bodyStart) return vorx_CorruptArchive;
-        if (!work.EnsureCapacity(padded + kBodySlackBytes + kBodyOverreadBytes)) return vorx_OutOfMemory;
+        const uint64_t needed = padded + kBodySlackBytes + kBodyOverreadBytes;
+        if (needed > work.capacity()) {
+            if (fileLength < 0 && (fileLength = platform::FileLength(file)) < 0) return vorx_CorruptArchive;
+            const uint64_t length = static_cast<uint64_t>(fileLength);
+            if (bodyStart > length || padded > length - bodyStart) return vorx_CorruptArchive;
+            if (!work.EnsureCapacity(needed)) return vorx_OutOfMemory;
+        }
         uint8_t* const body = work.data();
         if (padded > 0 && platform::FileRead(file, body, padded) != static_cast<int64_t>(padded))
             return vorx_CorruptArchive;
@@ -114,10 +118,9 @@ vorx_Error DecodeLocatedEntry(vorx_Stream* handle, const vorx_FileInfo& info,
             if ((e = Deliver(handle, target, sink, body, size)) != vorx_Success) return e;
             produced += size;
         } else {
-            if (!handle->contextTable && !(handle->contextTable = CreateContextTable()))
-                return vorx_OutOfMemory;
+            if (!state->contexts && !(state->contexts = CreateContextTable())) return vorx_OutOfMemory;
             uint64_t output = 0;
-            e = DecodeCompressedBlock(body, size, static_cast<uint32_t>(padded), *handle->contextTable,
+            e = DecodeCompressedBlock(body, size, static_cast<uint32_t>(padded), *state->contexts,
                                       scratch, *target, remaining, callback ? &progress : nullptr,
                                       &output);
             if (e != vorx_Success) return e;

@@ -24,7 +24,8 @@ using OutputSink = vorx_Error (*)(vorx_Stream* handle, const uint8_t* data, size
 //  - with a sink, each block is decoded at target.base and then handed to the sink.
 // The entry may produce at most its uncompressedSize bytes; more is corrupt data (3).
 // Reads from the handle its file, password, progress callback, user data and cancel
-// flag; the context table is made at the handle's first compressed block and kept.
+// flag. What the decoder keeps between entries (context table, working buffer, block
+// tables) is made at the handle's first decode and kept in it.
 // Returns 0; 2 cancelled at a block start; 3 corrupt data; 9 CRC-32 mismatch;
 // 11 out of memory; the target's or the sink's refusal; LocateEntry's codes.
 vorx_Error DecodeEntry(vorx_Stream* handle, const char* entryName, OutputTarget* target,

@@ -75,7 +75,7 @@ extern "C" vorx_Error VORX_CALL vorx_OpenStream(vorx_Stream** handleOut, const c
     handle->password = nullptr;
     handle->progress = nullptr;
     handle->outputFile = -1;
-    handle->contextTable = nullptr;
+    handle->decoder = nullptr;
 
     const unsigned flags = (mode & 1u) ? platform::kOpenReadWrite | platform::kOpenRandom
                                        : platform::kOpenRead;
@@ -98,8 +98,8 @@ extern "C" vorx_Error VORX_CALL vorx_CloseStream(vorx_Stream* handle) {
     if (!handle || handle->file < 0) return vorx_InvalidArgument;
     platform::FileClose(handle->file);
     handle->file = -1;
-    ReleaseContextTable(handle->contextTable);
-    handle->contextTable = nullptr;
+    ReleaseDecoderState(handle->decoder);
+    handle->decoder = nullptr;
     DestroyHandle(handle);
     return vorx_Success;
 }

@@ -22,7 +22,7 @@ static_assert(offsetof(vorx_FileInfo, lastWriteSeconds) == 288);
 static_assert(sizeof(vorx_FileInfo) == 296);
 
 namespace vorx {
-struct ContextTable;  // the decoder's context table (codec/)
+struct DecoderState;  // what the decoder keeps between entries (codec/)
 }
 
 struct vorx_Stream {
@@ -40,7 +40,7 @@ struct vorx_Stream {
     const char* password;       // password of the decompression in progress
     vorx_ProgressCallback progress;
     int outputFile;             // descriptor written by vorx_DecompressToFile
-    vorx::ContextTable* contextTable;  // made at the first compressed block, reused after
+    vorx::DecoderState* decoder;       // made at the first decode, reused after
 };
 
 namespace vorx {
@@ -56,7 +56,7 @@ void RecordToFileInfo(const EntryRecord& record, vorx_FileInfo* info);
 // Seconds since 1970 UTC to a FILETIME through the local-time round trip.
 void SecondsToFileTime(int64_t seconds, vorx_FileTime* fileTime);
 
-// Frees the decoder's context table (null allowed).
-void ReleaseContextTable(ContextTable* table);
+// Frees what the decoder keeps between entries (null allowed).
+void ReleaseDecoderState(DecoderState* state);
 
 }  // namespace vorx
