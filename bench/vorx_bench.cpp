@@ -1,0 +1,510 @@
+// The benchmark: our compressor and decoder beside zlib, xz and zstd on the same
+// inputs, in one process and one timing loop, single thread, data in memory.
+//
+//   vorx-bench CORPUS-DIR [--archive ARCHIVE] [--rounds N]
+//       the codec table, the ratios that matter, small-file decoding, CRC-32
+//       throughput, instructions per byte (under callgrind, when valgrind is there)
+//       and, given an archive of the corpus folder, the entry index's effect
+//   vorx-bench --measure -- COMMAND ARGS...
+//       runs a command and prints "seconds cpu-seconds peak-RSS-KiB" (for scripts/bench)
+//   vorx-bench --count-decode CODEC CORPUS-DIR
+//       the decode loop that callgrind counts (started by the benchmark itself)
+//
+// Times are the thread's CPU time, the median of several rounds; every codec and input
+// is timed in each round in turn, so that a busy machine slows all of them alike.
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <valgrind/callgrind.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench/codecs.h"
+#include "container/crc32.h"
+#include "library/stream.h"
+#include "library/vorx.h"
+
+namespace vorx::bench {
+namespace {
+
+namespace fs = std::filesystem;
+
+double CpuSeconds() {
+    timespec t;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+double WallSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+Bytes ReadWhole(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return bytes;
+}
+
+struct Input {
+    std::string name;
+    std::vector<Bytes> files;
+    uint64_t bytes = 0;
+    size_t largest = 0;
+
+    void Add(Bytes b) {
+        bytes += b.size();
+        largest = std::max(largest, b.size());
+        files.push_back(std::move(b));
+    }
+};
+
+// The files of a folder in sorted order of their paths (the order an archive of it has).
+std::vector<fs::path> FolderFiles(const fs::path& folder) {
+    std::vector<fs::path> paths;
+    for (const auto& e : fs::recursive_directory_iterator(folder))
+        if (e.is_regular_file()) paths.push_back(e.path());
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+Input LoadFolder(const fs::path& folder, const std::string& name, size_t every = 1) {
+    Input in;
+    in.name = name;
+    const std::vector<fs::path> paths = FolderFiles(folder);
+    for (size_t i = 0; i < paths.size(); i += every) in.Add(ReadWhole(paths[i]));
+    return in;
+}
+
+Input LoadFile(const fs::path& path, const std::string& name) {
+    Input in;
+    in.name = name;
+    in.Add(ReadWhole(path));
+    return in;
+}
+
+// Decoding must give back every file: checked once, outside the timing.
+bool Verify(Codec& codec, const Input& input, const std::vector<Packed>& packed) {
+    Bytes out(input.largest + 1);
+    for (size_t i = 0; i < input.files.size(); ++i) {
+        const Bytes& f = input.files[i];
+        if (!codec.Decompress(packed[i], out.data(), f.size()) || std::memcmp(out.data(), f.data(), f.size()) != 0) {
+            std::fprintf(stderr, "%s: file %zu of %s does not decode to itself\n", codec.name().c_str(), i,
+                         input.name.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+struct Cell {
+    Codec* codec;
+    const Input* input;
+    std::vector<Packed> packed;
+    uint64_t compressed = 0;
+    std::vector<double> compressTimes, decodeTimes;
+    bool ok = true;
+
+    double CompressMBps() const { return input->bytes / 1e6 / Median(compressTimes); }
+    double DecodeMBps() const { return input->bytes / 1e6 / Median(decodeTimes); }
+    double Ratio() const { return static_cast<double>(input->bytes) / static_cast<double>(compressed); }
+};
+
+bool CompressAll(Cell& c) {
+    c.packed.resize(c.input->files.size());
+    c.compressed = 0;
+    for (size_t i = 0; i < c.input->files.size(); ++i) {
+        const Bytes& f = c.input->files[i];
+        if (!c.codec->Compress(f.data(), f.size(), &c.packed[i])) return false;
+        c.compressed += c.packed[i].size;
+    }
+    return true;
+}
+
+bool DecodeAll(Cell& c, Bytes& out) {
+    bool ok = true;
+    for (size_t i = 0; i < c.input->files.size(); ++i)
+        ok &= c.codec->Decompress(c.packed[i], out.data(), c.input->files[i].size());
+    return ok;
+}
+
+// Rounds of `work` over every cell in turn: at least minRounds, at most maxRounds,
+// and no further round for a cell whose times add up to more than `budget` seconds.
+void TimeRounds(std::vector<Cell*>& cells, int minRounds, int maxRounds, double budget,
+                const std::function<bool(Cell&)>& work, std::vector<double> Cell::*times) {
+    for (int round = 0; round < maxRounds; ++round) {
+        for (Cell* c : cells) {
+            if (!c->ok) continue;
+            double spent = 0;
+            for (double t : c->*times) spent += t;
+            if (round >= minRounds && spent > budget) continue;
+            const double start = CpuSeconds();
+            if (!work(*c)) {
+                c->ok = false;
+                std::fprintf(stderr, "%s failed on %s\n", c->codec->name().c_str(), c->input->name.c_str());
+                continue;
+            }
+            (c->*times).push_back(CpuSeconds() - start);
+        }
+    }
+}
+
+const char* Mark(bool met) { return met ? "met" : "NOT MET"; }
+
+// ---------------------------------------------------------------------------
+// Modes run as separate processes.
+
+// Runs a command (its standard output discarded) and prints its wall time, the
+// processor time of it and its descendants, and the peak resident memory of the
+// largest of them: "seconds cpu-seconds KiB".
+int Measure(char** argv) {
+    const double start = WallSeconds();
+    const pid_t pid = fork();
+    if (pid < 0) return 2;
+    if (pid == 0) {
+        if (!std::freopen("/dev/null", "w", stdout)) _exit(127);
+        execvp(argv[0], argv);
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const double seconds = WallSeconds() - start;
+    rusage usage;
+    getrusage(RUSAGE_CHILDREN, &usage);
+    const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+    std::printf("%.3f %.3f %ld\n", seconds, cpu, usage.ru_maxrss);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 2;
+}
+
+// Every eighth file of the corpus folder: about 12 MB.
+constexpr size_t kInstructionSampleEvery = 8;
+
+// The decode loop whose instructions callgrind counts: the sample is compressed with
+// instrumentation off, then decoded once with it on.
+int CountDecode(const std::string& codecName, const fs::path& corpus) {
+    const Input input = LoadFolder(corpus / "installer", "sample", kInstructionSampleEvery);
+    std::unique_ptr<Codec> codec = codecName == "ours" ? MakeOurs(5) : MakeZlib(6);
+    Cell cell{codec.get(), &input, {}, 0, {}, {}, true};
+    if (!CompressAll(cell)) return 2;
+    Bytes out(input.largest + 1);
+    CALLGRIND_START_INSTRUMENTATION;
+    CALLGRIND_TOGGLE_COLLECT;
+    const bool ok = DecodeAll(cell, out);
+    CALLGRIND_TOGGLE_COLLECT;
+    CALLGRIND_STOP_INSTRUMENTATION;
+    std::printf("%" PRIu64 "\n", input.bytes);
+    return ok ? 0 : 2;
+}
+
+// For profiling: the sample decoded `rounds` times.
+int DecodeLoop(const std::string& codecName, const fs::path& corpus, int rounds) {
+    const Input input = LoadFolder(corpus / "installer", "sample", kInstructionSampleEvery);
+    std::unique_ptr<Codec> codec = codecName == "ours" ? MakeOurs(1) : MakeZlib(6);
+    Cell cell{codec.get(), &input, {}, 0, {}, {}, true};
+    if (!CompressAll(cell)) return 2;
+    Bytes out(input.largest + 1);
+    const double start = CpuSeconds();
+    for (int r = 0; r < rounds; ++r)
+        if (!DecodeAll(cell, out)) return 2;
+    std::printf("%.1f MB/s\n", input.bytes * rounds / 1e6 / (CpuSeconds() - start));
+    return 0;
+}
+
+// Instructions per output byte of a codec's decoder under callgrind, or a negative
+// value when valgrind cannot be run.
+double InstructionsPerByte(const std::string& self, const std::string& codec, const fs::path& corpus,
+                           const fs::path& scratch) {
+    const std::string out = (scratch / ("callgrind." + codec)).string();
+    const std::string bytesFile = out + ".bytes";
+    const std::string command = "valgrind --tool=callgrind --instr-atstart=no --collect-atstart=no "
+                                "--callgrind-out-file=" + out + " '" + self + "' --count-decode " + codec + " '" +
+                                corpus.string() + "' > " + bytesFile + " 2>/dev/null";
+    if (std::system(command.c_str()) != 0) return -1;
+    std::ifstream bytesIn(bytesFile), profile(out);
+    double bytes = 0;
+    bytesIn >> bytes;
+    std::string line;
+    double instructions = -1;
+    while (std::getline(profile, line)) {
+        if (line.rfind("summary:", 0) == 0 || line.rfind("totals:", 0) == 0)
+            instructions = std::max(instructions, std::strtod(line.c_str() + line.find(':') + 1, nullptr));
+    }
+    return bytes > 0 && instructions > 0 ? instructions / bytes : -1;
+}
+
+// ---------------------------------------------------------------------------
+// The entry index on an archive of the corpus folder.
+
+uint64_t ReadCalls() {
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    uint64_t value;
+    while (io >> key >> value)
+        if (key == "syscr:") return value;
+    return 0;
+}
+
+struct ExtractionCost {
+    double seconds = 0;
+    uint64_t reads = 0;
+    uint64_t entries = 0;
+    bool ok = true;
+};
+
+// Opens the archive, enumerates every entry and extracts it to memory by name, as the
+// self-extractor's worker does.
+ExtractionCost ExtractByName(const std::string& archive, bool useIndex) {
+    ExtractionCost cost;
+    const uint64_t reads = ReadCalls();
+    const double start = WallSeconds();
+    vorx_Stream* handle = nullptr;
+    if (vorx_OpenStream(&handle, archive.c_str(), nullptr, 2) != vorx_Success) {
+        cost.ok = false;
+        return cost;
+    }
+    if (!useIndex) handle->index.Disable();
+    Bytes out;
+    const uint64_t count = vorx_GetNumFiles(handle);
+    for (uint64_t i = 0; i < count; ++i) {
+        vorx_FileInfo info;
+        if (vorx_EnumerateFiles(handle, &info, i) != vorx_Success) {
+            cost.ok = false;
+            break;
+        }
+        out.resize(info.uncompressedSize + 1);
+        if (vorx_DecompressToPtr(handle, info.name, out.data(), nullptr, nullptr) != vorx_Success) {
+            cost.ok = false;
+            break;
+        }
+    }
+    vorx_CloseStream(handle);
+    cost.seconds = WallSeconds() - start;
+    cost.reads = ReadCalls() - reads;
+    cost.entries = count;
+    return cost;
+}
+
+// ---------------------------------------------------------------------------
+
+// Small entries: 4 KiB from the start of every corpus file that has them, decoded by
+// our decoder and by zlib-6; the cost per file and its ratio.
+void SmallEntries(const Input& installer) {
+    Input small;
+    small.name = "4 KiB files";
+    for (const Bytes& f : installer.files)
+        if (f.size() >= 4096) small.Add(Bytes(f.begin(), f.begin() + 4096));
+    std::unique_ptr<Codec> ours = MakeOurs(5), zlib = MakeZlib(6);
+    Cell a{ours.get(), &small, {}, 0, {}, {}, true}, b{zlib.get(), &small, {}, 0, {}, {}, true};
+    std::vector<Cell*> pair{&a, &b};
+    if (!(CompressAll(a) && CompressAll(b) && Verify(*ours, small, a.packed) && Verify(*zlib, small, b.packed))) return;
+    Bytes buffer(4097);
+    TimeRounds(pair, 5, 9, 3.0, [&](Cell& c) { return DecodeAll(c, buffer); }, &Cell::decodeTimes);
+    const double perFileOurs = Median(a.decodeTimes) / small.files.size() * 1e6;
+    const double perFileZlib = Median(b.decodeTimes) / small.files.size() * 1e6;
+    std::printf("Small entries (%zu files of 4 KiB): vorx %.2f us, zlib-6 %.2f us per file: %.2fx   "
+                "(target <= 2.0: %s)\n\n",
+                small.files.size(), perFileOurs, perFileZlib, perFileOurs / perFileZlib,
+                Mark(perFileOurs / perFileZlib <= 2.0));
+}
+
+int Run(const std::string& self, const fs::path& corpus, const std::string& archive, int rounds) {
+    std::printf("Loading the corpus from %s\n", corpus.string().c_str());
+    std::vector<Input> inputs;
+    inputs.push_back(LoadFolder(corpus / "installer", "installer (per file)"));
+    inputs.push_back(LoadFile(corpus / "installer.tar", "installer.tar"));
+    inputs.push_back(LoadFile(corpus / "text.txt", "text"));
+    inputs.push_back(LoadFile(corpus / "library.dll", "dll"));
+    for (const Input& in : inputs) {
+        if (in.bytes == 0) {
+            std::fprintf(stderr, "the corpus has no %s: run scripts/bench-corpus\n", in.name.c_str());
+            return 2;
+        }
+    }
+    const Input& installer = inputs[0];
+    std::printf("installer: %zu files, %.1f MB; tar %.1f MB; text %.1f MB; dll %.2f MB\n\n", installer.files.size(),
+                installer.bytes / 1e6, inputs[1].bytes / 1e6, inputs[2].bytes / 1e6, inputs[3].bytes / 1e6);
+
+    std::vector<std::unique_ptr<Codec>> codecs;
+    codecs.push_back(MakeOurs(1));
+    codecs.push_back(MakeOurs(5));
+    codecs.push_back(MakeOurs(9));
+    codecs.push_back(MakeZlib(6));
+    codecs.push_back(MakeZlib(9));
+    codecs.push_back(MakeXz(6));
+    codecs.push_back(MakeZstd(3));
+    codecs.push_back(MakeZstd(19));
+
+    std::vector<Cell> cells;
+    for (const Input& in : inputs)
+        for (auto& c : codecs) cells.push_back(Cell{c.get(), &in, {}, 0, {}, {}, true});
+    std::vector<Cell*> all;
+    for (Cell& c : cells) all.push_back(&c);
+
+    std::printf("Compressing (%d rounds at most, fewer for the slow ones)...\n", rounds);
+    std::fflush(stdout);
+    TimeRounds(all, 1, rounds, 20.0, &CompressAll, &Cell::compressTimes);
+    for (Cell& c : cells) c.ok = c.ok && Verify(*c.codec, *c.input, c.packed);
+    std::printf("Decoding (%d rounds at most)...\n\n", rounds + 2);
+    std::fflush(stdout);
+    size_t largest = 0;
+    for (const Input& in : inputs) largest = std::max(largest, in.largest);
+    Bytes out(largest + 1);
+    TimeRounds(all, 3, rounds + 2, 6.0, [&](Cell& c) { return DecodeAll(c, out); }, &Cell::decodeTimes);
+
+    std::printf("%-22s %-10s %12s %7s %10s %10s %7s\n", "input", "codec", "size", "ratio", "comp MB/s",
+                "dec MB/s", "rounds");
+    std::map<std::pair<const Input*, std::string>, const Cell*> find;
+    for (const Cell& c : cells) {
+        find[{c.input, c.codec->name()}] = &c;
+        if (!c.ok) {
+            std::printf("%-22s %-10s failed\n", c.input->name.c_str(), c.codec->name().c_str());
+            continue;
+        }
+        std::printf("%-22s %-10s %12" PRIu64 " %7.3f %10.1f %10.1f %3zu/%zu\n", c.input->name.c_str(),
+                    c.codec->name().c_str(), c.compressed, c.Ratio(), c.CompressMBps(), c.DecodeMBps(),
+                    c.compressTimes.size(), c.decodeTimes.size());
+        if (c.codec == codecs.back().get()) std::printf("\n");
+    }
+
+    auto at = [&](const Input& in, const std::string& codec) { return find.at({&in, codec}); };
+    const Cell* m1 = at(installer, "vorx -m1");
+    const Cell* m5 = at(installer, "vorx -m5");
+    const Cell* m9 = at(installer, "vorx -m9");
+    const Cell* z6 = at(installer, "zlib-6");
+    const Cell* z9 = at(installer, "zlib-9");
+    const Cell* xz = at(installer, "xz-6");
+
+    std::printf("Ratios on the installer corpus, per file:\n");
+    const double decodeVsZlib = m5->DecodeMBps() / z6->DecodeMBps();
+    std::printf("  decode speed, vorx (-m5 data) / zlib-6:      %6.2fx   (target >= 1.0: %s)\n", decodeVsZlib,
+                Mark(decodeVsZlib >= 1.0));
+    for (const Cell* c : {m1, m5, m9})
+        std::printf("  decode speed, vorx (%s data) / zlib-6:      %6.2fx\n", c->codec->name().c_str() + 5,
+                    c->DecodeMBps() / z6->DecodeMBps());
+    for (const Cell* c : {m1, m5, m9})
+        std::printf("  size %-8s / zlib-9: %6.3f   / xz-6: %6.3f\n", c->codec->name().c_str(),
+                    static_cast<double>(c->compressed) / z9->compressed,
+                    static_cast<double>(c->compressed) / xz->compressed);
+    const double m9Size = static_cast<double>(m9->compressed) / z9->compressed;
+    const double m5Size = static_cast<double>(m5->compressed) / z9->compressed;
+    std::printf("  -m9 size / zlib-9 <= 1.00:                  %6.3f    %s\n", m9Size, Mark(m9Size <= 1.0));
+    std::printf("  -m5 size / zlib-9 <= 1.05:                  %6.3f    %s\n", m5Size, Mark(m5Size <= 1.05));
+    std::printf("  -m5 compression >= 20 MB/s:                 %6.1f    %s\n", m5->CompressMBps(),
+                Mark(m5->CompressMBps() >= 20));
+    std::printf("\n");
+
+    SmallEntries(installer);
+
+    // CRC-32 over 64 MiB of the tar.
+    {
+        const Bytes& tar = inputs[1].files[0];
+        const size_t n = std::min<size_t>(tar.size(), 64u << 20);
+        std::vector<double> ours, zlib;
+        uint32_t a = 0, b = 0;
+        for (int round = 0; round < 7; ++round) {
+            double start = CpuSeconds();
+            a = Crc32::Of(tar.data(), n);
+            ours.push_back(CpuSeconds() - start);
+            start = CpuSeconds();
+            b = ZlibCrc32(tar.data(), n);
+            zlib.push_back(CpuSeconds() - start);
+        }
+        const double gbps = n / 1e9 / Median(ours);
+        std::printf("CRC-32: %.2f GB/s (zlib's crc32 %.2f GB/s, %s)   (target >= 3 GB/s: %s)\n\n", gbps,
+                    n / 1e9 / Median(zlib), a == b ? "same values" : "DIFFERENT VALUES", Mark(gbps >= 3 && a == b));
+    }
+
+    // Instructions per output byte, counted by callgrind on a sample of the corpus.
+    {
+        const fs::path scratch = fs::temp_directory_path() / ("vorx-bench-" + std::to_string(getpid()));
+        fs::create_directories(scratch);
+        std::printf("Instructions per output byte (callgrind, every %zuth corpus file)...\n", kInstructionSampleEvery);
+        std::fflush(stdout);
+        const double ours = InstructionsPerByte(self, "ours", corpus, scratch);
+        const double zlib = InstructionsPerByte(self, "zlib", corpus, scratch);
+        fs::remove_all(scratch);
+        if (ours > 0 && zlib > 0) {
+            std::printf("  vorx decoder (-m5 data): %.2f   zlib-6 inflate: %.2f   (target: vorx <= zlib: %s)\n\n", ours,
+                        zlib, Mark(ours <= zlib));
+        } else {
+            std::printf("  not measured: valgrind could not be run\n\n");
+        }
+    }
+
+    if (!archive.empty()) {
+        std::printf("Entry index: extracting %s by name (enumerate, then extract each entry to memory)\n",
+                    archive.c_str());
+        std::fflush(stdout);
+        const ExtractionCost with = ExtractByName(archive, true);
+        const ExtractionCost without = ExtractByName(archive, false);
+        if (with.ok && without.ok) {
+            std::printf("  %" PRIu64 " entries: with the index %.2f s and %" PRIu64 " reads; with the walks %.2f s and %" PRIu64
+                        " reads (%.1fx the time)\n\n",
+                        with.entries, with.seconds, with.reads, without.seconds, without.reads,
+                        without.seconds / with.seconds);
+        } else {
+            std::printf("  the archive could not be extracted\n\n");
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+}  // namespace vorx::bench
+
+int main(int argc, char** argv) {
+    using namespace vorx::bench;
+    if (argc >= 3 && std::strcmp(argv[1], "--measure") == 0 && std::strcmp(argv[2], "--") == 0 && argc >= 4)
+        return Measure(argv + 3);
+    if (argc == 4 && std::strcmp(argv[1], "--count-decode") == 0) return CountDecode(argv[2], argv[3]);
+    if (argc == 3 && std::strcmp(argv[1], "--small") == 0) {
+        SmallEntries(LoadFolder(fs::path(argv[2]) / "installer", "installer"));
+        return 0;
+    }
+    if (argc == 5 && std::strcmp(argv[1], "--decode-loop") == 0) return DecodeLoop(argv[2], argv[3], std::atoi(argv[4]));
+    std::string corpus, archive;
+    int rounds = 3;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--archive" && i + 1 < argc) {
+            archive = argv[++i];
+        } else if (a == "--rounds" && i + 1 < argc) {
+            rounds = std::max(1, std::atoi(argv[++i]));
+        } else if (corpus.empty() && a[0] != '-') {
+            corpus = a;
+        } else {
+            corpus.clear();
+            break;
+        }
+    }
+    if (corpus.empty()) {
+        std::fprintf(stderr,
+                     "usage: vorx-bench CORPUS-DIR [--archive ARCHIVE] [--rounds N]\n"
+                     "       vorx-bench --measure -- COMMAND ARGS...\n");
+        return 7;
+    }
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    self[n > 0 ? n : 0] = '\0';
+    return Run(self, corpus, archive, rounds);
+}
