@@ -130,9 +130,10 @@ private:
 vorx_Error RefuseMoreOutput(OutputTarget*, uint64_t) { return vorx_CorruptArchive; }
 
 // Our compressor as the archive writer drives it (chunks of its block size, one block
-// each), and our decoder as the library drives it for one entry: a fresh CRC-32 and
-// block scratch per entry, the context table kept from entry to entry, each block's
-// output checked into the CRC-32. Only the file reads are left out.
+// each), and our decoder as the library drives it for one entry: a fresh CRC-32 per
+// entry, the context table and block scratch kept from entry to entry (as a handle
+// keeps them), each block's output checked into the CRC-32. Only the file reads are
+// left out.
 class Ours : public Codec {
 public:
     explicit Ours(int level) : name_("vorx -m" + std::to_string(level)), compressor_(level) {
@@ -166,7 +167,6 @@ public:
 
     bool Decompress(const Packed& in, uint8_t* out, size_t length) override {
         Crc32 crc;
-        BlockScratch scratch;
         uint64_t produced = 0;
         for (const Packed::Block& b : in.blocks) {
             const uint8_t* body = in.stream.data() + b.offset;
@@ -180,7 +180,7 @@ public:
             }
             OutputTarget target{out + produced, remaining, &RefuseMoreOutput};
             uint64_t output = 0;
-            if (DecodeCompressedBlock(body, b.sizeField, b.padded, *contexts_, scratch, target, remaining,
+            if (DecodeCompressedBlock(body, b.sizeField, b.padded, *contexts_, scratch_, target, remaining,
                                       nullptr, &output) != vorx_Success)
                 return false;
             crc.Update(out + produced, static_cast<size_t>(output));
@@ -193,6 +193,7 @@ private:
     std::string name_;
     Compressor compressor_;
     ContextTable* contexts_ = nullptr;
+    BlockScratch scratch_;
 };
 
 }  // namespace

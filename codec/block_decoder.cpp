@@ -52,15 +52,15 @@ inline uint64_t Peek(const uint8_t* body, uint32_t bitPosition) {
 }
 
 // Records position p in the slot a literal step replaces.
-inline void RecordLiteral(ContextBucket* bucket, uint64_t p) {
-    bucket->position[SlotOrder::FirstSlot(bucket->order)] = static_cast<uint32_t>(p + 1);
+inline void RecordLiteral(uint32_t* slots, const uint8_t* order, uint64_t p) {
+    slots[SlotOrder::FirstSlot(*order)] = static_cast<uint32_t>(p + 1);
 }
 
 // Stamps the selected slot of a match step and records position p.
-inline void RecordMatch(ContextBucket* bucket, uint32_t selector, uint64_t p) {
-    const uint8_t next = SlotOrder::kMatch[bucket->order][selector];
-    bucket->position[SlotOrder::FirstSlot(next)] = static_cast<uint32_t>(p + 1);
-    bucket->order = next;
+inline void RecordMatch(uint32_t* slots, uint8_t* order, uint32_t selector, uint64_t p) {
+    const uint8_t next = SlotOrder::kMatch[*order][selector];
+    slots[SlotOrder::FirstSlot(next)] = static_cast<uint32_t>(p + 1);
+    *order = next;
 }
 
 // Period that is a multiple of `distance` (1 to 7) and at least 8, for copying a short
@@ -216,8 +216,6 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
     const uint32_t LiteralsMask = tables[BlockScratch::kLiterals].mask();
     const uint32_t LengthsMask = tables[BlockScratch::kLengths].mask();
     const uint32_t SlotsMask = tables[BlockScratch::kSlots].mask();
-    ContextBucket* const buckets = contexts.buckets;
-    const uint16_t generation = contexts.current;
 
     // Progress inside the block: the step counter of the format reports at steps
     // interval, 2 x interval + 1, 3 x interval + 2, ... (every step when it is 0).
@@ -286,7 +284,9 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
             // Context: the bucket of the three bytes before p, or of the two bytes
             // before it when the first one's slot 0 is empty.
             const uint8_t* const o = out + p;
-            ContextBucket* const bucket = SelectBucket(buckets, generation, o[-3], o[-2], o[-1]);
+            const uint32_t bucket = contexts.Select(o[-3], o[-2], o[-1]);
+            uint32_t* const slots = contexts.positions[bucket];
+            uint8_t* const order = contexts.order + bucket;
 
             uint64_t w = Peek(body, pos);
             if (flags == kUsedUp) {
@@ -304,7 +304,7 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
                     if ((e = room.Need(p + 1)) != vorx_Success) return e;
                     limit = room.limit();
                 }
-                RecordLiteral(bucket, p);
+                RecordLiteral(slots, order, p);
                 out[p++] = static_cast<uint8_t>(literal);
             } else {
                 uint32_t length;
@@ -319,8 +319,8 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
                 if (pos > limitBits) return vorx_CorruptArchive;
                 // The source is the slot as it was before this step's update, which
                 // never replaces the slot just stamped: that one is the newest.
-                const uint32_t source = bucket->position[selector];
-                RecordMatch(bucket, selector, p);
+                const uint32_t source = slots[selector];
+                RecordMatch(slots, order, selector, p);
                 if (source == 0) return vorx_CorruptArchive;
                 if (length > limit - p) {
                     if ((e = room.Need(p + length)) != vorx_Success) return e;

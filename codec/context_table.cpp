@@ -1,43 +1,25 @@
 #include "codec/context_table.h"
 
+#include <cstring>
 #include <new>
 
 #include "codec/decoder_state.h"
-
-#include <new>
-
 #include "platform/platform.h"
 
 namespace vorx {
-namespace {
 
-// One page allocation holds the table object and its buckets.
-constexpr size_t kHeaderBytes = 64;
-constexpr size_t kBucketBytes = (ContextTable::kBucketCount + 1) * sizeof(ContextBucket);
-constexpr size_t kTableBytes = kHeaderBytes + kBucketBytes;
-static_assert(sizeof(ContextTable) <= kHeaderBytes);
+// Only the lower half of the bitmap is ever set: a bucket is marked when it is emptied
+// as a two-byte context's, whose index is below kBucketCount.
+void ContextTable::Clear() { std::memset(filled, 0, kBucketCount / 8); }
 
-}  // namespace
-
-void ContextTable::Clear() {
-    if (++current == 0) {
-        for (uint32_t i = 0; i <= kBucketCount; ++i) buckets[i].generation = 0;
-        current = 1;
-    }
-}
-
+// Fresh pages read as zeros: an empty bitmap.
 ContextTable* CreateContextTable() {
-    auto* memory = static_cast<uint8_t*>(platform::PageAlloc(kTableBytes));
-    if (!memory) return nullptr;
-    // Fresh pages read as zeros: every bucket is of generation 0, which no block uses.
-    auto* table = new (memory) ContextTable;
-    table->buckets = reinterpret_cast<ContextBucket*>(memory + kHeaderBytes);
-    table->current = 0;
-    return table;
+    void* memory = platform::PageAlloc(sizeof(ContextTable));
+    return memory ? new (memory) ContextTable : nullptr;
 }
 
 void ReleaseContextTable(ContextTable* table) {
-    if (table) platform::PageFree(table, kTableBytes);
+    if (table) platform::PageFree(table, sizeof(ContextTable));
 }
 
 DecoderState* CreateDecoderState() { return new (std::nothrow) DecoderState; }

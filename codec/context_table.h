@@ -7,7 +7,7 @@
 // bucket's slot 0 is empty. A bucket is written only when it is selected, and a
 // three-byte index is selected only when its bucket already holds a position, so by
 // induction no bucket at 32768 or above ever holds one: the table keeps the lower
-// half, and a three-byte index at or above 32768 is known empty without a look.
+// half, and a three-byte index at or above 32768 is always empty.
 //
 // Stamps matter only through their order. A new position replaces the slot of the
 // smallest stamp (the lowest slot among equals) and gets stamp 0; a match first gives
@@ -16,24 +16,23 @@
 // then the others from the oldest match to the newest. That order is one byte, and
 // its changes come from small tables made at compile time.
 //
-// Every compressed block starts with an empty table. Each bucket carries the
-// generation of the block that last wrote it, and a bucket of another generation reads
-// as empty, so clearing the table costs one increment rather than a fill of its
-// megabyte (most entries are a few KiB; a fill would cost more than their decode).
+// Every compressed block starts with an empty table. A bitmap says which buckets the
+// current block has written (every selected bucket takes a position in the same step,
+// so a bucket is written exactly when it has been selected); a bucket whose bit is
+// clear reads as empty and is emptied when it is first selected. Clearing the table
+// is clearing the bitmap's 4 KiB, where a fill of the buckets would cost more than the
+// whole decode of most entries (most are a few KiB).
+//
+// The table is laid out for the cache: the bitmap (8 KiB, of which the half for the
+// three-byte indices at or above 32768 stays clear) and the slot orders (32 KiB) stay
+// near the processor, and the positions (512 KiB) are touched once per step, where
+// buckets of 32 bytes with their generation made two lines of a megabyte per step.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
 namespace vorx {
-
-struct alignas(32) ContextBucket {
-    uint32_t position[4];  // output offset in the block + 1; 0 marks an empty slot
-    uint16_t generation;   // block generation that last wrote the bucket
-    uint8_t order;         // replacement order of the slots (see SlotOrder)
-    uint8_t unused[13];
-};
-static_assert(sizeof(ContextBucket) == 32);
 
 // Replacement orders of four slots and how a step changes them. An order lists the
 // slots from the first to be replaced to the last: those of stamp 0 by slot number,
@@ -124,45 +123,40 @@ inline constexpr std::array<std::array<uint8_t, 4>, 256> kMatch = detail::MatchT
 
 struct ContextTable {
     static constexpr uint32_t kBucketCount = 32768;  // the buckets that can be written
+    static constexpr uint32_t kIndexCount = 65536;   // the indices a context can select
 
-    ContextBucket* buckets;  // kBucketCount buckets and a spare one that stays empty
-    uint16_t current;        // generation of the block being decoded (never 0)
+    // Per bucket: output offset in the block + 1 of each slot; 0 marks an empty slot.
+    uint32_t positions[kBucketCount][4];
+    // kIndexCount bits: the buckets written in the current block.
+    uint64_t filled[kIndexCount / 64];
+    // Per bucket: the replacement order of its slots (see SlotOrder).
+    uint8_t order[kBucketCount];
 
-    // Empties every slot: starts a new generation. When the counter wraps, the
-    // generations are reset for real, once every 65535 blocks.
+    // Empties every slot (clears the bitmap).
     void Clear();
 
     // The bucket of the three bytes b0 b1 b2 before the current position, or of b1 b2
-    // when the first one's slot 0 is empty, made current (emptied when an earlier
-    // block wrote it).
-    ContextBucket* Select(uint32_t b0, uint32_t b1, uint32_t b2);
+    // when the first one's slot 0 is empty (its bit is clear), made current: emptied
+    // when the current block has not written it yet.
+    uint32_t Select(uint32_t b0, uint32_t b1, uint32_t b2);
 };
 
-// ContextTable::Select on a table's buckets and current generation (which a decoder
-// keeps in registers).
-inline ContextBucket* SelectBucket(ContextBucket* buckets, uint16_t current, uint32_t b0, uint32_t b1,
-                                   uint32_t b2) {
+// Without branches on the data (which bucket holds a position follows it): both bits
+// are read at once, so that their latencies overlap, and only a bucket that neither
+// is nor stands in for a filled one is emptied.
+inline uint32_t ContextTable::Select(uint32_t b0, uint32_t b1, uint32_t b2) {
     const uint32_t twoByte = (b1 << 7) ^ b2;
     const uint32_t threeByte = ((b0 << 11) ^ twoByte) & 0xFFFFu;
-    // Without branches (which bucket holds a position follows the data): a three-byte
-    // index at or above kBucketCount looks at the spare bucket, which no block writes.
-    // A bucket of the current generation has its slot 0 filled, since every selected
-    // bucket takes a position in the same step.
-    // Both generations are loaded at once, so that their latencies overlap.
-    const uint32_t probe = threeByte & (0xFFFFu ^ ((threeByte >> 15) * 0x7FFFu));  // >= 32768: the spare
-    const bool probeFilled = buckets[probe].generation == current;
-    const bool twoByteCurrent = buckets[twoByte].generation == current;
-    ContextBucket* const b = &buckets[twoByte ^ ((probe ^ twoByte) & (0u - static_cast<uint32_t>(probeFilled)))];
-    if (!(probeFilled | twoByteCurrent)) {
-        b->position[0] = b->position[1] = b->position[2] = b->position[3] = 0;
-        b->generation = current;
-        b->order = SlotOrder::kInitial;
+    const uint64_t threeWord = filled[threeByte >> 6];
+    const uint64_t twoWord = filled[twoByte >> 6];
+    const uint32_t threeFilled = static_cast<uint32_t>(threeWord >> (threeByte & 63)) & 1u;
+    const uint32_t twoFilled = static_cast<uint32_t>(twoWord >> (twoByte & 63)) & 1u;
+    if (!(threeFilled | twoFilled)) {
+        filled[twoByte >> 6] = twoWord | (uint64_t{1} << (twoByte & 63));
+        positions[twoByte][0] = positions[twoByte][1] = positions[twoByte][2] = positions[twoByte][3] = 0;
+        order[twoByte] = SlotOrder::kInitial;
     }
-    return b;
-}
-
-inline ContextBucket* ContextTable::Select(uint32_t b0, uint32_t b1, uint32_t b2) {
-    return SelectBucket(buckets, current, b0, b1, b2);
+    return twoByte ^ ((threeByte ^ twoByte) & (0u - threeFilled));
 }
 
 // Makes a table (all buckets empty) or returns null when memory cannot be had.
