@@ -7,11 +7,15 @@
 namespace vorx {
 namespace {
 
-// Bits looked up at once in each alphabet's table. One step decodes at most a flag, a
-// length and a slot symbol from one 57-bit peek when none needs the slow walk.
-constexpr uint32_t kRootBits[BlockScratch::kAlphabets] = {8, 10, 10, 8};
-static_assert(kRootBits[BlockScratch::kFlags] + kRootBits[BlockScratch::kLengths] +
-                  kRootBits[BlockScratch::kSlots] <= 57);
+// Where each alphabet's lookup table lies in the scratch's array, and the bits it takes.
+constexpr uint32_t kFlagsAt = BlockScratch::kOffset[BlockScratch::kFlags];
+constexpr uint32_t kLiteralsAt = BlockScratch::kOffset[BlockScratch::kLiterals];
+constexpr uint32_t kLengthsAt = BlockScratch::kOffset[BlockScratch::kLengths];
+constexpr uint32_t kSlotsAt = BlockScratch::kOffset[BlockScratch::kSlots];
+constexpr uint32_t kFlagsMask = (1u << BlockScratch::kRootBits[BlockScratch::kFlags]) - 1u;
+constexpr uint32_t kLiteralsMask = (1u << BlockScratch::kRootBits[BlockScratch::kLiterals]) - 1u;
+constexpr uint32_t kLengthsMask = (1u << BlockScratch::kRootBits[BlockScratch::kLengths]) - 1u;
+constexpr uint32_t kSlotsMask = (1u << BlockScratch::kRootBits[BlockScratch::kSlots]) - 1u;
 
 // Pending flags and selectors are kept above a sentinel bit: a register holding just
 // the sentinel is used up and takes a new symbol (a flag symbol gives four flags, least
@@ -146,7 +150,7 @@ vorx_Error ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool es
 // the peeked word `w`; anything else walks on, bounded by limitBits, and peeks anew.
 #define VORX_DECODE(A, symbolOut)                                                        \
     do {                                                                                 \
-        const uint32_t entry_ = A##Entries[w & A##Mask];                                 \
+        const uint32_t entry_ = lookup[k##A##At + (w & k##A##Mask)];                     \
         if (DecodeTable::IsPlainLeaf(entry_)) {                                          \
             const uint32_t bits_ = entry_ & DecodeTable::kBitsMask;                      \
             pos += bits_;                                                                \
@@ -202,20 +206,14 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
 
     for (int a = 0; a < BlockScratch::kAlphabets; ++a) {
         if (!scratch.trees[a].BuildFromTable(scratch.tables[a]) ||
-            !scratch.lookup[a].Build(scratch.trees[a], kRootBits[a]))
+            !scratch.lookup[a].Build(scratch.trees[a], BlockScratch::kRootBits[a],
+                                     scratch.entries + BlockScratch::kOffset[a]))
             return vorx_OutOfMemory;
     }
     // The hot state lives in locals whose address is never taken, so that the byte
     // stores of the output (which may alias anything) do not force it back to memory.
     const DecodeTable* const tables = scratch.lookup;
-    const uint32_t* const FlagsEntries = tables[BlockScratch::kFlags].entries();
-    const uint32_t* const LiteralsEntries = tables[BlockScratch::kLiterals].entries();
-    const uint32_t* const LengthsEntries = tables[BlockScratch::kLengths].entries();
-    const uint32_t* const SlotsEntries = tables[BlockScratch::kSlots].entries();
-    const uint32_t FlagsMask = tables[BlockScratch::kFlags].mask();
-    const uint32_t LiteralsMask = tables[BlockScratch::kLiterals].mask();
-    const uint32_t LengthsMask = tables[BlockScratch::kLengths].mask();
-    const uint32_t SlotsMask = tables[BlockScratch::kSlots].mask();
+    const uint32_t* const lookup = scratch.entries;
 
     // Progress inside the block: the step counter of the format reports at steps
     // interval, 2 x interval + 1, 3 x interval + 2, ... (every step when it is 0).

@@ -179,33 +179,35 @@ uint32_t CodeTree::DecodeSymbol(const uint8_t* buffer, uint32_t& bitPosition) co
 // DecodeTable
 
 DecodeTable::~DecodeTable() {
-    std::free(entries_);
+    std::free(own_);
     std::free(links_);
 }
 
-bool DecodeTable::Build(const CodeTree& tree, uint32_t maxRootBits) {
-    const CodeTreeNode* root = tree.root();
-    const uint32_t limit = maxRootBits < kMaxRootBits ? maxRootBits : kMaxRootBits;
-    rootBits_ = root ? (tree.maxDepth() < limit ? tree.maxDepth() : limit) : 0;
+bool DecodeTable::Build(const CodeTree& tree, uint32_t rootBits, uint32_t* storage) {
+    rootBits_ = rootBits < kMaxRootBits ? rootBits : kMaxRootBits;
     const size_t size = size_t{1} << rootBits_;
-    if (size > entryCapacity_) {
-        std::free(entries_);
-        std::free(links_);
-        entryCapacity_ = linkCapacity_ = 0;
-        entries_ = static_cast<uint32_t*>(std::malloc(size * sizeof(uint32_t)));
-        links_ = static_cast<const CodeTreeNode**>(std::malloc(size * sizeof(CodeTreeNode*)));
-        if (!entries_ || !links_) {
-            std::free(entries_);
-            std::free(links_);
-            entries_ = nullptr;
-            links_ = nullptr;
-            return false;
+    if (storage) {
+        entries_ = storage;
+    } else {
+        if (size > ownCapacity_) {
+            std::free(own_);
+            own_ = static_cast<uint32_t*>(std::malloc(size * sizeof(uint32_t)));
+            ownCapacity_ = own_ ? size : 0;
+            if (!own_) return false;
         }
-        entryCapacity_ = linkCapacity_ = size;
+        entries_ = own_;
+    }
+    // Every entry may name a node of its own to walk on from.
+    if (size > linkCapacity_) {
+        std::free(links_);
+        links_ = static_cast<const CodeTreeNode**>(std::malloc(size * sizeof(CodeTreeNode*)));
+        linkCapacity_ = links_ ? size : 0;
+        if (!links_) return false;
     }
     linkCount_ = 0;
+    const CodeTreeNode* root = tree.root();
     if (!root) {
-        entries_[0] = kNoLeaf << kKindShift;
+        FillStrided(0, 0, kNoLeaf << kKindShift);
         return true;
     }
     Fill(root, 0, 0);

@@ -192,9 +192,11 @@ public:
     DecodeTable& operator=(const DecodeTable&) = delete;
 
     // Derives the table of `tree` (which must outlive the table's use), looking up
-    // min(deepest leaf, maxRootBits) bits at once; maxRootBits is at most kMaxRootBits.
-    // Returns false when memory cannot be had.
-    bool Build(const CodeTree& tree, uint32_t maxRootBits);
+    // `rootBits` bits at once (at most kMaxRootBits). The 2^rootBits entries go to
+    // `storage` when given (so that a decoder can keep several tables at fixed places
+    // in one array), else to memory of the table's own. Returns false when memory
+    // cannot be had.
+    bool Build(const CodeTree& tree, uint32_t rootBits, uint32_t* storage = nullptr);
 
     uint32_t rootBits() const { return rootBits_; }
     uint32_t mask() const { return (1u << rootBits_) - 1u; }
@@ -219,8 +221,9 @@ private:
     void FillStrided(uint32_t first, uint32_t depth, uint32_t entry);
     uint32_t LinkTo(const CodeTreeNode* node, uint32_t depth);
 
-    uint32_t* entries_ = nullptr;
-    size_t entryCapacity_ = 0;
+    uint32_t* entries_ = nullptr;  // the table: own memory or the caller's storage
+    uint32_t* own_ = nullptr;
+    size_t ownCapacity_ = 0;
     const CodeTreeNode** links_ = nullptr;
     size_t linkCapacity_ = 0;
     uint32_t linkCount_ = 0;

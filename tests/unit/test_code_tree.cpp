@@ -239,7 +239,7 @@ TEST(DecodeTable, EdgeTreesDecodeLikeTheWalk) {
         Build(childless, {});
         DecodeTable t;
         ASSERT_TRUE(t.Build(childless, 10));
-        EXPECT_EQ(t.rootBits(), 0u);
+        EXPECT_EQ(t.rootBits(), 10u);
         ASSERT_TRUE(t.Decode(bits.data(), pos, 100, &symbol));
         EXPECT_EQ(symbol, kInnerNodeMarker);
         EXPECT_EQ(pos, 0u);
