@@ -29,6 +29,12 @@ uint64_t ArchiveDirectory::TableStart() const {
     return AddSaturating(directoryOffset, kDirectoryHeaderSize);
 }
 
+const BlowfishContext* ArchiveDirectory::NamesKey(BlowfishContext* storage) const {
+    if (header.namesEncrypted == 0) return nullptr;
+    BlowfishSetPassword(storage, password);
+    return storage;
+}
+
 void ArchiveDirectory::Clear() {
     // A volatile walk so that the wipe is not optimised away.
     volatile char* p = password;
@@ -81,12 +87,7 @@ vorx_Error ArchiveDirectory::VerifyPassword() {
 
 vorx_Error ArchiveDirectory::NameAt(uint64_t index, char (&destination)[256]) {
     BlowfishContext key;
-    const BlowfishContext* keyUsed = nullptr;
-    if (header.namesEncrypted != 0) {
-        BlowfishSetPassword(&key, password);
-        keyUsed = &key;
-    }
-    UnitReader reader(file, TableStart(), keyUsed);
+    UnitReader reader(file, TableStart(), NamesKey(&key));
 
     // Find where the name starts: behind the index-th NUL, or at the table's first
     // byte for index 0. An empty first name therefore cannot be returned: its NUL
@@ -134,12 +135,7 @@ vorx_Error ArchiveDirectory::NameAt(uint64_t index, char (&destination)[256]) {
 // name of any length is handled within bounds (one longer than 255 bytes never matches).
 bool ArchiveDirectory::Find(const char* name, uint64_t* index) {
     BlowfishContext key;
-    const BlowfishContext* keyUsed = nullptr;
-    if (header.namesEncrypted != 0) {
-        BlowfishSetPassword(&key, password);
-        keyUsed = &key;
-    }
-    UnitReader reader(file, TableStart(), keyUsed);
+    UnitReader reader(file, TableStart(), NamesKey(&key));
 
     uint64_t current = 0;
     size_t matched = 0;  // bytes of the current stored name equal to name[0..matched)

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "container/blowfish.h"
 #include "container/crc32.h"
 #include "container/format.h"
 #include "library/vorx.h"
@@ -32,6 +33,13 @@ public:
     // Forgets the password.
     void Clear();
 
+    // Where the names table starts: right behind the DirectoryHeader.
+    uint64_t TableStart() const;
+
+    // The key that decrypts the names table, set up in `storage`; null when the
+    // table is stored plain.
+    const BlowfishContext* NamesKey(BlowfishContext* storage) const;
+
     DirectoryHeader header{};
     uint64_t directoryOffset = 0;
     char password[256] = {};
@@ -40,7 +48,6 @@ public:
     Crc32 crc;
 
 private:
-    uint64_t TableStart() const;
     vorx_Error VerifyPassword();
 };
 

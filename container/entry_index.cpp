@@ -119,13 +119,7 @@ void EntryIndex::EnsureNames(const ArchiveDirectory& directory, uint64_t entryCo
 // 16-byte boundary, so the unit holding the last NUL needed is then complete.
 bool EntryIndex::ReadNames(const ArchiveDirectory& directory, uint64_t entryCount) {
     BlowfishContext key;
-    const BlowfishContext* keyUsed = nullptr;
-    if (directory.header.namesEncrypted != 0) {
-        BlowfishSetPassword(&key, directory.password);
-        keyUsed = &key;
-    }
-    UnitReader reader(directory.file, AddSaturating(directory.directoryOffset, kDirectoryHeaderSize),
-                      keyUsed);
+    UnitReader reader(directory.file, directory.TableStart(), directory.NamesKey(&key));
     size_t tableCapacity = 0;
     size_t nulCapacity = 0;
     for (;;) {

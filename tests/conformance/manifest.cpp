@@ -1,6 +1,7 @@
 // Loading the conformance manifest.
 #include "tests/conformance/manifest.h"
 
+#include <cctype>
 #include <fstream>
 #include <sstream>
 
@@ -129,6 +130,28 @@ bool LoadManifest(const std::string& folder, Manifest* manifest, std::string* er
         return false;
     }
     return true;
+}
+
+const Sample& TheSample() {
+    static const Sample sample = [] {
+        Sample s;
+        s.loaded = LoadManifest(VORX_CONFORMANCE_DIR, &s.manifest, &s.error);
+        return s;
+    }();
+    return sample;
+}
+
+std::vector<size_t> ArchiveIndices() {
+    std::vector<size_t> indices;
+    for (size_t i = 0; i < TheSample().manifest.archives.size(); ++i) indices.push_back(i);
+    return indices;
+}
+
+std::string ArchiveTestName(size_t index) {
+    std::string name = TheSample().manifest.archives[index].file;
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
 }
 
 }  // namespace vorx::conformance

@@ -91,4 +91,18 @@ std::optional<std::string> Password(const nlohmann::json& j, const std::string& 
 // Decodes a hexadecimal string into bytes.
 std::string FromHex(const std::string& hex);
 
+// The sample beside the checkout, loaded once per process.
+struct Sample {
+    bool loaded = false;
+    std::string error;
+    Manifest manifest;
+};
+const Sample& TheSample();
+
+// 0 .. number of archives - 1: the parameters of a test run once per archive.
+std::vector<size_t> ArchiveIndices();
+
+// A test name made of the archive's file name (letters and digits kept, the rest '_').
+std::string ArchiveTestName(size_t index);
+
 }  // namespace vorx::conformance

@@ -15,27 +15,6 @@
 namespace vorx::conformance {
 namespace {
 
-struct Sample {
-    bool loaded = false;
-    std::string error;
-    Manifest manifest;
-};
-
-const Sample& TheSample() {
-    static const Sample sample = [] {
-        Sample s;
-        s.loaded = LoadManifest(VORX_CONFORMANCE_DIR, &s.manifest, &s.error);
-        return s;
-    }();
-    return sample;
-}
-
-std::vector<size_t> ArchiveIndices() {
-    std::vector<size_t> indices;
-    for (size_t i = 0; i < TheSample().manifest.archives.size(); ++i) indices.push_back(i);
-    return indices;
-}
-
 // The zone the manifest's times assume: its bias in minutes west of UTC, no daylight saving.
 void UseManifestZone(int biasMinutes) {
     const int magnitude = std::abs(biasMinutes);
@@ -184,12 +163,7 @@ TEST_P(Conformance, EntriesAndLookups) {
     }
 }
 
-std::string ArchiveName(const ::testing::TestParamInfo<size_t>& info) {
-    std::string name = TheSample().manifest.archives[info.param].file;
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
-}
+std::string ArchiveName(const ::testing::TestParamInfo<size_t>& info) { return ArchiveTestName(info.param); }
 
 INSTANTIATE_TEST_SUITE_P(Sample, Conformance, ::testing::ValuesIn(ArchiveIndices()), ArchiveName);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Conformance);

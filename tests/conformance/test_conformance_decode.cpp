@@ -26,27 +26,6 @@ namespace {
 
 using nlohmann::json;
 
-struct Sample {
-    bool loaded = false;
-    std::string error;
-    Manifest manifest;
-};
-
-const Sample& TheSample() {
-    static const Sample sample = [] {
-        Sample s;
-        s.loaded = LoadManifest(VORX_CONFORMANCE_DIR, &s.manifest, &s.error);
-        return s;
-    }();
-    return sample;
-}
-
-std::vector<size_t> ArchiveIndices() {
-    std::vector<size_t> indices;
-    for (size_t i = 0; i < TheSample().manifest.archives.size(); ++i) indices.push_back(i);
-    return indices;
-}
-
 size_t RoundToPages(uint64_t n) {
     const uint64_t page = platform::kPageSize;
     return static_cast<size_t>((n + page - 1) / page * page);
@@ -219,12 +198,7 @@ TEST_P(ConformanceDecode, Entries) {
     }
 }
 
-std::string ArchiveName(const ::testing::TestParamInfo<size_t>& info) {
-    std::string name = TheSample().manifest.archives[info.param].file;
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
-}
+std::string ArchiveName(const ::testing::TestParamInfo<size_t>& info) { return ArchiveTestName(info.param); }
 
 INSTANTIATE_TEST_SUITE_P(Sample, ConformanceDecode, ::testing::ValuesIn(ArchiveIndices()), ArchiveName);
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(ConformanceDecode);
