@@ -7,10 +7,10 @@
 
 #include <io.h>
 #include <stdio.h>
+#include <cstdio>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <iostream>
 
 namespace host {
 namespace {
@@ -143,7 +143,15 @@ bool CodePageAvailable(unsigned codePage) { return IsValidCodePage(codePage) != 
 
 bool IsTerminal(int fd) { return _isatty(fd) != 0; }
 
-bool ReadLine(std::string* line) { return static_cast<bool>(std::getline(std::cin, *line)); }
+bool ReadLine(std::string* line) {
+    // Standard C input, not iostreams: the streams library would add most of a
+    // megabyte to the program.
+    line->clear();
+    int c;
+    while ((c = std::getchar()) != EOF && c != '\n') line->push_back(static_cast<char>(c));
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    return c != EOF || !line->empty();
+}
 
 void OnInterrupt(void (*handler)()) {
     gInterruptHandler = handler;
