@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "codec/decode_entry.h"
 #include "container/format.h"
@@ -56,6 +57,8 @@ vorx_Error WriteToOutputFile(vorx_Stream* handle, const uint8_t* data, size_t le
     return written == static_cast<int64_t>(length) ? vorx_Success : vorx_WriteFailed;
 }
 
+void ReleaseOutputWindow(OutputWindow* window) { delete window; }
+
 }  // namespace vorx
 
 using namespace vorx;
@@ -73,16 +76,25 @@ extern "C" vorx_Error VORX_CALL vorx_DecompressToFile(vorx_Stream* handle, const
     const FreeSpace space = FreeSpaceForPath(outputPath);
     if (space.known && info.uncompressedSize > space.bytes) return vorx_OutOfDiskSpace;
 
-    OutputWindow window;
-    if (!window.Create(OutputWindow::kInitialUnits, OutputWindow::kUnitSize, OutputWindow::kMaximumUnits))
-        return vorx_OutOfMemory;
+    // The window is reserved at the handle's first file extraction and kept until the
+    // handle is closed: each block is decoded at its base, whatever entry it belongs to.
+    OutputWindow* window = handle->outputWindow;
+    if (!window) {
+        window = new (std::nothrow) OutputWindow();
+        if (!window) return vorx_OutOfMemory;
+        if (!window->Create(OutputWindow::kInitialUnits, OutputWindow::kUnitSize, OutputWindow::kMaximumUnits)) {
+            delete window;
+            return vorx_OutOfMemory;
+        }
+        handle->outputWindow = window;
+    }
     const int output = platform::FileOpen(outputPath, platform::kOpenReadWrite | platform::kOpenCreate |
-                                                          platform::kOpenTruncate | platform::kOpenSequential);
+                                                          platform::kOpenTruncate);
     if (output < 0) return vorx_InvalidArgument;
     handle->outputFile = output;
     PrepareHandle(handle, progress, password);
 
-    OutputWindow::Target target = window.MakeTarget();
+    OutputWindow::Target target = window->MakeTarget();
     vorx_Error result = DecodeLocatedEntry(handle, info, recordPosition, &target.target, &WriteToOutputFile);
     // A file that cannot be closed may not hold what was written to it.
     if (platform::FileClose(output) != 0 && result == vorx_Success) result = vorx_WriteFailed;

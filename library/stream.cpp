@@ -76,6 +76,7 @@ extern "C" vorx_Error VORX_CALL vorx_OpenStream(vorx_Stream** handleOut, const c
     handle->progress = nullptr;
     handle->outputFile = -1;
     handle->decoder = nullptr;
+    handle->outputWindow = nullptr;
 
     const unsigned flags = (mode & 1u) ? platform::kOpenReadWrite | platform::kOpenRandom
                                        : platform::kOpenRead;
@@ -100,6 +101,8 @@ extern "C" vorx_Error VORX_CALL vorx_CloseStream(vorx_Stream* handle) {
     handle->file = -1;
     ReleaseDecoderState(handle->decoder);
     handle->decoder = nullptr;
+    ReleaseOutputWindow(handle->outputWindow);
+    handle->outputWindow = nullptr;
     DestroyHandle(handle);
     return vorx_Success;
 }

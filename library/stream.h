@@ -23,6 +23,7 @@ static_assert(sizeof(vorx_FileInfo) == 296);
 
 namespace vorx {
 struct DecoderState;  // what the decoder keeps between entries (codec/)
+class OutputWindow;   // the output window of file extractions (library/output_window.h)
 }
 
 struct vorx_Stream {
@@ -41,6 +42,7 @@ struct vorx_Stream {
     vorx_ProgressCallback progress;
     int outputFile;             // descriptor written by vorx_DecompressToFile
     vorx::DecoderState* decoder;       // made at the first decode, reused after
+    vorx::OutputWindow* outputWindow;  // made at the first file extraction, reused after
 };
 
 namespace vorx {
@@ -58,5 +60,8 @@ void SecondsToFileTime(int64_t seconds, vorx_FileTime* fileTime);
 
 // Frees what the decoder keeps between entries (null allowed).
 void ReleaseDecoderState(DecoderState* state);
+
+// Releases the output window kept by file extractions (null allowed).
+void ReleaseOutputWindow(OutputWindow* window);
 
 }  // namespace vorx

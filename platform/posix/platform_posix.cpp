@@ -41,9 +41,10 @@ int FileOpen(const char* path, unsigned flags) {
         fd = ::open(path, oflags, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return -1;
-    struct stat st;
     // A folder opens for reading on POSIX but holds no bytes; refuse it like Windows does.
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    // Opening one for writing fails by itself (EISDIR).
+    struct stat st;
+    if (!(flags & kOpenReadWrite) && (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) {
         ::close(fd);
         return -1;
     }

@@ -332,6 +332,38 @@ TEST(DecompressToFile, CancellingAMultiBlockEntryLeavesThePartialFile) {
     EXPECT_NE(ModificationTime(out), staleTime);  // rewritten; its time is not set
 }
 
+// The handle keeps one output window for all its file extractions: grown by a large
+// block, it serves smaller entries after it without their files taking any of the
+// bytes left in it, and it survives a cancelled extraction.
+TEST(DecompressToFile, OneWindowServesEntryAfterEntry) {
+    TestArchive a;
+    a.entries = {Compressed("large", Text(5 << 20, 7), 8 << 20), Compressed("small", Text(700, 8)),
+                 Compressed("many", Text(60000, 9), 20000), TestEntry("stored", Text(3000, 10)),
+                 TestEntry("empty", {})};
+    Fixture f(a);
+    const auto extract = [&](const TestEntry& e) {
+        const std::string out = f.dir.File("out " + e.name);
+        EXPECT_EQ(vorx_DecompressToFile(f.handle, e.name.c_str(), out.c_str(), nullptr, nullptr), vorx_Success)
+            << e.name;
+        EXPECT_EQ(vorx::test::ReadFile(out), e.data) << e.name;
+    };
+    extract(a.entries[0]);
+    const vorx::OutputWindow* window = f.handle.get()->outputWindow;
+    ASSERT_NE(window, nullptr);
+    EXPECT_GE(window->committedBytes(), 5u << 20);
+    extract(a.entries[1]);
+    extract(a.entries[4]);
+
+    Progress p;
+    p.handle = f.handle;
+    p.cancelAtCall = 2;
+    ASSERT_EQ(vorx_SetUserData(f.handle, &p), vorx_Success);
+    EXPECT_EQ(vorx_DecompressToFile(f.handle, "many", f.dir.File("cancelled").c_str(), &RecordProgress, nullptr),
+              vorx_InvalidArgument);
+    for (const TestEntry& e : a.entries) extract(e);
+    EXPECT_EQ(f.handle.get()->outputWindow, window);
+}
+
 TEST(DecompressToFile, BlocksThatProduceMoreThanTheDeclaredSizeAreCorrupt) {
     TempDir dir;
     vorx::ArchiveWriter w;
