@@ -27,8 +27,9 @@ PathStatus Stat(const std::string& path);
 // folder cannot be read.
 bool ListDirectory(const std::string& path, std::vector<std::string>* names);
 
-// Makes one folder; true when it exists afterwards.
-bool MakeDirectory(const std::string& path);
+// Makes one folder; true when it exists afterwards. `created` (may be null) tells
+// whether this call made it.
+bool MakeDirectory(const std::string& path, bool* created = nullptr);
 // Removes a file; true when it is gone.
 bool RemoveFile(const std::string& path);
 // Renames a file, replacing an existing one.

@@ -24,6 +24,7 @@
 #include "library/vorx.h"
 #include "platform/host.h"
 #include "platform/platform.h"
+#include "tools/file_writer.h"
 #include "writer/archive_writer.h"
 #include "writer/compressor.h"
 #include "writer/entry_names.h"
@@ -746,14 +747,17 @@ int Test(const Options& o) {
         if (gInterrupted) break;
         DecodeProgress tracker{&progress, done, info.uncompressedSize};
         vorx_SetUserData(archive.handle, &tracker);
-        vorx_Error e;
-        if (info.uncompressedSize <= kTestInMemoryLimit) {
+        // Decoding goes by name, and a name finds its first entry: the memory must fit
+        // the entry found, which differs from this one after an entry of the same name.
+        vorx_FileInfo found;
+        vorx_Error e = vorx_GetFileInfo(archive.handle, &found, info.name);
+        if (e == vorx_Success && found.uncompressedSize <= kTestInMemoryLimit) {
             std::unique_ptr<uint8_t[]> memory(
-                new (std::nothrow) uint8_t[static_cast<size_t>(info.uncompressedSize) + 1]);
+                new (std::nothrow) uint8_t[static_cast<size_t>(found.uncompressedSize) + 1]);
             e = memory ? vorx_DecompressToPtr(archive.handle, info.name, memory.get(), &OnDecodeProgress,
                                               password ? password->c_str() : nullptr)
                        : vorx_OutOfMemory;
-        } else {
+        } else if (e == vorx_Success) {
             e = vorx_DecompressToFile(archive.handle, info.name, scratch.c_str(), &OnDecodeProgress,
                                       password ? password->c_str() : nullptr);
             host::RemoveFile(scratch);
@@ -820,12 +824,26 @@ bool AskReplace(const std::string& path, Overwrite* policy) {
     }
 }
 
+// Entries up to this size are decoded into memory and written by the file writer's
+// thread; larger ones are decoded straight into their file.
+constexpr uint64_t kExtractInMemoryLimit = 8ull << 20;
+// File data waiting for the writer's thread at most.
+constexpr size_t kWriterQueueBytes = 32u << 20;
+
+// The folders of one extraction: those known to exist, and those this extraction made,
+// in which every file is one it wrote itself.
+struct FolderCache {
+    std::set<std::string> existing;
+    std::set<std::string> made;
+};
+
 int Extract(const Options& o) {
     std::optional<std::string> password;
     if (o.password) password = ToArchiveText(*o.password, o.codePage, "the password");
     OpenArchive archive;
     if (const int e = Open(o, password, &archive)) return e;
     const std::string outDir = o.outDir ? *o.outDir : ".";
+    FolderCache folders;
     if (!outDir.empty() && host::Stat(outDir).kind != host::PathKind::Directory) {
         // Make the output folder with its parents.
         std::string built;
@@ -834,13 +852,16 @@ int Extract(const Options& o) {
             size_t end = outDir.find_first_of(std::string("/") + host::PathSeparator(), start);
             if (end == std::string::npos) end = outDir.size();
             built = outDir.substr(0, end);
-            if (!built.empty() && built.back() != ':' && !host::MakeDirectory(built)) {
+            bool created = false;
+            if (!built.empty() && built.back() != ':' && !host::MakeDirectory(built, &created)) {
                 Error("cannot make the folder '" + built + "'");
                 return kExitFatal;
             }
+            if (end == outDir.size() && created) folders.made.insert(outDir);
             start = end + 1;
         }
     }
+    folders.existing.insert(outDir);
 
     const uint64_t count = vorx_GetNumFiles(archive.handle);
     std::vector<vorx_FileInfo> infos;
@@ -862,12 +883,24 @@ int Extract(const Options& o) {
     Progress progress(total);
     uint64_t done = 0;
     int exitCode = kExitOk;
-    size_t extracted = 0, skipped = 0, failed = 0;
+    size_t extractedHere = 0, skipped = 0, failed = 0;
     gActiveHandle = archive.handle;
+    // Files extracted (or queued for writing) so far: a later entry of the same name
+    // replaces them without asking.
     std::set<std::string> written;
-    const std::string partial =
-        JoinPath(outDir, ".vorx-" + std::to_string(host::ProcessId()) + ".part");
+    const std::string partialName = ".vorx-" + std::to_string(host::ProcessId()) + ".part";
+    tool::FileWriter writer(kWriterQueueBytes);
+    const auto fail = [&](const std::string& message, int code) {
+        progress.Done();
+        Error(message);
+        ++failed;
+        exitCode = std::max(exitCode, code);
+    };
+    const auto reportWriterFailures = [&] {
+        for (const std::string& path : writer.TakeFailures()) fail("cannot write '" + path + "'", kExitFatal);
+    };
     for (const vorx_FileInfo& info : infos) {
+        reportWriterFailures();
         if (gInterrupted) break;
         DecodeProgress tracker{&progress, done, info.uncompressedSize};
         done += info.uncompressedSize;
@@ -876,43 +909,57 @@ int Extract(const Options& o) {
         std::vector<std::string> parts;
         std::string reason;
         if (!vorx::SplitForExtraction(info.name, &parts, &reason)) {
-            progress.Done();
-            Error("refused '" + display + "': " + reason + " (it would be written outside the output folder or under an invalid name)");
-            ++failed;
-            exitCode = std::max(exitCode, static_cast<int>(kExitFatal));
+            fail("refused '" + display + "': " + reason +
+                     " (it would be written outside the output folder or under an invalid name)",
+                 kExitFatal);
             continue;
         }
         std::string hostPath = outDir;
+        std::string folder = outDir;
+        bool freshFolder = folders.made.count(outDir) != 0;
         bool ok = true;
         for (size_t i = 0; i < parts.size() && ok; ++i) {
             std::string part, error;
             if (!host::FromCodePage(parts[i], o.codePage, &part, &error)) {
-                progress.Done();
-                Error("refused '" + display + "': " + error);
+                fail("refused '" + display + "': " + error, kExitFatal);
                 ok = false;
                 break;
             }
+            folder = hostPath;
             hostPath = JoinPath(hostPath, part);
-            if (i + 1 < parts.size() && !host::MakeDirectory(hostPath)) {
-                progress.Done();
-                Error("cannot make the folder '" + hostPath + "' for '" + display + "'");
-                ok = false;
+            if (i + 1 == parts.size() || folders.existing.count(hostPath)) {
+                if (i + 1 < parts.size()) freshFolder = folders.made.count(hostPath) != 0;
+                continue;
             }
+            // A file of that name may still be waiting to be written.
+            if (written.count(hostPath)) writer.Drain();
+            bool created = false;
+            if (!host::MakeDirectory(hostPath, &created)) {
+                fail("cannot make the folder '" + hostPath + "' for '" + display + "'", kExitFatal);
+                ok = false;
+                break;
+            }
+            folders.existing.insert(hostPath);
+            freshFolder = created;
+            if (freshFolder) folders.made.insert(hostPath);
         }
-        if (!ok) {
-            ++failed;
-            exitCode = std::max(exitCode, static_cast<int>(kExitFatal));
+        if (!ok) continue;
+
+        // In a folder this extraction made, only its own files and folders can be in the
+        // way; elsewhere the file system says what is there.
+        host::PathKind existing;
+        if (freshFolder) {
+            existing = folders.existing.count(hostPath) ? host::PathKind::Directory
+                       : written.count(hostPath)        ? host::PathKind::File
+                                                        : host::PathKind::Missing;
+        } else {
+            existing = host::Stat(hostPath).kind;
+        }
+        if (existing == host::PathKind::Directory) {
+            fail("cannot write '" + hostPath + "': a folder of that name exists", kExitFatal);
             continue;
         }
-        const host::PathStatus existing = host::Stat(hostPath);
-        if (existing.kind == host::PathKind::Directory) {
-            progress.Done();
-            Error("cannot write '" + hostPath + "': a folder of that name exists");
-            ++failed;
-            exitCode = std::max(exitCode, static_cast<int>(kExitFatal));
-            continue;
-        }
-        if (existing.kind != host::PathKind::Missing && !written.count(hostPath)) {
+        if (existing != host::PathKind::Missing && !written.count(hostPath)) {
             bool replace = policy == Overwrite::All;
             if (policy == Overwrite::Ask && canAsk) {
                 progress.Done();
@@ -926,42 +973,66 @@ int Extract(const Options& o) {
                 continue;
             }
         }
-        // Decoded into a temporary file beside the output, renamed into place when it
-        // is complete: a failed or interrupted entry leaves no half-written file.
+
         vorx_SetUserData(archive.handle, &tracker);
-        const vorx_Error e = vorx_DecompressToFile(archive.handle, info.name, partial.c_str(),
-                                                   &OnDecodeProgress,
-                                                   password ? password->c_str() : nullptr);
-        if (e != vorx_Success) {
-            host::RemoveFile(partial);
-            if (gInterrupted) break;
-            progress.Done();
-            Error("cannot extract '" + display + "': " +
-                  (e == vorx_PasswordRequired ? std::string("it is encrypted: give the password with -p")
-                                              : std::string(vorx_GetErrorString(e))));
-            ++failed;
-            exitCode = std::max(exitCode, ExitForError(e));
+        const char* pw = password ? password->c_str() : nullptr;
+        // Extraction goes by name, and a look-up finds the first entry of a name: the
+        // memory must fit the entry found, which is not this one when an earlier entry
+        // has the same name.
+        vorx_FileInfo found;
+        if (const vorx_Error e = vorx_GetFileInfo(archive.handle, &found, info.name)) {
+            fail("cannot extract '" + display + "': " + vorx_GetErrorString(e), ExitForError(e));
             continue;
         }
-        if (!host::RenameFile(partial, hostPath)) {
-            host::RemoveFile(partial);
-            progress.Done();
-            Error("cannot write '" + hostPath + "'");
-            ++failed;
-            exitCode = std::max(exitCode, static_cast<int>(kExitFatal));
+        tool::FileJob job;
+        job.path = hostPath;
+        // A file of that name may exist, or wait to be written for an earlier entry.
+        job.replace = existing != host::PathKind::Missing || written.count(hostPath) != 0;
+        job.temporary = JoinPath(folder, partialName);
+        job.size = static_cast<size_t>(found.uncompressedSize);
+        job.lastWriteSeconds = found.lastWriteSeconds;
+        if (found.uncompressedSize <= kExtractInMemoryLimit)
+            job.data.reset(new (std::nothrow) uint8_t[job.size ? job.size : 1]);
+        vorx_Error e;
+        if (job.data) {
+            // Decoded here while the writer's thread writes the files before it.
+            e = vorx_DecompressToPtr(archive.handle, info.name, job.data.get(), &OnDecodeProgress, pw);
+            if (e == vorx_Success) writer.Submit(std::move(job));
+        } else {
+            // Decoded into the temporary file, renamed into place when it is complete.
+            writer.Drain();
+            e = vorx_DecompressToFile(archive.handle, info.name, job.temporary.c_str(), &OnDecodeProgress, pw);
+            if (e != vorx_Success) {
+                host::RemoveFile(job.temporary);
+            } else if (!host::RenameFile(job.temporary, hostPath)) {
+                host::RemoveFile(job.temporary);
+                fail("cannot write '" + hostPath + "'", kExitFatal);
+                continue;
+            } else {
+                ++extractedHere;
+            }
+        }
+        if (e != vorx_Success) {
+            if (gInterrupted) break;
+            fail("cannot extract '" + display + "': " +
+                     (e == vorx_PasswordRequired ? std::string("it is encrypted: give the password with -p")
+                                                 : std::string(vorx_GetErrorString(e))),
+                 ExitForError(e));
             continue;
         }
         written.insert(hostPath);
-        ++extracted;
         progress.Show(done);
     }
     gActiveHandle = nullptr;
+    // Interrupted: what was decoded but not written yet is dropped.
+    writer.Finish(gInterrupted);
+    reportWriterFailures();
     progress.Done();
     if (gInterrupted) {
-        host::RemoveFile(partial);
         Error("interrupted");
         return kExitInterrupted;
     }
+    const size_t extracted = extractedHere + writer.written();
     std::printf("%zu file%s extracted", extracted, extracted == 1 ? "" : "s");
     if (skipped) std::printf(", %zu skipped", skipped);
     if (failed) std::printf(", %zu failed", failed);

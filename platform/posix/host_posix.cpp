@@ -80,8 +80,10 @@ bool ListDirectory(const std::string& path, std::vector<std::string>* names) {
     return true;
 }
 
-bool MakeDirectory(const std::string& path) {
-    if (mkdir(path.c_str(), 0777) == 0) return true;
+bool MakeDirectory(const std::string& path, bool* created) {
+    const bool made = mkdir(path.c_str(), 0777) == 0;
+    if (created) *created = made;
+    if (made) return true;
     return errno == EEXIST && Stat(path).kind == PathKind::Directory;
 }
 

@@ -89,8 +89,10 @@ bool ListDirectory(const std::string& path, std::vector<std::string>* names) {
     return true;
 }
 
-bool MakeDirectory(const std::string& path) {
-    if (CreateDirectoryA(path.c_str(), nullptr)) return true;
+bool MakeDirectory(const std::string& path, bool* created) {
+    const bool made = CreateDirectoryA(path.c_str(), nullptr) != 0;
+    if (created) *created = made;
+    if (made) return true;
     return Stat(path).kind == PathKind::Directory;
 }
 

@@ -35,10 +35,10 @@ std::string Quote(const std::string& s) {
 }
 
 // Runs the tool with `args` (already quoted as needed) inside `dir`, stdin from
-// /dev/null, so it never sees a terminal.
-Result Vorx(const TempDir& dir, const std::string& args) {
+// /dev/null, so it never sees a terminal. `shellPrefix` runs before it in the same shell.
+Result Vorx(const TempDir& dir, const std::string& args, const std::string& shellPrefix = "") {
     const std::string out = dir.File("stdout.txt"), err = dir.File("stderr.txt");
-    const std::string command = "cd " + Quote(dir.Path()) + " && " + Quote(VORX_TOOL_PATH) + " " +
+    const std::string command = "cd " + Quote(dir.Path()) + " && " + shellPrefix + Quote(VORX_TOOL_PATH) + " " +
                                 args + " </dev/null >" + Quote(out) + " 2>" + Quote(err);
     const int status = std::system(command.c_str());
     Result r;
@@ -344,6 +344,93 @@ TEST(VorxTool, ExtractionNeverLeavesTheOutputFolder) {
     EXPECT_FALSE(Exists("/absolute.txt"));
     EXPECT_FALSE(Exists("/slash.txt"));
     EXPECT_NE(r.out.find("2 files extracted, 7 failed"), std::string::npos) << r.out;
+}
+
+// Files and folders of the same name, and entries written from memory beside one
+// decoded straight into its file, in a fresh folder and again over the first result.
+// Entries are extracted by name, and a name finds its first entry: a repeated name
+// gets that entry's bytes again, whatever its own size.
+TEST(VorxTool, EntriesAreWrittenInArchiveOrder) {
+    TempDir dir;
+    std::string huge;
+    for (int i = 0; huge.size() < (9u << 20); ++i) huge += "block of a large file " + std::to_string(i) + "\n";
+    test::TestArchive archive;
+    const std::pair<const char*, std::string> entries[] = {
+        {"dup.txt", "first"},   {"d\\one.txt", "1"},        {"dup.txt", "a longer second"},
+        {"d", "a file d"},      {"f.txt", "f"},             {"f.txt\\inner.txt", "x"},
+        {"huge.bin", huge},     {"sub\\dup.txt", "the third"},  {"sub\\dup.txt", "4th"},
+        {"after.txt", "last"}};
+    for (const auto& [name, content] : entries) {
+        test::TestEntry e(name, test::ToBytes(content));
+        e.time = 1400000000;
+        archive.entries.push_back(e);
+    }
+    test::WriteArchive(dir.File("order.vx"), archive);
+    for (const char* options : {"", " -y"}) {
+        SCOPED_TRACE(options);
+        const Result r = Vorx(dir, std::string("x order.vx -o out") + options);
+        EXPECT_EQ(r.code, 2);
+        EXPECT_NE(r.err.find("cannot write 'out/d': a folder of that name exists"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("cannot make the folder 'out/f.txt'"), std::string::npos) << r.err;
+        EXPECT_NE(r.out.find("8 files extracted, 2 failed"), std::string::npos) << r.out;
+        EXPECT_EQ(Read(dir.File("out/dup.txt")), "first");
+        EXPECT_EQ(Read(dir.File("out/sub/dup.txt")), "the third");
+        EXPECT_EQ(Read(dir.File("out/d/one.txt")), "1");
+        EXPECT_EQ(Read(dir.File("out/f.txt")), "f");
+        EXPECT_EQ(Read(dir.File("out/huge.bin")), huge);
+        EXPECT_EQ(Read(dir.File("out/after.txt")), "last");
+        EXPECT_EQ(MTime(dir.File("out/sub/dup.txt")), 1400000000);
+        EXPECT_EQ(MTime(dir.File("out/huge.bin")), 1400000000);
+        EXPECT_EQ(std::system(("test -z \"$(find " + Quote(dir.File("out")) + " -name '*.part')\"").c_str()), 0);
+    }
+    // Testing decodes each name's first entry too, into memory of its size.
+    Result r = Vorx(dir, "t order.vx");
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("10 entries tested, 0 failed"), std::string::npos) << r.out;
+    // Without -y the files of the first run stay as they are.
+    Write(dir.File("out/dup.txt"), "changed");
+    r = Vorx(dir, "x order.vx -o out");
+    EXPECT_EQ(Read(dir.File("out/dup.txt")), "changed");
+    EXPECT_NE(r.err.find("skipped 'out/dup.txt'"), std::string::npos) << r.err;
+}
+
+// A file that cannot be written (here: beyond the process's file-size limit) is
+// reported, leaves no file and no temporary file, and does not replace the file it
+// was to replace; the files beside it are written.
+TEST(VorxTool, AFailedWriteLeavesNothingBehind) {
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.File("src").c_str(), 0777), 0);
+    std::string text, huge;
+    for (int i = 0; text.size() < 400000; ++i) text += "line " + std::to_string(i) + " of a text\n";
+    for (int i = 0; huge.size() < (9u << 20); ++i) huge += "line " + std::to_string(i) + " of a large file\n";
+    Write(dir.File("src/a-small.txt"), "small");
+    Write(dir.File("src/b-text.txt"), text);
+    Write(dir.File("src/c-huge.txt"), huge);
+    Write(dir.File("src/d-small.txt"), "small too");
+    ASSERT_EQ(Vorx(dir, "a s.vx src").code, 0);
+    // 128 blocks of 512 or 1024 bytes, as the shell counts them.
+    const std::string limit = "trap '' XFSZ; ulimit -f 128; ";
+    Result r = Vorx(dir, "x s.vx -o out", limit);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("cannot write 'out/src/b-text.txt'"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("cannot extract 'src\\c-huge.txt'"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("2 files extracted, 2 failed"), std::string::npos) << r.out;
+    EXPECT_EQ(Read(dir.File("out/src/a-small.txt")), "small");
+    EXPECT_EQ(Read(dir.File("out/src/d-small.txt")), "small too");
+    EXPECT_FALSE(Exists(dir.File("out/src/b-text.txt")));
+    EXPECT_FALSE(Exists(dir.File("out/src/c-huge.txt")));
+    EXPECT_EQ(std::system(("test \"$(ls -A " + Quote(dir.File("out/src")) + " | wc -l)\" -eq 2").c_str()), 0);
+
+    Write(dir.File("out/src/b-text.txt"), "old");
+    r = Vorx(dir, "x s.vx -o out -y", limit);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(Read(dir.File("out/src/b-text.txt")), "old");
+    EXPECT_EQ(std::system(("test \"$(ls -A " + Quote(dir.File("out/src")) + " | wc -l)\" -eq 3").c_str()), 0);
+    // Without the limit everything is written.
+    r = Vorx(dir, "x s.vx -o out -y");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Read(dir.File("out/src/b-text.txt")), text);
+    EXPECT_EQ(Read(dir.File("out/src/c-huge.txt")), huge);
 }
 
 TEST(VorxTool, DamagedArchivesAreFatal) {

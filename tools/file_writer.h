@@ -1,0 +1,75 @@
+// Writes extracted files on a thread of its own, so that the file system's work for
+// one entry (creating the file, writing it, setting its time, renaming it into place)
+// overlaps with decoding the next. Creating a file costs more than decoding a small
+// one, so on a folder of many small files this nearly halves the time.
+//
+// A file that replaces another is written under a temporary name in its folder and
+// renamed into place once complete, so the old file stays when writing fails. A new
+// file is created under its own name, exclusively (never over a file that appeared
+// meanwhile), and removed again when writing fails: a failed or abandoned file leaves
+// nothing behind. Files are written in the order they were submitted, so a later
+// entry of the same name wins as it would without the thread.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tool {
+
+struct FileJob {
+    std::string path;       // where the file goes
+    bool replace = false;   // a file of that name may exist and is replaced
+    std::string temporary;  // with replace: the name it is written under first, in the same folder
+    std::unique_ptr<uint8_t[]> data;
+    size_t size = 0;
+    int64_t lastWriteSeconds = 0;  // 0: the time of writing
+};
+
+// Writes one job's file now. False when any step fails; the temporary file is removed.
+bool WriteFileJob(const FileJob& job);
+
+class FileWriter {
+public:
+    // Submit waits while more than `maxQueuedBytes` of file data wait to be written.
+    explicit FileWriter(size_t maxQueuedBytes);
+    ~FileWriter();  // abandons what is not written yet
+    FileWriter(const FileWriter&) = delete;
+    FileWriter& operator=(const FileWriter&) = delete;
+
+    // Queues a file. Without a thread (it could not be started) it is written at once.
+    void Submit(FileJob job);
+    // Returns when every file submitted so far is written or has failed.
+    void Drain();
+    // Stops the thread: files not started yet are dropped when `abandon`, written
+    // otherwise. Submit writes at once afterwards.
+    void Finish(bool abandon);
+
+    // The paths that failed since the last call, in submission order.
+    std::vector<std::string> TakeFailures();
+    // Files written so far.
+    size_t written();
+
+private:
+    void Run();
+
+    const size_t maxQueuedBytes_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<FileJob> queue_;
+    size_t queuedBytes_ = 0;  // data of the queued jobs and the one being written
+    bool busy_ = false;       // a job is being written
+    bool stopping_ = false;
+    bool abandon_ = false;
+    size_t written_ = 0;
+    std::vector<std::string> failures_;
+    std::thread thread_;
+};
+
+}  // namespace tool
