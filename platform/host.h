@@ -59,4 +59,50 @@ void OnInterrupt(void (*handler)());
 // Process id, for unique temporary names.
 unsigned ProcessId();
 
+// Threads: a second thread of the tool, and the lock and condition it shares with the
+// first (Win32 threads on Windows, POSIX threads elsewhere).
+class Mutex {
+public:
+    Mutex();
+    ~Mutex();
+    Mutex(const Mutex&) = delete;
+    Mutex& operator=(const Mutex&) = delete;
+    void Lock();
+    void Unlock();
+
+private:
+    friend class Condition;
+    alignas(16) unsigned char storage_[64];
+};
+
+class Condition {
+public:
+    Condition();
+    ~Condition();
+    Condition(const Condition&) = delete;
+    Condition& operator=(const Condition&) = delete;
+    // Unlocks `mutex`, waits for a notification (or a spurious wake-up) and locks it again.
+    void Wait(Mutex& mutex);
+    void NotifyAll();
+
+private:
+    alignas(16) unsigned char storage_[64];
+};
+
+class Thread {
+public:
+    Thread() = default;
+    ~Thread() { Join(); }
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+    // Runs function(argument) on a new thread; false when it cannot be started.
+    bool Start(void (*function)(void*), void* argument);
+    // Waits for the thread to end (nothing when none runs).
+    void Join();
+
+private:
+    uintptr_t handle_ = 0;
+    bool running_ = false;
+};
+
 }  // namespace host

@@ -1,6 +1,5 @@
 #include "tools/file_writer.h"
 
-#include <system_error>
 #include <utility>
 
 #include "platform/host.h"
@@ -27,87 +26,100 @@ bool WriteFileJob(const FileJob& job) {
     return ok;
 }
 
+namespace {
+
+// Holds the writer's lock for a scope.
+class Locked {
+public:
+    explicit Locked(host::Mutex& mutex) : mutex_(mutex) { mutex_.Lock(); }
+    ~Locked() { mutex_.Unlock(); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+private:
+    host::Mutex& mutex_;
+};
+
+}  // namespace
+
 FileWriter::FileWriter(size_t maxQueuedBytes) : maxQueuedBytes_(maxQueuedBytes) {
-    try {
-        thread_ = std::thread(&FileWriter::Run, this);
-    } catch (const std::system_error&) {
-        stopping_ = true;  // no thread: every file is written by Submit itself
-    }
+    // Without a thread every file is written by Submit itself.
+    if (!thread_.Start(&FileWriter::Run, this)) stopping_ = true;
 }
 
 FileWriter::~FileWriter() { Finish(true); }
 
 void FileWriter::Submit(FileJob job) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    Locked lock(mutex_);
     if (stopping_) {
-        lock.unlock();
+        mutex_.Unlock();
         const bool ok = WriteFileJob(job);
-        lock.lock();
+        mutex_.Lock();
         if (ok) ++written_;
         else failures_.push_back(job.path);
         return;
     }
     // One file larger than the limit still goes, alone.
-    changed_.wait(lock, [&] {
-        return queuedBytes_ == 0 || queuedBytes_ + job.size <= maxQueuedBytes_;
-    });
+    while (queuedBytes_ != 0 && queuedBytes_ + job.size > maxQueuedBytes_) changed_.Wait(mutex_);
     queuedBytes_ += job.size;
     queue_.push_back(std::move(job));
-    changed_.notify_all();
+    changed_.NotifyAll();
 }
 
 void FileWriter::Drain() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return queue_.empty() && !busy_; });
+    Locked lock(mutex_);
+    while (!queue_.empty() || busy_) changed_.Wait(mutex_);
 }
 
 void FileWriter::Finish(bool abandon) {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        Locked lock(mutex_);
         stopping_ = true;
         abandon_ = abandon_ || abandon;
-        changed_.notify_all();
+        changed_.NotifyAll();
     }
-    if (thread_.joinable()) thread_.join();
+    thread_.Join();
 }
 
 std::vector<std::string> FileWriter::TakeFailures() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Locked lock(mutex_);
     std::vector<std::string> failures;
     failures.swap(failures_);
     return failures;
 }
 
 size_t FileWriter::written() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    Locked lock(mutex_);
     return written_;
 }
 
-void FileWriter::Run() {
-    std::unique_lock<std::mutex> lock(mutex_);
+void FileWriter::Run(void* self) { static_cast<FileWriter*>(self)->Work(); }
+
+void FileWriter::Work() {
+    Locked lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [&] { return !queue_.empty() || stopping_; });
+        while (queue_.empty() && !stopping_) changed_.Wait(mutex_);
         if (abandon_) {
             queue_.clear();
             queuedBytes_ = 0;
         }
         if (queue_.empty()) {
-            changed_.notify_all();
+            changed_.NotifyAll();
             return;
         }
         FileJob job = std::move(queue_.front());
         queue_.pop_front();
         busy_ = true;
-        lock.unlock();
+        mutex_.Unlock();
         const bool ok = WriteFileJob(job);
         const size_t size = job.size;
         job.data.reset();
-        lock.lock();
+        mutex_.Lock();
         busy_ = false;
         queuedBytes_ -= size;
         if (ok) ++written_;
         else failures_.push_back(job.path);
-        changed_.notify_all();
+        changed_.NotifyAll();
     }
 }
 

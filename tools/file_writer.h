@@ -11,15 +11,14 @@
 // entry of the same name wins as it would without the thread.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "platform/host.h"
 
 namespace tool {
 
@@ -57,11 +56,12 @@ public:
     size_t written();
 
 private:
-    void Run();
+    static void Run(void* self);
+    void Work();
 
     const size_t maxQueuedBytes_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
+    host::Mutex mutex_;
+    host::Condition changed_;  // the queue, the busy flag or the stop request changed
     std::deque<FileJob> queue_;
     size_t queuedBytes_ = 0;  // data of the queued jobs and the one being written
     bool busy_ = false;       // a job is being written
@@ -69,7 +69,7 @@ private:
     bool abandon_ = false;
     size_t written_ = 0;
     std::vector<std::string> failures_;
-    std::thread thread_;
+    host::Thread thread_;
 };
 
 }  // namespace tool

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <io.h>
+#include <process.h>
 #include <stdio.h>
 #include <cstdio>
 #include <sys/stat.h>
@@ -161,5 +162,55 @@ void OnInterrupt(void (*handler)()) {
 }
 
 unsigned ProcessId() { return static_cast<unsigned>(GetCurrentProcessId()); }
+
+static_assert(sizeof(SRWLOCK) <= 64 && sizeof(CONDITION_VARIABLE) <= 64);
+
+Mutex::Mutex() { InitializeSRWLock(reinterpret_cast<SRWLOCK*>(storage_)); }
+Mutex::~Mutex() = default;  // a slim lock holds no resources
+void Mutex::Lock() { AcquireSRWLockExclusive(reinterpret_cast<SRWLOCK*>(storage_)); }
+void Mutex::Unlock() { ReleaseSRWLockExclusive(reinterpret_cast<SRWLOCK*>(storage_)); }
+
+Condition::Condition() { InitializeConditionVariable(reinterpret_cast<CONDITION_VARIABLE*>(storage_)); }
+Condition::~Condition() = default;
+void Condition::Wait(Mutex& mutex) {
+    SleepConditionVariableSRW(reinterpret_cast<CONDITION_VARIABLE*>(storage_),
+                              reinterpret_cast<SRWLOCK*>(mutex.storage_), INFINITE, 0);
+}
+void Condition::NotifyAll() { WakeAllConditionVariable(reinterpret_cast<CONDITION_VARIABLE*>(storage_)); }
+
+namespace {
+struct ThreadStart {
+    void (*function)(void*);
+    void* argument;
+};
+unsigned __stdcall RunThread(void* start) {
+    const ThreadStart s = *static_cast<ThreadStart*>(start);
+    delete static_cast<ThreadStart*>(start);
+    s.function(s.argument);
+    return 0;
+}
+}  // namespace
+
+bool Thread::Start(void (*function)(void*), void* argument) {
+    if (running_) return false;
+    auto* start = new ThreadStart{function, argument};
+    // Through the C runtime, which sets up its per-thread data for the new thread.
+    const uintptr_t thread = _beginthreadex(nullptr, 0, &RunThread, start, 0, nullptr);
+    if (!thread) {
+        delete start;
+        return false;
+    }
+    handle_ = thread;
+    running_ = true;
+    return true;
+}
+
+void Thread::Join() {
+    if (!running_) return;
+    HANDLE thread = reinterpret_cast<HANDLE>(handle_);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    running_ = false;
+}
 
 }  // namespace host
