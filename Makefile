@@ -3,10 +3,8 @@
 #   make test   builds the four presets and runs every test suite
 #   make bench  compares the codec and the tool with zlib, xz and zstd
 #   make fuzz   runs the fuzz targets for longer
-#   make test-large  runs the tests of entries above 4 GiB in the sanitizer and Wine builds
-#               too (the native suite always runs them; they write 4 GiB to the temporary folder)
 SHELL := /bin/bash
-.PHONY: all deps native native-san win64 win32 test test-native test-san test-win64 test-large demo bench fuzz clean
+.PHONY: all deps native native-san win64 win32 test test-native test-san test-win64 demo bench fuzz clean
 
 all: native
 
@@ -28,10 +26,6 @@ test-win64: win64
 
 test: win32 test-native test-san test-win64
 	@echo "all test suites passed"
-
-test-large: native-san win64
-	ctest --test-dir build/native-san -L large --output-on-failure
-	scripts/test-session ctest --test-dir build/win64 -L large --output-on-failure
 
 demo: native win64 win32
 	scripts/demo

@@ -826,9 +826,10 @@ bool AskReplace(const std::string& path, Overwrite* policy) {
 
 // Entries up to this size are decoded into memory and written by the file writer's
 // thread; larger ones are decoded straight into their file.
-constexpr uint64_t kExtractInMemoryLimit = 8ull << 20;
-// File data waiting for the writer's thread at most.
-constexpr size_t kWriterQueueBytes = 32u << 20;
+constexpr uint64_t kExtractInMemoryLimit = 4ull << 20;
+// File data waiting for the writer's thread at most. Creating files is usually the
+// slower side, so a deeper queue would hold more memory without finishing sooner.
+constexpr size_t kWriterQueueBytes = 8u << 20;
 
 // The folders of one extraction: those known to exist, and those this extraction made,
 // in which every file is one it wrote itself.
