@@ -37,6 +37,8 @@ bool RenameFile(const std::string& from, const std::string& to);
 
 // The separator of host paths the tool builds.
 char PathSeparator();
+// Whether file names that differ only in case name the same file (Windows).
+bool NamesIgnoreCase();
 // Absolute form of `path`, with "." and ".." resolved textually.
 std::string AbsolutePath(const std::string& path);
 

@@ -832,7 +832,8 @@ constexpr uint64_t kExtractInMemoryLimit = 4ull << 20;
 constexpr size_t kWriterQueueBytes = 8u << 20;
 
 // The folders of one extraction: those known to exist, and those this extraction made,
-// in which every file is one it wrote itself.
+// in which every file is one it wrote itself. Where names ignore case, two names of the
+// tool's lists may be one file, so the file system is asked instead.
 struct FolderCache {
     std::set<std::string> existing;
     std::set<std::string> made;
@@ -858,7 +859,7 @@ int Extract(const Options& o) {
                 Error("cannot make the folder '" + built + "'");
                 return kExitFatal;
             }
-            if (end == outDir.size() && created) folders.made.insert(outDir);
+            if (end == outDir.size() && created && !host::NamesIgnoreCase()) folders.made.insert(outDir);
             start = end + 1;
         }
     }
@@ -941,7 +942,7 @@ int Extract(const Options& o) {
                 break;
             }
             folders.existing.insert(hostPath);
-            freshFolder = created;
+            freshFolder = created && !host::NamesIgnoreCase();
             if (freshFolder) folders.made.insert(hostPath);
         }
         if (!ok) continue;
@@ -987,8 +988,10 @@ int Extract(const Options& o) {
         }
         tool::FileJob job;
         job.path = hostPath;
-        // A file of that name may exist, or wait to be written for an earlier entry.
-        job.replace = existing != host::PathKind::Missing || written.count(hostPath) != 0;
+        // A file of that name may exist, or wait to be written for an earlier entry (where
+        // names ignore case, under a name that differs in case only).
+        job.replace = existing != host::PathKind::Missing || written.count(hostPath) != 0 ||
+                      host::NamesIgnoreCase();
         job.temporary = JoinPath(folder, partialName);
         job.size = static_cast<size_t>(found.uncompressedSize);
         job.lastWriteSeconds = found.lastWriteSeconds;

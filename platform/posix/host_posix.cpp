@@ -96,6 +96,8 @@ bool RenameFile(const std::string& from, const std::string& to) {
 
 char PathSeparator() { return '/'; }
 
+bool NamesIgnoreCase() { return false; }
+
 std::string AbsolutePath(const std::string& path) {
     std::string full = path;
     if (full.empty() || full[0] != '/') {

@@ -107,6 +107,8 @@ bool RenameFile(const std::string& from, const std::string& to) {
 
 char PathSeparator() { return '\\'; }
 
+bool NamesIgnoreCase() { return true; }
+
 std::string AbsolutePath(const std::string& path) {
     char buffer[MAX_PATH * 4];
     const DWORD n = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);

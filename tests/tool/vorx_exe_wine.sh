@@ -67,6 +67,17 @@ contains err.txt "exists (use -y to replace)"
 run 0 x -y out.vx -o dest
 cmp -s src/readme.txt dest/src/readme.txt || fail "-y did not replace the file"
 
+# Names that differ only in case are one file on Windows: the later entry replaces the
+# earlier one without a question or a failure.
+mkdir -p cases
+echo upper > cases/Name.txt
+echo lower > cases/name.txt
+run 0 a cases.vx cases
+run 0 x cases.vx -o cased
+contains out.txt "2 files extracted"
+[ "$(ls cased/cases | wc -l)" = 1 ] || fail "case variants gave more than one file"
+[ "$(cat cased/cases/*)" = lower ] || fail "the later of two case variants did not win"
+
 # Encrypted data and names; the password is needed for all of it.
 run 0 a secret.vx src/sub -p "a long password" --encrypt-names
 run 2 l secret.vx
