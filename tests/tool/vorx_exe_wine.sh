@@ -97,6 +97,7 @@ run 2 x damaged.vx -o broken
 mkdir -p wide
 echo x > "wide/$(printf '\xe6\x97\xa5\xe6\x9c\xac').txt"
 run 2 a wide.vx wide
+contains err.txt "outside the system's ANSI code page"
 [ -e wide.vx ] && fail "an archive was written although a name was refused"
 
 # Command-line errors exit 7; a missing archive is fatal (2).
