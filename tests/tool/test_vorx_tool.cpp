@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -431,6 +432,49 @@ TEST(VorxTool, AFailedWriteLeavesNothingBehind) {
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(Read(dir.File("out/src/b-text.txt")), text);
     EXPECT_EQ(Read(dir.File("out/src/c-huge.txt")), huge);
+}
+
+// Ctrl+C while files are being written: the tool stops with 255, every file it leaves
+// is complete, and no temporary file remains. (Should it finish first, it exits 0 with
+// every file complete.)
+TEST(VorxTool, InterruptedExtractionLeavesCompleteFilesOnly) {
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.File("src").c_str(), 0777), 0);
+    constexpr int kFiles = 2000;
+    const auto content = [](int i) {
+        std::string text;
+        for (int line = 0; text.size() < 4000; ++line)
+            text += "file " + std::to_string(i) + " line " + std::to_string(line) + "\n";
+        return text;
+    };
+    for (int i = 0; i < kFiles; ++i) Write(dir.File("src/f" + std::to_string(i)), content(i));
+    ASSERT_EQ(Vorx(dir, "a -m1 many.vx src").code, 0);
+    // Interrupted once the first file has appeared.
+    const std::string script =
+        "cd " + Quote(dir.Path()) + " && { " + Quote(VORX_TOOL_PATH) +
+        " x many.vx -o out </dev/null >stdout.txt 2>stderr.txt & pid=$!; "
+        "while [ -z \"$(ls -A out/src 2>/dev/null)\" ] && kill -0 $pid 2>/dev/null; do sleep 0.01; done; "
+        "kill -INT $pid 2>/dev/null; wait $pid; echo $? > code.txt; }";
+    ASSERT_EQ(std::system(script.c_str()), 0);
+    const int code = std::atoi(Read(dir.File("code.txt")).c_str());
+    EXPECT_TRUE(code == 255 || code == 0) << code;
+    if (code == 255) {
+        EXPECT_NE(Read(dir.File("stderr.txt")).find("interrupted"), std::string::npos);
+    }
+    int present = 0;
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string path = dir.File("out/src/f" + std::to_string(i));
+        if (!Exists(path)) continue;
+        ++present;
+        EXPECT_EQ(Read(path), content(i)) << path;
+    }
+    EXPECT_EQ(std::system(("test \"$(ls -A " + Quote(dir.File("out/src")) + " | wc -l)\" -eq " +
+                           std::to_string(present)).c_str()), 0)
+        << "files other than the entries remain";
+    if (code == 0) {
+        EXPECT_EQ(present, kFiles);
+    }
+    std::printf("interrupted with exit code %d after %d of %d files\n", code, present, kFiles);
 }
 
 TEST(VorxTool, DamagedArchivesAreFatal) {
