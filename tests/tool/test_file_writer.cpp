@@ -1,0 +1,139 @@
+// The tool's file writer thread: files written in submission order with their times,
+// a small queue that makes the submitter wait, failures reported in order without
+// leftovers, replacement through a temporary file, and abandoning what is queued.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/host.h"
+#include "tests/support/test_support.h"
+#include "tools/file_writer.h"
+
+namespace {
+
+using vorx::test::TempDir;
+
+tool::FileJob Job(const std::string& path, const std::string& content, int64_t time = 0) {
+    tool::FileJob job;
+    job.path = path;
+    job.size = content.size();
+    job.data.reset(new uint8_t[content.size() + 1]);
+    std::memcpy(job.data.get(), content.data(), content.size());
+    job.lastWriteSeconds = time;
+    return job;
+}
+
+std::string Read(const std::string& path) {
+    const vorx::Bytes bytes = vorx::test::ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+int64_t ModificationTime(const std::string& path) {
+#ifdef _WIN32
+    struct __stat64 st;
+    if (_stat64(path.c_str(), &st) != 0) return -1;
+#else
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return -1;
+#endif
+    return static_cast<int64_t>(st.st_mtime);
+}
+
+size_t EntriesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    EXPECT_TRUE(host::ListDirectory(folder, &names));
+    return names.size();
+}
+
+TEST(FileWriter, WritesInOrderThroughASmallQueue) {
+    TempDir dir;
+    std::vector<std::string> expected(40);
+    {
+        // Room for two files at a time: the submitter keeps waiting for the thread.
+        tool::FileWriter writer(20);
+        for (int round = 0; round < 3; ++round) {
+            for (size_t i = 0; i < expected.size(); ++i) {
+                expected[i] = "file " + std::to_string(i) + " round " + std::to_string(round);
+                tool::FileJob job = Job(dir.File("f" + std::to_string(i)), expected[i], 1500000000 + round);
+                // Later rounds replace the files of earlier ones.
+                job.replace = round > 0;
+                job.temporary = dir.File(".part");
+                writer.Submit(std::move(job));
+            }
+        }
+        // One file larger than the whole queue still goes.
+        writer.Submit(Job(dir.File("large"), std::string(1000, 'L')));
+        writer.Drain();
+        EXPECT_EQ(writer.written(), 3 * expected.size() + 1);
+        EXPECT_TRUE(writer.TakeFailures().empty());
+        writer.Finish(false);
+    }
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(Read(dir.File("f" + std::to_string(i))), expected[i]);
+        EXPECT_EQ(ModificationTime(dir.File("f" + std::to_string(i))), 1500000002);
+    }
+    EXPECT_EQ(Read(dir.File("large")), std::string(1000, 'L'));
+    EXPECT_EQ(EntriesIn(dir.Path()), expected.size() + 1);  // no temporary file
+}
+
+TEST(FileWriter, FailuresAreReportedInOrderAndLeaveNothing) {
+    TempDir dir;
+    vorx::test::WriteFile(dir.File("existing"), std::string("old"));
+    tool::FileWriter writer(1 << 20);
+    writer.Submit(Job(dir.File("one"), "1"));
+    // No such folder.
+    writer.Submit(Job(dir.File("missing/two"), "2"));
+    // A new file is never created over one that exists.
+    writer.Submit(Job(dir.File("existing"), "new"));
+    // A replacement whose temporary file cannot be made keeps the old file.
+    tool::FileJob replace = Job(dir.File("existing"), "replaced");
+    replace.replace = true;
+    replace.temporary = dir.File("missing/.part");
+    writer.Submit(std::move(replace));
+    writer.Submit(Job(dir.File("three"), "3"));
+    writer.Finish(false);
+    const std::vector<std::string> failures = writer.TakeFailures();
+    ASSERT_EQ(failures.size(), 3u);
+    EXPECT_EQ(failures[0], dir.File("missing/two"));
+    EXPECT_EQ(failures[1], dir.File("existing"));
+    EXPECT_EQ(failures[2], dir.File("existing"));
+    EXPECT_EQ(writer.written(), 2u);
+    EXPECT_EQ(Read(dir.File("existing")), "old");
+    EXPECT_EQ(Read(dir.File("one")), "1");
+    EXPECT_EQ(Read(dir.File("three")), "3");
+    EXPECT_EQ(EntriesIn(dir.Path()), 3u);
+    // After Finish, files are written at once.
+    writer.Submit(Job(dir.File("four"), "4"));
+    EXPECT_EQ(Read(dir.File("four")), "4");
+    EXPECT_EQ(writer.written(), 3u);
+}
+
+TEST(FileWriter, AbandoningDropsWhatIsNotWrittenYet) {
+    TempDir dir;
+    constexpr int kFiles = 300;
+    size_t written = 0;
+    {
+        tool::FileWriter writer(1 << 20);
+        for (int i = 0; i < kFiles; ++i)
+            writer.Submit(Job(dir.File("f" + std::to_string(i)), std::string(2000, static_cast<char>('a' + i % 26))));
+        writer.Finish(true);
+        written = writer.written();
+        EXPECT_TRUE(writer.TakeFailures().empty());
+    }
+    // The files written are a complete prefix of the submitted ones; none after it.
+    EXPECT_LE(written, static_cast<size_t>(kFiles));
+    EXPECT_EQ(EntriesIn(dir.Path()), written);
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string path = dir.File("f" + std::to_string(i));
+        if (static_cast<size_t>(i) < written) {
+            EXPECT_EQ(Read(path), std::string(2000, static_cast<char>('a' + i % 26))) << i;
+        } else {
+            EXPECT_EQ(host::Stat(path).kind, host::PathKind::Missing) << i;
+        }
+    }
+}
+
+}  // namespace
