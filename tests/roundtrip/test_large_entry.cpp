@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "container/crc32.h"
+#include "platform/platform.h"
 #include "tests/support/test_support.h"
 #include "writer/compressor.h"
 
@@ -66,6 +67,12 @@ struct ReusingEncoder {
 
 TEST(LargeEntry, MoreThanFourGiBRoundTripsThroughWriterAndReader) {
     TempDir dir;
+    // The extracted file takes 4 GiB on disk; a machine without the room skips the test
+    // rather than failing in the middle for a reason that says nothing about the code.
+    uint64_t freeBytes = 0;
+    if (platform::FreeBytesForFolder(dir.Path().c_str(), &freeBytes) && freeBytes < kEntrySize + (512u << 20))
+        GTEST_SKIP() << "needs " << (kEntrySize >> 20) << " MiB free in " << dir.Path() << ", has "
+                     << (freeBytes >> 20) << " MiB";
     const std::string archivePath = dir.File("large.vorx");
     constexpr size_t kChunk = kCompressorBlockSize;
     std::unique_ptr<uint8_t[]> chunk(new uint8_t[kChunk]);
