@@ -13,10 +13,6 @@ namespace {
 // node's summed weight can wrap around.
 constexpr uint32_t kMaxDesignWeight = 1u << 22;
 
-struct Candidate {
-    std::vector<uint32_t> weights;  // aligned with the count-sorted order
-};
-
 }  // namespace
 
 std::vector<uint32_t> LimitedHuffmanLengths(const std::vector<uint64_t>& counts, uint32_t limit) {
@@ -74,24 +70,63 @@ std::vector<uint32_t> LimitedHuffmanLengths(const std::vector<uint64_t>& counts,
     return lengths;
 }
 
-bool DesignAlphabet(const std::vector<SymbolCount>& counts, SymbolFieldBits symbolBits,
-                    uint32_t context, int effort, CodeTree& tree, AlphabetDesign* design) {
+uint64_t TableDesigner::Grow(const std::vector<uint32_t>& weights) {
+    const size_t n = weights.size();
+    nodes_.clear();
+    nodes_.push_back(Node{kNone, kNone, kNone, 0, 0, kNone});
+    leafOf_.resize(n);
+    for (uint32_t i = 0; i < n; ++i) {
+        const uint32_t w = weights[i];
+        uint32_t at = 0;
+        while (nodes_[at].left != kNone && nodes_[at].right != kNone) {
+            const Node& x = nodes_[at];
+            at = nodes_[x.right].weight > nodes_[x.left].weight ? x.left : x.right;
+        }
+        const uint32_t next = static_cast<uint32_t>(nodes_.size());
+        if (at == 0) {
+            // The root lacks a child: the leaf hangs there, right first.
+            nodes_.push_back(Node{kNone, kNone, 0, w, 1, i});
+            if (nodes_[0].right == kNone) nodes_[0].right = next;
+            else nodes_[0].left = next;
+            leafOf_[i] = next;
+            continue;
+        }
+        // Split the leaf: its copy and the new symbol become its children, the new one
+        // on the left when it weighs no more.
+        const Node leaf = nodes_[at];
+        if (leaf.depth + 1 > kMaxCodeLength) return UINT64_MAX;
+        nodes_.push_back(Node{kNone, kNone, at, leaf.weight, leaf.depth + 1, leaf.entry});
+        nodes_.push_back(Node{kNone, kNone, at, w, leaf.depth + 1, i});
+        if (w <= leaf.weight) {
+            nodes_[at].left = next + 1;
+            nodes_[at].right = next;
+        } else {
+            nodes_[at].left = next;
+            nodes_[at].right = next + 1;
+        }
+        leafOf_[leaf.entry] = next;
+        leafOf_[i] = next + 1;
+        for (uint32_t x = at; x != kNone; x = nodes_[x].parent) nodes_[x].weight += w;
+    }
+    uint64_t bits = 0;
+    for (uint32_t i = 0; i < n; ++i) bits += counts_[i] * nodes_[leafOf_[i]].depth;
+    return bits;
+}
+
+uint64_t TableDesigner::Total(const std::vector<uint32_t>& weights) {
+    const uint64_t data = Grow(weights);
+    if (data == UINT64_MAX) return UINT64_MAX;
+    uint64_t table = 0;
+    for (uint32_t w : weights) table += BitWriter::EscapedNumberBits(w);
+    return data + table;
+}
+
+void TableDesigner::Design(const std::vector<SymbolCount>& counts, SymbolFieldBits symbolBits, uint32_t context,
+                           int effort, AlphabetDesign* design) {
     *design = AlphabetDesign{};
     const size_t n = counts.size();
     design->codes.assign(n, SymbolCode{});
-    if (n == 0) return true;
-
-    // Most frequent first; equal counts by symbol, so that designs are reproducible.
-    std::vector<size_t> order(n);
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-        if (counts[a].count != counts[b].count) return counts[a].count > counts[b].count;
-        return counts[a].symbol < counts[b].symbol;
-    });
-    // Symbol -> input index, for reading the codes off the tree's leaves.
-    std::vector<std::pair<uint32_t, uint32_t>> bySymbol(n);
-    for (size_t i = 0; i < n; ++i) bySymbol[i] = {counts[i].symbol, static_cast<uint32_t>(i)};
-    std::sort(bySymbol.begin(), bySymbol.end());
+    if (n == 0) return;
 
     uint64_t symbolFieldBits = 0;
     for (size_t i = 0; i < n; ++i) symbolFieldBits += symbolBits(counts[i].symbol, context);
@@ -102,80 +137,83 @@ bool DesignAlphabet(const std::vector<SymbolCount>& counts, SymbolFieldBits symb
         design->tableBits = symbolFieldBits + BitWriter::EscapedNumberBits(1);
         design->dataBits = counts[0].count;
         design->maxLength = 1;
-        return true;
+        return;
     }
 
-    std::vector<Candidate> candidates;
-    // Weights 2^(deepest - length) from Huffman code lengths, most frequent first: the
-    // lighter-child insertion then tends to rebuild the Huffman shape. Shallower limits
-    // trade a little code length for cheaper weights.
-    std::vector<uint64_t> sortedCounts(n);
-    for (size_t i = 0; i < n; ++i) sortedCounts[i] = counts[order[i]].count;
+    // Table order: most frequent first; equal counts by symbol, so that designs are
+    // reproducible.
+    order_.resize(n);
+    std::iota(order_.begin(), order_.end(), 0u);
+    std::sort(order_.begin(), order_.end(), [&](uint32_t a, uint32_t b) {
+        if (counts[a].count != counts[b].count) return counts[a].count > counts[b].count;
+        return counts[a].symbol < counts[b].symbol;
+    });
+    counts_.resize(n);
+    for (size_t i = 0; i < n; ++i) counts_[i] = counts[order_[i]].count;
+
+    std::vector<uint32_t> best;
+    uint64_t bestTotal = UINT64_MAX;
+    auto consider = [&](std::vector<uint32_t>&& weights) {
+        const uint64_t total = Total(weights);
+        if (total < bestTotal) {
+            bestTotal = total;
+            best = std::move(weights);
+        }
+    };
+
+    // Flat weights: a balanced tree, 2 bits a weight. Always within the depth limit.
+    consider(std::vector<uint32_t>(n, 1));
+    // Counts scaled into the ranges the escape code sends in 2, 5, 10 and 18 bits.
+    const uint64_t top = counts_[0];
+    for (uint32_t range : {3u, 10u, 41u, 296u, 4391u}) {
+        if (range > 41 && effort == 0) break;
+        if (range > 296 && effort < 2) break;
+        std::vector<uint32_t> weights(n);
+        for (size_t i = 0; i < n; ++i) {
+            const double scaled = std::floor(static_cast<double>(counts_[i]) * range / static_cast<double>(top) + 0.5);
+            weights[i] = static_cast<uint32_t>(std::clamp(scaled, 1.0, double{kMaxDesignWeight}));
+        }
+        consider(std::move(weights));
+    }
+    // Weights 2^(deepest - length) from Huffman code lengths: the lighter-child
+    // insertion then tends to rebuild the Huffman shape. Shallower limits trade a
+    // little code length for cheaper weights.
     uint32_t minLimit = 1;
     while ((size_t{1} << minLimit) < n) ++minLimit;
-    const uint32_t topLimit = std::max<uint32_t>(minLimit, 22);
+    const int limits = effort >= 2 ? 6 : effort == 1 ? 3 : 2;
+    uint32_t limit = std::max<uint32_t>(minLimit, 22);
     std::vector<uint32_t> lastLengths;
-    const int extraLimits = effort >= 2 ? 6 : effort == 1 ? 3 : 1;
-    uint32_t limit = topLimit;
-    for (int tries = 0; tries <= extraLimits && limit >= minLimit; ++tries) {
-        std::vector<uint32_t> lengths = LimitedHuffmanLengths(sortedCounts, limit);
+    for (int tries = 0; tries < limits && limit >= minLimit; ++tries) {
+        std::vector<uint32_t> lengths = LimitedHuffmanLengths(counts_, limit);
         const uint32_t deepest = *std::max_element(lengths.begin(), lengths.end());
         if (lengths != lastLengths) {
-            Candidate c;
-            c.weights.resize(n);
-            for (size_t i = 0; i < n; ++i) c.weights[i] = 1u << (deepest - lengths[i]);
-            candidates.push_back(std::move(c));
+            std::vector<uint32_t> weights(n);
+            for (size_t i = 0; i < n; ++i) weights[i] = 1u << (deepest - lengths[i]);
+            consider(std::move(weights));
             lastLengths = std::move(lengths);
         }
         limit = deepest - 1;
     }
-    // Flat weights: a balanced tree, 2 bits a weight.
-    candidates.push_back(Candidate{std::vector<uint32_t>(n, 1)});
-    // Counts scaled into the ranges the escape code sends in 2, 5, 10 and 18 bits.
-    const uint64_t top = sortedCounts[0];
-    for (uint32_t range : {3u, 10u, 41u, 296u}) {
-        if (effort == 0 && range > 41) break;
-        Candidate c;
-        c.weights.resize(n);
-        for (size_t i = 0; i < n; ++i) {
-            const double scaled = std::floor(static_cast<double>(sortedCounts[i]) * range /
-                                                 static_cast<double>(top) + 0.5);
-            c.weights[i] = static_cast<uint32_t>(std::clamp(scaled, 1.0, double{kMaxDesignWeight}));
-        }
-        candidates.push_back(std::move(c));
+    // The chosen tree again, and its codes: a node's code extends its parent's, and
+    // every node comes after its parent.
+    design->dataBits = Grow(best);
+    design->table.resize(n);
+    design->tableBits = symbolFieldBits;
+    for (size_t i = 0; i < n; ++i) {
+        design->table[i] = SymbolEntry{best[i], counts[order_[i]].symbol};
+        design->tableBits += BitWriter::EscapedNumberBits(best[i]);
     }
-
-    std::vector<SymbolEntry> entries(n);
-    std::vector<SymbolCode> codes(n);
-    uint64_t bestTotal = UINT64_MAX;
-    for (const Candidate& candidate : candidates) {
-        uint64_t tableBits = symbolFieldBits;
-        for (size_t i = 0; i < n; ++i) {
-            entries[i] = SymbolEntry{candidate.weights[i], counts[order[i]].symbol};
-            tableBits += BitWriter::EscapedNumberBits(candidate.weights[i]);
-        }
-        if (!tree.BuildFromEntries(entries.data(), n)) return false;
-        if (tree.maxDepth() > kMaxCodeLength) continue;
-        uint64_t dataBits = 0;
-        tree.ForEachLeaf([&](const CodeTreeNode& leaf) {
-            auto it = std::lower_bound(bySymbol.begin(), bySymbol.end(),
-                                       std::make_pair(leaf.value, uint32_t{0}));
-            const uint32_t index = it->second;
-            codes[index] = SymbolCode{leaf.code, leaf.codeLength};
-            dataBits += counts[index].count * leaf.codeLength;
-        });
-        if (tableBits + dataBits < bestTotal) {
-            bestTotal = tableBits + dataBits;
-            design->table = entries;
-            design->codes = codes;
-            design->tableBits = tableBits;
-            design->dataBits = dataBits;
-            design->maxLength = tree.maxDepth();
-        }
+    std::vector<uint32_t> code(nodes_.size(), 0);
+    for (uint32_t x = 1; x < nodes_.size(); ++x) {
+        const Node& parent = nodes_[nodes_[x].parent];
+        const uint32_t bit = parent.right == x ? 1u : 0u;
+        code[x] = code[nodes_[x].parent] | (bit << parent.depth);
     }
-    // The flat candidate always fits: n symbols of a balanced tree need far fewer than
-    // 32 levels.
-    return bestTotal != UINT64_MAX;
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t leaf = leafOf_[i];
+        design->codes[order_[i]] = SymbolCode{code[leaf], nodes_[leaf].depth};
+        design->maxLength = std::max(design->maxLength, nodes_[leaf].depth);
+    }
 }
 
 }  // namespace vorx

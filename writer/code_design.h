@@ -5,10 +5,10 @@
 // order and weights are the encoder's to choose: they need not be counts, only give a
 // tree whose codes are short for frequent symbols. The designer tries several tables
 // (weights 2^(deepest - length) from length-limited Huffman code lengths, flat
-// weights, counts scaled to small ranges), builds each with the decoder's own CodeTree,
-// and keeps the one whose total cost is least: the codes' bits over the symbol counts
-// plus the table's own bits (its symbols and escape-coded weights, where small weights
-// are cheap).
+// weights, counts scaled to small ranges), grows each tree exactly as the decoder
+// does, and keeps the one whose total cost is least: the codes' bits over the symbol
+// counts plus the table's own bits (its symbols and escape-coded weights, where small
+// weights are cheap).
 #pragma once
 
 #include <cstddef>
@@ -19,7 +19,7 @@
 
 namespace vorx {
 
-// The longest code the writer sends: CodeTreeNode keeps the first 32 steps of a path.
+// The longest code the writer sends (a code is written as one 32-bit field).
 constexpr uint32_t kMaxCodeLength = 32;
 
 struct SymbolCount {
@@ -43,12 +43,35 @@ struct AlphabetDesign {
 // Bits of one table entry's symbol field for `symbol`.
 using SymbolFieldBits = uint32_t (*)(uint32_t symbol, uint32_t context);
 
-// Designs the table for `counts` (distinct symbols, counts of at least 1; may be
-// empty, which gives an empty table). `symbolBits(symbol, context)` prices a symbol
-// field. `tree` is scratch memory. `effort` (0 to 2) widens the search. Returns false
-// only when memory cannot be had.
-bool DesignAlphabet(const std::vector<SymbolCount>& counts, SymbolFieldBits symbolBits,
-                    uint32_t context, int effort, CodeTree& tree, AlphabetDesign* design);
+class TableDesigner {
+public:
+    // Designs the table for `counts` (distinct symbols, counts of at least 1; may be
+    // empty, which gives an empty table). `symbolBits(symbol, context)` prices a symbol
+    // field. `effort` (0 to 2) widens the search.
+    void Design(const std::vector<SymbolCount>& counts, SymbolFieldBits symbolBits, uint32_t context, int effort,
+                AlphabetDesign* design);
+
+private:
+    struct Node {
+        uint32_t left, right, parent;
+        uint32_t weight;
+        uint32_t depth;
+        uint32_t entry;  // a leaf's table entry
+    };
+    static constexpr uint32_t kNone = UINT32_MAX;
+
+    // Grows the tree of the entries' weights (most frequent first) as the decoder
+    // does; returns the bits of all codes, or UINT64_MAX when a code would be longer
+    // than kMaxCodeLength.
+    uint64_t Grow(const std::vector<uint32_t>& weights);
+    // The total of a candidate: its table's weight bits and its codes' bits.
+    uint64_t Total(const std::vector<uint32_t>& weights);
+
+    std::vector<Node> nodes_;
+    std::vector<uint32_t> leafOf_;   // by entry: the node that holds it
+    std::vector<uint64_t> counts_;   // by entry
+    std::vector<uint32_t> order_;    // entry -> input index
+};
 
 // Code lengths of an optimal prefix code for `counts` with no code longer than
 // `limit` (2^limit must exceed the symbol count). One symbol gets length 1.

@@ -31,6 +31,22 @@ constexpr int kDefaultLevel = 5;
 // 64 MiB a reader accepts, and what a reader must hold in memory at once.
 constexpr size_t kCompressorBlockSize = 4u << 20;
 
+// Where a compressor's output went, summed over the blocks it made: for profiling.
+struct CompressorStats {
+    uint64_t blocks = 0;        // compressed blocks
+    uint64_t storedBlocks = 0;
+    uint64_t inputBytes = 0;    // of all blocks
+    uint64_t outputBytes = 0;   // of all blocks: headers, bodies and padding
+    uint64_t literals = 0;      // in compressed blocks
+    uint64_t matches = 0;
+    uint64_t matchBytes = 0;
+    uint64_t headBits = 0;      // the 64-bit block heads
+    // Per alphabet: flags, literals, lengths, slot selectors.
+    uint64_t tableBits[4] = {};
+    uint64_t codeBits[4] = {};
+    uint64_t tableEntries[4] = {};
+};
+
 class Compressor {
 public:
     // `level` 0 stores every block; 1 to 9 trade speed for size.
@@ -52,11 +68,15 @@ public:
     // Always produce a compressed block (no stored fallback): for tests of the format.
     void set_forceCompressed(bool force) { forceCompressed_ = force; }
 
+    // Adds every later block's figures to `stats` (null stops it).
+    void set_stats(CompressorStats* stats) { stats_ = stats; }
+
 private:
     struct State;
     int level_;
     size_t blockSize_;
     bool forceCompressed_ = false;
+    CompressorStats* stats_ = nullptr;
     std::unique_ptr<State> state_;
 };
 

@@ -174,7 +174,7 @@ TEST(Compressor, PropertyRandomInputsDecodeBack) {
 // and pick short codes for frequent symbols.
 TEST(CodeDesign, TablesBuildTheCodesTheyPromise) {
     std::mt19937 rng(5);
-    CodeTree tree;
+    TableDesigner designer;
     for (int round = 0; round < 300; ++round) {
         const size_t n = 1 + rng() % 256;
         std::vector<SymbolCount> counts;
@@ -183,8 +183,7 @@ TEST(CodeDesign, TablesBuildTheCodesTheyPromise) {
             counts.push_back(SymbolCount{static_cast<uint32_t>(i * 3 + 1), c});
         }
         AlphabetDesign design;
-        ASSERT_TRUE(DesignAlphabet(counts, [](uint32_t, uint32_t) { return 8u; }, 0, round % 3,
-                                   tree, &design));
+        designer.Design(counts, [](uint32_t, uint32_t) { return 8u; }, 0, round % 3, &design);
         ASSERT_EQ(design.table.size(), n);
         // Rebuild from the table alone and compare every code.
         CodeTree check;

@@ -1,0 +1,327 @@
+#include "writer/parsers.h"
+
+#include <algorithm>
+
+namespace vorx {
+namespace {
+
+struct Choice {
+    uint32_t slot = kLiteralSlot;
+    uint32_t length = 1;
+    int64_t gain = 0;  // over literals, in cost units
+};
+
+// Literal prices summed from the block's start, so that a run is priced at once.
+void LiteralSums(const Prices& prices, const uint8_t* d, size_t n, std::vector<uint64_t>* sums) {
+    sums->resize(n + 1);
+    uint64_t sum = 0;
+    (*sums)[0] = 0;
+    for (size_t i = 0; i < n; ++i) (*sums)[i + 1] = sum += prices.LiteralMean(d[i]);
+}
+
+// The match of `bucket` at p that saves most over literals, or a literal.
+Choice BestMatch(const ModelBucket& bucket, const Prices& prices, const uint64_t* sums, const uint8_t* d, size_t p,
+                 size_t limit) {
+    Choice best;
+    for (uint32_t k = 0; k < 4; ++k) {
+        if (!bucket.position[k]) continue;
+        const uint32_t len = CommonLength(d, bucket.position[k] - 1, p, limit);
+        if (!len) continue;
+        const int64_t gain = static_cast<int64_t>(sums[p + len] - sums[p]) -
+                             static_cast<int64_t>(prices.MatchMean(k, len));
+        if (gain > best.gain) best = Choice{k, len, gain};
+    }
+    return best;
+}
+
+void LeadingLiterals(size_t n, size_t* p, std::vector<Step>* steps) {
+    while (*p < n && *p < 3) {
+        steps->push_back(0);
+        ++*p;
+    }
+}
+
+}  // namespace
+
+void GreedyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size_t n, const ParseOptions& options,
+                 std::vector<Step>* steps, std::vector<uint64_t>* scratch) {
+    steps->clear();
+    model.Clear();
+    LiteralSums(prices, d, n, scratch);
+    const uint64_t* sums = scratch->data();
+    size_t p = 0;
+    LeadingLiterals(n, &p, steps);
+    while (p < n) {
+        const uint32_t selected = model.Select(d, p);
+        const ModelBucket bucket = model.Get(selected);
+        const Choice c = BestMatch(bucket, prices, sums, d, p, std::min<size_t>(n - p, options.longest));
+        model.Put(selected, bucket.After(c.slot, p));
+        steps->push_back(c.slot < 4 ? MatchStep(c.slot, c.length) : 0);
+        p += c.length;
+    }
+}
+
+void LazyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size_t n, const ParseOptions& options,
+               std::vector<Step>* steps, std::vector<uint64_t>* scratch) {
+    steps->clear();
+    model.Clear();
+    LiteralSums(prices, d, n, scratch);
+    const uint64_t* sums = scratch->data();
+    size_t p = 0;
+    LeadingLiterals(n, &p, steps);
+    // The best match at p when a look ahead from p - 1 found it already.
+    bool known = false;
+    Choice c;
+    while (p < n) {
+        const uint32_t selected = model.Select(d, p);
+        const ModelBucket bucket = model.Get(selected);
+        if (!known) c = BestMatch(bucket, prices, sums, d, p, std::min<size_t>(n - p, options.longest));
+        known = false;
+        if (c.slot < 4 && c.length < options.nice && p + 1 < n) {
+            // The table as a literal here would leave it: only the selected bucket changes.
+            const ModelBucket afterLiteral = bucket.After(kLiteralSlot, p);
+            const BucketKeys keys = KeysAt(d, p + 1);
+            const bool threeWritten =
+                keys.threeByte == selected || (keys.threeByte < MatchModel::kBuckets && model.Written(keys.threeByte));
+            const uint32_t nextIndex = threeWritten ? keys.threeByte : keys.twoByte;
+            const ModelBucket next = nextIndex == selected ? afterLiteral : model.Get(nextIndex);
+            const Choice later =
+                BestMatch(next, prices, sums, d, p + 1, std::min<size_t>(n - p - 1, options.longest));
+            if (later.slot < 4) {
+                const size_t horizon = std::max(p + c.length, p + 1 + later.length);
+                const uint64_t costHere = prices.MatchMean(c.slot, c.length) +
+                                          uint64_t{prices.byteMean} * (horizon - p - c.length);
+                const uint64_t costLater = prices.LiteralMean(d[p]) + prices.MatchMean(later.slot, later.length) +
+                                           uint64_t{prices.byteMean} * (horizon - p - 1 - later.length);
+                if (costLater < costHere) {
+                    model.Put(selected, afterLiteral);
+                    steps->push_back(0);
+                    ++p;
+                    c = later;
+                    known = true;
+                    continue;
+                }
+            }
+        }
+        model.Put(selected, bucket.After(c.slot, p));
+        steps->push_back(c.slot < 4 ? MatchStep(c.slot, c.length) : 0);
+        p += c.length;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Optimal parsing
+
+void OptimalParser::Reach(size_t index) {
+    if (index < reached_) return;
+    if (index >= nodes_.size()) nodes_.resize(std::max(index + 1, nodes_.size() * 2));
+    for (size_t i = reached_; i <= index; ++i) {
+        nodes_[i].cost = kUnreached;
+        nodes_[i].selected = kNoBucket;
+    }
+    reached_ = index + 1;
+}
+
+void OptimalParser::Relax(uint32_t from, size_t to, uint32_t cost, uint32_t slot, uint32_t length) {
+    Reach(to);
+    Node& t = nodes_[to];
+    if (cost >= t.cost) return;
+    const Node& f = nodes_[from];
+    t.cost = cost;
+    t.parent = from;
+    t.length = length;
+    t.slot = static_cast<uint8_t>(slot);
+    const uint32_t count = f.flags >> 3, bits = f.flags & 7u;
+    const uint32_t flag = slot < 4 ? 1u : 0u;
+    t.flags = count == 3 ? 0 : static_cast<uint8_t>(((count + 1) << 3) | bits | (flag << count));
+    t.pending = slot < 4 ? (f.pending ? 0 : static_cast<uint8_t>(1 + slot)) : f.pending;
+}
+
+ModelBucket OptimalParser::BucketAt(uint32_t at, uint32_t index) const {
+    // Most buckets no step of the window has selected: the committed table holds them.
+    if (!((touched_[index >> 6] >> (index & 63)) & 1u)) return model_->Get(index);
+    // Steps before the first node that selected it leave it alone too.
+    const uint32_t first = firstTouch_[index];
+    for (uint32_t j = at; j > first;) {
+        const Node& child = nodes_[j];
+        const Node& step = nodes_[child.parent];
+        if (step.selected == index) return step.before.After(child.slot, start_ + child.parent);
+        j = child.parent;
+    }
+    return model_->Get(index);
+}
+
+uint32_t OptimalParser::EvictionCost(const ModelBucket& bucket, uint32_t victim, size_t p) const {
+    const uint32_t v = bucket.position[victim];
+    if (!v || p >= options_.keepUntil[v - 1]) return 0;
+    return options_.keepValue[v - 1];
+}
+
+void OptimalParser::Expand(uint32_t at, size_t* longAt, uint32_t* longLength) {
+    // Relax may grow nodes_: no reference into it is held across a call.
+    const Node node = nodes_[at];
+    const size_t p = start_ + at;
+    const Prices& pr = *prices_;
+    const uint32_t count = node.flags >> 3, bits = node.flags & 7u;
+    if (p < 3) {
+        Relax(at, at + 1, node.cost + pr.flag[count][bits][0] + pr.literal[d_[p]], kLiteralSlot, 1);
+        return;
+    }
+
+    const BucketKeys keys = KeysAt(d_, p);
+    ModelBucket bucket{};
+    uint32_t selected = keys.twoByte;
+    if (keys.threeByte < MatchModel::kBuckets) {
+        bucket = BucketAt(at, keys.threeByte);
+        if (bucket.position[0]) selected = keys.threeByte;
+    }
+    if (selected == keys.twoByte) bucket = BucketAt(at, keys.twoByte);
+    nodes_[at].selected = selected;
+    nodes_[at].before = bucket;
+    uint64_t& word = touched_[selected >> 6];
+    if (!(word & (uint64_t{1} << (selected & 63)))) {
+        word |= uint64_t{1} << (selected & 63);
+        touchedList_.push_back(selected);
+        firstTouch_[selected] = at;
+    }
+    uint32_t literalCost = node.cost + pr.flag[count][bits][0] + pr.literal[d_[p]];
+    if (options_.keepValue) literalCost += EvictionCost(bucket, SlotOrder::kLiteral[bucket.order].victim, p);
+    Relax(at, at + 1, literalCost, kLiteralSlot, 1);
+
+    const size_t limit = std::min<size_t>(n_ - p, options_.longest);
+    const uint32_t matchBase = node.cost + pr.flag[count][bits][1];
+    for (uint32_t k = 0; k < 4; ++k) {
+        if (!bucket.position[k]) continue;
+        const uint32_t len = CommonLength(d_, bucket.position[k] - 1, p, limit);
+        if (!len) continue;
+        uint32_t base = matchBase + pr.selector[node.pending][k];
+        if (options_.keepValue) base += EvictionCost(bucket, SlotOrder::kMatch[bucket.order][k].victim, p);
+        if (len >= options_.nice) {
+            Relax(at, at + len, base + pr.LengthCost(len), k, len);
+            if (len > *longLength) {
+                *longAt = at;
+                *longLength = len;
+            }
+            continue;
+        }
+        for (uint32_t l = 1; l <= len; ++l) Relax(at, at + l, base + pr.LengthCost(l), k, l);
+    }
+}
+
+void OptimalParser::Run(MatchModel& model, const Prices& prices, const uint8_t* data, size_t n,
+                        const ParseOptions& options, std::vector<Step>* steps) {
+    model_ = &model;
+    prices_ = &prices;
+    d_ = data;
+    n_ = n;
+    options_ = options;
+    steps->clear();
+    model.Clear();
+    touched_.assign(MatchModel::kBuckets / 64, 0);
+    firstTouch_.resize(MatchModel::kBuckets);
+    touchedList_.clear();
+    uint8_t flags = 0, pending = 0;
+    start_ = 0;
+    while (start_ < n) {
+        const size_t window = std::min<size_t>(options.window, n - start_);
+        reached_ = 0;
+        for (uint32_t index : touchedList_) touched_[index >> 6] = 0;
+        touchedList_.clear();
+        Reach(0);
+        nodes_[0].cost = 0;
+        nodes_[0].flags = flags;
+        nodes_[0].pending = pending;
+        size_t longAt = 0;
+        uint32_t longLength = 0;
+        size_t at = 0;
+        for (; at < window && longLength == 0; ++at) Expand(static_cast<uint32_t>(at), &longAt, &longLength);
+
+        // The end of the path to keep, and how much of it.
+        size_t end;
+        size_t keep;
+        if (longLength) {
+            // A long match ends the window: the cheapest way to its end (every step
+            // into it starts at a node already expanded).
+            end = longAt + longLength;
+            keep = end;
+        } else if (start_ + window == n) {
+            end = window;
+            keep = end;
+        } else {
+            // Among the nodes at or beyond the window's end, the cheapest once the
+            // bytes the others cover beyond it are priced at the block's mean.
+            end = window;
+            uint64_t best = UINT64_MAX;
+            for (size_t i = window; i < reached_; ++i) {
+                if (nodes_[i].cost == kUnreached) continue;
+                const uint64_t score = nodes_[i].cost + uint64_t{prices.byteMean} * (reached_ - 1 - i);
+                if (score < best) {
+                    best = score;
+                    end = i;
+                }
+            }
+            keep = std::min<size_t>(options.commit, window);
+        }
+
+        path_.clear();
+        for (uint32_t j = static_cast<uint32_t>(end); j != 0; j = nodes_[j].parent) path_.push_back(j);
+        // Commit the steps that start before `keep` (at least one).
+        size_t committed = 0;
+        for (size_t i = path_.size(); i-- > 0;) {
+            const Node& arrive = nodes_[path_[i]];
+            const uint32_t from = arrive.parent;
+            if (from >= keep && committed > 0) break;
+            const Node& step = nodes_[from];
+            const size_t p = start_ + from;
+            if (step.selected != kNoBucket) model.Put(step.selected, step.before.After(arrive.slot, p));
+            steps->push_back(arrive.slot < 4 ? MatchStep(arrive.slot, arrive.length) : 0);
+            flags = arrive.flags;
+            pending = arrive.pending;
+            committed = path_[i];
+        }
+        start_ += committed;
+    }
+}
+
+}  // namespace vorx
+
+namespace vorx {
+
+void FutureValues(const uint8_t* d, size_t n, const std::vector<Step>& steps, const Prices& prices, uint32_t depth,
+                  std::vector<uint32_t>* value, std::vector<uint32_t>* until) {
+    value->assign(n, 0);
+    until->assign(n, 0);
+    std::vector<uint32_t> head(65536, UINT32_MAX);
+    std::vector<uint32_t> previous(n, UINT32_MAX);
+    size_t p = 0;
+    for (Step s : steps) {
+        const uint32_t len = StepLength(s);
+        if (p >= 3) {
+            const uint32_t context = (uint32_t{d[p - 2]} << 8) | d[p - 1];
+            const uint32_t covered = IsMatch(s) ? len : 0;
+            const size_t limit = std::min<size_t>(n - p, 4096);
+            uint32_t best = 0, bestAt = UINT32_MAX;
+            uint32_t q = head[context];
+            for (uint32_t k = 0; k < depth && q != UINT32_MAX; ++k, q = previous[q]) {
+                const uint32_t l = CommonLength(d, q, p, limit);
+                if (l > best) {
+                    best = l;
+                    bestAt = q;
+                }
+            }
+            if (best > covered && until->at(bestAt) == 0) {
+                const Cost gain = static_cast<Cost>((best - covered) * uint64_t{prices.byteMean});
+                const Cost overhead = covered ? 0 : prices.flagMean[1] + prices.selectorMean[0] + prices.LengthCost(best);
+                if (gain > overhead) {
+                    (*value)[bestAt] = gain - overhead;
+                    (*until)[bestAt] = static_cast<uint32_t>(p + 1);
+                }
+            }
+            previous[p] = head[context];
+            head[context] = static_cast<uint32_t>(p);
+        }
+        p += len;
+    }
+}
+
+}  // namespace vorx
