@@ -95,15 +95,9 @@ bool Compressor::EncodeBlock(const uint8_t* data, size_t length, EncodedBlock* b
             case Search::Lazy: LazyParse(st.model, st.prices, data, length, parse, &st.steps, &st.sums); break;
             case Search::Optimal: st.optimal.Run(st.model, st.prices, data, length, parse, &st.steps); break;
         }
-        if (!PlanBlock(data, st.steps, params.effort, st.designer, &st.plan)) {
-            // Too many distinct lengths for one table: lengths of at most 32768 give
-            // at most that many symbols.
-            if (parse.longest <= 32768) return forceCompressed_ ? false : storeIt();
-            parse.longest = 32768;
-            parse.nice = std::min(parse.nice, parse.longest);
-            --pass;
-            continue;
-        }
+        // A block of at most 64 MiB has room for fewer than 11600 distinct match
+        // lengths (their sum is at most its size), far below what a table holds.
+        if (!PlanBlock(data, st.steps, params.effort, st.designer, &st.plan)) return forceCompressed_ ? false : storeIt();
         PricesFromPlan(st.plan, length, &st.prices);
         if (params.keepDepth && pass + 1 < params.passes) {
             FutureValues(data, length, st.steps, st.prices, params.keepDepth, &st.keepValue, &st.keepUntil);

@@ -62,52 +62,6 @@ inline BucketKeys KeysAt(const uint8_t* d, size_t p) {
     return BucketKeys{((b0 << 11) ^ two) & 0xFFFFu, two};
 }
 
-class MatchModel {
-public:
-    static constexpr uint32_t kBuckets = 32768;
-
-    MatchModel() : written_(kBuckets / 64, 0), positions_(kBuckets), orders_(kBuckets) {}
-
-    // Empties every bucket (a new block): a 4 KiB bitmap says which buckets hold
-    // anything, so that the look-ups stay near the processor.
-    void Clear() { std::fill(written_.begin(), written_.end(), uint64_t{0}); }
-
-    bool Written(uint32_t index) const {
-        return index < kBuckets && ((written_[index >> 6] >> (index & 63)) & 1u);
-    }
-
-    ModelBucket Get(uint32_t index) const {
-        if (!Written(index)) return ModelBucket::Empty();
-        ModelBucket b;
-        std::memcpy(b.position, positions_[index].p, sizeof b.position);
-        b.order = orders_[index];
-        return b;
-    }
-
-    void Put(uint32_t index, const ModelBucket& b) {
-        written_[index >> 6] |= uint64_t{1} << (index & 63);
-        std::memcpy(positions_[index].p, b.position, sizeof b.position);
-        orders_[index] = b.order;
-    }
-
-    // The bucket the decoder selects at p (p >= 3).
-    uint32_t Select(const uint8_t* d, size_t p) const {
-        const BucketKeys k = KeysAt(d, p);
-        return Written(k.threeByte) ? k.threeByte : k.twoByte;
-    }
-
-    // The step at p in bucket `index`.
-    void Step(uint32_t index, size_t p, uint32_t slot) { Put(index, Get(index).After(slot, p)); }
-
-private:
-    struct alignas(16) Positions {
-        uint32_t p[4];
-    };
-    std::vector<uint64_t> written_;
-    std::vector<Positions> positions_;
-    std::vector<uint8_t> orders_;
-};
-
 // Number of equal bytes at d + s and d + p, at most `limit` (s < p; the ranges may
 // overlap, as the decoder's byte-by-byte copy allows).
 inline uint32_t CommonLength(const uint8_t* d, size_t s, size_t p, size_t limit) {
@@ -122,5 +76,101 @@ inline uint32_t CommonLength(const uint8_t* d, size_t s, size_t p, size_t limit)
     while (len < limit && d[s + len] == d[p + len]) ++len;
     return static_cast<uint32_t>(len);
 }
+
+class MatchModel {
+public:
+    static constexpr uint32_t kBuckets = 32768;
+
+    MatchModel() : written_(kBuckets / 64, 0), lines_(kBuckets), orders_(kBuckets) {}
+
+    // Empties every bucket for a new block of `n` bytes at `data`. A 4 KiB bitmap says
+    // which buckets hold anything, so that the look-ups stay near the processor.
+    void Clear(const uint8_t* data, size_t n) {
+        std::fill(written_.begin(), written_.end(), uint64_t{0});
+        data_ = data;
+        n_ = n;
+    }
+
+    // The replacement order of a written bucket.
+    uint8_t Order(uint32_t index) const { return orders_[index]; }
+
+    bool Written(uint32_t index) const {
+        return index < kBuckets && ((written_[index >> 6] >> (index & 63)) & 1u);
+    }
+
+    ModelBucket Get(uint32_t index) const {
+        if (!Written(index)) return ModelBucket::Empty();
+        ModelBucket b;
+        std::memcpy(b.position, lines_[index].position, sizeof b.position);
+        b.order = orders_[index];
+        return b;
+    }
+
+    // The step at p in bucket `index`: a literal (slot kLiteralSlot) or a match that
+    // copies from `slot`.
+    void Step(uint32_t index, size_t p, uint32_t slot) {
+        Line& line = lines_[index];
+        uint8_t& order = orders_[index];
+        if (!Written(index)) {
+            line = Line{};
+            order = SlotOrder::kInitial;
+            written_[index >> 6] |= uint64_t{1} << (index & 63);
+        }
+        const SlotOrder::Change c = slot < 4 ? SlotOrder::kMatch[order][slot] : SlotOrder::kLiteral[order];
+        line.position[c.victim] = static_cast<uint32_t>(p) + 1;
+        line.check[c.victim] = Word(p);
+        order = c.next;
+    }
+
+    // The bucket the decoder selects at p (p >= 3).
+    uint32_t Select(size_t p) const {
+        const BucketKeys k = KeysAt(data_, p);
+        return Written(k.threeByte) ? k.threeByte : k.twoByte;
+    }
+
+    // The match length at p (at most `limit`) of each slot of bucket `index` (0 for an
+    // empty slot). The first four bytes of every position in the table are kept beside
+    // it, so that most candidates are judged without reading the block far away.
+    void Lengths(uint32_t index, size_t p, size_t limit, uint32_t out[4]) const {
+        if (!Written(index)) {
+            out[0] = out[1] = out[2] = out[3] = 0;
+            return;
+        }
+        const Line& line = lines_[index];
+        const uint32_t here = Word(p);
+        for (uint32_t k = 0; k < 4; ++k) {
+            const uint32_t pos = line.position[k];
+            const uint32_t x = line.check[k] ^ here;
+            size_t len;
+            if (!pos) len = 0;
+            else if (x) len = static_cast<size_t>(std::countr_zero(x) >> 3);
+            else len = limit > 4 ? 4 + CommonLength(data_, pos - 1 + 4, p + 4, limit - 4) : 4;
+            out[k] = static_cast<uint32_t>(std::min(len, limit));
+        }
+    }
+
+private:
+    // The four bytes at q (zeros past the block's end), least significant first.
+    uint32_t Word(size_t q) const {
+        if (q + 4 <= n_) {
+            uint32_t w;
+            std::memcpy(&w, data_ + q, 4);
+            return w;
+        }
+        uint32_t w = 0;
+        for (size_t i = 0; q + i < n_; ++i) w |= uint32_t{data_[q + i]} << (8 * i);
+        return w;
+    }
+
+    struct alignas(32) Line {
+        uint32_t position[4];
+        uint32_t check[4];  // the four bytes at each position
+    };
+    std::vector<uint64_t> written_;
+    std::vector<Line> lines_;
+    std::vector<uint8_t> orders_;
+    const uint8_t* data_ = nullptr;
+    size_t n_ = 0;
+};
 
 }  // namespace vorx

@@ -19,13 +19,12 @@ void LiteralSums(const Prices& prices, const uint8_t* d, size_t n, std::vector<u
     for (size_t i = 0; i < n; ++i) (*sums)[i + 1] = sum += prices.LiteralMean(d[i]);
 }
 
-// The match of `bucket` at p that saves most over literals, or a literal.
-Choice BestMatch(const ModelBucket& bucket, const Prices& prices, const uint64_t* sums, const uint8_t* d, size_t p,
-                 size_t limit) {
+// Of the matches at p of the given lengths (0: none), the one that saves most over
+// literals, or a literal.
+Choice BestMatch(const uint32_t lengths[4], const Prices& prices, const uint64_t* sums, size_t p) {
     Choice best;
     for (uint32_t k = 0; k < 4; ++k) {
-        if (!bucket.position[k]) continue;
-        const uint32_t len = CommonLength(d, bucket.position[k] - 1, p, limit);
+        const uint32_t len = lengths[k];
         if (!len) continue;
         const int64_t gain = static_cast<int64_t>(sums[p + len] - sums[p]) -
                              static_cast<int64_t>(prices.MatchMean(k, len));
@@ -46,16 +45,17 @@ void LeadingLiterals(size_t n, size_t* p, std::vector<Step>* steps) {
 void GreedyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size_t n, const ParseOptions& options,
                  std::vector<Step>* steps, std::vector<uint64_t>* scratch) {
     steps->clear();
-    model.Clear();
+    model.Clear(d, n);
     LiteralSums(prices, d, n, scratch);
     const uint64_t* sums = scratch->data();
     size_t p = 0;
     LeadingLiterals(n, &p, steps);
     while (p < n) {
-        const uint32_t selected = model.Select(d, p);
-        const ModelBucket bucket = model.Get(selected);
-        const Choice c = BestMatch(bucket, prices, sums, d, p, std::min<size_t>(n - p, options.longest));
-        model.Put(selected, bucket.After(c.slot, p));
+        const uint32_t selected = model.Select(p);
+        uint32_t lengths[4];
+        model.Lengths(selected, p, std::min<size_t>(n - p, options.longest), lengths);
+        const Choice c = BestMatch(lengths, prices, sums, p);
+        model.Step(selected, p, c.slot);
         steps->push_back(c.slot < 4 ? MatchStep(c.slot, c.length) : 0);
         p += c.length;
     }
@@ -64,7 +64,7 @@ void GreedyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size
 void LazyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size_t n, const ParseOptions& options,
                std::vector<Step>* steps, std::vector<uint64_t>* scratch) {
     steps->clear();
-    model.Clear();
+    model.Clear(d, n);
     LiteralSums(prices, d, n, scratch);
     const uint64_t* sums = scratch->data();
     size_t p = 0;
@@ -73,20 +73,29 @@ void LazyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size_t
     bool known = false;
     Choice c;
     while (p < n) {
-        const uint32_t selected = model.Select(d, p);
-        const ModelBucket bucket = model.Get(selected);
-        if (!known) c = BestMatch(bucket, prices, sums, d, p, std::min<size_t>(n - p, options.longest));
+        const uint32_t selected = model.Select(p);
+        if (!known) {
+            uint32_t lengths[4];
+            model.Lengths(selected, p, std::min<size_t>(n - p, options.longest), lengths);
+            c = BestMatch(lengths, prices, sums, p);
+        }
         known = false;
         if (c.slot < 4 && c.length < options.nice && p + 1 < n) {
-            // The table as a literal here would leave it: only the selected bucket changes.
-            const ModelBucket afterLiteral = bucket.After(kLiteralSlot, p);
+            // The table as a literal here would leave it: only the selected bucket
+            // changes, its first slot in order taking p.
             const BucketKeys keys = KeysAt(d, p + 1);
             const bool threeWritten =
                 keys.threeByte == selected || (keys.threeByte < MatchModel::kBuckets && model.Written(keys.threeByte));
             const uint32_t nextIndex = threeWritten ? keys.threeByte : keys.twoByte;
-            const ModelBucket next = nextIndex == selected ? afterLiteral : model.Get(nextIndex);
-            const Choice later =
-                BestMatch(next, prices, sums, d, p + 1, std::min<size_t>(n - p - 1, options.longest));
+            const size_t limit = std::min<size_t>(n - p - 1, options.longest);
+            uint32_t lengths[4];
+            model.Lengths(nextIndex, p + 1, limit, lengths);
+            if (nextIndex == selected) {
+                const uint8_t order = model.Written(selected) ? model.Order(selected) : SlotOrder::kInitial;
+                const uint32_t victim = SlotOrder::kLiteral[order].victim;
+                lengths[victim] = CommonLength(d, p, p + 1, limit);
+            }
+            const Choice later = BestMatch(lengths, prices, sums, p + 1);
             if (later.slot < 4) {
                 const size_t horizon = std::max(p + c.length, p + 1 + later.length);
                 const uint64_t costHere = prices.MatchMean(c.slot, c.length) +
@@ -94,7 +103,7 @@ void LazyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size_t
                 const uint64_t costLater = prices.LiteralMean(d[p]) + prices.MatchMean(later.slot, later.length) +
                                            uint64_t{prices.byteMean} * (horizon - p - 1 - later.length);
                 if (costLater < costHere) {
-                    model.Put(selected, afterLiteral);
+                    model.Step(selected, p, kLiteralSlot);
                     steps->push_back(0);
                     ++p;
                     c = later;
@@ -103,7 +112,7 @@ void LazyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size_t
                 }
             }
         }
-        model.Put(selected, bucket.After(c.slot, p));
+        model.Step(selected, p, c.slot);
         steps->push_back(c.slot < 4 ? MatchStep(c.slot, c.length) : 0);
         p += c.length;
     }
@@ -122,6 +131,16 @@ void OptimalParser::Reach(size_t index) {
     reached_ = index + 1;
 }
 
+uint8_t OptimalParser::NextFlags(uint8_t flags, uint32_t slot) {
+    const uint32_t count = flags >> 3, bits = flags & 7u;
+    const uint32_t flag = slot < 4 ? 1u : 0u;
+    return count == 3 ? 0 : static_cast<uint8_t>(((count + 1) << 3) | bits | (flag << count));
+}
+
+uint8_t OptimalParser::NextPending(uint8_t pending, uint32_t slot) {
+    return slot < 4 ? (pending ? 0 : static_cast<uint8_t>(1 + slot)) : pending;
+}
+
 void OptimalParser::Relax(uint32_t from, size_t to, uint32_t cost, uint32_t slot, uint32_t length) {
     Reach(to);
     Node& t = nodes_[to];
@@ -131,10 +150,8 @@ void OptimalParser::Relax(uint32_t from, size_t to, uint32_t cost, uint32_t slot
     t.parent = from;
     t.length = length;
     t.slot = static_cast<uint8_t>(slot);
-    const uint32_t count = f.flags >> 3, bits = f.flags & 7u;
-    const uint32_t flag = slot < 4 ? 1u : 0u;
-    t.flags = count == 3 ? 0 : static_cast<uint8_t>(((count + 1) << 3) | bits | (flag << count));
-    t.pending = slot < 4 ? (f.pending ? 0 : static_cast<uint8_t>(1 + slot)) : f.pending;
+    t.flags = NextFlags(f.flags, slot);
+    t.pending = NextPending(f.pending, slot);
 }
 
 ModelBucket OptimalParser::BucketAt(uint32_t at, uint32_t index) const {
@@ -157,7 +174,7 @@ uint32_t OptimalParser::EvictionCost(const ModelBucket& bucket, uint32_t victim,
     return options_.keepValue[v - 1];
 }
 
-void OptimalParser::Expand(uint32_t at, size_t* longAt, uint32_t* longLength) {
+void OptimalParser::Expand(uint32_t at, LongMatch* longMatch) {
     // Relax may grow nodes_: no reference into it is held across a call.
     const Node node = nodes_[at];
     const size_t p = start_ + at;
@@ -197,15 +214,20 @@ void OptimalParser::Expand(uint32_t at, size_t* longAt, uint32_t* longLength) {
         uint32_t base = matchBase + pr.selector[node.pending][k];
         if (options_.keepValue) base += EvictionCost(bucket, SlotOrder::kMatch[bucket.order][k].victim, p);
         if (len >= options_.nice) {
-            Relax(at, at + len, base + pr.LengthCost(len), k, len);
-            if (len > *longLength) {
-                *longAt = at;
-                *longLength = len;
-            }
+            // Taken at once (below); the shorter lengths need no pricing.
+            if (len > longMatch->length) *longMatch = LongMatch{at, len, k};
             continue;
         }
         for (uint32_t l = 1; l <= len; ++l) Relax(at, at + l, base + pr.LengthCost(l), k, l);
     }
+}
+
+void OptimalParser::Commit(uint32_t from, uint32_t slot, uint32_t length, std::vector<Step>* steps) {
+    // The table already holds every committed step before this one, so the bucket is
+    // in the state `before` that the window found.
+    const Node& step = nodes_[from];
+    if (step.selected != kNoBucket) model_->Step(step.selected, start_ + from, slot);
+    steps->push_back(slot < 4 ? MatchStep(slot, length) : 0);
 }
 
 void OptimalParser::Run(MatchModel& model, const Prices& prices, const uint8_t* data, size_t n,
@@ -216,7 +238,7 @@ void OptimalParser::Run(MatchModel& model, const Prices& prices, const uint8_t* 
     n_ = n;
     options_ = options;
     steps->clear();
-    model.Clear();
+    model.Clear(data, n);
     touched_.assign(MatchModel::kBuckets / 64, 0);
     firstTouch_.resize(MatchModel::kBuckets);
     touchedList_.clear();
@@ -231,19 +253,16 @@ void OptimalParser::Run(MatchModel& model, const Prices& prices, const uint8_t* 
         nodes_[0].cost = 0;
         nodes_[0].flags = flags;
         nodes_[0].pending = pending;
-        size_t longAt = 0;
-        uint32_t longLength = 0;
-        size_t at = 0;
-        for (; at < window && longLength == 0; ++at) Expand(static_cast<uint32_t>(at), &longAt, &longLength);
+        LongMatch longMatch{0, 0, 0};
+        for (size_t at = 0; at < window && longMatch.length == 0; ++at) Expand(static_cast<uint32_t>(at), &longMatch);
 
         // The end of the path to keep, and how much of it.
         size_t end;
         size_t keep;
-        if (longLength) {
-            // A long match ends the window: the cheapest way to its end (every step
-            // into it starts at a node already expanded).
-            end = longAt + longLength;
-            keep = end;
+        if (longMatch.length) {
+            // A long match ends the window: the way to it, then the match.
+            end = longMatch.at;
+            keep = end + 1;
         } else if (start_ + window == n) {
             end = window;
             keep = end;
@@ -271,13 +290,16 @@ void OptimalParser::Run(MatchModel& model, const Prices& prices, const uint8_t* 
             const Node& arrive = nodes_[path_[i]];
             const uint32_t from = arrive.parent;
             if (from >= keep && committed > 0) break;
-            const Node& step = nodes_[from];
-            const size_t p = start_ + from;
-            if (step.selected != kNoBucket) model.Put(step.selected, step.before.After(arrive.slot, p));
-            steps->push_back(arrive.slot < 4 ? MatchStep(arrive.slot, arrive.length) : 0);
+            Commit(from, arrive.slot, arrive.length, steps);
             flags = arrive.flags;
             pending = arrive.pending;
             committed = path_[i];
+        }
+        if (longMatch.length) {
+            Commit(longMatch.at, longMatch.slot, longMatch.length, steps);
+            flags = NextFlags(flags, longMatch.slot);
+            pending = NextPending(pending, longMatch.slot);
+            committed = longMatch.at + longMatch.length;
         }
         start_ += committed;
     }

@@ -75,7 +75,18 @@ private:
     void Relax(uint32_t from, size_t to, uint32_t cost, uint32_t slot, uint32_t length);
     // The bucket `index` as the way to node `at` leaves it.
     ModelBucket BucketAt(uint32_t at, uint32_t index) const;
-    void Expand(uint32_t at, size_t* longAt, uint32_t* longLength);
+    struct LongMatch {
+        size_t at;
+        uint32_t length;  // 0: none
+        uint32_t slot;
+    };
+    static uint8_t NextFlags(uint8_t flags, uint32_t slot);
+    static uint8_t NextPending(uint8_t pending, uint32_t slot);
+    // Prices the steps from node `at`; a match of at least `nice` bytes is reported
+    // in `longMatch` instead (the longest one) and ends the window.
+    void Expand(uint32_t at, LongMatch* longMatch);
+    // Appends the step at node `from` and applies it to the table.
+    void Commit(uint32_t from, uint32_t slot, uint32_t length, std::vector<Step>* steps);
     uint32_t EvictionCost(const ModelBucket& bucket, uint32_t victim, size_t p) const;
 
     MatchModel* model_ = nullptr;
