@@ -26,23 +26,112 @@
 #include <cstring>
 #include <vector>
 
-#include "codec/context_table.h"
+#include <array>
 
 namespace vorx {
+
+// A bucket's stamps matter only through their order: a new position replaces the slot
+// of the smallest stamp (the lowest slot among equals) and gets stamp 0; a match first
+// gives the slot it copies from a stamp above all others. So the stamps of a bucket
+// are one of 24 x 5 replacement orders (the slots from the first to be replaced to the
+// last, and how many of the first ones have stamp 0), and each step's change is a
+// table look-up made at compile time.
+namespace StampOrder {
+
+struct Change {
+    uint8_t next;    // the order afterwards
+    uint8_t victim;  // the slot that takes the step's position
+};
+
+namespace detail {
+
+struct Order {
+    uint8_t slot[4];  // first to be replaced first
+    uint8_t zeros;    // how many of the first slots have stamp 0
+};
+
+constexpr std::array<std::array<uint8_t, 4>, 24> Permutations() {
+    std::array<std::array<uint8_t, 4>, 24> all{};
+    int n = 0;
+    for (uint8_t a = 0; a < 4; ++a)
+        for (uint8_t b = 0; b < 4; ++b)
+            for (uint8_t c = 0; c < 4; ++c)
+                for (uint8_t d = 0; d < 4; ++d)
+                    if (a != b && a != c && a != d && b != c && b != d && c != d) all[n++] = {a, b, c, d};
+    return all;
+}
+inline constexpr auto kPermutations = Permutations();
+
+constexpr uint8_t Key(const Order& o) {
+    for (uint8_t i = 0; i < 24; ++i) {
+        const auto& p = kPermutations[i];
+        if (p[0] == o.slot[0] && p[1] == o.slot[1] && p[2] == o.slot[2] && p[3] == o.slot[3])
+            return static_cast<uint8_t>(i * 5 + o.zeros);
+    }
+    return 0;
+}
+
+constexpr Order FromKey(uint8_t key) {
+    const auto& p = kPermutations[key / 5];
+    return Order{{p[0], p[1], p[2], p[3]}, static_cast<uint8_t>(key % 5)};
+}
+
+// The first slot in order takes the new position and stamp 0: if it had the stamp of
+// a match, it becomes the only slot of stamp 0 (its place in the order stays first).
+constexpr Change Place(Order o) {
+    if (o.zeros == 0) o.zeros = 1;
+    return Change{Key(o), o.slot[0]};
+}
+
+// A match from `selector`: that slot gets the newest stamp (it moves last and leaves
+// the slots of stamp 0 if it was one), then the step's position is placed.
+constexpr Change AfterMatch(Order o, uint8_t selector) {
+    int at = 0;
+    while (o.slot[at] != selector) ++at;
+    if (at < o.zeros) --o.zeros;
+    for (int i = at; i < 3; ++i) o.slot[i] = o.slot[i + 1];
+    o.slot[3] = selector;
+    return Place(o);
+}
+
+constexpr std::array<Change, 120> LiteralTable() {
+    std::array<Change, 120> t{};
+    for (uint8_t k = 0; k < 120; ++k) t[k] = Place(FromKey(k));
+    return t;
+}
+
+constexpr std::array<std::array<Change, 4>, 120> MatchTable() {
+    std::array<std::array<Change, 4>, 120> t{};
+    for (uint8_t k = 0; k < 120; ++k)
+        for (uint8_t s = 0; s < 4; ++s) t[k][s] = AfterMatch(FromKey(k), s);
+    return t;
+}
+
+}  // namespace detail
+
+// All four slots of stamp 0: 0, 1, 2, 3.
+inline constexpr uint8_t kInitial = detail::Key(detail::Order{{0, 1, 2, 3}, 4});
+// A literal step: the first slot in order takes the position.
+inline constexpr std::array<Change, 120> kLiteral = detail::LiteralTable();
+// A match from slot `selector`: that slot becomes the newest, then the first slot in
+// order takes the position (never the selected one).
+inline constexpr std::array<std::array<Change, 4>, 120> kMatch = detail::MatchTable();
+
+}  // namespace StampOrder
 
 // The slot number of a literal step in the compressor's step records.
 constexpr uint32_t kLiteralSlot = 4;
 
 struct ModelBucket {
     uint32_t position[4];  // position + 1; 0 is an empty slot
-    uint8_t order;         // SlotOrder key: the slots' replacement order
+    uint8_t order;         // StampOrder key: the slots' replacement order
 
-    static ModelBucket Empty() { return ModelBucket{{0, 0, 0, 0}, SlotOrder::kInitial}; }
+    static ModelBucket Empty() { return ModelBucket{{0, 0, 0, 0}, StampOrder::kInitial}; }
 
     // The bucket after a step at `p`: a literal (slot kLiteralSlot) or a match that
     // copies from `slot`.
     ModelBucket After(uint32_t slot, size_t p) const {
-        const SlotOrder::Change c = slot < 4 ? SlotOrder::kMatch[order][slot] : SlotOrder::kLiteral[order];
+        const StampOrder::Change c = slot < 4 ? StampOrder::kMatch[order][slot] : StampOrder::kLiteral[order];
         ModelBucket b = *this;
         b.position[c.victim] = static_cast<uint32_t>(p) + 1;
         b.order = c.next;
@@ -113,10 +202,10 @@ public:
         uint8_t& order = orders_[index];
         if (!Written(index)) {
             line = Line{};
-            order = SlotOrder::kInitial;
+            order = StampOrder::kInitial;
             written_[index >> 6] |= uint64_t{1} << (index & 63);
         }
-        const SlotOrder::Change c = slot < 4 ? SlotOrder::kMatch[order][slot] : SlotOrder::kLiteral[order];
+        const StampOrder::Change c = slot < 4 ? StampOrder::kMatch[order][slot] : StampOrder::kLiteral[order];
         line.position[c.victim] = static_cast<uint32_t>(p) + 1;
         line.check[c.victim] = Word(p);
         order = c.next;

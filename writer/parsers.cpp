@@ -91,8 +91,8 @@ void LazyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size_t
             uint32_t lengths[4];
             model.Lengths(nextIndex, p + 1, limit, lengths);
             if (nextIndex == selected) {
-                const uint8_t order = model.Written(selected) ? model.Order(selected) : SlotOrder::kInitial;
-                const uint32_t victim = SlotOrder::kLiteral[order].victim;
+                const uint8_t order = model.Written(selected) ? model.Order(selected) : StampOrder::kInitial;
+                const uint32_t victim = StampOrder::kLiteral[order].victim;
                 lengths[victim] = CommonLength(d, p, p + 1, limit);
             }
             const Choice later = BestMatch(lengths, prices, sums, p + 1);
@@ -202,7 +202,7 @@ void OptimalParser::Expand(uint32_t at, LongMatch* longMatch) {
         firstTouch_[selected] = at;
     }
     uint32_t literalCost = node.cost + pr.flag[count][bits][0] + pr.literal[d_[p]];
-    if (options_.keepValue) literalCost += EvictionCost(bucket, SlotOrder::kLiteral[bucket.order].victim, p);
+    if (options_.keepValue) literalCost += EvictionCost(bucket, StampOrder::kLiteral[bucket.order].victim, p);
     Relax(at, at + 1, literalCost, kLiteralSlot, 1);
 
     const size_t limit = std::min<size_t>(n_ - p, options_.longest);
@@ -212,7 +212,7 @@ void OptimalParser::Expand(uint32_t at, LongMatch* longMatch) {
         const uint32_t len = CommonLength(d_, bucket.position[k] - 1, p, limit);
         if (!len) continue;
         uint32_t base = matchBase + pr.selector[node.pending][k];
-        if (options_.keepValue) base += EvictionCost(bucket, SlotOrder::kMatch[bucket.order][k].victim, p);
+        if (options_.keepValue) base += EvictionCost(bucket, StampOrder::kMatch[bucket.order][k].victim, p);
         if (len >= options_.nice) {
             // Taken at once (below); the shorter lengths need no pricing.
             if (len > longMatch->length) *longMatch = LongMatch{at, len, k};
