@@ -55,15 +55,14 @@ inline uint64_t Peek(const uint8_t* body, uint32_t bitPosition) {
     return LoadLe64(body + (bitPosition >> 3)) >> (bitPosition & 7);
 }
 
-// Records position p in the slot a literal step replaces.
-inline void RecordLiteral(uint32_t* slots, const uint8_t* order, uint64_t p) {
-    slots[SlotOrder::FirstSlot(*order)] = static_cast<uint32_t>(p + 1);
-}
+// Records `mark` (p + 1 of the step's position p) in the slot a literal step
+// replaces.
+inline void RecordLiteral(uint32_t* slots, uint8_t order, uint32_t mark) { slots[SlotOrder::FirstSlot(order)] = mark; }
 
-// Stamps the selected slot of a match step and records position p.
-inline void RecordMatch(uint32_t* slots, uint8_t* order, uint32_t selector, uint64_t p) {
+// Stamps the selected slot of a match step and records `mark`.
+inline void RecordMatch(uint32_t* slots, uint8_t* order, uint32_t selector, uint32_t mark) {
     const uint8_t next = SlotOrder::kMatch[*order][selector];
-    slots[SlotOrder::FirstSlot(next)] = static_cast<uint32_t>(p + 1);
+    slots[SlotOrder::FirstSlot(next)] = mark;
     *order = next;
 }
 
@@ -71,14 +70,12 @@ inline void RecordMatch(uint32_t* slots, uint8_t* order, uint32_t selector, uint
 // repeating pattern eight bytes at a time.
 constexpr uint8_t kPatternPeriod[8] = {0, 8, 8, 9, 8, 10, 12, 14};
 
-// Copies `length` bytes from out + source to out + p, byte by byte in meaning: a source
-// closer than `length` repeats the bytes just written. `room` bytes at out + p may be
-// written; when at least 16 of them lie beyond the match, whole words are copied and
-// the bytes after the match are scribbled on (later steps overwrite them).
-inline void CopyMatch(uint8_t* out, uint64_t source, uint64_t p, uint64_t length, uint64_t room) {
-    uint8_t* d = out + p;
-    const uint8_t* s = out + source;
-    const uint64_t distance = p - source;
+// Copies `length` bytes from s to d (s < d), byte by byte in meaning: a source closer
+// than `length` repeats the bytes just written. `room` bytes at d may be written; when
+// at least 16 of them lie beyond the match, whole words are copied and the bytes after
+// the match are scribbled on (later steps overwrite them).
+inline void CopyMatch(uint8_t* d, const uint8_t* s, uint64_t length, uint64_t room) {
+    const uint64_t distance = static_cast<uint64_t>(d - s);
     if (room - length >= 16) {
         if (distance >= length && length > 64) {
             std::memcpy(d, s, length);
@@ -158,7 +155,10 @@ vorx_Error ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool es
             (symbolOut) = entry_ >> DecodeTable::kValueShift;                            \
         } else {                                                                         \
             const uint64_t r_ = tables[BlockScratch::k##A].Finish(entry_, body, pos, limitBits); \
-            if (r_ == DecodeTable::kWalkPastLimit) return vorx_CorruptArchive;          \
+            if (r_ == DecodeTable::kWalkPastLimit) {                                     \
+                e = vorx_CorruptArchive;                                                 \
+                goto stop;                                                               \
+            }                                                                            \
             pos = static_cast<uint32_t>(r_ >> 32);                                       \
             (symbolOut) = static_cast<uint32_t>(r_);                                     \
             w = Peek(body, pos);                                                         \
@@ -191,18 +191,18 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
     const uint32_t head1 = ReadBits(body, 0, 16) | (ReadBits(body, 16, 16) << 16);
     const uint32_t head2 = ReadBits(body, 32, 16) | (ReadBits(body, 48, 16) << 16);
     const BlockHead head = BlockHead::Parse(head1, head2);
-    uint32_t pos = 64;
+    uint32_t at = 64;
     vorx_Error e;
     if ((e = ReadTable(scratch.tables[BlockScratch::kFlags], 16, head.flagCount, false, 4, body,
-                       bitCount, pos)) != vorx_Success ||
+                       bitCount, at)) != vorx_Success ||
         (e = ReadTable(scratch.tables[BlockScratch::kLiterals], 256, head.literalCount, false,
-                       head.literalWidth, body, bitCount, pos)) != vorx_Success ||
+                       head.literalWidth, body, bitCount, at)) != vorx_Success ||
         (e = ReadTable(scratch.tables[BlockScratch::kLengths], static_cast<int32_t>(head.lengthCount),
-                       head.lengthCount, true, 0, body, bitCount, pos)) != vorx_Success ||
+                       head.lengthCount, true, 0, body, bitCount, at)) != vorx_Success ||
         (e = ReadTable(scratch.tables[BlockScratch::kSlots], 16, head.slotCount, false, 4, body,
-                       bitCount, pos)) != vorx_Success)
+                       bitCount, at)) != vorx_Success)
         return e;
-    if (pos >= bitCount) return vorx_CorruptArchive;
+    if (at >= bitCount) return vorx_CorruptArchive;
 
     for (int a = 0; a < BlockScratch::kAlphabets; ++a) {
         if (!scratch.trees[a].BuildFromTable(scratch.tables[a]) ||
@@ -232,9 +232,13 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
     uint8_t* const out = target.base;
     uint64_t limit = room.limit();
     uint64_t p = 0;
+    uint32_t pos = at;
     uint32_t flags = kUsedUp;
     uint32_t selectors = kUsedUp;
     uint64_t s = 0;
+    // A slot holds p + 1 for a position p of this block (0 is an empty slot).
+    const uint32_t marks = 1;
+    uint8_t* op = out;
 
     while (s < stepCount) {
         if (s == nextReport) {
@@ -260,9 +264,9 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
             if (flag == 0) {
                 uint32_t literal;
                 VORX_DECODE(Literals, literal);
-                if (pos > limitBits) return vorx_CorruptArchive;
+                if (pos > limitBits) goto corrupt;
                 if (p >= limit) {
-                    if ((e = room.Need(p + 1)) != vorx_Success) return e;
+                    if ((e = room.Need(p + 1)) != vorx_Success) goto stop;
                     limit = room.limit();
                 }
                 out[p++] = static_cast<uint8_t>(literal);
@@ -272,19 +276,23 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
                 [[maybe_unused]] uint32_t length, symbol;
                 VORX_DECODE(Lengths, length);
                 if (selectors == kUsedUp) VORX_DECODE(Slots, symbol);
-                return vorx_CorruptArchive;
+                goto corrupt;
             }
             ++s;
             continue;
         }
 
+        // The steps at positions of 3 or more, on an output pointer; a position is
+        // recorded as its mark, markBias + the pointer's low 32 bits (p + 1).
+        op = out + p;
+        uint8_t* opEnd = out + limit;
+        const uint32_t markBias = marks - static_cast<uint32_t>(reinterpret_cast<uintptr_t>(out));
         for (uint64_t n = chunkEnd - s; n > 0; --n) {
-            // Context: the bucket of the three bytes before p, or of the two bytes
+            // Context: the bucket of the three bytes before op, or of the two bytes
             // before it when the first one's slot 0 is empty.
-            const uint8_t* const o = out + p;
-            const uint32_t bucket = contexts.Select(o[-3], o[-2], o[-1]);
+            const uint32_t bucket = contexts.Select(op[-3], op[-2], op[-1]);
             uint32_t* const slots = contexts.positions[bucket];
-            uint8_t* const order = contexts.order + bucket;
+            const uint32_t mark = markBias + static_cast<uint32_t>(reinterpret_cast<uintptr_t>(op));
 
             uint64_t w = Peek(body, pos);
             if (flags == kUsedUp) {
@@ -297,13 +305,13 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
             if (flag == 0) {
                 uint32_t literal;
                 VORX_DECODE(Literals, literal);
-                if (pos > limitBits) return vorx_CorruptArchive;
-                if (p >= limit) {
-                    if ((e = room.Need(p + 1)) != vorx_Success) return e;
-                    limit = room.limit();
+                if (pos > limitBits) goto corrupt;
+                if (op >= opEnd) {
+                    if ((e = room.Need(static_cast<uint64_t>(op - out) + 1)) != vorx_Success) goto stop;
+                    opEnd = out + room.limit();
                 }
-                RecordLiteral(slots, order, p);
-                out[p++] = static_cast<uint8_t>(literal);
+                RecordLiteral(slots, contexts.order[bucket], mark);
+                *op++ = static_cast<uint8_t>(literal);
             } else {
                 uint32_t length;
                 VORX_DECODE(Lengths, length);
@@ -314,24 +322,31 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
                 }
                 const uint32_t selector = selectors & 3u;
                 selectors >>= 2;
-                if (pos > limitBits) return vorx_CorruptArchive;
+                if (pos > limitBits) goto corrupt;
                 // The source is the slot as it was before this step's update, which
                 // never replaces the slot just stamped: that one is the newest.
                 const uint32_t source = slots[selector];
-                RecordMatch(slots, order, selector, p);
-                if (source == 0) return vorx_CorruptArchive;
-                if (length > limit - p) {
-                    if ((e = room.Need(p + length)) != vorx_Success) return e;
-                    limit = room.limit();
+                RecordMatch(slots, &contexts.order[bucket], selector, mark);
+                if (source == 0) goto corrupt;
+                if (length > static_cast<uint64_t>(opEnd - op)) {
+                    if ((e = room.Need(static_cast<uint64_t>(op - out) + length)) != vorx_Success) goto stop;
+                    opEnd = out + room.limit();
                 }
-                CopyMatch(out, source - 1, p, length, limit - p);
-                p += length;
+                CopyMatch(op, op - (mark - source), length, static_cast<uint64_t>(opEnd - op));
+                op += length;
             }
         }
+        p = static_cast<uint64_t>(op - out);
+        limit = static_cast<uint64_t>(opEnd - out);
         s = chunkEnd;
     }
     *produced = p;
     return vorx_Success;
+
+corrupt:
+    e = vorx_CorruptArchive;
+stop:
+    return e;
 }
 
 #undef VORX_DECODE

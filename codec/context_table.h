@@ -149,9 +149,10 @@ inline uint32_t ContextTable::Select(uint32_t b0, uint32_t b1, uint32_t b2) {
     const uint32_t threeByte = ((b0 << 11) ^ twoByte) & 0xFFFFu;
     const uint64_t threeWord = filled[threeByte >> 6];
     const uint64_t twoWord = filled[twoByte >> 6];
-    const uint32_t threeFilled = static_cast<uint32_t>(threeWord >> (threeByte & 63)) & 1u;
-    const uint32_t twoFilled = static_cast<uint32_t>(twoWord >> (twoByte & 63)) & 1u;
-    if (!(threeFilled | twoFilled)) {
+    // The two indices differ only above bit 10: one shift serves both words.
+    const uint32_t bit = twoByte & 63;
+    const uint32_t threeFilled = static_cast<uint32_t>(threeWord >> bit) & 1u;
+    if (!((static_cast<uint32_t>((threeWord | twoWord) >> bit)) & 1u)) {
         filled[twoByte >> 6] = twoWord | (uint64_t{1} << (twoByte & 63));
         positions[twoByte][0] = positions[twoByte][1] = positions[twoByte][2] = positions[twoByte][3] = 0;
         order[twoByte] = SlotOrder::kInitial;
