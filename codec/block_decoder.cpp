@@ -298,6 +298,27 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
             if (flags == kUsedUp) {
                 uint32_t symbol;
                 VORX_DECODE(Flags, symbol);
+                if ((symbol & 15u) == 0 && n >= 4 && opEnd - op >= 4) {
+                    // Four literal steps. Their codes follow in the word peeked (a flag
+                    // code and four literal codes from the tables take at most 48 of its
+                    // 57 bits), and the room and the body's end are checked once for the
+                    // four: a code that reads past the end is corrupt data whichever of
+                    // them it is, and nothing the steps do in between can be seen.
+                    uint32_t literal;
+                    VORX_DECODE(Literals, literal);
+                    RecordLiteral(slots, contexts.order[bucket], mark);
+                    *op++ = static_cast<uint8_t>(literal);
+                    for (int i = 1; i < 4; ++i) {
+                        const uint32_t next = contexts.Select(op[-3], op[-2], op[-1]);
+                        VORX_DECODE(Literals, literal);
+                        RecordLiteral(contexts.positions[next], contexts.order[next],
+                                      markBias + static_cast<uint32_t>(reinterpret_cast<uintptr_t>(op)));
+                        *op++ = static_cast<uint8_t>(literal);
+                    }
+                    if (pos > limitBits) goto corrupt;
+                    n -= 3;
+                    continue;
+                }
                 flags = PendingFlags(symbol);
             }
             const uint32_t flag = flags & 1u;

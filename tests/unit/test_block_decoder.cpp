@@ -454,6 +454,36 @@ TEST(BlockDecoderAgreement, RandomBodies) {
     }
 }
 
+TEST(BlockDecoderAgreement, RunsOfLiteralStepsNearTheEndsOfTheBodyAndTheTarget) {
+    // Flag symbol 0 (four literal steps) has the code 0, so the zero slack behind the
+    // written steps decodes as runs of literals until a code reaches past it. Literal
+    // codes of many lengths, some longer than the lookup table, put that point, and
+    // the end of the target, at every step of a run.
+    std::mt19937 rng(17);
+    for (int round = 0; round < 400; ++round) {
+        BlockPlan plan;
+        plan.flags = {{1, 5}, {1, 0}};
+        const uint32_t symbols = 2 + rng() % 60;
+        for (uint32_t i = 0; i < symbols; ++i) {
+            const uint32_t weight = static_cast<uint32_t>(1 + (rng() % 4 == 0 ? rng() % 5000 : rng() % 3));
+            plan.literals.push_back({weight, i * 4 + 1});
+        }
+        plan.lengths = {{1, 2}};
+        plan.slots = {{1, 0}};
+        const uint32_t runs = static_cast<uint32_t>(rng() % 12);
+        plan.stepCount = 4 * runs + static_cast<uint32_t>(rng() % 300);
+        BlockWriter w(plan);
+        for (uint32_t r = 0; r < runs; ++r) {
+            w.Flag(0);
+            for (int i = 0; i < 4; ++i) w.Literal(plan.literals[rng() % symbols].symbol);
+        }
+        uint32_t bits = 0;
+        const auto body = w.Finish(&bits);
+        for (uint64_t capacity : {uint64_t{1} << 16, uint64_t{4 * runs + rng() % 8}, uint64_t{rng() % 400}})
+            ASSERT_TRUE(Agree(body, bits, capacity)) << "round " << round << ", capacity " << capacity;
+    }
+}
+
 TEST(BlockDecoderAgreement, ShortPeriodsAndLongMatchesNearTheEndOfTheTarget) {
     std::mt19937 rng(8);
     for (uint32_t period = 1; period <= 40; ++period) {
