@@ -9,6 +9,8 @@
 //       runs a command and prints "seconds cpu-seconds peak-RSS-KiB" (for scripts/bench)
 //   vorx-bench --count-decode CODEC CORPUS-DIR
 //       the decode loop that callgrind counts (started by the benchmark itself)
+//   vorx-bench --count-small CODEC CORPUS-DIR
+//       the same on the 4 KiB entries (for profiling the fixed costs of a block)
 //   vorx-bench --decode CORPUS-DIR [--rounds N]
 //       only the decoders: ours (-m5 data) beside zlib-6 on the corpus folder, the
 //       text, the DLL and 4 KiB entries, with their time ratios (for work on the decoder)
@@ -204,8 +206,15 @@ constexpr size_t kInstructionSampleEvery = 8;
 
 // The decode loop whose instructions callgrind counts: the sample is compressed with
 // instrumentation off, then decoded once with it on.
-int CountDecode(const std::string& codecName, const fs::path& corpus) {
-    const Input input = LoadFolder(corpus / "installer", "sample", kInstructionSampleEvery);
+int CountDecode(const std::string& codecName, const fs::path& corpus, bool smallEntries = false) {
+    Input input;
+    if (smallEntries) {
+        // 4 KiB from the start of every corpus file that has them.
+        for (const Bytes& f : LoadFolder(corpus / "installer", "installer").files)
+            if (f.size() >= 4096) input.Add(Bytes(f.begin(), f.begin() + 4096));
+    } else {
+        input = LoadFolder(corpus / "installer", "sample", kInstructionSampleEvery);
+    }
     std::unique_ptr<Codec> codec = codecName == "ours" ? MakeOurs(5) : MakeZlib(6);
     Cell cell{codec.get(), &input, {}, 0, {}, {}, true};
     if (!CompressAll(cell)) return 2;
@@ -509,6 +518,7 @@ int main(int argc, char** argv) {
     if (argc >= 3 && std::strcmp(argv[1], "--measure") == 0 && std::strcmp(argv[2], "--") == 0 && argc >= 4)
         return Measure(argv + 3);
     if (argc == 4 && std::strcmp(argv[1], "--count-decode") == 0) return CountDecode(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "--count-small") == 0) return CountDecode(argv[2], argv[3], true);
     if (argc == 3 && std::strcmp(argv[1], "--small") == 0) {
         SmallEntries(LoadFolder(fs::path(argv[2]) / "installer", "installer"));
         return 0;
