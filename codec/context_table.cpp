@@ -8,11 +8,9 @@
 
 namespace vorx {
 
-// Only the lower half of the bitmap is ever set: a bucket is marked when it is emptied
-// as a two-byte context's, whose index is below kBucketCount.
-void ContextTable::Clear() { std::memset(filled, 0, kBucketCount / 8); }
+void ContextTable::Clear() { std::memset(filled, 0, sizeof filled); }
 
-// Fresh pages read as zeros: an empty bitmap.
+// Fresh pages read as zeros: no bucket written.
 ContextTable* CreateContextTable() {
     void* memory = platform::PageAlloc(sizeof(ContextTable));
     return memory ? new (memory) ContextTable : nullptr;

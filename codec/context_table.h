@@ -16,17 +16,18 @@
 // then the others from the oldest match to the newest. That order is one byte, and
 // its changes come from small tables made at compile time.
 //
-// Every compressed block starts with an empty table. A bitmap says which buckets the
-// current block has written (every selected bucket takes a position in the same step,
-// so a bucket is written exactly when it has been selected); a bucket whose bit is
-// clear reads as empty and is emptied when it is first selected. Clearing the table
-// is clearing the bitmap's 4 KiB, where a fill of the buckets would cost more than the
-// whole decode of most entries (most are a few KiB).
+// Every compressed block starts with an empty table. A byte per bucket says whether
+// the current block has written it (every selected bucket takes a position in the
+// same step, so a bucket is written exactly when it has been selected); a bucket whose
+// byte is clear reads as empty and is emptied when it is first selected. Clearing the
+// table is clearing those 32 KiB, where a fill of the buckets would cost more than the
+// whole decode of most entries (most are a few KiB). Bytes rather than bits: a step
+// tests two of them, and a bit costs several instructions more to test each time.
 //
-// The table is laid out for the cache: the bitmap (8 KiB, of which the half for the
-// three-byte indices at or above 32768 stays clear) and the slot orders (32 KiB) stay
-// near the processor, and the positions (512 KiB) are touched once per step, where
-// buckets of 32 bytes with their generation made two lines of a megabyte per step.
+// The table is laid out for the cache: the written marks and the slot orders (32 KiB
+// each) stay near the processor, and the positions (512 KiB) are touched once per
+// step, where buckets of 32 bytes with their generation made two lines of a megabyte
+// per step.
 #pragma once
 
 #include <array>
@@ -127,37 +128,34 @@ struct ContextTable {
 
     // Per bucket: output offset in the block + 1 of each slot; 0 marks an empty slot.
     uint32_t positions[kBucketCount][4];
-    // kIndexCount bits: the buckets written in the current block.
-    uint64_t filled[kIndexCount / 64];
+    // Per bucket: 1 when the current block has written it.
+    uint8_t filled[kBucketCount];
     // Per bucket: the replacement order of its slots (see SlotOrder).
     uint8_t order[kBucketCount];
 
-    // Empties every slot (clears the bitmap).
+    // Empties every slot (clears the written marks).
     void Clear();
 
     // The bucket of the three bytes b0 b1 b2 before the current position, or of b1 b2
-    // when the first one's slot 0 is empty (its bit is clear), made current: emptied
+    // when the first one's slot 0 is empty (its mark is clear), made current: emptied
     // when the current block has not written it yet.
     uint32_t Select(uint32_t b0, uint32_t b1, uint32_t b2);
 };
 
-// Without branches on the data (which bucket holds a position follows it): both bits
-// are read at once, so that their latencies overlap, and only a bucket that neither
-// is nor stands in for a filled one is emptied.
+// Without a branch on which bucket it is (that follows the data). A three-byte index of
+// 32768 or more (bit 4 of b0 set) is never written: it counts as empty whatever the
+// mark at its lower 15 bits.
 inline uint32_t ContextTable::Select(uint32_t b0, uint32_t b1, uint32_t b2) {
     const uint32_t twoByte = (b1 << 7) ^ b2;
     const uint32_t threeByte = ((b0 << 11) ^ twoByte) & 0xFFFFu;
-    const uint64_t threeWord = filled[threeByte >> 6];
-    const uint64_t twoWord = filled[twoByte >> 6];
-    // The two indices differ only above bit 10: one shift serves both words.
-    const uint32_t bit = twoByte & 63;
-    const uint32_t threeFilled = static_cast<uint32_t>(threeWord >> bit) & 1u;
-    if (!((static_cast<uint32_t>((threeWord | twoWord) >> bit)) & 1u)) {
-        filled[twoByte >> 6] = twoWord | (uint64_t{1} << (twoByte & 63));
-        positions[twoByte][0] = positions[twoByte][1] = positions[twoByte][2] = positions[twoByte][3] = 0;
-        order[twoByte] = SlotOrder::kInitial;
+    const uint32_t threeFilled = filled[threeByte & (kBucketCount - 1)] & ((threeByte >> 15) ^ 1u);
+    const uint32_t bucket = threeFilled ? threeByte : twoByte;
+    if (!filled[bucket]) {
+        filled[bucket] = 1;
+        positions[bucket][0] = positions[bucket][1] = positions[bucket][2] = positions[bucket][3] = 0;
+        order[bucket] = SlotOrder::kInitial;
     }
-    return twoByte ^ ((threeByte ^ twoByte) & (0u - threeFilled));
+    return bucket;
 }
 
 // Makes a table (all buckets empty) or returns null when memory cannot be had.
