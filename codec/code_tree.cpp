@@ -205,17 +205,28 @@ bool DecodeTable::Build(const CodeTree& tree, uint32_t rootBits, uint32_t* stora
         if (!links_) return false;
     }
     linkCount_ = 0;
+    // A tree no deeper than the table decides each entry by the low bits up to its
+    // deepest leaf: those entries are filled, then copied up to the table's size.
     const CodeTreeNode* root = tree.root();
+    fillBits_ = root && tree.maxDepth() < rootBits_ ? tree.maxDepth() : rootBits_;
     if (!root) {
+        fillBits_ = 0;
         FillStrided(0, 0, kNoLeaf << kKindShift);
-        return true;
+    } else {
+        Fill(root, 0, 0);
     }
-    Fill(root, 0, 0);
+    for (size_t filled = size_t{1} << fillBits_; filled < size; filled *= 2) {
+        // In pieces of at most 1 KiB, which a memcpy copies with vector moves.
+        for (size_t at = 0; at < filled; at += 256) {
+            const size_t n = filled - at < 256 ? filled - at : 256;
+            std::memcpy(entries_ + filled + at, entries_ + at, n * sizeof(uint32_t));
+        }
+    }
     return true;
 }
 
 void DecodeTable::FillStrided(uint32_t first, uint32_t depth, uint32_t entry) {
-    const uint32_t size = 1u << rootBits_;
+    const uint32_t size = 1u << fillBits_;
     const uint32_t stride = 1u << depth;
     for (uint32_t i = first; i < size; i += stride) entries_[i] = entry;
 }

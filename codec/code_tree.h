@@ -228,6 +228,7 @@ private:
     size_t linkCapacity_ = 0;
     uint32_t linkCount_ = 0;
     uint32_t rootBits_ = 0;
+    uint32_t fillBits_ = 0;  // the low bits that decide an entry: min(deepest leaf, rootBits_)
 };
 
 }  // namespace vorx

@@ -231,6 +231,33 @@ TEST(DecodeTable, MatchesTheBitByBitWalkOnRandomTreesAndStreams) {
     }
 }
 
+TEST(DecodeTable, RebuiltInPlaceShallowTreesLeaveNothingOfTheLastTable) {
+    // Trees shallower than the table fill part of it and copy that part up: every entry
+    // must be rewritten, whatever the storage held (a deeper tree's entries, or junk).
+    std::mt19937 rng(12);
+    std::vector<uint8_t> stream(4096 + 64);
+    std::vector<uint32_t> storage(1u << DecodeTable::kMaxRootBits, 0xDEADBEEFu);
+    DecodeTable lookup;
+    for (int round = 0; round < 300; ++round) {
+        const bool shallow = round % 2 == 0;
+        auto table = RandomTable(rng, shallow ? 0 : 3);
+        if (shallow) table.resize(1 + rng() % 12);
+        CodeTree tree;
+        ASSERT_TRUE(tree.BuildFromEntries(table.data(), table.size()));
+        const uint32_t rootBits = 6 + rng() % (DecodeTable::kMaxRootBits - 5);
+        ASSERT_TRUE(lookup.Build(tree, rootBits, storage.data()));
+        for (size_t i = 0; i < stream.size(); ++i) stream[i] = static_cast<uint8_t>(rng());
+        for (uint32_t start = 0; start < 3000; start += 1 + rng() % 5) {
+            uint32_t walkPos = start, tablePos = start;
+            const uint32_t expected = tree.DecodeSymbol(stream.data(), walkPos);
+            uint32_t symbol = 0;
+            ASSERT_TRUE(lookup.Decode(stream.data(), tablePos, 4096 * 8, &symbol));
+            ASSERT_EQ(symbol, expected) << "round " << round << " start " << start;
+            ASSERT_EQ(tablePos, walkPos) << "round " << round << " start " << start;
+        }
+    }
+}
+
 TEST(DecodeTable, EdgeTreesDecodeLikeTheWalk) {
     auto bits = BitsOf("0110");
     uint32_t pos = 0, symbol = 0;
