@@ -46,7 +46,7 @@ static_assert(sizeof(CodeTreeNode) % alignof(CodeTreeNode) == 0);
 
 CodeTree::~CodeTree() { Destroy(); }
 
-bool CodeTree::Reserve(size_t nodes) {
+inline bool CodeTree::Reserve(size_t nodes) {
     if (chunks_ && chunks_->capacity - chunks_->used >= nodes) return true;
     size_t capacity = chunks_ ? chunks_->capacity * 2 : 64;
     if (capacity < nodes) capacity = nodes;
@@ -60,7 +60,7 @@ bool CodeTree::Reserve(size_t nodes) {
     return true;
 }
 
-CodeTreeNode* CodeTree::NewNode(CodeTreeNode* parent, uint32_t value, uint32_t weight) {
+inline CodeTreeNode* CodeTree::NewNode(CodeTreeNode* parent, uint32_t value, uint32_t weight) {
     if (!Reserve(1)) return nullptr;
     CodeTreeNode* node = chunks_->nodes() + chunks_->used++;
     *node = CodeTreeNode{parent, nullptr, nullptr, value, weight, 0, 0};
