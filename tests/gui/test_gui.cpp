@@ -347,6 +347,9 @@ TEST_F(SelfExtractor, OverwriteQuestionYesAndNoThenOverwriteAll) {
         EXPECT_EQ(gui::ControlText(wizard, kStatus), "Current file: a.txt");
         Shot(process, "1-overwrite-question");
         gui::Press(question.window, IDYES);
+        // The next question has the same caption: wait for this one to go first, or a
+        // slow machine finds it again.
+        ASSERT_TRUE(gui::WaitUntil([&] { return !IsWindow(question.window); }, kAppear));
         Answer(process, "Overwrite", "File " + out + "b.txt exists already, ovewrite it?", IDNO);
         EXPECT_EQ(process.WaitForExit(kFinish), 0u) << "a skipped file is no failure";
     }
@@ -459,6 +462,7 @@ TEST_F(SelfExtractor, ARememberedWrongPasswordBringsThePerFilePrompt) {
     gui::ClickCheckBox(prompt, kRemember);
     ASSERT_TRUE(gui::WaitUntil([&] { return gui::ControlChecked(prompt, kRemember); }, kAppear));
     gui::Press(prompt, IDOK);
+    ASSERT_TRUE(gui::WaitUntil([&] { return !IsWindow(prompt); }, kAppear));
 
     HWND wizard = WaitForPage(process, 1);
     ASSERT_NE(wizard, nullptr);
