@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "codec/bit_writer.h"
 #include "codec/code_tree.h"
 #include "writer/code_design.h"
 
@@ -32,17 +33,7 @@ constexpr uint32_t kLongestMatch = 8524069;
 constexpr uint32_t kMaxLengthSymbols = 65535;
 
 // Bits of an escape-coded number (1 to kLongestMatch).
-inline uint32_t EscapedBits(uint32_t value) {
-    uint32_t rest = value - 1, width = 2, step = 1, bits = 0;
-    for (;;) {
-        const uint32_t allOnes = (1u << width) - 1u;
-        bits += width;
-        if (rest < allOnes) return bits;
-        rest -= allOnes;
-        width += step;
-        step += 1;
-    }
-}
+inline uint32_t EscapedBits(uint32_t value) { return BitWriter::EscapedNumberBits(value); }
 
 // Costs in sixteenths of a bit.
 using Cost = uint32_t;

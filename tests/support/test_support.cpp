@@ -2,6 +2,7 @@
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -119,6 +120,17 @@ void SetTimeZone(const char* tz) {
     setenv("TZ", tz, 1);
     tzset();
 #endif
+}
+
+int64_t ModificationTime(const std::string& path) {
+#ifdef _WIN32
+    struct __stat64 st;
+    if (_stat64(path.c_str(), &st) != 0) return -1;
+#else
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return -1;
+#endif
+    return static_cast<int64_t>(st.st_mtime);
 }
 
 }  // namespace vorx::test

@@ -29,6 +29,8 @@ private:
 };
 
 Bytes ReadFile(const std::string& path);
+// A file's last-write time in seconds since 1970 (UTC), or -1 when it cannot be read.
+int64_t ModificationTime(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& bytes);
 void WriteFile(const std::string& path, const std::string& bytes);
 Bytes ToBytes(const std::string& s);

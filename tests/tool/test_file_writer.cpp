@@ -14,6 +14,7 @@
 
 namespace {
 
+using vorx::test::ModificationTime;
 using vorx::test::TempDir;
 
 tool::FileJob Job(const std::string& path, const std::string& content, int64_t time = 0) {
@@ -29,17 +30,6 @@ tool::FileJob Job(const std::string& path, const std::string& content, int64_t t
 std::string Read(const std::string& path) {
     const vorx::Bytes bytes = vorx::test::ReadFile(path);
     return std::string(bytes.begin(), bytes.end());
-}
-
-int64_t ModificationTime(const std::string& path) {
-#ifdef _WIN32
-    struct __stat64 st;
-    if (_stat64(path.c_str(), &st) != 0) return -1;
-#else
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) return -1;
-#endif
-    return static_cast<int64_t>(st.st_mtime);
 }
 
 size_t EntriesIn(const std::string& folder) {

@@ -32,6 +32,7 @@
 using streams::Step;
 using vorx::Bytes;
 using vorx::test::Handle;
+using vorx::test::ModificationTime;
 using vorx::test::TempDir;
 using vorx::test::TestArchive;
 using vorx::test::TestEntry;
@@ -41,17 +42,6 @@ namespace {
 bool Exists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
-}
-
-int64_t ModificationTime(const std::string& path) {
-#ifdef _WIN32
-    struct __stat64 st;
-    if (_stat64(path.c_str(), &st) != 0) return -1;
-#else
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) return -1;
-#endif
-    return static_cast<int64_t>(st.st_mtime);
 }
 
 Bytes Text(size_t size, uint32_t seed) {
