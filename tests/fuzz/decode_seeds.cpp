@@ -9,12 +9,14 @@
 #include <vector>
 
 #include "tests/support/stream_builder.h"
+#include "tests/support/test_support.h"
 #include "writer/archive_writer.h"
 
 namespace {
 
 using streams::Step;
 using vorx::Bytes;
+using vorx::test::WordText;
 
 struct Entry {
     std::string name;
@@ -23,19 +25,6 @@ struct Entry {
     std::optional<std::string> password;
     Bytes raw;  // hand-made data area instead of data (its record claims data's size)
 };
-
-Bytes Text(size_t size, unsigned seed) {
-    static const char* words[] = {"archive ", "vorx ", "block ", "the ", "of ", "slot\n", "data "};
-    Bytes out;
-    unsigned x = seed;
-    while (out.size() < size) {
-        x = x * 1103515245u + 12345u;
-        const char* w = words[(x >> 16) % 7];
-        while (*w) out.push_back(static_cast<uint8_t>(*w++));
-    }
-    out.resize(size);
-    return out;
-}
 
 Bytes Noise(size_t size, unsigned seed) {
     Bytes out(size);
@@ -111,16 +100,16 @@ int main(int argc, char** argv) {
     }
     const std::string folder = argv[1];
     bool ok = true;
-    ok &= Write(folder + "/text.vorx", {{"text.txt", Text(3000, 1), streams::CompressingEncoder(1 << 20), {}, {}}}, false);
-    ok &= Write(folder + "/blocks.vorx", {{"blocks", Text(6000, 2), streams::CompressingEncoder(700), {}, {}}}, false);
+    ok &= Write(folder + "/text.vorx", {{"text.txt", WordText(3000, 1), streams::CompressingEncoder(1 << 20), {}, {}}}, false);
+    ok &= Write(folder + "/blocks.vorx", {{"blocks", WordText(6000, 2), streams::CompressingEncoder(700), {}, {}}}, false);
     ok &= Write(folder + "/mixed.vorx",
                 {{"mixed", Noise(1500, 3), streams::CompressingEncoder(300, true), {}, {}},
                  {"empty", {}, vorx::StoredBlockEncoder(), {}, {}},
                  {"one", {0x41}, vorx::StoredBlockEncoder(), {}, {}}},
                 false);
     ok &= Write(folder + "/secret.vorx",
-                {{"secret", Text(2500, 4), streams::CompressingEncoder(900, true), std::string("fuzz"), {}},
-                 {"plain", Text(700, 5), streams::CompressingEncoder(1 << 20), {}, {}}},
+                {{"secret", WordText(2500, 4), streams::CompressingEncoder(900, true), std::string("fuzz"), {}},
+                 {"plain", WordText(700, 5), streams::CompressingEncoder(1 << 20), {}, {}}},
                 true);
     Bytes runs(20000, 'r');
     for (size_t i = 0; i < runs.size(); i += 997) runs[i] = static_cast<uint8_t>(i);
@@ -128,7 +117,7 @@ int main(int argc, char** argv) {
     ok &= Write(folder + "/noise.vorx", {{"noise", Noise(3000, 6), streams::CompressingEncoder(1 << 20), {}, {}}}, false);
     std::vector<Entry> many;
     for (int i = 0; i < 24; ++i)
-        many.push_back({"dir\\file" + std::to_string(i), Text(60 + 13 * i, 10 + i), streams::CompressingEncoder(1 << 20), {}, {}});
+        many.push_back({"dir\\file" + std::to_string(i), WordText(60 + 13 * i, 10 + i), streams::CompressingEncoder(1 << 20), {}, {}});
     ok &= Write(folder + "/many.vorx", many, false);
     for (int kind = 0; kind < 2; ++kind) {
         Entry e;

@@ -63,6 +63,18 @@ Bytes RandomBytes(size_t length, uint32_t seed) {
     return bytes;
 }
 
+Bytes WordText(size_t length, uint32_t seed) {
+    static const char* const kWords[] = {"archive ", "vorx ", "block ", "the ", "of ", "slot\n", "data "};
+    Bytes out;
+    uint32_t x = seed;
+    while (out.size() < length) {
+        x = x * 1103515245u + 12345u;
+        for (const char* w = kWords[(x >> 16) % 7]; *w; ++w) out.push_back(static_cast<uint8_t>(*w));
+    }
+    out.resize(length);
+    return out;
+}
+
 void WriteArchive(const std::string& path, const TestArchive& archive) {
     WriterOptions options;
     options.checkNames = false;

@@ -36,6 +36,9 @@ void WriteFile(const std::string& path, const std::string& bytes);
 Bytes ToBytes(const std::string& s);
 // Deterministic pseudo-random bytes.
 Bytes RandomBytes(size_t length, uint32_t seed);
+// `length` bytes of text made of a few words in an order `seed` fixes: compressible like
+// prose, different for each seed.
+Bytes WordText(size_t length, uint32_t seed);
 
 // One entry of an archive made for a test.
 struct TestEntry {

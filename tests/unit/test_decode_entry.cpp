@@ -28,6 +28,7 @@ using vorx::test::Handle;
 using vorx::test::TempDir;
 using vorx::test::TestArchive;
 using vorx::test::TestEntry;
+using vorx::test::WordText;
 
 namespace {
 
@@ -130,19 +131,6 @@ Outcome ToMemory(Handle& h, const std::string& name, const char* password = null
     return o;
 }
 
-Bytes Text(size_t size, uint32_t seed) {
-    static const char* words[] = {"archive ", "vorx ", "block ", "the ", "of ", "slot\n", "data "};
-    Bytes out;
-    uint32_t x = seed;
-    while (out.size() < size) {
-        x = x * 1103515245u + 12345u;
-        const char* w = words[(x >> 16) % 7];
-        out.insert(out.end(), w, w + std::strlen(w));
-    }
-    out.resize(size);
-    return out;
-}
-
 }  // namespace
 
 TEST(DecompressToPtr, EntriesOfEveryShapeComeBackExactly) {
@@ -157,14 +145,14 @@ TEST(DecompressToPtr, EntriesOfEveryShapeComeBackExactly) {
     };
     add("empty", {}, std::nullopt);
     add("one", {0x42}, std::nullopt);
-    add("stored", Text(134, 1), std::nullopt);
-    add("text", Text(10000, 2), streams::CompressingEncoder(1 << 20));
-    add("blocks", Text(50000, 3), streams::CompressingEncoder(4096));
-    add("mixed", vorx::test::RandomBytes(30000, 4) + Text(30000, 5), streams::CompressingEncoder(2000, true));
+    add("stored", WordText(134, 1), std::nullopt);
+    add("text", WordText(10000, 2), streams::CompressingEncoder(1 << 20));
+    add("blocks", WordText(50000, 3), streams::CompressingEncoder(4096));
+    add("mixed", vorx::test::RandomBytes(30000, 4) + WordText(30000, 5), streams::CompressingEncoder(2000, true));
     add("noise", vorx::test::RandomBytes(20000, 6), streams::CompressingEncoder(1 << 20));
     add("runs", Bytes(300000, 'z'), streams::CompressingEncoder(1 << 20));
-    add("secret", Text(40000, 7), streams::CompressingEncoder(5000, true), std::string("correct horse"));
-    add("secret stored", Text(999, 8), std::nullopt, std::string(""));
+    add("secret", WordText(40000, 7), streams::CompressingEncoder(5000, true), std::string("correct horse"));
+    add("secret stored", WordText(999, 8), std::nullopt, std::string(""));
     vorx::test::WriteArchive(dir.File("a.vorx"), a);
     Handle h;
     ASSERT_EQ(h.Open(dir.File("a.vorx")), vorx_Success);
@@ -178,12 +166,12 @@ TEST(DecompressToPtr, EntriesOfEveryShapeComeBackExactly) {
 TEST(DecompressToPtr, ProgressOfStoredEmptyAndCompressedEntries) {
     TempDir dir;
     TestArchive a;
-    a.entries.push_back(TestEntry("stored", Text(134, 1)));
+    a.entries.push_back(TestEntry("stored", WordText(134, 1)));
     a.entries.push_back(TestEntry("empty", {}));
-    TestEntry four("four blocks", Text(64, 2));
+    TestEntry four("four blocks", WordText(64, 2));
     four.chunkSize = 16;  // four blocks of 4 + 16 bytes: each starts a quarter further on
     a.entries.push_back(four);
-    TestEntry compressed("compressed", Text(60000, 3));
+    TestEntry compressed("compressed", WordText(60000, 3));
     compressed.encoder = streams::CompressingEncoder(1 << 20);
     a.entries.push_back(compressed);
     vorx::test::WriteArchive(dir.File("a.vorx"), a);
@@ -208,9 +196,9 @@ TEST(DecompressToPtr, ProgressOfStoredEmptyAndCompressedEntries) {
 TEST(DecompressToPtr, CancellationTakesEffectOnlyAtABlockStart) {
     TempDir dir;
     TestArchive a;
-    TestEntry one("one block", Text(60000, 1));
+    TestEntry one("one block", WordText(60000, 1));
     one.encoder = streams::CompressingEncoder(1 << 20);
-    TestEntry many("many blocks", Text(60000, 2));
+    TestEntry many("many blocks", WordText(60000, 2));
     many.encoder = streams::CompressingEncoder(20000);
     a.entries = {one, many};
     vorx::test::WriteArchive(dir.File("a.vorx"), a);
@@ -239,10 +227,10 @@ TEST(DecompressToPtr, CancellationTakesEffectOnlyAtABlockStart) {
 TEST(DecompressToPtr, ResultCodes) {
     TempDir dir;
     TestArchive a;
-    TestEntry secret("secret", Text(5000, 1));
+    TestEntry secret("secret", WordText(5000, 1));
     secret.encoder = streams::CompressingEncoder(1 << 20);
     secret.password = "open sesame";
-    a.entries = {secret, TestEntry("plain", Text(100, 2))};
+    a.entries = {secret, TestEntry("plain", WordText(100, 2))};
     vorx::test::WriteArchive(dir.File("a.vorx"), a);
     Handle h;
     ASSERT_EQ(h.Open(dir.File("a.vorx")), vorx_Success);
@@ -397,7 +385,7 @@ TEST(DecodeEntry, HandlesDecodeOnTwoThreadsAtOnce) {
     TempDir dir;
     TestArchive a;
     for (int i = 0; i < 2; ++i) {
-        TestEntry e("entry " + std::to_string(i), Text(200000, 10 + i));
+        TestEntry e("entry " + std::to_string(i), WordText(200000, 10 + i));
         e.encoder = streams::CompressingEncoder(30000);
         a.entries.push_back(e);
     }

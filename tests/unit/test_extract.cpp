@@ -36,25 +36,13 @@ using vorx::test::ModificationTime;
 using vorx::test::TempDir;
 using vorx::test::TestArchive;
 using vorx::test::TestEntry;
+using vorx::test::WordText;
 
 namespace {
 
 bool Exists(const std::string& path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0;
-}
-
-Bytes Text(size_t size, uint32_t seed) {
-    static const char* words[] = {"archive ", "vorx ", "block ", "the ", "of ", "slot\n", "data "};
-    Bytes out;
-    uint32_t x = seed;
-    while (out.size() < size) {
-        x = x * 1103515245u + 12345u;
-        const char* w = words[(x >> 16) % 7];
-        out.insert(out.end(), w, w + std::strlen(w));
-    }
-    out.resize(size);
-    return out;
 }
 
 struct Progress {
@@ -89,9 +77,9 @@ TestEntry Compressed(const std::string& name, Bytes data, size_t chunk = 1 << 20
 
 TEST(DecompressToFile, WritesTheEntrysBytes) {
     TestArchive a;
-    a.entries = {TestEntry("empty", {}), TestEntry("stored", Text(5000, 1)), Compressed("text", Text(100000, 2)),
-                 Compressed("blocks", Text(300000, 3), 50000), Compressed("runs", Bytes(3 << 20, 'r'))};
-    TestEntry secret = Compressed("secret", Text(70000, 4), 20000);
+    a.entries = {TestEntry("empty", {}), TestEntry("stored", WordText(5000, 1)), Compressed("text", WordText(100000, 2)),
+                 Compressed("blocks", WordText(300000, 3), 50000), Compressed("runs", Bytes(3 << 20, 'r'))};
+    TestEntry secret = Compressed("secret", WordText(70000, 4), 20000);
     secret.password = "a long passphrase";
     a.entries.push_back(secret);
     Fixture f(a);
@@ -114,13 +102,13 @@ TEST(DecompressToFile, SetsTheLastWriteTimeOfEachTimeKind) {
     vorx::test::SetTimeZone("UTC0");
     const int64_t utc = 1000000000;  // 2001-09-09
     TestArchive a;
-    TestEntry kind1("kind 1", Text(10, 1));
+    TestEntry kind1("kind 1", WordText(10, 1));
     kind1.timeKind = 1;
     kind1.time = static_cast<uint64_t>(utc);
-    TestEntry kind2("kind 2", Text(10, 2));
+    TestEntry kind2("kind 2", WordText(10, 2));
     kind2.timeKind = 2;  // local standard time; the zone is UTC here
     kind2.time = static_cast<uint64_t>(utc + 7200);
-    TestEntry kind3("kind 3", Text(10, 3));
+    TestEntry kind3("kind 3", WordText(10, 3));
     kind3.timeKind = 3;  // a FILETIME: the file gets the current time
     kind3.time = 131000000000000000ull;
     a.entries = {kind1, kind2, kind3};
@@ -139,9 +127,9 @@ TEST(DecompressToFile, SetsTheLastWriteTimeOfEachTimeKind) {
 
 TEST(DecompressToFile, RefusesBeforeCreatingOrTruncatingAnything) {
     TestArchive a;
-    TestEntry secret("secret", Text(100, 1));
+    TestEntry secret("secret", WordText(100, 1));
     secret.password = "pw";
-    a.entries = {secret, TestEntry("plain", Text(100, 2))};
+    a.entries = {secret, TestEntry("plain", WordText(100, 2))};
     Fixture f(a);
     const std::string out = f.dir.File("out");
     vorx::test::WriteFile(out, std::string("keep me"));
@@ -156,7 +144,7 @@ TEST(DecompressToFile, RefusesBeforeCreatingOrTruncatingAnything) {
 
 TEST(DecompressToFile, AnOutputFileThatCannotBeCreatedIsTwo) {
     TestArchive a;
-    a.entries = {TestEntry("plain", Text(100, 1))};
+    a.entries = {TestEntry("plain", WordText(100, 1))};
     Fixture f(a);
     // A missing folder (its free space is unknown, which is no reason to refuse).
     EXPECT_EQ(vorx_DecompressToFile(f.handle, "plain", f.dir.File("no such folder/out").c_str(), nullptr, nullptr),
@@ -168,7 +156,7 @@ TEST(DecompressToFile, AnOutputFileThatCannotBeCreatedIsTwo) {
 
 TEST(DecompressToFile, AReadOnlyOutputFileIsTwo) {
     TestArchive a;
-    a.entries = {TestEntry("plain", Text(100, 1))};
+    a.entries = {TestEntry("plain", WordText(100, 1))};
     Fixture f(a);
     const std::string out = f.dir.File("read only");
     vorx::test::WriteFile(out, std::string("old"));
@@ -227,7 +215,7 @@ TEST(DecompressToFile, AFailingWriteIsFifteen) {
     // A device that is always full.
     if (!Exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     TestArchive a;
-    a.entries = {TestEntry("stored", Text(100, 1)), Compressed("compressed", Text(5000, 2))};
+    a.entries = {TestEntry("stored", WordText(100, 1)), Compressed("compressed", WordText(5000, 2))};
     Fixture f(a);
     EXPECT_EQ(vorx_DecompressToFile(f.handle, "stored", "/dev/full", nullptr, nullptr), vorx_WriteFailed);
     EXPECT_EQ(vorx_DecompressToFile(f.handle, "compressed", "/dev/full", nullptr, nullptr), vorx_WriteFailed);
@@ -303,7 +291,7 @@ TEST(DecompressToFile, AnEmptyEntryNeedsNoFolderPartAndNoFreeSpace) {
 
 TEST(DecompressToFile, CancellingAMultiBlockEntryLeavesThePartialFile) {
     TestArchive a;
-    a.entries = {Compressed("one", Text(60000, 1)), Compressed("many", Text(60000, 2), 20000)};
+    a.entries = {Compressed("one", WordText(60000, 1)), Compressed("many", WordText(60000, 2), 20000)};
     Fixture f(a);
     Progress p;
     p.handle = f.handle;
@@ -327,8 +315,8 @@ TEST(DecompressToFile, CancellingAMultiBlockEntryLeavesThePartialFile) {
 // bytes left in it, and it survives a cancelled extraction.
 TEST(DecompressToFile, OneWindowServesEntryAfterEntry) {
     TestArchive a;
-    a.entries = {Compressed("large", Text(5 << 20, 7), 8 << 20), Compressed("small", Text(700, 8)),
-                 Compressed("many", Text(60000, 9), 20000), TestEntry("stored", Text(3000, 10)),
+    a.entries = {Compressed("large", WordText(5 << 20, 7), 8 << 20), Compressed("small", WordText(700, 8)),
+                 Compressed("many", WordText(60000, 9), 20000), TestEntry("stored", WordText(3000, 10)),
                  TestEntry("empty", {})};
     Fixture f(a);
     const auto extract = [&](const TestEntry& e) {
@@ -360,7 +348,7 @@ TEST(DecompressToFile, BlocksThatProduceMoreThanTheDeclaredSizeAreCorrupt) {
     vorx::EntryOptions entry;
     entry.name = "liar";
     entry.encoder = streams::CompressingEncoder(10000);
-    const Bytes data = Text(30000, 5);
+    const Bytes data = WordText(30000, 5);
     vorx::RecordOverrides overrides;
     overrides.uncompressedSize = 25000;
     ASSERT_TRUE(w.Create(dir.File("a.vorx")) && w.BeginArchive() && w.BeginEntry(entry) &&
@@ -488,7 +476,7 @@ int WithLittleMemory(size_t headroom, Call call) {
 
 TEST(OutOfMemory, MemoryThatCannotBeHadIsEleven) {
     TestArchive a;
-    a.entries = {Compressed("compressed", Text(20000, 1))};
+    a.entries = {Compressed("compressed", WordText(20000, 1))};
     Fixture f(a);
     vorx_Stream* h = f.handle;
     const std::string out = f.dir.File("out");
