@@ -33,23 +33,24 @@ Choice BestMatch(const uint32_t lengths[4], const Prices& prices, const uint64_t
     return best;
 }
 
-void LeadingLiterals(size_t n, size_t* p, std::vector<Step>* steps) {
-    while (*p < n && *p < 3) {
-        steps->push_back(0);
-        ++*p;
-    }
+// What every parse starts with: an empty model and step list, the literal price sums of
+// the block, and the three literal steps a block begins with. Returns the sums; `*p` is
+// the first position left to parse.
+const uint64_t* BeginParse(MatchModel& model, const Prices& prices, const uint8_t* d, size_t n,
+                           std::vector<Step>* steps, std::vector<uint64_t>* scratch, size_t* p) {
+    steps->clear();
+    model.Clear(d, n);
+    LiteralSums(prices, d, n, scratch);
+    for (*p = 0; *p < n && *p < 3; ++*p) steps->push_back(0);
+    return scratch->data();
 }
 
 }  // namespace
 
 void GreedyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size_t n, const ParseOptions& options,
                  std::vector<Step>* steps, std::vector<uint64_t>* scratch) {
-    steps->clear();
-    model.Clear(d, n);
-    LiteralSums(prices, d, n, scratch);
-    const uint64_t* sums = scratch->data();
-    size_t p = 0;
-    LeadingLiterals(n, &p, steps);
+    size_t p;
+    const uint64_t* sums = BeginParse(model, prices, d, n, steps, scratch, &p);
     while (p < n) {
         const uint32_t selected = model.Select(p);
         uint32_t lengths[4];
@@ -63,12 +64,8 @@ void GreedyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size
 
 void LazyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size_t n, const ParseOptions& options,
                std::vector<Step>* steps, std::vector<uint64_t>* scratch) {
-    steps->clear();
-    model.Clear(d, n);
-    LiteralSums(prices, d, n, scratch);
-    const uint64_t* sums = scratch->data();
-    size_t p = 0;
-    LeadingLiterals(n, &p, steps);
+    size_t p;
+    const uint64_t* sums = BeginParse(model, prices, d, n, steps, scratch, &p);
     // The best match at p when a look ahead from p - 1 found it already.
     bool known = false;
     Choice c;

@@ -202,6 +202,24 @@ TEST(CodeTree, AgreesWithTheLiteralInsertionOnRandomTables) {
 
 // Every start position of a random stream decodes through the table exactly as the
 // bit-by-bit walk does: same symbol, same bits consumed.
+namespace {
+
+// Decodes one symbol from many starting bits of `stream` (4096 bytes and slack) with the
+// tree's walk and with its table: the same symbol, and the same bits consumed.
+void ExpectTableAgreesWithWalk(const CodeTree& tree, const DecodeTable& lookup, const std::vector<uint8_t>& stream,
+                               std::mt19937& rng) {
+    for (uint32_t start = 0; start < 3000; start += 1 + rng() % 5) {
+        uint32_t walkPos = start, tablePos = start;
+        const uint32_t expected = tree.DecodeSymbol(stream.data(), walkPos);
+        uint32_t symbol = 0;
+        ASSERT_TRUE(lookup.Decode(stream.data(), tablePos, 4096 * 8, &symbol)) << "start " << start;
+        ASSERT_EQ(symbol, expected) << "start " << start;
+        ASSERT_EQ(tablePos, walkPos) << "start " << start;
+    }
+}
+
+}  // namespace
+
 TEST(DecodeTable, MatchesTheBitByBitWalkOnRandomTreesAndStreams) {
     std::mt19937 rng(5);
     std::vector<uint8_t> stream(4096 + 64);
@@ -220,14 +238,7 @@ TEST(DecodeTable, MatchesTheBitByBitWalkOnRandomTreesAndStreams) {
             const uint8_t r = static_cast<uint8_t>(rng());
             stream[i] = bias == 0 ? r : bias == 1 ? static_cast<uint8_t>(r | rng()) : static_cast<uint8_t>(r & rng());
         }
-        for (uint32_t start = 0; start < 3000; start += 1 + rng() % 5) {
-            uint32_t walkPos = start, tablePos = start;
-            const uint32_t expected = tree.DecodeSymbol(stream.data(), walkPos);
-            uint32_t symbol = 0;
-            ASSERT_TRUE(lookup.Decode(stream.data(), tablePos, 4096 * 8, &symbol));
-            ASSERT_EQ(symbol, expected) << "round " << round << " start " << start;
-            ASSERT_EQ(tablePos, walkPos) << "round " << round << " start " << start;
-        }
+        ASSERT_NO_FATAL_FAILURE(ExpectTableAgreesWithWalk(tree, lookup, stream, rng)) << "round " << round;
     }
 }
 
@@ -247,14 +258,7 @@ TEST(DecodeTable, RebuiltInPlaceShallowTreesLeaveNothingOfTheLastTable) {
         const uint32_t rootBits = 6 + rng() % (DecodeTable::kMaxRootBits - 5);
         ASSERT_TRUE(lookup.Build(tree, rootBits, storage.data()));
         for (size_t i = 0; i < stream.size(); ++i) stream[i] = static_cast<uint8_t>(rng());
-        for (uint32_t start = 0; start < 3000; start += 1 + rng() % 5) {
-            uint32_t walkPos = start, tablePos = start;
-            const uint32_t expected = tree.DecodeSymbol(stream.data(), walkPos);
-            uint32_t symbol = 0;
-            ASSERT_TRUE(lookup.Decode(stream.data(), tablePos, 4096 * 8, &symbol));
-            ASSERT_EQ(symbol, expected) << "round " << round << " start " << start;
-            ASSERT_EQ(tablePos, walkPos) << "round " << round << " start " << start;
-        }
+        ASSERT_NO_FATAL_FAILURE(ExpectTableAgreesWithWalk(tree, lookup, stream, rng)) << "round " << round;
     }
 }
 
