@@ -62,7 +62,31 @@ void OnInterrupt() {
 // ---------------------------------------------------------------------------
 // Messages
 
-void Error(const std::string& message) { std::fprintf(stderr, "vorx: %s\n", message.c_str()); }
+// Host text as it is printed on a terminal: control characters (C0, DEL and, in the
+// UTF-8 of POSIX hosts, C1) escaped as \xNN, so a name cannot move the cursor, clear
+// the screen or overwrite the lines above it.
+std::string Printable(const std::string& text) {
+    const bool utf8 = host::PathSeparator() == '/';
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        unsigned code = c;
+        if (utf8 && c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0 &&
+            static_cast<unsigned char>(text[i + 1]) >= 0x80) {
+            code = static_cast<unsigned char>(text[++i]);
+        } else if (c >= 0x20 && c != 0x7F) {
+            out += static_cast<char>(c);
+            continue;
+        }
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", code);
+        out += hex;
+    }
+    return out;
+}
+
+// Every message goes through Printable: names of files and entries are part of many.
+void Error(const std::string& message) { std::fprintf(stderr, "vorx: %s\n", Printable(message).c_str()); }
 
 struct UsageError {
     std::string message;
@@ -323,29 +347,6 @@ bool ReadWholeFile(const std::string& path, std::string* out) {
     return true;
 }
 
-// Host text as it is printed on a terminal: control characters (C0, DEL and, in the
-// UTF-8 of POSIX hosts, C1) escaped as \xNN, so a name cannot move the cursor, clear
-// the screen or overwrite the lines above it.
-std::string Printable(const std::string& text) {
-    const bool utf8 = host::PathSeparator() == '/';
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        unsigned code = c;
-        if (utf8 && c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0 &&
-            static_cast<unsigned char>(text[i + 1]) >= 0x80) {
-            code = static_cast<unsigned char>(text[++i]);
-        } else if (c >= 0x20 && c != 0x7F) {
-            out += static_cast<char>(c);
-            continue;
-        }
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "\\x%02X", code);
-        out += hex;
-    }
-    return out;
-}
-
 // A stored name in the host's form (or its bytes escaped when the code page does not
 // define them); `printable` escapes control characters as well (not for JSON, which
 // escapes them its own way).
@@ -366,6 +367,7 @@ std::string DisplayName(const std::string& stored, unsigned codePage, bool print
 }
 
 std::string JsonString(const std::string& s) {
+    const bool utf8 = host::PathSeparator() == '/';
     std::string out = "\"";
     for (size_t i = 0; i < s.size(); ++i) {
         const auto c = static_cast<unsigned char>(s[i]);
@@ -373,7 +375,7 @@ std::string JsonString(const std::string& s) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
-        } else if (c < 0x20 || c == 0x7F || (c == 0xC2 && next >= 0x80 && next < 0xA0)) {
+        } else if (c < 0x20 || c == 0x7F || (utf8 && c == 0xC2 && next >= 0x80 && next < 0xA0)) {
             // Control characters, C1 ones (UTF-8 C2 80 to C2 9F) among them.
             char hex[8];
             std::snprintf(hex, sizeof hex, "\\u%04x", c == 0xC2 ? next : c);
