@@ -5,6 +5,8 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "container/name_policy.h"
+
 namespace sfx {
 namespace {
 
@@ -22,17 +24,6 @@ bool Append(char* out, size_t capacity, const char* text, size_t length) {
 
 bool Append(char* out, size_t capacity, const char* text) {
     return Append(out, capacity, text, std::strlen(text));
-}
-
-// A component that Windows would resolve to the parent folder: only dots and blanks
-// (trailing dots and blanks are dropped by the system), with at least two dots.
-bool IsParentComponent(const char* begin, const char* end) {
-    size_t dots = 0;
-    for (const char* p = begin; p != end; ++p) {
-        if (*p == '.') ++dots;
-        else if (!IsBlank(*p)) return false;
-    }
-    return dots >= 2;
 }
 
 // Writes base + candidate (+ ".exe") into `path`; false when it does not fit.
@@ -105,17 +96,9 @@ void SettleDestination(char (&destination)[kConfigFieldSize], const char* module
     std::memcpy(destination, expanded, sizeof expanded);
 }
 
-bool IsSafeEntryName(const char* name) {
-    if (name == nullptr || name[0] == '\0' || IsSeparator(name[0])) return false;
-    if (std::strchr(name, ':') != nullptr) return false;
-    const char* component = name;
-    for (const char* p = name;; ++p) {
-        if (*p == '\0' || IsSeparator(*p)) {
-            if (IsParentComponent(component, p)) return false;
-            if (*p == '\0') return true;
-            component = p + 1;
-        }
-    }
+bool IsSafeEntryName(const char* name, unsigned codePage) {
+    return name != nullptr &&
+           vorx::CheckEntryName(name, std::strlen(name), codePage) == vorx::NameProblem::None;
 }
 
 vorx_Error BuildOutputPath(char* out, size_t capacity, const char* destination,

@@ -46,11 +46,11 @@ using ExpandFn = uint32_t (*)(void* context, const char* source, char* destinati
 void SettleDestination(char (&destination)[kConfigFieldSize], const char* moduleFolder,
                        ExpandFn expand, void* context);
 
-// True when writing the entry `name` below a destination folder stays below it: the
-// name is not empty, does not start with a separator, holds no drive or stream colon
-// and no component made of two or more dots (with or without trailing blanks). Both
-// "\" and "/" count as separators, as they do for Windows.
-bool IsSafeEntryName(const char* name);
+// True when the entry `name`, in code page `codePage` (the system's ANSI code page),
+// may be written below the destination: the one name rule of container/name_policy.h,
+// which keeps every name below the destination and away from devices and from names
+// Windows would change.
+bool IsSafeEntryName(const char* name, unsigned codePage);
 
 // Output path = destination, a backslash unless it ends with one, then the entry name.
 // Returns 0, or vorx_InvalidArgument when the path does not fit `capacity`.

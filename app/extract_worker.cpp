@@ -126,7 +126,7 @@ void ExtractWorker::ExtractAll() {
         if (std::strcmp(info.name, kCommentEntry) == 0) continue;
 
         // A name that would leave the destination is never written.
-        if (!sfx::IsSafeEntryName(info.name))
+        if (!sfx::IsSafeEntryName(info.name, GetACP()))
             return Report(vorx_CorruptArchive, "Error extracting", MB_OK);
         code = sfx::BuildOutputPath(outputPath, sizeof outputPath, Destination, info.name);
         if (code != vorx_Success) return Report(code, "Error extracting", MB_OK);

@@ -14,13 +14,16 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <map>
 #include <new>
 #include <optional>
 #include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
 #include "container/format.h"
+#include "container/name_policy.h"
 #include "library/vorx.h"
 #include "platform/host.h"
 #include "platform/platform.h"
@@ -59,7 +62,31 @@ void OnInterrupt() {
 // ---------------------------------------------------------------------------
 // Messages
 
-void Error(const std::string& message) { std::fprintf(stderr, "vorx: %s\n", message.c_str()); }
+// Host text as it is printed on a terminal: control characters (C0, DEL and, in the
+// UTF-8 of POSIX hosts, C1) escaped as \xNN, so a name cannot move the cursor, clear
+// the screen or overwrite the lines above it.
+std::string Printable(const std::string& text) {
+    const bool utf8 = host::PathSeparator() == '/';
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        unsigned code = c;
+        if (utf8 && c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0 &&
+            static_cast<unsigned char>(text[i + 1]) >= 0x80) {
+            code = static_cast<unsigned char>(text[++i]);
+        } else if (c >= 0x20 && c != 0x7F) {
+            out += static_cast<char>(c);
+            continue;
+        }
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02X", code);
+        out += hex;
+    }
+    return out;
+}
+
+// Every message goes through Printable: names of files and entries are part of many.
+void Error(const std::string& message) { std::fprintf(stderr, "vorx: %s\n", Printable(message).c_str()); }
 
 struct UsageError {
     std::string message;
@@ -96,7 +123,8 @@ const char kAddHelp[] =
     "  --sfx STUB          write a self-extractor: the stub sfxstub.exe, then the archive\n"
     "  --dest TEXT         the folder the self-extractor proposes (%VARIABLES% allowed)\n"
     "  --run TEXT          the command the self-extractor runs from that folder afterwards\n"
-    "  --codepage N        Windows code page of the names (default 1252)\n"
+    "  --codepage N        Windows code page of the names (default 1252; 874, 1250-1258,\n"
+    "                      28591-28606, 932, 936, 949, 950 or 65001)\n"
     "  -y                  replace ARCHIVE when it exists\n"
     "\n"
     "Security: the cipher is legacy-strength. Blowfish is keyed directly with the\n"
@@ -113,7 +141,8 @@ const char kListHelp[] =
     "Options:\n"
     "  -p PASSWORD         the password, needed when the names table is encrypted\n"
     "  --json              machine-readable output\n"
-    "  --codepage N        Windows code page of the names (default 1252)\n";
+    "  --codepage N        Windows code page of the names (default 1252; 874, 1250-1258,\n"
+    "                      28591-28606, 932, 936, 949, 950 or 65001)\n";
 
 const char kTestHelp[] =
     "Usage: vorx t ARCHIVE [options]\n"
@@ -123,20 +152,25 @@ const char kTestHelp[] =
     "Options:\n"
     "  -p PASSWORD         the password for the names table and encrypted entries\n"
     "  --json              machine-readable output\n"
-    "  --codepage N        Windows code page of the names (default 1252)\n";
+    "  --codepage N        Windows code page of the names (default 1252; 874, 1250-1258,\n"
+    "                      28591-28606, 932, 936, 949, 950 or 65001)\n";
 
 const char kExtractHelp[] =
     "Usage: vorx x ARCHIVE [options]\n"
     "\n"
     "Extracts every entry below the output folder and restores its last-write time.\n"
-    "Entries whose names would lead outside the folder (\"..\", absolute names, drives)\n"
-    "are refused and reported. The comment entry is not extracted.\n"
+    "Entries whose names Windows could not hold as one file below the folder are\n"
+    "refused and reported (exit code 2): \"..\", absolute names, drives, '/', empty\n"
+    "components, control characters, < > : \" | ? *, a component that ends in '.' or a\n"
+    "blank, and device names (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9, LPT0-9, with\n"
+    "any extension). The comment entry is not extracted.\n"
     "\n"
     "Options:\n"
     "  -o DIR              the output folder (default: the current folder)\n"
     "  -y                  replace existing files without asking\n"
     "  -p PASSWORD         the password for the names table and encrypted entries\n"
-    "  --codepage N        Windows code page of the names (default 1252)\n"
+    "  --codepage N        Windows code page of the names (default 1252; 874, 1250-1258,\n"
+    "                      28591-28606, 932, 936, 949, 950 or 65001)\n"
     "\n"
     "An existing file is replaced only with -y or when you say so on a terminal;\n"
     "otherwise it is kept, reported, and the exit code is 1.\n";
@@ -313,11 +347,12 @@ bool ReadWholeFile(const std::string& path, std::string* out) {
     return true;
 }
 
-// A stored name for display: the host's form, or the bytes escaped when the code page
-// does not define them.
-std::string DisplayName(const std::string& stored, unsigned codePage) {
+// A stored name in the host's form (or its bytes escaped when the code page does not
+// define them); `printable` escapes control characters as well (not for JSON, which
+// escapes them its own way).
+std::string DisplayName(const std::string& stored, unsigned codePage, bool printable = true) {
     std::string host, error;
-    if (host::FromCodePage(stored, codePage, &host, &error)) return host;
+    if (host::FromCodePage(stored, codePage, &host, &error)) return printable ? Printable(host) : host;
     std::string out;
     for (unsigned char c : stored) {
         if (c >= 0x20 && c < 0x7F) {
@@ -332,15 +367,20 @@ std::string DisplayName(const std::string& stored, unsigned codePage) {
 }
 
 std::string JsonString(const std::string& s) {
+    const bool utf8 = host::PathSeparator() == '/';
     std::string out = "\"";
-    for (unsigned char c : s) {
+    for (size_t i = 0; i < s.size(); ++i) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        const auto next = i + 1 < s.size() ? static_cast<unsigned char>(s[i + 1]) : 0;
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
-        } else if (c < 0x20) {
+        } else if (c < 0x20 || c == 0x7F || (utf8 && c == 0xC2 && next >= 0x80 && next < 0xA0)) {
+            // Control characters, C1 ones (UTF-8 C2 80 to C2 9F) among them.
             char hex[8];
-            std::snprintf(hex, sizeof hex, "\\u%04x", c);
+            std::snprintf(hex, sizeof hex, "\\u%04x", c == 0xC2 ? next : c);
             out += hex;
+            if (c == 0xC2) ++i;
         } else {
             out += static_cast<char>(c);
         }
@@ -435,14 +475,16 @@ struct Collector {
             return;
         }
         // '\' is the archive's separator: a host name that holds one cannot be stored.
-        if (converted.find('\\') != std::string::npos) {
+        // (Where it is the host's separator too, no name holds one; and there a
+        // double-byte character of the ANSI code page may hold the byte 0x5C.)
+        if (host::PathSeparator() == '/' && display.find('\\') != std::string::npos) {
             problems.push_back("'" + display + "': the name has a '\\', which Windows takes for a separator");
             return;
         }
         in.stored = converted;
         for (char& c : in.stored)
             if (c == '/') c = '\\';
-        const std::string problem = vorx::EntryNameProblem(in.stored);
+        const std::string problem = vorx::EntryNameProblem(in.stored, options.codePage);
         if (!problem.empty()) {
             problems.push_back("'" + display + "': " + problem);
             return;
@@ -485,6 +527,38 @@ struct Collector {
     }
 };
 
+// Two entries that Windows would take for one file (letter case; a file where another
+// entry needs a folder) would lose one of them there: both names are refused.
+void RefuseWindowsCollisions(const std::vector<Input>& inputs, unsigned codePage,
+                             std::vector<std::string>* problems) {
+    std::map<std::string, const Input*> files, folders;
+    std::vector<std::string> keys;
+    for (const Input& in : inputs) {
+        // The key is built from the name's UTF-8 form, where '\\' is always a separator.
+        std::string host, utf8, error;
+        if (!host::FromCodePage(in.stored, codePage, &host, &error) ||
+            !host::ToCodePage(host, 65001, &utf8, &error))
+            utf8 = in.stored;
+        keys.push_back(vorx::WindowsNameKey(utf8));
+        for (size_t end = keys.back().find('\\'); end != std::string::npos;
+             end = keys.back().find('\\', end + 1))
+            folders.emplace(keys.back().substr(0, end), &in);
+    }
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        const Input& in = inputs[i];
+        const auto [file, added] = files.emplace(keys[i], &in);
+        const auto folder = folders.find(keys[i]);
+        if (!added && file->second->stored == in.stored)
+            problems->push_back("'" + in.display + "': two entries would have this name");
+        else if (!added)
+            problems->push_back("'" + in.display + "': Windows takes it for the same file as '" +
+                                file->second->display + "'");
+        else if (folder != folders.end())
+            problems->push_back("'" + in.display + "': Windows cannot hold this file beside the folder of '" +
+                                folder->second->display + "'");
+    }
+}
+
 int Add(const Options& o) {
     // Everything that can be refused is refused before anything is written.
     if (!host::CodePageAvailable(o.codePage))
@@ -523,10 +597,7 @@ int Add(const Options& o) {
         }
         collector.Walk(path, base, 0);
     }
-    std::set<std::string> seen;
-    for (const Input& in : collector.inputs)
-        if (!seen.insert(in.stored).second)
-            collector.problems.push_back("'" + in.display + "': two entries would have this name");
+    RefuseWindowsCollisions(collector.inputs, o.codePage, &collector.problems);
 
     std::string comment;
     if (o.comment) {
@@ -673,7 +744,7 @@ int List(const Options& o) {
                                            vorx_GetErrorString(e));
             return ExitForError(e);
         }
-        const std::string name = DisplayName(info.name, o.codePage);
+        const std::string name = DisplayName(info.name, o.codePage, !o.json);
         const bool encrypted = (info.attributes & VORX_ATTRIBUTE_ENCRYPTED) != 0;
         totalSize += info.uncompressedSize;
         totalStored += info.compressedSize;
@@ -771,7 +842,7 @@ int Test(const Options& o) {
         if (gInterrupted) break;
         done += info.uncompressedSize;
         progress.Show(done);
-        results.push_back(EntryResult{DisplayName(info.name, o.codePage), e});
+        results.push_back(EntryResult{DisplayName(info.name, o.codePage, !o.json), e});
         if (e != vorx_Success) exitCode = std::max(exitCode, ExitForError(e));
     }
     gActiveHandle = nullptr;
@@ -845,6 +916,15 @@ struct FolderCache {
     std::set<std::string> made;
 };
 
+// The conversion to the host's names is checked again: a component must stay one
+// component of a file below the output folder (judged in UTF-8, where a separator byte
+// is always a separator).
+bool IsPlainHostName(const std::string& part) {
+    std::string utf8 = part, error;
+    if (host::PathSeparator() != '/' && !host::ToCodePage(part, 65001, &utf8, &error)) return false;
+    return !utf8.empty() && utf8 != "." && utf8 != ".." && utf8.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+}
+
 int Extract(const Options& o) {
     std::optional<std::string> password;
     if (o.password) password = ToArchiveText(*o.password, o.codePage, "the password");
@@ -916,10 +996,8 @@ int Extract(const Options& o) {
         const std::string display = DisplayName(info.name, o.codePage);
         std::vector<std::string> parts;
         std::string reason;
-        if (!vorx::SplitForExtraction(info.name, &parts, &reason)) {
-            fail("refused '" + display + "': " + reason +
-                     " (it would be written outside the output folder or under an invalid name)",
-                 kExitFatal);
+        if (!vorx::SplitForExtraction(info.name, o.codePage, &parts, &reason)) {
+            fail("refused '" + display + "': " + reason, kExitFatal);
             continue;
         }
         std::string hostPath = outDir;
@@ -930,6 +1008,12 @@ int Extract(const Options& o) {
             std::string part, error;
             if (!host::FromCodePage(parts[i], o.codePage, &part, &error)) {
                 fail("refused '" + display + "': " + error, kExitFatal);
+                ok = false;
+                break;
+            }
+            if (!IsPlainHostName(part)) {
+                fail("refused '" + display + "': in this system's names a component would be empty, "
+                     "\".\" or \"..\", or hold a separator", kExitFatal);
                 ok = false;
                 break;
             }
@@ -1067,6 +1151,14 @@ int Run(int argc, char** argv) {
                                               : kMainHelp;
         std::fputs(text, stdout);
         return kExitOk;
+    }
+    if (!vorx::IsNameCodePage(o.codePage)) {
+        // In other code pages '.', '\\' or '/' are other bytes, and no name could be
+        // judged by its stored bytes.
+        Error("code page " + std::to_string(o.codePage) +
+              " cannot be used for names: only code pages in which the ASCII bytes mean ASCII "
+              "(874, 1250-1258, ISO 8859 as 28591-28606, 932, 936, 949, 950, 65001)");
+        return kExitFatal;
     }
     host::OnInterrupt(&OnInterrupt);
     try {

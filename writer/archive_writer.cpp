@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "container/name_policy.h"
 #include "platform/platform.h"
 
 namespace vorx {
@@ -137,9 +138,12 @@ bool ArchiveWriter::BeginArchive(uint32_t version) {
 
 bool ArchiveWriter::BeginEntry(const EntryOptions& options) {
     if (state_ != State::Archive) return Fail("an entry begins only between entries");
-    if (options_.checkNames &&
-        (options.name.empty() || options.name.size() > 255 || HasNul(options.name)))
-        return Fail("invalid entry name '" + options.name + "'");
+    if (options_.checkNames) {
+        const NameProblem problem =
+            CheckEntryName(options.name.data(), options.name.size(), options_.codePage);
+        if (problem != NameProblem::None)
+            return Fail("invalid entry name '" + options.name + "': " + NameProblemText(problem));
+    }
     if (options.password && HasNul(*options.password))
         return Fail("a password cannot contain a NUL byte");
     if (!options.encoder.encode || options.encoder.chunkSize == 0 ||

@@ -84,9 +84,10 @@ struct DirectoryOptions {
 };
 
 struct WriterOptions {
-    // Entry names must be non-empty, at most 255 bytes and free of NULs; tests that
-    // need other names switch the check off.
+    // Entry names must pass the name rule (container/name_policy.h) in code page
+    // `codePage`; tests that need other names switch the check off.
     bool checkNames = true;
+    unsigned codePage = 1252;
     // A carrier must not contain the 8-byte signature, or readers would find the
     // archive there.
     bool checkCarrier = true;

@@ -1,7 +1,7 @@
-// The rules for what an archive may hold, shared by the tool's `a` and `x`:
-// entry names as stored (bytes of a Windows code page, '\' between folders), the
-// names an extraction may create, passwords the self-extractor accepts, and the
-// comment text.
+// What an archive may hold, for the tool's `a` and `x`: entry names as stored (bytes
+// of a Windows code page, '\' between folders) and the names an extraction creates,
+// both by the one name rule of container/name_policy.h; names that would be one file
+// on Windows; passwords the self-extractor accepts; and the comment text.
 #pragma once
 
 #include <cstddef>
@@ -9,28 +9,30 @@
 #include <string>
 #include <vector>
 
+#include "container/name_policy.h"
+
 namespace vorx {
 
-// Longest stored name: every name up to this length can be read back by index,
-// wherever it lies in the names table.
-constexpr size_t kMaxEntryNameBytes = 239;
 // Passwords the self-extractor's dialog takes: at least 6 and at most 63 characters.
 constexpr size_t kMinPasswordLength = 6;
 constexpr size_t kMaxPasswordLength = 63;
 // The configuration block's fields hold at most this many bytes.
 constexpr size_t kMaxConfigText = 255;
 
-// Why a stored name cannot be written for a user's file, or "" when it can: empty
-// name or component, "." or "..", a leading separator, a drive, '/' or a character no
-// Windows file name holds, more than kMaxEntryNameBytes bytes, or the comment's name.
-std::string EntryNameProblem(const std::string& name);
+// Why a stored name (in code page `codePage`) cannot be stored for a user's file, or
+// "": what the name rule of container/name_policy.h refuses, and the comment's name.
+std::string EntryNameProblem(const std::string& name, unsigned codePage);
 
 // Splits a stored name into the folder and file names an extraction creates below its
-// output folder. False, with the reason, for any name that could reach outside it:
-// absolute names, drives, "." or ".." components, empty components, control characters
-// or characters no Windows file name holds. Both '\' and '/' separate components.
-bool SplitForExtraction(const std::string& name, std::vector<std::string>* parts,
+// output folder. False, with the reason, for every name the name rule refuses.
+bool SplitForExtraction(const std::string& name, unsigned codePage, std::vector<std::string>* parts,
                         std::string* reason);
+
+// The form in which Windows compares a name (UTF-8, '\' between folders) with the
+// names beside it: letters in upper case, for ASCII and the letters of the code pages
+// names are stored in (Latin, Greek, Cyrillic, fullwidth). Two names with one key are
+// one file on Windows.
+std::string WindowsNameKey(const std::string& utf8);
 
 // Why a password (bytes in the archive's code page) is refused, or "".
 std::string PasswordProblem(const std::string& password);

@@ -45,6 +45,8 @@ bool Convert(const char* to, const char* from, const std::string& in, std::strin
 
 std::string CodePageName(unsigned codePage) {
     if (codePage == 65001) return "UTF-8";
+    // Windows numbers ISO 8859-n as 28590 + n.
+    if (codePage >= 28591 && codePage <= 28606) return "ISO-8859-" + std::to_string(codePage - 28590);
     return "CP" + std::to_string(codePage);
 }
 

@@ -621,6 +621,20 @@ TEST_F(SelfExtractor, AFolderThatCannotBeCreatedStopsTheRun) {
     EXPECT_FALSE(fs::exists(out + "last.txt"));
 }
 
+TEST_F(SelfExtractor, QuietModeRefusesADeviceNameWithCodeThree) {
+    Make("setup.exe", {Path("quiet"), ""}, {{"first.txt", "1"}, {"docs\\nul.txt", "lost"}, {"last.txt", "3"}});
+    gui::Process process;
+    Start(process, "setup.exe", "/q");
+    const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), "Error extracting", kAppear);
+    ASSERT_NE(box.window, nullptr);
+    EXPECT_EQ(box.text, vorx_GetErrorString(vorx_CorruptArchive));
+    gui::Press(box.window, IDOK);
+    EXPECT_EQ(process.WaitForExit(kFinish), 3u);
+    EXPECT_EQ(ReadFile(Path("quiet\\first.txt")), "1");
+    EXPECT_FALSE(fs::exists(Path("quiet\\docs")));
+    EXPECT_FALSE(fs::exists(Path("quiet\\last.txt")));
+}
+
 TEST_F(SelfExtractor, ANameThatLeavesTheDestinationIsNeverWritten) {
     const std::string out = Path("out") + "\\";
     Make("setup.exe", {out, ""},

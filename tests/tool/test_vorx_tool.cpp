@@ -193,14 +193,23 @@ TEST(VorxTool, RefusalsWriteNothing) {
     const Case cases[] = {
         {"bad\\name.txt", "Windows takes for a separator"},
         {"colon:name.txt", "no Windows file name may hold"},
+        {"pipe|name.txt", "no Windows file name may hold"},
+        {"esc\x1b[2J.txt", "control character"},
+        {"trailing.", "ends in '.' or a blank"},
+        {"nul", "device name"},
+        {"COM1.txt", "device name"},
         {"\xE6\x97\xA5\xE6\x9C\xAC.txt", "cannot hold"},  // not in code page 1252
-        {std::string(240, 'n'), "at most 239"},
+        {std::string(240, 'n'), "longer than 239 bytes"},
         {"$comments$", "reserved for the comment"},
+        // One file on Windows, where letter case does not count (also beyond ASCII).
+        {"OK.TXT", "the same file as"},
+        {"\xC3\xA9t\xC3\xA9", "the same file as"},  // "été" beside "ÉTÉ"
     };
     for (const Case& c : cases) {
         TempDir one;
         ASSERT_EQ(mkdir(one.File("in").c_str(), 0777), 0);
         Write(one.File("in/ok.txt"), "fine");
+        Write(one.File("in/\xC3\x89T\xC3\x89"), "fine");
         Write(one.File("in/" + c.file), "data");
         const std::string args = c.file == "$comments$" ? "a out.vx in/ok.txt 'in/$comments$'" : "a out.vx in";
         r = Vorx(one, args);
@@ -216,6 +225,14 @@ TEST(VorxTool, RefusalsWriteNothing) {
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(r.err.find("two entries would have this name"), std::string::npos) << r.err;
     EXPECT_FALSE(Exists(dir.File("dup.vx")));
+    // A file where another path needs a folder of that name (in another case).
+    ASSERT_EQ(mkdir(dir.File("other/SRC").c_str(), 0777), 0);
+    Write(dir.File("other/SRC/f.txt"), "in a folder");
+    Write(dir.File("src/sub/src"), "a file");
+    r = Vorx(dir, "a fold.vx src/sub other/SRC src/sub/src");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("cannot hold this file beside the folder of 'SRC/f.txt'"), std::string::npos) << r.err;
+    EXPECT_FALSE(Exists(dir.File("fold.vx")));
     r = Vorx(dir, "a missing.vx no-such-file");
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(r.err.find("cannot find 'no-such-file'"), std::string::npos);
@@ -321,30 +338,79 @@ TEST(VorxTool, OverwriteRules) {
     EXPECT_NE(Vorx(dir, "l o.vx").out.find("1 entry"), std::string::npos);
 }
 
-TEST(VorxTool, ExtractionNeverLeavesTheOutputFolder) {
+// Every file and folder below `root`, with the contents of the files.
+std::string Snapshot(const std::string& root) {
+    const std::string list = root + ".list";
+    const std::string find = "find . ! -name stdout.txt ! -name stderr.txt";
+    EXPECT_EQ(std::system(("cd " + Quote(root) + " && " + find + " -type f -print0 | sort -z | xargs -0 -r sha1sum >" +
+                           Quote(list) + " && " + find + " | sort >>" + Quote(list)).c_str()), 0);
+    const std::string text = Read(list);
+    std::remove(list.c_str());
+    return text;
+}
+
+// Names no extraction may write: each is refused with its reason and exit code 2; no file
+// outside the output folder appears or changes; the other entries are written.
+TEST(VorxTool, ExtractionWritesOnlyNamesTheRuleAccepts) {
     TempDir dir;
-    test::TestArchive archive;
-    for (const char* name : {"..\\evil.txt", "\\absolute.txt", "/slash.txt", "C:\\drive.txt",
-                             "ok\\..\\..\\up.txt", "a\\.\\b.txt", "sub/../../fwd.txt", "good.txt",
-                             "dir\\fine.txt"}) {
-        test::TestEntry e(name, test::ToBytes(std::string("content of ") + name));
-        archive.entries.push_back(e);
-    }
     ASSERT_EQ(mkdir(dir.File("box").c_str(), 0777), 0);
+    Write(dir.File("box/evil.txt"), "kept as it was");
+    test::TestArchive archive;
+    const std::pair<const char*, const char*> refused[] = {
+        {"..\\evil.txt", "ends in '.'"},       {"ok\\..\\..\\up.txt", "ends in '.'"},
+        {"x\\.. \\.. \\e", "ends in '.'"},     {"...", "ends in '.'"},
+        {"a\\.\\b.txt", "ends in '.'"},        {"\\absolute.txt", "empty component"},
+        {"a\\\\b", "empty component"},         {"/slash.txt", "'/'"},
+        {"sub/../../fwd.txt", "'/'"},          {"C:\\drive.txt", "no Windows file name"},
+        {"bad|*?<>\".txt", "no Windows file name"},
+        {"esc\x1b[2J.txt", "control character"}, {"NUL", "device name"},
+        {"nul.txt", "device name"},            {"COM1", "device name"},
+        {"AUX.txt", "device name"},            {"CON", "device name"},
+        {"CONOUT$", "device name"},            {"dir\\com\xB9.txt", "device name"},
+    };
+    for (const auto& [name, reason] : refused) archive.entries.emplace_back(name, test::ToBytes(name));
+    for (const char* name : {"good.txt", "dir\\fine.txt"}) archive.entries.emplace_back(name, test::ToBytes(name));
+    // "..\..\evil.txt" in EBCDIC (code page 500), where '.' is 0x4B and '\' is 0xE0.
+    archive.entries.emplace_back("\x4B\x4B\xE0\x4B\x4B\xE0\x85\xA5\x89\x93\x4B\xA3\xA7\xA3", test::ToBytes("ebcdic"));
+    // Two characters of code page 932, the first with the trail byte 0x5C (in 1252, an
+    // empty component).
+    archive.entries.emplace_back("\x83\x5C\\\x82\xA0.txt", test::ToBytes("kana"));
     test::WriteArchive(dir.File("box/evil.vx"), archive);
-    const Result r = Vorx(dir, "x box/evil.vx -o box/out");
+    const std::string before = Snapshot(dir.Path());
+
+    Result r = Vorx(dir, "x box/evil.vx -o box/out");
     EXPECT_EQ(r.code, 2);
-    for (const char* reason : {"name with a \"..\" component", "absolute name", "name with a drive",
-                               "name with a \".\" component"})
-        EXPECT_NE(r.err.find(reason), std::string::npos) << reason << "\n" << r.err;
-    EXPECT_EQ(Read(dir.File("box/out/good.txt")), "content of good.txt");
-    EXPECT_EQ(Read(dir.File("box/out/dir/fine.txt")), "content of dir\\fine.txt");
-    for (const char* outside : {"evil.txt", "box/evil.txt", "up.txt", "box/up.txt", "fwd.txt",
-                                "box/fwd.txt", "absolute.txt", "slash.txt", "box/out/a/b.txt"})
-        EXPECT_FALSE(Exists(dir.File(outside))) << outside;
-    EXPECT_FALSE(Exists("/absolute.txt"));
-    EXPECT_FALSE(Exists("/slash.txt"));
-    EXPECT_NE(r.out.find("2 files extracted, 7 failed"), std::string::npos) << r.out;
+    for (const auto& [name, reason] : refused) {
+        const std::string line = std::string("refused '") + name + "': ";
+        const size_t at = r.err.find(line.substr(0, line.find_first_of("\x1b\xB9")));
+        EXPECT_NE(at, std::string::npos) << name << "\n" << r.err;
+        if (at != std::string::npos) {
+            EXPECT_NE(r.err.find(reason, at), std::string::npos) << name;
+        }
+    }
+    EXPECT_NE(r.err.find("refused 'esc\\x1B[2J.txt'"), std::string::npos) << "control bytes are escaped";
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos);
+    EXPECT_NE(r.out.find("3 files extracted, 20 failed"), std::string::npos) << r.out << r.err;
+    EXPECT_EQ(Read(dir.File("box/out/good.txt")), "good.txt");
+    EXPECT_EQ(Read(dir.File("box/out/dir/fine.txt")), "dir\\fine.txt");
+    ASSERT_EQ(std::system(("rm -rf " + Quote(dir.File("box/out"))).c_str()), 0);
+    EXPECT_EQ(Snapshot(dir.Path()), before) << "a file outside the output folder appeared or changed";
+
+    // The EBCDIC code page is refused before anything is written; in 932 the trail
+    // byte 0x5C does not separate folders.
+    r = Vorx(dir, "x box/evil.vx -o box/out --codepage 500");
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("code page 500 cannot be used for names"), std::string::npos) << r.err;
+    EXPECT_EQ(Snapshot(dir.Path()), before);
+    r = Vorx(dir, "x box/evil.vx -o box/out --codepage 932");
+    EXPECT_EQ(Read(dir.File("box/out/\xE3\x82\xBD/\xE3\x81\x82.txt")), "kana") << r.err;
+
+    // Listings escape control bytes too, each in its own way.
+    r = Vorx(dir, "l box/evil.vx");
+    EXPECT_NE(r.out.find("esc\\x1B[2J.txt"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+    r = Vorx(dir, "l box/evil.vx --json");
+    EXPECT_NE(r.out.find("esc\\u001b[2J.txt"), std::string::npos) << r.out;
 }
 
 // Files and folders of the same name, and entries written from memory beside one

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # vorx.exe under Wine: a/l/t/x round trip with names outside ASCII, options after the
-# paths, the overwrite rule and the exit codes. Files are made and compared on the
-# Linux side; Wine shows them to the program as Z:\...
+# paths, the overwrite rule, names no extraction may write, and the exit codes. Files
+# are made and compared on the Linux side; Wine shows them to the program as Z:\...
 #
-#   vorx_exe_wine.sh VORX_EXE WINE_RUN
+#   vorx_exe_wine.sh VORX_EXE WINE_RUN CRAFT_ARCHIVE
 set -u
 export LC_ALL=C.UTF-8
 vorx_exe=$(realpath "$1")
 wine_run=$(realpath "$2")
+craft=$(realpath "$3")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -99,6 +100,41 @@ echo x > "wide/$(printf '\xe6\x97\xa5\xe6\x9c\xac').txt"
 run 2 a wide.vx wide
 contains err.txt "outside the system's ANSI code page"
 [ -e wide.vx ] && fail "an archive was written although a name was refused"
+
+# Names no extraction may write (devices, components Windows resolves or changes,
+# characters it refuses, control bytes): each is refused (exit 2) and nothing outside
+# the destination appears or changes. The last name is "..\..\evil.txt" in EBCDIC,
+# whose code page is refused before anything is written.
+hex() { printf '%s' "$1" | od -An -tx1 | tr -d ' \n'; }
+snapshot() {  # every file outside box/dest* with its checksum, and every path
+  find . -path './box/dest*' -prune -o ! -name out.txt ! -name err.txt -type f -print0 |
+    sort -z | xargs -0 -r sha1sum
+  find . -path './box/dest*' -prune -o -print | sort
+}
+mkdir -p box
+echo kept > box/evil.txt
+esc="esc$(printf '\033')[2J.txt"
+hostile=()
+for name in NUL nul.txt COM1 AUX.txt CON 'CONOUT$' 'x\.. \.. \e' ... 'a\\b' 'bad|*?<>.txt' \
+            '..\evil.txt' "$esc" good.txt; do
+  hostile+=("$(hex "$name")")
+done
+"$wine_run" "$craft" box/hostile.vx "${hostile[@]}" 4b4be04b4be085a589934ba3a7a3 || fail "cannot craft the archive"
+before=$(snapshot)
+run 2 x box/hostile.vx -o box/dest
+for name in NUL nul.txt COM1 AUX.txt CON 'CONOUT$' 'x\.. \.. \e' ... 'a\\b' 'bad|*?<>.txt' '..\evil.txt'; do
+  contains err.txt "refused '$name': "
+done
+contains err.txt "refused 'esc\x1B[2J.txt': the name has a control character"
+grep -q "$(printf '\033')" err.txt out.txt && fail "a control byte was printed raw"
+contains out.txt "2 files extracted, 12 failed"
+[ "$(cat box/dest/good.txt)" = "$(hex good.txt)" ] || fail "the good entry was not written"
+[ "$(find box/dest -type f | wc -l)" = 2 ] || fail "box/dest holds other files than two entries"
+[ "$(snapshot)" = "$before" ] || fail "a file outside the destination appeared or changed"
+run 2 x box/hostile.vx -o box/dest500 --codepage 500
+contains err.txt "code page 500 cannot be used for names"
+[ -e box/dest500 ] && fail "a refused code page still made the destination"
+[ "$(snapshot)" = "$before" ] || fail "a file outside the destination appeared or changed"
 
 # Command-line errors exit 7; a missing archive is fatal (2).
 run 7 x out.vx --bogus

@@ -250,16 +250,25 @@ TEST(Writer, RefusesWhatReadersCannotRead) {
         e.name = name;
         return e;
     };
-    for (const std::string& bad : {std::string(), std::string(256, 'n'), std::string("a\0b", 3)}) {
+    // The name rule in the writer's code page (1252 unless set).
+    for (const std::string& bad : {std::string(), std::string(240, 'n'), std::string("a\0b", 3),
+                                   std::string("NUL.txt"), std::string("a/b"), std::string("\x83\x5C")}) {
         ArchiveWriter writer;
         ASSERT_TRUE(writer.Create(dir.File("names.vorx")) && writer.BeginArchive());
-        EXPECT_FALSE(writer.BeginEntry(entryNamed(bad))) << bad.size();
+        EXPECT_FALSE(writer.BeginEntry(entryNamed(bad))) << bad;
     }
     {
         ArchiveWriter writer;
         ASSERT_TRUE(writer.Create(dir.File("names.vorx")) && writer.BeginArchive());
-        EXPECT_TRUE(writer.AddEntry(entryNamed(std::string(255, 'n')), "x", 1));
+        EXPECT_TRUE(writer.AddEntry(entryNamed(std::string(239, 'n')), "x", 1));
         EXPECT_TRUE(writer.Finish());
+    }
+    {
+        WriterOptions options;
+        options.codePage = 932;  // 0x83 0x5C is one character there
+        ArchiveWriter writer(options);
+        ASSERT_TRUE(writer.Create(dir.File("names.vorx")) && writer.BeginArchive());
+        EXPECT_TRUE(writer.AddEntry(entryNamed("\x83\x5C"), "x", 1)) << writer.Error();
     }
     {
         // Tests may switch the name check off.
