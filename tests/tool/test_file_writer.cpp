@@ -84,7 +84,7 @@ TEST(FileWriter, FailuresAreReportedInOrderAndLeaveNothing) {
     writer.Submit(Job(folder, "existing", "new"));
     // A replacement that cannot be renamed into place (a folder has the name) leaves
     // the folder and no temporary file.
-    ASSERT_EQ(mkdir(dir.File("taken").c_str(), 0777), 0);
+    ASSERT_TRUE(host::MakeDirectory(dir.File("taken")));
     tool::FileJob replace = Job(folder, "taken", "replaced");
     replace.replace = true;
     writer.Submit(std::move(replace));

@@ -392,7 +392,7 @@ TEST(VorxTool, LinksBelowTheOutputFolderAreNeverFollowed) {
     r = Vorx(dir, "a new.vx links.vx", plant);
     EXPECT_EQ(r.code, 0) << r.err;
 
-    EXPECT_EQ(Read(dir.File("outside/victim.txt")), "outside");
+    EXPECT_TRUE(Read(dir.File("outside/victim.txt")) == "outside") << "the file outside was written";
     EXPECT_EQ(Read(dir.File("outside/hard.txt")), "hard");
     struct stat after;
     ASSERT_EQ(stat(dir.File("outside/hard.txt").c_str(), &after), 0);
