@@ -1,14 +1,19 @@
 // The tool's file writer thread: files written in submission order with their times,
 // a small queue that makes the submitter wait, failures reported in order without
 // leftovers, replacement through a temporary file, and abandoning what is queued.
+// Below it, the host's walk from folder to folder that never passes a link.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/host.h"
+#include "platform/platform.h"
 #include "tests/support/test_support.h"
 #include "tools/file_writer.h"
 
@@ -130,5 +135,65 @@ TEST(FileWriter, AbandoningDropsWhatIsNotWrittenYet) {
         }
     }
 }
+
+// A folder below another is opened or made; anything else of that name is refused,
+// and a link (to a folder, to a file, dangling) is never followed nor made through.
+TEST(HostFolders, SubfoldersAreNeverReachedThroughALink) {
+    TempDir dir;
+    for (const char* folder : {"outside", "base", "base/there"}) ASSERT_TRUE(host::MakeDirectory(dir.File(folder)));
+    vorx::test::WriteFile(dir.File("base/file"), std::string("x"));
+    struct Case {
+        const char* name;
+        host::Subfolder expected;
+    };
+    std::vector<Case> cases = {
+        {"there", host::Subfolder::Opened}, {"new", host::Subfolder::Made}, {"file", host::Subfolder::NotFolder}};
+#ifndef _WIN32
+    // Wine makes no links a Windows program can see.
+    for (const auto& [name, target] : {std::pair<const char*, const char*>{"tofolder", "../outside"},
+                                       {"tofile", "file"}, {"dangling", "../outside/none"}}) {
+        ASSERT_EQ(symlink(target, dir.File(std::string("base/") + name).c_str()), 0);
+        cases.push_back({name, host::Subfolder::Link});
+    }
+#endif
+    const host::FolderPtr base = host::OpenFolder(dir.File("base"));
+    ASSERT_TRUE(base);
+    for (const Case& c : cases) {
+        host::FolderPtr sub;
+        EXPECT_EQ(host::OpenSubfolder(base, c.name, &sub), c.expected) << c.name;
+        const bool opened = c.expected == host::Subfolder::Opened || c.expected == host::Subfolder::Made;
+        EXPECT_EQ(sub != nullptr, opened) << c.name;
+        if (opened) {
+            const int fd = host::CreateFileIn(*sub, "new.txt");
+            EXPECT_GE(fd, 0) << c.name;
+            if (fd >= 0) platform::FileClose(fd);
+        }
+    }
+    EXPECT_EQ(EntriesIn(dir.File("outside")), 0u);
+    EXPECT_EQ(host::Stat(dir.File("base/new/new.txt")).kind, host::PathKind::File);
+}
+
+#ifndef _WIN32
+// A temporary file's path names it, not what is at its folder's name later: the folder
+// renamed and a link put in its place, what is written goes to the temporary file, and
+// renaming it replaces a link at the target. Its own folder is gone afterwards.
+TEST(HostFolders, ATemporaryFileStaysInTheFolderItWasMadeIn) {
+    TempDir dir;
+    for (const char* folder : {"outside", "base"}) ASSERT_TRUE(host::MakeDirectory(dir.File(folder)));
+    host::TemporaryFile temporary;
+    ASSERT_TRUE(temporary.Create(host::OpenFolder(dir.File("base"))));
+    ASSERT_EQ(rename(dir.File("base").c_str(), dir.File("moved").c_str()), 0);
+    ASSERT_EQ(symlink("outside", dir.File("base").c_str()), 0);
+    vorx::test::WriteFile(temporary.path(), std::string("data"));
+    ASSERT_EQ(symlink("../outside/victim", dir.File("moved/target").c_str()), 0);
+    ASSERT_TRUE(temporary.RenameTo("target"));
+    EXPECT_EQ(EntriesIn(dir.File("outside")), 0u);
+    struct stat st;
+    ASSERT_EQ(lstat(dir.File("moved/target").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(Read(dir.File("moved/target")), "data");
+    EXPECT_EQ(EntriesIn(dir.File("moved")), 1u);
+}
+#endif
 
 }  // namespace
