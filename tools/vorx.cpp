@@ -131,7 +131,8 @@ const char kExtractHelp[] =
     "\n"
     "Extracts every entry below the output folder and restores its last-write time.\n"
     "Entries whose names would lead outside the folder (\"..\", absolute names, drives)\n"
-    "are refused and reported. The comment entry is not extracted.\n"
+    "or through a link below it are refused and reported. The comment entry is not\n"
+    "extracted.\n"
     "\n"
     "Options:\n"
     "  -o DIR              the output folder (default: the current folder)\n"
@@ -140,7 +141,8 @@ const char kExtractHelp[] =
     "  --codepage N        Windows code page of the names (default 1252)\n"
     "\n"
     "An existing file is replaced only with -y or when you say so on a terminal;\n"
-    "otherwise it is kept, reported, and the exit code is 1.\n";
+    "otherwise it is kept, reported, and the exit code is 1. A replacement is written\n"
+    "beside the file and renamed over it: a link of that name is replaced, not followed.\n";
 
 // ---------------------------------------------------------------------------
 // Command line
