@@ -175,7 +175,8 @@ Subfolder OpenSubfolder(const FolderPtr& parent, const std::string& name, Folder
     for (int attempt = 0; attempt < 3; ++attempt) {
         const int fd = openat(at, name.c_str(), kFolderOpen | O_NOFOLLOW);
         if (fd >= 0) {
-            *out = FolderAccess::Make(Join(parent->path(), name), fd, parent);
+            // The descriptor alone keeps naming this folder; the ones above need not stay open.
+            *out = FolderAccess::Make(Join(parent->path(), name), fd, nullptr);
             return made ? Subfolder::Made : Subfolder::Opened;
         }
         if (errno == ENOENT) {
