@@ -8,21 +8,20 @@
 namespace tool {
 
 bool WriteFileJob(const FileJob& job) {
-    const std::string& name = job.replace ? job.temporary : job.path;
-    const unsigned flags = platform::kOpenReadWrite | platform::kOpenCreate |
-                           (job.replace ? platform::kOpenTruncate : platform::kOpenExclusive);
-    const int fd = platform::FileOpen(name.c_str(), flags);
+    std::string temporary;
+    const int fd = job.replace ? host::CreateTemporaryIn(*job.folder, &temporary)
+                               : host::CreateFileIn(*job.folder, job.name);
     if (fd < 0) return false;
     bool ok = job.size == 0 ||
               platform::FileWrite(fd, job.data.get(), job.size) == static_cast<int64_t>(job.size);
-    // A file that cannot be closed may not hold what was written to it.
-    ok = platform::FileClose(fd) == 0 && ok;
     if (ok) {
         const int64_t now = platform::CurrentTime();
-        ok = platform::SetFileTimes(name.c_str(), now, job.lastWriteSeconds ? job.lastWriteSeconds : now);
+        ok = host::SetFileTimesOf(fd, now, job.lastWriteSeconds ? job.lastWriteSeconds : now);
     }
-    if (ok && job.replace) ok = host::RenameFile(job.temporary, job.path);
-    if (!ok) host::RemoveFile(name);
+    // A file that cannot be closed may not hold what was written to it.
+    ok = platform::FileClose(fd) == 0 && ok;
+    if (ok && job.replace) ok = host::RenameIn(*job.folder, temporary, job.name);
+    if (!ok) host::RemoveIn(*job.folder, job.replace ? temporary : job.name);
     return ok;
 }
 
@@ -39,6 +38,10 @@ public:
 private:
     host::Mutex& mutex_;
 };
+
+// What a queued job counts against the limit: its data, and for every job a share that
+// bounds the number of jobs (each holds its folder open) when the files are empty.
+size_t Cost(const FileJob& job) { return job.size + 16384; }
 
 }  // namespace
 
@@ -60,8 +63,9 @@ void FileWriter::Submit(FileJob job) {
         return;
     }
     // One file larger than the limit still goes, alone.
-    while (queuedBytes_ != 0 && queuedBytes_ + job.size > maxQueuedBytes_) changed_.Wait(mutex_);
-    queuedBytes_ += job.size;
+    const size_t cost = Cost(job);
+    while (queuedBytes_ != 0 && queuedBytes_ + cost > maxQueuedBytes_) changed_.Wait(mutex_);
+    queuedBytes_ += cost;
     queue_.push_back(std::move(job));
     changed_.NotifyAll();
 }
@@ -112,11 +116,12 @@ void FileWriter::Work() {
         busy_ = true;
         mutex_.Unlock();
         const bool ok = WriteFileJob(job);
-        const size_t size = job.size;
+        const size_t cost = Cost(job);
         job.data.reset();
+        job.folder.reset();
         mutex_.Lock();
         busy_ = false;
-        queuedBytes_ -= size;
+        queuedBytes_ -= cost;
         if (ok) ++written_;
         else failures_.push_back(job.path);
         changed_.NotifyAll();

@@ -3,11 +3,12 @@
 // overlaps with decoding the next. Creating a file costs more than decoding a small
 // one, so on a folder of many small files this nearly halves the time.
 //
-// A file that replaces another is written under a temporary name in its folder and
-// renamed into place once complete, so the old file stays when writing fails. A new
-// file is created under its own name, exclusively (never over a file that appeared
-// meanwhile), and removed again when writing fails: a failed or abandoned file leaves
-// nothing behind. Files are written in the order they were submitted, so a later
+// Every file is created exclusively in a folder held open (never through a link, never
+// over anything that appeared meanwhile). A file that replaces another is written under
+// a fresh random name beside it and renamed over it once complete, so the old file stays
+// when writing fails, and a link or a second name of the old file is replaced rather
+// than written through. A new file is created under its own name and removed again when
+// writing fails: a failed or abandoned file leaves nothing behind. Files are written in the order they were submitted, so a later
 // entry of the same name wins as it would without the thread.
 #pragma once
 
@@ -23,9 +24,10 @@
 namespace tool {
 
 struct FileJob {
-    std::string path;       // where the file goes
+    host::FolderPtr folder; // where the file goes
+    std::string name;       // its name in the folder
+    std::string path;       // the whole path, for messages
     bool replace = false;   // a file of that name may exist and is replaced
-    std::string temporary;  // with replace: the name it is written under first, in the same folder
     std::unique_ptr<uint8_t[]> data;
     size_t size = 0;
     int64_t lastWriteSeconds = 0;  // 0: the time of writing

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <map>
 #include <new>
@@ -163,7 +164,8 @@ const char kExtractHelp[] =
     "refused and reported (exit code 2): \"..\", absolute names, drives, '/', empty\n"
     "components, control characters, < > : \" | ? *, a component that ends in '.' or a\n"
     "blank, and device names (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9, LPT0-9, with\n"
-    "any extension). The comment entry is not extracted.\n"
+    "any extension); so are entries that would pass through a link below the folder.\n"
+    "The comment entry is not extracted.\n"
     "\n"
     "Options:\n"
     "  -o DIR              the output folder (default: the current folder)\n"
@@ -173,7 +175,8 @@ const char kExtractHelp[] =
     "                      28591-28606, 932, 936, 949, 950 or 65001)\n"
     "\n"
     "An existing file is replaced only with -y or when you say so on a terminal;\n"
-    "otherwise it is kept, reported, and the exit code is 1.\n";
+    "otherwise it is kept, reported, and the exit code is 1. A replacement is written\n"
+    "beside the file and renamed over it: a link of that name is replaced, not followed.\n";
 
 // ---------------------------------------------------------------------------
 // Command line
@@ -625,16 +628,21 @@ int Add(const Options& o) {
         return kExitFatal;
     }
 
-    const std::string temporary = o.archive + ".part" + std::to_string(host::ProcessId());
+    // Written under a fresh name beside the archive and renamed over it when complete.
+    host::TemporaryFile temporary;
+    if (!temporary.Create(host::OpenFolder(host::ParentFolder(o.archive)))) {
+        Error("cannot create a file beside '" + o.archive + "'");
+        return kExitFatal;
+    }
     vorx::ArchiveWriter writer;
     vorx::Compressor compressor(o.level);
     auto abandon = [&](const std::string& message, int code) {
         if (!message.empty()) Error(message);
         writer.Abandon();
-        host::RemoveFile(temporary);
+        temporary.Remove();
         return code;
     };
-    if (!writer.Create(temporary)) return abandon(writer.Error(), kExitFatal);
+    if (!writer.Create(temporary.path())) return abandon("cannot create '" + o.archive + "'", kExitFatal);
     if (!carrier.empty() && !writer.WriteCarrier(carrier.data(), carrier.size()))
         return abandon(writer.Error(), kExitFatal);
     if (!writer.BeginArchive()) return abandon(writer.Error(), kExitFatal);
@@ -707,9 +715,9 @@ int Add(const Options& o) {
         return abandon(writer.Error(), kExitFatal);
     }
     progress.Done();
-    const host::PathStatus written = host::Stat(temporary);
-    if (!host::RenameFile(temporary, o.archive)) {
-        host::RemoveFile(temporary);
+    const host::PathStatus written = host::Stat(temporary.path());
+    if (!temporary.RenameTo(host::LastComponent(o.archive))) {
+        temporary.Remove();
         Error("cannot write '" + o.archive + "'");
         return kExitFatal;
     }
@@ -819,7 +827,8 @@ int Test(const Options& o) {
     Progress progress(total);
     uint64_t done = 0;
     int exitCode = kExitOk;
-    const std::string scratch = o.archive + ".test" + std::to_string(host::ProcessId());
+    // Large entries are decoded into a file of a fresh name beside the archive.
+    const host::FolderPtr scratchFolder = host::OpenFolder(host::ParentFolder(o.archive));
     for (const vorx_FileInfo& info : infos) {
         if (gInterrupted) break;
         DecodeProgress tracker{&progress, done, info.uncompressedSize};
@@ -835,9 +844,11 @@ int Test(const Options& o) {
                                               password ? password->c_str() : nullptr)
                        : vorx_OutOfMemory;
         } else if (e == vorx_Success) {
-            e = vorx_DecompressToFile(archive.handle, info.name, scratch.c_str(), &OnDecodeProgress,
-                                      password ? password->c_str() : nullptr);
-            host::RemoveFile(scratch);
+            host::TemporaryFile scratch;
+            e = scratch.Create(scratchFolder)
+                    ? vorx_DecompressToFile(archive.handle, info.name, scratch.path().c_str(), &OnDecodeProgress,
+                                            password ? password->c_str() : nullptr)
+                    : vorx_InvalidArgument;
         }
         if (gInterrupted) break;
         done += info.uncompressedSize;
@@ -908,11 +919,16 @@ constexpr uint64_t kExtractInMemoryLimit = 4ull << 20;
 // slower side, so a deeper queue would hold more memory without finishing sooner.
 constexpr size_t kWriterQueueBytes = 8u << 20;
 
-// The folders of one extraction: those known to exist, and those this extraction made,
-// in which every file is one it wrote itself. Where names ignore case, two names of the
-// tool's lists may be one file, so the file system is asked instead.
+// Folders held open at most for the walk from the output folder down (the files queued
+// for writing hold theirs besides).
+constexpr size_t kOpenFolders = 256;
+
+// The folders of one extraction: those known to exist, those held open, and those this
+// extraction made, in which every file is one it wrote itself. Where names ignore case,
+// two names of the tool's lists may be one file, so the file system is asked instead.
 struct FolderCache {
     std::set<std::string> existing;
+    std::map<std::string, host::FolderPtr> open;
     std::set<std::string> made;
 };
 
@@ -950,6 +966,12 @@ int Extract(const Options& o) {
         }
     }
     folders.existing.insert(outDir);
+    // The output folder may be a link; nothing below it is followed.
+    const host::FolderPtr root = host::OpenFolder(outDir);
+    if (!root) {
+        Error("cannot open the folder '" + outDir + "'");
+        return kExitFatal;
+    }
 
     const uint64_t count = vorx_GetNumFiles(archive.handle);
     std::vector<vorx_FileInfo> infos;
@@ -976,7 +998,6 @@ int Extract(const Options& o) {
     // Files extracted (or queued for writing) so far: a later entry of the same name
     // replaces them without asking.
     std::set<std::string> written;
-    const std::string partialName = ".vorx-" + std::to_string(host::ProcessId()) + ".part";
     tool::FileWriter writer(kWriterQueueBytes);
     const auto fail = [&](const std::string& message, int code) {
         progress.Done();
@@ -1000,8 +1021,10 @@ int Extract(const Options& o) {
             fail("refused '" + display + "': " + reason, kExitFatal);
             continue;
         }
+        // Folder by folder from the output folder, each opened from the one above.
         std::string hostPath = outDir;
-        std::string folder = outDir;
+        std::string leaf;
+        host::FolderPtr folder = root;
         bool freshFolder = folders.made.count(outDir) != 0;
         bool ok = true;
         for (size_t i = 0; i < parts.size() && ok; ++i) {
@@ -1017,23 +1040,36 @@ int Extract(const Options& o) {
                 ok = false;
                 break;
             }
-            folder = hostPath;
             hostPath = JoinPath(hostPath, part);
-            if (i + 1 == parts.size() || folders.existing.count(hostPath)) {
-                if (i + 1 < parts.size()) freshFolder = folders.made.count(hostPath) != 0;
+            if (i + 1 == parts.size()) {
+                leaf = part;
+                break;
+            }
+            const auto known = folders.open.find(hostPath);
+            if (known != folders.open.end()) {
+                folder = known->second;
+                freshFolder = folders.made.count(hostPath) != 0;
                 continue;
             }
             // A file of that name may still be waiting to be written.
             if (written.count(hostPath)) writer.Drain();
-            bool created = false;
-            if (!host::MakeDirectory(hostPath, &created)) {
+            host::FolderPtr next;
+            const host::Subfolder step = host::OpenSubfolder(folder, part, &next);
+            if (step == host::Subfolder::Link) {
+                fail("refused '" + display + "': '" + hostPath + "' is a link, and extraction never follows one",
+                     kExitFatal);
+                ok = false;
+            } else if (step != host::Subfolder::Opened && step != host::Subfolder::Made) {
                 fail("cannot make the folder '" + hostPath + "' for '" + display + "'", kExitFatal);
                 ok = false;
-                break;
+            } else {
+                if (folders.open.size() >= kOpenFolders) folders.open.clear();
+                folders.open.emplace(hostPath, next);
+                folders.existing.insert(hostPath);
+                if (step == host::Subfolder::Made && !host::NamesIgnoreCase()) folders.made.insert(hostPath);
+                freshFolder = folders.made.count(hostPath) != 0;
+                folder = std::move(next);
             }
-            folders.existing.insert(hostPath);
-            freshFolder = created && !host::NamesIgnoreCase();
-            if (freshFolder) folders.made.insert(hostPath);
         }
         if (!ok) continue;
 
@@ -1045,7 +1081,8 @@ int Extract(const Options& o) {
                        : written.count(hostPath)        ? host::PathKind::File
                                                         : host::PathKind::Missing;
         } else {
-            existing = host::Stat(hostPath).kind;
+            // A link of the file's name counts as a file: it is replaced, never followed.
+            existing = host::StatIn(*folder, leaf).kind;
         }
         if (existing == host::PathKind::Directory) {
             fail("cannot write '" + hostPath + "': a folder of that name exists", kExitFatal);
@@ -1077,12 +1114,13 @@ int Extract(const Options& o) {
             continue;
         }
         tool::FileJob job;
+        job.folder = folder;
+        job.name = leaf;
         job.path = hostPath;
         // A file of that name may exist, or wait to be written for an earlier entry (where
         // names ignore case, under a name that differs in case only).
         job.replace = existing != host::PathKind::Missing || written.count(hostPath) != 0 ||
                       host::NamesIgnoreCase();
-        job.temporary = JoinPath(folder, partialName);
         job.size = static_cast<size_t>(found.uncompressedSize);
         job.lastWriteSeconds = found.lastWriteSeconds;
         if (found.uncompressedSize <= kExtractInMemoryLimit)
@@ -1093,18 +1131,20 @@ int Extract(const Options& o) {
             e = vorx_DecompressToPtr(archive.handle, info.name, job.data.get(), &OnDecodeProgress, pw);
             if (e == vorx_Success) writer.Submit(std::move(job));
         } else {
-            // Decoded into the temporary file, renamed into place when it is complete.
+            // Decoded into a file of a fresh name beside it, renamed into place when it is
+            // complete.
             writer.Drain();
-            e = vorx_DecompressToFile(archive.handle, info.name, job.temporary.c_str(), &OnDecodeProgress, pw);
-            if (e != vorx_Success) {
-                host::RemoveFile(job.temporary);
-            } else if (!host::RenameFile(job.temporary, hostPath)) {
-                host::RemoveFile(job.temporary);
+            host::TemporaryFile temporary;
+            if (!temporary.Create(folder)) {
                 fail("cannot write '" + hostPath + "'", kExitFatal);
                 continue;
-            } else {
-                ++extractedHere;
             }
+            e = vorx_DecompressToFile(archive.handle, info.name, temporary.path().c_str(), &OnDecodeProgress, pw);
+            if (e == vorx_Success && !temporary.RenameTo(leaf)) {
+                fail("cannot write '" + hostPath + "'", kExitFatal);
+                continue;
+            }
+            if (e == vorx_Success) ++extractedHere;
         }
         if (e != vorx_Success) {
             if (gInterrupted) break;

@@ -4,10 +4,12 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <iconv.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -90,10 +92,220 @@ bool MakeDirectory(const std::string& path, bool* created) {
     return errno == EEXIST && Stat(path).kind == PathKind::Directory;
 }
 
-bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0 || errno == ENOENT; }
+// Folders are held as descriptors that only name them: they serve the *at calls and
+// need no read permission.
+#ifdef O_PATH
+constexpr int kFolderOpen = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kFolderOpen = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
 
-bool RenameFile(const std::string& from, const std::string& to) {
-    return rename(from.c_str(), to.c_str()) == 0;
+struct FolderAccess {
+    static int Fd(const Folder& folder) { return static_cast<int>(folder.handle_); }
+    static FolderPtr Make(std::string path, int fd, FolderPtr parent) {
+        return FolderPtr(new Folder(std::move(path), fd, std::move(parent)));
+    }
+};
+
+namespace {
+
+std::string Join(const std::string& folder, const std::string& name) {
+    return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// `bytes` bytes from the kernel's random source, as hex digits.
+bool RandomHex(size_t bytes, std::string* out) {
+    unsigned char buffer[32];
+    if (bytes > sizeof buffer) return false;
+    size_t got = 0;
+    while (got < bytes) {
+        const ssize_t n = getrandom(buffer + got, bytes - got, 0);
+        if (n > 0) {
+            got += static_cast<size_t>(n);
+        } else if (n < 0 && errno == ENOSYS) {
+            // A kernel without the call: its device gives the same bytes.
+            const int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+            if (fd < 0) return false;
+            const bool ok = read(fd, buffer, bytes) == static_cast<ssize_t>(bytes);
+            close(fd);
+            if (!ok) return false;
+            got = bytes;
+        } else if (errno != EINTR) {
+            return false;
+        }
+    }
+    out->clear();
+    for (size_t i = 0; i < bytes; ++i) {
+        out->push_back("0123456789abcdef"[buffer[i] >> 4]);
+        out->push_back("0123456789abcdef"[buffer[i] & 15]);
+    }
+    return true;
+}
+
+int OpenNew(int folder, const std::string& name) {
+    int fd;
+    do {
+        fd = openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Whether the kernel shows open descriptors as paths, so that a path can lead through
+// a folder held open rather than through names that could change meanwhile.
+bool DescriptorPaths() {
+    struct stat st;
+    static const bool available = stat("/proc/self/fd", &st) == 0 && S_ISDIR(st.st_mode);
+    return available;
+}
+
+}  // namespace
+
+Folder::Folder(std::string path, intptr_t handle, std::shared_ptr<const Folder> parent)
+    : path_(std::move(path)), handle_(handle), parent_(std::move(parent)) {}
+
+Folder::~Folder() { close(static_cast<int>(handle_)); }
+
+FolderPtr OpenFolder(const std::string& path) {
+    const int fd = open(path.empty() ? "." : path.c_str(), kFolderOpen);
+    if (fd < 0) return nullptr;
+    return FolderAccess::Make(path, fd, nullptr);
+}
+
+Subfolder OpenSubfolder(const FolderPtr& parent, const std::string& name, FolderPtr* out) {
+    const int at = FolderAccess::Fd(*parent);
+    bool made = false;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        const int fd = openat(at, name.c_str(), kFolderOpen | O_NOFOLLOW);
+        if (fd >= 0) {
+            // The descriptor alone keeps naming this folder; the ones above need not stay open.
+            *out = FolderAccess::Make(Join(parent->path(), name), fd, nullptr);
+            return made ? Subfolder::Made : Subfolder::Opened;
+        }
+        if (errno == ENOENT) {
+            // Made here, or by someone else meanwhile: either way, opened next round.
+            made = mkdirat(at, name.c_str(), 0777) == 0;
+            if (!made && errno != EEXIST) return Subfolder::Failed;
+            continue;
+        }
+        struct stat st;
+        if (fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return Subfolder::Failed;
+        if (S_ISLNK(st.st_mode)) return Subfolder::Link;
+        if (!S_ISDIR(st.st_mode)) return Subfolder::NotFolder;
+        return Subfolder::Failed;
+    }
+    return Subfolder::Failed;
+}
+
+PathStatus StatIn(const Folder& folder, const std::string& name) {
+    PathStatus status;
+    struct stat st;
+    if (fstatat(FolderAccess::Fd(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return status;
+    status.isLink = S_ISLNK(st.st_mode);
+    status.kind = S_ISDIR(st.st_mode) ? PathKind::Directory
+                  : S_ISREG(st.st_mode) || status.isLink ? PathKind::File
+                                                         : PathKind::Other;
+    status.size = static_cast<uint64_t>(st.st_size);
+    status.writeSeconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+    status.attributes = status.kind == PathKind::Directory ? 0x10 : 0x20;
+    return status;
+}
+
+int CreateFileIn(const Folder& folder, const std::string& name) { return OpenNew(FolderAccess::Fd(folder), name); }
+
+int CreateTemporaryIn(const Folder& folder, std::string* name) {
+    // A name already taken is a planted one, or chance: try a few fresh ones.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::string random;
+        if (!RandomHex(12, &random)) return -1;
+        *name = ".vorx-" + random + ".tmp";
+        const int fd = OpenNew(FolderAccess::Fd(folder), *name);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+bool SetFileTimesOf(int fd, int64_t accessSeconds, int64_t writeSeconds) {
+    struct timespec times[2];
+    times[0].tv_sec = static_cast<time_t>(accessSeconds);
+    times[0].tv_nsec = 0;
+    times[1].tv_sec = static_cast<time_t>(writeSeconds);
+    times[1].tv_nsec = 0;
+    return futimens(fd, times) == 0;
+}
+
+bool RenameIn(const Folder& folder, const std::string& from, const std::string& to) {
+    const int fd = FolderAccess::Fd(folder);
+    return renameat(fd, from.c_str(), fd, to.c_str()) == 0;
+}
+
+bool RemoveIn(const Folder& folder, const std::string& name) {
+    return unlinkat(FolderAccess::Fd(folder), name.c_str(), 0) == 0 || errno == ENOENT;
+}
+
+namespace {
+constexpr char kTemporaryFileName[] = "data";
+}
+
+bool TemporaryFile::Create(FolderPtr folder) {
+    Remove();
+    if (!folder) return false;
+    const int at = FolderAccess::Fd(*folder);
+    // A folder of this user's alone: no one else can put a link where the file goes.
+    for (int attempt = 0; attempt < 8 && name_.empty(); ++attempt) {
+        std::string random;
+        if (!RandomHex(12, &random)) return false;
+        const std::string name = ".vorx-" + random + ".tmp";
+        if (mkdirat(at, name.c_str(), 0700) == 0) name_ = name;
+        else if (errno != EEXIST) return false;
+    }
+    if (name_.empty()) return false;
+    const int fd = openat(at, name_.c_str(), kFolderOpen | O_NOFOLLOW);
+    folder_ = std::move(folder);
+    if (fd < 0) {
+        Remove();
+        return false;
+    }
+    handle_ = fd;
+    const int file = OpenNew(fd, kTemporaryFileName);
+    if (file < 0) {
+        Remove();
+        return false;
+    }
+    close(file);
+    path_ = DescriptorPaths() ? "/proc/self/fd/" + std::to_string(fd) + "/" + kTemporaryFileName
+                              : Join(Join(folder_->path(), name_), kTemporaryFileName);
+    return true;
+}
+
+bool TemporaryFile::RenameTo(const std::string& name) {
+    if (handle_ < 0) return false;
+    if (renameat(static_cast<int>(handle_), kTemporaryFileName, FolderAccess::Fd(*folder_), name.c_str()) != 0)
+        return false;
+    Remove();
+    return true;
+}
+
+void TemporaryFile::Remove() {
+    if (handle_ >= 0) {
+        unlinkat(static_cast<int>(handle_), kTemporaryFileName, 0);
+        close(static_cast<int>(handle_));
+        handle_ = -1;
+    }
+    if (folder_ && !name_.empty()) unlinkat(FolderAccess::Fd(*folder_), name_.c_str(), AT_REMOVEDIR);
+    folder_.reset();
+    name_.clear();
+    path_.clear();
+}
+
+std::string ParentFolder(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string LastComponent(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 char PathSeparator() { return '/'; }
@@ -170,8 +382,6 @@ void OnInterrupt(void (*handler)()) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
 }
-
-unsigned ProcessId() { return static_cast<unsigned>(getpid()); }
 
 static_assert(sizeof(pthread_mutex_t) <= 64 && alignof(pthread_mutex_t) <= 16);
 static_assert(sizeof(pthread_cond_t) <= 64 && alignof(pthread_cond_t) <= 16);

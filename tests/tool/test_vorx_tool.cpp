@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -411,6 +412,71 @@ TEST(VorxTool, ExtractionWritesOnlyNamesTheRuleAccepts) {
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
     r = Vorx(dir, "l box/evil.vx --json");
     EXPECT_NE(r.out.find("esc\\u001b[2J.txt"), std::string::npos) << r.out;
+}
+
+// Links that someone else put below the output folder (which may be a link itself):
+// a folder link refuses the entries below it; a file's link or second (hard) link is
+// replaced, never written through, whether the file comes from memory or is decoded
+// straight into its file; links planted under the names temporary files once had are
+// not used, by x nor by a. Nothing outside the output folder is created or changed.
+TEST(VorxTool, LinksBelowTheOutputFolderAreNeverFollowed) {
+    TempDir dir;
+    std::string large;
+    for (int i = 0; large.size() < (5u << 20); ++i) large += "line " + std::to_string(i) + " of a large entry\n";
+    const std::pair<const char*, std::string> entries[] = {
+        {"away\\new.txt", "through a folder link"}, {"away\\deeper\\new.txt", "deeper"},
+        {"file.txt", "replaces a link"},             {"hard.txt", "replaces a hard link"},
+        {"big.bin", large},                          {"sub\\big.bin", large},
+        {"sub\\small.txt", "small"}};
+    test::TestArchive archive;
+    for (const auto& [name, content] : entries) archive.entries.emplace_back(name, test::ToBytes(content));
+    test::WriteArchive(dir.File("links.vx"), archive);
+    for (const char* folder : {"outside", "real", "real/sub"}) ASSERT_EQ(mkdir(dir.File(folder).c_str(), 0777), 0);
+    Write(dir.File("outside/victim.txt"), "outside");
+    Write(dir.File("outside/hard.txt"), "hard");
+    Write(dir.File("real/sub/small.txt"), "old small");
+    ASSERT_EQ(symlink("real", dir.File("out").c_str()), 0);
+    ASSERT_EQ(symlink("../outside", dir.File("real/away").c_str()), 0);
+    ASSERT_EQ(symlink("../outside/victim.txt", dir.File("real/file.txt").c_str()), 0);
+    ASSERT_EQ(symlink("../outside/victim.txt", dir.File("real/big.bin").c_str()), 0);
+    ASSERT_EQ(link(dir.File("outside/hard.txt").c_str(), dir.File("real/hard.txt").c_str()), 0);
+    struct stat hard;
+    ASSERT_EQ(stat(dir.File("outside/hard.txt").c_str(), &hard), 0);
+    // The shell's process id is the tool's after exec.
+    const std::string plant =
+        "ln -s ../outside/victim.txt real/.vorx-$$.part && ln -s ../../outside/victim.txt real/sub/.vorx-$$.part && "
+        "ln -s outside/victim.txt new.vx.part$$ && exec ";
+
+    Result r = Vorx(dir, "x links.vx -o out", plant);
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_NE(r.err.find("refused 'away\\new.txt': 'out/away' is a link"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("skipped 'out/file.txt'"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("1 file extracted, 4 skipped, 2 failed"), std::string::npos) << r.out;
+    r = Vorx(dir, "x links.vx -o out -y", plant);
+    EXPECT_EQ(r.code, 2) << r.err;
+    EXPECT_NE(r.out.find("5 files extracted, 2 failed"), std::string::npos) << r.out;
+    r = Vorx(dir, "a new.vx links.vx", plant);
+    EXPECT_EQ(r.code, 0) << r.err;
+
+    EXPECT_TRUE(Read(dir.File("outside/victim.txt")) == "outside") << "the file outside was written";
+    EXPECT_EQ(Read(dir.File("outside/hard.txt")), "hard");
+    struct stat after;
+    ASSERT_EQ(stat(dir.File("outside/hard.txt").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, hard.st_ino);
+    EXPECT_EQ(after.st_nlink, 1u);
+    EXPECT_EQ(std::system(("test \"$(ls -A " + Quote(dir.File("outside")) + ")\" = \"$(printf 'hard.txt\\nvictim.txt')\"").c_str()), 0)
+        << "something was created outside the output folder";
+    struct stat replaced;
+    for (const auto& [name, content] : {std::pair<const char*, std::string>{"real/file.txt", "replaces a link"},
+                                        {"real/hard.txt", "replaces a hard link"}, {"real/big.bin", large},
+                                        {"real/sub/big.bin", large}, {"real/sub/small.txt", "small"}}) {
+        ASSERT_EQ(lstat(dir.File(name).c_str(), &replaced), 0) << name;
+        EXPECT_TRUE(S_ISREG(replaced.st_mode)) << name;
+        EXPECT_TRUE(Read(dir.File(name)) == content) << name;
+    }
+    // Only the planted links are left besides the entries.
+    EXPECT_EQ(std::system(("test -z \"$(find " + Quote(dir.File("real")) + " -name '.vorx-*' ! -type l)\"").c_str()), 0);
+    EXPECT_EQ(std::system(("test -z \"$(find " + Quote(dir.Path()) + " -name 'new.vx?*' ! -type l)\"").c_str()), 0);
 }
 
 // Files and folders of the same name, and entries written from memory beside one

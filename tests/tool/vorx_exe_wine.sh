@@ -136,6 +136,42 @@ contains err.txt "code page 500 cannot be used for names"
 [ -e box/dest500 ] && fail "a refused code page still made the destination"
 [ "$(snapshot)" = "$before" ] || fail "a file outside the destination appeared or changed"
 
+# Links below the output folder: a link or a second (hard) link at a file's name is
+# replaced, never written through, for a file written from memory and for one decoded
+# straight into its file; links planted under the names temporary files once had
+# (.vorx-PID.part, for every likely process id) are not used; a write that fails (here
+# at a file-size limit) keeps the old file and leaves no temporary. Wine shows a Linux
+# link to a folder as an ordinary folder and makes no junctions, so a folder link below
+# the output folder cannot be put before the program here.
+mkdir -p lk/src lk/outside lk/out
+echo "new text" > lk/src/file.txt
+echo "new hard" > lk/src/hard.txt
+head -c 5000000 /dev/urandom > lk/src/big.bin
+for i in $(seq 1 30000); do echo "line $i of a text"; done > lk/src/mid.txt
+run 0 a lk.vx lk/src/file.txt lk/src/hard.txt lk/src/big.bin lk/src/mid.txt
+echo outside > lk/outside/victim.txt
+echo hard > lk/outside/hard.txt
+ln -s ../outside/victim.txt lk/out/file.txt
+ln -s ../outside/victim.txt lk/out/big.bin
+ln lk/outside/hard.txt lk/out/hard.txt
+for p in $(seq 4 4 8192); do ln -s ../outside/victim.txt "lk/out/.vorx-$p.part"; done
+run 0 x -y lk.vx -o lk/out
+[ "$(cat lk/outside/victim.txt)" = outside ] || fail "a file outside the output folder was written through a link"
+[ "$(cat lk/outside/hard.txt)" = hard ] || fail "a file outside the output folder was written through a hard link"
+[ "$(ls lk/outside | tr '\n' ' ')" = "hard.txt victim.txt " ] || fail "a file was created outside the output folder"
+for f in file.txt hard.txt big.bin mid.txt; do
+  { [ -f "lk/out/$f" ] && [ ! -L "lk/out/$f" ] && cmp -s "lk/src/$f" "lk/out/$f"; } || fail "lk/out/$f was not replaced by the entry"
+done
+echo old > lk/out/big.bin
+echo old > lk/out/mid.txt
+# 128 blocks of 1024 bytes: both entries are larger.
+(trap '' XFSZ; ulimit -f 128; exec "$wine_run" "$vorx_exe" x -y lk.vx -o lk/out > out.txt 2> err.txt < /dev/null)
+[ $? -eq 2 ] || fail "a failed overwrite did not exit with 2"
+contains err.txt "cannot extract 'big.bin'"
+contains err.txt "cannot write 'lk/out\\mid.txt'"
+[ "$(cat lk/out/big.bin lk/out/mid.txt)" = "$(printf 'old\nold')" ] || fail "a failed overwrite lost the old file"
+[ -z "$(find lk/out -name '.vorx-*' ! -type l)" ] || fail "a temporary file was left behind"
+
 # Command-line errors exit 7; a missing archive is fatal (2).
 run 7 x out.vx --bogus
 contains err.txt "unknown option '--bogus'"
