@@ -748,7 +748,9 @@ TEST_F(SelfExtractor, AFolderNameOutsideTheCodePageNeverOpensAnotherFile) {
         EXPECT_EQ(process.WaitForExit(kFinish), 0u);
         EXPECT_EQ(ReadFile(Path("from-mine\\mine.txt")), "mine");
     }
-    EXPECT_FALSE(fs::exists(Path("from-neighbour"))) << "the neighbour's archive was extracted";
+    // The stub extracts to its own destination whichever archive it opened.
+    EXPECT_FALSE(fs::exists(Path("from-mine\\neighbour.txt")) || fs::exists(Path("from-neighbour")))
+        << "the neighbour's archive was extracted";
 }
 
 TEST_F(SelfExtractor, OnlyAProgramThatThisRunExtractedIsStarted) {
