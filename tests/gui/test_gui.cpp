@@ -751,6 +751,19 @@ TEST_F(SelfExtractor, AFolderNameOutsideTheCodePageNeverOpensAnotherFile) {
     // The stub extracts to its own destination whichever archive it opened.
     EXPECT_FALSE(fs::exists(Path("from-mine\\neighbour.txt")) || fs::exists(Path("from-neighbour")))
         << "the neighbour's archive was extracted";
+
+    // A destination that expands to such a name is refused, not approximated to "..".
+    SetEnvironmentVariableW(L"VORX_GUI_WIDE", folder.wstring().c_str());
+    Make("wide.exe", {"%VORX_GUI_WIDE%\\escaped\\", ""}, {{"wide.txt", "wide"}});
+    gui::Process wide;
+    Start(wide, "wide.exe", "/q");
+    Answer(wide, "Error",
+           "The configured destination folder has characters that this system's code page "
+           "cannot represent. Nothing was extracted.",
+           IDOK);
+    EXPECT_EQ(wide.WaitForExit(kFinish), static_cast<DWORD>(vorx_InvalidArgument));
+    EXPECT_FALSE(fs::exists(Path("escaped"))) << "written two folders up";
+    EXPECT_FALSE(fs::exists(folder / "escaped"));
 }
 
 TEST_F(SelfExtractor, OnlyAProgramThatThisRunExtractedIsStarted) {
