@@ -764,6 +764,22 @@ TEST_F(SelfExtractor, AFolderNameOutsideTheCodePageNeverOpensAnotherFile) {
     EXPECT_EQ(wide.WaitForExit(kFinish), static_cast<DWORD>(vorx_InvalidArgument));
     EXPECT_FALSE(fs::exists(Path("escaped"))) << "written two folders up";
     EXPECT_FALSE(fs::exists(folder / "escaped"));
+
+    // The wizard says so and leaves the choice of a folder to the person.
+    gui::Process asked;
+    Start(asked, "wide.exe");
+    const gui::MessageBoxInfo box2 = gui::WaitForMessageBox(asked.Id(), "Error", kAppear);
+    ASSERT_NE(box2.window, nullptr);
+    EXPECT_EQ(box2.text,
+              "The configured destination folder has characters that this system's code page "
+              "cannot represent. Please choose a folder on the next page.");
+    Shot(asked, "2-destination-refused");
+    gui::Press(box2.window, IDOK);
+    HWND wizard = WaitForPage(asked, 1);
+    ASSERT_NE(wizard, nullptr);
+    EXPECT_EQ(gui::ControlText(wizard, kDestination), "");
+    gui::Press(wizard, kCancel);
+    EXPECT_EQ(asked.WaitForExit(kFinish), 2u);
 }
 
 TEST_F(SelfExtractor, OnlyAProgramThatThisRunExtractedIsStarted) {
