@@ -3,7 +3,6 @@
 #include "app/app_logic.h"
 
 #include <cstring>
-#include <initializer_list>
 
 #include "container/name_policy.h"
 
@@ -26,12 +25,17 @@ bool Append(char* out, size_t capacity, const char* text) {
     return Append(out, capacity, text, std::strlen(text));
 }
 
-// Writes base + candidate (+ ".exe") into `path`; false when it does not fit.
-bool CandidatePath(char* path, size_t capacity, const char* base, const char* program,
-                   size_t programLength, bool withExe) {
-    path[0] = '\0';
-    return Append(path, capacity, base) && Append(path, capacity, program, programLength) &&
-           (!withExe || Append(path, capacity, ".exe"));
+// File names as Windows compares them, for ASCII letters: case ignored; a "/" of the
+// run command stands for the "\\" of an entry name.
+char FoldNameChar(char c) {
+    if (c >= 'A' && c <= 'Z') return static_cast<char>(c - 'A' + 'a');
+    return c == '/' ? '\\' : c;
+}
+
+bool SameNames(const char* a, const char* b, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (FoldNameChar(a[i]) != FoldNameChar(b[i])) return false;
+    return true;
 }
 
 }  // namespace
@@ -80,20 +84,24 @@ bool ModuleFolderOf(const char* modulePath, char* out, size_t capacity) {
     return true;
 }
 
-void SettleDestination(char (&destination)[kConfigFieldSize], const char* moduleFolder,
+bool SettleDestination(char (&destination)[kConfigFieldSize], const char* moduleFolder,
                        ExpandFn expand, void* context) {
     if (destination[0] == '\0') {
         // The module folder comes from a path of the same size, so it always fits.
-        destination[0] = '\0';
         Append(destination, sizeof destination, moduleFolder);
-        return;
+        return true;
     }
     char expanded[kConfigFieldSize];
     const uint32_t needed = expand(context, destination, expanded, sizeof expanded);
+    if (needed == kUnrepresentable) {
+        destination[0] = '\0';
+        return false;
+    }
     // 0 is a failure; a size beyond the buffer means the expansion was not written whole.
-    if (needed == 0 || needed > sizeof expanded) return;
+    if (needed == 0 || needed > sizeof expanded) return true;
     expanded[sizeof expanded - 1] = '\0';
     std::memcpy(destination, expanded, sizeof expanded);
+    return true;
 }
 
 bool IsSafeEntryName(const char* name, unsigned codePage) {
@@ -112,8 +120,9 @@ vorx_Error BuildOutputPath(char* out, size_t capacity, const char* destination,
     return vorx_Success;
 }
 
-bool EnsureDirectory(char* folder, size_t capacity, const DirectoryOps& ops) {
-    if (!AppendBackslash(folder, capacity)) return false;
+FolderWalk EnsureDirectory(char* folder, size_t capacity, size_t trustedLength,
+                           const DirectoryOps& ops) {
+    if (!AppendBackslash(folder, capacity)) return FolderWalk::TooLong;
     const size_t length = std::strlen(folder);
     size_t start = 0;
     // A network path's "\\server\share\" names no folder that could be created.
@@ -129,35 +138,70 @@ bool EnsureDirectory(char* folder, size_t capacity, const DirectoryOps& ops) {
             continue;
         }
         if (folder[i] != '\\') continue;
-        if (i + 1 >= sizeof prefix) return false;
+        if (i + 1 >= sizeof prefix) return FolderWalk::TooLong;
         std::memcpy(prefix, folder, i + 1);
         prefix[i + 1] = '\0';
-        if (!ops.Exists(ops.context, prefix) && !ops.Create(ops.context, prefix)) return false;
+        const FolderState state = ops.Probe(ops.context, prefix);
+        FolderWalk failure = FolderWalk::Done;
+        if (state == FolderState::Link && i + 1 > trustedLength)
+            failure = FolderWalk::ThroughLink;
+        else if (state == FolderState::Missing && !ops.Create(ops.context, prefix))
+            failure = FolderWalk::CannotCreate;
+        if (failure != FolderWalk::Done) {
+            folder[i + 1] = '\0';
+            return failure;
+        }
     }
-    return true;
+    return FolderWalk::Done;
+}
+
+void ClearRunCandidates(RunCandidates& candidates) {
+    std::memset(&candidates, 0, sizeof candidates);
+}
+
+void NoteWrittenEntry(RunCandidates& candidates, const char* runAfterExtract, const char* name) {
+    const size_t nameLength = std::strlen(name);
+    auto note = [&](const char* program, size_t length) {
+        if (length == 0 || length >= kConfigFieldSize) return;
+        if (nameLength == length && SameNames(program, name, length))
+            candidates.written[length][0] = true;
+        if (nameLength == length + 4 && SameNames(program, name, length) &&
+            SameNames(".exe", name + length, 4))
+            candidates.written[length][1] = true;
+    };
+    if (runAfterExtract[0] == '"') {
+        const char* program = runAfterExtract + 1;
+        const char* close = std::strchr(program, '"');
+        note(program, close ? static_cast<size_t>(close - program) : std::strlen(program));
+        return;
+    }
+    for (const char* p = runAfterExtract;; ++p) {
+        if (*p != '\0' && !IsBlank(*p)) continue;
+        note(runAfterExtract, static_cast<size_t>(p - runAfterExtract));
+        if (*p == '\0') return;
+    }
 }
 
 RunCommand ResolveRunCommand(const char* destination, const char* runAfterExtract,
-                             FileExistsFn exists, void* context, char* commandLine,
-                             size_t capacity) {
+                             const RunCandidates& candidates, char* program,
+                             size_t programCapacity, char* commandLine, size_t capacity) {
     commandLine[0] = '\0';
+    program[0] = '\0';
     char base[kDestinationSize + 1];
     base[0] = '\0';
     if (!Append(base, sizeof base, destination) || !AppendBackslash(base, sizeof base))
         return RunCommand::TooLong;
 
-    const char* program = runAfterExtract;
-    size_t programLength = 0;
+    const char* name = runAfterExtract;
+    size_t nameLength = 0;
     const char* arguments = nullptr;
     bool withExe = false;
-    char candidate[2 * kPathSize + 8];
-    bool found = false;
-
-    auto tryProgram = [&](const char* name, size_t nameLength) {
-        for (bool exe : {false, true}) {
-            if (CandidatePath(candidate, sizeof candidate, base, name, nameLength, exe) &&
-                exists(context, candidate)) {
-                withExe = exe;
+    // The entry written under this program length: as written first, else with ".exe".
+    auto written = [&](size_t length) {
+        if (length == 0 || length >= kConfigFieldSize) return false;
+        for (int exe = 0; exe < 2; ++exe) {
+            if (candidates.written[length][exe]) {
+                withExe = exe != 0;
                 return true;
             }
         }
@@ -165,38 +209,52 @@ RunCommand ResolveRunCommand(const char* destination, const char* runAfterExtrac
     };
 
     if (runAfterExtract[0] == '"') {
-        program = runAfterExtract + 1;
-        const char* close = std::strchr(program, '"');
-        programLength = close ? static_cast<size_t>(close - program) : std::strlen(program);
-        arguments = close ? close + 1 : program + programLength;
-        found = programLength > 0 && tryProgram(program, programLength);
+        name = runAfterExtract + 1;
+        const char* close = std::strchr(name, '"');
+        const size_t length = close ? static_cast<size_t>(close - name) : std::strlen(name);
+        if (written(length)) {
+            nameLength = length;
+            arguments = close ? close + 1 : name + length;
+        }
     } else {
+        // Every break is tried; the last (longest) prefix that is a written entry wins.
         for (const char* p = runAfterExtract;; ++p) {
             if (*p != '\0' && !IsBlank(*p)) continue;
-            programLength = static_cast<size_t>(p - runAfterExtract);
-            if (programLength > 0 && tryProgram(program, programLength)) {
+            const size_t length = static_cast<size_t>(p - runAfterExtract);
+            if (written(length)) {
+                nameLength = length;
                 arguments = p;
-                found = true;
-                break;
             }
             if (*p == '\0') break;
         }
+        // `withExe` belongs to the last match, which is the one kept.
     }
-    if (!found) return RunCommand::NoProgram;
+    if (arguments == nullptr) return RunCommand::NoProgram;
     while (IsBlank(*arguments)) ++arguments;
 
-    const bool fits = Append(commandLine, capacity, "\"", 1) &&
-                      Append(commandLine, capacity, base) &&
-                      Append(commandLine, capacity, program, programLength) &&
-                      (!withExe || Append(commandLine, capacity, ".exe")) &&
+    const bool fits = Append(program, programCapacity, base) &&
+                      Append(program, programCapacity, name, nameLength) &&
+                      (!withExe || Append(program, programCapacity, ".exe")) &&
+                      Append(commandLine, capacity, "\"", 1) &&
+                      Append(commandLine, capacity, program) &&
                       Append(commandLine, capacity, "\"", 1) &&
                       (*arguments == '\0' || (Append(commandLine, capacity, " ", 1) &&
                                               Append(commandLine, capacity, arguments)));
     if (!fits) {
         commandLine[0] = '\0';
+        program[0] = '\0';
         return RunCommand::TooLong;
     }
     return RunCommand::Ready;
+}
+
+OverwriteAnswer OverwriteAnswerOf(int messageBoxResult) {
+    switch (messageBoxResult) {
+    case 6: return OverwriteAnswer::Replace;  // IDYES
+    case 7: return OverwriteAnswer::Keep;     // IDNO
+    case 2: return OverwriteAnswer::Stop;     // IDCANCEL
+    default: return OverwriteAnswer::Unanswered;
+    }
 }
 
 vorx_Error RunPasswordProtocol(const PasswordProtocolOps& ops) {

@@ -2,30 +2,52 @@
 #include "app/extract_worker.h"
 
 #include <commctrl.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/utime.h>
+#include <time.h>
 
 #include <cstring>
 
 #include "app/password_dialog.h"
 #include "app/res/resource.h"
+#include "app/system_libraries.h"
 #include "app/wizard_dialog.h"
+#include "library/extract.h"
 
 namespace {
 
 constexpr char kCommentEntry[] = "$comments$";
 
-bool IsFolder(void*, const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool FileExists(void*, const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+// The walk's prefixes end in a backslash, which would make the system look through a
+// link to what it points to: the attributes are asked of the name without it.
+sfx::FolderState ProbeFolder(void*, const char* path) {
+    char name[sfx::kDestinationSize];
+    lstrcpynA(name, path, sizeof name);
+    const int length = lstrlenA(name);
+    if (length > 1 && name[length - 1] == '\\' && name[length - 2] != ':') name[length - 1] = '\0';
+    const DWORD attributes = GetFileAttributesA(name);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return sfx::FolderState::Missing;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return sfx::FolderState::Link;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? sfx::FolderState::Folder
+                                                   : sfx::FolderState::Missing;
 }
 
 // A file in the way of a folder is a failure; a folder made meanwhile by someone else is not.
 bool CreateFolder(void* context, const char* path) {
-    return CreateDirectoryA(path, nullptr) || IsFolder(context, path);
+    return CreateDirectoryA(path, nullptr) || ProbeFolder(context, path) == sfx::FolderState::Folder;
+}
+
+// Random bits for the names of the files being written; a clock mix where the system's
+// generator is missing (the names are created exclusively either way).
+uint32_t RandomWord() {
+    using GenRandomFn = BOOLEAN(WINAPI*)(PVOID, ULONG);
+    uint32_t word = 0;
+    if (auto genRandom = SystemFunctionAs<GenRandomFn>("advapi32.dll", "SystemFunction036"))
+        if (genRandom(&word, sizeof word)) return word;
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return static_cast<uint32_t>(counter.QuadPart) ^ (GetCurrentProcessId() << 16) ^ GetTickCount();
 }
 
 // One entry's extraction as seen by the password protocol.
@@ -33,12 +55,67 @@ struct EntryJob {
     ExtractWorker* worker;
     const char* name;
     const char* outputPath;
+    char partial[MAX_PATH];  // the file being written, beside the target; empty when none
 };
+
+// Creates a new file under a random name in the target's folder. CREATE_NEW does not
+// open anything that exists, and with FILE_FLAG_OPEN_REPARSE_POINT not even through a
+// link planted under that name.
+int OpenPartialFile(void* context) {
+    auto* job = static_cast<EntryJob*>(context);
+    char folder[MAX_PATH];
+    if (sfx::GetDirectoryPart(folder, sizeof folder, job->outputPath)) {
+        for (int attempt = 0; attempt < 16; ++attempt) {
+            char name[] = "~vx00000000.tmp";
+            uint32_t word = RandomWord();
+            for (int digit = 10; digit >= 3; --digit, word >>= 4)
+                name[digit] = "0123456789abcdef"[word & 15];
+            if (!sfx::Compose(job->partial, sizeof job->partial, folder, name, "")) break;
+            HANDLE file = CreateFileA(job->partial, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
+                                          FILE_FLAG_SEQUENTIAL_SCAN,
+                                      nullptr);
+            if (file != INVALID_HANDLE_VALUE) {
+                const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
+                if (descriptor >= 0) return descriptor;
+                CloseHandle(file);
+                DeleteFileA(job->partial);
+                break;
+            }
+            const DWORD error = GetLastError();
+            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+        }
+    }
+    job->partial[0] = '\0';
+    return -1;
+}
 
 vorx_Error ExtractWith(void* context, const char* password) {
     auto* job = static_cast<EntryJob*>(context);
-    return vorx_DecompressToFile(job->worker->Archive, job->name, job->outputPath,
-                                 OnExtractProgress, password);
+    job->partial[0] = '\0';
+    vorx_FileInfo info;
+    int descriptor = -1;
+    vorx_Error result = vorx::DecompressToOutput(job->worker->Archive, job->name, job->outputPath,
+                                                 OnExtractProgress, password,
+                                                 vorx::FileOutput{job, OpenPartialFile}, &info,
+                                                 &descriptor);
+    if (descriptor < 0) return result;
+    if (result == vorx_Success) {
+        const __time64_t now = _time64(nullptr);
+        __utimbuf64 times;
+        times.actime = now;
+        times.modtime = info.lastWriteSeconds != 0 ? info.lastWriteSeconds : now;
+        if (_futime64(descriptor, &times) != 0) result = vorx_ReadFailed;
+    }
+    // A file that cannot be closed may not hold what was written to it.
+    if (_close(descriptor) != 0 && result == vorx_Success) result = vorx_WriteFailed;
+    // The complete file takes the target's name in one step: a link or a hard link by
+    // that name is replaced, not written through.
+    if (result == vorx_Success &&
+        !MoveFileExA(job->partial, job->outputPath, MOVEFILE_REPLACE_EXISTING))
+        result = vorx_InvalidArgument;
+    if (result != vorx_Success) DeleteFileA(job->partial);
+    return result;
 }
 
 const char* RememberedPassword(void* context) {
@@ -63,6 +140,7 @@ void ExtractWorker::Init(vorx_Stream* archive, PasswordDialog& passwords,
     Result = vorx_Success;
     lstrcpynA(Destination, destination, sizeof Destination);
     lstrcpynA(RunAfterExtract, runAfterExtract, sizeof RunAfterExtract);
+    sfx::ClearRunCandidates(Written);
 }
 
 bool ExtractWorker::Start(HWND window, bool overwriteAll) {
@@ -89,7 +167,7 @@ bool ExtractWorker::IsRunning() const {
 }
 
 vorx_Error ExtractWorker::ExtractEntry(const char* name, const char* outputPath) {
-    EntryJob job{this, name, outputPath};
+    EntryJob job{this, name, outputPath, {}};
     const sfx::PasswordProtocolOps ops{&job, ExtractWith, RememberedPassword, AskPassword};
     return sfx::RunPasswordProtocol(ops);
 }
@@ -116,7 +194,11 @@ void ExtractWorker::ExtractAll() {
     // Room for the longest output path or command inside the fixed message texts.
     char text[2 * sfx::kPathSize];
     vorx_FileInfo info;
-    const sfx::DirectoryOps folders{nullptr, IsFolder, CreateFolder};
+    const sfx::DirectoryOps folders{nullptr, ProbeFolder, CreateFolder};
+    // The destination itself was chosen by the person; below it the archive decides.
+    const size_t destinationLength = std::strlen(Destination);
+    const size_t trustedLength =
+        destinationLength + (destinationLength > 0 && Destination[destinationLength - 1] == '\\' ? 0 : 1);
 
     for (uint64_t index = 0; index < vorx_GetNumFiles(Archive); ++index) {
         if (Cancelled.load(std::memory_order_relaxed)) return;
@@ -132,7 +214,16 @@ void ExtractWorker::ExtractAll() {
         if (code != vorx_Success) return Report(code, "Error extracting", MB_OK);
 
         sfx::GetDirectoryPart(folder, sizeof folder, outputPath);
-        if (!sfx::EnsureDirectory(folder, sizeof folder, folders)) {
+        const sfx::FolderWalk walk = sfx::EnsureDirectory(folder, sizeof folder, trustedLength, folders);
+        if (walk == sfx::FolderWalk::ThroughLink) {
+            Result = vorx_WriteFailed;
+            sfx::Compose(text, sizeof text, "Not extracted: ", folder,
+                         " is a link to another place (a junction or symbolic link) inside the "
+                         "destination folder, and nothing is written through it.");
+            MessageBoxA(Window, text, "Error extracting", MB_ICONERROR);
+            return;
+        }
+        if (walk != sfx::FolderWalk::Done) {
             Result = vorx_WriteFailed;
             MessageBoxA(nullptr, "Error creating directory", "Error",
                         MB_ICONERROR | MB_SETFOREGROUND);
@@ -147,10 +238,18 @@ void ExtractWorker::ExtractAll() {
         if (!OverwriteAll && GetFileAttributesA(outputPath) != INVALID_FILE_ATTRIBUTES) {
             sfx::Compose(text, sizeof text, "File ", outputPath, " exists already, ovewrite it?");
             const int answer = MessageBoxA(Window, text, "Overwrite", MB_YESNOCANCEL | MB_ICONQUESTION);
-            if (answer == IDNO) continue;
-            if (answer == IDCANCEL) {
+            switch (sfx::OverwriteAnswerOf(answer)) {
+            case sfx::OverwriteAnswer::Replace: break;
+            case sfx::OverwriteAnswer::Keep:
+                sfx::NoteWrittenEntry(Written, RunAfterExtract, info.name);
+                continue;
+            case sfx::OverwriteAnswer::Stop:
                 Cancelled.store(1, std::memory_order_relaxed);
                 return;
+            case sfx::OverwriteAnswer::Unanswered:
+                // Nobody said Yes: the file stays, and the exit code tells.
+                if (Result == vorx_Success) Result = vorx_EntryExists;
+                continue;
             }
         }
 
@@ -158,20 +257,27 @@ void ExtractWorker::ExtractAll() {
         // A decode that the user's cancel stopped is not an error to report.
         if (code != vorx_Success && Cancelled.load(std::memory_order_relaxed)) return;
         if (code != vorx_Success) return Report(code, "Error extracting", MB_OK);
+        sfx::NoteWrittenEntry(Written, RunAfterExtract, info.name);
     }
 }
 
 void ExtractWorker::Finish() {
     if (RunAfterExtract[0] != '\0') {
+        char program[sfx::kDestinationSize + sfx::kConfigFieldSize + 8];
         char commandLine[3 * sfx::kPathSize];
-        const auto resolved =
-            sfx::ResolveRunCommand(Destination, RunAfterExtract, FileExists, nullptr,
-                                   commandLine, sizeof commandLine);
+        char text[2 * sfx::kPathSize];
+        const auto resolved = sfx::ResolveRunCommand(Destination, RunAfterExtract, Written, program,
+                                                     sizeof program, commandLine, sizeof commandLine);
         if (resolved == sfx::RunCommand::TooLong) {
             Report(vorx_InvalidArgument, "Error extracting", MB_OK);
-        } else if (resolved == sfx::RunCommand::Ready) {
+        } else if (resolved == sfx::RunCommand::NoProgram) {
+            // A file that this run did not write may have been put there by anyone.
+            if (Result == vorx_Success) Result = vorx_NotFound;
+            sfx::Compose(text, sizeof text, "Nothing was started: \"", RunAfterExtract,
+                         "\" names no file that was extracted.");
+            MessageBoxA(Window, text, "Error", MB_ICONERROR);
+        } else {
             if (Window != nullptr) {
-                char text[2 * sfx::kPathSize];
                 sfx::Compose(text, sizeof text, "Executing ", RunAfterExtract, " ...");
                 SetDlgItemTextA(Window, IDC_STATUS, text);
             }
@@ -180,8 +286,10 @@ void ExtractWorker::Finish() {
             startup.cb = sizeof startup;
             PROCESS_INFORMATION process;
             std::memset(&process, 0, sizeof process);
-            if (CreateProcessA(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &process)) {
+            // The program is named exactly: the system neither searches for it nor
+            // appends ".exe" to it.
+            if (CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process)) {
                 WaitForSingleObject(process.hProcess, INFINITE);
                 CloseHandle(process.hProcess);
                 CloseHandle(process.hThread);

@@ -1,7 +1,9 @@
 // The extraction worker: extracts every entry of the open archive below the destination
 // on a thread of its own, asks before overwriting, retries encrypted entries with a
 // remembered or newly typed password, then starts the configured program and ends the
-// wizard.
+// wizard. Every file is written under a fresh name beside its target and renamed over
+// it when complete, so links at the target's name are replaced, never written through,
+// and a failed extraction leaves the old file (or nothing) behind.
 //
 // Cross-thread touch points, all of them:
 //  - Cancelled: written by the main thread (Cancel) and by the worker (Cancel at the
@@ -32,8 +34,12 @@ struct ExtractWorker {
     std::atomic<uint8_t> Cancelled;
     char RunAfterExtract[sfx::kConfigFieldSize];
     char Destination[sfx::kDestinationSize];
+    // Which names the run command may mean are files this run wrote or the person kept:
+    // only those are started.
+    sfx::RunCandidates Written;
     // The code that stopped the run: 0 when every entry was extracted or deliberately
-    // skipped, 2 when the user cancelled. The process exit code.
+    // skipped, 2 when the user cancelled, 5 when an overwrite question could not be
+    // shown, 4 when the run command names no file of this run. The process exit code.
     vorx_Error Result;
 
     void Init(vorx_Stream* archive, PasswordDialog& passwords, const char* destination,
@@ -45,6 +51,7 @@ struct ExtractWorker {
     bool IsRunning() const;
     bool WasStarted() const { return Thread != nullptr; }
     // Extracts one entry, asking for passwords as needed; returns the library's code.
+    // The file appears at `outputPath` only when the whole entry was written.
     vorx_Error ExtractEntry(const char* name, const char* outputPath);
     static DWORD WINAPI ThreadMain(LPVOID worker);
 

@@ -4,10 +4,13 @@
 //
 // The process exit code tells a script what happened: 0 when the archive opened and
 // every entry was extracted or deliberately skipped, otherwise the code that stopped
-// the run (the open's code, the failed entry's code, 2 when the user cancelled).
+// the run (the open's code, the failed entry's code, 2 when the user cancelled or a
+// path was refused), 5 when an overwrite question could not be shown, 4 when the run
+// command names no file that the run extracted.
 #include <windows.h>
 
 #include "app/app_logic.h"
+#include "app/code_page.h"
 #include "app/config_block.h"
 #include "app/extract_worker.h"
 #include "app/password_dialog.h"
@@ -17,8 +20,32 @@
 
 namespace {
 
+constexpr char kModulePathRefused[] =
+    "The path of this program is too long or has characters that this system's code page "
+    "cannot represent, so it cannot open itself safely. Copy it to a folder with a short "
+    "plain name and start it from there.";
+constexpr char kDestinationRefusedQuiet[] =
+    "The configured destination folder has characters that this system's code page cannot "
+    "represent. Nothing was extracted.";
+constexpr char kDestinationRefusedWizard[] =
+    "The configured destination folder has characters that this system's code page cannot "
+    "represent. Please choose a folder on the next page.";
+
+// The expansion is made in wide characters and kept only when the code page holds it
+// exactly.
 uint32_t ExpandEnvironment(void*, const char* source, char* destination, uint32_t size) {
-    return ExpandEnvironmentStringsA(source, destination, size);
+    wchar_t wideSource[sfx::kConfigFieldSize];
+    if (MultiByteToWideChar(CP_ACP, 0, source, -1, wideSource, sfx::kConfigFieldSize) == 0) return 0;
+    wchar_t expanded[MAX_PATH];
+    const DWORD needed = ExpandEnvironmentStringsW(wideSource, expanded, MAX_PATH);
+    if (needed == 0) return 0;
+    if (needed > MAX_PATH) return size + 1;  // does not fit: kept as written
+    switch (ToAnsiPath(expanded, destination, size)) {
+    case AnsiPath::Exact: return static_cast<uint32_t>(lstrlenA(destination) + 1);
+    case AnsiPath::TooLong: return size + 1;
+    case AnsiPath::Unrepresentable: break;
+    }
+    return sfx::kUnrepresentable;
 }
 
 int ReportOpenFailure(vorx_Error code) {
@@ -26,20 +53,20 @@ int ReportOpenFailure(vorx_Error code) {
     return code;
 }
 
-// The executable's own full path; false when it does not fit `path`.
+// The executable's own full path, taken in wide characters; false when it does not fit
+// `path` or cannot be represented exactly in the code page, since then the text would
+// name another file.
 bool ModulePath(char (&path)[sfx::kPathSize]) {
-    const DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    return length > 0 && length < sizeof path;
+    wchar_t wide[MAX_PATH + 1];
+    const DWORD length = GetModuleFileNameW(nullptr, wide, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH) {
+        path[0] = '\0';
+        return false;
+    }
+    return ToAnsiPath(wide, path, sizeof path) == AnsiPath::Exact;
 }
 
 }  // namespace
-
-// The folder that holds the executable, ending in a backslash; empty when the
-// executable's path does not fit.
-void GetModuleFolder(char (&folder)[sfx::kPathSize]) {
-    char path[sfx::kPathSize];
-    if (!ModulePath(path) || !sfx::ModuleFolderOf(path, folder, sizeof folder)) folder[0] = '\0';
-}
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
     RestrictDllSearch();
@@ -47,17 +74,28 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
     PasswordDialog passwords;
     passwords.Init(instance);
 
+    // A path that does not fit or cannot be represented could only name another file:
+    // refused before anything is opened.
+    char path[sfx::kPathSize];
+    if (!ModulePath(path)) {
+        MessageBoxA(nullptr, kModulePathRefused, "Error opening file", MB_ICONERROR);
+        return vorx_InvalidArgument;
+    }
+
     // Whatever the block holds, each field is read only up to its last byte.
     ConfigBlock& config = g_ConfigBlock;
     config.DefaultDestination[sizeof config.DefaultDestination - 1] = '\0';
     config.RunAfterExtract[sizeof config.RunAfterExtract - 1] = '\0';
+    // The folder that holds the executable, ending in a backslash.
     char moduleFolder[sfx::kPathSize];
-    GetModuleFolder(moduleFolder);
-    sfx::SettleDestination(config.DefaultDestination, moduleFolder, ExpandEnvironment, nullptr);
-
-    // A path that does not fit could only name another file: refused.
-    char path[sfx::kPathSize];
-    if (!ModulePath(path)) return ReportOpenFailure(vorx_InvalidArgument);
+    if (!sfx::ModuleFolderOf(path, moduleFolder, sizeof moduleFolder)) moduleFolder[0] = '\0';
+    const bool quiet = sfx::IsQuietTail(commandTail);
+    if (!sfx::SettleDestination(config.DefaultDestination, moduleFolder, ExpandEnvironment, nullptr)) {
+        // Quietly there is nobody to choose another folder; the wizard asks for one.
+        MessageBoxA(nullptr, quiet ? kDestinationRefusedQuiet : kDestinationRefusedWizard, "Error",
+                    MB_ICONERROR);
+        if (quiet) return vorx_InvalidArgument;
+    }
 
     vorx_Stream* archive = nullptr;
     vorx_Error result = vorx_OpenStream(&archive, path, nullptr, vorx_OpenReadOnly);
@@ -72,7 +110,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
 
     ExtractWorker worker;
     int exitCode;
-    if (sfx::IsQuietTail(commandTail)) {
+    if (quiet) {
         worker.Init(archive, passwords, config.DefaultDestination, config.RunAfterExtract);
         if (worker.Start(nullptr, false))
             worker.Wait();

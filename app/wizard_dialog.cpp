@@ -11,6 +11,7 @@
 #include <initializer_list>
 
 #include "app/app_logic.h"
+#include "app/code_page.h"
 #include "app/extract_worker.h"
 #include "app/res/resource.h"
 #include "app/system_libraries.h"
@@ -50,13 +51,15 @@ void UseClassicLook(HWND control) {
         setTheme(control, L"", L"");
 }
 
+// The folder browser answers in wide characters; a folder whose name the code page
+// cannot hold exactly is refused rather than turned into another name.
 void Browse(HWND dialog) {
-    using BrowseFn = LPITEMIDLIST(WINAPI*)(LPBROWSEINFOA);
-    using PathFn = BOOL(WINAPI*)(LPCITEMIDLIST, LPSTR);
+    using BrowseFn = LPITEMIDLIST(WINAPI*)(LPBROWSEINFOW);
+    using PathFn = BOOL(WINAPI*)(LPCITEMIDLIST, LPWSTR);
     using OleInitializeFn = HRESULT(WINAPI*)(LPVOID);
     using FreeFn = void(WINAPI*)(LPVOID);
-    auto browse = SystemFunctionAs<BrowseFn>("shell32.dll", "SHBrowseForFolderA");
-    auto pathOf = SystemFunctionAs<PathFn>("shell32.dll", "SHGetPathFromIDListA");
+    auto browse = SystemFunctionAs<BrowseFn>("shell32.dll", "SHBrowseForFolderW");
+    auto pathOf = SystemFunctionAs<PathFn>("shell32.dll", "SHGetPathFromIDListW");
     auto oleInitialize = SystemFunctionAs<OleInitializeFn>("ole32.dll", "OleInitialize");
     auto taskFree = SystemFunctionAs<FreeFn>("ole32.dll", "CoTaskMemFree");
     if (browse == nullptr || pathOf == nullptr) return;
@@ -64,15 +67,24 @@ void Browse(HWND dialog) {
     // counts up.
     if (oleInitialize != nullptr) oleInitialize(nullptr);
 
-    BROWSEINFOA info;
+    BROWSEINFOW info;
     std::memset(&info, 0, sizeof info);
     info.hwndOwner = dialog;
-    info.lpszTitle = "Select the folder to extract to";
+    info.lpszTitle = L"Select the folder to extract to";
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_UAHINT;
     LPITEMIDLIST folder = browse(&info);
     if (folder == nullptr) return;
-    char path[MAX_PATH];
-    if (pathOf(folder, path)) SetDlgItemTextA(dialog, IDC_DESTINATION, path);
+    wchar_t wide[MAX_PATH];
+    if (pathOf(folder, wide)) {
+        char path[MAX_PATH];
+        if (ToAnsiPath(wide, path, sizeof path) == AnsiPath::Exact)
+            SetDlgItemTextA(dialog, IDC_DESTINATION, path);
+        else
+            MessageBoxA(dialog,
+                        "The name of the chosen folder has characters that this system's code "
+                        "page cannot represent. Please choose another folder.",
+                        "Error", MB_ICONERROR);
+    }
     if (taskFree != nullptr) taskFree(folder);
 }
 

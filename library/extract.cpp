@@ -63,18 +63,17 @@ void ReleaseOutputWindow(OutputWindow* window) { delete window; }
 
 using namespace vorx;
 
-extern "C" vorx_Error VORX_CALL vorx_DecompressToFile(vorx_Stream* handle, const char* name,
-                                                      const char* outputPath,
-                                                      vorx_ProgressCallback progress,
-                                                      const char* password) {
+vorx_Error vorx::DecompressToOutput(vorx_Stream* handle, const char* name, const char* outputPath,
+                                    vorx_ProgressCallback progress, const char* password,
+                                    const FileOutput& output, vorx_FileInfo* info, int* descriptor) {
+    *descriptor = -1;
     if (!handle || !name || !outputPath) return vorx_InvalidArgument;
-    vorx_FileInfo info;
     uint64_t recordPosition = 0;
-    if (FindEntry(handle, name, &info, &recordPosition) != vorx_Success) return vorx_NotFound;
-    if (!password && (info.attributes & kAttributeEncrypted)) return vorx_PasswordRequired;
+    if (FindEntry(handle, name, info, &recordPosition) != vorx_Success) return vorx_NotFound;
+    if (!password && (info->attributes & kAttributeEncrypted)) return vorx_PasswordRequired;
     // Refused only when the volume is known to be too small; equal is enough.
     const FreeSpace space = FreeSpaceForPath(outputPath);
-    if (space.known && info.uncompressedSize > space.bytes) return vorx_OutOfDiskSpace;
+    if (space.known && info->uncompressedSize > space.bytes) return vorx_OutOfDiskSpace;
 
     // The window is reserved at the handle's first file extraction and kept until the
     // handle is closed: each block is decoded at its base, whatever entry it belongs to.
@@ -88,14 +87,34 @@ extern "C" vorx_Error VORX_CALL vorx_DecompressToFile(vorx_Stream* handle, const
         }
         handle->outputWindow = window;
     }
-    const int output = platform::FileOpen(outputPath, platform::kOpenReadWrite | platform::kOpenCreate |
-                                                          platform::kOpenTruncate);
-    if (output < 0) return vorx_InvalidArgument;
-    handle->outputFile = output;
+    *descriptor = output.Open(output.context);
+    if (*descriptor < 0) return vorx_InvalidArgument;
+    handle->outputFile = *descriptor;
     PrepareHandle(handle, progress, password);
 
     OutputWindow::Target target = window->MakeTarget();
-    vorx_Error result = DecodeLocatedEntry(handle, info, recordPosition, &target.target, &WriteToOutputFile);
+    return DecodeLocatedEntry(handle, *info, recordPosition, &target.target, &WriteToOutputFile);
+}
+
+namespace {
+
+// vorx_DecompressToFile writes the named file itself, created or truncated.
+int OpenNamedOutput(void* path) {
+    return platform::FileOpen(static_cast<const char*>(path),
+                              platform::kOpenReadWrite | platform::kOpenCreate | platform::kOpenTruncate);
+}
+
+}  // namespace
+
+extern "C" vorx_Error VORX_CALL vorx_DecompressToFile(vorx_Stream* handle, const char* name,
+                                                      const char* outputPath,
+                                                      vorx_ProgressCallback progress,
+                                                      const char* password) {
+    vorx_FileInfo info;
+    int output = -1;
+    const FileOutput named{const_cast<char*>(outputPath), &OpenNamedOutput};
+    vorx_Error result = DecompressToOutput(handle, name, outputPath, progress, password, named, &info, &output);
+    if (output < 0) return result;
     // A file that cannot be closed may not hold what was written to it.
     if (platform::FileClose(output) != 0 && result == vorx_Success) result = vorx_WriteFailed;
     if (result != vorx_Success) return result;

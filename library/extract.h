@@ -22,4 +22,20 @@ FreeSpace FreeSpaceForPath(const char* path);
 // Returns 0, or 15 when the write fails or writes fewer bytes than asked.
 vorx_Error WriteToOutputFile(vorx_Stream* handle, const uint8_t* data, size_t length);
 
+// Where a file extraction writes. `Open` is called once the entry has passed the checks
+// of vorx_DecompressToFile (found, password, free space, working memory) and returns a
+// descriptor open for writing, or -1.
+struct FileOutput {
+    void* context;
+    int (*Open)(void* context);
+};
+
+// vorx_DecompressToFile up to the end of the decode, into the descriptor that `output`
+// opens; the same codes, 2 when it opens none. The descriptor is left open for the
+// caller to finish (times, close, rename) or discard: `*descriptor` is -1 when none was
+// opened. `info` receives the entry's record.
+vorx_Error DecompressToOutput(vorx_Stream* handle, const char* name, const char* outputPath,
+                              vorx_ProgressCallback progress, const char* password,
+                              const FileOutput& output, vorx_FileInfo* info, int* descriptor);
+
 }  // namespace vorx

@@ -24,6 +24,8 @@ public:
     // Starts `program` with the command-line tail `arguments` (may be empty).
     bool Start(const std::string& program, const std::string& arguments,
                const std::string& workingFolder = "");
+    // The same for a program whose path the ANSI code page cannot hold.
+    bool Start(const std::wstring& program, const std::wstring& arguments);
     // The exit code, or STILL_ACTIVE (259) when it has not ended within the time.
     DWORD WaitForExit(DWORD milliseconds);
     bool Running() const;

@@ -11,8 +11,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -57,6 +59,36 @@ std::string ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const std::string& data) {
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << data;
+}
+
+// Names in a folder: what an extraction left there, temporaries included.
+std::set<std::string> Names(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& item : fs::directory_iterator(folder)) names.insert(item.path().filename().string());
+    return names;
+}
+
+// The host system's name of a path under Wine's Z: drive.
+std::string HostPath(std::string path) {
+    if (path.rfind("Z:", 0) == 0) path = path.substr(2);
+    for (char& c : path) {
+        if (c == '\\') c = '/';
+    }
+    return path;
+}
+
+// Runs a host program (Wine starts them like its own, but does not wait for them to end)
+// until `done` holds; false when it does not.
+bool Host(const std::string& program, const std::string& arguments, const std::function<bool()>& done) {
+    gui::Process process;
+    return process.Start(program, arguments) && gui::WaitUntil(done, 5000);
+}
+
+// A symbolic link made by the host system: Wine has no call that makes one, and shows a
+// host link to a folder as a reparse point. False when it cannot be made.
+bool HostLink(const std::string& target, const std::string& link) {
+    return Host("/bin/ln", "-sfn " + HostPath(target) + " " + HostPath(link),
+                [&] { return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
 }
 
 struct Entry {
@@ -513,8 +545,7 @@ TEST_F(SelfExtractor, CancelDuringALongExtractionAnsweredNoThenYes) {
     Answer(process, "Cancel", "Are you sure you wish to cancel extraction?", IDYES);
     // The run ends without reporting the stopped extraction as an error.
     EXPECT_EQ(process.WaitForExit(kFinish), 2u);
-    EXPECT_LT(fs::file_size(out + "big.bin"), big.size());
-    EXPECT_FALSE(fs::exists(out + "after.txt"));
+    EXPECT_TRUE(Names(out).empty()) << "the file being written is removed";
 }
 
 TEST_F(SelfExtractor, TheRunCommandStartsAProgramFromTheDestination) {
@@ -573,17 +604,23 @@ TEST_F(SelfExtractor, QuietModeReportsAFailedEntryAndExitsWithItsCode) {
     Make("setup.exe", {Path("quiet"), "never.exe"},
          {{"good.txt", "good"}, {"bad.txt", "bad data", std::nullopt, vorx::kDefaultChunkSize, wrongCrc},
           {"never.exe", "x"}});
+    WriteFile(Path("quiet\\bad.txt"), "old bad");
     gui::Process process;
     Start(process, "setup.exe", "/q");
+    Answer(process, "Overwrite", "File " + Path("quiet") + "\\bad.txt exists already, ovewrite it?", IDYES);
     const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), "Error extracting", kAppear);
     ASSERT_NE(box.window, nullptr);
     EXPECT_EQ(box.text, vorx_GetErrorString(vorx_CrcMismatch));
     EXPECT_EQ(box.owner, nullptr);
     Shot(process, "1-error");
     gui::Press(box.window, IDOK);
+    // Finish follows the failure; the program to run was not extracted.
+    Answer(process, "Error", "Nothing was started: \"never.exe\" names no file that was extracted.", IDOK);
     EXPECT_EQ(process.WaitForExit(kFinish), 9u);
     EXPECT_EQ(ReadFile(Path("quiet\\good.txt")), "good");
-    EXPECT_FALSE(fs::exists(Path("quiet\\never.exe")));
+    // The failed overwrite leaves the old file whole and nothing half-written.
+    EXPECT_EQ(ReadFile(Path("quiet\\bad.txt")), "old bad");
+    EXPECT_EQ(Names(Path("quiet")), (std::set<std::string>{"bad.txt", "good.txt"}));
 }
 
 TEST_F(SelfExtractor, AStubWithoutAnArchiveReportsTheOpenFailure) {
@@ -654,6 +691,144 @@ TEST_F(SelfExtractor, ANameThatLeavesTheDestinationIsNeverWritten) {
     EXPECT_EQ(ReadFile(out + "first.txt"), "1");
     EXPECT_FALSE(fs::exists(Path("escaped.txt")));
     EXPECT_FALSE(fs::exists(out + "last.txt"));
+}
+
+TEST_F(SelfExtractor, LinksInsideTheDestinationAreNeverWrittenThrough) {
+    // Links left by an earlier run are removed without following them.
+    const std::string out = Path("out") + "\\";
+    Host("/bin/rm", "-rf " + HostPath(Path("out")) + " " + HostPath(Path("outside")),
+         [&] { return !fs::exists(Path("out")) && !fs::exists(Path("outside")); });
+    WriteFile(Path("outside\\hard.txt"), "outside hard");
+    WriteFile(Path("outside\\secret.txt"), "outside secret");
+    fs::create_directories(out);
+    ASSERT_TRUE(CreateHardLinkA((out + "hard.txt").c_str(), Path("outside\\hard.txt").c_str(), nullptr));
+    const bool links = HostLink(Path("outside\\secret.txt"), out + "filelink.txt") &&
+                       HostLink(Path("outside"), out + "folderlink");
+    Make("setup.exe", {out, ""},
+         {{"hard.txt", "new hard"}, {"filelink.txt", "new link"}, {"folderlink\\evil.txt", "evil"},
+          {"after.txt", "after"}});
+    gui::Process process;
+    Start(process, "setup.exe");
+    HWND wizard = WaitForPage(process, 1);
+    ASSERT_NE(wizard, nullptr);
+    gui::ClickCheckBox(wizard, kOverwriteAll);
+    ASSERT_TRUE(gui::WaitUntil([&] { return gui::ControlChecked(wizard, kOverwriteAll); }, kAppear));
+    gui::Press(wizard, kNext);
+    if (links) {
+        const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), "Error extracting", kAppear);
+        ASSERT_NE(box.window, nullptr);
+        EXPECT_EQ(box.text, "Not extracted: " + out +
+                                "folderlink\\ is a link to another place (a junction or symbolic link) "
+                                "inside the destination folder, and nothing is written through it.");
+        EXPECT_EQ(box.owner, wizard);
+        Shot(process, "1-link-refused");
+        gui::Press(box.window, IDOK);
+        EXPECT_EQ(process.WaitForExit(kFinish), static_cast<DWORD>(vorx_WriteFailed));
+        EXPECT_EQ(ReadFile(out + "filelink.txt"), "new link") << "the link itself is replaced";
+        EXPECT_FALSE(fs::exists(Path("outside\\evil.txt")));
+        EXPECT_FALSE(fs::exists(out + "after.txt")) << "the run stops at the refused entry";
+    } else {
+        ADD_FAILURE() << "no host links: only the hard link was tried";
+        process.WaitForExit(kFinish);
+    }
+    EXPECT_EQ(ReadFile(out + "hard.txt"), "new hard");
+    EXPECT_EQ(ReadFile(Path("outside\\hard.txt")), "outside hard");
+    EXPECT_EQ(ReadFile(Path("outside\\secret.txt")), "outside secret");
+    EXPECT_EQ(Names(Path("outside")), (std::set<std::string>{"hard.txt", "secret.txt"}));
+    for (const std::string& name : Names(out)) EXPECT_NE(name.rfind("~vx", 0), 0u) << name;
+}
+
+TEST_F(SelfExtractor, AFolderNameOutsideTheCodePageNeverOpensAnotherFile) {
+    // Lossily converted, ".../inner/\uFF0E\uFF0E/setup.exe" reads ".../inner/../setup.exe":
+    // the neighbour two folders up.
+    Make("setup.exe", {Path("from-neighbour"), ""}, {{"neighbour.txt", "neighbour"}});
+    Make("mine.exe", {Path("from-mine"), ""}, {{"mine.txt", "mine"}});
+    const fs::path folder = fs::path(dir_) / "inner" / std::wstring(L"\uFF0E\uFF0E");
+    fs::create_directories(folder);
+    fs::copy_file(Path("mine.exe"), folder / "setup.exe");
+    gui::Process process;
+    ASSERT_TRUE(process.Start((folder / "setup.exe").wstring(), L"/q"));
+    // Either the stub opens itself by a name that is exact, or it refuses clearly.
+    const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), "Error opening file", 3000);
+    if (box.window != nullptr) {
+        EXPECT_EQ(box.text,
+                  "The path of this program is too long or has characters that this system's code "
+                  "page cannot represent, so it cannot open itself safely. Copy it to a folder with "
+                  "a short plain name and start it from there.");
+        Shot(process, "1-path-refused");
+        gui::Press(box.window, IDOK);
+        EXPECT_EQ(process.WaitForExit(kFinish), static_cast<DWORD>(vorx_InvalidArgument));
+    } else {
+        EXPECT_EQ(process.WaitForExit(kFinish), 0u);
+        EXPECT_EQ(ReadFile(Path("from-mine\\mine.txt")), "mine");
+    }
+    // The stub extracts to its own destination whichever archive it opened.
+    EXPECT_FALSE(fs::exists(Path("from-mine\\neighbour.txt")) || fs::exists(Path("from-neighbour")))
+        << "the neighbour's archive was extracted";
+
+    // A destination that expands to such a name is refused, not approximated to "..".
+    SetEnvironmentVariableW(L"VORX_GUI_WIDE", folder.wstring().c_str());
+    Make("wide.exe", {"%VORX_GUI_WIDE%\\escaped\\", ""}, {{"wide.txt", "wide"}});
+    gui::Process wide;
+    Start(wide, "wide.exe", "/q");
+    Answer(wide, "Error",
+           "The configured destination folder has characters that this system's code page "
+           "cannot represent. Nothing was extracted.",
+           IDOK);
+    EXPECT_EQ(wide.WaitForExit(kFinish), static_cast<DWORD>(vorx_InvalidArgument));
+    EXPECT_FALSE(fs::exists(Path("escaped"))) << "written two folders up";
+    EXPECT_FALSE(fs::exists(folder / "escaped"));
+
+    // The wizard says so and leaves the choice of a folder to the person.
+    gui::Process asked;
+    Start(asked, "wide.exe");
+    const gui::MessageBoxInfo box2 = gui::WaitForMessageBox(asked.Id(), "Error", kAppear);
+    ASSERT_NE(box2.window, nullptr);
+    EXPECT_EQ(box2.text,
+              "The configured destination folder has characters that this system's code page "
+              "cannot represent. Please choose a folder on the next page.");
+    Shot(asked, "2-destination-refused");
+    gui::Press(box2.window, IDOK);
+    HWND wizard = WaitForPage(asked, 1);
+    ASSERT_NE(wizard, nullptr);
+    EXPECT_EQ(gui::ControlText(wizard, kDestination), "");
+    gui::Press(wizard, kCancel);
+    EXPECT_EQ(asked.WaitForExit(kFinish), 2u);
+}
+
+TEST_F(SelfExtractor, OnlyAProgramThatThisRunExtractedIsStarted) {
+    const std::string marker = ReadFile(WindowsPath(VORX_MARKER));
+    const std::string out = Path("out") + "\\";
+    // Planted beside the program, under a shorter prefix of the command.
+    WriteFile(out + "my.exe", marker);
+    Make("setup.exe", {out, "my tool.exe --go"}, {{"my tool.exe", marker}});
+    {
+        gui::Process process;
+        Start(process, "setup.exe");
+        HWND wizard = WaitForPage(process, 1);
+        ASSERT_NE(wizard, nullptr);
+        gui::Press(wizard, kNext);
+        EXPECT_EQ(process.WaitForExit(kFinish), 0u);
+        EXPECT_EQ(ReadFile(out + "ran.txt"), "--go") << "the planted my.exe ran";
+    }
+    // A program that the archive does not hold is not started, even where it exists.
+    const std::string other = Path("other") + "\\";
+    WriteFile(other + "setup.exe", marker);
+    Make("other.exe", {other, "setup.exe /s"}, {{"readme.txt", "read me"}});
+    gui::Process process;
+    Start(process, "other.exe");
+    HWND wizard = WaitForPage(process, 1);
+    ASSERT_NE(wizard, nullptr);
+    gui::Press(wizard, kNext);
+    const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), "Error", kAppear);
+    ASSERT_NE(box.window, nullptr);
+    EXPECT_EQ(box.text, "Nothing was started: \"setup.exe /s\" names no file that was extracted.");
+    EXPECT_EQ(box.owner, wizard);
+    Shot(process, "1-not-started");
+    gui::Press(box.window, IDOK);
+    EXPECT_EQ(process.WaitForExit(kFinish), static_cast<DWORD>(vorx_NotFound));
+    EXPECT_EQ(ReadFile(other + "readme.txt"), "read me");
+    EXPECT_FALSE(fs::exists(other + "ran.txt"));
 }
 
 }  // namespace

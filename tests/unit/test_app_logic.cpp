@@ -1,5 +1,6 @@
 // The self-extractor's window-free rules: paths, the quiet switch, destination settling,
-// name safety, the folder walk, the run command and the entry password protocol.
+// name safety, the folder walk, the run command, the overwrite answer and the entry
+// password protocol.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -142,8 +143,18 @@ TEST(SettleDestination, FailedOrOversizedExpansionKeepsTheConfiguredText) {
     FakeEnvironment big;
     big.variables["BIG"] = std::string(300, 'x');
     char oversized[sfx::kConfigFieldSize] = "C:\\%BIG%\\";
-    sfx::SettleDestination(oversized, "D:\\", FakeExpand, &big);
+    EXPECT_TRUE(sfx::SettleDestination(oversized, "D:\\", FakeExpand, &big));
     EXPECT_STREQ(oversized, "C:\\%BIG%\\");
+}
+
+TEST(SettleDestination, AnExpansionOutsideTheCodePageLeavesNoDestination) {
+    char destination[sfx::kConfigFieldSize] = "%USERPROFILE%\\setup\\";
+    auto unrepresentable = [](void*, const char*, char* out, uint32_t) -> uint32_t {
+        std::strcpy(out, "C:\\Users\\??\\setup\\");  // what a lossy conversion would give
+        return sfx::kUnrepresentable;
+    };
+    EXPECT_FALSE(sfx::SettleDestination(destination, "D:\\", unrepresentable, nullptr));
+    EXPECT_STREQ(destination, "");
 }
 
 // The stub's check is the name rule in the system's code page: names that leave the
@@ -192,15 +203,17 @@ TEST(OutputPath, APathThatDoesNotFitIsRefusedNotCut) {
 // A scripted file system for the folder walk.
 struct FakeFolders {
     std::set<std::string> existing;
+    std::set<std::string> links;
     std::set<std::string> refuse;
     std::vector<std::string> tested;
     std::vector<std::string> created;
 };
 
-bool FakeExists(void* context, const char* path) {
+sfx::FolderState FakeProbe(void* context, const char* path) {
     auto* fs = static_cast<FakeFolders*>(context);
     fs->tested.push_back(path);
-    return fs->existing.count(path) != 0;
+    if (fs->links.count(path)) return sfx::FolderState::Link;
+    return fs->existing.count(path) ? sfx::FolderState::Folder : sfx::FolderState::Missing;
 }
 
 bool FakeCreate(void* context, const char* path) {
@@ -211,11 +224,15 @@ bool FakeCreate(void* context, const char* path) {
     return true;
 }
 
+sfx::FolderWalk Walk(FakeFolders& fs, char (&folder)[sfx::kPathSize], size_t trusted = 0) {
+    return sfx::EnsureDirectory(folder, sizeof folder, trusted, {&fs, FakeProbe, FakeCreate});
+}
+
 TEST(EnsureDirectory, CreatesEachMissingFolderBelowTheDriveRoot) {
     FakeFolders fs;
     fs.existing = {"C:\\out\\"};
     char folder[sfx::kPathSize] = "C:\\out\\docs\\deep";
-    ASSERT_TRUE(sfx::EnsureDirectory(folder, sizeof folder, {&fs, FakeExists, FakeCreate}));
+    ASSERT_EQ(Walk(fs, folder), sfx::FolderWalk::Done);
     EXPECT_STREQ(folder, "C:\\out\\docs\\deep\\");  // the caller's buffer gains the backslash
     EXPECT_EQ(fs.tested,
               (std::vector<std::string>{"C:\\out\\", "C:\\out\\docs\\", "C:\\out\\docs\\deep\\"}));
@@ -226,18 +243,18 @@ TEST(EnsureDirectory, ExistingFoldersAreLeftAloneAndRootsNeverTouched) {
     FakeFolders fs;
     fs.existing = {"C:\\a\\", "C:\\a\\b\\"};
     char folder[sfx::kPathSize] = "C:\\a\\b\\";
-    ASSERT_TRUE(sfx::EnsureDirectory(folder, sizeof folder, {&fs, FakeExists, FakeCreate}));
+    ASSERT_EQ(Walk(fs, folder), sfx::FolderWalk::Done);
     EXPECT_TRUE(fs.created.empty());
     EXPECT_EQ(fs.tested, (std::vector<std::string>{"C:\\a\\", "C:\\a\\b\\"}));
 
     FakeFolders unc;
     char network[sfx::kPathSize] = "\\\\server\\share\\dir\\";
-    ASSERT_TRUE(sfx::EnsureDirectory(network, sizeof network, {&unc, FakeExists, FakeCreate}));
+    ASSERT_EQ(Walk(unc, network), sfx::FolderWalk::Done);
     EXPECT_EQ(unc.created, (std::vector<std::string>{"\\\\server\\share\\dir\\"}));
 
     FakeFolders relative;
     char local[sfx::kPathSize] = "";
-    ASSERT_TRUE(sfx::EnsureDirectory(local, sizeof local, {&relative, FakeExists, FakeCreate}));
+    ASSERT_EQ(Walk(relative, local), sfx::FolderWalk::Done);
     EXPECT_EQ(relative.created, (std::vector<std::string>{"\\"}));
 }
 
@@ -245,75 +262,112 @@ TEST(EnsureDirectory, StopsAtTheFirstFolderThatCannotBeCreated) {
     FakeFolders fs;
     fs.refuse = {"C:\\locked\\"};
     char folder[sfx::kPathSize] = "C:\\locked\\inner\\";
-    EXPECT_FALSE(sfx::EnsureDirectory(folder, sizeof folder, {&fs, FakeExists, FakeCreate}));
+    EXPECT_EQ(Walk(fs, folder), sfx::FolderWalk::CannotCreate);
     EXPECT_TRUE(fs.created.empty());
     EXPECT_EQ(fs.tested, (std::vector<std::string>{"C:\\locked\\"}));
+    EXPECT_STREQ(folder, "C:\\locked\\");
 }
 
-// Files that exist in the scripted destination.
-struct FakeFiles {
-    std::set<std::string> files;
-    std::vector<std::string> asked;
-};
-
-bool FakeFileExists(void* context, const char* path) {
-    auto* fs = static_cast<FakeFiles*>(context);
-    fs->asked.push_back(path);
-    return fs->files.count(path) != 0;
+TEST(EnsureDirectory, NoLinkBelowTheDestinationIsPassed) {
+    // The destination C:\\Users\\me\\out\\ (16 characters) may sit behind links; nothing
+    // below it may be one.
+    const size_t trusted = std::strlen("C:\\Users\\me\\out\\");
+    const struct { const char* link; sfx::FolderWalk walk; const char* stoppedAt; } cases[] = {
+        {"C:\\Users\\", sfx::FolderWalk::Done, "C:\\Users\\me\\out\\a\\b\\"},
+        {"C:\\Users\\me\\out\\", sfx::FolderWalk::Done, "C:\\Users\\me\\out\\a\\b\\"},
+        {"C:\\Users\\me\\out\\a\\", sfx::FolderWalk::ThroughLink, "C:\\Users\\me\\out\\a\\"},
+        {"C:\\Users\\me\\out\\a\\b\\", sfx::FolderWalk::ThroughLink, "C:\\Users\\me\\out\\a\\b\\"},
+    };
+    for (const auto& c : cases) {
+        FakeFolders fs;
+        fs.existing = {"C:\\Users\\", "C:\\Users\\me\\", "C:\\Users\\me\\out\\", "C:\\Users\\me\\out\\a\\",
+                       "C:\\Users\\me\\out\\a\\b\\"};
+        fs.links = {c.link};
+        char folder[sfx::kPathSize] = "C:\\Users\\me\\out\\a\\b\\";
+        EXPECT_EQ(Walk(fs, folder, trusted), c.walk) << c.link;
+        EXPECT_STREQ(folder, c.stoppedAt) << c.link;
+        EXPECT_TRUE(fs.created.empty()) << c.link;
+    }
 }
 
-std::string Resolve(FakeFiles& fs, const char* destination, const char* run,
-                    sfx::RunCommand expected = sfx::RunCommand::Ready) {
+// The run command resolved after a run that wrote the entries `written`.
+std::string Resolve(const std::vector<const char*>& written, const char* destination,
+                    const char* run, sfx::RunCommand expected = sfx::RunCommand::Ready,
+                    std::string* program = nullptr) {
+    sfx::RunCandidates candidates;
+    sfx::ClearRunCandidates(candidates);
+    for (const char* name : written) sfx::NoteWrittenEntry(candidates, run, name);
+    char path[600];
     char line[600];
-    EXPECT_EQ(sfx::ResolveRunCommand(destination, run, FakeFileExists, &fs, line, sizeof line),
-              expected);
+    EXPECT_EQ(sfx::ResolveRunCommand(destination, run, candidates, path, sizeof path, line,
+                                     sizeof line),
+              expected)
+        << run;
+    if (program != nullptr) *program = path;
     return line;
 }
 
-TEST(RunCommand, ProgramIsQuotedAndArgumentsFollow) {
-    FakeFiles fs;
-    fs.files = {"C:\\Program Files\\Tool\\setup.exe"};
-    EXPECT_EQ(Resolve(fs, "C:\\Program Files\\Tool\\", "setup.exe /silent"),
-              "\"C:\\Program Files\\Tool\\setup.exe\" /silent");
-    EXPECT_EQ(Resolve(fs, "C:\\Program Files\\Tool", "setup.exe"),
-              "\"C:\\Program Files\\Tool\\setup.exe\"");
-    EXPECT_EQ(Resolve(fs, "C:\\Program Files\\Tool", "setup /a  /b"),
-              "\"C:\\Program Files\\Tool\\setup.exe\" /a  /b");
-}
-
-TEST(RunCommand, TheShortestPrefixNamingAFileIsTheProgram) {
-    FakeFiles fs;
-    fs.files = {"D:\\x\\my tool.exe", "D:\\x\\my tool.exe extra"};
-    EXPECT_EQ(Resolve(fs, "D:\\x", "my tool.exe extra --go"), "\"D:\\x\\my tool.exe\" extra --go");
-    // Every shorter prefix was tried, as written and with .exe, before the match.
-    EXPECT_EQ(fs.asked, (std::vector<std::string>{"D:\\x\\my", "D:\\x\\my.exe",
-                                                  "D:\\x\\my tool.exe"}));
-}
-
-TEST(RunCommand, QuotedProgramNamesAreTakenAsTheyStand) {
-    FakeFiles fs;
-    fs.files = {"D:\\x\\my tool.exe", "D:\\x\\app"};
-    EXPECT_EQ(Resolve(fs, "D:\\x\\", "\"my tool.exe\" /a b"), "\"D:\\x\\my tool.exe\" /a b");
-    EXPECT_EQ(Resolve(fs, "D:\\x\\", "\"my tool\""), "\"D:\\x\\my tool.exe\"");
-    EXPECT_EQ(Resolve(fs, "D:\\x\\", "\"app"), "\"D:\\x\\app\"");
-    Resolve(fs, "D:\\x\\", "\"\" app", sfx::RunCommand::NoProgram);
-}
-
-TEST(RunCommand, NothingStartsWhenNoFileNamesTheProgram) {
-    FakeFiles fs;
-    fs.files = {"D:\\x\\other.exe"};
-    EXPECT_EQ(Resolve(fs, "D:\\x", "setup.exe /s", sfx::RunCommand::NoProgram), "");
-    EXPECT_EQ(Resolve(fs, "D:\\x", "   ", sfx::RunCommand::NoProgram), "");
+TEST(RunCommand, TheLongestPrefixThatThisRunWroteIsTheProgram) {
+    const struct {
+        std::vector<const char*> written;
+        const char* run;
+        const char* line;  // empty: nothing is started
+    } cases[] = {
+        {{"setup.exe"}, "setup.exe /silent", "\"C:\\T\\setup.exe\" /silent"},
+        {{"setup.exe"}, "setup /a  /b", "\"C:\\T\\setup.exe\" /a  /b"},
+        {{"Setup.EXE"}, "setup /a", "\"C:\\T\\setup.exe\" /a"},  // case ignored
+        {{"bin\\run.exe"}, "bin/run", "\"C:\\T\\bin/run.exe\""},
+        // A file planted beside the extracted program names a shorter prefix: not taken.
+        {{"my tool.exe", "readme.txt"}, "my tool.exe --go", "\"C:\\T\\my tool.exe\" --go"},
+        {{"my.exe", "my tool.exe"}, "my tool.exe --go", "\"C:\\T\\my tool.exe\" --go"},
+        {{"my tool"}, "my tool --go", "\"C:\\T\\my tool\" --go"},
+        {{"my tool", "my tool.exe"}, "my tool --go", "\"C:\\T\\my tool\" --go"},
+        {{"my.exe", "my tool.exe extra"}, "my tool.exe extra --go",
+         "\"C:\\T\\my tool.exe extra\" --go"},
+        {{"my tool.exe"}, "\"my tool\" /a b", "\"C:\\T\\my tool.exe\" /a b"},
+        {{"app"}, "\"app", "\"C:\\T\\app\""},
+        // Programs this run did not write (never in the archive, refused, failed, kept
+        // only by a box that could not be shown) are never started.
+        {{}, "setup.exe /s", ""},
+        {{"other.exe", "sub\\setup.exe", "setup.exe.txt"}, "setup.exe /s", ""},
+        {{"my.exe"}, "\"my tool.exe\"", ""},
+        {{"app"}, "\"\" app", ""},
+        {{"x"}, "   ", ""},
+    };
+    for (const auto& c : cases) {
+        const bool ready = c.line[0] != '\0';
+        std::string program;
+        const std::string line = Resolve(c.written, "C:\\T", c.run,
+                                         ready ? sfx::RunCommand::Ready : sfx::RunCommand::NoProgram,
+                                         &program);
+        EXPECT_EQ(line, c.line) << c.run;
+        // The program is started by its exact path, never looked up by the system.
+        EXPECT_EQ(ready ? '"' + program + '"' : program, line.substr(0, program.size() + 2))
+            << c.run;
+    }
 }
 
 TEST(RunCommand, ACommandLineThatDoesNotFitIsRefused) {
-    FakeFiles fs;
-    fs.files = {"D:\\x\\a.exe"};
+    const char* run = "a.exe /with /many /arguments";
+    sfx::RunCandidates candidates;
+    sfx::ClearRunCandidates(candidates);
+    sfx::NoteWrittenEntry(candidates, run, "a.exe");
+    char program[16];
     char line[16];
-    EXPECT_EQ(sfx::ResolveRunCommand("D:\\x", "a.exe /with /many /arguments", FakeFileExists,
-                                     &fs, line, sizeof line),
+    EXPECT_EQ(sfx::ResolveRunCommand("D:\\x", run, candidates, program, sizeof program, line,
+                                     sizeof line),
               sfx::RunCommand::TooLong);
     EXPECT_STREQ(line, "");
+    EXPECT_STREQ(program, "");
+}
+
+TEST(OverwriteAnswer, OnlyYesReplacesAndABoxThatWasNotShownKeepsTheFile) {
+    const struct { int result; sfx::OverwriteAnswer answer; } cases[] = {
+        {6, sfx::OverwriteAnswer::Replace},    {7, sfx::OverwriteAnswer::Keep},
+        {2, sfx::OverwriteAnswer::Stop},       {0, sfx::OverwriteAnswer::Unanswered},
+        {1, sfx::OverwriteAnswer::Unanswered}, {-1, sfx::OverwriteAnswer::Unanswered},
+    };
+    for (const auto& c : cases) EXPECT_EQ(sfx::OverwriteAnswerOf(c.result), c.answer) << c.result;
 }
 
 // A scripted extraction: each try returns the next code; the dialog answers in turn.
