@@ -797,6 +797,18 @@ TEST_F(SelfExtractor, OnlyAProgramThatThisRunExtractedIsStarted) {
         EXPECT_EQ(process.WaitForExit(kFinish), 0u);
         EXPECT_EQ(ReadFile(out + "ran.txt"), "--go") << "the planted my.exe ran";
     }
+    {
+        // The person keeps the program at the overwrite question: it is still the one.
+        fs::remove(out + "ran.txt");
+        gui::Process process;
+        Start(process, "setup.exe");
+        HWND wizard = WaitForPage(process, 1);
+        ASSERT_NE(wizard, nullptr);
+        gui::Press(wizard, kNext);
+        Answer(process, "Overwrite", "File " + out + "my tool.exe exists already, ovewrite it?", IDNO);
+        EXPECT_EQ(process.WaitForExit(kFinish), 0u);
+        EXPECT_EQ(ReadFile(out + "ran.txt"), "--go");
+    }
     // A program that the archive does not hold is not started, even where it exists.
     const std::string other = Path("other") + "\\";
     WriteFile(other + "setup.exe", marker);
