@@ -734,7 +734,8 @@ TEST_F(SelfExtractor, AFolderNameOutsideTheCodePageNeverOpensAnotherFile) {
     fs::copy_file(Path("mine.exe"), folder / "setup.exe");
     gui::Process process;
     ASSERT_TRUE(process.Start((folder / "setup.exe").wstring(), L"/q"));
-    // Either the stub opens itself by a name that is exact, or it refuses clearly.
+    // Either the stub opens itself by a name that is exact (under Wine the short name),
+    // or it refuses clearly.
     const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), "Error opening file", 3000);
     if (box.window != nullptr) {
         EXPECT_EQ(box.text,
