@@ -217,7 +217,8 @@ RunCommand ResolveRunCommand(const char* destination, const char* runAfterExtrac
             arguments = close ? close + 1 : name + length;
         }
     } else {
-        // Every break is tried; the last (longest) prefix that is a written entry wins.
+        // Every break is tried; the last (longest) prefix that is a written entry wins,
+        // and `withExe` is left as that match set it.
         for (const char* p = runAfterExtract;; ++p) {
             if (*p != '\0' && !IsBlank(*p)) continue;
             const size_t length = static_cast<size_t>(p - runAfterExtract);
@@ -227,7 +228,6 @@ RunCommand ResolveRunCommand(const char* destination, const char* runAfterExtrac
             }
             if (*p == '\0') break;
         }
-        // `withExe` belongs to the last match, which is the one kept.
     }
     if (arguments == nullptr) return RunCommand::NoProgram;
     while (IsBlank(*arguments)) ++arguments;

@@ -53,17 +53,20 @@ int ReportOpenFailure(vorx_Error code) {
     return code;
 }
 
-// The executable's own full path, taken in wide characters; false when it does not fit
-// `path` or cannot be represented exactly in the code page, since then the text would
-// name another file.
+// The executable's own full path, taken in wide characters; false when neither it nor
+// its short (8.3) form fits `path` and is represented exactly in the code page, since
+// an approximated text would name another file.
 bool ModulePath(char (&path)[sfx::kPathSize]) {
     wchar_t wide[MAX_PATH + 1];
     const DWORD length = GetModuleFileNameW(nullptr, wide, MAX_PATH + 1);
-    if (length == 0 || length > MAX_PATH) {
-        path[0] = '\0';
-        return false;
-    }
-    return ToAnsiPath(wide, path, sizeof path) == AnsiPath::Exact;
+    path[0] = '\0';
+    if (length == 0 || length > MAX_PATH) return false;
+    if (ToAnsiPath(wide, path, sizeof path) == AnsiPath::Exact) return true;
+    // Where the volume keeps short names, they name the same file in plain characters.
+    wchar_t shortPath[MAX_PATH + 1];
+    const DWORD shortLength = GetShortPathNameW(wide, shortPath, MAX_PATH + 1);
+    return shortLength > 0 && shortLength <= MAX_PATH &&
+           ToAnsiPath(shortPath, path, sizeof path) == AnsiPath::Exact;
 }
 
 }  // namespace

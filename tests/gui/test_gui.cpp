@@ -748,7 +748,8 @@ TEST_F(SelfExtractor, AFolderNameOutsideTheCodePageNeverOpensAnotherFile) {
     fs::copy_file(Path("mine.exe"), folder / "setup.exe");
     gui::Process process;
     ASSERT_TRUE(process.Start((folder / "setup.exe").wstring(), L"/q"));
-    // Either the stub opens itself by a name that is exact, or it refuses clearly.
+    // Either the stub opens itself by a name that is exact (under Wine the short name),
+    // or it refuses clearly.
     const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), "Error opening file", 3000);
     if (box.window != nullptr) {
         EXPECT_EQ(box.text,
@@ -810,6 +811,18 @@ TEST_F(SelfExtractor, OnlyAProgramThatThisRunExtractedIsStarted) {
         gui::Press(wizard, kNext);
         EXPECT_EQ(process.WaitForExit(kFinish), 0u);
         EXPECT_EQ(ReadFile(out + "ran.txt"), "--go") << "the planted my.exe ran";
+    }
+    {
+        // The person keeps the program at the overwrite question: it is still the one.
+        fs::remove(out + "ran.txt");
+        gui::Process process;
+        Start(process, "setup.exe");
+        HWND wizard = WaitForPage(process, 1);
+        ASSERT_NE(wizard, nullptr);
+        gui::Press(wizard, kNext);
+        Answer(process, "Overwrite", "File " + out + "my tool.exe exists already, ovewrite it?", IDNO);
+        EXPECT_EQ(process.WaitForExit(kFinish), 0u);
+        EXPECT_EQ(ReadFile(out + "ran.txt"), "--go");
     }
     // A program that the archive does not hold is not started, even where it exists.
     const std::string other = Path("other") + "\\";
