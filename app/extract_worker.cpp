@@ -7,6 +7,7 @@
 
 #include "app/password_dialog.h"
 #include "app/res/resource.h"
+#include "app/silent_mode.h"
 #include "app/wizard_dialog.h"
 
 namespace {
@@ -107,7 +108,7 @@ DWORD WINAPI ExtractWorker::ThreadMain(LPVOID worker) {
 
 void ExtractWorker::Report(vorx_Error code, const char* caption, UINT flags) {
     Result = code;
-    MessageBoxA(Window, vorx_GetErrorString(code), caption, flags);
+    ShowMessageBox(Window, vorx_GetErrorString(code), caption, flags);
 }
 
 void ExtractWorker::ExtractAll() {
@@ -134,7 +135,7 @@ void ExtractWorker::ExtractAll() {
         sfx::GetDirectoryPart(folder, sizeof folder, outputPath);
         if (!sfx::EnsureDirectory(folder, sizeof folder, folders)) {
             Result = vorx_WriteFailed;
-            MessageBoxA(nullptr, "Error creating directory", "Error",
+            ShowMessageBox(nullptr, "Error creating directory", "Error",
                         MB_ICONERROR | MB_SETFOREGROUND);
             return;
         }
@@ -146,7 +147,7 @@ void ExtractWorker::ExtractAll() {
 
         if (!OverwriteAll && GetFileAttributesA(outputPath) != INVALID_FILE_ATTRIBUTES) {
             sfx::Compose(text, sizeof text, "File ", outputPath, " exists already, ovewrite it?");
-            const int answer = MessageBoxA(Window, text, "Overwrite", MB_YESNOCANCEL | MB_ICONQUESTION);
+            const int answer = ShowMessageBox(Window, text, "Overwrite", MB_YESNOCANCEL | MB_ICONQUESTION);
             if (answer == IDNO) continue;
             if (answer == IDCANCEL) {
                 Cancelled.store(1, std::memory_order_relaxed);

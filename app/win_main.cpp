@@ -11,6 +11,7 @@
 #include "app/config_block.h"
 #include "app/extract_worker.h"
 #include "app/password_dialog.h"
+#include "app/silent_mode.h"
 #include "app/system_libraries.h"
 #include "app/wizard_dialog.h"
 #include "library/vorx.h"
@@ -22,7 +23,7 @@ uint32_t ExpandEnvironment(void*, const char* source, char* destination, uint32_
 }
 
 int ReportOpenFailure(vorx_Error code) {
-    MessageBoxA(nullptr, vorx_GetErrorString(code), "Error opening file", MB_ICONERROR);
+    ShowMessageBox(nullptr, vorx_GetErrorString(code), "Error opening file", MB_ICONERROR);
     return code;
 }
 
@@ -43,6 +44,9 @@ void GetModuleFolder(char (&folder)[sfx::kPathSize]) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
     RestrictDllSearch();
+    // "/q /s" is "/q" without any window: decided before anything could be shown.
+    const bool silent = sfx::IsSilentTail(commandTail);
+    if (silent) EnableSilentMode();
 
     PasswordDialog passwords;
     passwords.Init(instance);
@@ -72,12 +76,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
 
     ExtractWorker worker;
     int exitCode;
-    if (sfx::IsQuietTail(commandTail)) {
+    if (silent || sfx::IsQuietTail(commandTail)) {
         worker.Init(archive, passwords, config.DefaultDestination, config.RunAfterExtract);
         if (worker.Start(nullptr, false))
             worker.Wait();
         else
-            MessageBoxA(nullptr, vorx_GetErrorString(worker.Result), "Error extracting", MB_OK);
+            ShowMessageBox(nullptr, vorx_GetErrorString(worker.Result), "Error extracting", MB_OK);
         exitCode = worker.Result;
     } else {
         using InitFn = void(WINAPI*)();

@@ -303,20 +303,26 @@ std::string ByteCount(double bytes) {
 }
 
 // "[#####     ]  50%  1.2 MiB of 2.4 MiB  8.0 MiB/s  photos\a.jpg", at most `columns`
-// wide: the file name is cut first (keeping its end), then the rest.
+// wide: what does not fit is left out from the end, and the file name is cut to its
+// last characters.
 std::string ProgressLine(uint64_t done, uint64_t total, double seconds, const std::string& file, int columns) {
     const int percent = total ? static_cast<int>(std::min(done, total) * 100 / total) : 100;
-    constexpr int kBar = 20;
-    const int filled = percent * kBar / 100;
-    char head[160];
-    std::snprintf(head, sizeof head, "[%.*s%.*s] %3d%%  %s of %s", filled, "####################",
-                  kBar - filled, "                    ", percent, ByteCount(static_cast<double>(done)).c_str(),
-                  ByteCount(static_cast<double>(total)).c_str());
+    const int bar = columns >= 100 ? 20 : 10;
+    const int filled = percent * bar / 100;
+    char head[64];
+    std::snprintf(head, sizeof head, "[%.*s%.*s] %3d%%", filled, "####################", bar - filled,
+                  "                    ", percent);
     std::string line = head;
-    if (seconds > 0 && done > 0) line += "  " + ByteCount(static_cast<double>(done) / seconds) + "/s";
-    if (TextColumns(line) >= columns) return line.substr(0, static_cast<size_t>(std::max(columns, 0)));
-    if (!file.empty() && columns - TextColumns(line) - 2 >= 4)
-        line += "  " + TailThatFits(file, columns - TextColumns(line) - 2);
+    if (TextColumns(line) > columns) return line.substr(0, static_cast<size_t>(std::max(columns, 0)));
+    std::string pieces[2] = {ByteCount(static_cast<double>(done)) + " of " + ByteCount(static_cast<double>(total))};
+    if (seconds > 0 && done > 0) pieces[1] = ByteCount(static_cast<double>(done) / seconds) + "/s";
+    for (const std::string& piece : pieces) {
+        if (piece.empty()) continue;
+        if (TextColumns(line) + 2 + TextColumns(piece) > columns) return line;
+        line += "  " + piece;
+    }
+    const int room = columns - TextColumns(line) - 2;
+    if (!file.empty() && room >= 4) line += "  " + TailThatFits(file, room);
     return line;
 }
 
@@ -333,12 +339,12 @@ public:
     void SetFile(const std::string& name) {
         if (!enabled_) return;
         file_ = name;
-        Draw();
+        Draw(false);
     }
     void Show(uint64_t done) {
         if (!enabled_) return;
         done_ = done;
-        Draw();
+        Draw(done >= total_);  // the end is always shown, however quickly it came
     }
     // Clears the line, so that a message or the summary can be printed.
     void Done() {
@@ -351,10 +357,10 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    void Draw() {
+    void Draw(bool force) {
         const Clock::time_point now = Clock::now();
         // A few redraws a second are enough to read; a terminal is slow to scroll.
-        if (drawn_ > 0 && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+        if (!force && drawn_ > 0 && now - lastDraw_ < std::chrono::milliseconds(100)) return;
         lastDraw_ = now;
         const std::string line = ProgressLine(done_, total_, std::chrono::duration<double>(now - start_).count(),
                                               file_, host::TerminalColumns(2) - 1);
