@@ -136,7 +136,7 @@ void ExtractWorker::ExtractAll() {
         if (!sfx::EnsureDirectory(folder, sizeof folder, folders)) {
             Result = vorx_WriteFailed;
             ShowMessageBox(nullptr, "Error creating directory", "Error",
-                        MB_ICONERROR | MB_SETFOREGROUND);
+                           MB_ICONERROR | MB_SETFOREGROUND);
             return;
         }
 

@@ -14,13 +14,16 @@ install(TARGETS vorx RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS libvorx ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/library/vorx.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
-# What libvorx.a needs from the link beyond the C library: the C++ runtime (operator
-# new and delete) and the maths library. It starts no threads and converts no text.
-set(VORX_LINK_LIBRARIES stdc++ m)
+# What libvorx.a needs from the link beyond the C library and the compiler's own
+# support library: the C++ runtime (operator new and delete). It starts no threads,
+# converts no text and calls no maths functions.
+set(VORX_LINK_LIBRARIES stdc++)
 
 # Both files find the prefix from where they lie, so an installed tree may be moved.
 file(RELATIVE_PATH VORX_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)
 file(RELATIVE_PATH VORX_CONFIG_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/cmake/vorx /)
+string(REGEX REPLACE "/$" "" VORX_PC_TO_PREFIX "${VORX_PC_TO_PREFIX}")
+string(REGEX REPLACE "/$" "" VORX_CONFIG_TO_PREFIX "${VORX_CONFIG_TO_PREFIX}")
 list(TRANSFORM VORX_LINK_LIBRARIES PREPEND -l OUTPUT_VARIABLE VORX_PC_LIBS)
 list(JOIN VORX_PC_LIBS " " VORX_PC_LIBS)
 configure_file(${PROJECT_SOURCE_DIR}/cmake/vorx.pc.in ${PROJECT_BINARY_DIR}/generated/vorx.pc @ONLY)

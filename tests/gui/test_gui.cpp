@@ -629,9 +629,13 @@ TEST_F(SelfExtractor, SilentModeShowsNothingAndExitsWithTheCode) {
         EXPECT_EQ(process.WaitForExit(0), c.code) << "259: still running, waiting for a person";
         for (const Entry& entry : c.entries) {
             const bool written = std::find(c.written.begin(), c.written.end(), entry.name) != c.written.end();
-            if (written) EXPECT_EQ(ReadFile(out + entry.name), entry.data) << entry.name;
+            if (written) {
+                EXPECT_EQ(ReadFile(out + entry.name), entry.data) << entry.name;
+            }
         }
-        if (c.notWritten) EXPECT_FALSE(fs::exists(out + c.notWritten)) << c.notWritten;
+        if (c.notWritten) {
+            EXPECT_FALSE(fs::exists(out + c.notWritten)) << c.notWritten;
+        }
         EXPECT_EQ(ReadFile(out + "kept.txt"), "old") << "an existing file is never replaced";
     }
 }
