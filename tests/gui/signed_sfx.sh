@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# A self-extractor signed with osslsigncode, as the README tells: a certificate made
-# here with openssl signs it, the signature verifies against that certificate (and no
+# A self-extractor made by vorx.exe from the stub beside it (--sfx win64) and signed
+# with osslsigncode, as the README tells: a certificate made here with openssl signs
+# it, the signature verifies against that certificate (and no
 # longer once a byte of the archive has changed), vorx.exe lists, tests and extracts the
 # signed file as it did the unsigned one, and the signed file extracts "/q" under Wine
 # to the same files.
@@ -14,15 +15,18 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 fail() { echo "FAIL: $*" >&2; exit 1; }
-vorx() { "$wine_run" "$vorx_exe" "$@" </dev/null; }
+# vorx.exe as installed on Windows: the stub of its kind beside it, for --sfx win64.
+mkdir bin
+cp "$vorx_exe" bin/vorx.exe
+cp "$stub" bin/sfxstub-win64.exe
+vorx() { "$wine_run" bin/vorx.exe "$@" </dev/null; }
 
 mkdir -p payload/sub
 printf 'read me\r\n' >payload/readme.txt
 head -c 300001 /dev/urandom >payload/sub/data.bin
 : >payload/sub/empty.txt
 destination="Z:$work/quiet/"
-cp "$stub" stub.exe
-vorx a --sfx stub.exe --dest "${destination//\//\\}" setup.exe payload >/dev/null || fail "vorx a --sfx"
+vorx a --sfx win64 --dest "${destination//\//\\}" setup.exe payload >/dev/null || fail "vorx a --sfx win64"
 vorx l setup.exe >unsigned.txt
 
 openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 \
