@@ -129,6 +129,7 @@ TEST(VorxTool, CommandLineErrorsExitSeven) {
         {"a out.vx f --dest C:\\\\x", "need --sfx"},
         {"a out.vx f --codepage abc", "code page number"},
         {"l out.vx extra", "unexpected argument"},
+        {"--version out.vx", "unexpected argument"},
     };
     for (const auto& [args, message] : cases) {
         const Result r = Vorx(dir, args);
