@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -495,6 +496,31 @@ TEST(VorxTool, DamagedArchivesAreFatal) {
     r = Vorx(dir, "l nothing-here.vx");
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(r.err.find("cannot find the archive"), std::string::npos);
+}
+
+// A code signature is appended behind the archive (an 8-byte aligned certificate table);
+// what lies there, even a second archive signature, is not read as part of the archive.
+TEST(VorxTool, BytesBehindTheArchiveAreIgnored) {
+    TempDir dir;
+    MakeTree(dir);
+    ASSERT_EQ(Vorx(dir, "a d.vx src -m5").code, 0);
+    const std::string archive = Read(dir.File("d.vx"));
+    const Bytes noise = test::RandomBytes(1500, 3);
+    std::string header(24, '\0');
+    std::memcpy(&header[0], kMagic, 4);
+    for (int i = 0; i < 4; ++i) header[4 + i] = static_cast<char>(kVersionFormat2 >> (8 * i));
+    for (const std::string& behind : {std::string(7, '\0') + std::string(noise.begin(), noise.end()),
+                                      std::string(noise.begin(), noise.begin() + 700) + header +
+                                          std::string(noise.begin(), noise.end())}) {
+        Write(dir.File("signed.vx"), archive + behind);
+        const Result listed = Vorx(dir, "l signed.vx");
+        EXPECT_EQ(listed.code, 0) << listed.err;
+        EXPECT_EQ(listed.out, Vorx(dir, "l d.vx").out);
+        EXPECT_EQ(Vorx(dir, "t signed.vx").code, 0);
+        const Result extracted = Vorx(dir, "x signed.vx -y -o out");
+        ASSERT_EQ(extracted.code, 0) << extracted.err;
+        EXPECT_EQ(Read(dir.File("out/src/sub/deeper/noise.dat")), Read(dir.File("src/sub/deeper/noise.dat")));
+    }
 }
 
 // The progress line on a terminal of 72 columns (a pseudo-terminal made by script(1)):
