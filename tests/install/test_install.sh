@@ -65,6 +65,9 @@ check_tool "$prefix" install
 page=$(groff -man -Tascii -ww "$prefix/share/man/man1/vorx.1" 2>"$work/groff.err" | col -b)
 [ ! -s "$work/groff.err" ] || fail "manual page: $(cat "$work/groff.err")"
 grep -q "vorx $version" <<<"$page" || fail "manual page: no version $version"
+for option in --version -V "/q /s"; do
+  grep -q -- "$option" <<<"$page" || fail "manual page: '$option' is missing"
+done
 for command in "" a l t x; do
   for option in $("$prefix/bin/vorx" $command --help | sed -n 's/^  \(-[-a-z0-9]*\).*/\1/p'); do
     grep -q -- "$option" <<<"$page" || fail "manual page: '$option' of 'vorx $command --help' is missing"
