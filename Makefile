@@ -3,8 +3,11 @@
 #   make test   builds the four presets and runs every test suite
 #   make bench  compares the codec and the tool with zlib, xz and zstd
 #   make fuzz   runs the fuzz targets for longer
+#   make install [PREFIX=/usr/local]   installs the tool, the library and both stubs
+#   make package                       builds the Debian package (build/native/package/)
 SHELL := /bin/bash
-.PHONY: all deps native native-san win64 win32 test test-native test-san test-win64 demo bench fuzz clean
+.PHONY: all deps native native-san win64 win32 test test-native test-san test-win64 demo bench fuzz install package clean
+PREFIX ?= /usr/local
 
 all: native
 
@@ -24,7 +27,8 @@ test-san: native-san
 test-win64: win64
 	scripts/test-session ctest --preset win64
 
-test: win32 test-native test-san test-win64
+# The native suites install the stubs of both Windows builds, so those are built first.
+test: win32 win64 test-native test-san test-win64
 	@echo "all test suites passed"
 
 demo: native win64 win32
@@ -35,6 +39,14 @@ bench: native
 
 fuzz: native-san
 	scripts/fuzz
+
+# The native build installs the stubs made by the two Windows builds.
+install: native win32 win64
+	cmake --install build/native --prefix "$(PREFIX)"
+
+package: native win32 win64
+	cd build/native && cpack
+	@ls build/native/package/*.deb
 
 clean:
 	rm -rf build

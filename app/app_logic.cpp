@@ -66,6 +66,17 @@ bool IsQuietTail(const char* tail) {
            tail[2] == '\0';
 }
 
+bool IsSilentTail(const char* tail) {
+    if (tail == nullptr) return false;
+    static const char kSilent[] = "/q /s";
+    // Compared up to and including the terminating NUL, so nothing may follow.
+    for (size_t i = 0; i < sizeof kSilent; ++i) {
+        const char c = tail[i] >= 'A' && tail[i] <= 'Z' ? static_cast<char>(tail[i] - 'A' + 'a') : tail[i];
+        if (c != kSilent[i]) return false;
+    }
+    return true;
+}
+
 bool ModuleFolderOf(const char* modulePath, char* out, size_t capacity) {
     out[0] = '\0';
     size_t driveLength = 0;

@@ -30,6 +30,9 @@ bool Compose(char* out, size_t capacity, const char* before, const char* text, c
 
 // True when the command-line tail is exactly "/q", letter case ignored.
 bool IsQuietTail(const char* tail);
+// True when the command-line tail is exactly "/q /s", letter case ignored: the quiet
+// run that shows no window at all.
+bool IsSilentTail(const char* tail);
 
 // The folder that holds the executable whose full path is `modulePath`: the drive
 // ("C:" when the second character is a colon) followed by the directory, up to and

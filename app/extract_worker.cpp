@@ -12,6 +12,7 @@
 #include "app/password_dialog.h"
 #include "app/res/resource.h"
 #include "app/system_libraries.h"
+#include "app/silent_mode.h"
 #include "app/wizard_dialog.h"
 #include "library/extract.h"
 
@@ -185,7 +186,7 @@ DWORD WINAPI ExtractWorker::ThreadMain(LPVOID worker) {
 
 void ExtractWorker::Report(vorx_Error code, const char* caption, UINT flags) {
     Result = code;
-    MessageBoxA(Window, vorx_GetErrorString(code), caption, flags);
+    ShowMessageBox(Window, vorx_GetErrorString(code), caption, flags);
 }
 
 void ExtractWorker::ExtractAll() {
@@ -220,13 +221,13 @@ void ExtractWorker::ExtractAll() {
             sfx::Compose(text, sizeof text, "Not extracted: ", folder,
                          " is a link to another place (a junction or symbolic link) inside the "
                          "destination folder, and nothing is written through it.");
-            MessageBoxA(Window, text, "Error extracting", MB_ICONERROR);
+            ShowMessageBox(Window, text, "Error extracting", MB_ICONERROR);
             return;
         }
         if (walk != sfx::FolderWalk::Done) {
             Result = vorx_WriteFailed;
-            MessageBoxA(nullptr, "Error creating directory", "Error",
-                        MB_ICONERROR | MB_SETFOREGROUND);
+            ShowMessageBox(nullptr, "Error creating directory", "Error",
+                           MB_ICONERROR | MB_SETFOREGROUND);
             return;
         }
 
@@ -237,7 +238,7 @@ void ExtractWorker::ExtractAll() {
 
         if (!OverwriteAll && GetFileAttributesA(outputPath) != INVALID_FILE_ATTRIBUTES) {
             sfx::Compose(text, sizeof text, "File ", outputPath, " exists already, ovewrite it?");
-            const int answer = MessageBoxA(Window, text, "Overwrite", MB_YESNOCANCEL | MB_ICONQUESTION);
+            const int answer = ShowMessageBox(Window, text, "Overwrite", MB_YESNOCANCEL | MB_ICONQUESTION);
             switch (sfx::OverwriteAnswerOf(answer)) {
             case sfx::OverwriteAnswer::Replace: break;
             case sfx::OverwriteAnswer::Keep:
@@ -275,7 +276,7 @@ void ExtractWorker::Finish() {
             if (Result == vorx_Success) Result = vorx_NotFound;
             sfx::Compose(text, sizeof text, "Nothing was started: \"", RunAfterExtract,
                          "\" names no file that was extracted.");
-            MessageBoxA(Window, text, "Error", MB_ICONERROR);
+            ShowMessageBox(Window, text, "Error", MB_ICONERROR);
         } else {
             if (Window != nullptr) {
                 sfx::Compose(text, sizeof text, "Executing ", RunAfterExtract, " ...");

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/res/resource.h"
+#include "app/silent_mode.h"
 
 namespace {
 
@@ -46,6 +47,7 @@ void PasswordDialog::Init(HINSTANCE instance) {
 INT_PTR PasswordDialog::Run(HWND parent, char* output, const char* prompt) {
     Output = output;
     Prompt = prompt;
+    if (SilentMode()) return 2;  // nobody to ask: as if cancelled
     return DialogBoxParamA(Instance, MAKEINTRESOURCEA(IDD_PASSWORD), parent, PasswordDialogProc,
                            reinterpret_cast<LPARAM>(this));
 }

@@ -14,6 +14,7 @@
 #include "app/config_block.h"
 #include "app/extract_worker.h"
 #include "app/password_dialog.h"
+#include "app/silent_mode.h"
 #include "app/system_libraries.h"
 #include "app/wizard_dialog.h"
 #include "library/vorx.h"
@@ -49,7 +50,7 @@ uint32_t ExpandEnvironment(void*, const char* source, char* destination, uint32_
 }
 
 int ReportOpenFailure(vorx_Error code) {
-    MessageBoxA(nullptr, vorx_GetErrorString(code), "Error opening file", MB_ICONERROR);
+    ShowMessageBox(nullptr, vorx_GetErrorString(code), "Error opening file", MB_ICONERROR);
     return code;
 }
 
@@ -73,6 +74,9 @@ bool ModulePath(char (&path)[sfx::kPathSize]) {
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
     RestrictDllSearch();
+    // "/q /s" is "/q" without any window: decided before anything could be shown.
+    const bool silent = sfx::IsSilentTail(commandTail);
+    if (silent) EnableSilentMode();
 
     PasswordDialog passwords;
     passwords.Init(instance);
@@ -81,7 +85,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
     // refused before anything is opened.
     char path[sfx::kPathSize];
     if (!ModulePath(path)) {
-        MessageBoxA(nullptr, kModulePathRefused, "Error opening file", MB_ICONERROR);
+        ShowMessageBox(nullptr, kModulePathRefused, "Error opening file", MB_ICONERROR);
         return vorx_InvalidArgument;
     }
 
@@ -92,10 +96,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
     // The folder that holds the executable, ending in a backslash.
     char moduleFolder[sfx::kPathSize];
     if (!sfx::ModuleFolderOf(path, moduleFolder, sizeof moduleFolder)) moduleFolder[0] = '\0';
-    const bool quiet = sfx::IsQuietTail(commandTail);
+    const bool quiet = silent || sfx::IsQuietTail(commandTail);
     if (!sfx::SettleDestination(config.DefaultDestination, moduleFolder, ExpandEnvironment, nullptr)) {
         // Quietly there is nobody to choose another folder; the wizard asks for one.
-        MessageBoxA(nullptr, quiet ? kDestinationRefusedQuiet : kDestinationRefusedWizard, "Error",
+        ShowMessageBox(nullptr, quiet ? kDestinationRefusedQuiet : kDestinationRefusedWizard, "Error",
                     MB_ICONERROR);
         if (quiet) return vorx_InvalidArgument;
     }
@@ -118,7 +122,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
         if (worker.Start(nullptr, false))
             worker.Wait();
         else
-            MessageBoxA(nullptr, vorx_GetErrorString(worker.Result), "Error extracting", MB_OK);
+            ShowMessageBox(nullptr, vorx_GetErrorString(worker.Result), "Error extracting", MB_OK);
         exitCode = worker.Result;
     } else {
         using InitFn = void(WINAPI*)();

@@ -137,6 +137,12 @@ bool ReadLine(std::string* line);
 // signal or console thread: it may only set flags.
 void OnInterrupt(void (*handler)());
 
+// The full path of the running executable; empty when it cannot be told.
+// (posix/host_program_posix.cpp, win32/host_program_win32.cpp)
+std::string ExecutablePath();
+// Columns of the terminal on descriptor `fd`; 80 when it cannot be told.
+int TerminalColumns(int fd);
+
 // Threads: a second thread of the tool, and the lock and condition it shares with the
 // first (Win32 threads on Windows, POSIX threads elsewhere).
 class Mutex {

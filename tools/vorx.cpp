@@ -7,7 +7,9 @@
 //
 // Exit codes: 0 success, 1 warning (something skipped), 2 fatal error, 7 command-line
 // error, 8 out of memory, 255 interrupted.
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +31,7 @@
 #include "platform/host.h"
 #include "platform/platform.h"
 #include "tools/file_writer.h"
+#include "vorx_version.h"
 #include "writer/archive_writer.h"
 #include "writer/compressor.h"
 #include "writer/entry_names.h"
@@ -102,6 +105,7 @@ const char kMainHelp[] =
     "  vorx t ARCHIVE [options]           test every entry of ARCHIVE\n"
     "  vorx x ARCHIVE [options]           extract ARCHIVE below a folder\n"
     "  vorx COMMAND --help                the options of one command\n"
+    "  vorx --version                     the version of the tool (also -V)\n"
     "\n"
     "An archive appended to a self-extractor is read like any other.\n"
     "Exit codes: 0 success, 1 warning (something was skipped), 2 fatal error (corrupt\n"
@@ -121,7 +125,9 @@ const char kAddHelp[] =
     "  --encrypt-names     also encrypt the names table with the same password\n"
     "  --comment FILE      store FILE as the archive's comment, shown by the\n"
     "                      self-extractor's first page (never encrypted)\n"
-    "  --sfx STUB          write a self-extractor: the stub sfxstub.exe, then the archive\n"
+    "  --sfx STUB          write a self-extractor: the stub, then the archive. STUB is\n"
+    "                      win32 or win64 for the stub installed with the tool (win32\n"
+    "                      runs on every Windows), or the path of a stub file\n"
     "  --dest TEXT         the folder the self-extractor proposes (%VARIABLES% allowed)\n"
     "  --run TEXT          the command the self-extractor runs from that folder afterwards\n"
     "  --codepage N        Windows code page of the names (default 1252; 874, 1250-1258,\n"
@@ -184,6 +190,7 @@ const char kExtractHelp[] =
 struct Options {
     char command = 0;
     bool help = false;
+    bool version = false;
     std::string archive;
     std::vector<std::string> paths;
     std::optional<std::string> password;
@@ -207,6 +214,11 @@ Options ParseCommandLine(int argc, char** argv) {
     if (command == "--help" || command == "-h" || command == "help") {
         o.help = true;
         if (argc > 2 && std::strlen(argv[2]) == 1) o.command = argv[2][0];
+        return o;
+    }
+    if (command == "--version" || command == "-V") {
+        if (argc > 2) throw UsageError{"unexpected argument '" + std::string(argv[2]) + "'"};
+        o.version = true;
         return o;
     }
     if (command.size() != 1 || std::string("altx").find(command[0]) == std::string::npos)
@@ -288,33 +300,121 @@ Options ParseCommandLine(int argc, char** argv) {
 // ---------------------------------------------------------------------------
 // Progress on a terminal
 
+// Columns a text takes on the terminal: one a character (UTF-8 on POSIX, a byte of the
+// ANSI code page on Windows).
+int TextColumns(const std::string& text) {
+#if defined(_WIN32)
+    return static_cast<int>(text.size());
+#else
+    int columns = 0;
+    for (unsigned char c : text) columns += (c & 0xC0) != 0x80;
+    return columns;
+#endif
+}
+
+// The last characters of `text` that fit `columns` (at least 4), behind "..." when
+// some are cut.
+std::string TailThatFits(const std::string& text, int columns) {
+    if (TextColumns(text) <= columns) return text;
+    size_t start = text.size();
+    for (int kept = 0; kept < columns - 3 && start > 0; ++kept) {
+        --start;
+#if !defined(_WIN32)
+        while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+#endif
+    }
+    return "..." + text.substr(start);
+}
+
+// 1536 -> "1.5 KiB".
+std::string ByteCount(double bytes) {
+    static const char* const kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    int unit = 0;
+    while (bytes >= 1024 && unit < 4) {
+        bytes /= 1024;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, kUnits[unit]);
+    return text;
+}
+
+// "[#####     ]  50%  1.2 MiB of 2.4 MiB  8.0 MiB/s  photos\a.jpg", at most `columns`
+// wide: what does not fit is left out from the end, and the file name is cut to its
+// last characters.
+std::string ProgressLine(uint64_t done, uint64_t total, double seconds, const std::string& file, int columns) {
+    const int percent = total ? static_cast<int>(std::min(done, total) * 100 / total) : 100;
+    const int bar = columns >= 100 ? 20 : 10;
+    const int filled = percent * bar / 100;
+    char head[64];
+    std::snprintf(head, sizeof head, "[%.*s%.*s] %3d%%", filled, "####################", bar - filled,
+                  "                    ", percent);
+    std::string line = head;
+    if (TextColumns(line) > columns) return line.substr(0, static_cast<size_t>(std::max(columns, 0)));
+    std::string pieces[2] = {ByteCount(static_cast<double>(done)) + " of " + ByteCount(static_cast<double>(total))};
+    if (seconds > 0 && done > 0) pieces[1] = ByteCount(static_cast<double>(done) / seconds) + "/s";
+    for (const std::string& piece : pieces) {
+        if (piece.empty()) continue;
+        if (TextColumns(line) + 2 + TextColumns(piece) > columns) return line;
+        line += "  " + piece;
+    }
+    const int room = columns - TextColumns(line) - 2;
+    if (!file.empty() && room >= 4) line += "  " + TailThatFits(file, room);
+    return line;
+}
+
+// One line on standard error, redrawn in place: a bar, the percentage, the bytes done of
+// the total, the rate so far and the file being worked on, cut to the terminal's width.
+// Nothing at all when standard error is not a terminal.
 class Progress {
 public:
-    explicit Progress(uint64_t total) : enabled_(host::IsTerminal(2)), total_(total) {}
+    explicit Progress(uint64_t total)
+        : enabled_(host::IsTerminal(2)), total_(total), start_(Clock::now()) {}
     ~Progress() { Done(); }
 
+    // The file being worked on from now on.
+    void SetFile(const std::string& name) {
+        if (!enabled_) return;
+        file_ = name;
+        Draw(false);
+    }
     void Show(uint64_t done) {
         if (!enabled_) return;
-        const int percent = total_ ? static_cast<int>(done * 100 / total_) : 100;
-        if (percent == shown_) return;
-        shown_ = percent;
-        constexpr int kWidth = 30;
-        const int filled = percent * kWidth / 100;
-        std::fprintf(stderr, "\r[%.*s%.*s] %3d%%", filled, "##############################",
-                     kWidth - filled, "                              ", percent);
-        std::fflush(stderr);
-        drawn_ = true;
+        done_ = done;
+        Draw(done >= total_);  // the end is always shown, however quickly it came
     }
+    // Clears the line, so that a message or the summary can be printed.
     void Done() {
-        if (drawn_) std::fprintf(stderr, "\r%50s\r", "");
-        drawn_ = false;
+        if (drawn_ == 0) return;
+        std::fprintf(stderr, "\r%*s\r", drawn_, "");
+        std::fflush(stderr);
+        drawn_ = 0;
     }
 
 private:
+    using Clock = std::chrono::steady_clock;
+
+    void Draw(bool force) {
+        const Clock::time_point now = Clock::now();
+        // A few redraws a second are enough to read; a terminal is slow to scroll.
+        if (!force && drawn_ > 0 && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+        lastDraw_ = now;
+        const std::string line = ProgressLine(done_, total_, std::chrono::duration<double>(now - start_).count(),
+                                              file_, host::TerminalColumns(2) - 1);
+        const int width = TextColumns(line);
+        // Spaces over what is left of a longer line before.
+        std::fprintf(stderr, "\r%s%*s", line.c_str(), drawn_ > width ? drawn_ - width : 0, "");
+        std::fflush(stderr);
+        drawn_ = width;
+    }
+
     bool enabled_;
     uint64_t total_;
-    int shown_ = -1;
-    bool drawn_ = false;
+    uint64_t done_ = 0;
+    std::string file_;
+    Clock::time_point start_;
+    Clock::time_point lastDraw_{};
+    int drawn_ = 0;  // columns of the line on screen
 };
 
 // ---------------------------------------------------------------------------
@@ -562,6 +662,37 @@ void RefuseWindowsCollisions(const std::vector<Input>& inputs, unsigned codePage
     }
 }
 
+// The stub that --sfx names: "win32" and "win64" are the stubs installed with the tool,
+// beside it (as on Windows) or in <prefix>/share/vorx for <prefix>/bin/vorx; anything
+// else is the path of a stub file (./win32 for a file of that name).
+bool FindStub(const std::string& given, std::string* stub, std::string* error) {
+    if (given != "win32" && given != "win64") {
+        *stub = given;
+        return true;
+    }
+    const std::string self = host::ExecutablePath();
+    const size_t slash = self.find_last_of(std::string("/") + host::PathSeparator());
+    if (slash == std::string::npos) {
+        *error = "cannot tell where the tool is installed, so the " + given + " stub cannot be found";
+        return false;
+    }
+    const std::string bin = self.substr(0, slash);
+    const std::string file = "sfxstub-" + given + ".exe";
+    const std::string candidates[] = {
+        JoinPath(bin, file),
+        JoinPath(JoinPath(JoinPath(JoinPath(bin, ".."), "share"), "vorx"), file),
+    };
+    for (const std::string& candidate : candidates) {
+        if (host::Stat(candidate).kind == host::PathKind::File) {
+            *stub = host::AbsolutePath(candidate);
+            return true;
+        }
+    }
+    *error = "the " + given + " stub is not installed: neither '" + candidates[0] + "' nor '" +
+             candidates[1] + "' exists";
+    return false;
+}
+
 int Add(const Options& o) {
     // Everything that can be refused is refused before anything is written.
     if (!host::CodePageAvailable(o.codePage))
@@ -616,9 +747,11 @@ int Add(const Options& o) {
 
     Bytes carrier;
     if (o.sfx) {
-        std::string error;
-        if (!vorx::PrepareStub(o.sfx->c_str(), config, &carrier, &error))
-            collector.problems.push_back("the stub '" + *o.sfx + "': " + error);
+        std::string stub, error;
+        if (!FindStub(*o.sfx, &stub, &error))
+            collector.problems.push_back(error);
+        else if (!vorx::PrepareStub(stub.c_str(), config, &carrier, &error))
+            collector.problems.push_back("the stub '" + stub + "': " + error);
     }
 
     for (const std::string& w : collector.warnings) Error("warning: " + w);
@@ -667,6 +800,7 @@ int Add(const Options& o) {
     std::vector<uint8_t> buffer(kReadPiece);
     uint64_t added = 0, originalBytes = 0;
     for (const Input& in : collector.inputs) {
+        progress.SetFile(in.display);
         const int fd = platform::FileOpen(in.hostPath.c_str(), platform::kOpenRead | platform::kOpenSequential);
         if (fd < 0) {
             progress.Done();
@@ -833,6 +967,7 @@ int Test(const Options& o) {
         if (gInterrupted) break;
         DecodeProgress tracker{&progress, done, info.uncompressedSize};
         vorx_SetUserData(archive.handle, &tracker);
+        progress.SetFile(DisplayName(info.name, o.codePage));
         // Decoding goes by name, and a name finds its first entry: the memory must fit
         // the entry found, which differs from this one after an entry of the same name.
         vorx_FileInfo found;
@@ -1015,6 +1150,7 @@ int Extract(const Options& o) {
         done += info.uncompressedSize;
         if (std::strcmp(info.name, vorx::kCommentEntryName) == 0) continue;
         const std::string display = DisplayName(info.name, o.codePage);
+        progress.SetFile(display);
         std::vector<std::string> parts;
         std::string reason;
         if (!vorx::SplitForExtraction(info.name, o.codePage, &parts, &reason)) {
@@ -1182,6 +1318,10 @@ int Run(int argc, char** argv) {
         Error(e.message);
         std::fprintf(stderr, "Try 'vorx --help'.\n");
         return kExitUsage;
+    }
+    if (o.version) {
+        std::printf("vorx %s\n", VORX_VERSION);
+        return kExitOk;
     }
     if (o.help) {
         const char* text = o.command == 'a' ? kAddHelp

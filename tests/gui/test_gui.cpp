@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -621,6 +622,59 @@ TEST_F(SelfExtractor, QuietModeReportsAFailedEntryAndExitsWithItsCode) {
     // The failed overwrite leaves the old file whole and nothing half-written.
     EXPECT_EQ(ReadFile(Path("quiet\\bad.txt")), "old bad");
     EXPECT_EQ(Names(Path("quiet")), (std::set<std::string>{"bad.txt", "good.txt"}));
+}
+
+// "/q /s": no window at all, whatever happens; the exit code alone tells. A box that
+// appeared would wait for a person, so the run would not end in time.
+TEST_F(SelfExtractor, SilentModeShowsNothingAndExitsWithTheCode) {
+    vorx::RecordOverrides wrongCrc;
+    wrongCrc.crc32 = 0x12345678;
+    vorx::DirectoryOptions encryptedNames;
+    encryptedNames.password = "secret-password";
+    const std::string out = Path("silent") + "\\";
+    struct Case {
+        const char* label;
+        const char* tail;
+        std::vector<Entry> entries;
+        vorx::DirectoryOptions directory;
+        DWORD code;
+        std::vector<const char*> written;  // extracted before the run stopped
+        const char* notWritten;            // never reached
+    };
+    const std::vector<Case> cases = {
+        {"complete", "/q /s", {{"a.txt", "a"}, {"sub\\b.txt", "b"}}, {}, 0, {"a.txt", "sub\\b.txt"}, nullptr},
+        {"damaged entry", "/Q /S",
+         {{"a.txt", "a"}, {"bad.txt", "bad data", std::nullopt, vorx::kDefaultChunkSize, wrongCrc}, {"c.txt", "c"}},
+         {}, 9, {"a.txt"}, "c.txt"},
+        {"names need a password", "/q /s", {{"a.txt", "a"}}, encryptedNames, 10, {}, "a.txt"},
+        {"entry needs a password", "/q /s",
+         {{"a.txt", "a"}, {"locked.txt", "x", std::string("secret-password")}, {"c.txt", "c"}}, {}, 10, {"a.txt"}, "c.txt"},
+        {"existing file", "/q /s", {{"a.txt", "a"}, {"kept.txt", "new"}, {"c.txt", "c"}}, {}, 2, {"a.txt"}, "c.txt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::error_code ignored;
+        fs::remove_all(out, ignored);
+        WriteFile(out + "kept.txt", "old");
+        Make("setup.exe", {out, ""}, c.entries, c.directory);
+        gui::Process process;
+        Start(process, "setup.exe", c.tail);
+        bool windowSeen = false;
+        gui::WaitUntil([&] { windowSeen = windowSeen || !gui::TopWindows(process.Id()).empty();
+                             return !process.Running(); }, kAppear);
+        EXPECT_FALSE(windowSeen);
+        EXPECT_EQ(process.WaitForExit(0), c.code) << "259: still running, waiting for a person";
+        for (const Entry& entry : c.entries) {
+            const bool written = std::find(c.written.begin(), c.written.end(), entry.name) != c.written.end();
+            if (written) {
+                EXPECT_EQ(ReadFile(out + entry.name), entry.data) << entry.name;
+            }
+        }
+        if (c.notWritten) {
+            EXPECT_FALSE(fs::exists(out + c.notWritten)) << c.notWritten;
+        }
+        EXPECT_EQ(ReadFile(out + "kept.txt"), "old") << "an existing file is never replaced";
+    }
 }
 
 TEST_F(SelfExtractor, AStubWithoutAnArchiveReportsTheOpenFailure) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/gui/pe_image.h"
+#include "vorx_version.h"
 #include "writer/sfx_maker.h"
 
 namespace {
@@ -228,6 +229,38 @@ TEST(StubImage, ManifestRunsAsInvokerWithCommonControls) {
         const std::string text(manifest.begin(), manifest.end());
         EXPECT_NE(text.find("level=\"asInvoker\""), std::string::npos);
         EXPECT_NE(text.find("Microsoft.Windows.Common-Controls"), std::string::npos);
+    }
+}
+
+// The version a person sees under the file's properties is the project's version.
+TEST(StubImage, VersionResourceCarriesTheProjectVersion) {
+    FOR_EACH_STUB(image) {
+        SCOPED_TRACE(stub.label);
+        std::vector<uint8_t> info;
+        uint32_t language = 0;
+        ASSERT_TRUE(image.FindResource(16, 1, &info, &language));
+        ASSERT_GE(info.size(), 40u + 52u);
+        EXPECT_EQ(pe::U16(&info[0]), info.size());
+        EXPECT_EQ(pe::U16(&info[2]), 52u) << "the fixed part";
+        EXPECT_EQ(pe::U32(&info[40]), 0xFEEF04BDu);
+        const uint32_t high = (VORX_VERSION_MAJOR << 16) | VORX_VERSION_MINOR;
+        const uint32_t low = VORX_VERSION_PATCH << 16;
+        EXPECT_EQ(pe::U32(&info[48]), high) << "file version";
+        EXPECT_EQ(pe::U32(&info[52]), low);
+        EXPECT_EQ(pe::U32(&info[56]), high) << "product version";
+        EXPECT_EQ(pe::U32(&info[60]), low);
+        // The texts, in UTF-16: "FileVersion" and "ProductVersion", each with its value.
+        const std::string bytes(info.begin(), info.end());
+        for (const std::string key : {"FileVersion", "ProductVersion"}) {
+            std::string pair;
+            for (const char c : key + std::string(1, '\0')) pair += std::string{c, '\0'};
+            const size_t at = bytes.find(pair);
+            ASSERT_NE(at, std::string::npos) << key;
+            std::string value;
+            for (size_t i = (at + pair.size() + 3) / 4 * 4; i + 1 < bytes.size() && bytes[i] != 0; i += 2)
+                value += bytes[i];
+            EXPECT_EQ(value, VORX_VERSION) << key;
+        }
     }
 }
 

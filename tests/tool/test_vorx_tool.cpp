@@ -7,9 +7,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "container/crc32.h"
 #include "container/format.h"
@@ -129,6 +131,7 @@ TEST(VorxTool, CommandLineErrorsExitSeven) {
         {"a out.vx f --dest C:\\\\x", "need --sfx"},
         {"a out.vx f --codepage abc", "code page number"},
         {"l out.vx extra", "unexpected argument"},
+        {"--version out.vx", "unexpected argument"},
     };
     for (const auto& [args, message] : cases) {
         const Result r = Vorx(dir, args);
@@ -625,6 +628,77 @@ TEST(VorxTool, DamagedArchivesAreFatal) {
     r = Vorx(dir, "l nothing-here.vx");
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(r.err.find("cannot find the archive"), std::string::npos);
+}
+
+// A code signature is appended behind the archive (an 8-byte aligned certificate table);
+// what lies there, even a second archive signature, is not read as part of the archive.
+TEST(VorxTool, BytesBehindTheArchiveAreIgnored) {
+    TempDir dir;
+    MakeTree(dir);
+    ASSERT_EQ(Vorx(dir, "a d.vx src -m5").code, 0);
+    const std::string archive = Read(dir.File("d.vx"));
+    const Bytes noise = test::RandomBytes(1500, 3);
+    std::string header(24, '\0');
+    std::memcpy(&header[0], kMagic, 4);
+    for (int i = 0; i < 4; ++i) header[4 + i] = static_cast<char>(kVersionFormat2 >> (8 * i));
+    for (const std::string& behind : {std::string(7, '\0') + std::string(noise.begin(), noise.end()),
+                                      std::string(noise.begin(), noise.begin() + 700) + header +
+                                          std::string(noise.begin(), noise.end())}) {
+        Write(dir.File("signed.vx"), archive + behind);
+        const Result listed = Vorx(dir, "l signed.vx");
+        EXPECT_EQ(listed.code, 0) << listed.err;
+        EXPECT_EQ(listed.out, Vorx(dir, "l d.vx").out);
+        EXPECT_EQ(Vorx(dir, "t signed.vx").code, 0);
+        const Result extracted = Vorx(dir, "x signed.vx -y -o out");
+        ASSERT_EQ(extracted.code, 0) << extracted.err;
+        EXPECT_EQ(Read(dir.File("out/src/sub/deeper/noise.dat")), Read(dir.File("src/sub/deeper/noise.dat")));
+    }
+}
+
+// The progress line on a terminal of 72 columns (a pseudo-terminal made by script(1)):
+// bar, percentage, bytes done of the total, rate and current file, never wider than
+// the terminal; and nothing at all on standard error when it is not a terminal.
+TEST(VorxTool, ProgressLineOnATerminalOnly) {
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.File("in").c_str(), 0777), 0);
+    const std::string longName = "a-name-far-too-long-for-the-sixty-columns-of-this-terminal.bin";
+    const Bytes data = test::RandomBytes(3 << 20, 9);
+    Write(dir.File("in/" + longName), std::string(data.begin(), data.end()));
+    Write(dir.File("in/z.txt"), std::string(1000, 'z'));
+    for (const std::string command : {"a -m1 arch.vx in", "t arch.vx", "x arch.vx -o out"}) {
+        SCOPED_TRACE(command);
+        const std::string shell = "stty cols 72 rows 20; " + Quote(VORX_TOOL_PATH) + " " + command;
+        const std::string run = "cd " + Quote(dir.Path()) + " && script -qec " + Quote(shell) + " /dev/null >tty.txt";
+        ASSERT_EQ(std::system(run.c_str()), 0);
+        std::vector<std::string> lines;
+        std::string line;
+        for (const char c : Read(dir.File("tty.txt"))) {
+            if (c == '\r' || c == '\n') {
+                if (line.rfind("[", 0) == 0) lines.push_back(line);
+                line.clear();
+            } else {
+                line += c;
+            }
+        }
+        ASSERT_FALSE(lines.empty());
+        bool rate = false, cutName = false;
+        for (const std::string& l : lines) {
+            EXPECT_LE(l.size(), 71u) << l;
+            EXPECT_NE(l.find("% "), std::string::npos) << l;
+            EXPECT_NE(l.find(" of 3.0 MiB"), std::string::npos) << l;
+            rate = rate || l.find("B/s") != std::string::npos;
+            const size_t dots = l.rfind("...");
+            const std::string tail = dots == std::string::npos ? "" : l.substr(dots + 3);
+            cutName = cutName || (tail.size() >= 8 && longName.size() > tail.size() &&
+                                  longName.compare(longName.size() - tail.size(), tail.size(), tail) == 0);
+        }
+        EXPECT_TRUE(rate);
+        EXPECT_TRUE(cutName) << "the long name's end behind \"...\"";
+        EXPECT_NE(lines.back().find("100%  3.0 MiB of 3.0 MiB"), std::string::npos) << lines.back();
+    }
+    const Result r = Vorx(dir, "t arch.vx");
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err, "");
 }
 
 // The self-extractor through the tool, from the 64-bit stub when it has been built.

@@ -63,12 +63,22 @@ TEST(Compose, JoinsTheThreePartsOrRefusesWhenTheyDoNotFit) {
     EXPECT_STREQ(small, "");
 }
 
-TEST(QuietTail, OnlyExactlySlashQInEitherCase) {
-    EXPECT_TRUE(sfx::IsQuietTail("/q"));
-    EXPECT_TRUE(sfx::IsQuietTail("/Q"));
-    for (const char* tail : {"", "/q ", "/q /x", "-q", "/quiet", " /q", "q", "/", "//q"})
+TEST(QuietTail, OnlyExactlySlashQOrSlashQSlashSInEitherCase) {
+    for (const char* tail : {"/q", "/Q"}) {
+        EXPECT_TRUE(sfx::IsQuietTail(tail)) << tail;
+        EXPECT_FALSE(sfx::IsSilentTail(tail)) << tail;
+    }
+    for (const char* tail : {"/q /s", "/Q /S", "/q /S", "/Q /s"}) {
+        EXPECT_TRUE(sfx::IsSilentTail(tail)) << tail;
+        EXPECT_FALSE(sfx::IsQuietTail(tail)) << tail;
+    }
+    for (const char* tail : {"", "/q ", "/q /x", "-q", "/quiet", " /q", "q", "/", "//q", "/q /s ", "/q  /s",
+                             "/q/s", "/s /q", "/s", "/q /", "/q /sx", " /q /s", "/q /s /q"}) {
         EXPECT_FALSE(sfx::IsQuietTail(tail)) << '"' << tail << '"';
+        EXPECT_FALSE(sfx::IsSilentTail(tail)) << '"' << tail << '"';
+    }
     EXPECT_FALSE(sfx::IsQuietTail(nullptr));
+    EXPECT_FALSE(sfx::IsSilentTail(nullptr));
 }
 
 TEST(ModuleFolder, DriveAndDirectoryWithTrailingSeparator) {
