@@ -52,7 +52,7 @@ private:
     friend struct FolderAccess;
     std::string path_;
     intptr_t handle_;                        // POSIX descriptor or Windows handle
-    std::shared_ptr<const Folder> parent_;   // held as long as this one
+    std::shared_ptr<const Folder> parent_;   // Windows: held, so that no folder above is renamed
 };
 using FolderPtr = std::shared_ptr<const Folder>;
 

@@ -45,6 +45,10 @@ touch -d @1500000000 src/readme.txt
 
 run 0 a out.vx src -m9
 contains out.txt "5 files"
+# What the program printed is all its own: no other process (a Wine service started
+# along with it when it was the Wine server's first program) holds its output open.
+for p in /proc/[0-9]*; do ls -l "$p/fd" 2>/dev/null; done | grep -qF -- "$work/err.txt" &&
+  fail "another process writes to vorx.exe's error output"
 # The name is stored in code page 1252: e-acute is the one byte E9.
 grep -qa "caf$(printf '\xe9').txt" out.vx || fail "the archive does not hold the 1252 name"
 
