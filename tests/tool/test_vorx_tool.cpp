@@ -220,6 +220,7 @@ TEST(VorxTool, RefusalsWriteNothing) {
         EXPECT_EQ(r.code, 2) << c.file;
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.file << ": " << r.err;
         EXPECT_NE(r.err.find("nothing written"), std::string::npos);
+        EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << "a control byte printed raw";
         EXPECT_FALSE(Exists(one.File("out.vx")));
     }
     // Two paths that give the same name.
