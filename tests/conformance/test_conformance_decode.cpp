@@ -26,21 +26,30 @@ namespace {
 
 using nlohmann::json;
 
-size_t RoundToPages(uint64_t n) {
+uint64_t RoundToPages(uint64_t n) {
     const uint64_t page = platform::kPageSize;
-    return static_cast<size_t>((n + page - 1) / page * page);
+    return (n + page - 1) / page * page;
 }
 
 // Memory for vorx_DecompressToPtr: the entry's declared size, of which only the part
 // the entry is expected to produce (all of it, up to 64 MiB) is usable. A write beyond
-// the usable part faults.
+// the usable part faults. A 32-bit process cannot reserve a declared size near 4 GiB:
+// there the usable part is followed by 1 MiB of reserved pages, where a write beyond
+// it faults just the same.
 class Destination {
 public:
     Destination(uint64_t declared, uint64_t expected) {
-        reserved_ = RoundToPages(std::max<uint64_t>(declared, 1));
-        const uint64_t usable = declared <= (64u << 20) ? declared : std::max<uint64_t>(expected, 1);
-        base_ = static_cast<uint8_t*>(platform::ReserveRange(reserved_));
-        if (base_ && !platform::CommitRange(base_, RoundToPages(std::max<uint64_t>(usable, 1)))) {
+        const uint64_t usable = RoundToPages(std::max<uint64_t>(
+            declared <= (64u << 20) ? declared : std::max<uint64_t>(expected, 1), 1));
+        uint64_t reserved = RoundToPages(std::max<uint64_t>(declared, 1));
+        if (reserved <= SIZE_MAX / 2) base_ = static_cast<uint8_t*>(platform::ReserveRange(static_cast<size_t>(reserved)));
+        if (!base_) {
+            reserved = usable + (1u << 20);
+            if (reserved > SIZE_MAX / 2) return;
+            base_ = static_cast<uint8_t*>(platform::ReserveRange(static_cast<size_t>(reserved)));
+        }
+        reserved_ = static_cast<size_t>(reserved);
+        if (base_ && !platform::CommitRange(base_, static_cast<size_t>(usable))) {
             platform::ReleaseRange(base_, reserved_);
             base_ = nullptr;
         }

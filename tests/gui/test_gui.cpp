@@ -134,7 +134,7 @@ protected:
               const vorx::DirectoryOptions& directory = {}) {
         std::vector<uint8_t> stub;
         std::string error;
-        ASSERT_TRUE(vorx::PrepareStub(WindowsPath(VORX_STUB64).c_str(), config, &stub, &error)) << error;
+        ASSERT_TRUE(vorx::PrepareStub(WindowsPath(VORX_STUB).c_str(), config, &stub, &error)) << error;
         vorx::WriterOptions options;
         options.checkNames = false;  // hostile names are part of the tests
         vorx::ArchiveWriter writer(options);
@@ -678,7 +678,7 @@ TEST_F(SelfExtractor, SilentModeShowsNothingAndExitsWithTheCode) {
 }
 
 TEST_F(SelfExtractor, AStubWithoutAnArchiveReportsTheOpenFailure) {
-    fs::copy_file(WindowsPath(VORX_STUB64), Path("plain.exe"));
+    fs::copy_file(WindowsPath(VORX_STUB), Path("plain.exe"));
     gui::Process process;
     Start(process, "plain.exe");
     const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), "Error opening file", kAppear);

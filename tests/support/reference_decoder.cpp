@@ -28,6 +28,15 @@ uint32_t ReadEscaped(const uint8_t* buffer, uint32_t& pos) {
     return x + sum + 1;
 }
 
+// One step of single-precision arithmetic, rounded as SSE rounds it. The x87 unit of a
+// 32-bit x86 build keeps float expressions, and floats held in registers, at a wider
+// precision until they are stored; the progress values would then depend on the
+// compiler's register choices.
+float Single(float value) {
+    volatile float rounded = value;
+    return rounded;
+}
+
 int Percent(float value) {
     if (!(value > 0.0f)) return 0;
     if (value >= 100.0f) return 100;
@@ -215,8 +224,8 @@ BlockResult DecodeBlock(const uint8_t* body, uint32_t bitCount, uint32_t limitBi
     float stepFraction = 0.0f;
     uint64_t interval = 0;
     if (reportProgress && stepCount > 0) {
-        stepFraction = blockFraction / static_cast<float>(stepCount);
-        const float perHundredth = 0.01f / stepFraction;
+        stepFraction = Single(blockFraction / static_cast<float>(stepCount));
+        const float perHundredth = Single(0.01f / stepFraction);
         interval = perHundredth >= 1.8e19f ? UINT64_MAX : static_cast<uint64_t>(perHundredth);
     }
     uint64_t counter = 0;
@@ -234,9 +243,9 @@ BlockResult DecodeBlock(const uint8_t* body, uint32_t bitCount, uint32_t limitBi
         if (reportProgress) {
             if (counter >= interval) {
                 counter = 0;
-                float t = static_cast<float>(s) * stepFraction;
-                t = t + startFraction;
-                t = t * 100.0f;
+                float t = Single(static_cast<float>(s) * stepFraction);
+                t = Single(t + startFraction);
+                t = Single(t * 100.0f);
                 r.progress.push_back(Percent(t));
             } else {
                 ++counter;

@@ -4,6 +4,7 @@
 # are made and compared on the Linux side; Wine shows them to the program as Z:\...
 #
 #   vorx_exe_wine.sh VORX_EXE WINE_RUN CRAFT_ARCHIVE
+# Exits with 77 (skipped) when WINE_RUN does: this machine cannot run the program.
 set -u
 export LC_ALL=C.UTF-8
 vorx_exe=$(realpath "$1")
@@ -25,6 +26,10 @@ run() {
   shift
   "$wine_run" "$vorx_exe" "$@" > out.txt 2> err.txt < /dev/null
   local code=$?
+  if [ "$code" -eq 77 ]; then
+    cat err.txt >&2
+    exit 77
+  fi
   if [ "$code" -ne "$expected" ]; then
     fail "vorx $* exited with $code, expected $expected"
     sed 's/^/  | /' out.txt err.txt >&2
