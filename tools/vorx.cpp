@@ -30,6 +30,7 @@
 #include "library/vorx.h"
 #include "platform/host.h"
 #include "platform/platform.h"
+#include "tools/commands.h"
 #include "tools/console.h"
 #include "tools/file_writer.h"
 #include "tools/options.h"
@@ -48,29 +49,6 @@ constexpr size_t kReadPiece = 1u << 20;
 // Entries up to this size are tested in memory; larger ones through a temporary file.
 constexpr uint64_t kTestInMemoryLimit = 64ull << 20;
 
-std::atomic<bool> gInterrupted{false};
-std::atomic<vorx_Stream*> gActiveHandle{nullptr};
-
-void OnInterrupt() {
-    gInterrupted = true;
-    if (vorx_Stream* h = gActiveHandle.load()) vorx_CancelOperation(h);
-}
-
-// ---------------------------------------------------------------------------
-// Helpers
-
-std::string JoinPath(const std::string& folder, const std::string& name) {
-    if (folder.empty()) return name;
-    const char last = folder.back();
-    if (last == '/' || last == host::PathSeparator()) return folder + name;
-    return folder + host::PathSeparator() + name;
-}
-
-std::string BaseName(const std::string& absolute) {
-    const size_t slash = absolute.find_last_of(std::string("/") + host::PathSeparator());
-    return slash == std::string::npos ? absolute : absolute.substr(slash + 1);
-}
-
 bool ReadWholeFile(const std::string& path, std::string* out) {
     const int fd = platform::FileOpen(path.c_str(), platform::kOpenRead | platform::kOpenSequential);
     if (fd < 0) return false;
@@ -87,47 +65,6 @@ bool ReadWholeFile(const std::string& path, std::string* out) {
     }
     platform::FileClose(fd);
     return true;
-}
-
-int ExitForError(vorx_Error e) { return e == vorx_OutOfMemory ? kExitNoMemory : kExitFatal; }
-
-// Converts a command-line text to the archive's code page; a usage error when it cannot.
-std::string ToArchiveText(const std::string& text, unsigned codePage, const char* what) {
-    std::string out, error;
-    if (!host::ToCodePage(text, codePage, &out, &error))
-        throw UsageError{std::string(what) + " cannot be stored: " + error};
-    return out;
-}
-
-// ---------------------------------------------------------------------------
-// Opening for l, t and x
-
-struct OpenArchive {
-    vorx_Stream* handle = nullptr;
-    ~OpenArchive() {
-        if (handle) vorx_CloseStream(handle);
-    }
-};
-
-int Open(const Options& o, const std::optional<std::string>& password, OpenArchive* archive) {
-    if (host::Stat(o.archive).kind != host::PathKind::File) {
-        Error("cannot find the archive '" + o.archive + "'");
-        return kExitFatal;
-    }
-    const vorx_Error e = vorx_OpenStream(&archive->handle, o.archive.c_str(),
-                                         password ? password->c_str() : nullptr, vorx_OpenReadOnly);
-    if (e == vorx_Success) return kExitOk;
-    archive->handle = nullptr;
-    switch (e) {
-        case vorx_NotFound: Error("'" + o.archive + "' holds no archive"); break;
-        case vorx_PasswordRequired:
-            Error("the names of '" + o.archive + "' are encrypted: give the password with -p");
-            break;
-        case vorx_CrcMismatch: Error("wrong password for '" + o.archive + "'"); break;
-        default:
-            Error("cannot open '" + o.archive + "': " + vorx_GetErrorString(e));
-    }
-    return ExitForError(e);
 }
 
 // ---------------------------------------------------------------------------
@@ -495,18 +432,6 @@ int List(const Options& o) {
 
 // ---------------------------------------------------------------------------
 // t and x
-
-// Progress of one entry's decode, moving the bar between the entry's first and last byte.
-struct DecodeProgress {
-    Progress* bar;
-    uint64_t before;
-    uint64_t size;
-};
-
-void VORX_CALL OnDecodeProgress(void* userData, int percent) {
-    const auto* p = static_cast<const DecodeProgress*>(userData);
-    if (p && percent >= 0 && percent <= 100) p->bar->Show(p->before + p->size / 100 * static_cast<uint64_t>(percent));
-}
 
 struct EntryResult {
     std::string name;

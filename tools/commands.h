@@ -1,0 +1,55 @@
+// The four commands of the vorx tool, and what they share: the interrupt key, host
+// paths, the exit code of a library error, and opening an archive to read.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "library/vorx.h"
+#include "tools/console.h"
+#include "tools/options.h"
+
+namespace tool {
+
+// Set by the interrupt key: commands stop at the next step and report it.
+extern std::atomic<bool> gInterrupted;
+// The archive being decoded, whose decode the interrupt key cancels.
+extern std::atomic<vorx_Stream*> gActiveHandle;
+// The interrupt key's handler: only sets flags.
+void OnInterrupt();
+
+// `name` below `folder` in a host path.
+std::string JoinPath(const std::string& folder, const std::string& name);
+// The last component of an absolute host path.
+std::string BaseName(const std::string& absolute);
+
+// The exit code of a library error: out of memory, or fatal.
+int ExitForError(vorx_Error e);
+
+// Converts a command-line text to the archive's code page; a usage error when it cannot.
+std::string ToArchiveText(const std::string& text, unsigned codePage, const char* what);
+
+// An archive open for reading, closed with this object.
+struct OpenArchive {
+    vorx_Stream* handle = nullptr;
+    ~OpenArchive() {
+        if (handle) vorx_CloseStream(handle);
+    }
+};
+
+// Opens the archive of l, t and x; reports why it cannot and returns the exit code.
+int Open(const Options& o, const std::optional<std::string>& password, OpenArchive* archive);
+
+// Progress of one entry's decode, moving the bar between the entry's first and last byte.
+struct DecodeProgress {
+    Progress* bar;
+    uint64_t before;
+    uint64_t size;
+};
+
+// The library's progress callback; its user data is a DecodeProgress.
+void VORX_CALL OnDecodeProgress(void* userData, int percent);
+
+}  // namespace tool
