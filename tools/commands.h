@@ -13,6 +13,9 @@
 
 namespace tool {
 
+// Each returns the tool's exit code.
+int Add(const Options& o);
+
 // Set by the interrupt key: commands stop at the next step and report it.
 extern std::atomic<bool> gInterrupted;
 // The archive being decoded, whose decode the interrupt key cancels.
