@@ -15,6 +15,8 @@ namespace tool {
 
 // Each returns the tool's exit code.
 int Add(const Options& o);
+int List(const Options& o);
+int Test(const Options& o);
 
 // Set by the interrupt key: commands stop at the next step and report it.
 extern std::atomic<bool> gInterrupted;
