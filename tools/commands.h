@@ -17,6 +17,7 @@ namespace tool {
 int Add(const Options& o);
 int List(const Options& o);
 int Test(const Options& o);
+int Extract(const Options& o);
 
 // Set by the interrupt key: commands stop at the next step and report it.
 extern std::atomic<bool> gInterrupted;

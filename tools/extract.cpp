@@ -1,0 +1,313 @@
+// vorx x: extracts every entry below a folder, never through a link, asking before it
+// replaces a file.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <new>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "container/format.h"
+#include "platform/host.h"
+#include "tools/commands.h"
+#include "tools/file_writer.h"
+#include "writer/entry_names.h"
+
+namespace tool {
+namespace {
+
+enum class Overwrite { Ask, All, None };
+
+// Asks on the terminal whether to replace `path`.
+bool AskReplace(const std::string& path, Overwrite* policy) {
+    for (;;) {
+        std::fprintf(stderr, "Replace '%s'? [y]es, [n]o, [A]ll, [N]one: ", path.c_str());
+        std::fflush(stderr);
+        std::string answer;
+        if (!host::ReadLine(&answer)) {
+            *policy = Overwrite::None;
+            return false;
+        }
+        if (answer == "y" || answer == "yes") return true;
+        if (answer == "n" || answer == "no") return false;
+        if (answer == "A") {
+            *policy = Overwrite::All;
+            return true;
+        }
+        if (answer == "N") {
+            *policy = Overwrite::None;
+            return false;
+        }
+    }
+}
+
+// Entries up to this size are decoded into memory and written by the file writer's
+// thread; larger ones are decoded straight into their file.
+constexpr uint64_t kExtractInMemoryLimit = 4ull << 20;
+// File data waiting for the writer's thread at most. Creating files is usually the
+// slower side, so a deeper queue would hold more memory without finishing sooner.
+constexpr size_t kWriterQueueBytes = 8u << 20;
+
+// Folders held open at most for the walk from the output folder down (the files queued
+// for writing hold theirs besides).
+constexpr size_t kOpenFolders = 256;
+
+// The folders of one extraction: those known to exist, those held open, and those this
+// extraction made, in which every file is one it wrote itself. Where names ignore case,
+// two names of the tool's lists may be one file, so the file system is asked instead.
+struct FolderCache {
+    std::set<std::string> existing;
+    std::map<std::string, host::FolderPtr> open;
+    std::set<std::string> made;
+};
+
+// The conversion to the host's names is checked again: a component must stay one
+// component of a file below the output folder (judged in UTF-8, where a separator byte
+// is always a separator).
+bool IsPlainHostName(const std::string& part) {
+    std::string utf8 = part, error;
+    if (host::PathSeparator() != '/' && !host::ToCodePage(part, 65001, &utf8, &error)) return false;
+    return !utf8.empty() && utf8 != "." && utf8 != ".." && utf8.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+}
+
+}  // namespace
+
+int Extract(const Options& o) {
+    std::optional<std::string> password;
+    if (o.password) password = ToArchiveText(*o.password, o.codePage, "the password");
+    OpenArchive archive;
+    if (const int e = Open(o, password, &archive)) return e;
+    const std::string outDir = o.outDir ? *o.outDir : ".";
+    FolderCache folders;
+    if (!outDir.empty() && host::Stat(outDir).kind != host::PathKind::Directory) {
+        // Make the output folder with its parents.
+        std::string built;
+        size_t start = 0;
+        while (start <= outDir.size()) {
+            size_t end = outDir.find_first_of(std::string("/") + host::PathSeparator(), start);
+            if (end == std::string::npos) end = outDir.size();
+            built = outDir.substr(0, end);
+            bool created = false;
+            if (!built.empty() && built.back() != ':' && !host::MakeDirectory(built, &created)) {
+                Error("cannot make the folder '" + built + "'");
+                return kExitFatal;
+            }
+            if (end == outDir.size() && created && !host::NamesIgnoreCase()) folders.made.insert(outDir);
+            start = end + 1;
+        }
+    }
+    folders.existing.insert(outDir);
+    // The output folder may be a link; nothing below it is followed.
+    const host::FolderPtr root = host::OpenFolder(outDir);
+    if (!root) {
+        Error("cannot open the folder '" + outDir + "'");
+        return kExitFatal;
+    }
+
+    const uint64_t count = vorx_GetNumFiles(archive.handle);
+    std::vector<vorx_FileInfo> infos;
+    uint64_t total = 0;
+    for (uint64_t i = 0; i < count; ++i) {
+        vorx_FileInfo info;
+        const vorx_Error e = vorx_EnumerateFiles(archive.handle, &info, i);
+        if (e != vorx_Success) {
+            Error(e == vorx_NotFound ? "the archive is of the older format, whose entries cannot be read"
+                                     : "cannot read entry " + std::to_string(i) + ": " + vorx_GetErrorString(e));
+            return ExitForError(e);
+        }
+        total += info.uncompressedSize;
+        infos.push_back(info);
+    }
+
+    Overwrite policy = o.yes ? Overwrite::All : Overwrite::Ask;
+    const bool canAsk = host::IsTerminal(0) && host::IsTerminal(2);
+    Progress progress(total);
+    uint64_t done = 0;
+    int exitCode = kExitOk;
+    size_t extractedHere = 0, skipped = 0, failed = 0;
+    gActiveHandle = archive.handle;
+    // Files extracted (or queued for writing) so far: a later entry of the same name
+    // replaces them without asking.
+    std::set<std::string> written;
+    tool::FileWriter writer(kWriterQueueBytes);
+    const auto fail = [&](const std::string& message, int code) {
+        progress.Done();
+        Error(message);
+        ++failed;
+        exitCode = std::max(exitCode, code);
+    };
+    const auto reportWriterFailures = [&] {
+        for (const std::string& path : writer.TakeFailures()) fail("cannot write '" + path + "'", kExitFatal);
+    };
+    for (const vorx_FileInfo& info : infos) {
+        reportWriterFailures();
+        if (gInterrupted) break;
+        DecodeProgress tracker{&progress, done, info.uncompressedSize};
+        done += info.uncompressedSize;
+        if (std::strcmp(info.name, vorx::kCommentEntryName) == 0) continue;
+        const std::string display = DisplayName(info.name, o.codePage);
+        progress.SetFile(display);
+        std::vector<std::string> parts;
+        std::string reason;
+        if (!vorx::SplitForExtraction(info.name, o.codePage, &parts, &reason)) {
+            fail("refused '" + display + "': " + reason, kExitFatal);
+            continue;
+        }
+        // Folder by folder from the output folder, each opened from the one above.
+        std::string hostPath = outDir;
+        std::string leaf;
+        host::FolderPtr folder = root;
+        bool freshFolder = folders.made.count(outDir) != 0;
+        bool ok = true;
+        for (size_t i = 0; i < parts.size() && ok; ++i) {
+            std::string part, error;
+            if (!host::FromCodePage(parts[i], o.codePage, &part, &error)) {
+                fail("refused '" + display + "': " + error, kExitFatal);
+                ok = false;
+                break;
+            }
+            if (!IsPlainHostName(part)) {
+                fail("refused '" + display + "': in this system's names a component would be empty, "
+                     "\".\" or \"..\", or hold a separator", kExitFatal);
+                ok = false;
+                break;
+            }
+            hostPath = JoinPath(hostPath, part);
+            if (i + 1 == parts.size()) {
+                leaf = part;
+                break;
+            }
+            const auto known = folders.open.find(hostPath);
+            if (known != folders.open.end()) {
+                folder = known->second;
+                freshFolder = folders.made.count(hostPath) != 0;
+                continue;
+            }
+            // A file of that name may still be waiting to be written.
+            if (written.count(hostPath)) writer.Drain();
+            host::FolderPtr next;
+            const host::Subfolder step = host::OpenSubfolder(folder, part, &next);
+            if (step == host::Subfolder::Link) {
+                fail("refused '" + display + "': '" + hostPath + "' is a link, and extraction never follows one",
+                     kExitFatal);
+                ok = false;
+            } else if (step != host::Subfolder::Opened && step != host::Subfolder::Made) {
+                fail("cannot make the folder '" + hostPath + "' for '" + display + "'", kExitFatal);
+                ok = false;
+            } else {
+                if (folders.open.size() >= kOpenFolders) folders.open.clear();
+                folders.open.emplace(hostPath, next);
+                folders.existing.insert(hostPath);
+                if (step == host::Subfolder::Made && !host::NamesIgnoreCase()) folders.made.insert(hostPath);
+                freshFolder = folders.made.count(hostPath) != 0;
+                folder = std::move(next);
+            }
+        }
+        if (!ok) continue;
+
+        // In a folder this extraction made, only its own files and folders can be in the
+        // way; elsewhere the file system says what is there.
+        host::PathKind existing;
+        if (freshFolder) {
+            existing = folders.existing.count(hostPath) ? host::PathKind::Directory
+                       : written.count(hostPath)        ? host::PathKind::File
+                                                        : host::PathKind::Missing;
+        } else {
+            // A link of the file's name counts as a file: it is replaced, never followed.
+            existing = host::StatIn(*folder, leaf).kind;
+        }
+        if (existing == host::PathKind::Directory) {
+            fail("cannot write '" + hostPath + "': a folder of that name exists", kExitFatal);
+            continue;
+        }
+        if (existing != host::PathKind::Missing && !written.count(hostPath)) {
+            bool replace = policy == Overwrite::All;
+            if (policy == Overwrite::Ask && canAsk) {
+                progress.Done();
+                replace = AskReplace(hostPath, &policy);
+            }
+            if (!replace) {
+                progress.Done();
+                Error("skipped '" + hostPath + "': it exists (use -y to replace)");
+                ++skipped;
+                exitCode = std::max(exitCode, static_cast<int>(kExitWarning));
+                continue;
+            }
+        }
+
+        vorx_SetUserData(archive.handle, &tracker);
+        const char* pw = password ? password->c_str() : nullptr;
+        // Extraction goes by name, and a look-up finds the first entry of a name: the
+        // memory must fit the entry found, which is not this one when an earlier entry
+        // has the same name.
+        vorx_FileInfo found;
+        if (const vorx_Error e = vorx_GetFileInfo(archive.handle, &found, info.name)) {
+            fail("cannot extract '" + display + "': " + vorx_GetErrorString(e), ExitForError(e));
+            continue;
+        }
+        tool::FileJob job;
+        job.folder = folder;
+        job.name = leaf;
+        job.path = hostPath;
+        // A file of that name may exist, or wait to be written for an earlier entry (where
+        // names ignore case, under a name that differs in case only).
+        job.replace = existing != host::PathKind::Missing || written.count(hostPath) != 0 ||
+                      host::NamesIgnoreCase();
+        job.size = static_cast<size_t>(found.uncompressedSize);
+        job.lastWriteSeconds = found.lastWriteSeconds;
+        if (found.uncompressedSize <= kExtractInMemoryLimit)
+            job.data.reset(new (std::nothrow) uint8_t[job.size ? job.size : 1]);
+        vorx_Error e;
+        if (job.data) {
+            // Decoded here while the writer's thread writes the files before it.
+            e = vorx_DecompressToPtr(archive.handle, info.name, job.data.get(), &OnDecodeProgress, pw);
+            if (e == vorx_Success) writer.Submit(std::move(job));
+        } else {
+            // Decoded into a file of a fresh name beside it, renamed into place when it is
+            // complete.
+            writer.Drain();
+            host::TemporaryFile temporary;
+            if (!temporary.Create(folder)) {
+                fail("cannot write '" + hostPath + "'", kExitFatal);
+                continue;
+            }
+            e = vorx_DecompressToFile(archive.handle, info.name, temporary.path().c_str(), &OnDecodeProgress, pw);
+            if (e == vorx_Success && !temporary.RenameTo(leaf)) {
+                fail("cannot write '" + hostPath + "'", kExitFatal);
+                continue;
+            }
+            if (e == vorx_Success) ++extractedHere;
+        }
+        if (e != vorx_Success) {
+            if (gInterrupted) break;
+            fail("cannot extract '" + display + "': " +
+                     (e == vorx_PasswordRequired ? std::string("it is encrypted: give the password with -p")
+                                                 : std::string(vorx_GetErrorString(e))),
+                 ExitForError(e));
+            continue;
+        }
+        written.insert(hostPath);
+        progress.Show(done);
+    }
+    gActiveHandle = nullptr;
+    // Interrupted: what was decoded but not written yet is dropped.
+    writer.Finish(gInterrupted);
+    reportWriterFailures();
+    progress.Done();
+    if (gInterrupted) {
+        Error("interrupted");
+        return kExitInterrupted;
+    }
+    const size_t extracted = extractedHere + writer.written();
+    std::printf("%zu file%s extracted", extracted, extracted == 1 ? "" : "s");
+    if (skipped) std::printf(", %zu skipped", skipped);
+    if (failed) std::printf(", %zu failed", failed);
+    std::printf("\n");
+    return exitCode;
+}
+
+}  // namespace tool
