@@ -55,6 +55,26 @@ int Open(const Options& o, const std::optional<std::string>& password, OpenArchi
     return ExitForError(e);
 }
 
+EntryList ReadEntries(vorx_Stream* handle) {
+    EntryList list;
+    const uint64_t count = vorx_GetNumFiles(handle);
+    for (uint64_t i = 0; i < count; ++i) {
+        vorx_FileInfo info;
+        list.error = vorx_EnumerateFiles(handle, &info, i);
+        if (list.error != vorx_Success) break;
+        list.totalSize += info.uncompressedSize;
+        list.entries.push_back(info);
+    }
+    return list;
+}
+
+int ReportUnreadableEntry(const EntryList& list) {
+    Error(list.error == vorx_NotFound ? "the archive is of the older format, whose entries cannot be read"
+                                      : "cannot read entry " + std::to_string(list.entries.size()) + ": " +
+                                            vorx_GetErrorString(list.error));
+    return ExitForError(list.error);
+}
+
 void VORX_CALL OnDecodeProgress(void* userData, int percent) {
     const auto* p = static_cast<const DecodeProgress*>(userData);
     if (p && percent >= 0 && percent <= 100) p->bar->Show(p->before + p->size / 100 * static_cast<uint64_t>(percent));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "library/vorx.h"
 #include "tools/console.h"
@@ -47,6 +48,18 @@ struct OpenArchive {
 
 // Opens the archive of l, t and x; reports why it cannot and returns the exit code.
 int Open(const Options& o, const std::optional<std::string>& password, OpenArchive* archive);
+
+// Every entry's information, in the archive's order, and the sum of their sizes. Reading
+// stops at the first entry that cannot be read: `error` says why, and `entries` holds
+// those before it.
+struct EntryList {
+    std::vector<vorx_FileInfo> entries;
+    uint64_t totalSize = 0;
+    vorx_Error error = vorx_Success;
+};
+EntryList ReadEntries(vorx_Stream* handle);
+// Reports the entry that could not be read; returns the exit code.
+int ReportUnreadableEntry(const EntryList& list);
 
 // Progress of one entry's decode, moving the bar between the entry's first and last byte.
 struct DecodeProgress {

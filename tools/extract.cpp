@@ -108,24 +108,12 @@ int Extract(const Options& o) {
         return kExitFatal;
     }
 
-    const uint64_t count = vorx_GetNumFiles(archive.handle);
-    std::vector<vorx_FileInfo> infos;
-    uint64_t total = 0;
-    for (uint64_t i = 0; i < count; ++i) {
-        vorx_FileInfo info;
-        const vorx_Error e = vorx_EnumerateFiles(archive.handle, &info, i);
-        if (e != vorx_Success) {
-            Error(e == vorx_NotFound ? "the archive is of the older format, whose entries cannot be read"
-                                     : "cannot read entry " + std::to_string(i) + ": " + vorx_GetErrorString(e));
-            return ExitForError(e);
-        }
-        total += info.uncompressedSize;
-        infos.push_back(info);
-    }
+    const EntryList list = ReadEntries(archive.handle);
+    if (list.error != vorx_Success) return ReportUnreadableEntry(list);
 
     Overwrite policy = o.yes ? Overwrite::All : Overwrite::Ask;
     const bool canAsk = host::IsTerminal(0) && host::IsTerminal(2);
-    Progress progress(total);
+    Progress progress(list.totalSize);
     uint64_t done = 0;
     int exitCode = kExitOk;
     size_t extractedHere = 0, skipped = 0, failed = 0;
@@ -143,7 +131,7 @@ int Extract(const Options& o) {
     const auto reportWriterFailures = [&] {
         for (const std::string& path : writer.TakeFailures()) fail("cannot write '" + path + "'", kExitFatal);
     };
-    for (const vorx_FileInfo& info : infos) {
+    for (const vorx_FileInfo& info : list.entries) {
         reportWriterFailures();
         if (gInterrupted) break;
         DecodeProgress tracker{&progress, done, info.uncompressedSize};

@@ -30,23 +30,14 @@ int List(const Options& o) {
     if (o.password) password = ToArchiveText(*o.password, o.codePage, "the password");
     OpenArchive archive;
     if (const int e = Open(o, password, &archive)) return e;
-    const uint64_t count = vorx_GetNumFiles(archive.handle);
+    const EntryList list = ReadEntries(archive.handle);
     if (o.json) std::printf("{\"archive\":%s,\"entries\":[", JsonString(o.archive).c_str());
     else std::printf("%-19s  %-5s %14s %14s  %s\n", "Modified (UTC)", "Attr", "Size", "Stored", "Name");
-    uint64_t totalSize = 0, totalStored = 0;
-    for (uint64_t i = 0; i < count; ++i) {
-        vorx_FileInfo info;
-        const vorx_Error e = vorx_EnumerateFiles(archive.handle, &info, i);
-        if (e != vorx_Success) {
-            if (o.json) std::printf("]}\n");
-            Error(e == vorx_NotFound ? "the archive is of the older format, whose entries cannot be read"
-                                     : std::string("cannot read entry ") + std::to_string(i) + ": " +
-                                           vorx_GetErrorString(e));
-            return ExitForError(e);
-        }
+    uint64_t totalStored = 0;
+    for (size_t i = 0; i < list.entries.size(); ++i) {
+        const vorx_FileInfo& info = list.entries[i];
         const std::string name = DisplayName(info.name, o.codePage, !o.json);
         const bool encrypted = (info.attributes & VORX_ATTRIBUTE_ENCRYPTED) != 0;
-        totalSize += info.uncompressedSize;
         totalStored += info.compressedSize;
         if (o.json) {
             std::printf("%s{\"name\":%s,\"size\":%" PRIu64 ",\"storedSize\":%" PRIu64
@@ -65,11 +56,16 @@ int List(const Options& o) {
                         attr, info.uncompressedSize, info.compressedSize, name.c_str());
         }
     }
+    if (list.error != vorx_Success) {
+        if (o.json) std::printf("]}\n");
+        return ReportUnreadableEntry(list);
+    }
+    const uint64_t count = list.entries.size();
     if (o.json)
         std::printf("],\"count\":%" PRIu64 ",\"size\":%" PRIu64 ",\"storedSize\":%" PRIu64 "}\n", count,
-                    totalSize, totalStored);
+                    list.totalSize, totalStored);
     else
-        std::printf("%-19s  %-5s %14" PRIu64 " %14" PRIu64 "  %" PRIu64 " entr%s\n", "", "", totalSize,
+        std::printf("%-19s  %-5s %14" PRIu64 " %14" PRIu64 "  %" PRIu64 " entr%s\n", "", "", list.totalSize,
                     totalStored, count, count == 1 ? "y" : "ies");
     return kExitOk;
 }
@@ -79,29 +75,16 @@ int Test(const Options& o) {
     if (o.password) password = ToArchiveText(*o.password, o.codePage, "the password");
     OpenArchive archive;
     if (const int e = Open(o, password, &archive)) return e;
-    const uint64_t count = vorx_GetNumFiles(archive.handle);
+    const EntryList list = ReadEntries(archive.handle);
+    if (list.error != vorx_Success) return ReportUnreadableEntry(list);
     gActiveHandle = archive.handle;
     std::vector<EntryResult> results;
-    uint64_t total = 0;
-    std::vector<vorx_FileInfo> infos;
-    for (uint64_t i = 0; i < count; ++i) {
-        vorx_FileInfo info;
-        const vorx_Error e = vorx_EnumerateFiles(archive.handle, &info, i);
-        if (e != vorx_Success) {
-            gActiveHandle = nullptr;
-            Error(e == vorx_NotFound ? "the archive is of the older format, whose entries cannot be read"
-                                     : "cannot read entry " + std::to_string(i) + ": " + vorx_GetErrorString(e));
-            return ExitForError(e);
-        }
-        total += info.uncompressedSize;
-        infos.push_back(info);
-    }
-    Progress progress(total);
+    Progress progress(list.totalSize);
     uint64_t done = 0;
     int exitCode = kExitOk;
     // Large entries are decoded into a file of a fresh name beside the archive.
     const host::FolderPtr scratchFolder = host::OpenFolder(host::ParentFolder(o.archive));
-    for (const vorx_FileInfo& info : infos) {
+    for (const vorx_FileInfo& info : list.entries) {
         if (gInterrupted) break;
         DecodeProgress tracker{&progress, done, info.uncompressedSize};
         vorx_SetUserData(archive.handle, &tracker);
