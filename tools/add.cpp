@@ -182,39 +182,38 @@ bool FindStub(const std::string& given, std::string* stub, std::string* error) {
 int Add(const Options& o) {
     // Everything that can be refused is refused before anything is written.
     if (!host::CodePageAvailable(o.codePage))
-        throw UsageError{"code page " + std::to_string(o.codePage) + " is not available on this system"};
+        return Fail(kExitUsage, "code page " + std::to_string(o.codePage) + " is not available on this system");
     std::optional<std::string> password;
     if (o.password) {
-        password = ToArchiveText(*o.password, o.codePage, "the password");
-        const std::string problem = vorx::PasswordProblem(*password);
-        if (!problem.empty()) throw UsageError{problem};
+        std::string converted;
+        if (const int e = ToArchiveText(*o.password, o.codePage, "the password", &converted)) return e;
+        const std::string problem = vorx::PasswordProblem(converted);
+        if (!problem.empty()) return Fail(kExitUsage, problem);
+        password = converted;
     }
     vorx::SfxConfig config;
-    if (o.dest) config.destination = ToArchiveText(*o.dest, o.codePage, "--dest");
-    if (o.run) config.runAfterExtract = ToArchiveText(*o.run, o.codePage, "--run");
+    if (o.dest) {
+        if (const int e = ToArchiveText(*o.dest, o.codePage, "--dest", &config.destination)) return e;
+    }
+    if (o.run) {
+        if (const int e = ToArchiveText(*o.run, o.codePage, "--run", &config.runAfterExtract)) return e;
+    }
     if (config.destination.size() > vorx::kMaxConfigText)
-        throw UsageError{"--dest has " + std::to_string(config.destination.size()) + " bytes; at most 255 fit"};
+        return Fail(kExitUsage, "--dest has " + std::to_string(config.destination.size()) + " bytes; at most 255 fit");
     if (config.runAfterExtract.size() > vorx::kMaxConfigText)
-        throw UsageError{"--run has " + std::to_string(config.runAfterExtract.size()) + " bytes; at most 255 fit"};
+        return Fail(kExitUsage, "--run has " + std::to_string(config.runAfterExtract.size()) + " bytes; at most 255 fit");
 
     const host::PathStatus outStatus = host::Stat(o.archive);
-    if (outStatus.kind == host::PathKind::Directory) {
-        Error("'" + o.archive + "' is a folder");
-        return kExitFatal;
-    }
-    if (outStatus.kind != host::PathKind::Missing && !o.yes) {
-        Error("'" + o.archive + "' exists; add -y to replace it");
-        return kExitFatal;
-    }
+    if (outStatus.kind == host::PathKind::Directory)
+        return Fail(kExitFatal, "'" + o.archive + "' is a folder");
+    if (outStatus.kind != host::PathKind::Missing && !o.yes)
+        return Fail(kExitFatal, "'" + o.archive + "' exists; add -y to replace it");
 
     Collector collector{o, host::AbsolutePath(o.archive), {}, {}, {}};
     for (const std::string& path : o.paths) {
         const std::string absolute = host::AbsolutePath(path);
         const std::string base = BaseName(absolute);
-        if (base.empty()) {
-            Error("'" + path + "' has no name to store it under");
-            return kExitFatal;
-        }
+        if (base.empty()) return Fail(kExitFatal, "'" + path + "' has no name to store it under");
         collector.Walk(path, base, 0);
     }
     RefuseWindowsCollisions(collector.inputs, o.codePage, &collector.problems);
@@ -243,16 +242,13 @@ int Add(const Options& o) {
     for (const std::string& w : collector.warnings) Error("warning: " + w);
     if (!collector.problems.empty()) {
         for (const std::string& p : collector.problems) Error(p);
-        Error("nothing written");
-        return kExitFatal;
+        return Fail(kExitFatal, "nothing written");
     }
 
     // Written under a fresh name beside the archive and renamed over it when complete.
     host::TemporaryFile temporary;
-    if (!temporary.Create(host::OpenFolder(host::ParentFolder(o.archive)))) {
-        Error("cannot create a file beside '" + o.archive + "'");
-        return kExitFatal;
-    }
+    if (!temporary.Create(host::OpenFolder(host::ParentFolder(o.archive))))
+        return Fail(kExitFatal, "cannot create a file beside '" + o.archive + "'");
     vorx::ArchiveWriter writer;
     vorx::Compressor compressor(o.level);
     auto abandon = [&](const std::string& message, int code) {
@@ -338,8 +334,7 @@ int Add(const Options& o) {
     const host::PathStatus written = host::Stat(temporary.path());
     if (!temporary.RenameTo(host::LastComponent(o.archive))) {
         temporary.Remove();
-        Error("cannot write '" + o.archive + "'");
-        return kExitFatal;
+        return Fail(kExitFatal, "cannot write '" + o.archive + "'");
     }
     const uint64_t archiveBytes = written.size - archiveStart;
     std::printf("%s: %" PRIu64 " file%s, %" PRIu64 " bytes -> %" PRIu64 " bytes", o.archive.c_str(),

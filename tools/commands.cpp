@@ -27,20 +27,27 @@ std::string BaseName(const std::string& absolute) {
 
 int ExitForError(vorx_Error e) { return e == vorx_OutOfMemory ? kExitNoMemory : kExitFatal; }
 
-std::string ToArchiveText(const std::string& text, unsigned codePage, const char* what) {
-    std::string out, error;
-    if (!host::ToCodePage(text, codePage, &out, &error))
-        throw UsageError{std::string(what) + " cannot be stored: " + error};
-    return out;
+int Fail(int code, const std::string& message) {
+    Error(message);
+    return code;
 }
 
-int Open(const Options& o, const std::optional<std::string>& password, OpenArchive* archive) {
-    if (host::Stat(o.archive).kind != host::PathKind::File) {
-        Error("cannot find the archive '" + o.archive + "'");
-        return kExitFatal;
+int ToArchiveText(const std::string& text, unsigned codePage, const char* what, std::string* out) {
+    std::string error;
+    if (!host::ToCodePage(text, codePage, out, &error))
+        return Fail(kExitUsage, std::string(what) + " cannot be stored: " + error);
+    return kExitOk;
+}
+
+int Open(const Options& o, OpenArchive* archive) {
+    if (o.password) {
+        std::string converted;
+        if (const int e = ToArchiveText(*o.password, o.codePage, "the password", &converted)) return e;
+        archive->password = converted;
     }
-    const vorx_Error e = vorx_OpenStream(&archive->handle, o.archive.c_str(),
-                                         password ? password->c_str() : nullptr, vorx_OpenReadOnly);
+    if (host::Stat(o.archive).kind != host::PathKind::File)
+        return Fail(kExitFatal, "cannot find the archive '" + o.archive + "'");
+    const vorx_Error e = vorx_OpenStream(&archive->handle, o.archive.c_str(), archive->Password(), vorx_OpenReadOnly);
     if (e == vorx_Success) return kExitOk;
     archive->handle = nullptr;
     switch (e) {

@@ -35,19 +35,26 @@ std::string BaseName(const std::string& absolute);
 // The exit code of a library error: out of memory, or fatal.
 int ExitForError(vorx_Error e);
 
-// Converts a command-line text to the archive's code page; a usage error when it cannot.
-std::string ToArchiveText(const std::string& text, unsigned codePage, const char* what);
+// Reports `message` and returns the exit code `code`: how every command refuses.
+int Fail(int code, const std::string& message);
 
-// An archive open for reading, closed with this object.
+// Converts a command-line text to the archive's code page into `out`. When it cannot, a
+// command-line error: reports it and returns its exit code.
+int ToArchiveText(const std::string& text, unsigned codePage, const char* what, std::string* out);
+
+// An archive open for reading with its password, closed with this object.
 struct OpenArchive {
     vorx_Stream* handle = nullptr;
+    std::optional<std::string> password;  // in the archive's code page
+    const char* Password() const { return password ? password->c_str() : nullptr; }
     ~OpenArchive() {
         if (handle) vorx_CloseStream(handle);
     }
 };
 
-// Opens the archive of l, t and x; reports why it cannot and returns the exit code.
-int Open(const Options& o, const std::optional<std::string>& password, OpenArchive* archive);
+// Opens the archive of l, t and x with the password given; reports why it cannot and
+// returns the exit code.
+int Open(const Options& o, OpenArchive* archive);
 
 // Every entry's information, in the archive's order, and the sum of their sizes. Reading
 // stops at the first entry that cannot be read: `error` says why, and `entries` holds

@@ -77,10 +77,8 @@ bool IsPlainHostName(const std::string& part) {
 }  // namespace
 
 int Extract(const Options& o) {
-    std::optional<std::string> password;
-    if (o.password) password = ToArchiveText(*o.password, o.codePage, "the password");
     OpenArchive archive;
-    if (const int e = Open(o, password, &archive)) return e;
+    if (const int e = Open(o, &archive)) return e;
     const std::string outDir = o.outDir ? *o.outDir : ".";
     FolderCache folders;
     if (!outDir.empty() && host::Stat(outDir).kind != host::PathKind::Directory) {
@@ -92,10 +90,8 @@ int Extract(const Options& o) {
             if (end == std::string::npos) end = outDir.size();
             built = outDir.substr(0, end);
             bool created = false;
-            if (!built.empty() && built.back() != ':' && !host::MakeDirectory(built, &created)) {
-                Error("cannot make the folder '" + built + "'");
-                return kExitFatal;
-            }
+            if (!built.empty() && built.back() != ':' && !host::MakeDirectory(built, &created))
+                return Fail(kExitFatal, "cannot make the folder '" + built + "'");
             if (end == outDir.size() && created && !host::NamesIgnoreCase()) folders.made.insert(outDir);
             start = end + 1;
         }
@@ -103,10 +99,7 @@ int Extract(const Options& o) {
     folders.existing.insert(outDir);
     // The output folder may be a link; nothing below it is followed.
     const host::FolderPtr root = host::OpenFolder(outDir);
-    if (!root) {
-        Error("cannot open the folder '" + outDir + "'");
-        return kExitFatal;
-    }
+    if (!root) return Fail(kExitFatal, "cannot open the folder '" + outDir + "'");
 
     const EntryList list = ReadEntries(archive.handle);
     if (list.error != vorx_Success) return ReportUnreadableEntry(list);
@@ -228,7 +221,7 @@ int Extract(const Options& o) {
         }
 
         vorx_SetUserData(archive.handle, &tracker);
-        const char* pw = password ? password->c_str() : nullptr;
+        const char* pw = archive.Password();
         // Extraction goes by name, and a look-up finds the first entry of a name: the
         // memory must fit the entry found, which is not this one when an earlier entry
         // has the same name.
@@ -286,10 +279,7 @@ int Extract(const Options& o) {
     writer.Finish(gInterrupted);
     reportWriterFailures();
     progress.Done();
-    if (gInterrupted) {
-        Error("interrupted");
-        return kExitInterrupted;
-    }
+    if (gInterrupted) return Fail(kExitInterrupted, "interrupted");
     const size_t extracted = extractedHere + writer.written();
     std::printf("%zu file%s extracted", extracted, extracted == 1 ? "" : "s");
     if (skipped) std::printf(", %zu skipped", skipped);

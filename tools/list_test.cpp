@@ -26,10 +26,8 @@ struct EntryResult {
 }  // namespace
 
 int List(const Options& o) {
-    std::optional<std::string> password;
-    if (o.password) password = ToArchiveText(*o.password, o.codePage, "the password");
     OpenArchive archive;
-    if (const int e = Open(o, password, &archive)) return e;
+    if (const int e = Open(o, &archive)) return e;
     const EntryList list = ReadEntries(archive.handle);
     if (o.json) std::printf("{\"archive\":%s,\"entries\":[", JsonString(o.archive).c_str());
     else std::printf("%-19s  %-5s %14s %14s  %s\n", "Modified (UTC)", "Attr", "Size", "Stored", "Name");
@@ -71,10 +69,8 @@ int List(const Options& o) {
 }
 
 int Test(const Options& o) {
-    std::optional<std::string> password;
-    if (o.password) password = ToArchiveText(*o.password, o.codePage, "the password");
     OpenArchive archive;
-    if (const int e = Open(o, password, &archive)) return e;
+    if (const int e = Open(o, &archive)) return e;
     const EntryList list = ReadEntries(archive.handle);
     if (list.error != vorx_Success) return ReportUnreadableEntry(list);
     gActiveHandle = archive.handle;
@@ -97,13 +93,13 @@ int Test(const Options& o) {
             std::unique_ptr<uint8_t[]> memory(
                 new (std::nothrow) uint8_t[static_cast<size_t>(found.uncompressedSize) + 1]);
             e = memory ? vorx_DecompressToPtr(archive.handle, info.name, memory.get(), &OnDecodeProgress,
-                                              password ? password->c_str() : nullptr)
+                                              archive.Password())
                        : vorx_OutOfMemory;
         } else if (e == vorx_Success) {
             host::TemporaryFile scratch;
             e = scratch.Create(scratchFolder)
                     ? vorx_DecompressToFile(archive.handle, info.name, scratch.path().c_str(), &OnDecodeProgress,
-                                            password ? password->c_str() : nullptr)
+                                            archive.Password())
                     : vorx_InvalidArgument;
         }
         if (gInterrupted) break;
@@ -114,10 +110,7 @@ int Test(const Options& o) {
     }
     gActiveHandle = nullptr;
     progress.Done();
-    if (gInterrupted) {
-        Error("interrupted");
-        return kExitInterrupted;
-    }
+    if (gInterrupted) return Fail(kExitInterrupted, "interrupted");
     size_t failed = 0;
     if (o.json) std::printf("{\"archive\":%s,\"entries\":[", JsonString(o.archive).c_str());
     for (size_t i = 0; i < results.size(); ++i) {

@@ -47,7 +47,8 @@ struct Options {
     unsigned codePage = kDefaultCodePage;
 };
 
-// The options of `argv`; a UsageError when they make no command.
+// The options of `argv`; a UsageError when they make no command (the only exception the
+// tool throws for a refusal: the commands report theirs and return the exit code).
 Options ParseCommandLine(int argc, char** argv);
 
 // The help text of command `command` ('a', 'l', 't' or 'x'), or of the tool for any other.

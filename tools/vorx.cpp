@@ -53,9 +53,6 @@ int Run(int argc, char** argv) {
             case 't': return Test(o);
             default: return Extract(o);
         }
-    } catch (const UsageError& e) {
-        Error(e.message);
-        return kExitUsage;
     } catch (const std::bad_alloc&) {
         Error("out of memory");
         return kExitNoMemory;
