@@ -102,12 +102,8 @@ struct Collector {
                 Walk(JoinPath(hostPath, name), display + "/" + name, depth + 1);
         } else if (st.kind == host::PathKind::Other) {
             warnings.push_back("'" + hostPath + "': not a regular file, skipped");
-#ifdef _WIN32
-        } else if (depth > 0 && hostPath.find('?') != std::string::npos) {
-            // Windows lists a name the program's ANSI code page cannot hold with '?' in
-            // place of the missing characters, and no file has that name.
+        } else if (depth > 0 && host::NameLostCharacters(hostPath)) {
             problems.push_back("'" + hostPath + "': the name has characters outside the system's ANSI code page");
-#endif
         } else {
             problems.push_back("cannot find '" + hostPath + "'");
         }

@@ -13,25 +13,21 @@ namespace {
 // Columns a text takes on the terminal: one a character (UTF-8 on POSIX, a byte of the
 // ANSI code page on Windows).
 int TextColumns(const std::string& text) {
-#if defined(_WIN32)
-    return static_cast<int>(text.size());
-#else
+    if (!host::TextIsUtf8()) return static_cast<int>(text.size());
     int columns = 0;
     for (unsigned char c : text) columns += (c & 0xC0) != 0x80;
     return columns;
-#endif
 }
 
 // The last characters of `text` that fit `columns` (at least 4), behind "..." when
 // some are cut.
 std::string TailThatFits(const std::string& text, int columns) {
     if (TextColumns(text) <= columns) return text;
+    const bool utf8 = host::TextIsUtf8();
     size_t start = text.size();
     for (int kept = 0; kept < columns - 3 && start > 0; ++kept) {
         --start;
-#if !defined(_WIN32)
-        while (start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
-#endif
+        while (utf8 && start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
     }
     return "..." + text.substr(start);
 }
@@ -76,7 +72,7 @@ std::string ProgressLine(uint64_t done, uint64_t total, double seconds, const st
 }  // namespace
 
 std::string Printable(const std::string& text) {
-    const bool utf8 = host::PathSeparator() == '/';
+    const bool utf8 = host::TextIsUtf8();
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
@@ -137,7 +133,7 @@ std::string DisplayName(const std::string& stored, unsigned codePage, bool print
 }
 
 std::string JsonString(const std::string& s) {
-    const bool utf8 = host::PathSeparator() == '/';
+    const bool utf8 = host::TextIsUtf8();
     std::string out = "\"";
     for (size_t i = 0; i < s.size(); ++i) {
         const auto c = static_cast<unsigned char>(s[i]);
@@ -159,13 +155,8 @@ std::string JsonString(const std::string& s) {
 }
 
 std::string FormatTime(int64_t seconds, const char* format) {
-    const std::time_t t = static_cast<std::time_t>(seconds);
     std::tm tm{};
-#ifdef _WIN32
-    if (gmtime_s(&tm, &t) != 0) return "(invalid time)";
-#else
-    if (!gmtime_r(&t, &tm)) return "(invalid time)";
-#endif
+    if (!host::UtcCalendarTime(seconds, &tm)) return "(invalid time)";
     char buffer[32];
     std::strftime(buffer, sizeof buffer, format, &tm);
     return buffer;

@@ -70,7 +70,7 @@ struct FolderCache {
 // is always a separator).
 bool IsPlainHostName(const std::string& part) {
     std::string utf8 = part, error;
-    if (host::PathSeparator() != '/' && !host::ToCodePage(part, 65001, &utf8, &error)) return false;
+    if (!host::TextIsUtf8() && !host::ToCodePage(part, 65001, &utf8, &error)) return false;
     return !utf8.empty() && utf8 != "." && utf8 != ".." && utf8.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
 }
 
