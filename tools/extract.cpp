@@ -14,35 +14,20 @@
 #include "container/format.h"
 #include "platform/host.h"
 #include "tools/commands.h"
+#include "tools/extract_plan.h"
 #include "tools/file_writer.h"
 #include "writer/entry_names.h"
 
 namespace tool {
 namespace {
 
-enum class Overwrite { Ask, All, None };
-
 // Asks on the terminal whether to replace `path`.
-bool AskReplace(const std::string& path, Overwrite* policy) {
-    for (;;) {
-        std::fprintf(stderr, "Replace '%s'? [y]es, [n]o, [A]ll, [N]one: ", path.c_str());
-        std::fflush(stderr);
-        std::string answer;
-        if (!host::ReadLine(&answer)) {
-            *policy = Overwrite::None;
-            return false;
-        }
-        if (answer == "y" || answer == "yes") return true;
-        if (answer == "n" || answer == "no") return false;
-        if (answer == "A") {
-            *policy = Overwrite::All;
-            return true;
-        }
-        if (answer == "N") {
-            *policy = Overwrite::None;
-            return false;
-        }
-    }
+Reply AskReplace(const std::string& path) {
+    std::fprintf(stderr, "Replace '%s'? [y]es, [n]o, [A]ll, [N]one: ", path.c_str());
+    std::fflush(stderr);
+    std::string answer;
+    if (!host::ReadLine(&answer)) return Reply::EndOfInput;
+    return ParseReply(answer);
 }
 
 // Entries up to this size are decoded into memory and written by the file writer's
@@ -64,15 +49,6 @@ struct FolderCache {
     std::map<std::string, host::FolderPtr> open;
     std::set<std::string> made;
 };
-
-// The conversion to the host's names is checked again: a component must stay one
-// component of a file below the output folder (judged in UTF-8, where a separator byte
-// is always a separator).
-bool IsPlainHostName(const std::string& part) {
-    std::string utf8 = part, error;
-    if (!host::TextIsUtf8() && !host::ToCodePage(part, 65001, &utf8, &error)) return false;
-    return !utf8.empty() && utf8 != "." && utf8 != ".." && utf8.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
-}
 
 }  // namespace
 
@@ -132,59 +108,42 @@ int Extract(const Options& o) {
         if (std::strcmp(info.name, vorx::kCommentEntryName) == 0) continue;
         const std::string display = DisplayName(info.name, o.codePage);
         progress.SetFile(display);
-        std::vector<std::string> parts;
-        std::string reason;
-        if (!vorx::SplitForExtraction(info.name, o.codePage, &parts, &reason)) {
-            fail("refused '" + display + "': " + reason, kExitFatal);
+        const WalkPlan plan = PlanWalk(info.name, o.codePage, outDir);
+        if (!plan.refusal.empty()) {
+            fail("refused '" + display + "': " + plan.refusal, kExitFatal);
             continue;
         }
         // Folder by folder from the output folder, each opened from the one above.
-        std::string hostPath = outDir;
-        std::string leaf;
+        const std::string& hostPath = plan.paths.back();
+        const std::string& leaf = plan.names.back();
         host::FolderPtr folder = root;
         bool freshFolder = folders.made.count(outDir) != 0;
         bool ok = true;
-        for (size_t i = 0; i < parts.size() && ok; ++i) {
-            std::string part, error;
-            if (!host::FromCodePage(parts[i], o.codePage, &part, &error)) {
-                fail("refused '" + display + "': " + error, kExitFatal);
-                ok = false;
-                break;
-            }
-            if (!IsPlainHostName(part)) {
-                fail("refused '" + display + "': in this system's names a component would be empty, "
-                     "\".\" or \"..\", or hold a separator", kExitFatal);
-                ok = false;
-                break;
-            }
-            hostPath = JoinPath(hostPath, part);
-            if (i + 1 == parts.size()) {
-                leaf = part;
-                break;
-            }
-            const auto known = folders.open.find(hostPath);
+        for (size_t i = 0; i + 1 < plan.names.size() && ok; ++i) {
+            const std::string& path = plan.paths[i];
+            const auto known = folders.open.find(path);
             if (known != folders.open.end()) {
                 folder = known->second;
-                freshFolder = folders.made.count(hostPath) != 0;
+                freshFolder = folders.made.count(path) != 0;
                 continue;
             }
             // A file of that name may still be waiting to be written.
-            if (written.count(hostPath)) writer.Drain();
+            if (written.count(path)) writer.Drain();
             host::FolderPtr next;
-            const host::Subfolder step = host::OpenSubfolder(folder, part, &next);
+            const host::Subfolder step = host::OpenSubfolder(folder, plan.names[i], &next);
             if (step == host::Subfolder::Link) {
-                fail("refused '" + display + "': '" + hostPath + "' is a link, and extraction never follows one",
+                fail("refused '" + display + "': '" + path + "' is a link, and extraction never follows one",
                      kExitFatal);
                 ok = false;
             } else if (step != host::Subfolder::Opened && step != host::Subfolder::Made) {
-                fail("cannot make the folder '" + hostPath + "' for '" + display + "'", kExitFatal);
+                fail("cannot make the folder '" + path + "' for '" + display + "'", kExitFatal);
                 ok = false;
             } else {
                 if (folders.open.size() >= kOpenFolders) folders.open.clear();
-                folders.open.emplace(hostPath, next);
-                folders.existing.insert(hostPath);
-                if (step == host::Subfolder::Made && !host::NamesIgnoreCase()) folders.made.insert(hostPath);
-                freshFolder = folders.made.count(hostPath) != 0;
+                folders.open.emplace(path, next);
+                folders.existing.insert(path);
+                if (step == host::Subfolder::Made && !host::NamesIgnoreCase()) folders.made.insert(path);
+                freshFolder = folders.made.count(path) != 0;
                 folder = std::move(next);
             }
         }
@@ -201,23 +160,23 @@ int Extract(const Options& o) {
             // A link of the file's name counts as a file: it is replaced, never followed.
             existing = host::StatIn(*folder, leaf).kind;
         }
-        if (existing == host::PathKind::Directory) {
+        OverwriteDecision decision =
+            DecideOverwrite(existing, written.count(hostPath) != 0, policy, canAsk, Reply::NotAsked);
+        while (decision.action == Action::Ask) {
+            progress.Done();
+            decision = DecideOverwrite(existing, false, policy, canAsk, AskReplace(hostPath));
+        }
+        policy = decision.policy;
+        if (decision.action == Action::FolderInTheWay) {
             fail("cannot write '" + hostPath + "': a folder of that name exists", kExitFatal);
             continue;
         }
-        if (existing != host::PathKind::Missing && !written.count(hostPath)) {
-            bool replace = policy == Overwrite::All;
-            if (policy == Overwrite::Ask && canAsk) {
-                progress.Done();
-                replace = AskReplace(hostPath, &policy);
-            }
-            if (!replace) {
-                progress.Done();
-                Error("skipped '" + hostPath + "': it exists (use -y to replace)");
-                ++skipped;
-                exitCode = std::max(exitCode, static_cast<int>(kExitWarning));
-                continue;
-            }
+        if (decision.action == Action::Skip) {
+            progress.Done();
+            Error("skipped '" + hostPath + "': it exists (use -y to replace)");
+            ++skipped;
+            exitCode = std::max(exitCode, static_cast<int>(kExitWarning));
+            continue;
         }
 
         vorx_SetUserData(archive.handle, &tracker);
