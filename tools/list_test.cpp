@@ -23,6 +23,11 @@ struct EntryResult {
     vorx_Error code;
 };
 
+// What a test result says of an entry that failed.
+const char* FailureText(vorx_Error code) {
+    return code == vorx_PasswordRequired ? "encrypted: give the password with -p" : vorx_GetErrorString(code);
+}
+
 }  // namespace
 
 int List(const Options& o) {
@@ -119,14 +124,11 @@ int Test(const Options& o) {
         if (o.json) {
             std::printf("%s{\"name\":%s,\"ok\":%s,\"code\":%d,\"message\":%s}", i ? "," : "",
                         JsonString(r.name).c_str(), r.code == vorx_Success ? "true" : "false", r.code,
-                        JsonString(r.code == vorx_PasswordRequired ? "encrypted: give the password with -p"
-                                                                   : vorx_GetErrorString(r.code)).c_str());
+                        JsonString(FailureText(r.code)).c_str());
         } else if (r.code == vorx_Success) {
             std::printf("OK      %s\n", r.name.c_str());
         } else {
-            std::printf("FAILED  %s: %s\n", r.name.c_str(),
-                        r.code == vorx_PasswordRequired ? "encrypted: give the password with -p"
-                                                        : vorx_GetErrorString(r.code));
+            std::printf("FAILED  %s: %s\n", r.name.c_str(), FailureText(r.code));
         }
     }
     if (o.json)

@@ -40,10 +40,10 @@ int Run(int argc, char** argv) {
     if (!vorx::IsNameCodePage(o.codePage)) {
         // In other code pages '.', '\\' or '/' are other bytes, and no name could be
         // judged by its stored bytes.
-        Error("code page " + std::to_string(o.codePage) +
-              " cannot be used for names: only code pages in which the ASCII bytes mean ASCII "
-              "(874, 1250-1258, ISO 8859 as 28591-28606, 932, 936, 949, 950, 65001)");
-        return kExitFatal;
+        return Fail(kExitFatal, "code page " + std::to_string(o.codePage) +
+                                    " cannot be used for names: only code pages in which the ASCII bytes "
+                                    "mean ASCII (874, 1250-1258, ISO 8859 as 28591-28606, 932, 936, 949, 950, "
+                                    "65001)");
     }
     host::OnInterrupt(&OnInterrupt);
     try {
