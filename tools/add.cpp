@@ -23,7 +23,8 @@ using vorx::Bytes;
 constexpr size_t kReadPiece = 1u << 20;
 
 bool ReadWholeFile(const std::string& path, std::string* out) {
-    const int fd = platform::FileOpen(path.c_str(), platform::kOpenRead | platform::kOpenSequential);
+    const int fd =
+        platform::FileOpen(path.c_str(), platform::kOpenRead | platform::kOpenSequential);
     if (fd < 0) return false;
     out->clear();
     char buffer[65536];
@@ -54,7 +55,8 @@ struct Collector {
     std::vector<std::string> problems;
     std::vector<std::string> warnings;
 
-    void AddName(const std::string& hostPath, const std::string& display, const host::PathStatus& st) {
+    void AddName(const std::string& hostPath, const std::string& display,
+                 const host::PathStatus& st) {
         Input in{hostPath, "", display, st};
         std::string converted, error;
         if (!host::ToCodePage(display, options.codePage, &converted, &error)) {
@@ -65,7 +67,8 @@ struct Collector {
         // (Where it is the host's separator too, no name holds one; and there a
         // double-byte character of the ANSI code page may hold the byte 0x5C.)
         if (host::PathSeparator() == '/' && display.find('\\') != std::string::npos) {
-            problems.push_back("'" + display + "': the name has a '\\', which Windows takes for a separator");
+            problems.push_back("'" + display +
+                               "': the name has a '\\', which Windows takes for a separator");
             return;
         }
         in.stored = converted;
@@ -103,7 +106,8 @@ struct Collector {
         } else if (st.kind == host::PathKind::Other) {
             warnings.push_back("'" + hostPath + "': not a regular file, skipped");
         } else if (depth > 0 && host::NameLostCharacters(hostPath)) {
-            problems.push_back("'" + hostPath + "': the name has characters outside the system's ANSI code page");
+            problems.push_back("'" + hostPath +
+                               "': the name has characters outside the system's ANSI code page");
         } else {
             problems.push_back("cannot find '" + hostPath + "'");
         }
@@ -137,7 +141,8 @@ void RefuseWindowsCollisions(const std::vector<Input>& inputs, unsigned codePage
             problems->push_back("'" + in.display + "': Windows takes it for the same file as '" +
                                 file->second->display + "'");
         else if (folder != folders.end())
-            problems->push_back("'" + in.display + "': Windows cannot hold this file beside the folder of '" +
+            problems->push_back("'" + in.display +
+                                "': Windows cannot hold this file beside the folder of '" +
                                 folder->second->display + "'");
     }
 }
@@ -153,7 +158,8 @@ bool FindStub(const std::string& given, std::string* stub, std::string* error) {
     const std::string self = host::ExecutablePath();
     const size_t slash = self.find_last_of(std::string("/") + host::PathSeparator());
     if (slash == std::string::npos) {
-        *error = "cannot tell where the tool is installed, so the " + given + " stub cannot be found";
+        *error =
+            "cannot tell where the tool is installed, so the " + given + " stub cannot be found";
         return false;
     }
     const std::string bin = self.substr(0, slash);
@@ -178,26 +184,32 @@ bool FindStub(const std::string& given, std::string* stub, std::string* error) {
 int Add(const Options& o) {
     // Everything that can be refused is refused before anything is written.
     if (!host::CodePageAvailable(o.codePage))
-        return Fail(kExitUsage, "code page " + std::to_string(o.codePage) + " is not available on this system");
+        return Fail(kExitUsage,
+                    "code page " + std::to_string(o.codePage) + " is not available on this system");
     std::optional<std::string> password;
     if (o.password) {
         std::string converted;
-        if (const int e = ToArchiveText(*o.password, o.codePage, "the password", &converted)) return e;
+        if (const int e = ToArchiveText(*o.password, o.codePage, "the password", &converted))
+            return e;
         const std::string problem = vorx::PasswordProblem(converted);
         if (!problem.empty()) return Fail(kExitUsage, problem);
         password = converted;
     }
     vorx::SfxConfig config;
     if (o.dest) {
-        if (const int e = ToArchiveText(*o.dest, o.codePage, "--dest", &config.destination)) return e;
+        if (const int e = ToArchiveText(*o.dest, o.codePage, "--dest", &config.destination))
+            return e;
     }
     if (o.run) {
-        if (const int e = ToArchiveText(*o.run, o.codePage, "--run", &config.runAfterExtract)) return e;
+        if (const int e = ToArchiveText(*o.run, o.codePage, "--run", &config.runAfterExtract))
+            return e;
     }
     if (config.destination.size() > vorx::kMaxConfigText)
-        return Fail(kExitUsage, "--dest has " + std::to_string(config.destination.size()) + " bytes; at most 255 fit");
+        return Fail(kExitUsage, "--dest has " + std::to_string(config.destination.size()) +
+                                    " bytes; at most 255 fit");
     if (config.runAfterExtract.size() > vorx::kMaxConfigText)
-        return Fail(kExitUsage, "--run has " + std::to_string(config.runAfterExtract.size()) + " bytes; at most 255 fit");
+        return Fail(kExitUsage, "--run has " + std::to_string(config.runAfterExtract.size()) +
+                                    " bytes; at most 255 fit");
 
     const host::PathStatus outStatus = host::Stat(o.archive);
     if (outStatus.kind == host::PathKind::Directory)
@@ -253,7 +265,8 @@ int Add(const Options& o) {
         temporary.Remove();
         return code;
     };
-    if (!writer.Create(temporary.path())) return abandon("cannot create '" + o.archive + "'", kExitFatal);
+    if (!writer.Create(temporary.path()))
+        return abandon("cannot create '" + o.archive + "'", kExitFatal);
     if (!carrier.empty() && !writer.WriteCarrier(carrier.data(), carrier.size()))
         return abandon(writer.Error(), kExitFatal);
     if (!writer.BeginArchive()) return abandon(writer.Error(), kExitFatal);
@@ -279,7 +292,8 @@ int Add(const Options& o) {
     uint64_t added = 0, originalBytes = 0;
     for (const Input& in : collector.inputs) {
         progress.SetFile(in.display);
-        const int fd = platform::FileOpen(in.hostPath.c_str(), platform::kOpenRead | platform::kOpenSequential);
+        const int fd = platform::FileOpen(in.hostPath.c_str(),
+                                          platform::kOpenRead | platform::kOpenSequential);
         if (fd < 0) {
             progress.Done();
             Error("warning: cannot open '" + in.hostPath + "', skipped");
@@ -335,7 +349,9 @@ int Add(const Options& o) {
     const uint64_t archiveBytes = written.size - archiveStart;
     std::printf("%s: %" PRIu64 " file%s, %" PRIu64 " bytes -> %" PRIu64 " bytes", o.archive.c_str(),
                 added, added == 1 ? "" : "s", originalBytes, archiveBytes);
-    if (originalBytes) std::printf(" (%.1f%%)", 100.0 * static_cast<double>(archiveBytes) / static_cast<double>(originalBytes));
+    if (originalBytes)
+        std::printf(" (%.1f%%)",
+                    100.0 * static_cast<double>(archiveBytes) / static_cast<double>(originalBytes));
     if (o.sfx) std::printf(", self-extractor of %" PRIu64 " bytes", written.size);
     std::printf("\n");
     return exitCode;

@@ -42,20 +42,26 @@ int ToArchiveText(const std::string& text, unsigned codePage, const char* what, 
 int Open(const Options& o, OpenArchive* archive) {
     if (o.password) {
         std::string converted;
-        if (const int e = ToArchiveText(*o.password, o.codePage, "the password", &converted)) return e;
+        if (const int e = ToArchiveText(*o.password, o.codePage, "the password", &converted))
+            return e;
         archive->password = converted;
     }
     if (host::Stat(o.archive).kind != host::PathKind::File)
         return Fail(kExitFatal, "cannot find the archive '" + o.archive + "'");
-    const vorx_Error e = vorx_OpenStream(&archive->handle, o.archive.c_str(), archive->Password(), vorx_OpenReadOnly);
+    const vorx_Error e = vorx_OpenStream(&archive->handle, o.archive.c_str(), archive->Password(),
+                                         vorx_OpenReadOnly);
     if (e == vorx_Success) return kExitOk;
     archive->handle = nullptr;
     switch (e) {
-        case vorx_NotFound: Error("'" + o.archive + "' holds no archive"); break;
+        case vorx_NotFound:
+            Error("'" + o.archive + "' holds no archive");
+            break;
         case vorx_PasswordRequired:
             Error("the names of '" + o.archive + "' are encrypted: give the password with -p");
             break;
-        case vorx_CrcMismatch: Error("wrong password for '" + o.archive + "'"); break;
+        case vorx_CrcMismatch:
+            Error("wrong password for '" + o.archive + "'");
+            break;
         default:
             Error("cannot open '" + o.archive + "': " + vorx_GetErrorString(e));
     }
@@ -76,15 +82,17 @@ EntryList ReadEntries(vorx_Stream* handle) {
 }
 
 int ReportUnreadableEntry(const EntryList& list) {
-    Error(list.error == vorx_NotFound ? "the archive is of the older format, whose entries cannot be read"
-                                      : "cannot read entry " + std::to_string(list.entries.size()) + ": " +
-                                            vorx_GetErrorString(list.error));
+    Error(list.error == vorx_NotFound
+              ? "the archive is of the older format, whose entries cannot be read"
+              : "cannot read entry " + std::to_string(list.entries.size()) + ": " +
+                    vorx_GetErrorString(list.error));
     return ExitForError(list.error);
 }
 
 void VORX_CALL OnDecodeProgress(void* userData, int percent) {
     const auto* p = static_cast<const DecodeProgress*>(userData);
-    if (p && percent >= 0 && percent <= 100) p->bar->Show(p->before + p->size / 100 * static_cast<uint64_t>(percent));
+    if (p && percent >= 0 && percent <= 100)
+        p->bar->Show(p->before + p->size / 100 * static_cast<uint64_t>(percent));
 }
 
 }  // namespace tool

@@ -27,7 +27,8 @@ std::string TailThatFits(const std::string& text, int columns) {
     size_t start = text.size();
     for (int kept = 0; kept < columns - 3 && start > 0; ++kept) {
         --start;
-        while (utf8 && start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+        while (utf8 && start > 0 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80)
+            --start;
     }
     return "..." + text.substr(start);
 }
@@ -48,16 +49,19 @@ std::string ByteCount(double bytes) {
 // "[#####     ]  50%  1.2 MiB of 2.4 MiB  8.0 MiB/s  photos\a.jpg", at most `columns`
 // wide: what does not fit is left out from the end, and the file name is cut to its
 // last characters.
-std::string ProgressLine(uint64_t done, uint64_t total, double seconds, const std::string& file, int columns) {
+std::string ProgressLine(uint64_t done, uint64_t total, double seconds, const std::string& file,
+                         int columns) {
     const int percent = total ? static_cast<int>(std::min(done, total) * 100 / total) : 100;
     const int bar = columns >= 100 ? 20 : 10;
     const int filled = percent * bar / 100;
     char head[64];
-    std::snprintf(head, sizeof head, "[%.*s%.*s] %3d%%", filled, "####################", bar - filled,
-                  "                    ", percent);
+    std::snprintf(head, sizeof head, "[%.*s%.*s] %3d%%", filled, "####################",
+                  bar - filled, "                    ", percent);
     std::string line = head;
-    if (TextColumns(line) > columns) return line.substr(0, static_cast<size_t>(std::max(columns, 0)));
-    std::string pieces[2] = {ByteCount(static_cast<double>(done)) + " of " + ByteCount(static_cast<double>(total))};
+    if (TextColumns(line) > columns)
+        return line.substr(0, static_cast<size_t>(std::max(columns, 0)));
+    std::string pieces[2] = {ByteCount(static_cast<double>(done)) + " of " +
+                             ByteCount(static_cast<double>(total))};
     if (seconds > 0 && done > 0) pieces[1] = ByteCount(static_cast<double>(done) / seconds) + "/s";
     for (const std::string& piece : pieces) {
         if (piece.empty()) continue;
@@ -77,7 +81,8 @@ std::string Printable(const std::string& text) {
     for (size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         unsigned code = c;
-        if (utf8 && c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0 &&
+        if (utf8 && c == 0xC2 && i + 1 < text.size() &&
+            static_cast<unsigned char>(text[i + 1]) < 0xA0 &&
             static_cast<unsigned char>(text[i + 1]) >= 0x80) {
             code = static_cast<unsigned char>(text[++i]);
         } else if (c >= 0x20 && c != 0x7F) {
@@ -91,9 +96,12 @@ std::string Printable(const std::string& text) {
     return out;
 }
 
-void Error(const std::string& message) { std::fprintf(stderr, "vorx: %s\n", Printable(message).c_str()); }
+void Error(const std::string& message) {
+    std::fprintf(stderr, "vorx: %s\n", Printable(message).c_str());
+}
 
-Progress::Progress(uint64_t total) : enabled_(host::IsTerminal(2)), total_(total), start_(Clock::now()) {}
+Progress::Progress(uint64_t total)
+    : enabled_(host::IsTerminal(2)), total_(total), start_(Clock::now()) {}
 
 void Progress::Done() {
     if (drawn_ == 0) return;
@@ -107,8 +115,9 @@ void Progress::Draw(bool force) {
     // A few redraws a second are enough to read; a terminal is slow to scroll.
     if (!force && drawn_ > 0 && now - lastDraw_ < std::chrono::milliseconds(100)) return;
     lastDraw_ = now;
-    const std::string line = ProgressLine(done_, total_, std::chrono::duration<double>(now - start_).count(),
-                                          file_, host::TerminalColumns(2) - 1);
+    const std::string line =
+        ProgressLine(done_, total_, std::chrono::duration<double>(now - start_).count(), file_,
+                     host::TerminalColumns(2) - 1);
     const int width = TextColumns(line);
     // Spaces over what is left of a longer line before.
     std::fprintf(stderr, "\r%s%*s", line.c_str(), drawn_ > width ? drawn_ - width : 0, "");
@@ -118,7 +127,8 @@ void Progress::Draw(bool force) {
 
 std::string DisplayName(const std::string& stored, unsigned codePage, bool printable) {
     std::string host, error;
-    if (host::FromCodePage(stored, codePage, &host, &error)) return printable ? Printable(host) : host;
+    if (host::FromCodePage(stored, codePage, &host, &error))
+        return printable ? Printable(host) : host;
     std::string out;
     for (unsigned char c : stored) {
         if (c >= 0x20 && c < 0x7F) {

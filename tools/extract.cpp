@@ -68,7 +68,8 @@ int Extract(const Options& o) {
             bool created = false;
             if (!built.empty() && built.back() != ':' && !host::MakeDirectory(built, &created))
                 return Fail(kExitFatal, "cannot make the folder '" + built + "'");
-            if (end == outDir.size() && created && !host::NamesIgnoreCase()) folders.made.insert(outDir);
+            if (end == outDir.size() && created && !host::NamesIgnoreCase())
+                folders.made.insert(outDir);
             start = end + 1;
         }
     }
@@ -98,7 +99,8 @@ int Extract(const Options& o) {
         exitCode = std::max(exitCode, code);
     };
     const auto reportWriterFailures = [&] {
-        for (const std::string& path : writer.TakeFailures()) fail("cannot write '" + path + "'", kExitFatal);
+        for (const std::string& path : writer.TakeFailures())
+            fail("cannot write '" + path + "'", kExitFatal);
     };
     for (const vorx_FileInfo& info : list.entries) {
         reportWriterFailures();
@@ -132,7 +134,8 @@ int Extract(const Options& o) {
             host::FolderPtr next;
             const host::Subfolder step = host::OpenSubfolder(folder, plan.names[i], &next);
             if (step == host::Subfolder::Link) {
-                fail("refused '" + display + "': '" + path + "' is a link, and extraction never follows one",
+                fail("refused '" + display + "': '" + path +
+                         "' is a link, and extraction never follows one",
                      kExitFatal);
                 ok = false;
             } else if (step != host::Subfolder::Opened && step != host::Subfolder::Made) {
@@ -142,7 +145,8 @@ int Extract(const Options& o) {
                 if (folders.open.size() >= kOpenFolders) folders.open.clear();
                 folders.open.emplace(path, next);
                 folders.existing.insert(path);
-                if (step == host::Subfolder::Made && !host::NamesIgnoreCase()) folders.made.insert(path);
+                if (step == host::Subfolder::Made && !host::NamesIgnoreCase())
+                    folders.made.insert(path);
                 freshFolder = folders.made.count(path) != 0;
                 folder = std::move(next);
             }
@@ -160,8 +164,8 @@ int Extract(const Options& o) {
             // A link of the file's name counts as a file: it is replaced, never followed.
             existing = host::StatIn(*folder, leaf).kind;
         }
-        OverwriteDecision decision =
-            DecideOverwrite(existing, written.count(hostPath) != 0, policy, canAsk, Reply::NotAsked);
+        OverwriteDecision decision = DecideOverwrite(existing, written.count(hostPath) != 0, policy,
+                                                     canAsk, Reply::NotAsked);
         while (decision.action == Action::Ask) {
             progress.Done();
             decision = DecideOverwrite(existing, false, policy, canAsk, AskReplace(hostPath));
@@ -204,7 +208,8 @@ int Extract(const Options& o) {
         vorx_Error e;
         if (job.data) {
             // Decoded here while the writer's thread writes the files before it.
-            e = vorx_DecompressToPtr(archive.handle, info.name, job.data.get(), &OnDecodeProgress, pw);
+            e = vorx_DecompressToPtr(archive.handle, info.name, job.data.get(), &OnDecodeProgress,
+                                     pw);
             if (e == vorx_Success) writer.Submit(std::move(job));
         } else {
             // Decoded into a file of a fresh name beside it, renamed into place when it is
@@ -215,7 +220,8 @@ int Extract(const Options& o) {
                 fail("cannot write '" + hostPath + "'", kExitFatal);
                 continue;
             }
-            e = vorx_DecompressToFile(archive.handle, info.name, temporary.path().c_str(), &OnDecodeProgress, pw);
+            e = vorx_DecompressToFile(archive.handle, info.name, temporary.path().c_str(),
+                                      &OnDecodeProgress, pw);
             if (e == vorx_Success && !temporary.RenameTo(leaf)) {
                 fail("cannot write '" + hostPath + "'", kExitFatal);
                 continue;
@@ -225,8 +231,9 @@ int Extract(const Options& o) {
         if (e != vorx_Success) {
             if (gInterrupted) break;
             fail("cannot extract '" + display + "': " +
-                     (e == vorx_PasswordRequired ? std::string("it is encrypted: give the password with -p")
-                                                 : std::string(vorx_GetErrorString(e))),
+                     (e == vorx_PasswordRequired
+                          ? std::string("it is encrypted: give the password with -p")
+                          : std::string(vorx_GetErrorString(e))),
                  ExitForError(e));
             continue;
         }

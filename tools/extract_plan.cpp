@@ -13,7 +13,8 @@ namespace {
 bool IsPlainHostName(const std::string& part) {
     std::string utf8 = part, error;
     if (!host::TextIsUtf8() && !host::ToCodePage(part, 65001, &utf8, &error)) return false;
-    return !utf8.empty() && utf8 != "." && utf8 != ".." && utf8.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+    return !utf8.empty() && utf8 != "." && utf8 != ".." &&
+           utf8.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
 }
 
 }  // namespace
@@ -30,7 +31,9 @@ WalkPlan PlanWalk(const std::string& stored, unsigned codePage, const std::strin
             break;
         }
         if (!IsPlainHostName(part)) {
-            plan.refusal = "in this system's names a component would be empty, \".\" or \"..\", or hold a separator";
+            plan.refusal =
+                "in this system's names a component would be empty, \".\" or \"..\", or hold a "
+                "separator";
             break;
         }
         path = JoinPath(path, part);
@@ -52,19 +55,24 @@ Reply ParseReply(const std::string& line) {
     return Reply::Unclear;
 }
 
-OverwriteDecision DecideOverwrite(host::PathKind existing, bool writtenHere, Overwrite policy, bool canAsk,
-                                  Reply reply) {
+OverwriteDecision DecideOverwrite(host::PathKind existing, bool writtenHere, Overwrite policy,
+                                  bool canAsk, Reply reply) {
     if (existing == host::PathKind::Directory) return {Action::FolderInTheWay, policy};
     // A file this extraction wrote is replaced by a later entry of its name.
     if (existing == host::PathKind::Missing || writtenHere) return {Action::Write, policy};
     switch (reply) {
-        case Reply::Yes: return {Action::Write, policy};
-        case Reply::No: return {Action::Skip, policy};
-        case Reply::All: return {Action::Write, Overwrite::All};
+        case Reply::Yes:
+            return {Action::Write, policy};
+        case Reply::No:
+            return {Action::Skip, policy};
+        case Reply::All:
+            return {Action::Write, Overwrite::All};
         case Reply::None:
-        case Reply::EndOfInput: return {Action::Skip, Overwrite::None};
+        case Reply::EndOfInput:
+            return {Action::Skip, Overwrite::None};
         case Reply::NotAsked:
-        case Reply::Unclear: break;
+        case Reply::Unclear:
+            break;
     }
     if (policy == Overwrite::All) return {Action::Write, policy};
     if (policy == Overwrite::Ask && canAsk) return {Action::Ask, policy};

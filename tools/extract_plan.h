@@ -40,7 +40,7 @@ struct OverwriteDecision {
 // extraction wrote that file already or not, under the standing answer `policy`, with or
 // without a terminal to ask on, after `reply`. Ask means: ask, then decide again with the
 // reply.
-OverwriteDecision DecideOverwrite(host::PathKind existing, bool writtenHere, Overwrite policy, bool canAsk,
-                                  Reply reply);
+OverwriteDecision DecideOverwrite(host::PathKind existing, bool writtenHere, Overwrite policy,
+                                  bool canAsk, Reply reply);
 
 }  // namespace tool

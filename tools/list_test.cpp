@@ -25,7 +25,8 @@ struct EntryResult {
 
 // What a test result says of an entry that failed.
 const char* FailureText(vorx_Error code) {
-    return code == vorx_PasswordRequired ? "encrypted: give the password with -p" : vorx_GetErrorString(code);
+    return code == vorx_PasswordRequired ? "encrypted: give the password with -p"
+                                         : vorx_GetErrorString(code);
 }
 
 }  // namespace
@@ -34,8 +35,11 @@ int List(const Options& o) {
     OpenArchive archive;
     if (const int e = Open(o, &archive)) return e;
     const EntryList list = ReadEntries(archive.handle);
-    if (o.json) std::printf("{\"archive\":%s,\"entries\":[", JsonString(o.archive).c_str());
-    else std::printf("%-19s  %-5s %14s %14s  %s\n", "Modified (UTC)", "Attr", "Size", "Stored", "Name");
+    if (o.json)
+        std::printf("{\"archive\":%s,\"entries\":[", JsonString(o.archive).c_str());
+    else
+        std::printf("%-19s  %-5s %14s %14s  %s\n", "Modified (UTC)", "Attr", "Size", "Stored",
+                    "Name");
     uint64_t totalStored = 0;
     for (size_t i = 0; i < list.entries.size(); ++i) {
         const vorx_FileInfo& info = list.entries[i];
@@ -43,11 +47,12 @@ int List(const Options& o) {
         const bool encrypted = (info.attributes & VORX_ATTRIBUTE_ENCRYPTED) != 0;
         totalStored += info.compressedSize;
         if (o.json) {
-            std::printf("%s{\"name\":%s,\"size\":%" PRIu64 ",\"storedSize\":%" PRIu64
-                        ",\"crc32\":\"%08x\",\"attributes\":%u,\"encrypted\":%s,\"modified\":\"%s\"}",
-                        i ? "," : "", JsonString(name).c_str(), info.uncompressedSize,
-                        info.compressedSize, info.crc32, info.attributes, encrypted ? "true" : "false",
-                        FormatTime(EntrySeconds(info), "%Y-%m-%dT%H:%M:%SZ").c_str());
+            std::printf(
+                "%s{\"name\":%s,\"size\":%" PRIu64 ",\"storedSize\":%" PRIu64
+                ",\"crc32\":\"%08x\",\"attributes\":%u,\"encrypted\":%s,\"modified\":\"%s\"}",
+                i ? "," : "", JsonString(name).c_str(), info.uncompressedSize, info.compressedSize,
+                info.crc32, info.attributes, encrypted ? "true" : "false",
+                FormatTime(EntrySeconds(info), "%Y-%m-%dT%H:%M:%SZ").c_str());
         } else {
             char attr[6] = "-----";
             if (info.attributes & 0x01) attr[0] = 'R';
@@ -55,8 +60,9 @@ int List(const Options& o) {
             if (info.attributes & 0x04) attr[2] = 'S';
             if (info.attributes & 0x20) attr[3] = 'A';
             if (encrypted) attr[4] = 'E';
-            std::printf("%s  %s %14" PRIu64 " %14" PRIu64 "  %s\n", FormatTime(EntrySeconds(info)).c_str(),
-                        attr, info.uncompressedSize, info.compressedSize, name.c_str());
+            std::printf("%s  %s %14" PRIu64 " %14" PRIu64 "  %s\n",
+                        FormatTime(EntrySeconds(info)).c_str(), attr, info.uncompressedSize,
+                        info.compressedSize, name.c_str());
         }
     }
     if (list.error != vorx_Success) {
@@ -65,11 +71,11 @@ int List(const Options& o) {
     }
     const uint64_t count = list.entries.size();
     if (o.json)
-        std::printf("],\"count\":%" PRIu64 ",\"size\":%" PRIu64 ",\"storedSize\":%" PRIu64 "}\n", count,
-                    list.totalSize, totalStored);
+        std::printf("],\"count\":%" PRIu64 ",\"size\":%" PRIu64 ",\"storedSize\":%" PRIu64 "}\n",
+                    count, list.totalSize, totalStored);
     else
-        std::printf("%-19s  %-5s %14" PRIu64 " %14" PRIu64 "  %" PRIu64 " entr%s\n", "", "", list.totalSize,
-                    totalStored, count, count == 1 ? "y" : "ies");
+        std::printf("%-19s  %-5s %14" PRIu64 " %14" PRIu64 "  %" PRIu64 " entr%s\n", "", "",
+                    list.totalSize, totalStored, count, count == 1 ? "y" : "ies");
     return kExitOk;
 }
 
@@ -97,14 +103,14 @@ int Test(const Options& o) {
         if (e == vorx_Success && found.uncompressedSize <= kTestInMemoryLimit) {
             std::unique_ptr<uint8_t[]> memory(
                 new (std::nothrow) uint8_t[static_cast<size_t>(found.uncompressedSize) + 1]);
-            e = memory ? vorx_DecompressToPtr(archive.handle, info.name, memory.get(), &OnDecodeProgress,
-                                              archive.Password())
+            e = memory ? vorx_DecompressToPtr(archive.handle, info.name, memory.get(),
+                                              &OnDecodeProgress, archive.Password())
                        : vorx_OutOfMemory;
         } else if (e == vorx_Success) {
             host::TemporaryFile scratch;
             e = scratch.Create(scratchFolder)
-                    ? vorx_DecompressToFile(archive.handle, info.name, scratch.path().c_str(), &OnDecodeProgress,
-                                            archive.Password())
+                    ? vorx_DecompressToFile(archive.handle, info.name, scratch.path().c_str(),
+                                            &OnDecodeProgress, archive.Password())
                     : vorx_InvalidArgument;
         }
         if (gInterrupted) break;
@@ -123,8 +129,8 @@ int Test(const Options& o) {
         if (r.code != vorx_Success) ++failed;
         if (o.json) {
             std::printf("%s{\"name\":%s,\"ok\":%s,\"code\":%d,\"message\":%s}", i ? "," : "",
-                        JsonString(r.name).c_str(), r.code == vorx_Success ? "true" : "false", r.code,
-                        JsonString(FailureText(r.code)).c_str());
+                        JsonString(r.name).c_str(), r.code == vorx_Success ? "true" : "false",
+                        r.code, JsonString(FailureText(r.code)).c_str());
         } else if (r.code == vorx_Success) {
             std::printf("OK      %s\n", r.name.c_str());
         } else {
@@ -134,7 +140,8 @@ int Test(const Options& o) {
     if (o.json)
         std::printf("],\"tested\":%zu,\"failed\":%zu}\n", results.size(), failed);
     else
-        std::printf("%zu entr%s tested, %zu failed\n", results.size(), results.size() == 1 ? "y" : "ies", failed);
+        std::printf("%zu entr%s tested, %zu failed\n", results.size(),
+                    results.size() == 1 ? "y" : "ies", failed);
     return exitCode;
 }
 

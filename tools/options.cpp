@@ -142,7 +142,8 @@ Options ParseCommandLine(int argc, char** argv) {
         } else if (arg == "-o" || (arg.rfind("-o", 0) == 0 && arg.size() > 2)) {
             allowed("x", "-o");
             o.outDir = arg == "-o" ? value("-o") : arg.substr(2);
-        } else if (arg.size() == 3 && arg[0] == '-' && arg[1] == 'm' && arg[2] >= '0' && arg[2] <= '9') {
+        } else if (arg.size() == 3 && arg[0] == '-' && arg[1] == 'm' && arg[2] >= '0' &&
+                   arg[2] <= '9') {
             allowed("a", arg);
             o.level = arg[2] - '0';
             o.levelGiven = true;

@@ -40,18 +40,23 @@ int Run(int argc, char** argv) {
     if (!vorx::IsNameCodePage(o.codePage)) {
         // In other code pages '.', '\\' or '/' are other bytes, and no name could be
         // judged by its stored bytes.
-        return Fail(kExitFatal, "code page " + std::to_string(o.codePage) +
-                                    " cannot be used for names: only code pages in which the ASCII bytes "
-                                    "mean ASCII (874, 1250-1258, ISO 8859 as 28591-28606, 932, 936, 949, 950, "
-                                    "65001)");
+        return Fail(kExitFatal,
+                    "code page " + std::to_string(o.codePage) +
+                        " cannot be used for names: only code pages in which the ASCII bytes "
+                        "mean ASCII (874, 1250-1258, ISO 8859 as 28591-28606, 932, 936, 949, 950, "
+                        "65001)");
     }
     host::OnInterrupt(&OnInterrupt);
     try {
         switch (o.command) {
-            case 'a': return Add(o);
-            case 'l': return List(o);
-            case 't': return Test(o);
-            default: return Extract(o);
+            case 'a':
+                return Add(o);
+            case 'l':
+                return List(o);
+            case 't':
+                return Test(o);
+            default:
+                return Extract(o);
         }
     } catch (const std::bad_alloc&) {
         Error("out of memory");

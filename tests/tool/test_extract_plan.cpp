@@ -87,16 +87,19 @@ TEST(ExtractPlan, OverwriteDecision) {
     };
     for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
         const Row& r = rows[i];
-        const OverwriteDecision d = DecideOverwrite(r.existing, r.writtenHere, r.policy, r.canAsk, r.reply);
+        const OverwriteDecision d =
+            DecideOverwrite(r.existing, r.writtenHere, r.policy, r.canAsk, r.reply);
         EXPECT_EQ(d.action, r.action) << "row " << i;
         EXPECT_EQ(d.policy, r.policyAfter) << "row " << i;
     }
 
     const std::pair<const char*, Reply> replies[] = {
-        {"y", R::Yes},   {"yes", R::Yes},    {"n", R::No},       {"no", R::No},      {"A", R::All},
-        {"N", R::None},  {"Y", R::Unclear},  {"a", R::Unclear},  {"", R::Unclear},   {"yes ", R::Unclear},
+        {"y", R::Yes},    {"yes", R::Yes},      {"n", R::No},      {"no", R::No},
+        {"A", R::All},    {"N", R::None},       {"Y", R::Unclear}, {"a", R::Unclear},
+        {"", R::Unclear}, {"yes ", R::Unclear},
     };
-    for (const auto& [line, reply] : replies) EXPECT_EQ(ParseReply(line), reply) << '"' << line << '"';
+    for (const auto& [line, reply] : replies)
+        EXPECT_EQ(ParseReply(line), reply) << '"' << line << '"';
 }
 
 }  // namespace
