@@ -44,6 +44,9 @@ int ToArchiveText(const std::string& text, unsigned codePage, const char* what, 
 
 // An archive open for reading with its password, closed with this object.
 struct OpenArchive {
+    OpenArchive() = default;
+    OpenArchive(const OpenArchive&) = delete;
+    OpenArchive& operator=(const OpenArchive&) = delete;
     vorx_Stream* handle = nullptr;
     std::optional<std::string> password;  // in the archive's code page
     const char* Password() const { return password ? password->c_str() : nullptr; }

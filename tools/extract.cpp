@@ -6,7 +6,6 @@
 #include <map>
 #include <memory>
 #include <new>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -16,7 +15,6 @@
 #include "tools/commands.h"
 #include "tools/extract_plan.h"
 #include "tools/file_writer.h"
-#include "writer/entry_names.h"
 
 namespace tool {
 namespace {
