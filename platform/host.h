@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -142,6 +143,14 @@ void OnInterrupt(void (*handler)());
 std::string ExecutablePath();
 // Columns of the terminal on descriptor `fd`; 80 when it cannot be told.
 int TerminalColumns(int fd);
+// Whether host text is UTF-8 (POSIX), where a character may take several bytes and C1
+// controls are two; otherwise it is the ANSI code page, counted a column a byte.
+bool TextIsUtf8();
+// The UTC calendar fields of `seconds` since 1970; false when the system cannot tell them.
+bool UtcCalendarTime(int64_t seconds, std::tm* out);
+// Whether a path found by ListDirectory stands for a name the host's narrow names cannot
+// spell: Windows puts '?' for the missing characters, and no file has that name.
+bool NameLostCharacters(const std::string& path);
 
 // Threads: a second thread of the tool, and the lock and condition it shares with the
 // first (Win32 threads on Windows, POSIX threads elsewhere).

@@ -58,8 +58,10 @@ void FileWriter::Submit(FileJob job) {
         mutex_.Unlock();
         const bool ok = WriteFileJob(job);
         mutex_.Lock();
-        if (ok) ++written_;
-        else failures_.push_back(job.path);
+        if (ok)
+            ++written_;
+        else
+            failures_.push_back(job.path);
         return;
     }
     // One file larger than the limit still goes, alone.
@@ -122,8 +124,10 @@ void FileWriter::Work() {
         mutex_.Lock();
         busy_ = false;
         queuedBytes_ -= cost;
-        if (ok) ++written_;
-        else failures_.push_back(job.path);
+        if (ok)
+            ++written_;
+        else
+            failures_.push_back(job.path);
         changed_.NotifyAll();
     }
 }

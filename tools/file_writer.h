@@ -8,8 +8,8 @@
 // a fresh random name beside it and renamed over it once complete, so the old file stays
 // when writing fails, and a link or a second name of the old file is replaced rather
 // than written through. A new file is created under its own name and removed again when
-// writing fails: a failed or abandoned file leaves nothing behind. Files are written in the order they were submitted, so a later
-// entry of the same name wins as it would without the thread.
+// writing fails: a failed or abandoned file leaves nothing behind. Files are written in the order
+// they were submitted, so a later entry of the same name wins as it would without the thread.
 #pragma once
 
 #include <cstddef>
@@ -24,10 +24,10 @@
 namespace tool {
 
 struct FileJob {
-    host::FolderPtr folder; // where the file goes
-    std::string name;       // its name in the folder
-    std::string path;       // the whole path, for messages
-    bool replace = false;   // a file of that name may exist and is replaced
+    host::FolderPtr folder;  // where the file goes
+    std::string name;        // its name in the folder
+    std::string path;        // the whole path, for messages
+    bool replace = false;    // a file of that name may exist and is replaced
     std::unique_ptr<uint8_t[]> data;
     size_t size = 0;
     int64_t lastWriteSeconds = 0;  // 0: the time of writing

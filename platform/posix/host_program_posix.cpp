@@ -1,7 +1,9 @@
-// POSIX implementation of the tool's view of itself: where its executable lies and
-// how wide its terminal is.
+// POSIX implementation of the tool's view of itself: where its executable lies, how
+// wide its terminal is, its text and its clock.
 #include <sys/ioctl.h>
 #include <unistd.h>
+
+#include <ctime>
 
 #include "platform/host.h"
 
@@ -19,5 +21,14 @@ int TerminalColumns(int fd) {
     if (ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
     return size.ws_col;
 }
+
+bool TextIsUtf8() { return true; }
+
+bool UtcCalendarTime(int64_t seconds, std::tm* out) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    return gmtime_r(&t, out) != nullptr;
+}
+
+bool NameLostCharacters(const std::string&) { return false; }
 
 }  // namespace host

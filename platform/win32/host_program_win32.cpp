@@ -1,8 +1,10 @@
-// Win32 implementation of the tool's view of itself: where its executable lies and how
-// wide its console is.
+// Win32 implementation of the tool's view of itself: where its executable lies, how
+// wide its console is, its text and its clock.
 #include <windows.h>
 
 #include <io.h>
+
+#include <ctime>
 
 #include "platform/host.h"
 
@@ -22,5 +24,14 @@ int TerminalColumns(int fd) {
     const int columns = info.srWindow.Right - info.srWindow.Left + 1;
     return columns > 0 ? columns : 80;
 }
+
+bool TextIsUtf8() { return false; }
+
+bool UtcCalendarTime(int64_t seconds, std::tm* out) {
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    return gmtime_s(out, &t) == 0;
+}
+
+bool NameLostCharacters(const std::string& path) { return path.find('?') != std::string::npos; }
 
 }  // namespace host

@@ -1,0 +1,255 @@
+// vorx x: extracts every entry below a folder, never through a link, asking before it
+// replaces a file.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <new>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "container/format.h"
+#include "platform/host.h"
+#include "tools/commands.h"
+#include "tools/extract_plan.h"
+#include "tools/file_writer.h"
+
+namespace tool {
+namespace {
+
+// Asks on the terminal whether to replace `path`.
+Reply AskReplace(const std::string& path) {
+    std::fprintf(stderr, "Replace '%s'? [y]es, [n]o, [A]ll, [N]one: ", path.c_str());
+    std::fflush(stderr);
+    std::string answer;
+    if (!host::ReadLine(&answer)) return Reply::EndOfInput;
+    return ParseReply(answer);
+}
+
+// Entries up to this size are decoded into memory and written by the file writer's
+// thread; larger ones are decoded straight into their file.
+constexpr uint64_t kExtractInMemoryLimit = 4ull << 20;
+// File data waiting for the writer's thread at most. Creating files is usually the
+// slower side, so a deeper queue would hold more memory without finishing sooner.
+constexpr size_t kWriterQueueBytes = 8u << 20;
+
+// Folders held open at most for the walk from the output folder down (the files queued
+// for writing hold theirs besides).
+constexpr size_t kOpenFolders = 256;
+
+// The folders of one extraction: those known to exist, those held open, and those this
+// extraction made, in which every file is one it wrote itself. Where names ignore case,
+// two names of the tool's lists may be one file, so the file system is asked instead.
+struct FolderCache {
+    std::set<std::string> existing;
+    std::map<std::string, host::FolderPtr> open;
+    std::set<std::string> made;
+};
+
+}  // namespace
+
+int Extract(const Options& o) {
+    OpenArchive archive;
+    if (const int e = Open(o, &archive)) return e;
+    const std::string outDir = o.outDir ? *o.outDir : ".";
+    FolderCache folders;
+    if (!outDir.empty() && host::Stat(outDir).kind != host::PathKind::Directory) {
+        // Make the output folder with its parents.
+        std::string built;
+        size_t start = 0;
+        while (start <= outDir.size()) {
+            size_t end = outDir.find_first_of(std::string("/") + host::PathSeparator(), start);
+            if (end == std::string::npos) end = outDir.size();
+            built = outDir.substr(0, end);
+            bool created = false;
+            if (!built.empty() && built.back() != ':' && !host::MakeDirectory(built, &created))
+                return Fail(kExitFatal, "cannot make the folder '" + built + "'");
+            if (end == outDir.size() && created && !host::NamesIgnoreCase())
+                folders.made.insert(outDir);
+            start = end + 1;
+        }
+    }
+    folders.existing.insert(outDir);
+    // The output folder may be a link; nothing below it is followed.
+    const host::FolderPtr root = host::OpenFolder(outDir);
+    if (!root) return Fail(kExitFatal, "cannot open the folder '" + outDir + "'");
+
+    const EntryList list = ReadEntries(archive.handle);
+    if (list.error != vorx_Success) return ReportUnreadableEntry(list);
+
+    Overwrite policy = o.yes ? Overwrite::All : Overwrite::Ask;
+    const bool canAsk = host::IsTerminal(0) && host::IsTerminal(2);
+    Progress progress(list.totalSize);
+    uint64_t done = 0;
+    int exitCode = kExitOk;
+    size_t extractedHere = 0, skipped = 0, failed = 0;
+    gActiveHandle = archive.handle;
+    // Files extracted (or queued for writing) so far: a later entry of the same name
+    // replaces them without asking.
+    std::set<std::string> written;
+    tool::FileWriter writer(kWriterQueueBytes);
+    const auto fail = [&](const std::string& message, int code) {
+        progress.Done();
+        Error(message);
+        ++failed;
+        exitCode = std::max(exitCode, code);
+    };
+    const auto reportWriterFailures = [&] {
+        for (const std::string& path : writer.TakeFailures())
+            fail("cannot write '" + path + "'", kExitFatal);
+    };
+    for (const vorx_FileInfo& info : list.entries) {
+        reportWriterFailures();
+        if (gInterrupted) break;
+        DecodeProgress tracker{&progress, done, info.uncompressedSize};
+        done += info.uncompressedSize;
+        if (std::strcmp(info.name, vorx::kCommentEntryName) == 0) continue;
+        const std::string display = DisplayName(info.name, o.codePage);
+        progress.SetFile(display);
+        const WalkPlan plan = PlanWalk(info.name, o.codePage, outDir);
+        if (!plan.refusal.empty()) {
+            fail("refused '" + display + "': " + plan.refusal, kExitFatal);
+            continue;
+        }
+        // Folder by folder from the output folder, each opened from the one above.
+        const std::string& hostPath = plan.paths.back();
+        const std::string& leaf = plan.names.back();
+        host::FolderPtr folder = root;
+        bool freshFolder = folders.made.count(outDir) != 0;
+        bool ok = true;
+        for (size_t i = 0; i + 1 < plan.names.size() && ok; ++i) {
+            const std::string& path = plan.paths[i];
+            const auto known = folders.open.find(path);
+            if (known != folders.open.end()) {
+                folder = known->second;
+                freshFolder = folders.made.count(path) != 0;
+                continue;
+            }
+            // A file of that name may still be waiting to be written.
+            if (written.count(path)) writer.Drain();
+            host::FolderPtr next;
+            const host::Subfolder step = host::OpenSubfolder(folder, plan.names[i], &next);
+            if (step == host::Subfolder::Link) {
+                fail("refused '" + display + "': '" + path +
+                         "' is a link, and extraction never follows one",
+                     kExitFatal);
+                ok = false;
+            } else if (step != host::Subfolder::Opened && step != host::Subfolder::Made) {
+                fail("cannot make the folder '" + path + "' for '" + display + "'", kExitFatal);
+                ok = false;
+            } else {
+                if (folders.open.size() >= kOpenFolders) folders.open.clear();
+                folders.open.emplace(path, next);
+                folders.existing.insert(path);
+                if (step == host::Subfolder::Made && !host::NamesIgnoreCase())
+                    folders.made.insert(path);
+                freshFolder = folders.made.count(path) != 0;
+                folder = std::move(next);
+            }
+        }
+        if (!ok) continue;
+
+        // In a folder this extraction made, only its own files and folders can be in the
+        // way; elsewhere the file system says what is there.
+        host::PathKind existing;
+        if (freshFolder) {
+            existing = folders.existing.count(hostPath) ? host::PathKind::Directory
+                       : written.count(hostPath)        ? host::PathKind::File
+                                                        : host::PathKind::Missing;
+        } else {
+            // A link of the file's name counts as a file: it is replaced, never followed.
+            existing = host::StatIn(*folder, leaf).kind;
+        }
+        OverwriteDecision decision = DecideOverwrite(existing, written.count(hostPath) != 0, policy,
+                                                     canAsk, Reply::NotAsked);
+        while (decision.action == Action::Ask) {
+            progress.Done();
+            decision = DecideOverwrite(existing, false, policy, canAsk, AskReplace(hostPath));
+        }
+        policy = decision.policy;
+        if (decision.action == Action::FolderInTheWay) {
+            fail("cannot write '" + hostPath + "': a folder of that name exists", kExitFatal);
+            continue;
+        }
+        if (decision.action == Action::Skip) {
+            progress.Done();
+            Error("skipped '" + hostPath + "': it exists (use -y to replace)");
+            ++skipped;
+            exitCode = std::max(exitCode, static_cast<int>(kExitWarning));
+            continue;
+        }
+
+        vorx_SetUserData(archive.handle, &tracker);
+        const char* pw = archive.Password();
+        // Extraction goes by name, and a look-up finds the first entry of a name: the
+        // memory must fit the entry found, which is not this one when an earlier entry
+        // has the same name.
+        vorx_FileInfo found;
+        if (const vorx_Error e = vorx_GetFileInfo(archive.handle, &found, info.name)) {
+            fail("cannot extract '" + display + "': " + vorx_GetErrorString(e), ExitForError(e));
+            continue;
+        }
+        tool::FileJob job;
+        job.folder = folder;
+        job.name = leaf;
+        job.path = hostPath;
+        // A file of that name may exist, or wait to be written for an earlier entry (where
+        // names ignore case, under a name that differs in case only).
+        job.replace = existing != host::PathKind::Missing || written.count(hostPath) != 0 ||
+                      host::NamesIgnoreCase();
+        job.size = static_cast<size_t>(found.uncompressedSize);
+        job.lastWriteSeconds = found.lastWriteSeconds;
+        if (found.uncompressedSize <= kExtractInMemoryLimit)
+            job.data.reset(new (std::nothrow) uint8_t[job.size ? job.size : 1]);
+        vorx_Error e;
+        if (job.data) {
+            // Decoded here while the writer's thread writes the files before it.
+            e = vorx_DecompressToPtr(archive.handle, info.name, job.data.get(), &OnDecodeProgress,
+                                     pw);
+            if (e == vorx_Success) writer.Submit(std::move(job));
+        } else {
+            // Decoded into a file of a fresh name beside it, renamed into place when it is
+            // complete.
+            writer.Drain();
+            host::TemporaryFile temporary;
+            if (!temporary.Create(folder)) {
+                fail("cannot write '" + hostPath + "'", kExitFatal);
+                continue;
+            }
+            e = vorx_DecompressToFile(archive.handle, info.name, temporary.path().c_str(),
+                                      &OnDecodeProgress, pw);
+            if (e == vorx_Success && !temporary.RenameTo(leaf)) {
+                fail("cannot write '" + hostPath + "'", kExitFatal);
+                continue;
+            }
+            if (e == vorx_Success) ++extractedHere;
+        }
+        if (e != vorx_Success) {
+            if (gInterrupted) break;
+            fail("cannot extract '" + display + "': " +
+                     (e == vorx_PasswordRequired
+                          ? std::string("it is encrypted: give the password with -p")
+                          : std::string(vorx_GetErrorString(e))),
+                 ExitForError(e));
+            continue;
+        }
+        written.insert(hostPath);
+        progress.Show(done);
+    }
+    gActiveHandle = nullptr;
+    // Interrupted: what was decoded but not written yet is dropped.
+    writer.Finish(gInterrupted);
+    reportWriterFailures();
+    progress.Done();
+    if (gInterrupted) return Fail(kExitInterrupted, "interrupted");
+    const size_t extracted = extractedHere + writer.written();
+    std::printf("%zu file%s extracted", extracted, extracted == 1 ? "" : "s");
+    if (skipped) std::printf(", %zu skipped", skipped);
+    if (failed) std::printf(", %zu failed", failed);
+    std::printf("\n");
+    return exitCode;
+}
+
+}  // namespace tool

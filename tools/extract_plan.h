@@ -1,0 +1,46 @@
+// The decisions of an extraction, apart from the file system they are made about: where
+// an entry's name leads below the output folder, and whether a file in the way is
+// replaced. Nothing here reads or writes a file or the terminal.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/host.h"
+
+namespace tool {
+
+// The way from the output folder down to an entry's file.
+struct WalkPlan {
+    std::vector<std::string> names;  // host names: each folder, then the file
+    std::vector<std::string> paths;  // the host path of each, from the output folder
+    std::string refusal;             // why the entry is not written; empty when it is
+};
+
+// The plan for the stored name `stored` (code page `codePage`) below `outDir`. Refused
+// are names the extraction rule refuses, components the host cannot spell, and those
+// that in the host's names would not stay one component.
+WalkPlan PlanWalk(const std::string& stored, unsigned codePage, const std::string& outDir);
+
+// The standing answer about existing files: -y gives All, [A]ll and [N]one on the
+// terminal give theirs for the rest of the extraction.
+enum class Overwrite { Ask, All, None };
+
+// What the terminal said to "Replace ...?", or that nothing was asked yet.
+enum class Reply { NotAsked, Yes, No, All, None, EndOfInput, Unclear };
+Reply ParseReply(const std::string& line);
+
+enum class Action { Write, Skip, FolderInTheWay, Ask };
+struct OverwriteDecision {
+    Action action;
+    Overwrite policy;  // the standing answer from now on
+};
+
+// What to do with an entry whose file is `existing` (a link counts as a file), when this
+// extraction wrote that file already or not, under the standing answer `policy`, with or
+// without a terminal to ask on, after `reply`. Ask means: ask, then decide again with the
+// reply.
+OverwriteDecision DecideOverwrite(host::PathKind existing, bool writtenHere, Overwrite policy,
+                                  bool canAsk, Reply reply);
+
+}  // namespace tool

@@ -1,0 +1,199 @@
+// The vorx tool's option parser and help texts.
+#include "tools/options.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace tool {
+namespace {
+
+const char kMainHelp[] =
+    "vorx - creates, lists, tests and extracts archives and Windows self-extractors\n"
+    "\n"
+    "Usage:\n"
+    "  vorx a ARCHIVE PATH... [options]   create ARCHIVE from files and folders\n"
+    "  vorx l ARCHIVE [options]           list the entries of ARCHIVE\n"
+    "  vorx t ARCHIVE [options]           test every entry of ARCHIVE\n"
+    "  vorx x ARCHIVE [options]           extract ARCHIVE below a folder\n"
+    "  vorx COMMAND --help                the options of one command\n"
+    "  vorx --version                     the version of the tool (also -V)\n"
+    "\n"
+    "An archive appended to a self-extractor is read like any other.\n"
+    "Exit codes: 0 success, 1 warning (something was skipped), 2 fatal error (corrupt\n"
+    "data, wrong password, input or output failure, a refusal), 7 command-line error,\n"
+    "8 out of memory, 255 interrupted.\n";
+
+const char kAddHelp[] =
+    "Usage: vorx a ARCHIVE PATH... [options]\n"
+    "\n"
+    "Creates ARCHIVE from the files and folders given (folders with everything in them).\n"
+    "Names are stored relative to each PATH's parent folder, with '\\' between folders,\n"
+    "in a Windows code page. Nothing is written when a name cannot be stored.\n"
+    "\n"
+    "Options (before or after the paths):\n"
+    "  -m0 ... -m9         -m0 stores, -m1 is fastest, -m9 smallest (default -m5)\n"
+    "  -p PASSWORD         encrypt the data of every entry (6 to 63 characters)\n"
+    "  --encrypt-names     also encrypt the names table with the same password\n"
+    "  --comment FILE      store FILE as the archive's comment, shown by the\n"
+    "                      self-extractor's first page (never encrypted)\n"
+    "  --sfx STUB          write a self-extractor: the stub, then the archive. STUB is\n"
+    "                      win32 or win64 for the stub installed with the tool (win32\n"
+    "                      runs on every Windows), or the path of a stub file\n"
+    "  --dest TEXT         the folder the self-extractor proposes (%VARIABLES% allowed)\n"
+    "  --run TEXT          the command the self-extractor runs from that folder afterwards\n"
+    "  --codepage N        Windows code page of the names (default 1252; 874, 1250-1258,\n"
+    "                      28591-28606, 932, 936, 949, 950 or 65001)\n"
+    "  -y                  replace ARCHIVE when it exists\n"
+    "\n"
+    "Security: the cipher is legacy-strength. Blowfish is keyed directly with the\n"
+    "password's bytes (no salt, no key stretching) and entries are encrypted block by\n"
+    "block without chaining. It keeps casual eyes out; it does not stand up to a\n"
+    "determined attacker. Use a strong password, or encrypt the file by other means.\n";
+
+const char kListHelp[] =
+    "Usage: vorx l ARCHIVE [options]\n"
+    "\n"
+    "Lists the entries: last-write time (UTC), attributes, size, stored size, name.\n"
+    "An 'E' marks an entry whose data is encrypted.\n"
+    "\n"
+    "Options:\n"
+    "  -p PASSWORD         the password, needed when the names table is encrypted\n"
+    "  --json              machine-readable output\n"
+    "  --codepage N        Windows code page of the names (default 1252; 874, 1250-1258,\n"
+    "                      28591-28606, 932, 936, 949, 950 or 65001)\n";
+
+const char kTestHelp[] =
+    "Usage: vorx t ARCHIVE [options]\n"
+    "\n"
+    "Decodes every entry and checks its CRC-32, writing nothing.\n"
+    "\n"
+    "Options:\n"
+    "  -p PASSWORD         the password for the names table and encrypted entries\n"
+    "  --json              machine-readable output\n"
+    "  --codepage N        Windows code page of the names (default 1252; 874, 1250-1258,\n"
+    "                      28591-28606, 932, 936, 949, 950 or 65001)\n";
+
+const char kExtractHelp[] =
+    "Usage: vorx x ARCHIVE [options]\n"
+    "\n"
+    "Extracts every entry below the output folder and restores its last-write time.\n"
+    "Entries whose names Windows could not hold as one file below the folder are\n"
+    "refused and reported (exit code 2): \"..\", absolute names, drives, '/', empty\n"
+    "components, control characters, < > : \" | ? *, a component that ends in '.' or a\n"
+    "blank, and device names (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9, LPT0-9, with\n"
+    "any extension); so are entries that would pass through a link below the folder.\n"
+    "The comment entry is not extracted.\n"
+    "\n"
+    "Options:\n"
+    "  -o DIR              the output folder (default: the current folder)\n"
+    "  -y                  replace existing files without asking\n"
+    "  -p PASSWORD         the password for the names table and encrypted entries\n"
+    "  --codepage N        Windows code page of the names (default 1252; 874, 1250-1258,\n"
+    "                      28591-28606, 932, 936, 949, 950 or 65001)\n"
+    "\n"
+    "An existing file is replaced only with -y or when you say so on a terminal;\n"
+    "otherwise it is kept, reported, and the exit code is 1. A replacement is written\n"
+    "beside the file and renamed over it: a link of that name is replaced, not followed.\n";
+
+}  // namespace
+
+Options ParseCommandLine(int argc, char** argv) {
+    Options o;
+    if (argc < 2) throw UsageError{"no command given"};
+    const std::string command = argv[1];
+    if (command == "--help" || command == "-h" || command == "help") {
+        o.help = true;
+        if (argc > 2 && std::strlen(argv[2]) == 1) o.command = argv[2][0];
+        return o;
+    }
+    if (command == "--version" || command == "-V") {
+        if (argc > 2) throw UsageError{"unexpected argument '" + std::string(argv[2]) + "'"};
+        o.version = true;
+        return o;
+    }
+    if (command.size() != 1 || std::string("altx").find(command[0]) == std::string::npos)
+        throw UsageError{"unknown command '" + command + "'"};
+    o.command = command[0];
+
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](const std::string& name) -> std::string {
+            if (i + 1 >= argc) throw UsageError{"option " + name + " needs a value"};
+            return argv[++i];
+        };
+        auto allowed = [&](const char* commands, const std::string& name) {
+            if (!std::strchr(commands, o.command))
+                throw UsageError{"option " + name + " does not apply to command '" +
+                                 std::string(1, o.command) + "'"};
+        };
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            positional.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--help" || arg == "-h") {
+            o.help = true;
+        } else if (arg == "-p" || (arg.rfind("-p", 0) == 0 && arg.size() > 2 && arg[2] != '-')) {
+            o.password = arg == "-p" ? value("-p") : arg.substr(2);
+        } else if (arg == "-y") {
+            allowed("ax", arg);
+            o.yes = true;
+        } else if (arg == "-o" || (arg.rfind("-o", 0) == 0 && arg.size() > 2)) {
+            allowed("x", "-o");
+            o.outDir = arg == "-o" ? value("-o") : arg.substr(2);
+        } else if (arg.size() == 3 && arg[0] == '-' && arg[1] == 'm' && arg[2] >= '0' &&
+                   arg[2] <= '9') {
+            allowed("a", arg);
+            o.level = arg[2] - '0';
+            o.levelGiven = true;
+        } else if (arg == "--encrypt-names") {
+            allowed("a", arg);
+            o.encryptNames = true;
+        } else if (arg == "--comment") {
+            allowed("a", arg);
+            o.comment = value(arg);
+        } else if (arg == "--sfx") {
+            allowed("a", arg);
+            o.sfx = value(arg);
+        } else if (arg == "--dest") {
+            allowed("a", arg);
+            o.dest = value(arg);
+        } else if (arg == "--run") {
+            allowed("a", arg);
+            o.run = value(arg);
+        } else if (arg == "--json") {
+            allowed("lt", arg);
+            o.json = true;
+        } else if (arg == "--codepage" || arg.rfind("--codepage=", 0) == 0) {
+            const std::string text = arg == "--codepage" ? value(arg) : arg.substr(11);
+            char* end = nullptr;
+            const unsigned long n = std::strtoul(text.c_str(), &end, 10);
+            if (text.empty() || *end || n == 0 || n > 65535)
+                throw UsageError{"--codepage needs a code page number, not '" + text + "'"};
+            o.codePage = static_cast<unsigned>(n);
+        } else {
+            throw UsageError{"unknown option '" + arg + "'"};
+        }
+    }
+    if (o.help) return o;
+    if (positional.empty()) throw UsageError{"no archive given"};
+    o.archive = positional[0];
+    o.paths.assign(positional.begin() + 1, positional.end());
+    if (o.command == 'a' && o.paths.empty()) throw UsageError{"no files or folders to add"};
+    if (o.command != 'a' && !o.paths.empty())
+        throw UsageError{"unexpected argument '" + o.paths[0] + "'"};
+    if (o.encryptNames && !o.password) throw UsageError{"--encrypt-names needs a password (-p)"};
+    if ((o.dest || o.run) && !o.sfx) throw UsageError{"--dest and --run need --sfx STUB"};
+    return o;
+}
+
+const char* HelpText(char command) {
+    return command == 'a'   ? kAddHelp
+           : command == 'l' ? kListHelp
+           : command == 't' ? kTestHelp
+           : command == 'x' ? kExtractHelp
+                            : kMainHelp;
+}
+
+}  // namespace tool
