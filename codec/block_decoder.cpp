@@ -78,7 +78,7 @@ inline void CopyMatch(uint8_t* d, const uint8_t* s, uint64_t length, uint64_t ro
     const uint64_t distance = static_cast<uint64_t>(d - s);
     if (room - length >= 16) {
         if (distance >= length && length > 64) {
-            std::memcpy(d, s, length);
+            std::memcpy(d, s, static_cast<size_t>(length));
         } else if (distance >= 16) {
             uint8_t* const end = d + length;
             do {
@@ -106,7 +106,7 @@ inline void CopyMatch(uint8_t* d, const uint8_t* s, uint64_t length, uint64_t ro
         return;
     }
     if (distance >= length) {
-        std::memcpy(d, s, length);
+        std::memcpy(d, s, static_cast<size_t>(length));
     } else {
         for (uint64_t i = 0; i < length; ++i) d[i] = s[i];
     }

@@ -133,7 +133,7 @@ bool EntryIndex::ReadNames(const ArchiveDirectory& directory, uint64_t entryCoun
         if (tableLength_ + n > kLargestTable) return false;
         if (!Grow(&table_, &tableCapacity, tableLength_ + n)) return false;
         std::memcpy(table_ + tableLength_, chunk, n);
-        for (const uint8_t* p = chunk; (p = static_cast<const uint8_t*>(std::memchr(p, 0, n - (p - chunk))));
+        for (const uint8_t* p = chunk; (p = static_cast<const uint8_t*>(std::memchr(p, 0, n - static_cast<size_t>(p - chunk))));
              ++p) {
             if (!Grow(&nuls_, &nulCapacity, nulCount_ + 1)) return false;
             nuls_[nulCount_++] = tableLength_ + static_cast<size_t>(p - chunk);

@@ -75,7 +75,8 @@ vorx_Error DecodeLocatedEntry(vorx_Stream* handle, const vorx_FileInfo& info,
             type != static_cast<uint32_t>(BlockType::Compressed))
             return vorx_CorruptArchive;
         const uint32_t size = BlockSizeOf(header);
-        const uint64_t padded = PaddedBodyLength(header);
+        // The size field has 29 bits, so a body (below 2^29 + 16 bytes) fits a size_t.
+        const size_t padded = static_cast<size_t>(PaddedBodyLength(header));
         const BlockProgress progress{
             &ReportBlockProgress, handle,
             SinglePrecision(static_cast<float>(consumed) / static_cast<float>(compressedSize)),
@@ -85,7 +86,7 @@ vorx_Error DecodeLocatedEntry(vorx_Stream* handle, const vorx_FileInfo& info,
 
         // A body the file cannot hold would be a short read: refuse it before
         // allocating for it.
-        const uint64_t needed = padded + kBodySlackBytes + kBodyOverreadBytes;
+        const size_t needed = padded + kBodySlackBytes + kBodyOverreadBytes;
         if (needed > work.capacity()) {
             if (fileLength < 0 && (fileLength = platform::FileLength(file)) < 0) return vorx_CorruptArchive;
             const uint64_t length = static_cast<uint64_t>(fileLength);
