@@ -10,6 +10,7 @@
 #include "codec/block_decoder.h"
 #include "container/crc32.h"
 #include "container/format.h"
+#include "library/vorx.h"
 #include "writer/compressor.h"
 
 namespace vorx::bench {

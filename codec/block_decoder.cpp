@@ -38,12 +38,12 @@ public:
 
     uint64_t limit() const { return target_.capacity < remaining_ ? target_.capacity : remaining_; }
 
-    vorx_Error Need(uint64_t needed) {
+    Result Need(uint64_t needed) {
         if (needed > target_.capacity) {
-            const vorx_Error e = target_.reserve(&target_, needed);
-            if (e != vorx_Success) return e;
+            const Result e = target_.reserve(&target_, needed);
+            if (e != kSuccess) return e;
         }
-        return needed > remaining_ ? vorx_CorruptArchive : vorx_Success;
+        return needed > remaining_ ? kCorruptArchive : kSuccess;
     }
 
 private:
@@ -78,7 +78,7 @@ inline void CopyMatch(uint8_t* d, const uint8_t* s, uint64_t length, uint64_t ro
     const uint64_t distance = static_cast<uint64_t>(d - s);
     if (room - length >= 16) {
         if (distance >= length && length > 64) {
-            std::memcpy(d, s, length);
+            std::memcpy(d, s, static_cast<size_t>(length));
         } else if (distance >= 16) {
             uint8_t* const end = d + length;
             do {
@@ -106,7 +106,7 @@ inline void CopyMatch(uint8_t* d, const uint8_t* s, uint64_t length, uint64_t ro
         return;
     }
     if (distance >= length) {
-        std::memcpy(d, s, length);
+        std::memcpy(d, s, static_cast<size_t>(length));
     } else {
         for (uint64_t i = 0; i < length; ++i) d[i] = s[i];
     }
@@ -124,23 +124,23 @@ int Percent(float value) {
 // (symbol, weight) pairs, stopping once the position reaches the block's bit count. A
 // symbol is an escape-coded number when `escapedSymbols` is set, else `width` plain
 // bits. A code beyond the format (ReadEscapedNumber's 0) is corrupt data.
-vorx_Error ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool escapedSymbols,
-                     uint32_t width, const uint8_t* body, uint32_t bitCount, uint32_t& pos) {
-    if (!table.Create(size)) return vorx_OutOfMemory;
+Result ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool escapedSymbols,
+                 uint32_t width, const uint8_t* body, uint32_t bitCount, uint32_t& pos) {
+    if (!table.Create(size)) return kOutOfMemory;
     for (uint32_t i = 0; i < entries && pos < bitCount; ++i) {
         uint32_t symbol;
         if (escapedSymbols) {
             symbol = ReadEscapedNumber(body, pos);
-            if (symbol == 0) return vorx_CorruptArchive;
+            if (symbol == 0) return kCorruptArchive;
         } else {
             symbol = ReadBits(body, pos, width);
             pos += width;
         }
         const uint32_t weight = ReadEscapedNumber(body, pos);
-        if (weight == 0) return vorx_CorruptArchive;
+        if (weight == 0) return kCorruptArchive;
         table[i] = SymbolEntry{weight, symbol};
     }
-    return vorx_Success;
+    return kSuccess;
 }
 
 // Decodes one symbol of alphabet A inside a step: the fast case takes the bits from
@@ -156,7 +156,7 @@ vorx_Error ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool es
         } else {                                                                         \
             const uint64_t r_ = tables[BlockScratch::k##A].Finish(entry_, body, pos, limitBits); \
             if (r_ == DecodeTable::kWalkPastLimit) {                                     \
-                e = vorx_CorruptArchive;                                                 \
+                e = kCorruptArchive;                                                 \
                 goto stop;                                                               \
             }                                                                            \
             pos = static_cast<uint32_t>(r_ >> 32);                                       \
@@ -178,10 +178,10 @@ BlockHead BlockHead::Parse(uint32_t head1, uint32_t head2) {
     return h;
 }
 
-vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bodyBytes,
-                                 ContextTable& contexts, BlockScratch& scratch,
-                                 OutputTarget& target, uint64_t entryRemaining,
-                                 const BlockProgress* progress, uint64_t* produced) {
+Result DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bodyBytes,
+                             ContextTable& contexts, BlockScratch& scratch,
+                             OutputTarget& target, uint64_t entryRemaining,
+                             const BlockProgress* progress, uint64_t* produced) {
     *produced = 0;
     contexts.Clear();
     const uint32_t limitBits = (bodyBytes + static_cast<uint32_t>(kBodySlackBytes)) * 8;
@@ -192,23 +192,23 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
     const uint32_t head2 = ReadBits(body, 32, 16) | (ReadBits(body, 48, 16) << 16);
     const BlockHead head = BlockHead::Parse(head1, head2);
     uint32_t at = 64;
-    vorx_Error e;
+    Result e;
     if ((e = ReadTable(scratch.tables[BlockScratch::kFlags], 16, head.flagCount, false, 4, body,
-                       bitCount, at)) != vorx_Success ||
+                       bitCount, at)) != kSuccess ||
         (e = ReadTable(scratch.tables[BlockScratch::kLiterals], 256, head.literalCount, false,
-                       head.literalWidth, body, bitCount, at)) != vorx_Success ||
+                       head.literalWidth, body, bitCount, at)) != kSuccess ||
         (e = ReadTable(scratch.tables[BlockScratch::kLengths], static_cast<int32_t>(head.lengthCount),
-                       head.lengthCount, true, 0, body, bitCount, at)) != vorx_Success ||
+                       head.lengthCount, true, 0, body, bitCount, at)) != kSuccess ||
         (e = ReadTable(scratch.tables[BlockScratch::kSlots], 16, head.slotCount, false, 4, body,
-                       bitCount, at)) != vorx_Success)
+                       bitCount, at)) != kSuccess)
         return e;
-    if (at >= bitCount) return vorx_CorruptArchive;
+    if (at >= bitCount) return kCorruptArchive;
 
     for (int a = 0; a < BlockScratch::kAlphabets; ++a) {
         if (!scratch.trees[a].BuildFromTable(scratch.tables[a]) ||
             !scratch.lookup[a].Build(scratch.trees[a], BlockScratch::kRootBits[a],
                                      scratch.entries + BlockScratch::kOffset[a]))
-            return vorx_OutOfMemory;
+            return kOutOfMemory;
     }
     // The hot state lives in locals whose address is never taken, so that the byte
     // stores of the output (which may alias anything) do not force it back to memory.
@@ -266,7 +266,7 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
                 VORX_DECODE(Literals, literal);
                 if (pos > limitBits) goto corrupt;
                 if (p >= limit) {
-                    if ((e = room.Need(p + 1)) != vorx_Success) goto stop;
+                    if ((e = room.Need(p + 1)) != kSuccess) goto stop;
                     limit = room.limit();
                 }
                 out[p++] = static_cast<uint8_t>(literal);
@@ -328,7 +328,7 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
                 VORX_DECODE(Literals, literal);
                 if (pos > limitBits) goto corrupt;
                 if (op >= opEnd) {
-                    if ((e = room.Need(static_cast<uint64_t>(op - out) + 1)) != vorx_Success) goto stop;
+                    if ((e = room.Need(static_cast<uint64_t>(op - out) + 1)) != kSuccess) goto stop;
                     opEnd = out + room.limit();
                 }
                 RecordLiteral(slots, contexts.order[bucket], mark);
@@ -350,7 +350,7 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
                 RecordMatch(slots, &contexts.order[bucket], selector, mark);
                 if (source == 0) goto corrupt;
                 if (length > static_cast<uint64_t>(opEnd - op)) {
-                    if ((e = room.Need(static_cast<uint64_t>(op - out) + length)) != vorx_Success) goto stop;
+                    if ((e = room.Need(static_cast<uint64_t>(op - out) + length)) != kSuccess) goto stop;
                     opEnd = out + room.limit();
                 }
                 CopyMatch(op, op - (mark - source), length, static_cast<uint64_t>(opEnd - op));
@@ -362,10 +362,10 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
         s = chunkEnd;
     }
     *produced = p;
-    return vorx_Success;
+    return kSuccess;
 
 corrupt:
-    e = vorx_CorruptArchive;
+    e = kCorruptArchive;
 stop:
     return e;
 }

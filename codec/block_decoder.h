@@ -25,7 +25,7 @@
 
 #include "codec/code_tree.h"
 #include "codec/context_table.h"
-#include "library/vorx.h"
+#include "container/result.h"
 
 namespace vorx {
 
@@ -35,7 +35,7 @@ namespace vorx {
 struct OutputTarget {
     uint8_t* base;
     uint64_t capacity;
-    vorx_Error (*reserve)(OutputTarget* target, uint64_t needed);
+    Result (*reserve)(OutputTarget* target, uint64_t needed);
 };
 
 // Zeroed bytes behind every body in the working buffer. A stream may still consume
@@ -49,7 +49,7 @@ constexpr size_t kBodyOverreadBytes = 64;
 // stepFraction = blockFraction / stepCount, all in single precision, truncated toward
 // zero and kept within 0 to 100.
 struct BlockProgress {
-    vorx_ProgressCallback callback;
+    void (*callback)(void* userData, int percent);
     void* userData;
     float startFraction;  // part of the entry's compressed size consumed before this block
     float blockFraction;  // part of the entry's compressed size this block's body takes
@@ -100,9 +100,9 @@ struct BlockHead {
 // may still produce (more is corrupt data, 3). The context table is cleared first.
 // On success *produced is the block's output length.
 // Returns 0; 3 corrupt data; 11 out of memory; or the target's refusal.
-vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bodyBytes,
-                                 ContextTable& contexts, BlockScratch& scratch,
-                                 OutputTarget& target, uint64_t entryRemaining,
-                                 const BlockProgress* progress, uint64_t* produced);
+Result DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bodyBytes,
+                             ContextTable& contexts, BlockScratch& scratch,
+                             OutputTarget& target, uint64_t entryRemaining,
+                             const BlockProgress* progress, uint64_t* produced);
 
 }  // namespace vorx

@@ -42,8 +42,8 @@ void ArchiveDirectory::Clear() {
     hasPassword = false;
 }
 
-vorx_Error ArchiveDirectory::Open(int archiveFile, const char* givenPassword,
-                                  uint64_t offset) {
+Result ArchiveDirectory::Open(int archiveFile, const char* givenPassword,
+                              uint64_t offset) {
     file = archiveFile;
     directoryOffset = offset;
     if (givenPassword) {
@@ -56,18 +56,18 @@ vorx_Error ArchiveDirectory::Open(int archiveFile, const char* givenPassword,
     }
 
     uint8_t raw[kDirectoryHeaderSize];
-    if (ReadAt(file, directoryOffset, raw, sizeof raw) != sizeof raw) return vorx_CorruptArchive;
+    if (ReadAt(file, directoryOffset, raw, sizeof raw) != sizeof raw) return kCorruptArchive;
     header = DirectoryHeader::Parse(raw);
 
     // A plain table is read as it is: neither its length nor its CRC is checked.
-    if (header.namesEncrypted == 0) return vorx_Success;
-    if (!hasPassword) return vorx_PasswordRequired;
+    if (header.namesEncrypted == 0) return kSuccess;
+    if (!hasPassword) return kPasswordRequired;
     return VerifyPassword();
 }
 
 // The archive stores no password; a password is right when the names table it
 // decrypts has the stored CRC-32.
-vorx_Error ArchiveDirectory::VerifyPassword() {
+Result ArchiveDirectory::VerifyPassword() {
     BlowfishContext key;
     BlowfishSetPassword(&key, password);
     crc.Reset();
@@ -77,15 +77,15 @@ vorx_Error ArchiveDirectory::VerifyPassword() {
     const uint64_t start = TableStart();
     if (fileLength < 0 || static_cast<uint64_t>(fileLength) < start ||
         static_cast<uint64_t>(fileLength) - start != padded)
-        return vorx_CorruptArchive;
+        return kCorruptArchive;
 
     UnitReader reader(file, start, &key, padded);
     const uint8_t* unit;
     while (size_t n = reader.Next(kVerifyUnit, &unit)) crc.Update(unit, n);
-    return crc.Final() == header.namesCrc ? vorx_Success : vorx_CrcMismatch;
+    return crc.Final() == header.namesCrc ? kSuccess : kCrcMismatch;
 }
 
-vorx_Error ArchiveDirectory::NameAt(uint64_t index, char (&destination)[256]) {
+Result ArchiveDirectory::NameAt(uint64_t index, char (&destination)[256]) {
     BlowfishContext key;
     UnitReader reader(file, TableStart(), NamesKey(&key));
 
@@ -99,7 +99,7 @@ vorx_Error ArchiveDirectory::NameAt(uint64_t index, char (&destination)[256]) {
     while (!started) {
         const uint8_t* unit;
         const size_t n = reader.Next(kNameUnit, &unit);
-        if (n == 0) return vorx_NotFound;
+        if (n == 0) return kNotFound;
         for (size_t i = 0; i < n; ++i) {
             if (unit[i] == 0) ++nulCount;
             if (nulCount == index) {
@@ -118,15 +118,15 @@ vorx_Error ArchiveDirectory::NameAt(uint64_t index, char (&destination)[256]) {
         if (const void* nul = std::memchr(collected, 0, have)) {
             const size_t length = static_cast<size_t>(static_cast<const uint8_t*>(nul) - collected);
             std::memcpy(destination, collected, length + 1);
-            return vorx_Success;
+            return kSuccess;
         }
         const uint8_t* unit;
         const size_t n = reader.Next(kNameUnit, &unit);
-        if (n == 0) return vorx_NotFound;
+        if (n == 0) return kNotFound;
         // invariant: have < 256 here, so the append stays inside `collected`.
         std::memcpy(collected + have, unit, n);
         have += n;
-        if (have >= kNameCollectLimit) return vorx_NotFound;
+        if (have >= kNameCollectLimit) return kNotFound;
     }
 }
 

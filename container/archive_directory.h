@@ -9,7 +9,7 @@
 #include "container/blowfish.h"
 #include "container/crc32.h"
 #include "container/format.h"
-#include "library/vorx.h"
+#include "container/result.h"
 
 namespace vorx {
 
@@ -19,12 +19,12 @@ public:
     // table, verifies the password (null: none given). Returns 0; 3 when the
     // DirectoryHeader is cut short or an encrypted table's stored length is not its
     // padded length; 10 encrypted and no password; 9 wrong password.
-    vorx_Error Open(int file, const char* password, uint64_t directoryOffset);
+    Result Open(int file, const char* password, uint64_t directoryOffset);
 
     // Copies the name of entry `index` (up to and including its NUL) into
     // `destination`. Returns 0, or 4 when the table ends before the name is complete
     // or the name does not fit the collection limit of 256 bytes.
-    vorx_Error NameAt(uint64_t index, char (&destination)[256]);
+    Result NameAt(uint64_t index, char (&destination)[256]);
 
     // Finds the first name equal to `name`, byte for byte. The search runs to the end
     // of the file, so names stored in the table's padding count too.
@@ -48,7 +48,7 @@ public:
     Crc32 crc;
 
 private:
-    vorx_Error VerifyPassword();
+    Result VerifyPassword();
 };
 
 }  // namespace vorx

@@ -22,8 +22,8 @@ size_t ReadAt(int file, uint64_t offset, void* buffer, size_t count) {
 // The scan reads the file in large chunks and looks at every candidate position, which
 // finds the same lowest match as stepping 8 bytes at a time and skipping to the next
 // first magic byte: that skip never passes over a position where a signature can start.
-vorx_Error FindArchiveStart(int file, uint64_t fileLength, uint64_t* archiveStart) {
-    if (fileLength <= kSignatureSize) return vorx_NotFound;
+Result FindArchiveStart(int file, uint64_t fileLength, uint64_t* archiveStart) {
+    if (fileLength <= kSignatureSize) return kNotFound;
     // Candidates are the offsets p < fileLength - 8, so all 8 bytes of each one lie
     // inside the file.
     const uint64_t candidateEnd = fileLength - kSignatureSize;
@@ -37,7 +37,7 @@ vorx_Error FindArchiveStart(int file, uint64_t fileLength, uint64_t* archiveStar
         const size_t candidates = left < kCandidatesPerChunk ? static_cast<size_t>(left)
                                                              : kCandidatesPerChunk;
         const size_t want = candidates + kSignatureSize - 1;
-        if (ReadAt(file, position, buffer, want) != want) return vorx_ReadFailed;
+        if (ReadAt(file, position, buffer, want) != want) return kReadFailed;
 
         size_t i = 0;
         while (i < candidates) {
@@ -46,29 +46,29 @@ vorx_Error FindArchiveStart(int file, uint64_t fileLength, uint64_t* archiveStar
             i = static_cast<size_t>(static_cast<const uint8_t*>(hit) - buffer);
             if (IsMagic(buffer + i) && IsKnownVersion(ReadLe32(buffer + i + 4))) {
                 *archiveStart = position + i;
-                return vorx_Success;
+                return kSuccess;
             }
             ++i;
         }
         position += candidates;
     }
-    return vorx_NotFound;
+    return kNotFound;
 }
 
-vorx_Error WalkEntryRecords(int file, uint64_t firstRecord, uint64_t entryCount,
-                            uint64_t* directoryOffset, EntryIndex* index) {
+Result WalkEntryRecords(int file, uint64_t firstRecord, uint64_t entryCount,
+                        uint64_t* directoryOffset, EntryIndex* index) {
     uint64_t position = firstRecord;
     uint8_t raw[kEntryRecordSize];
     // Each step moves forward by at least one record, so a walk that runs past the end
     // of the file stops at the first read that comes back short, whatever the count says.
     for (uint64_t i = 0; i < entryCount; ++i) {
-        if (ReadAt(file, position, raw, sizeof raw) != sizeof raw) return vorx_CorruptArchive;
+        if (ReadAt(file, position, raw, sizeof raw) != sizeof raw) return kCorruptArchive;
         if (index) index->AddRecord(position);
         position = NextRecordPosition(position, EntryRecord::Parse(raw).compressedSize);
     }
     if (index) index->FinishRecords(position);
     *directoryOffset = position;
-    return vorx_Success;
+    return kSuccess;
 }
 
 size_t UnitReader::Next(size_t unitSize, const uint8_t** unit) {

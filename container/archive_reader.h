@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "container/blowfish.h"
-#include "library/vorx.h"
+#include "container/result.h"
 
 namespace vorx {
 
@@ -31,7 +31,7 @@ constexpr size_t kSignatureScanChunk = 16 * 1024;
 // Signature scan: the lowest offset p < fileLength - 8 at which the four magic bytes
 // are followed by one of the two version values. Returns 0 and the offset, 4 when the
 // file holds no signature (also for a file of 8 bytes or less), 13 on a short read.
-vorx_Error FindArchiveStart(int file, uint64_t fileLength, uint64_t* archiveStart);
+Result FindArchiveStart(int file, uint64_t fileLength, uint64_t* archiveStart);
 
 class EntryIndex;
 
@@ -39,8 +39,8 @@ class EntryIndex;
 // returns the offset behind the last one (the directory's). A record that cannot be
 // read whole ends the walk with 3. When `index` is given, it learns every record's
 // position.
-vorx_Error WalkEntryRecords(int file, uint64_t firstRecord, uint64_t entryCount,
-                            uint64_t* directoryOffset, EntryIndex* index = nullptr);
+Result WalkEntryRecords(int file, uint64_t firstRecord, uint64_t entryCount,
+                        uint64_t* directoryOffset, EntryIndex* index = nullptr);
 
 // Reads a region of the file as consecutive units counted from its start, decrypting
 // every whole 8-byte block when a key is given. Reads are buffered in chunks that are

@@ -133,7 +133,7 @@ bool EntryIndex::ReadNames(const ArchiveDirectory& directory, uint64_t entryCoun
         if (tableLength_ + n > kLargestTable) return false;
         if (!Grow(&table_, &tableCapacity, tableLength_ + n)) return false;
         std::memcpy(table_ + tableLength_, chunk, n);
-        for (const uint8_t* p = chunk; (p = static_cast<const uint8_t*>(std::memchr(p, 0, n - (p - chunk))));
+        for (const uint8_t* p = chunk; (p = static_cast<const uint8_t*>(std::memchr(p, 0, n - static_cast<size_t>(p - chunk))));
              ++p) {
             if (!Grow(&nuls_, &nulCapacity, nulCount_ + 1)) return false;
             nuls_[nulCount_++] = tableLength_ + static_cast<size_t>(p - chunk);
@@ -221,7 +221,7 @@ bool EntryIndex::Find(const char* name, bool* found, uint64_t* index) const {
     return true;
 }
 
-bool EntryIndex::NameAt(uint64_t index, char (&destination)[256], vorx_Error* result) const {
+bool EntryIndex::NameAt(uint64_t index, char (&destination)[256], Result* result) const {
     if (names_ != Names::Ready) return false;
     // The walk counts NULs up to the index-th one (index 0: the first byte, which must
     // not be a NUL) and then looks for the name's own NUL; when the bytes read run out
@@ -230,14 +230,14 @@ bool EntryIndex::NameAt(uint64_t index, char (&destination)[256], vorx_Error* re
     if (index == 0) {
         if (tableLength_ == 0 || table_[0] == 0) {
             if (!tableComplete_ && tableLength_ == 0) return false;
-            *result = vorx_NotFound;
+            *result = kNotFound;
             return true;
         }
         start = 0;
     } else {
         if (index > nulCount_) {
             if (!tableComplete_) return false;
-            *result = vorx_NotFound;
+            *result = kNotFound;
             return true;
         }
         start = nuls_[index - 1] + 1;
@@ -245,7 +245,7 @@ bool EntryIndex::NameAt(uint64_t index, char (&destination)[256], vorx_Error* re
     const size_t nulNumber = index == 0 ? 0 : static_cast<size_t>(index);
     if (nulNumber >= nulCount_) {
         if (!tableComplete_) return false;
-        *result = vorx_NotFound;
+        *result = kNotFound;
         return true;
     }
     const size_t nul = nuls_[nulNumber];
@@ -254,11 +254,11 @@ bool EntryIndex::NameAt(uint64_t index, char (&destination)[256], vorx_Error* re
     size_t unitEnd = (nul / kNameUnit + 1) * kNameUnit;
     if (unitEnd > tableLength_) unitEnd = tableLength_;
     if (unitEnd - start >= kNameCollectLimit) {
-        *result = vorx_NotFound;
+        *result = kNotFound;
         return true;
     }
     std::memcpy(destination, table_ + start, nul - start + 1);
-    *result = vorx_Success;
+    *result = kSuccess;
     return true;
 }
 

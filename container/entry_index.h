@@ -23,7 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "library/vorx.h"
+#include "container/result.h"
 
 namespace vorx {
 
@@ -59,7 +59,7 @@ public:
 
     // The answer of ArchiveDirectory::NameAt (0 and the name, or 4) in *result, when the
     // names read answer it; false when only the walk can (the caller then walks).
-    bool NameAt(uint64_t index, char (&destination)[256], vorx_Error* result) const;
+    bool NameAt(uint64_t index, char (&destination)[256], Result* result) const;
     // The answer of ArchiveDirectory::Find in *found and *index, when the names read
     // answer it; false when only the walk can (a name not among them, whose first
     // occurrence may lie further on).

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <new>
 
-#include "codec/decode_entry.h"
 #include "container/format.h"
+#include "library/decode_entry.h"
 #include "library/output_window.h"
 #include "library/stream.h"
 #include "platform/platform.h"

@@ -8,6 +8,7 @@
 
 #include "codec/block_decoder.h"
 #include "container/format.h"
+#include "library/vorx.h"
 
 namespace vorx {
 

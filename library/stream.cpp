@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 
+#include "codec/decoder_state.h"
 #include "container/archive_reader.h"
 #include "library/stream.h"
 #include "platform/platform.h"

@@ -9,7 +9,14 @@
 #include "container/archive_directory.h"
 #include "container/entry_index.h"
 #include "container/format.h"
+#include "container/result.h"
 #include "library/vorx.h"
+
+// The container and the codec report with the values of the public result codes.
+static_assert(vorx::kSuccess == vorx_Success && vorx::kCorruptArchive == vorx_CorruptArchive &&
+              vorx::kNotFound == vorx_NotFound && vorx::kCrcMismatch == vorx_CrcMismatch &&
+              vorx::kPasswordRequired == vorx_PasswordRequired &&
+              vorx::kOutOfMemory == vorx_OutOfMemory && vorx::kReadFailed == vorx_ReadFailed);
 
 // The file-information record crosses the library's interface: its layout is fixed.
 static_assert(offsetof(vorx_FileInfo, attributes) == 0);
@@ -22,7 +29,7 @@ static_assert(offsetof(vorx_FileInfo, lastWriteSeconds) == 288);
 static_assert(sizeof(vorx_FileInfo) == 296);
 
 namespace vorx {
-struct DecoderState;  // what the decoder keeps between entries (codec/)
+struct DecoderState;  // what the decoder keeps between entries (codec/decoder_state.h)
 class OutputWindow;   // the output window of file extractions (library/output_window.h)
 }
 
@@ -57,9 +64,6 @@ void RecordToFileInfo(const EntryRecord& record, vorx_FileInfo* info);
 
 // Seconds since 1970 UTC to a FILETIME through the local-time round trip.
 void SecondsToFileTime(int64_t seconds, vorx_FileTime* fileTime);
-
-// Frees what the decoder keeps between entries (null allowed).
-void ReleaseDecoderState(DecoderState* state);
 
 // Releases the output window kept by file extractions (null allowed).
 void ReleaseOutputWindow(OutputWindow* window);

@@ -21,7 +21,7 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
     y -= m <= 2;
     const int64_t era = (y >= 0 ? y : y - 399) / 400;
     const unsigned yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
     const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     return era * 146097 + static_cast<int64_t>(doe) - 719468;
 }
@@ -168,7 +168,7 @@ int32_t TimeZoneBiasMinutes() {
 bool CalendarToFileTime(const CalendarTime& c, uint64_t* fileTime) {
     static const uint8_t kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (c.year < 1601 || c.year > 30827 || c.month < 1 || c.month > 12 || c.day < 1) return false;
-    unsigned monthDays = kDays[c.month - 1] + (c.month == 2 && IsLeap(c.year) ? 1 : 0);
+    const unsigned monthDays = kDays[c.month - 1] + (c.month == 2 && IsLeap(c.year) ? 1u : 0u);
     if (c.day > monthDays || c.hour > 23 || c.minute > 59 || c.second > 59 || c.milliseconds > 999)
         return false;
     int64_t days = DaysFromCivil(c.year, c.month, c.day);

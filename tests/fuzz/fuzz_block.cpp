@@ -26,7 +26,7 @@ void Check(bool condition, const char* what) {
 
 vorx_Error RefuseMore(vorx::OutputTarget*, uint64_t) { return vorx_CorruptArchive; }
 
-void VORX_CALL Record(void* user, int percent) { static_cast<std::vector<int>*>(user)->push_back(percent); }
+void Record(void* user, int percent) { static_cast<std::vector<int>*>(user)->push_back(percent); }
 
 }  // namespace
 

@@ -11,6 +11,7 @@
 #include "codec/block_decoder.h"
 #include "codec/code_tree.h"
 #include "container/format.h"
+#include "library/vorx.h"
 #include "writer/code_design.h"
 #include "writer/compressor.h"
 

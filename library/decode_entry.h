@@ -1,6 +1,7 @@
-// Decoding of one archive entry: its blocks read from the archive file one by one,
-// decrypted when the entry is encrypted, decoded, checked with CRC-32 and handed to
-// memory or, block by block, to an output sink.
+// The entry pipeline of the library: one entry's blocks read from the archive file one
+// by one, decrypted when the entry is encrypted, decoded by the codec, checked with
+// CRC-32 and handed to memory or, block by block, to an output sink; progress
+// reported and cancel requests honoured between blocks.
 #pragma once
 
 #include <cstddef>
@@ -17,8 +18,8 @@ namespace vorx {
 // that ends the decode (15 when the bytes could not all be written).
 using OutputSink = vorx_Error (*)(vorx_Stream* handle, const uint8_t* data, size_t length);
 
-// Decodes the entry called `entryName`, found with LocateEntry (whose failure code is
-// returned unchanged), into `target`:
+// Decodes the entry whose 40-byte record lies at file offset `recordPosition` and whose
+// file information is `info` (as LocateEntry gives them) into `target`:
 //  - without a sink, target is the caller's memory for the whole entry: each block's
 //    output is placed behind the previous one (target.base and capacity advance);
 //  - with a sink, each block is decoded at target.base and then handed to the sink.
@@ -27,12 +28,7 @@ using OutputSink = vorx_Error (*)(vorx_Stream* handle, const uint8_t* data, size
 // flag. What the decoder keeps between entries (context table, working buffer, block
 // tables) is made at the handle's first decode and kept in it.
 // Returns 0; 2 cancelled at a block start; 3 corrupt data; 9 CRC-32 mismatch;
-// 11 out of memory; the target's or the sink's refusal; LocateEntry's codes.
-vorx_Error DecodeEntry(vorx_Stream* handle, const char* entryName, OutputTarget* target,
-                       OutputSink sink);
-
-// The same for an entry already located: its file information and the file offset of
-// its 40-byte record.
+// 11 out of memory; the target's or the sink's refusal.
 vorx_Error DecodeLocatedEntry(vorx_Stream* handle, const vorx_FileInfo& info,
                               uint64_t recordPosition, OutputTarget* target, OutputSink sink);
 

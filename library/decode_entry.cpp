@@ -1,4 +1,4 @@
-#include "codec/decode_entry.h"
+#include "library/decode_entry.h"
 
 #include <cstring>
 
@@ -24,16 +24,14 @@ vorx_Error Deliver(vorx_Stream* handle, OutputTarget* target, OutputSink sink, c
     return vorx_Success;
 }
 
-}  // namespace
-
-vorx_Error DecodeEntry(vorx_Stream* handle, const char* entryName, OutputTarget* target,
-                       OutputSink sink) {
-    vorx_FileInfo info;
-    uint64_t recordPosition = 0;
-    const vorx_Error e = LocateEntry(handle, &info, &recordPosition, entryName);
-    if (e != vorx_Success) return e;
-    return DecodeLocatedEntry(handle, info, recordPosition, target, sink);
+// The codec calls a plain function; the public callback may use another calling
+// convention (stdcall on 32-bit Windows).
+void ReportBlockProgress(void* handle, int percent) {
+    const vorx_Stream* h = static_cast<const vorx_Stream*>(handle);
+    h->progress(h->userData, percent);
 }
+
+}  // namespace
 
 vorx_Error DecodeLocatedEntry(vorx_Stream* handle, const vorx_FileInfo& info,
                               uint64_t recordPosition, OutputTarget* target, OutputSink sink) {
@@ -77,9 +75,10 @@ vorx_Error DecodeLocatedEntry(vorx_Stream* handle, const vorx_FileInfo& info,
             type != static_cast<uint32_t>(BlockType::Compressed))
             return vorx_CorruptArchive;
         const uint32_t size = BlockSizeOf(header);
-        const uint64_t padded = PaddedBodyLength(header);
+        // The size field has 29 bits, so a body (below 2^29 + 16 bytes) fits a size_t.
+        const size_t padded = static_cast<size_t>(PaddedBodyLength(header));
         const BlockProgress progress{
-            callback, userData,
+            &ReportBlockProgress, handle,
             SinglePrecision(static_cast<float>(consumed) / static_cast<float>(compressedSize)),
             SinglePrecision(static_cast<float>(padded) / static_cast<float>(compressedSize))};
         const uint64_t bodyStart = dataStart + consumed + kBlockHeaderSize;
@@ -87,7 +86,7 @@ vorx_Error DecodeLocatedEntry(vorx_Stream* handle, const vorx_FileInfo& info,
 
         // A body the file cannot hold would be a short read: refuse it before
         // allocating for it.
-        const uint64_t needed = padded + kBodySlackBytes + kBodyOverreadBytes;
+        const size_t needed = padded + kBodySlackBytes + kBodyOverreadBytes;
         if (needed > work.capacity()) {
             if (fileLength < 0 && (fileLength = platform::FileLength(file)) < 0) return vorx_CorruptArchive;
             const uint64_t length = static_cast<uint64_t>(fileLength);
