@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <utility>
 
 #include "codec/bit_input.h"
 #include "codec/bit_writer.h"
@@ -12,55 +13,6 @@ namespace {
 
 // Lengths below this are counted in an array; longer ones are sorted.
 constexpr uint32_t kDirectLengths = 4096;
-
-// Bit output in the decoder's order, a word at a time.
-class BitSink {
-public:
-    explicit BitSink(std::vector<uint8_t>* out) : out_(out) { out_->clear(); }
-
-    // The low `width` bits of `value` (width at most 32, higher bits zero).
-    void Put(uint32_t value, uint32_t width) {
-        acc_ |= static_cast<uint64_t>(value) << fill_;
-        fill_ += width;
-        bits_ += width;
-        if (fill_ >= 32) {
-            const uint32_t word = static_cast<uint32_t>(acc_);
-            const uint8_t bytes[4] = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8),
-                                      static_cast<uint8_t>(word >> 16), static_cast<uint8_t>(word >> 24)};
-            out_->insert(out_->end(), bytes, bytes + 4);
-            acc_ >>= 32;
-            fill_ -= 32;
-        }
-    }
-
-    void PutEscaped(uint32_t value) {
-        uint32_t rest = value - 1, width = 2, step = 1;
-        for (;;) {
-            const uint32_t allOnes = (1u << width) - 1u;
-            if (rest < allOnes) {
-                Put(rest, width);
-                return;
-            }
-            Put(allOnes, width);
-            rest -= allOnes;
-            width += step;
-            step += 1;
-        }
-    }
-
-    uint64_t Finish() {
-        for (uint32_t at = 0; at < fill_; at += 8) out_->push_back(static_cast<uint8_t>(acc_ >> at));
-        acc_ = 0;
-        fill_ = 0;
-        return bits_;
-    }
-
-private:
-    std::vector<uint8_t>* out_;
-    uint64_t acc_ = 0;
-    uint32_t fill_ = 0;
-    uint64_t bits_ = 0;
-};
 
 uint32_t FourBitSymbol(uint32_t, uint32_t) { return 4; }
 uint32_t LiteralSymbol(uint32_t, uint32_t width) { return width; }
@@ -108,11 +60,11 @@ void SixteenLengths(const std::vector<SymbolCount>& counts, const AlphabetDesign
     for (size_t i = 0; i < counts.size(); ++i) bits[counts[i].symbol] = design.codes[i].length;
 }
 
-void WriteTable(BitSink& w, const AlphabetDesign& design, int kind, uint32_t literalWidth) {
+void WriteTable(BitWriter& w, const AlphabetDesign& design, int kind, uint32_t literalWidth) {
     for (const SymbolEntry& e : design.table) {
-        if (kind == 2) w.PutEscaped(e.symbol);
-        else w.Put(e.symbol, kind == 1 ? literalWidth : 4);
-        w.PutEscaped(e.weight);
+        if (kind == 2) w.WriteEscapedNumber(e.symbol);
+        else w.WriteBits(e.symbol, kind == 1 ? literalWidth : 4);
+        w.WriteEscapedNumber(e.weight);
     }
 }
 
@@ -280,16 +232,16 @@ uint64_t WriteBlock(const uint8_t* data, const std::vector<Step>& steps, BlockPl
         a.slotSymbols.back() =
             CheapestCompatible(a.slotCounts, a.slots, a.slotSymbols.back(), a.selectorsInLastSlot * 2);
 
-    BitSink w(out);
+    BitWriter w(std::move(*out));
     const uint32_t stepCount = static_cast<uint32_t>(steps.size());
     const uint32_t head1 = (stepCount & 0xFFFFFF) | ((static_cast<uint32_t>(a.literals.table.size()) - 1) << 24);
     const uint32_t head2 = static_cast<uint32_t>(a.lengths.table.size()) |
                            ((static_cast<uint32_t>(a.flags.table.size()) - 1) << 16) | (a.literalWidth << 20) |
                            ((static_cast<uint32_t>(a.slots.table.size()) - 1) << 24) | ((stepCount >> 24) << 28);
-    w.Put(head1 & 0xFFFF, 16);
-    w.Put(head1 >> 16, 16);
-    w.Put(head2 & 0xFFFF, 16);
-    w.Put(head2 >> 16, 16);
+    w.WriteBits(head1 & 0xFFFF, 16);
+    w.WriteBits(head1 >> 16, 16);
+    w.WriteBits(head2 & 0xFFFF, 16);
+    w.WriteBits(head2 >> 16, 16);
     WriteTable(w, a.flags, 0, 0);
     WriteTable(w, a.literals, 1, a.literalWidth);
     WriteTable(w, a.lengths, 2, 0);
@@ -312,28 +264,30 @@ uint64_t WriteBlock(const uint8_t* data, const std::vector<Step>& steps, BlockPl
     for (size_t i = 0; i < steps.size(); ++i) {
         if (i % 4 == 0) {
             const SymbolCode c = flagCode[a.flagSymbols[i / 4]];
-            w.Put(c.code, c.length);
+            w.WriteBits(c.code, c.length);
         }
         const Step s = steps[i];
         if (!IsMatch(s)) {
             const SymbolCode c = literalCode[data[p]];
-            w.Put(c.code, c.length);
+            w.WriteBits(c.code, c.length);
             ++p;
             continue;
         }
         const uint32_t len = StepLength(s);
         const SymbolCode lc = len < directEnd ? lengthCode[len] : CodeOf(a.lengthCounts, a.lengths, len);
-        w.Put(lc.code, lc.length);
+        w.WriteBits(lc.code, lc.length);
         if (selectorsLeft == 0) {
             const SymbolCode c = slotCode[a.slotSymbols[pair++]];
-            w.Put(c.code, c.length);
+            w.WriteBits(c.code, c.length);
             selectorsLeft = 2;
         }
         --selectorsLeft;
         p += len;
     }
-    if (steps.empty()) w.Put(0, 1);
-    return w.Finish();
+    if (steps.empty()) w.WriteBits(0, 1);
+    const uint64_t bits = w.bitCount();
+    *out = w.TakeBytes();
+    return bits;
 }
 
 }  // namespace vorx

@@ -28,12 +28,9 @@ inline uint32_t StepSlot(Step s) { return s & 3; }
 inline bool IsMatch(Step s) { return s != 0; }
 
 // The longest match a step may copy: the largest length an escape-coded symbol holds.
-constexpr uint32_t kLongestMatch = 8524069;
+constexpr uint32_t kLongestMatch = kLargestEscapedNumber;
 // At most this many distinct lengths fit in a block's length table.
 constexpr uint32_t kMaxLengthSymbols = 65535;
-
-// Bits of an escape-coded number (1 to kLongestMatch).
-inline uint32_t EscapedBits(uint32_t value) { return BitWriter::EscapedNumberBits(value); }
 
 // Costs in sixteenths of a bit.
 using Cost = uint32_t;
@@ -55,7 +52,7 @@ struct Prices {
     Cost byteMean;             // the block's bits per byte, on average
 
     Cost LengthCost(uint32_t len) const {
-        return len < length.size() ? length[len] : longLengthBase + EscapedBits(len) * kCostScale;
+        return len < length.size() ? length[len] : longLengthBase + BitWriter::EscapedNumberBits(len) * kCostScale;
     }
     Cost MatchMean(uint32_t slot, uint32_t len) const {
         return flagMean[1] + selectorMean[slot] + LengthCost(len);
