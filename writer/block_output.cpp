@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "codec/bit_writer.h"
+#include "codec/block_head.h"
 
 namespace vorx {
 namespace {
@@ -48,15 +49,17 @@ uint64_t WriteBlock(const uint8_t* data, const std::vector<Step>& steps, BlockPl
             CheapestCompatible(a.slotCounts, a.slots, a.slotSymbols.back(), a.selectorsInLastSlot * 2);
 
     BitWriter w(std::move(*out));
-    const uint32_t stepCount = static_cast<uint32_t>(steps.size());
-    const uint32_t head1 = (stepCount & 0xFFFFFF) | ((static_cast<uint32_t>(a.literals.table.size()) - 1) << 24);
-    const uint32_t head2 = static_cast<uint32_t>(a.lengths.table.size()) |
-                           ((static_cast<uint32_t>(a.flags.table.size()) - 1) << 16) | (a.literalWidth << 20) |
-                           ((static_cast<uint32_t>(a.slots.table.size()) - 1) << 24) | ((stepCount >> 24) << 28);
-    w.WriteBits(head1 & 0xFFFF, 16);
-    w.WriteBits(head1 >> 16, 16);
-    w.WriteBits(head2 & 0xFFFF, 16);
-    w.WriteBits(head2 >> 16, 16);
+    BlockHead head;
+    head.stepCount = static_cast<uint32_t>(steps.size());
+    head.literalCount = static_cast<uint32_t>(a.literals.table.size());
+    head.lengthCount = static_cast<uint32_t>(a.lengths.table.size());
+    head.flagCount = static_cast<uint32_t>(a.flags.table.size());
+    head.literalWidth = a.literalWidth;
+    head.slotCount = static_cast<uint32_t>(a.slots.table.size());
+    uint32_t head1, head2;
+    head.Encode(&head1, &head2);
+    w.WriteBits(head1, 32);
+    w.WriteBits(head2, 32);
     WriteTable(w, a.flags, 0, 0);
     WriteTable(w, a.literals, 1, a.literalWidth);
     WriteTable(w, a.lengths, 2, 0);
