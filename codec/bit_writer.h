@@ -24,14 +24,7 @@ public:
     void WriteBits(uint32_t value, uint32_t width) {
         acc_ |= (uint64_t{value} & ((uint64_t{1} << width) - 1u)) << fill_;
         fill_ += width;
-        if (fill_ >= 32) {
-            const uint32_t word = static_cast<uint32_t>(acc_);
-            const uint8_t out[4] = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8),
-                                    static_cast<uint8_t>(word >> 16), static_cast<uint8_t>(word >> 24)};
-            bytes_.insert(bytes_.end(), out, out + 4);
-            acc_ >>= 32;
-            fill_ -= 32;
-        }
+        if (fill_ >= 32) PutWord();
     }
 
     void WriteBit(uint32_t bit) { WriteBits(bit != 0, 1); }
@@ -45,11 +38,19 @@ public:
     }
 
     // Number of bits an escape-coded `value` takes (0 for a value outside the range).
+    // The parsers price every long match with it, so it walks the field widths on its
+    // own: through ForEachEscapedField the optimal parse costs 1% more instructions.
     static uint32_t EscapedNumberBits(uint32_t value) {
         if (value == 0 || value > kLargestEscapedNumber) return 0;
-        uint32_t bits = 0;
-        ForEachEscapedField(value, [&bits](uint32_t, uint32_t width) { bits += width; });
-        return bits;
+        uint32_t rest = value - 1, width = 2, step = 1, bits = 0;
+        for (;;) {
+            const uint32_t allOnes = (1u << width) - 1u;
+            bits += width;
+            if (rest < allOnes) return bits;
+            rest -= allOnes;
+            width += step;
+            step += 1;
+        }
     }
 
     uint64_t bitCount() const { return bytes_.size() * 8 + fill_; }
@@ -70,6 +71,16 @@ public:
     }
 
 private:
+    // Moves the 32 oldest pending bits into the bytes.
+    void PutWord() {
+        const uint32_t word = static_cast<uint32_t>(acc_);
+        const uint8_t out[4] = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8),
+                                static_cast<uint8_t>(word >> 16), static_cast<uint8_t>(word >> 24)};
+        bytes_.insert(bytes_.end(), out, out + 4);
+        acc_ >>= 32;
+        fill_ -= 32;
+    }
+
     // The escape code of `value` (1 to kLargestEscapedNumber): all-ones fields of widths
     // 2, 3, 5, 8, 12, 17 as needed, then the field that holds the rest. Calls
     // field(bits, width) for each, first to last.
@@ -78,11 +89,9 @@ private:
         uint32_t rest = value - 1, width = 2, step = 1;
         for (;;) {
             const uint32_t allOnes = (1u << width) - 1u;
-            if (rest < allOnes) {
-                field(rest, width);
-                return;
-            }
-            field(allOnes, width);
+            const bool last = rest < allOnes;
+            field(last ? rest : allOnes, width);
+            if (last) return;
             rest -= allOnes;
             width += step;
             step += 1;

@@ -116,46 +116,6 @@ void LazyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size_t
 }
 
 // ---------------------------------------------------------------------------
-// Worth of keeping positions in the table, for the optimal parser's later passes
-
-void FutureValues(const uint8_t* d, size_t n, const std::vector<Step>& steps, const Prices& prices, uint32_t depth,
-                  std::vector<uint32_t>* value, std::vector<uint32_t>* until) {
-    value->assign(n, 0);
-    until->assign(n, 0);
-    std::vector<uint32_t> head(65536, UINT32_MAX);
-    std::vector<uint32_t> previous(n, UINT32_MAX);
-    size_t p = 0;
-    for (Step s : steps) {
-        const uint32_t len = StepLength(s);
-        if (p >= 3) {
-            const uint32_t context = (uint32_t{d[p - 2]} << 8) | d[p - 1];
-            const uint32_t covered = IsMatch(s) ? len : 0;
-            const size_t limit = std::min<size_t>(n - p, 4096);
-            uint32_t best = 0, bestAt = UINT32_MAX;
-            uint32_t q = head[context];
-            for (uint32_t k = 0; k < depth && q != UINT32_MAX; ++k, q = previous[q]) {
-                const uint32_t l = CommonLength(d, q, p, limit);
-                if (l > best) {
-                    best = l;
-                    bestAt = q;
-                }
-            }
-            if (best > covered && until->at(bestAt) == 0) {
-                const Cost gain = static_cast<Cost>((best - covered) * uint64_t{prices.byteMean});
-                const Cost overhead = covered ? 0 : prices.flagMean[1] + prices.selectorMean[0] + prices.LengthCost(best);
-                if (gain > overhead) {
-                    (*value)[bestAt] = gain - overhead;
-                    (*until)[bestAt] = static_cast<uint32_t>(p + 1);
-                }
-            }
-            previous[p] = head[context];
-            head[context] = static_cast<uint32_t>(p);
-        }
-        p += len;
-    }
-}
-
-// ---------------------------------------------------------------------------
 // Optimal parsing
 
 void OptimalParser::Reach(size_t index) {
@@ -339,6 +299,46 @@ void OptimalParser::Run(MatchModel& model, const Prices& prices, const uint8_t* 
             committed = longMatch.at + longMatch.length;
         }
         start_ += committed;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Worth of keeping positions in the table, for the optimal parser's later passes
+
+void FutureValues(const uint8_t* d, size_t n, const std::vector<Step>& steps, const Prices& prices, uint32_t depth,
+                  std::vector<uint32_t>* value, std::vector<uint32_t>* until) {
+    value->assign(n, 0);
+    until->assign(n, 0);
+    std::vector<uint32_t> head(65536, UINT32_MAX);
+    std::vector<uint32_t> previous(n, UINT32_MAX);
+    size_t p = 0;
+    for (Step s : steps) {
+        const uint32_t len = StepLength(s);
+        if (p >= 3) {
+            const uint32_t context = (uint32_t{d[p - 2]} << 8) | d[p - 1];
+            const uint32_t covered = IsMatch(s) ? len : 0;
+            const size_t limit = std::min<size_t>(n - p, 4096);
+            uint32_t best = 0, bestAt = UINT32_MAX;
+            uint32_t q = head[context];
+            for (uint32_t k = 0; k < depth && q != UINT32_MAX; ++k, q = previous[q]) {
+                const uint32_t l = CommonLength(d, q, p, limit);
+                if (l > best) {
+                    best = l;
+                    bestAt = q;
+                }
+            }
+            if (best > covered && until->at(bestAt) == 0) {
+                const Cost gain = static_cast<Cost>((best - covered) * uint64_t{prices.byteMean});
+                const Cost overhead = covered ? 0 : prices.flagMean[1] + prices.selectorMean[0] + prices.LengthCost(best);
+                if (gain > overhead) {
+                    (*value)[bestAt] = gain - overhead;
+                    (*until)[bestAt] = static_cast<uint32_t>(p + 1);
+                }
+            }
+            previous[p] = head[context];
+            head[context] = static_cast<uint32_t>(p);
+        }
+        p += len;
     }
 }
 
