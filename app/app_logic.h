@@ -8,13 +8,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "container/config_block.h"
 #include "library/vorx.h"
 
 namespace sfx {
 
 constexpr size_t kPathSize = 256;         // module path, output paths, messages, passwords
 constexpr size_t kDestinationSize = 260;  // the destination folder
-constexpr size_t kConfigFieldSize = 256;  // each field of the configuration block
+using vorx::kConfigFieldSize;             // each field of the configuration block
 
 // Appends one backslash unless `path` already ends with one (an empty path becomes "\").
 // Returns false and leaves `path` unchanged when the result would not fit `capacity`.
@@ -60,7 +61,7 @@ bool SettleDestination(char (&destination)[kConfigFieldSize], const char* module
 bool IsSafeEntryName(const char* name, unsigned codePage);
 
 // Output path = destination, a backslash unless it ends with one, then the entry name.
-// Returns 0, or vorx_InvalidArgument when the path does not fit `capacity`.
+// Returns vorx_Success, or vorx_InvalidArgument when the path does not fit `capacity`.
 vorx_Error BuildOutputPath(char* out, size_t capacity, const char* destination,
                            const char* name);
 

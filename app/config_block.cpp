@@ -2,5 +2,5 @@
 // ends in a backslash and no command to run.
 #include "app/config_block.h"
 
-__attribute__((section(SFX_CONFIG_SECTION), used))
-ConfigBlock g_ConfigBlock = {"C:\\Extracted\\", ""};
+__attribute__((section(VORX_CONFIG_SECTION), used))
+vorx::ConfigBlock g_ConfigBlock = {"C:\\Extracted\\", ""};

@@ -14,11 +14,10 @@
 #include "app/system_libraries.h"
 #include "app/silent_mode.h"
 #include "app/wizard_dialog.h"
+#include "container/format.h"
 #include "library/extract.h"
 
 namespace {
-
-constexpr char kCommentEntry[] = "$comments$";
 
 // The walk's prefixes end in a backslash, which would make the system look through a
 // link to what it points to: the attributes are asked of the name without it.
@@ -206,7 +205,7 @@ void ExtractWorker::ExtractAll() {
         vorx_Error code = vorx_EnumerateFiles(Archive, &info, index);
         if (code != vorx_Success) return Report(code, "Archive Enum Error", MB_ICONERROR);
         info.name[sizeof info.name - 1] = '\0';
-        if (std::strcmp(info.name, kCommentEntry) == 0) continue;
+        if (std::strcmp(info.name, vorx::kCommentEntryName) == 0) continue;
 
         // A name that would leave the destination is never written.
         if (!sfx::IsSafeEntryName(info.name, GetACP()))

@@ -90,14 +90,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
     }
 
     // Whatever the block holds, each field is read only up to its last byte.
-    ConfigBlock& config = g_ConfigBlock;
-    config.DefaultDestination[sizeof config.DefaultDestination - 1] = '\0';
-    config.RunAfterExtract[sizeof config.RunAfterExtract - 1] = '\0';
+    vorx::ConfigBlock& config = g_ConfigBlock;
+    config.destination[sizeof config.destination - 1] = '\0';
+    config.runAfterExtract[sizeof config.runAfterExtract - 1] = '\0';
     // The folder that holds the executable, ending in a backslash.
     char moduleFolder[sfx::kPathSize];
     if (!sfx::ModuleFolderOf(path, moduleFolder, sizeof moduleFolder)) moduleFolder[0] = '\0';
     const bool quiet = silent || sfx::IsQuietTail(commandTail);
-    if (!sfx::SettleDestination(config.DefaultDestination, moduleFolder, ExpandEnvironment, nullptr)) {
+    if (!sfx::SettleDestination(config.destination, moduleFolder, ExpandEnvironment, nullptr)) {
         // Quietly there is nobody to choose another folder; the wizard asks for one.
         ShowMessageBox(nullptr, quiet ? kDestinationRefusedQuiet : kDestinationRefusedWizard, "Error",
                     MB_ICONERROR);
@@ -118,7 +118,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
     ExtractWorker worker;
     int exitCode;
     if (quiet) {
-        worker.Init(archive, passwords, config.DefaultDestination, config.RunAfterExtract);
+        worker.Init(archive, passwords, config.destination, config.runAfterExtract);
         if (worker.Start(nullptr, false))
             worker.Wait();
         else
@@ -128,7 +128,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
         using InitFn = void(WINAPI*)();
         if (auto initCommonControls = SystemFunctionAs<InitFn>("comctl32.dll", "InitCommonControls"))
             initCommonControls();
-        worker.Init(archive, passwords, config.DefaultDestination, config.RunAfterExtract);
+        worker.Init(archive, passwords, config.destination, config.runAfterExtract);
         WizardDialog wizard;
         const INT_PTR ended = wizard.Run(instance, archive, worker);
         // After a confirmed Cancel the worker stops at its next block; the archive is

@@ -15,31 +15,25 @@
 #include "app/extract_worker.h"
 #include "app/res/resource.h"
 #include "app/system_libraries.h"
+#include "container/format.h"
 
 namespace {
 
-constexpr char kCommentEntry[] = "$comments$";
 constexpr COLORREF kBarColour = 0x00BE7D0B;
 
-// The comment text of `size` bytes; null when there is no memory for it. Bare line
-// feeds are widened to CR LF, which the edit control needs to break lines. The caller
-// frees the text.
+// The comment text of `size` bytes, its line ends widened for the edit control; null
+// when there is no memory for it. The caller frees the text.
 char* ReadComment(vorx_Stream* archive, uint64_t size) {
     if (size >= SIZE_MAX / 2) return nullptr;
     char* raw = static_cast<char*>(std::calloc(static_cast<size_t>(size) + 1, 1));
     if (raw == nullptr) return nullptr;
     // An entry that cannot be decoded (an encrypted one, say) leaves the text empty.
-    if (vorx_DecompressToPtr(archive, kCommentEntry, raw, nullptr, nullptr) != vorx_Success)
+    if (vorx_DecompressToPtr(archive, vorx::kCommentEntryName, raw, nullptr, nullptr) != vorx_Success)
         raw[0] = '\0';
     const size_t length = std::strlen(raw);
     char* text = static_cast<char*>(std::malloc(2 * length + 1));
     if (text == nullptr) return raw;
-    size_t out = 0;
-    for (size_t i = 0; i < length; ++i) {
-        if (raw[i] == '\n' && (i == 0 || raw[i - 1] != '\r')) text[out++] = '\r';
-        text[out++] = raw[i];
-    }
-    text[out] = '\0';
+    text[vorx::WidenLineEnds(raw, length, text)] = '\0';
     std::free(raw);
     return text;
 }
@@ -247,7 +241,7 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
         self->Window = dialog;
         vorx_FileInfo info;
-        if (vorx_GetFileInfo(self->Archive, &info, kCommentEntry) == vorx_Success) {
+        if (vorx_GetFileInfo(self->Archive, &info, vorx::kCommentEntryName) == vorx_Success) {
             // Without memory for the text the page stays empty.
             char* comment = ReadComment(self->Archive, info.uncompressedSize);
             self->ShowPage(dialog);

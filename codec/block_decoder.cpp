@@ -167,17 +167,6 @@ Result ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool escape
 
 }  // namespace
 
-BlockHead BlockHead::Parse(uint32_t head1, uint32_t head2) {
-    BlockHead h;
-    h.stepCount = (head1 & 0xFFFFFFu) | ((head2 >> 28) << 24);
-    h.literalCount = (head1 >> 24) + 1;
-    h.lengthCount = head2 & 0xFFFFu;
-    h.flagCount = ((head2 >> 16) & 0xFu) + 1;
-    h.literalWidth = (head2 >> 20) & 0xFu;
-    h.slotCount = ((head2 >> 24) & 0xFu) + 1;
-    return h;
-}
-
 Result DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bodyBytes,
                              ContextTable& contexts, BlockScratch& scratch,
                              OutputTarget& target, uint64_t entryRemaining,

@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/block_head.h"
 #include "codec/code_tree.h"
 #include "codec/context_table.h"
 #include "container/result.h"
@@ -80,18 +81,6 @@ struct BlockScratch {
     CodeTree trees[kAlphabets];
     DecodeTable lookup[kAlphabets];
     uint32_t entries[kEntries];
-};
-
-// The fields of a compressed block's 64-bit head.
-struct BlockHead {
-    uint32_t stepCount;     // 0 to 2^28 - 1
-    uint32_t literalCount;  // 1 to 256
-    uint32_t lengthCount;   // 0 to 65535
-    uint32_t flagCount;     // 1 to 16
-    uint32_t literalWidth;  // 0 to 15
-    uint32_t slotCount;     // 1 to 16
-
-    static BlockHead Parse(uint32_t head1, uint32_t head2);
 };
 
 // Decodes one compressed block. `body` holds the `bodyBytes` bytes of the body, followed

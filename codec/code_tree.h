@@ -115,16 +115,6 @@ public:
     // Number of symbol leaves (the root of a childless tree is not one).
     size_t leafCount() const { return leafCount_; }
 
-    // Calls visit(const CodeTreeNode&) for every symbol leaf, left to right.
-    template <class Visit>
-    void ForEachLeaf(Visit&& visit) const;
-
-    // Calls emit(bit) for each step of the path from the root to `node`, first step
-    // first: the code an encoder writes for a leaf, whatever its depth (the node's
-    // `code` holds only the first 32 steps).
-    template <class Emit>
-    static void EmitPath(const CodeTreeNode& node, Emit&& emit);
-
 private:
     struct Chunk;
     CodeTreeNode* NewNode(CodeTreeNode* parent, uint32_t value, uint32_t weight);
@@ -135,38 +125,6 @@ private:
     size_t leafCount_ = 0;
     Chunk* chunks_ = nullptr;  // node memory; the first chunk is the one being filled
 };
-
-template <class Visit>
-void CodeTree::ForEachLeaf(Visit&& visit) const {
-    if (!root_ || root_->IsLeaf()) return;
-    const CodeTreeNode* n = root_;
-    for (;;) {
-        while (!n->IsLeaf()) n = n->left ? n->left : n->right;
-        visit(*n);
-        // Climb to the first ancestor reached from its left side that has a right child.
-        for (;;) {
-            const CodeTreeNode* p = n->parent;
-            if (!p) return;
-            if (n == p->left && p->right) {
-                n = p->right;
-                break;
-            }
-            n = p;
-        }
-    }
-}
-
-template <class Emit>
-void CodeTree::EmitPath(const CodeTreeNode& node, Emit&& emit) {
-    if (node.codeLength <= 32) {
-        for (uint32_t i = 0; i < node.codeLength; ++i) emit((node.code >> i) & 1u);
-        return;
-    }
-    std::vector<uint8_t> steps;
-    steps.reserve(node.codeLength);
-    for (const CodeTreeNode* n = &node; n->parent; n = n->parent) steps.push_back(n == n->parent->left ? 0 : 1);
-    for (size_t i = steps.size(); i-- > 0;) emit(static_cast<uint32_t>(steps[i]));
-}
 
 // Lookup table of a code tree: entry i holds the result of walking the low `rootBits`
 // bits of i from the root. An entry is one 32-bit word:

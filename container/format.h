@@ -163,4 +163,17 @@ inline uint64_t PaddedBodyLength(uint32_t header) {
 // Name of the entry that holds the archive comment; never extracted.
 constexpr char kCommentEntryName[] = "$comments$";
 
+// The comment's line ends: every line feed not preceded by a carriage return gets one
+// (the writer stores the comment so, the self-extractor shows it so: its edit control
+// breaks lines at CR LF only). Writes the `length` bytes of `in` so widened to `out`,
+// which has room for 2 x length bytes, and returns the widened length.
+inline size_t WidenLineEnds(const char* in, size_t length, char* out) {
+    size_t n = 0;
+    for (size_t i = 0; i < length; ++i) {
+        if (in[i] == '\n' && (i == 0 || in[i - 1] != '\r')) out[n++] = '\r';
+        out[n++] = in[i];
+    }
+    return n;
+}
+
 }  // namespace vorx

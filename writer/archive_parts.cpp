@@ -67,11 +67,6 @@ void EncryptWithPassword(const char* password, uint8_t* data, size_t length) {
     BlowfishEncryptBlocks(&key, data, length);
 }
 
-uint64_t FileTimeFromSeconds(int64_t secondsSince1970) {
-    constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
-    return static_cast<uint64_t>((secondsSince1970 + kSecondsFrom1601To1970) * 10000000);
-}
-
 bool ContainsSignature(const uint8_t* data, size_t length) {
     for (size_t i = 0; i + kSignatureSize <= length; ++i)
         if (IsMagic(data + i) && IsKnownVersion(ReadLe32(data + i + 4))) return true;

@@ -37,9 +37,6 @@ Bytes PadNamesTable(const Bytes& names, const Bytes& padding = {}, uint8_t fill 
 // Encrypts `data` in place, every whole 8-byte block, keyed with the password's bytes.
 void EncryptWithPassword(const char* password, uint8_t* data, size_t length);
 
-// Time helpers for EntryRecord::time.
-uint64_t FileTimeFromSeconds(int64_t secondsSince1970);
-
 // Whether `data` contains the full 8-byte signature anywhere.
 bool ContainsSignature(const uint8_t* data, size_t length);
 

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "codec/code_tree.h"
-#include "writer/block_code.h"
+#include "writer/block_output.h"
+#include "writer/block_plan.h"
+#include "writer/prices.h"
 #include "writer/match_model.h"
 #include "writer/parsers.h"
 

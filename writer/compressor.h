@@ -9,10 +9,10 @@
 // that every match it emits names a slot that holds, when the decoder gets there,
 // exactly the position the compressor copied from.
 //
-// Parsing: level 1-2 greedy, 3-6 lazy (a literal is preferred when the next position
-// starts a better match), 7-9 a short search over the choices at each step with the
-// table's changes undone after each trial. Costs come from the code trees of the
-// previous pass (levels 4 and up parse twice or three times) or the previous block.
+// Parsing: levels 1-2 greedy, 3-5 lazy (a literal is preferred when the next position
+// starts a better match), 6-9 optimal over a window of steps, with the table's changes
+// undone after each trial. Costs come from the code trees of the previous pass (levels
+// 7, 8 and 9 parse each block two, three and four times) or of the previous block.
 #pragma once
 
 #include <cstddef>

@@ -57,7 +57,7 @@ void AppendUtf8(uint32_t c, std::string* out) {
 std::string EntryNameProblem(const std::string& name, unsigned codePage) {
     const NameProblem problem = CheckEntryName(name.data(), name.size(), codePage);
     if (problem != NameProblem::None) return NameProblemText(problem);
-    if (name == kCommentEntryName) return "the name \"$comments$\" is reserved for the comment";
+    if (name == kCommentEntryName) return std::string("the name \"") + kCommentEntryName + "\" is reserved for the comment";
     return "";
 }
 
@@ -107,12 +107,8 @@ std::string PasswordProblem(const std::string& password) {
 }
 
 std::string CommentForArchive(const std::string& text) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 16);
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
-        out += text[i];
-    }
+    std::string out(2 * text.size(), '\0');
+    out.resize(WidenLineEnds(text.data(), text.size(), out.data()));
     return out;
 }
 

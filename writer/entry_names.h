@@ -16,8 +16,6 @@ namespace vorx {
 // Passwords the self-extractor's dialog takes: at least 6 and at most 63 characters.
 constexpr size_t kMinPasswordLength = 6;
 constexpr size_t kMaxPasswordLength = 63;
-// The configuration block's fields hold at most this many bytes.
-constexpr size_t kMaxConfigText = 255;
 
 // Why a stored name (in code page `codePage`) cannot be stored for a user's file, or
 // "": what the name rule of container/name_policy.h refuses, and the comment's name.

@@ -15,8 +15,9 @@
 //
 // Only buckets below 32768 are ever written (a bucket is written only when selected,
 // and a three-byte index is selected only when already written), so the model keeps
-// that half. Slots hold positions plus one, 0 marking an empty slot; a generation per
-// bucket empties the table for a new block in constant time.
+// that half. Slots hold positions plus one, 0 marking an empty slot; a bitmap of the
+// buckets written so far empties the table for a new block (a bucket is emptied when
+// it is first selected).
 #pragma once
 
 #include <algorithm>

@@ -302,9 +302,8 @@ void OptimalParser::Run(MatchModel& model, const Prices& prices, const uint8_t* 
     }
 }
 
-}  // namespace vorx
-
-namespace vorx {
+// ---------------------------------------------------------------------------
+// Worth of keeping positions in the table, for the optimal parser's later passes
 
 void FutureValues(const uint8_t* d, size_t n, const std::vector<Step>& steps, const Prices& prices, uint32_t depth,
                   std::vector<uint32_t>* value, std::vector<uint32_t>* until) {

@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "writer/block_code.h"
+#include "writer/prices.h"
 #include "writer/match_model.h"
 
 namespace vorx {

@@ -59,7 +59,8 @@ bool FindConfigBlock(const uint8_t* image, size_t size, uint64_t* offset, std::s
         const uint64_t rawOffset = ReadLe32(section + 20);
         const uint32_t characteristics = ReadLe32(section + 36);
         if (virtualSize < kConfigBlockSize || rawSize < kConfigBlockSize)
-            return Fail(error, "the stub's configuration section is smaller than 512 bytes");
+            return Fail(error, "the stub's configuration section is smaller than " +
+                                   std::to_string(kConfigBlockSize) + " bytes");
         if (rawOffset > size || size - rawOffset < kConfigBlockSize)
             return Fail(error, "the stub's configuration section lies outside the file");
         if (!(characteristics & kSectionWritable))
@@ -74,10 +75,10 @@ bool FindConfigBlock(const uint8_t* image, size_t size, uint64_t* offset, std::s
 bool CarriesArchive(const uint8_t* image, size_t size) { return ContainsSignature(image, size); }
 
 bool FillConfigBlock(std::vector<uint8_t>& stub, const SfxConfig& config, std::string* error) {
-    if (config.destination.size() >= kConfigFieldSize)
-        return Fail(error, "the destination is longer than 255 bytes");
-    if (config.runAfterExtract.size() >= kConfigFieldSize)
-        return Fail(error, "the command to run is longer than 255 bytes");
+    if (config.destination.size() > kMaxConfigText)
+        return Fail(error, "the destination is longer than " + std::to_string(kMaxConfigText) + " bytes");
+    if (config.runAfterExtract.size() > kMaxConfigText)
+        return Fail(error, "the command to run is longer than " + std::to_string(kMaxConfigText) + " bytes");
     if (config.destination.find('\0') != std::string::npos ||
         config.runAfterExtract.find('\0') != std::string::npos)
         return Fail(error, "the destination and the command to run must not contain NUL bytes");
@@ -87,8 +88,8 @@ bool FillConfigBlock(std::vector<uint8_t>& stub, const SfxConfig& config, std::s
     if (!FindConfigBlock(stub.data(), stub.size(), &offset, error)) return false;
     uint8_t* block = stub.data() + offset;
     std::memset(block, 0, kConfigBlockSize);
-    std::memcpy(block, config.destination.data(), config.destination.size());
-    std::memcpy(block + kConfigFieldSize, config.runAfterExtract.data(), config.runAfterExtract.size());
+    std::memcpy(block + kConfigDestinationOffset, config.destination.data(), config.destination.size());
+    std::memcpy(block + kConfigRunOffset, config.runAfterExtract.data(), config.runAfterExtract.size());
     return true;
 }
 

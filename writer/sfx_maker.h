@@ -1,6 +1,6 @@
 // The self-extractor maker: a copy of the stub with its configuration block filled in,
-// followed directly by the archive. The block is found through the stub's PE headers
-// (the section named ".sfxcfg"); it carries no marker bytes of its own.
+// followed directly by the archive. The block (container/config_block.h) is found
+// through the stub's PE headers; it carries no marker bytes of its own.
 #pragma once
 
 #include <cstddef>
@@ -8,11 +8,9 @@
 #include <string>
 #include <vector>
 
-namespace vorx {
+#include "container/config_block.h"
 
-constexpr char kConfigSectionName[] = ".sfxcfg";
-constexpr size_t kConfigBlockSize = 512;
-constexpr size_t kConfigFieldSize = 256;  // each field: at most 255 bytes and the NUL
+namespace vorx {
 
 // What the self-extractor is told: the destination it proposes (may hold %VARIABLE%
 // references; empty: the folder that holds the self-extractor) and the command it runs

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "codec/block_head.h"
+
 namespace streams {
 namespace {
 
@@ -32,13 +34,11 @@ BlockWriter::BlockWriter(const BlockPlan& planned) {
     const uint32_t slotCount = HeadCount(plan.slotCount, plan.slots.size(), 1);
     Require(flagCount <= 16 && literalCount <= 256 && lengthCount <= 65535 && slotCount <= 16 &&
             plan.literalWidth <= 15 && plan.stepCount < (1u << 28));
-    const uint32_t head1 = (plan.stepCount & 0xFFFFFF) | ((literalCount - 1) << 24);
-    const uint32_t head2 = lengthCount | ((flagCount - 1) << 16) | (plan.literalWidth << 20) |
-                           ((slotCount - 1) << 24) | ((plan.stepCount >> 24) << 28);
-    bits_.WriteBits(head1 & 0xFFFF, 16);
-    bits_.WriteBits(head1 >> 16, 16);
-    bits_.WriteBits(head2 & 0xFFFF, 16);
-    bits_.WriteBits(head2 >> 16, 16);
+    const vorx::BlockHead head{plan.stepCount, literalCount, lengthCount, flagCount, plan.literalWidth, slotCount};
+    uint32_t head1, head2;
+    head.Encode(&head1, &head2);
+    bits_.WriteBits(head1, 32);
+    bits_.WriteBits(head2, 32);
     Table(plan.flags, 4);
     Table(plan.literals, static_cast<int>(plan.literalWidth));
     Table(plan.lengths, -1);

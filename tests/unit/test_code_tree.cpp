@@ -11,6 +11,7 @@
 #include "codec/bit_writer.h"
 #include "codec/code_tree.h"
 #include "tests/support/reference_decoder.h"
+#include "tests/support/tree_walk.h"
 
 using vorx::CodeTree;
 using vorx::CodeTreeNode;
@@ -25,7 +26,7 @@ namespace {
 // Each leaf's code in stream order, as a string of '0' and '1', keyed by symbol.
 std::map<uint32_t, std::string> Codes(const CodeTree& tree) {
     std::map<uint32_t, std::string> codes;
-    tree.ForEachLeaf([&](const CodeTreeNode& leaf) {
+    vorx::test::ForEachLeaf(tree, [&](const CodeTreeNode& leaf) {
         std::string bits;
         for (uint32_t i = 0; i < leaf.codeLength; ++i) bits += ((leaf.code >> i) & 1u) ? '1' : '0';
         codes[leaf.value] = bits;
@@ -187,7 +188,7 @@ TEST(CodeTree, AgreesWithTheLiteralInsertionOnRandomTables) {
         ref.Build(refTable);
 
         std::vector<const CodeTreeNode*> leaves;
-        tree.ForEachLeaf([&](const CodeTreeNode& n) { leaves.push_back(&n); });
+        vorx::test::ForEachLeaf(tree, [&](const CodeTreeNode& n) { leaves.push_back(&n); });
         const auto refLeaves = ref.Leaves();
         ASSERT_EQ(leaves.size(), refLeaves.size());
         for (size_t i = 0; i < leaves.size(); ++i) {
@@ -308,7 +309,7 @@ TEST(DecodeTable, LongCodesWalkOnButNeverPastTheLimit) {
     ASSERT_TRUE(lookup.Build(tree, 4));
     // The deepest leaf's code, and a limit that cuts it short by one bit.
     const CodeTreeNode* deepest = nullptr;
-    tree.ForEachLeaf([&](const CodeTreeNode& n) {
+    vorx::test::ForEachLeaf(tree, [&](const CodeTreeNode& n) {
         if (!deepest || n.codeLength > deepest->codeLength) deepest = &n;
     });
     std::string code;
@@ -354,9 +355,9 @@ TEST(CodeTree, EveryLeafsPathDecodesBackToItsSymbolAtAnyDepth) {
         if (&table == &tables.back()) {
             ASSERT_GT(tree.maxDepth(), 32u);
         }
-        tree.ForEachLeaf([&](const CodeTreeNode& leaf) {
+        vorx::test::ForEachLeaf(tree, [&](const CodeTreeNode& leaf) {
             vorx::BitWriter w;
-            CodeTree::EmitPath(leaf, [&](uint32_t bit) { w.WriteBit(bit); });
+            vorx::test::EmitPath(leaf, [&](uint32_t bit) { w.WriteBit(bit); });
             ASSERT_EQ(w.bitCount(), leaf.codeLength);
             std::vector<uint8_t> bytes = w.bytes();
             bytes.resize(bytes.size() + 16, 0);

@@ -14,6 +14,7 @@
 #include "library/vorx.h"
 #include "writer/code_design.h"
 #include "writer/compressor.h"
+#include "tests/support/tree_walk.h"
 
 namespace vorx {
 namespace {
@@ -191,7 +192,7 @@ TEST(CodeDesign, TablesBuildTheCodesTheyPromise) {
         ASSERT_TRUE(check.BuildFromEntries(design.table.data(), design.table.size()));
         uint64_t dataBits = 0;
         size_t leaves = 0;
-        check.ForEachLeaf([&](const CodeTreeNode& leaf) {
+        vorx::test::ForEachLeaf(check, [&](const CodeTreeNode& leaf) {
             auto it = std::find_if(counts.begin(), counts.end(),
                                    [&](const SymbolCount& c) { return c.symbol == leaf.value; });
             ASSERT_NE(it, counts.end());
@@ -221,7 +222,7 @@ TEST(CodeDesign, TablesBuildTheCodesTheyPromise) {
         CodeTree flatTree;
         ASSERT_TRUE(flatTree.BuildFromEntries(flat.data(), n));
         uint64_t flatBits = n * (8 + 2);
-        flatTree.ForEachLeaf([&](const CodeTreeNode& leaf) {
+        vorx::test::ForEachLeaf(flatTree, [&](const CodeTreeNode& leaf) {
             for (const SymbolCount& c : counts)
                 if (c.symbol == leaf.value) flatBits += c.count * leaf.codeLength;
         });

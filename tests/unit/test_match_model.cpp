@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "writer/block_code.h"
+#include "writer/prices.h"
 #include "writer/match_model.h"
 #include "writer/parsers.h"
 
