@@ -55,7 +55,8 @@ bool GetDirectoryPart(char* out, size_t capacity, const char* path) {
 
 bool Compose(char* out, size_t capacity, const char* before, const char* text, const char* after) {
     out[0] = '\0';
-    if (Append(out, capacity, before) && Append(out, capacity, text) && Append(out, capacity, after))
+    if (Append(out, capacity, before) && Append(out, capacity, text) &&
+        Append(out, capacity, after))
         return true;
     out[0] = '\0';
     return false;
@@ -71,7 +72,8 @@ bool IsSilentTail(const char* tail) {
     static const char kSilent[] = "/q /s";
     // Compared up to and including the terminating NUL, so nothing may follow.
     for (size_t i = 0; i < sizeof kSilent; ++i) {
-        const char c = tail[i] >= 'A' && tail[i] <= 'Z' ? static_cast<char>(tail[i] - 'A' + 'a') : tail[i];
+        const char c =
+            tail[i] >= 'A' && tail[i] <= 'Z' ? static_cast<char>(tail[i] - 'A' + 'a') : tail[i];
         if (c != kSilent[i]) return false;
     }
     return true;
@@ -120,8 +122,7 @@ bool IsSafeEntryName(const char* name, unsigned codePage) {
            vorx::CheckEntryName(name, std::strlen(name), codePage) == vorx::NameProblem::None;
 }
 
-vorx_Error BuildOutputPath(char* out, size_t capacity, const char* destination,
-                           const char* name) {
+vorx_Error BuildOutputPath(char* out, size_t capacity, const char* destination, const char* name) {
     out[0] = '\0';
     if (!Append(out, capacity, destination) || !AppendBackslash(out, capacity) ||
         !Append(out, capacity, name)) {
@@ -194,8 +195,8 @@ void NoteWrittenEntry(RunCandidates& candidates, const char* runAfterExtract, co
 }
 
 RunCommand ResolveRunCommand(const char* destination, const char* runAfterExtract,
-                             const RunCandidates& candidates, char* program,
-                             size_t programCapacity, char* commandLine, size_t capacity) {
+                             const RunCandidates& candidates, char* program, size_t programCapacity,
+                             char* commandLine, size_t capacity) {
     commandLine[0] = '\0';
     program[0] = '\0';
     char base[kDestinationSize + 1];
@@ -243,14 +244,14 @@ RunCommand ResolveRunCommand(const char* destination, const char* runAfterExtrac
     if (arguments == nullptr) return RunCommand::NoProgram;
     while (IsBlank(*arguments)) ++arguments;
 
-    const bool fits = Append(program, programCapacity, base) &&
-                      Append(program, programCapacity, name, nameLength) &&
-                      (!withExe || Append(program, programCapacity, ".exe")) &&
-                      Append(commandLine, capacity, "\"", 1) &&
-                      Append(commandLine, capacity, program) &&
-                      Append(commandLine, capacity, "\"", 1) &&
-                      (*arguments == '\0' || (Append(commandLine, capacity, " ", 1) &&
-                                              Append(commandLine, capacity, arguments)));
+    const bool fits =
+        Append(program, programCapacity, base) &&
+        Append(program, programCapacity, name, nameLength) &&
+        (!withExe || Append(program, programCapacity, ".exe")) &&
+        Append(commandLine, capacity, "\"", 1) && Append(commandLine, capacity, program) &&
+        Append(commandLine, capacity, "\"", 1) &&
+        (*arguments == '\0' ||
+         (Append(commandLine, capacity, " ", 1) && Append(commandLine, capacity, arguments)));
     if (!fits) {
         commandLine[0] = '\0';
         program[0] = '\0';
@@ -261,10 +262,14 @@ RunCommand ResolveRunCommand(const char* destination, const char* runAfterExtrac
 
 OverwriteAnswer OverwriteAnswerOf(int messageBoxResult) {
     switch (messageBoxResult) {
-    case 6: return OverwriteAnswer::Replace;  // IDYES
-    case 7: return OverwriteAnswer::Keep;     // IDNO
-    case 2: return OverwriteAnswer::Stop;     // IDCANCEL
-    default: return OverwriteAnswer::Unanswered;
+        case 6:
+            return OverwriteAnswer::Replace;  // IDYES
+        case 7:
+            return OverwriteAnswer::Keep;  // IDNO
+        case 2:
+            return OverwriteAnswer::Stop;  // IDCANCEL
+        default:
+            return OverwriteAnswer::Unanswered;
     }
 }
 
@@ -285,11 +290,15 @@ vorx_Error RunPasswordProtocol(const PasswordProtocolOps& ops) {
 
 PageTexts PageTextsOf(int page) {
     switch (page) {
-    case 0: return {"Comments", "Please read the following and push Next to continue"};
-    case 1:
-        return {"Select Destination", "Please choose a destination for extraction and push Next"};
-    case 2: return {"Extracting", "Please wait while the files are extracted ..."};
-    default: return {"", ""};
+        case 0:
+            return {"Comments", "Please read the following and push Next to continue"};
+        case 1:
+            return {"Select Destination",
+                    "Please choose a destination for extraction and push Next"};
+        case 2:
+            return {"Extracting", "Please wait while the files are extracted ..."};
+        default:
+            return {"", ""};
     }
 }
 

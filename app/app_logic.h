@@ -43,8 +43,7 @@ bool ModuleFolderOf(const char* modulePath, char* out, size_t capacity);
 // ExpandEnvironmentStrings: returns the size needed including the NUL, 0 on failure,
 // kUnrepresentable when the expansion holds characters that the ANSI code page cannot
 // represent exactly (such a path would name another folder).
-using ExpandFn = uint32_t (*)(void* context, const char* source, char* destination,
-                              uint32_t size);
+using ExpandFn = uint32_t (*)(void* context, const char* source, char* destination, uint32_t size);
 constexpr uint32_t kUnrepresentable = 0xFFFFFFFFu;
 
 // Settles the configured destination in place: an empty text becomes `moduleFolder`;
@@ -62,8 +61,7 @@ bool IsSafeEntryName(const char* name, unsigned codePage);
 
 // Output path = destination, a backslash unless it ends with one, then the entry name.
 // Returns vorx_Success, or vorx_InvalidArgument when the path does not fit `capacity`.
-vorx_Error BuildOutputPath(char* out, size_t capacity, const char* destination,
-                           const char* name);
+vorx_Error BuildOutputPath(char* out, size_t capacity, const char* destination, const char* name);
 
 // What the folder walk finds at a path.
 enum class FolderState {
@@ -98,9 +96,9 @@ FolderWalk EnsureDirectory(char* folder, size_t capacity, size_t trustedLength,
 
 // Outcome of resolving the command to run after the extraction.
 enum class RunCommand {
-    Ready,     // program holds the program's full path, commandLine the whole line
-    NoProgram, // no part of the command names a file this run wrote: nothing is started
-    TooLong,   // the command line would not fit: refused
+    Ready,      // program holds the program's full path, commandLine the whole line
+    NoProgram,  // no part of the command names a file this run wrote: nothing is started
+    TooLong,    // the command line would not fit: refused
 };
 
 // Which of the names the run command may mean by its program are files that this run
@@ -125,8 +123,8 @@ void NoteWrittenEntry(RunCandidates& candidates, const char* runAfterExtract, co
 // command line is the quoted full path of the program followed by a blank and the rest
 // of the text, which are its arguments; `program` receives the full path alone.
 RunCommand ResolveRunCommand(const char* destination, const char* runAfterExtract,
-                             const RunCandidates& candidates, char* program,
-                             size_t programCapacity, char* commandLine, size_t capacity);
+                             const RunCandidates& candidates, char* program, size_t programCapacity,
+                             char* commandLine, size_t capacity);
 
 // The answer to "File ... exists already, ovewrite it?".
 enum class OverwriteAnswer {

@@ -35,7 +35,8 @@ sfx::FolderState ProbeFolder(void*, const char* path) {
 
 // A file in the way of a folder is a failure; a folder made meanwhile by someone else is not.
 bool CreateFolder(void* context, const char* path) {
-    return CreateDirectoryA(path, nullptr) || ProbeFolder(context, path) == sfx::FolderState::Folder;
+    return CreateDirectoryA(path, nullptr) ||
+           ProbeFolder(context, path) == sfx::FolderState::Folder;
 }
 
 // Random bits for the names of the files being written; a clock mix where the system's
@@ -71,10 +72,10 @@ int OpenPartialFile(void* context) {
             for (int digit = 10; digit >= 3; --digit, word >>= 4)
                 name[digit] = "0123456789abcdef"[word & 15];
             if (!sfx::Compose(job->partial, sizeof job->partial, folder, name, "")) break;
-            HANDLE file = CreateFileA(job->partial, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
-                                          FILE_FLAG_SEQUENTIAL_SCAN,
-                                      nullptr);
+            HANDLE file = CreateFileA(
+                job->partial, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
+                nullptr);
             if (file != INVALID_HANDLE_VALUE) {
                 const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
                 if (descriptor >= 0) return descriptor;
@@ -95,10 +96,9 @@ vorx_Error ExtractWith(void* context, const char* password) {
     job->partial[0] = '\0';
     vorx_FileInfo info;
     int descriptor = -1;
-    vorx_Error result = vorx::DecompressToOutput(job->worker->Archive, job->name, job->outputPath,
-                                                 OnExtractProgress, password,
-                                                 vorx::FileOutput{job, OpenPartialFile}, &info,
-                                                 &descriptor);
+    vorx_Error result = vorx::DecompressToOutput(
+        job->worker->Archive, job->name, job->outputPath, OnExtractProgress, password,
+        vorx::FileOutput{job, OpenPartialFile}, &info, &descriptor);
     if (descriptor < 0) return result;
     if (result == vorx_Success) {
         const __time64_t now = _time64(nullptr);
@@ -129,8 +129,8 @@ intptr_t AskPassword(void* context, char (&buffer)[sfx::kPathSize]) {
 
 }  // namespace
 
-void ExtractWorker::Init(vorx_Stream* archive, PasswordDialog& passwords,
-                         const char* destination, const char* runAfterExtract) {
+void ExtractWorker::Init(vorx_Stream* archive, PasswordDialog& passwords, const char* destination,
+                         const char* runAfterExtract) {
     Thread = nullptr;
     Window = nullptr;
     Passwords = &passwords;
@@ -198,7 +198,8 @@ void ExtractWorker::ExtractAll() {
     // The destination itself was chosen by the person; below it the archive decides.
     const size_t destinationLength = std::strlen(Destination);
     const size_t trustedLength =
-        destinationLength + (destinationLength > 0 && Destination[destinationLength - 1] == '\\' ? 0 : 1);
+        destinationLength +
+        (destinationLength > 0 && Destination[destinationLength - 1] == '\\' ? 0 : 1);
 
     for (uint64_t index = 0; index < vorx_GetNumFiles(Archive); ++index) {
         if (Cancelled.load(std::memory_order_relaxed)) return;
@@ -214,7 +215,8 @@ void ExtractWorker::ExtractAll() {
         if (code != vorx_Success) return Report(code, "Error extracting", MB_OK);
 
         sfx::GetDirectoryPart(folder, sizeof folder, outputPath);
-        const sfx::FolderWalk walk = sfx::EnsureDirectory(folder, sizeof folder, trustedLength, folders);
+        const sfx::FolderWalk walk =
+            sfx::EnsureDirectory(folder, sizeof folder, trustedLength, folders);
         if (walk == sfx::FolderWalk::ThroughLink) {
             Result = vorx_WriteFailed;
             sfx::Compose(text, sizeof text, "Not extracted: ", folder,
@@ -237,19 +239,21 @@ void ExtractWorker::ExtractAll() {
 
         if (!OverwriteAll && GetFileAttributesA(outputPath) != INVALID_FILE_ATTRIBUTES) {
             sfx::Compose(text, sizeof text, "File ", outputPath, " exists already, ovewrite it?");
-            const int answer = ShowMessageBox(Window, text, "Overwrite", MB_YESNOCANCEL | MB_ICONQUESTION);
+            const int answer =
+                ShowMessageBox(Window, text, "Overwrite", MB_YESNOCANCEL | MB_ICONQUESTION);
             switch (sfx::OverwriteAnswerOf(answer)) {
-            case sfx::OverwriteAnswer::Replace: break;
-            case sfx::OverwriteAnswer::Keep:
-                sfx::NoteWrittenEntry(Written, RunAfterExtract, info.name);
-                continue;
-            case sfx::OverwriteAnswer::Stop:
-                Cancelled.store(1, std::memory_order_relaxed);
-                return;
-            case sfx::OverwriteAnswer::Unanswered:
-                // Nobody said Yes: the file stays, and the exit code tells.
-                if (Result == vorx_Success) Result = vorx_EntryExists;
-                continue;
+                case sfx::OverwriteAnswer::Replace:
+                    break;
+                case sfx::OverwriteAnswer::Keep:
+                    sfx::NoteWrittenEntry(Written, RunAfterExtract, info.name);
+                    continue;
+                case sfx::OverwriteAnswer::Stop:
+                    Cancelled.store(1, std::memory_order_relaxed);
+                    return;
+                case sfx::OverwriteAnswer::Unanswered:
+                    // Nobody said Yes: the file stays, and the exit code tells.
+                    if (Result == vorx_Success) Result = vorx_EntryExists;
+                    continue;
             }
         }
 
@@ -266,8 +270,9 @@ void ExtractWorker::Finish() {
         char program[sfx::kDestinationSize + sfx::kConfigFieldSize + 8];
         char commandLine[3 * sfx::kPathSize];
         char text[2 * sfx::kPathSize];
-        const auto resolved = sfx::ResolveRunCommand(Destination, RunAfterExtract, Written, program,
-                                                     sizeof program, commandLine, sizeof commandLine);
+        const auto resolved =
+            sfx::ResolveRunCommand(Destination, RunAfterExtract, Written, program, sizeof program,
+                                   commandLine, sizeof commandLine);
         if (resolved == sfx::RunCommand::TooLong) {
             Report(vorx_InvalidArgument, "Error extracting", MB_OK);
         } else if (resolved == sfx::RunCommand::NoProgram) {

@@ -27,8 +27,8 @@ struct PasswordDialog;
 
 struct ExtractWorker {
     HANDLE Thread;
-    HWND Window;                 // the wizard; null in quiet mode
-    PasswordDialog* Passwords;   // shared with start-up
+    HWND Window;                // the wizard; null in quiet mode
+    PasswordDialog* Passwords;  // shared with start-up
     vorx_Stream* Archive;
     uint8_t OverwriteAll;
     std::atomic<uint8_t> Cancelled;

@@ -56,26 +56,32 @@ const char* PasswordDialog::GetRemembered() const { return HasRemembered ? Remem
 
 INT_PTR CALLBACK PasswordDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_INITDIALOG: {
-        auto* self = reinterpret_cast<PasswordDialog*>(lParam);
-        SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
-        SendDlgItemMessageA(dialog, IDC_PASSWORD, EM_LIMITTEXT, kMaximumLength, 0);
-        if (self->Prompt != nullptr) SetDlgItemTextA(dialog, IDC_PROMPT, self->Prompt);
-        if (self->HasRemembered) {
-            SetDlgItemTextA(dialog, IDC_PASSWORD, self->Remembered);
-            CheckDlgButton(dialog, IDC_REMEMBER, BST_CHECKED);
+        case WM_INITDIALOG: {
+            auto* self = reinterpret_cast<PasswordDialog*>(lParam);
+            SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
+            SendDlgItemMessageA(dialog, IDC_PASSWORD, EM_LIMITTEXT, kMaximumLength, 0);
+            if (self->Prompt != nullptr) SetDlgItemTextA(dialog, IDC_PROMPT, self->Prompt);
+            if (self->HasRemembered) {
+                SetDlgItemTextA(dialog, IDC_PASSWORD, self->Remembered);
+                CheckDlgButton(dialog, IDC_REMEMBER, BST_CHECKED);
+            }
+            return TRUE;
         }
-        return TRUE;
-    }
-    case WM_COMMAND: {
-        auto* self = reinterpret_cast<PasswordDialog*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
-        if (self == nullptr) return FALSE;
-        switch (LOWORD(wParam)) {
-        case IDOK: return OnOk(dialog, self);
-        case IDCANCEL: EndDialog(dialog, 2); return TRUE;
-        default: return FALSE;
+        case WM_COMMAND: {
+            auto* self =
+                reinterpret_cast<PasswordDialog*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+            if (self == nullptr) return FALSE;
+            switch (LOWORD(wParam)) {
+                case IDOK:
+                    return OnOk(dialog, self);
+                case IDCANCEL:
+                    EndDialog(dialog, 2);
+                    return TRUE;
+                default:
+                    return FALSE;
+            }
         }
-    }
-    default: return FALSE;
+        default:
+            return FALSE;
     }
 }

@@ -8,8 +8,12 @@
 
 void* operator new(std::size_t size) { return std::malloc(size ? size : 1); }
 void* operator new[](std::size_t size) { return std::malloc(size ? size : 1); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size ? size : 1); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return std::malloc(size ? size : 1); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return std::malloc(size ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    return std::malloc(size ? size : 1);
+}
 void operator delete(void* pointer) noexcept { std::free(pointer); }
 void operator delete[](void* pointer) noexcept { std::free(pointer); }
 void operator delete(void* pointer, std::size_t) noexcept { std::free(pointer); }

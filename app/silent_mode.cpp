@@ -13,5 +13,7 @@ bool SilentMode() { return g_Silent; }
 int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT flags) {
     if (!g_Silent) return MessageBoxA(owner, text, caption, flags);
     const UINT buttons = flags & MB_TYPEMASK;
-    return buttons == MB_YESNOCANCEL || buttons == MB_OKCANCEL || buttons == MB_RETRYCANCEL ? IDCANCEL : IDOK;
+    return buttons == MB_YESNOCANCEL || buttons == MB_OKCANCEL || buttons == MB_RETRYCANCEL
+               ? IDCANCEL
+               : IDOK;
 }

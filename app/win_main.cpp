@@ -36,15 +36,19 @@ constexpr char kDestinationRefusedWizard[] =
 // exactly.
 uint32_t ExpandEnvironment(void*, const char* source, char* destination, uint32_t size) {
     wchar_t wideSource[sfx::kConfigFieldSize];
-    if (MultiByteToWideChar(CP_ACP, 0, source, -1, wideSource, sfx::kConfigFieldSize) == 0) return 0;
+    if (MultiByteToWideChar(CP_ACP, 0, source, -1, wideSource, sfx::kConfigFieldSize) == 0)
+        return 0;
     wchar_t expanded[MAX_PATH];
     const DWORD needed = ExpandEnvironmentStringsW(wideSource, expanded, MAX_PATH);
     if (needed == 0) return 0;
     if (needed > MAX_PATH) return size + 1;  // does not fit: kept as written
     switch (ToAnsiPath(expanded, destination, size)) {
-    case AnsiPath::Exact: return static_cast<uint32_t>(lstrlenA(destination) + 1);
-    case AnsiPath::TooLong: return size + 1;
-    case AnsiPath::Unrepresentable: break;
+        case AnsiPath::Exact:
+            return static_cast<uint32_t>(lstrlenA(destination) + 1);
+        case AnsiPath::TooLong:
+            return size + 1;
+        case AnsiPath::Unrepresentable:
+            break;
     }
     return sfx::kUnrepresentable;
 }
@@ -99,8 +103,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
     const bool quiet = silent || sfx::IsQuietTail(commandTail);
     if (!sfx::SettleDestination(config.destination, moduleFolder, ExpandEnvironment, nullptr)) {
         // Quietly there is nobody to choose another folder; the wizard asks for one.
-        ShowMessageBox(nullptr, quiet ? kDestinationRefusedQuiet : kDestinationRefusedWizard, "Error",
-                    MB_ICONERROR);
+        ShowMessageBox(nullptr, quiet ? kDestinationRefusedQuiet : kDestinationRefusedWizard,
+                       "Error", MB_ICONERROR);
         if (quiet) return vorx_InvalidArgument;
     }
 
@@ -126,7 +130,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
         exitCode = worker.Result;
     } else {
         using InitFn = void(WINAPI*)();
-        if (auto initCommonControls = SystemFunctionAs<InitFn>("comctl32.dll", "InitCommonControls"))
+        if (auto initCommonControls =
+                SystemFunctionAs<InitFn>("comctl32.dll", "InitCommonControls"))
             initCommonControls();
         worker.Init(archive, passwords, config.destination, config.runAfterExtract);
         WizardDialog wizard;

@@ -28,7 +28,8 @@ char* ReadComment(vorx_Stream* archive, uint64_t size) {
     char* raw = static_cast<char*>(std::calloc(static_cast<size_t>(size) + 1, 1));
     if (raw == nullptr) return nullptr;
     // An entry that cannot be decoded (an encrypted one, say) leaves the text empty.
-    if (vorx_DecompressToPtr(archive, vorx::kCommentEntryName, raw, nullptr, nullptr) != vorx_Success)
+    if (vorx_DecompressToPtr(archive, vorx::kCommentEntryName, raw, nullptr, nullptr) !=
+        vorx_Success)
         raw[0] = '\0';
     const size_t length = std::strlen(raw);
     char* text = static_cast<char*>(std::malloc(2 * length + 1));
@@ -116,7 +117,9 @@ void OnCancel(WizardDialog* self, HWND dialog) {
 
 }  // namespace
 
-void EnableControl(HWND dialog, int id, BOOL enable) { EnableWindow(GetDlgItem(dialog, id), enable); }
+void EnableControl(HWND dialog, int id, BOOL enable) {
+    EnableWindow(GetDlgItem(dialog, id), enable);
+}
 
 void ShowControl(HWND dialog, int id, int command) { ShowWindow(GetDlgItem(dialog, id), command); }
 
@@ -147,42 +150,45 @@ void WizardDialog::GetPageTexts(int page, const char** title, const char** subti
 
 void WizardDialog::ShowPage(HWND dialog) {
     switch (Page) {
-    case 0: {
-        for (int id : {IDC_DESTINATION, IDC_OVERWRITE, IDC_BROWSE, IDC_STATUS})
-            ShowControl(dialog, id, SW_HIDE);
-        RECT client;
-        GetClientRect(dialog, &client);
-        CommentView = CreateWindowExA(
-            0, "EDIT", "",
-            WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE |
-                ES_AUTOVSCROLL | ES_READONLY,
-            10, 80, client.right - 20, client.bottom - 145, dialog,
-            reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_COMMENT_VIEW)),
-            GetModuleHandleA(nullptr), nullptr);
-        if (CommentView == nullptr) break;
-        HFONT font = CreateFontA(14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                 OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, 0,
-                                 "Courier New");
-        if (font == nullptr)
-            MessageBoxA(dialog, "Courier New not Found!", "Font failure", MB_ICONERROR);
-        else
-            SendMessageA(CommentView, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-        break;
-    }
-    case 1: SetDlgItemTextA(dialog, IDC_DESTINATION, Worker->Destination); break;
-    case 2: {
-        HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
-        SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-        SendMessageA(bar, PBM_SETBARCOLOR, 0, kBarColour);
-        UseClassicLook(bar);
-        const POINT place = GetControlOffset(dialog, IDC_DESTINATION);
-        RECT size;
-        GetClientRect(bar, &size);
-        MoveWindow(bar, place.x, place.y, size.right, size.bottom, TRUE);
-        ShowWindow(bar, SW_SHOW);
-        break;
-    }
-    default: break;
+        case 0: {
+            for (int id : {IDC_DESTINATION, IDC_OVERWRITE, IDC_BROWSE, IDC_STATUS})
+                ShowControl(dialog, id, SW_HIDE);
+            RECT client;
+            GetClientRect(dialog, &client);
+            CommentView =
+                CreateWindowExA(0, "EDIT", "",
+                                WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP |
+                                    ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY,
+                                10, 80, client.right - 20, client.bottom - 145, dialog,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_COMMENT_VIEW)),
+                                GetModuleHandleA(nullptr), nullptr);
+            if (CommentView == nullptr) break;
+            HFONT font = CreateFontA(14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
+                                     0, "Courier New");
+            if (font == nullptr)
+                MessageBoxA(dialog, "Courier New not Found!", "Font failure", MB_ICONERROR);
+            else
+                SendMessageA(CommentView, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+            break;
+        }
+        case 1:
+            SetDlgItemTextA(dialog, IDC_DESTINATION, Worker->Destination);
+            break;
+        case 2: {
+            HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
+            SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+            SendMessageA(bar, PBM_SETBARCOLOR, 0, kBarColour);
+            UseClassicLook(bar);
+            const POINT place = GetControlOffset(dialog, IDC_DESTINATION);
+            RECT size;
+            GetClientRect(bar, &size);
+            MoveWindow(bar, place.x, place.y, size.right, size.bottom, TRUE);
+            ShowWindow(bar, SW_SHOW);
+            break;
+        }
+        default:
+            break;
     }
 }
 
@@ -220,7 +226,13 @@ void WizardDialog::PaintHeader(HWND dialog, HDC dc) {
     SetTextColor(dc, RGB(0, 0, 0));
     SetBkMode(dc, TRANSPARENT);
 
-    struct Line { const char* text; int height; int weight; int x; int y; };
+    struct Line {
+        const char* text;
+        int height;
+        int weight;
+        int x;
+        int y;
+    };
     const Line lines[] = {{title, 20, FW_BOLD, 10, 5}, {subtitle, 14, FW_NORMAL, 15, 26}};
     for (const Line& line : lines) {
         HFONT font = CreateFontA(line.height, 0, 0, 0, line.weight, FALSE, FALSE, FALSE,
@@ -236,40 +248,48 @@ void WizardDialog::PaintHeader(HWND dialog, HDC dc) {
 INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* self = reinterpret_cast<WizardDialog*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
     switch (message) {
-    case WM_INITDIALOG: {
-        self = reinterpret_cast<WizardDialog*>(lParam);
-        SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
-        self->Window = dialog;
-        vorx_FileInfo info;
-        if (vorx_GetFileInfo(self->Archive, &info, vorx::kCommentEntryName) == vorx_Success) {
-            // Without memory for the text the page stays empty.
-            char* comment = ReadComment(self->Archive, info.uncompressedSize);
-            self->ShowPage(dialog);
-            if (comment != nullptr && self->CommentView != nullptr)
-                SetWindowTextA(self->CommentView, comment);
-            std::free(comment);
-        } else {
-            self->NextPage(dialog);
+        case WM_INITDIALOG: {
+            self = reinterpret_cast<WizardDialog*>(lParam);
+            SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
+            self->Window = dialog;
+            vorx_FileInfo info;
+            if (vorx_GetFileInfo(self->Archive, &info, vorx::kCommentEntryName) == vorx_Success) {
+                // Without memory for the text the page stays empty.
+                char* comment = ReadComment(self->Archive, info.uncompressedSize);
+                self->ShowPage(dialog);
+                if (comment != nullptr && self->CommentView != nullptr)
+                    SetWindowTextA(self->CommentView, comment);
+                std::free(comment);
+            } else {
+                self->NextPage(dialog);
+            }
+            return TRUE;
         }
-        return TRUE;
-    }
-    case WM_PAINT: {
-        if (self == nullptr) return FALSE;
-        PAINTSTRUCT paint;
-        HDC dc = BeginPaint(dialog, &paint);
-        self->PaintHeader(dialog, dc);
-        EndPaint(dialog, &paint);
-        return FALSE;
-    }
-    case WM_COMMAND:
-        if (self == nullptr) return FALSE;
-        switch (LOWORD(wParam)) {
-        case IDOK: OnNext(self, dialog); break;
-        case IDCANCEL: OnCancel(self, dialog); break;
-        case IDC_BROWSE: Browse(dialog); break;
-        default: break;
+        case WM_PAINT: {
+            if (self == nullptr) return FALSE;
+            PAINTSTRUCT paint;
+            HDC dc = BeginPaint(dialog, &paint);
+            self->PaintHeader(dialog, dc);
+            EndPaint(dialog, &paint);
+            return FALSE;
         }
-        return TRUE;
-    default: return FALSE;
+        case WM_COMMAND:
+            if (self == nullptr) return FALSE;
+            switch (LOWORD(wParam)) {
+                case IDOK:
+                    OnNext(self, dialog);
+                    break;
+                case IDCANCEL:
+                    OnCancel(self, dialog);
+                    break;
+                case IDC_BROWSE:
+                    Browse(dialog);
+                    break;
+                default:
+                    break;
+            }
+            return TRUE;
+        default:
+            return FALSE;
     }
 }

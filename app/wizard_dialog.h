@@ -10,9 +10,9 @@
 struct ExtractWorker;
 
 struct WizardDialog {
-    int Page;           // 0 Comments, 1 Select Destination, 2 Extracting
-    HWND CommentView;   // the read-only view of the Comments page, or null
-    HWND Window;        // the dialog
+    int Page;          // 0 Comments, 1 Select Destination, 2 Extracting
+    HWND CommentView;  // the read-only view of the Comments page, or null
+    HWND Window;       // the dialog
     ExtractWorker* Worker;
     vorx_Stream* Archive;
 

@@ -18,7 +18,9 @@ public:
     BitWriter() = default;
     // Writes into the memory of `storage`, whose bytes are dropped: a caller that makes
     // one stream after another keeps one buffer.
-    explicit BitWriter(std::vector<uint8_t>&& storage) : bytes_(std::move(storage)) { bytes_.clear(); }
+    explicit BitWriter(std::vector<uint8_t>&& storage) : bytes_(std::move(storage)) {
+        bytes_.clear();
+    }
 
     // Appends the low `width` bits of `value` (width 0 to 32).
     void WriteBits(uint32_t value, uint32_t width) {
@@ -33,7 +35,8 @@ public:
     // false (writing nothing) for a value outside that range.
     bool WriteEscapedNumber(uint32_t value) {
         if (value == 0 || value > kLargestEscapedNumber) return false;
-        ForEachEscapedField(value, [this](uint32_t field, uint32_t width) { WriteBits(field, width); });
+        ForEachEscapedField(value,
+                            [this](uint32_t field, uint32_t width) { WriteBits(field, width); });
         return true;
     }
 
@@ -64,7 +67,8 @@ public:
 
     // The same, moved out: the writer is empty afterwards.
     std::vector<uint8_t> TakeBytes() {
-        for (uint32_t at = 0; at < fill_; at += 8) bytes_.push_back(static_cast<uint8_t>(acc_ >> at));
+        for (uint32_t at = 0; at < fill_; at += 8)
+            bytes_.push_back(static_cast<uint8_t>(acc_ >> at));
         acc_ = 0;
         fill_ = 0;
         return std::move(bytes_);

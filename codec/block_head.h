@@ -31,8 +31,8 @@ struct BlockHead {
     // The two words of a head whose fields are in their ranges.
     void Encode(uint32_t* head1, uint32_t* head2) const {
         *head1 = (stepCount & 0xFFFFFFu) | ((literalCount - 1) << 24);
-        *head2 = lengthCount | ((flagCount - 1) << 16) | (literalWidth << 20) | ((slotCount - 1) << 24) |
-                 ((stepCount >> 24) << 28);
+        *head2 = lengthCount | ((flagCount - 1) << 16) | (literalWidth << 20) |
+                 ((slotCount - 1) << 24) | ((stepCount >> 24) << 28);
     }
 };
 

@@ -42,8 +42,7 @@ void ArchiveDirectory::Clear() {
     hasPassword = false;
 }
 
-Result ArchiveDirectory::Open(int archiveFile, const char* givenPassword,
-                              uint64_t offset) {
+Result ArchiveDirectory::Open(int archiveFile, const char* givenPassword, uint64_t offset) {
     file = archiveFile;
     directoryOffset = offset;
     if (givenPassword) {

@@ -34,8 +34,8 @@ Result FindArchiveStart(int file, uint64_t fileLength, uint64_t* archiveStart) {
     uint64_t position = 0;
     while (position < candidateEnd) {
         const uint64_t left = candidateEnd - position;
-        const size_t candidates = left < kCandidatesPerChunk ? static_cast<size_t>(left)
-                                                             : kCandidatesPerChunk;
+        const size_t candidates =
+            left < kCandidatesPerChunk ? static_cast<size_t>(left) : kCandidatesPerChunk;
         const size_t want = candidates + kSignatureSize - 1;
         if (ReadAt(file, position, buffer, want) != want) return kReadFailed;
 

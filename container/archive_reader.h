@@ -51,8 +51,7 @@ class UnitReader {
 public:
     static constexpr size_t kChunkSize = 4096;
 
-    UnitReader(int file, uint64_t start, const BlowfishContext* key,
-               uint64_t limit = UINT64_MAX)
+    UnitReader(int file, uint64_t start, const BlowfishContext* key, uint64_t limit = UINT64_MAX)
         : file_(file), next_(start), remaining_(limit), key_(key) {}
     UnitReader(const UnitReader&) = delete;
     UnitReader& operator=(const UnitReader&) = delete;

@@ -25,6 +25,7 @@ struct ConfigBlock {
 constexpr size_t kConfigBlockSize = sizeof(ConfigBlock);
 constexpr size_t kConfigDestinationOffset = offsetof(ConfigBlock, destination);
 constexpr size_t kConfigRunOffset = offsetof(ConfigBlock, runAfterExtract);
-static_assert(kConfigBlockSize == 512 && kConfigRunOffset == 256, "the stub's block layout is fixed");
+static_assert(kConfigBlockSize == 512 && kConfigRunOffset == 256,
+              "the stub's block layout is fixed");
 
 }  // namespace vorx

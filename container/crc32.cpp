@@ -91,7 +91,6 @@ VORX_FOLDING_TARGET inline __m128i Fold(__m128i lane, __m128i k, __m128i next) {
 
 // Requires length >= 64 and a multiple of 16.
 VORX_FOLDING_TARGET uint32_t AdvanceFolding(uint32_t reg, const uint8_t* p, size_t length) {
-
     __m128i x1 = _mm_xor_si128(Load(p), _mm_cvtsi32_si128(static_cast<int>(reg)));
     __m128i x2 = Load(p + 16);
     __m128i x3 = Load(p + 32);
@@ -99,8 +98,8 @@ VORX_FOLDING_TARGET uint32_t AdvanceFolding(uint32_t reg, const uint8_t* p, size
     p += 64;
     length -= 64;
 
-    const __m128i k64 = _mm_set_epi64x(static_cast<long long>(kFold64[1]),
-                                       static_cast<long long>(kFold64[0]));
+    const __m128i k64 =
+        _mm_set_epi64x(static_cast<long long>(kFold64[1]), static_cast<long long>(kFold64[0]));
     while (length >= 64) {
         x1 = Fold(x1, k64, Load(p));
         x2 = Fold(x2, k64, Load(p + 16));
@@ -110,8 +109,8 @@ VORX_FOLDING_TARGET uint32_t AdvanceFolding(uint32_t reg, const uint8_t* p, size
         length -= 64;
     }
 
-    const __m128i k16 = _mm_set_epi64x(static_cast<long long>(kFold16[1]),
-                                       static_cast<long long>(kFold16[0]));
+    const __m128i k16 =
+        _mm_set_epi64x(static_cast<long long>(kFold16[1]), static_cast<long long>(kFold16[0]));
     x1 = Fold(x1, k16, x2);
     x1 = Fold(x1, k16, x3);
     x1 = Fold(x1, k16, x4);
@@ -131,17 +130,15 @@ VORX_FOLDING_TARGET uint32_t AdvanceFolding(uint32_t reg, const uint8_t* p, size
     x1 = _mm_xor_si128(x1, x2b);
 
     // Barrett reduction to 32 bits.
-    const __m128i kb = _mm_set_epi64x(static_cast<long long>(kBarrett[1]),
-                                      static_cast<long long>(kBarrett[0]));
+    const __m128i kb =
+        _mm_set_epi64x(static_cast<long long>(kBarrett[1]), static_cast<long long>(kBarrett[0]));
     x2b = _mm_clmulepi64_si128(_mm_and_si128(x1, low32), kb, 0x10);
     x2b = _mm_clmulepi64_si128(_mm_and_si128(x2b, low32), kb, 0x00);
     x1 = _mm_xor_si128(x1, x2b);
     return static_cast<uint32_t>(_mm_extract_epi32(x1, 1));
 }
 
-bool HasFolding() {
-    return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
-}
+bool HasFolding() { return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1"); }
 #endif
 
 }  // namespace

@@ -64,7 +64,8 @@ void EntryIndex::AddRecord(uint64_t position) {
     if (recordsFailed_ || !enabled_) return;
     size_t capacity = static_cast<size_t>(recordCapacity_);
     // One more slot than records for the directory offset.
-    if (recordCount_ + 2 > SIZE_MAX || !Grow(&records_, &capacity, static_cast<size_t>(recordCount_) + 2)) {
+    if (recordCount_ + 2 > SIZE_MAX ||
+        !Grow(&records_, &capacity, static_cast<size_t>(recordCount_) + 2)) {
         recordsFailed_ = true;
         std::free(records_);
         records_ = nullptr;
@@ -133,7 +134,8 @@ bool EntryIndex::ReadNames(const ArchiveDirectory& directory, uint64_t entryCoun
         if (tableLength_ + n > kLargestTable) return false;
         if (!Grow(&table_, &tableCapacity, tableLength_ + n)) return false;
         std::memcpy(table_ + tableLength_, chunk, n);
-        for (const uint8_t* p = chunk; (p = static_cast<const uint8_t*>(std::memchr(p, 0, n - static_cast<size_t>(p - chunk))));
+        for (const uint8_t* p = chunk; (p = static_cast<const uint8_t*>(
+                                            std::memchr(p, 0, n - static_cast<size_t>(p - chunk))));
              ++p) {
             if (!Grow(&nuls_, &nulCapacity, nulCount_ + 1)) return false;
             nuls_[nulCount_++] = tableLength_ + static_cast<size_t>(p - chunk);

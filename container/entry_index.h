@@ -95,11 +95,11 @@ private:
     uint8_t* table_ = nullptr;  // the bytes read from the table's start
     size_t tableLength_ = 0;
     bool tableComplete_ = false;  // read to the end of the file
-    size_t findLength_ = 0;     // the part of them the search by name reads
-    size_t* nuls_ = nullptr;    // offsets of the NUL bytes, ascending
+    size_t findLength_ = 0;       // the part of them the search by name reads
+    size_t* nuls_ = nullptr;      // offsets of the NUL bytes, ascending
     size_t nulCount_ = 0;
-    size_t findNames_ = 0;      // names complete inside findLength_
-    size_t* hash_ = nullptr;    // open addressing: name number + 1, or 0 for a free slot
+    size_t findNames_ = 0;    // names complete inside findLength_
+    size_t* hash_ = nullptr;  // open addressing: name number + 1, or 0 for a free slot
     size_t hashMask_ = 0;
     size_t hashUsed_ = 0;
 };

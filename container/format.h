@@ -81,9 +81,9 @@ struct ArchiveHeader {
 
 // timeKind values: how EntryRecord::time is expressed.
 enum TimeKind : uint8_t {
-    kTimeUtcSeconds = 1,       // signed seconds since 1970 UTC
-    kTimeLocalSeconds = 2,     // signed seconds since 1970 in local standard time
-    kTimeFileTime = 3,         // any other value: a FILETIME (100 ns since 1601 UTC)
+    kTimeUtcSeconds = 1,    // signed seconds since 1970 UTC
+    kTimeLocalSeconds = 2,  // signed seconds since 1970 in local standard time
+    kTimeFileTime = 3,      // any other value: a FILETIME (100 ns since 1601 UTC)
 };
 
 constexpr uint16_t kAttributeEncrypted = 0x0100;
@@ -91,9 +91,9 @@ constexpr uint16_t kAttributeEncrypted = 0x0100;
 struct EntryRecord {
     uint8_t timeKind;
     uint16_t attributes;
-    uint64_t compressedSize;    // bytes of entry data after the record
+    uint64_t compressedSize;  // bytes of entry data after the record
     uint64_t uncompressedSize;
-    uint64_t time;              // interpreted according to timeKind
+    uint64_t time;  // interpreted according to timeKind
     uint32_t crc32;
 
     static EntryRecord Parse(const uint8_t (&raw)[kEntryRecordSize]) {
@@ -144,7 +144,7 @@ struct DirectoryHeader {
 enum class BlockType : uint32_t { Stored = 0, Compressed = 1 };
 
 constexpr uint32_t kMaxBlockSizeField = (1u << 29) - 1;  // bytes (stored) or bits (compressed)
-constexpr uint64_t kMaxBlockOutput = 64ull << 20;         // largest output of one block a reader accepts
+constexpr uint64_t kMaxBlockOutput = 64ull << 20;  // largest output of one block a reader accepts
 
 inline uint64_t PadTo16(uint64_t n) { return (n + 15) & ~static_cast<uint64_t>(15); }
 

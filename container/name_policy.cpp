@@ -16,21 +16,49 @@ struct CodePageRule {
 
 CodePageRule RuleOf(unsigned codePage) {
     switch (codePage) {
-        case 874: case 1250: case 1251: return {Kind::SingleByte, false, false};
-        case 1253: return {Kind::SingleByte, false, true};
-        case 1252: case 1254: case 1255: case 1256: case 1257: case 1258:
+        case 874:
+        case 1250:
+        case 1251:
+            return {Kind::SingleByte, false, false};
+        case 1253:
+            return {Kind::SingleByte, false, true};
+        case 1252:
+        case 1254:
+        case 1255:
+        case 1256:
+        case 1257:
+        case 1258:
             return {Kind::SingleByte, true, true};
-        case 28592: case 28594: case 28595: case 28596: case 28600: case 28601: case 28604:
+        case 28592:
+        case 28594:
+        case 28595:
+        case 28596:
+        case 28600:
+        case 28601:
+        case 28604:
         case 28606:
             return {Kind::Iso8859, false, false};
-        case 28593: case 28597: return {Kind::Iso8859, false, true};
-        case 28591: case 28598: case 28599: case 28603: case 28605: return {Kind::Iso8859, true, true};
-        case 932: return {Kind::Cp932, false, false};
-        case 936: return {Kind::Cp936, false, false};
-        case 949: return {Kind::Cp949, false, false};
-        case 950: return {Kind::Cp950, false, false};
-        case 65001: return {Kind::Utf8, false, false};
-        default: return {Kind::Unsupported, false, false};
+        case 28593:
+        case 28597:
+            return {Kind::Iso8859, false, true};
+        case 28591:
+        case 28598:
+        case 28599:
+        case 28603:
+        case 28605:
+            return {Kind::Iso8859, true, true};
+        case 932:
+            return {Kind::Cp932, false, false};
+        case 936:
+            return {Kind::Cp936, false, false};
+        case 949:
+            return {Kind::Cp949, false, false};
+        case 950:
+            return {Kind::Cp950, false, false};
+        case 65001:
+            return {Kind::Utf8, false, false};
+        default:
+            return {Kind::Unsupported, false, false};
     }
 }
 
@@ -38,19 +66,29 @@ bool In(uint8_t c, uint8_t low, uint8_t high) { return c >= low && c <= high; }
 
 bool IsLeadByte(uint8_t c, Kind kind) {
     switch (kind) {
-        case Kind::Cp932: return In(c, 0x81, 0x9F) || In(c, 0xE0, 0xFC);
-        case Kind::Cp936: case Kind::Cp949: case Kind::Cp950: return In(c, 0x81, 0xFE);
-        default: return false;
+        case Kind::Cp932:
+            return In(c, 0x81, 0x9F) || In(c, 0xE0, 0xFC);
+        case Kind::Cp936:
+        case Kind::Cp949:
+        case Kind::Cp950:
+            return In(c, 0x81, 0xFE);
+        default:
+            return false;
     }
 }
 
 bool IsTrailByte(uint8_t c, Kind kind) {
     switch (kind) {
-        case Kind::Cp932: return In(c, 0x40, 0x7E) || In(c, 0x80, 0xFC);
-        case Kind::Cp936: return In(c, 0x40, 0x7E) || In(c, 0x80, 0xFE);
-        case Kind::Cp949: return In(c, 0x41, 0x5A) || In(c, 0x61, 0x7A) || In(c, 0x81, 0xFE);
-        case Kind::Cp950: return In(c, 0x40, 0x7E) || In(c, 0xA1, 0xFE);
-        default: return false;
+        case Kind::Cp932:
+            return In(c, 0x40, 0x7E) || In(c, 0x80, 0xFC);
+        case Kind::Cp936:
+            return In(c, 0x40, 0x7E) || In(c, 0x80, 0xFE);
+        case Kind::Cp949:
+            return In(c, 0x41, 0x5A) || In(c, 0x61, 0x7A) || In(c, 0x81, 0xFE);
+        case Kind::Cp950:
+            return In(c, 0x40, 0x7E) || In(c, 0xA1, 0xFE);
+        default:
+            return false;
     }
 }
 
@@ -61,14 +99,22 @@ size_t CharLength(const uint8_t* p, size_t left, Kind kind) {
     if (kind == Kind::Utf8) {
         size_t n;
         uint8_t low = 0x80, high = 0xBF;  // range of the second byte
-        if (In(c, 0xC2, 0xDF)) n = 2;
-        else if (c == 0xE0) n = 3, low = 0xA0;
-        else if (c == 0xED) n = 3, high = 0x9F;  // no surrogates
-        else if (In(c, 0xE1, 0xEF)) n = 3;
-        else if (c == 0xF0) n = 4, low = 0x90;
-        else if (In(c, 0xF1, 0xF3)) n = 4;
-        else if (c == 0xF4) n = 4, high = 0x8F;
-        else return 0;
+        if (In(c, 0xC2, 0xDF))
+            n = 2;
+        else if (c == 0xE0)
+            n = 3, low = 0xA0;
+        else if (c == 0xED)
+            n = 3, high = 0x9F;  // no surrogates
+        else if (In(c, 0xE1, 0xEF))
+            n = 3;
+        else if (c == 0xF0)
+            n = 4, low = 0x90;
+        else if (In(c, 0xF1, 0xF3))
+            n = 4;
+        else if (c == 0xF4)
+            n = 4, high = 0x8F;
+        else
+            return 0;
         if (left < n || !In(p[1], low, high)) return 0;
         for (size_t i = 2; i < n; ++i)
             if (!In(p[i], 0x80, 0xBF)) return 0;
@@ -79,7 +125,8 @@ size_t CharLength(const uint8_t* p, size_t left, Kind kind) {
 }
 
 bool IsControl(const uint8_t* p, size_t n, Kind kind) {
-    if (n == 1) return p[0] < 0x20 || p[0] == 0x7F || (kind == Kind::Iso8859 && In(p[0], 0x80, 0x9F));
+    if (n == 1)
+        return p[0] < 0x20 || p[0] == 0x7F || (kind == Kind::Iso8859 && In(p[0], 0x80, 0x9F));
     return kind == Kind::Utf8 && n == 2 && p[0] == 0xC2 && p[1] < 0xA0;  // U+0080 to U+009F
 }
 
@@ -105,7 +152,8 @@ bool IsDeviceDigit(const uint8_t* p, size_t n, const CodePageRule& rule) {
     }
     if (n != 2) return false;
     if (rule.kind == Kind::Cp949) return p[0] == 0xA9 && In(p[1], 0xF6, 0xF8);
-    return rule.kind == Kind::Utf8 && p[0] == 0xC2 && (p[1] == 0xB9 || p[1] == 0xB2 || p[1] == 0xB3);
+    return rule.kind == Kind::Utf8 && p[0] == 0xC2 &&
+           (p[1] == 0xB9 || p[1] == 0xB2 || p[1] == 0xB3);
 }
 
 // Windows opens a component as a device when the part before its first dot, trailing
@@ -154,21 +202,30 @@ NameProblem CheckEntryName(const char* name, size_t length, unsigned codePage) {
 
 const char* NameProblemText(NameProblem problem) {
     switch (problem) {
-        case NameProblem::None: return "";
-        case NameProblem::Empty: return "the name is empty";
-        case NameProblem::TooLong: return "the name is longer than 239 bytes";
-        case NameProblem::CodePage: return "names in this code page cannot be checked";
-        case NameProblem::BadSequence: return "the name has bytes that are no character of its code page";
-        case NameProblem::Slash: return "the name has a '/', which Windows takes for a separator";
+        case NameProblem::None:
+            return "";
+        case NameProblem::Empty:
+            return "the name is empty";
+        case NameProblem::TooLong:
+            return "the name is longer than 239 bytes";
+        case NameProblem::CodePage:
+            return "names in this code page cannot be checked";
+        case NameProblem::BadSequence:
+            return "the name has bytes that are no character of its code page";
+        case NameProblem::Slash:
+            return "the name has a '/', which Windows takes for a separator";
         case NameProblem::EmptyComponent:
             return "the name has an empty component (a leading, trailing or doubled '\\')";
-        case NameProblem::Control: return "the name has a control character";
+        case NameProblem::Control:
+            return "the name has a control character";
         case NameProblem::Reserved:
             return "the name has one of < > : \" | ? *, which no Windows file name may hold";
         case NameProblem::TrailingDot:
-            return "a component ends in '.' or a blank (\".\" and \"..\" among them), which Windows drops";
+            return "a component ends in '.' or a blank (\".\" and \"..\" among them), which "
+                   "Windows drops";
         case NameProblem::Device:
-            return "a component is a Windows device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, or COM "
+            return "a component is a Windows device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, or "
+                   "COM "
                    "or LPT and a digit; with any extension)";
     }
     return "";

@@ -11,11 +11,11 @@ namespace vorx {
 using Result = int32_t;
 
 constexpr Result kSuccess = 0;
-constexpr Result kCorruptArchive = 3;    // the bytes contradict the format
-constexpr Result kNotFound = 4;          // no signature, no such name
-constexpr Result kCrcMismatch = 9;       // checksum or password check failed
-constexpr Result kPasswordRequired = 10; // encrypted names table and no password
+constexpr Result kCorruptArchive = 3;     // the bytes contradict the format
+constexpr Result kNotFound = 4;           // no signature, no such name
+constexpr Result kCrcMismatch = 9;        // checksum or password check failed
+constexpr Result kPasswordRequired = 10;  // encrypted names table and no password
 constexpr Result kOutOfMemory = 11;
-constexpr Result kReadFailed = 13;       // the file ended or could not be read
+constexpr Result kReadFailed = 13;  // the file ended or could not be read
 
 }  // namespace vorx

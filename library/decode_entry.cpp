@@ -68,7 +68,8 @@ vorx_Error DecodeLocatedEntry(vorx_Stream* handle, const vorx_FileInfo& info,
             volatile double percent = scaled / static_cast<double>(compressedSize);
             callback(userData, static_cast<int>(percent));
         }
-        if (handle->cancelRequested.load(std::memory_order_relaxed) != 0) return vorx_InvalidArgument;
+        if (handle->cancelRequested.load(std::memory_order_relaxed) != 0)
+            return vorx_InvalidArgument;
         const uint32_t header = ReadLe32(raw);
         const uint32_t type = BlockTypeOf(header);
         if (type != static_cast<uint32_t>(BlockType::Stored) &&
@@ -88,7 +89,8 @@ vorx_Error DecodeLocatedEntry(vorx_Stream* handle, const vorx_FileInfo& info,
         // allocating for it.
         const size_t needed = padded + kBodySlackBytes + kBodyOverreadBytes;
         if (needed > work.capacity()) {
-            if (fileLength < 0 && (fileLength = platform::FileLength(file)) < 0) return vorx_CorruptArchive;
+            if (fileLength < 0 && (fileLength = platform::FileLength(file)) < 0)
+                return vorx_CorruptArchive;
             const uint64_t length = static_cast<uint64_t>(fileLength);
             if (bodyStart > length || padded > length - bodyStart) return vorx_CorruptArchive;
             if (!work.EnsureCapacity(needed)) return vorx_OutOfMemory;
@@ -117,7 +119,8 @@ vorx_Error DecodeLocatedEntry(vorx_Stream* handle, const vorx_FileInfo& info,
             if ((e = Deliver(handle, target, sink, body, size)) != vorx_Success) return e;
             produced += size;
         } else {
-            if (!state->contexts && !(state->contexts = CreateContextTable())) return vorx_OutOfMemory;
+            if (!state->contexts && !(state->contexts = CreateContextTable()))
+                return vorx_OutOfMemory;
             uint64_t output = 0;
             e = DecodeCompressedBlock(body, size, static_cast<uint32_t>(padded), *state->contexts,
                                       scratch, *target, remaining, callback ? &progress : nullptr,
@@ -125,7 +128,8 @@ vorx_Error DecodeLocatedEntry(vorx_Stream* handle, const vorx_FileInfo& info,
             if (e != vorx_Success) return e;
             if (output > 0) {
                 crc.Update(target->base, static_cast<size_t>(output));
-                if ((e = Deliver(handle, target, sink, target->base, output)) != vorx_Success) return e;
+                if ((e = Deliver(handle, target, sink, target->base, output)) != vorx_Success)
+                    return e;
             }
             produced += output;
         }

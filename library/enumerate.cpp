@@ -74,26 +74,26 @@ void RecordToFileInfo(const EntryRecord& record, vorx_FileInfo* info) {
     info->compressedSize = record.compressedSize;
     info->uncompressedSize = record.uncompressedSize;
     switch (record.timeKind) {
-    case kTimeUtcSeconds: {
-        const int64_t seconds = static_cast<int64_t>(record.time);
-        info->lastWriteSeconds = seconds;
-        SecondsToFileTime(seconds, &info->lastWriteTime);
-        break;
-    }
-    case kTimeLocalSeconds: {
-        // Local standard time: add the zone's offset west of UTC (no daylight saving).
-        // The sum is taken modulo 2^64 so that no archive value overflows a signed type.
-        const int16_t bias = static_cast<int16_t>(platform::TimeZoneBiasMinutes());
-        const uint64_t shift = static_cast<uint64_t>(static_cast<int64_t>(bias) * 60);
-        const int64_t seconds = static_cast<int64_t>(record.time + shift);
-        info->lastWriteSeconds = seconds;
-        SecondsToFileTime(seconds, &info->lastWriteTime);
-        break;
-    }
-    default:
-        info->lastWriteSeconds = 0;
-        StoreFileTime(record.time, &info->lastWriteTime);
-        break;
+        case kTimeUtcSeconds: {
+            const int64_t seconds = static_cast<int64_t>(record.time);
+            info->lastWriteSeconds = seconds;
+            SecondsToFileTime(seconds, &info->lastWriteTime);
+            break;
+        }
+        case kTimeLocalSeconds: {
+            // Local standard time: add the zone's offset west of UTC (no daylight saving).
+            // The sum is taken modulo 2^64 so that no archive value overflows a signed type.
+            const int16_t bias = static_cast<int16_t>(platform::TimeZoneBiasMinutes());
+            const uint64_t shift = static_cast<uint64_t>(static_cast<int64_t>(bias) * 60);
+            const int64_t seconds = static_cast<int64_t>(record.time + shift);
+            info->lastWriteSeconds = seconds;
+            SecondsToFileTime(seconds, &info->lastWriteTime);
+            break;
+        }
+        default:
+            info->lastWriteSeconds = 0;
+            StoreFileTime(record.time, &info->lastWriteTime);
+            break;
     }
 }
 

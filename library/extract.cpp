@@ -23,7 +23,7 @@ vorx_Error RefuseMoreOutput(OutputTarget*, uint64_t) { return vorx_CorruptArchiv
 vorx_Error FindEntry(vorx_Stream* handle, const char* name, vorx_FileInfo* info,
                      uint64_t* recordPosition) {
     return LocateEntry(handle, info, recordPosition, name) == vorx_Success ? vorx_Success
-                                                                            : vorx_NotFound;
+                                                                           : vorx_NotFound;
 }
 
 void PrepareHandle(vorx_Stream* handle, vorx_ProgressCallback progress, const char* password) {
@@ -41,7 +41,8 @@ FreeSpace FreeSpaceForPath(const char* path) {
     }
     // The folder keeps its trailing separator; no separator means the current folder.
     char local[260];
-    char* folder = folderLength < sizeof local ? local : static_cast<char*>(std::malloc(folderLength + 1));
+    char* folder =
+        folderLength < sizeof local ? local : static_cast<char*>(std::malloc(folderLength + 1));
     if (!folder) return FreeSpace{false, 0};
     std::memcpy(folder, path, folderLength);
     folder[folderLength] = '\0';
@@ -65,7 +66,8 @@ using namespace vorx;
 
 vorx_Error vorx::DecompressToOutput(vorx_Stream* handle, const char* name, const char* outputPath,
                                     vorx_ProgressCallback progress, const char* password,
-                                    const FileOutput& output, vorx_FileInfo* info, int* descriptor) {
+                                    const FileOutput& output, vorx_FileInfo* info,
+                                    int* descriptor) {
     *descriptor = -1;
     if (!handle || !name || !outputPath) return vorx_InvalidArgument;
     uint64_t recordPosition = 0;
@@ -81,7 +83,8 @@ vorx_Error vorx::DecompressToOutput(vorx_Stream* handle, const char* name, const
     if (!window) {
         window = new (std::nothrow) OutputWindow();
         if (!window) return vorx_OutOfMemory;
-        if (!window->Create(OutputWindow::kInitialUnits, OutputWindow::kUnitSize, OutputWindow::kMaximumUnits)) {
+        if (!window->Create(OutputWindow::kInitialUnits, OutputWindow::kUnitSize,
+                            OutputWindow::kMaximumUnits)) {
             delete window;
             return vorx_OutOfMemory;
         }
@@ -100,8 +103,9 @@ namespace {
 
 // vorx_DecompressToFile writes the named file itself, created or truncated.
 int OpenNamedOutput(void* path) {
-    return platform::FileOpen(static_cast<const char*>(path),
-                              platform::kOpenReadWrite | platform::kOpenCreate | platform::kOpenTruncate);
+    return platform::FileOpen(static_cast<const char*>(path), platform::kOpenReadWrite |
+                                                                  platform::kOpenCreate |
+                                                                  platform::kOpenTruncate);
 }
 
 }  // namespace
@@ -113,7 +117,8 @@ extern "C" vorx_Error VORX_CALL vorx_DecompressToFile(vorx_Stream* handle, const
     vorx_FileInfo info;
     int output = -1;
     const FileOutput named{const_cast<char*>(outputPath), &OpenNamedOutput};
-    vorx_Error result = DecompressToOutput(handle, name, outputPath, progress, password, named, &info, &output);
+    vorx_Error result =
+        DecompressToOutput(handle, name, outputPath, progress, password, named, &info, &output);
     if (output < 0) return result;
     // A file that cannot be closed may not hold what was written to it.
     if (platform::FileClose(output) != 0 && result == vorx_Success) result = vorx_WriteFailed;
@@ -140,6 +145,7 @@ extern "C" vorx_Error VORX_CALL vorx_DecompressToPtr(vorx_Stream* handle, const 
     if (!destination && info.uncompressedSize > 0) return vorx_InvalidArgument;
     PrepareHandle(handle, progress, password);
 
-    OutputTarget target{static_cast<uint8_t*>(destination), info.uncompressedSize, &RefuseMoreOutput};
+    OutputTarget target{static_cast<uint8_t*>(destination), info.uncompressedSize,
+                        &RefuseMoreOutput};
     return DecodeLocatedEntry(handle, info, recordPosition, &target, nullptr);
 }

@@ -13,7 +13,7 @@ namespace vorx {
 // (the text up to its last separator, '\' or '/' on Windows, '/' elsewhere; the
 // current folder when there is none).
 struct FreeSpace {
-    bool known;      // false when the platform cannot tell
+    bool known;  // false when the platform cannot tell
     uint64_t bytes;
 };
 FreeSpace FreeSpaceForPath(const char* path);

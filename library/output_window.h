@@ -15,9 +15,9 @@ namespace vorx {
 class OutputWindow {
 public:
     static constexpr uint32_t kUnitSize = 4096;
-    static constexpr uint32_t kInitialUnits = 512;     // 2 MiB usable at the start
-    static constexpr uint32_t kMaximumUnits = 32768;   // 128 MiB reserved
-    static constexpr uint32_t kGrowthUnits = 128;      // grows 512 KiB at a time
+    static constexpr uint32_t kInitialUnits = 512;                    // 2 MiB usable at the start
+    static constexpr uint32_t kMaximumUnits = 32768;                  // 128 MiB reserved
+    static constexpr uint32_t kGrowthUnits = 128;                     // grows 512 KiB at a time
     static constexpr uint64_t kLargestBlockOutput = kMaxBlockOutput;  // 64 MiB
 
     OutputWindow() = default;

@@ -41,8 +41,9 @@ vorx_Error OpenArchive(vorx_Stream* handle, const char* password) {
     if (handle->header.version != kVersionFormat2) return vorx_Success;
 
     uint64_t directoryOffset = 0;
-    if (vorx_Error e = WalkEntryRecords(handle->file, start + kArchiveHeaderSize,
-                                        handle->header.entryCount, &directoryOffset, &handle->index))
+    if (vorx_Error e =
+            WalkEntryRecords(handle->file, start + kArchiveHeaderSize, handle->header.entryCount,
+                             &directoryOffset, &handle->index))
         return e;
     return handle->directory.Open(handle->file, password, directoryOffset);
 }
@@ -79,8 +80,8 @@ extern "C" vorx_Error VORX_CALL vorx_OpenStream(vorx_Stream** handleOut, const c
     handle->decoder = nullptr;
     handle->outputWindow = nullptr;
 
-    const unsigned flags = (mode & 1u) ? platform::kOpenReadWrite | platform::kOpenRandom
-                                       : platform::kOpenRead;
+    const unsigned flags =
+        (mode & 1u) ? platform::kOpenReadWrite | platform::kOpenRandom : platform::kOpenRead;
     handle->file = platform::FileOpen(path, flags);
     if (handle->file < 0) {
         DestroyHandle(handle);

@@ -31,23 +31,24 @@ static_assert(sizeof(vorx_FileInfo) == 296);
 namespace vorx {
 struct DecoderState;  // what the decoder keeps between entries (codec/decoder_state.h)
 class OutputWindow;   // the output window of file extractions (library/output_window.h)
-}
+}  // namespace vorx
 
 struct vorx_Stream {
     char path[256];
-    int file;                   // descriptor of the archive file
-    uint32_t mode;              // mode bits passed to the open
-    vorx::ArchiveHeader header; // as read at archiveStart
-    uint64_t archiveStart;      // file offset of the signature
-    uint64_t cursorPosition;    // enumeration cursor: offset of the record after the last one returned
-    uint64_t cursorIndex;       // index of that record; all ones after the open
+    int file;                    // descriptor of the archive file
+    uint32_t mode;               // mode bits passed to the open
+    vorx::ArchiveHeader header;  // as read at archiveStart
+    uint64_t archiveStart;       // file offset of the signature
+    uint64_t
+        cursorPosition;    // enumeration cursor: offset of the record after the last one returned
+    uint64_t cursorIndex;  // index of that record; all ones after the open
     vorx::ArchiveDirectory directory;
-    vorx::EntryIndex index;     // record positions and names, so that look-ups need no walk
+    vorx::EntryIndex index;  // record positions and names, so that look-ups need no walk
     std::atomic<uint32_t> cancelRequested;  // set by vorx_CancelOperation from any thread
     void* userData;
-    const char* password;       // password of the decompression in progress
+    const char* password;  // password of the decompression in progress
     vorx_ProgressCallback progress;
-    int outputFile;             // descriptor written by vorx_DecompressToFile
+    int outputFile;                    // descriptor written by vorx_DecompressToFile
     vorx::DecoderState* decoder;       // made at the first decode, reused after
     vorx::OutputWindow* outputWindow;  // made at the first file extraction, reused after
 };

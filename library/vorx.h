@@ -75,13 +75,13 @@ typedef struct vorx_FileTime {
 /* File information that the caller provides and the library fills.
  * The layout is fixed on every target: offsets 0, 4, 8, 16, 24, 32, 288; size 296. */
 typedef struct vorx_FileInfo {
-    uint32_t attributes;       /* Win32 attribute bits as archived; 0x100 marks encrypted data */
-    uint32_t crc32;            /* CRC-32 of the uncompressed data */
-    uint64_t compressedSize;   /* bytes of entry data in the archive */
-    uint64_t uncompressedSize; /* bytes once extracted */
+    uint32_t attributes;         /* Win32 attribute bits as archived; 0x100 marks encrypted data */
+    uint32_t crc32;              /* CRC-32 of the uncompressed data */
+    uint64_t compressedSize;     /* bytes of entry data in the archive */
+    uint64_t uncompressedSize;   /* bytes once extracted */
     vorx_FileTime lastWriteTime; /* UTC */
-    char name[256];            /* NUL-terminated, at most 255 bytes */
-    int64_t lastWriteSeconds;  /* seconds since 1970 UTC; 0 when the archive stores a FILETIME */
+    char name[256];              /* NUL-terminated, at most 255 bytes */
+    int64_t lastWriteSeconds;    /* seconds since 1970 UTC; 0 when the archive stores a FILETIME */
 } vorx_FileInfo;
 
 /* Attribute bit of an entry whose data is encrypted. */
@@ -89,7 +89,7 @@ typedef struct vorx_FileInfo {
 
 /* Progress callback: called on the decoding thread with the handle's user data and a
  * percentage from 0 to 100; the last call of a decode that read all blocks passes 100. */
-typedef void (VORX_CALL *vorx_ProgressCallback)(void *userData, int percent);
+typedef void(VORX_CALL *vorx_ProgressCallback)(void *userData, int percent);
 
 /**
  * Opens the archive in the file at `path` (at most 255 characters).
@@ -152,8 +152,7 @@ vorx_Error VORX_CALL vorx_GetFileInfo(vorx_Stream *handle, vorx_FileInfo *info, 
  * What was written before a failure stays on disk.
  */
 vorx_Error VORX_CALL vorx_DecompressToFile(vorx_Stream *handle, const char *name,
-                                           const char *outputPath,
-                                           vorx_ProgressCallback progress,
+                                           const char *outputPath, vorx_ProgressCallback progress,
                                            const char *password);
 
 /**
@@ -163,10 +162,8 @@ vorx_Error VORX_CALL vorx_DecompressToFile(vorx_Stream *handle, const char *name
  * or more, or out of memory; 10 encrypted and no password; 3 corrupt data or
  * wrong password; 9 CRC mismatch; 13 read failed.
  */
-vorx_Error VORX_CALL vorx_DecompressToPtr(vorx_Stream *handle, const char *name,
-                                          void *destination,
-                                          vorx_ProgressCallback progress,
-                                          const char *password);
+vorx_Error VORX_CALL vorx_DecompressToPtr(vorx_Stream *handle, const char *name, void *destination,
+                                          vorx_ProgressCallback progress, const char *password);
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -16,10 +16,11 @@ enum class PathKind { Missing, File, Directory, Other };
 
 struct PathStatus {
     PathKind kind = PathKind::Missing;
-    bool isLink = false;          // the path itself is a symbolic link
+    bool isLink = false;  // the path itself is a symbolic link
     uint64_t size = 0;
-    int64_t writeSeconds = 0;     // last write, seconds since 1970 UTC
-    uint16_t attributes = 0x20;   // Win32 attribute bits (read-only 1, hidden 2, system 4, archive 0x20)
+    int64_t writeSeconds = 0;  // last write, seconds since 1970 UTC
+    uint16_t attributes =
+        0x20;  // Win32 attribute bits (read-only 1, hidden 2, system 4, archive 0x20)
 };
 
 // Status of `path`, following a symbolic link (isLink tells that there was one).
@@ -52,8 +53,8 @@ private:
     Folder(std::string path, intptr_t handle, std::shared_ptr<const Folder> parent);
     friend struct FolderAccess;
     std::string path_;
-    intptr_t handle_;                        // POSIX descriptor or Windows handle
-    std::shared_ptr<const Folder> parent_;   // Windows: held, so that no folder above is renamed
+    intptr_t handle_;                       // POSIX descriptor or Windows handle
+    std::shared_ptr<const Folder> parent_;  // Windows: held, so that no folder above is renamed
 };
 using FolderPtr = std::shared_ptr<const Folder>;
 
@@ -106,8 +107,8 @@ public:
 private:
     FolderPtr folder_;
     std::string path_;
-    std::string name_;       // in folder_ (POSIX: the name of the private folder)
-    intptr_t handle_ = -1;   // POSIX: the private folder; Windows: the file
+    std::string name_;      // in folder_ (POSIX: the name of the private folder)
+    intptr_t handle_ = -1;  // POSIX: the private folder; Windows: the file
 };
 
 // The parent folder of a user's path ("." when it names none).
@@ -124,7 +125,8 @@ std::string AbsolutePath(const std::string& path);
 
 // Converts a host name (UTF-8 on POSIX, the ANSI code page on Windows) to Windows code
 // page `codePage`, refusing characters the code page cannot hold. False with a reason.
-bool ToCodePage(const std::string& hostText, unsigned codePage, std::string* out, std::string* error);
+bool ToCodePage(const std::string& hostText, unsigned codePage, std::string* out,
+                std::string* error);
 // The reverse: bytes in code page `codePage` to a host name.
 bool FromCodePage(const std::string& text, unsigned codePage, std::string* out, std::string* error);
 // Whether code page `codePage` can be converted to and from on this system.

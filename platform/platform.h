@@ -59,14 +59,14 @@ bool FreeBytesForFolder(const char* folder, uint64_t* freeBytes);
 
 constexpr size_t kPageSize = 4096;
 
-void* PageAlloc(size_t bytes);            // null on failure
+void* PageAlloc(size_t bytes);  // null on failure
 void PageFree(void* pointer, size_t bytes);
 
 // Address space reserved without access, made usable piece by piece.
-void* ReserveRange(size_t bytes);                   // null on failure
-bool CommitRange(void* pointer, size_t bytes);      // read/write; false on failure
+void* ReserveRange(size_t bytes);               // null on failure
+bool CommitRange(void* pointer, size_t bytes);  // read/write; false on failure
 void DecommitRange(void* pointer, size_t bytes);
-void ReleaseRange(void* pointer, size_t bytes);     // the whole reservation
+void ReleaseRange(void* pointer, size_t bytes);  // the whole reservation
 
 // ---------------------------------------------------------------------------
 // Time.

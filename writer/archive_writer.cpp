@@ -79,9 +79,9 @@ bool ArchiveWriter::PatchAt(uint64_t offset, const Bytes& bytes) {
 
 bool ArchiveWriter::Create(const std::string& path) {
     if (state_ != State::Closed) return Fail("the writer is already in use");
-    file_ = platform::FileOpen(path.c_str(), platform::kOpenReadWrite | platform::kOpenCreate |
-                                                 platform::kOpenTruncate |
-                                                 platform::kOpenSequential);
+    file_ =
+        platform::FileOpen(path.c_str(), platform::kOpenReadWrite | platform::kOpenCreate |
+                                             platform::kOpenTruncate | platform::kOpenSequential);
     if (file_ < 0) return Fail("cannot create " + path);
     state_ = State::Carrier;
     return true;
@@ -107,7 +107,8 @@ bool ArchiveWriter::WriteCarrier(const void* data, size_t length) {
 
 bool ArchiveWriter::CopyCarrierFile(const std::string& path) {
     if (state_ != State::Carrier) return Fail("the carrier goes before the archive");
-    const int in = platform::FileOpen(path.c_str(), platform::kOpenRead | platform::kOpenSequential);
+    const int in =
+        platform::FileOpen(path.c_str(), platform::kOpenRead | platform::kOpenSequential);
     if (in < 0) return Fail("cannot open " + path);
     Bytes buffer(kOutputBufferSize);
     bool ok = true;
@@ -166,8 +167,8 @@ bool ArchiveWriter::EmitChunk(const uint8_t* data, size_t length) {
     EncodedBlock block;
     if (!entry_.encoder.encode(entry_.encoder.context, data, length, &block))
         return Fail("the block encoder failed on '" + entry_.name + "'");
-    const uint64_t expected = block.type == BlockType::Stored ? block.sizeField
-                                                              : (uint64_t{block.sizeField} + 7) / 8;
+    const uint64_t expected =
+        block.type == BlockType::Stored ? block.sizeField : (uint64_t{block.sizeField} + 7) / 8;
     if (block.sizeField > kMaxBlockSizeField || block.body.size() != expected)
         return Fail("the block encoder produced an inconsistent block");
 
@@ -224,8 +225,8 @@ bool ArchiveWriter::EndEntry(const RecordOverrides& overrides) {
     }
     EntryRecord record{};
     record.timeKind = entry_.timeKind;
-    record.attributes = static_cast<uint16_t>(
-        entry_.attributes | (entry_.password ? kAttributeEncrypted : 0));
+    record.attributes =
+        static_cast<uint16_t>(entry_.attributes | (entry_.password ? kAttributeEncrypted : 0));
     record.compressedSize = compressedSize_;
     record.uncompressedSize = uncompressedSize_;
     record.time = entry_.time;
@@ -259,14 +260,14 @@ bool ArchiveWriter::Finish(const DirectoryOptions& options) {
     directory.namesEncrypted = options.password ? 1 : 0;
     directory.namesLength = static_cast<uint32_t>(names.size());
     directory.namesCrc = Crc32::Of(table.data(), table.size());
-    if (options.password) EncryptWithPassword(options.password->c_str(), table.data(), table.size());
+    if (options.password)
+        EncryptWithPassword(options.password->c_str(), table.data(), table.size());
     if (options.namesEncryptedFlag) directory.namesEncrypted = *options.namesEncryptedFlag;
     if (options.namesLength) directory.namesLength = *options.namesLength;
     if (options.namesCrc) directory.namesCrc = *options.namesCrc;
 
     if (!Put(EncodeDirectoryHeader(directory).data(), kDirectoryHeaderSize) ||
-        !Put(table.data(), table.size()) ||
-        !Put(options.trailing.data(), options.trailing.size()))
+        !Put(table.data(), table.size()) || !Put(options.trailing.data(), options.trailing.size()))
         return false;
     const uint64_t count = options.entryCount ? *options.entryCount : names_.size();
     Bytes header = EncodeArchiveHeader(kVersionFormat2, count);

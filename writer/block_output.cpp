@@ -10,7 +10,8 @@ namespace vorx {
 namespace {
 
 // The code of `symbol` in a design over `counts` (which holds it).
-SymbolCode CodeOf(const std::vector<SymbolCount>& counts, const AlphabetDesign& design, uint32_t symbol) {
+SymbolCode CodeOf(const std::vector<SymbolCount>& counts, const AlphabetDesign& design,
+                  uint32_t symbol) {
     auto it = std::lower_bound(counts.begin(), counts.end(), symbol,
                                [](const SymbolCount& c, uint32_t s) { return c.symbol < s; });
     return design.codes[static_cast<size_t>(it - counts.begin())];
@@ -33,20 +34,24 @@ uint32_t CheapestCompatible(const std::vector<SymbolCount>& counts, const Alphab
 
 void WriteTable(BitWriter& w, const AlphabetDesign& design, int kind, uint32_t literalWidth) {
     for (const SymbolEntry& e : design.table) {
-        if (kind == 2) w.WriteEscapedNumber(e.symbol);
-        else w.WriteBits(e.symbol, kind == 1 ? literalWidth : 4);
+        if (kind == 2)
+            w.WriteEscapedNumber(e.symbol);
+        else
+            w.WriteBits(e.symbol, kind == 1 ? literalWidth : 4);
         w.WriteEscapedNumber(e.weight);
     }
 }
 
 }  // namespace
 
-uint64_t WriteBlock(const uint8_t* data, const std::vector<Step>& steps, BlockPlan& a, std::vector<uint8_t>* out) {
+uint64_t WriteBlock(const uint8_t* data, const std::vector<Step>& steps, BlockPlan& a,
+                    std::vector<uint8_t>* out) {
     if (!a.flagSymbols.empty())
-        a.flagSymbols.back() = CheapestCompatible(a.flagCounts, a.flags, a.flagSymbols.back(), a.stepsInLastFlag);
+        a.flagSymbols.back() =
+            CheapestCompatible(a.flagCounts, a.flags, a.flagSymbols.back(), a.stepsInLastFlag);
     if (!a.slotSymbols.empty())
-        a.slotSymbols.back() =
-            CheapestCompatible(a.slotCounts, a.slots, a.slotSymbols.back(), a.selectorsInLastSlot * 2);
+        a.slotSymbols.back() = CheapestCompatible(a.slotCounts, a.slots, a.slotSymbols.back(),
+                                                  a.selectorsInLastSlot * 2);
 
     BitWriter w(std::move(*out));
     BlockHead head;
@@ -66,9 +71,12 @@ uint64_t WriteBlock(const uint8_t* data, const std::vector<Step>& steps, BlockPl
     WriteTable(w, a.slots, 0, 0);
 
     SymbolCode flagCode[16], slotCode[16], literalCode[256];
-    for (size_t i = 0; i < a.flagCounts.size(); ++i) flagCode[a.flagCounts[i].symbol] = a.flags.codes[i];
-    for (size_t i = 0; i < a.slotCounts.size(); ++i) slotCode[a.slotCounts[i].symbol] = a.slots.codes[i];
-    for (size_t i = 0; i < a.literalCounts.size(); ++i) literalCode[a.literalCounts[i].symbol] = a.literals.codes[i];
+    for (size_t i = 0; i < a.flagCounts.size(); ++i)
+        flagCode[a.flagCounts[i].symbol] = a.flags.codes[i];
+    for (size_t i = 0; i < a.slotCounts.size(); ++i)
+        slotCode[a.slotCounts[i].symbol] = a.slots.codes[i];
+    for (size_t i = 0; i < a.literalCounts.size(); ++i)
+        literalCode[a.literalCounts[i].symbol] = a.literals.codes[i];
     // Codes of the short lengths by length.
     uint32_t directEnd = 1;
     for (const SymbolCount& c : a.lengthCounts)
@@ -92,7 +100,8 @@ uint64_t WriteBlock(const uint8_t* data, const std::vector<Step>& steps, BlockPl
             continue;
         }
         const uint32_t len = StepLength(s);
-        const SymbolCode lc = len < directEnd ? lengthCode[len] : CodeOf(a.lengthCounts, a.lengths, len);
+        const SymbolCode lc =
+            len < directEnd ? lengthCode[len] : CodeOf(a.lengthCounts, a.lengths, len);
         w.WriteBits(lc.code, lc.length);
         if (selectorsLeft == 0) {
             const SymbolCode c = slotCode[a.slotSymbols[pair++]];

@@ -22,8 +22,8 @@ void CountSmall(const std::vector<uint32_t>& symbols, std::vector<SymbolCount>* 
 
 }  // namespace
 
-bool PlanBlock(const uint8_t* data, const std::vector<Step>& steps, int effort, TableDesigner& designer,
-               BlockPlan* a) {
+bool PlanBlock(const uint8_t* data, const std::vector<Step>& steps, int effort,
+               TableDesigner& designer, BlockPlan* a) {
     a->flagSymbols.assign((steps.size() + 3) / 4, 0);
     a->slotSymbols.clear();
     uint64_t literalCounts[256] = {};
@@ -41,10 +41,14 @@ bool PlanBlock(const uint8_t* data, const std::vector<Step>& steps, int effort, 
         }
         const uint32_t len = StepLength(s);
         a->flagSymbols[i / 4] |= 1u << (i % 4);
-        if (len < kDirectLengths) ++direct[len];
-        else longLengths.push_back(len);
-        if ((selectors & 1) == 0) a->slotSymbols.push_back(StepSlot(s));
-        else a->slotSymbols.back() |= StepSlot(s) << 2;
+        if (len < kDirectLengths)
+            ++direct[len];
+        else
+            longLengths.push_back(len);
+        if ((selectors & 1) == 0)
+            a->slotSymbols.push_back(StepSlot(s));
+        else
+            a->slotSymbols.back() |= StepSlot(s) << 2;
         ++selectors;
         p += len;
         a->matchBytes += len;
@@ -59,8 +63,10 @@ bool PlanBlock(const uint8_t* data, const std::vector<Step>& steps, int effort, 
         if (direct[len]) a->lengthCounts.push_back(SymbolCount{len, direct[len]});
     std::sort(longLengths.begin(), longLengths.end());
     for (uint32_t len : longLengths) {
-        if (!a->lengthCounts.empty() && a->lengthCounts.back().symbol == len) ++a->lengthCounts.back().count;
-        else a->lengthCounts.push_back(SymbolCount{len, 1});
+        if (!a->lengthCounts.empty() && a->lengthCounts.back().symbol == len)
+            ++a->lengthCounts.back().count;
+        else
+            a->lengthCounts.push_back(SymbolCount{len, 1});
     }
     if (a->lengthCounts.size() > kMaxLengthSymbols) return false;
 
@@ -81,8 +87,9 @@ bool PlanBlock(const uint8_t* data, const std::vector<Step>& steps, int effort, 
     designer.Design(a->literalCounts, &LiteralSymbol, a->literalWidth, effort, &a->literals);
     designer.Design(a->lengthCounts, &LengthSymbol, 0, effort, &a->lengths);
     designer.Design(a->slotCounts, &FourBitSymbol, 0, effort, &a->slots);
-    a->totalBits = 64 + a->flags.tableBits + a->flags.dataBits + a->literals.tableBits + a->literals.dataBits +
-                   a->lengths.tableBits + a->lengths.dataBits + a->slots.tableBits + a->slots.dataBits;
+    a->totalBits = 64 + a->flags.tableBits + a->flags.dataBits + a->literals.tableBits +
+                   a->literals.dataBits + a->lengths.tableBits + a->lengths.dataBits +
+                   a->slots.tableBits + a->slots.dataBits;
     // The stream must end strictly beyond the tables, also when there are no steps.
     if (steps.empty()) a->totalBits += 1;
     return true;

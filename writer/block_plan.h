@@ -47,7 +47,7 @@ struct BlockPlan {
 
 // Counts the parse's symbols and designs the four tables. False when the parse needs
 // more distinct lengths than a table holds.
-bool PlanBlock(const uint8_t* data, const std::vector<Step>& steps, int effort, TableDesigner& designer,
-               BlockPlan* plan);
+bool PlanBlock(const uint8_t* data, const std::vector<Step>& steps, int effort,
+               TableDesigner& designer, BlockPlan* plan);
 
 }  // namespace vorx

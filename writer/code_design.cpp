@@ -86,8 +86,10 @@ uint64_t TableDesigner::Grow(const std::vector<uint32_t>& weights) {
         if (at == 0) {
             // The root lacks a child: the leaf hangs there, right first.
             nodes_.push_back(Node{kNone, kNone, 0, w, 1, i});
-            if (nodes_[0].right == kNone) nodes_[0].right = next;
-            else nodes_[0].left = next;
+            if (nodes_[0].right == kNone)
+                nodes_[0].right = next;
+            else
+                nodes_[0].left = next;
             leafOf_[i] = next;
             continue;
         }
@@ -121,8 +123,8 @@ uint64_t TableDesigner::Total(const std::vector<uint32_t>& weights) {
     return data + table;
 }
 
-void TableDesigner::Design(const std::vector<SymbolCount>& counts, SymbolFieldBits symbolBits, uint32_t context,
-                           int effort, AlphabetDesign* design) {
+void TableDesigner::Design(const std::vector<SymbolCount>& counts, SymbolFieldBits symbolBits,
+                           uint32_t context, int effort, AlphabetDesign* design) {
     *design = AlphabetDesign{};
     const size_t n = counts.size();
     design->codes.assign(n, SymbolCode{});
@@ -170,7 +172,8 @@ void TableDesigner::Design(const std::vector<SymbolCount>& counts, SymbolFieldBi
         if (range > 296 && effort < 2) break;
         std::vector<uint32_t> weights(n);
         for (size_t i = 0; i < n; ++i) {
-            const double scaled = std::floor(static_cast<double>(counts_[i]) * range / static_cast<double>(top) + 0.5);
+            const double scaled = std::floor(
+                static_cast<double>(counts_[i]) * range / static_cast<double>(top) + 0.5);
             weights[i] = static_cast<uint32_t>(std::clamp(scaled, 1.0, double{kMaxDesignWeight}));
         }
         consider(std::move(weights));

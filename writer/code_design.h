@@ -48,8 +48,8 @@ public:
     // Designs the table for `counts` (distinct symbols, counts of at least 1; may be
     // empty, which gives an empty table). `symbolBits(symbol, context)` prices a symbol
     // field. `effort` (0 to 2) widens the search.
-    void Design(const std::vector<SymbolCount>& counts, SymbolFieldBits symbolBits, uint32_t context, int effort,
-                AlphabetDesign* design);
+    void Design(const std::vector<SymbolCount>& counts, SymbolFieldBits symbolBits,
+                uint32_t context, int effort, AlphabetDesign* design);
 
 private:
     struct Node {
@@ -68,9 +68,9 @@ private:
     uint64_t Total(const std::vector<uint32_t>& weights);
 
     std::vector<Node> nodes_;
-    std::vector<uint32_t> leafOf_;   // by entry: the node that holds it
-    std::vector<uint64_t> counts_;   // by entry
-    std::vector<uint32_t> order_;    // entry -> input index
+    std::vector<uint32_t> leafOf_;  // by entry: the node that holds it
+    std::vector<uint64_t> counts_;  // by entry
+    std::vector<uint32_t> order_;   // entry -> input index
 };
 
 // Code lengths of an optimal prefix code for `counts` with no code longer than

@@ -17,12 +17,12 @@ namespace {
 enum class Search { Greedy, Lazy, Optimal };
 
 struct LevelParams {
-    Search first;       // the first parse of a block
-    Search search;      // every later one
-    int passes;         // parses of each block, each priced by the one before
-    int effort;         // table design effort
-    uint32_t keepDepth; // > 0: later parses weigh what positions are worth keeping
-    uint32_t window;    // optimal parsing's window, its committed part, its long match
+    Search first;        // the first parse of a block
+    Search search;       // every later one
+    int passes;          // parses of each block, each priced by the one before
+    int effort;          // table design effort
+    uint32_t keepDepth;  // > 0: later parses weigh what positions are worth keeping
+    uint32_t window;     // optimal parsing's window, its committed part, its long match
     uint32_t commit;
     uint32_t nice;
 };
@@ -31,15 +31,24 @@ struct LevelParams {
 // and from 8 on with the worth of keeping positions in the table).
 LevelParams ParamsFor(int level) {
     switch (level) {
-        case 1: return {Search::Greedy, Search::Greedy, 1, 0, 0, 0, 0, 0};
-        case 2: return {Search::Greedy, Search::Greedy, 1, 1, 0, 0, 0, 0};
-        case 3: return {Search::Lazy, Search::Lazy, 1, 0, 0, 0, 0, 0};
-        case 4: return {Search::Lazy, Search::Lazy, 1, 1, 0, 0, 0, 0};
-        case 5: return {Search::Lazy, Search::Lazy, 1, 2, 0, 0, 0, 0};
-        case 6: return {Search::Optimal, Search::Optimal, 1, 2, 0, 64, 56, 32};
-        case 7: return {Search::Optimal, Search::Optimal, 2, 2, 0, 64, 56, 32};
-        case 8: return {Search::Optimal, Search::Optimal, 3, 2, 16, 128, 112, 64};
-        default: return {Search::Optimal, Search::Optimal, 4, 2, 16, 256, 224, 128};
+        case 1:
+            return {Search::Greedy, Search::Greedy, 1, 0, 0, 0, 0, 0};
+        case 2:
+            return {Search::Greedy, Search::Greedy, 1, 1, 0, 0, 0, 0};
+        case 3:
+            return {Search::Lazy, Search::Lazy, 1, 0, 0, 0, 0, 0};
+        case 4:
+            return {Search::Lazy, Search::Lazy, 1, 1, 0, 0, 0, 0};
+        case 5:
+            return {Search::Lazy, Search::Lazy, 1, 2, 0, 0, 0, 0};
+        case 6:
+            return {Search::Optimal, Search::Optimal, 1, 2, 0, 64, 56, 32};
+        case 7:
+            return {Search::Optimal, Search::Optimal, 2, 2, 0, 64, 56, 32};
+        case 8:
+            return {Search::Optimal, Search::Optimal, 3, 2, 16, 128, 112, 64};
+        default:
+            return {Search::Optimal, Search::Optimal, 4, 2, 16, 256, 224, 128};
     }
 }
 
@@ -93,16 +102,24 @@ bool Compressor::EncodeBlock(const uint8_t* data, size_t length, EncodedBlock* b
     parse.nice = params.search == Search::Optimal ? params.nice : 64;
     for (int pass = 0; pass < params.passes; ++pass) {
         switch (pass == 0 ? params.first : params.search) {
-            case Search::Greedy: GreedyParse(st.model, st.prices, data, length, parse, &st.steps, &st.sums); break;
-            case Search::Lazy: LazyParse(st.model, st.prices, data, length, parse, &st.steps, &st.sums); break;
-            case Search::Optimal: st.optimal.Run(st.model, st.prices, data, length, parse, &st.steps); break;
+            case Search::Greedy:
+                GreedyParse(st.model, st.prices, data, length, parse, &st.steps, &st.sums);
+                break;
+            case Search::Lazy:
+                LazyParse(st.model, st.prices, data, length, parse, &st.steps, &st.sums);
+                break;
+            case Search::Optimal:
+                st.optimal.Run(st.model, st.prices, data, length, parse, &st.steps);
+                break;
         }
         // A block of at most 64 MiB has room for fewer than 11600 distinct match
         // lengths (their sum is at most its size), far below what a table holds.
-        if (!PlanBlock(data, st.steps, params.effort, st.designer, &st.plan)) return forceCompressed_ ? false : storeIt();
+        if (!PlanBlock(data, st.steps, params.effort, st.designer, &st.plan))
+            return forceCompressed_ ? false : storeIt();
         PricesFromPlan(st.plan, length, &st.prices);
         if (params.keepDepth && pass + 1 < params.passes) {
-            FutureValues(data, length, st.steps, st.prices, params.keepDepth, &st.keepValue, &st.keepUntil);
+            FutureValues(data, length, st.steps, st.prices, params.keepDepth, &st.keepValue,
+                         &st.keepUntil);
             parse.keepValue = st.keepValue.data();
             parse.keepUntil = st.keepUntil.data();
         }

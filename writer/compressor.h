@@ -33,14 +33,14 @@ constexpr size_t kCompressorBlockSize = 4u << 20;
 
 // Where a compressor's output went, summed over the blocks it made: for profiling.
 struct CompressorStats {
-    uint64_t blocks = 0;        // compressed blocks
+    uint64_t blocks = 0;  // compressed blocks
     uint64_t storedBlocks = 0;
-    uint64_t inputBytes = 0;    // of all blocks
-    uint64_t outputBytes = 0;   // of all blocks: headers, bodies and padding
-    uint64_t literals = 0;      // in compressed blocks
+    uint64_t inputBytes = 0;   // of all blocks
+    uint64_t outputBytes = 0;  // of all blocks: headers, bodies and padding
+    uint64_t literals = 0;     // in compressed blocks
     uint64_t matches = 0;
     uint64_t matchBytes = 0;
-    uint64_t headBits = 0;      // the 64-bit block heads
+    uint64_t headBits = 0;  // the 64-bit block heads
     // Per alphabet: flags, literals, lengths, slot selectors.
     uint64_t tableBits[4] = {};
     uint64_t codeBits[4] = {};

@@ -15,7 +15,8 @@ uint32_t Upper(uint32_t c) {
     if (c == 0xB5) return 0x39C;
     if ((c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
     if (c == 0xFF) return 0x178;
-    if ((c >= 0x100 && c <= 0x137 && c != 0x131) || (c >= 0x14A && c <= 0x177)) return pairs(c, true);
+    if ((c >= 0x100 && c <= 0x137 && c != 0x131) || (c >= 0x14A && c <= 0x177))
+        return pairs(c, true);
     if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E)) return pairs(c, false);
     if (c == 0x192) return 0x191;
     if (c == 0x1A1 || c == 0x1B0) return c - 1;
@@ -57,7 +58,8 @@ void AppendUtf8(uint32_t c, std::string* out) {
 std::string EntryNameProblem(const std::string& name, unsigned codePage) {
     const NameProblem problem = CheckEntryName(name.data(), name.size(), codePage);
     if (problem != NameProblem::None) return NameProblemText(problem);
-    if (name == kCommentEntryName) return std::string("the name \"") + kCommentEntryName + "\" is reserved for the comment";
+    if (name == kCommentEntryName)
+        return std::string("the name \"") + kCommentEntryName + "\" is reserved for the comment";
     return "";
 }
 
@@ -88,7 +90,8 @@ std::string WindowsNameKey(const std::string& utf8) {
             break;
         }
         uint32_t code = n == 1 ? c : c & (0x7F >> n);
-        for (size_t k = 1; k < n; ++k) code = (code << 6) | (static_cast<uint8_t>(utf8[i + k]) & 0x3F);
+        for (size_t k = 1; k < n; ++k)
+            code = (code << 6) | (static_cast<uint8_t>(utf8[i + k]) & 0x3F);
         AppendUtf8(Upper(code), &key);
         i += n;
     }

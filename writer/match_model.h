@@ -58,7 +58,8 @@ constexpr std::array<std::array<uint8_t, 4>, 24> Permutations() {
         for (uint8_t b = 0; b < 4; ++b)
             for (uint8_t c = 0; c < 4; ++c)
                 for (uint8_t d = 0; d < 4; ++d)
-                    if (a != b && a != c && a != d && b != c && b != d && c != d) all[n++] = {a, b, c, d};
+                    if (a != b && a != c && a != d && b != c && b != d && c != d)
+                        all[n++] = {a, b, c, d};
     return all;
 }
 inline constexpr auto kPermutations = Permutations();
@@ -132,7 +133,8 @@ struct ModelBucket {
     // The bucket after a step at `p`: a literal (slot kLiteralSlot) or a match that
     // copies from `slot`.
     ModelBucket After(uint32_t slot, size_t p) const {
-        const StampOrder::Change c = slot < 4 ? StampOrder::kMatch[order][slot] : StampOrder::kLiteral[order];
+        const StampOrder::Change c =
+            slot < 4 ? StampOrder::kMatch[order][slot] : StampOrder::kLiteral[order];
         ModelBucket b = *this;
         b.position[c.victim] = static_cast<uint32_t>(p) + 1;
         b.order = c.next;
@@ -160,7 +162,9 @@ inline uint32_t CommonLength(const uint8_t* d, size_t s, size_t p, size_t limit)
         uint64_t a, b;
         std::memcpy(&a, d + s + len, 8);
         std::memcpy(&b, d + p + len, 8);
-        if (a != b) return static_cast<uint32_t>(len + (static_cast<unsigned>(std::countr_zero(a ^ b)) >> 3));
+        if (a != b)
+            return static_cast<uint32_t>(len +
+                                         (static_cast<unsigned>(std::countr_zero(a ^ b)) >> 3));
         len += 8;
     }
     while (len < limit && d[s + len] == d[p + len]) ++len;
@@ -206,7 +210,8 @@ public:
             order = StampOrder::kInitial;
             written_[index >> 6] |= uint64_t{1} << (index & 63);
         }
-        const StampOrder::Change c = slot < 4 ? StampOrder::kMatch[order][slot] : StampOrder::kLiteral[order];
+        const StampOrder::Change c =
+            slot < 4 ? StampOrder::kMatch[order][slot] : StampOrder::kLiteral[order];
         line.position[c.victim] = static_cast<uint32_t>(p) + 1;
         line.check[c.victim] = Word(p);
         order = c.next;
@@ -232,9 +237,12 @@ public:
             const uint32_t pos = line.position[k];
             const uint32_t x = line.check[k] ^ here;
             size_t len;
-            if (!pos) len = 0;
-            else if (x) len = static_cast<size_t>(std::countr_zero(x) >> 3);
-            else len = limit > 4 ? 4 + CommonLength(data_, pos - 1 + 4, p + 4, limit - 4) : 4;
+            if (!pos)
+                len = 0;
+            else if (x)
+                len = static_cast<size_t>(std::countr_zero(x) >> 3);
+            else
+                len = limit > 4 ? 4 + CommonLength(data_, pos - 1 + 4, p + 4, limit - 4) : 4;
             out[k] = static_cast<uint32_t>(std::min(len, limit));
         }
     }

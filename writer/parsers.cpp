@@ -47,8 +47,9 @@ const uint64_t* BeginParse(MatchModel& model, const Prices& prices, const uint8_
 
 }  // namespace
 
-void GreedyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size_t n, const ParseOptions& options,
-                 std::vector<Step>* steps, std::vector<uint64_t>* scratch) {
+void GreedyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size_t n,
+                 const ParseOptions& options, std::vector<Step>* steps,
+                 std::vector<uint64_t>* scratch) {
     size_t p;
     const uint64_t* sums = BeginParse(model, prices, d, n, steps, scratch, &p);
     while (p < n) {
@@ -62,8 +63,9 @@ void GreedyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size
     }
 }
 
-void LazyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size_t n, const ParseOptions& options,
-               std::vector<Step>* steps, std::vector<uint64_t>* scratch) {
+void LazyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size_t n,
+               const ParseOptions& options, std::vector<Step>* steps,
+               std::vector<uint64_t>* scratch) {
     size_t p;
     const uint64_t* sums = BeginParse(model, prices, d, n, steps, scratch, &p);
     // The best match at p when a look ahead from p - 1 found it already.
@@ -82,13 +84,15 @@ void LazyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size_t
             // changes, its first slot in order taking p.
             const BucketKeys keys = KeysAt(d, p + 1);
             const bool threeWritten =
-                keys.threeByte == selected || (keys.threeByte < MatchModel::kBuckets && model.Written(keys.threeByte));
+                keys.threeByte == selected ||
+                (keys.threeByte < MatchModel::kBuckets && model.Written(keys.threeByte));
             const uint32_t nextIndex = threeWritten ? keys.threeByte : keys.twoByte;
             const size_t limit = std::min<size_t>(n - p - 1, options.longest);
             uint32_t lengths[4];
             model.Lengths(nextIndex, p + 1, limit, lengths);
             if (nextIndex == selected) {
-                const uint8_t order = model.Written(selected) ? model.Order(selected) : StampOrder::kInitial;
+                const uint8_t order =
+                    model.Written(selected) ? model.Order(selected) : StampOrder::kInitial;
                 const uint32_t victim = StampOrder::kLiteral[order].victim;
                 lengths[victim] = CommonLength(d, p, p + 1, limit);
             }
@@ -97,8 +101,9 @@ void LazyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size_t
                 const size_t horizon = std::max(p + c.length, p + 1 + later.length);
                 const uint64_t costHere = prices.MatchMean(c.slot, c.length) +
                                           uint64_t{prices.byteMean} * (horizon - p - c.length);
-                const uint64_t costLater = prices.LiteralMean(d[p]) + prices.MatchMean(later.slot, later.length) +
-                                           uint64_t{prices.byteMean} * (horizon - p - 1 - later.length);
+                const uint64_t costLater =
+                    prices.LiteralMean(d[p]) + prices.MatchMean(later.slot, later.length) +
+                    uint64_t{prices.byteMean} * (horizon - p - 1 - later.length);
                 if (costLater < costHere) {
                     model.Step(selected, p, kLiteralSlot);
                     steps->push_back(0);
@@ -199,7 +204,8 @@ void OptimalParser::Expand(uint32_t at, LongMatch* longMatch) {
         firstTouch_[selected] = at;
     }
     uint32_t literalCost = node.cost + pr.flag[count][bits][0] + pr.literal[d_[p]];
-    if (options_.keepValue) literalCost += EvictionCost(bucket, StampOrder::kLiteral[bucket.order].victim, p);
+    if (options_.keepValue)
+        literalCost += EvictionCost(bucket, StampOrder::kLiteral[bucket.order].victim, p);
     Relax(at, at + 1, literalCost, kLiteralSlot, 1);
 
     const size_t limit = std::min<size_t>(n_ - p, options_.longest);
@@ -209,7 +215,8 @@ void OptimalParser::Expand(uint32_t at, LongMatch* longMatch) {
         const uint32_t len = CommonLength(d_, bucket.position[k] - 1, p, limit);
         if (!len) continue;
         uint32_t base = matchBase + pr.selector[node.pending][k];
-        if (options_.keepValue) base += EvictionCost(bucket, StampOrder::kMatch[bucket.order][k].victim, p);
+        if (options_.keepValue)
+            base += EvictionCost(bucket, StampOrder::kMatch[bucket.order][k].victim, p);
         if (len >= options_.nice) {
             // Taken at once (below); the shorter lengths need no pricing.
             if (len > longMatch->length) *longMatch = LongMatch{at, len, k};
@@ -219,7 +226,8 @@ void OptimalParser::Expand(uint32_t at, LongMatch* longMatch) {
     }
 }
 
-void OptimalParser::Commit(uint32_t from, uint32_t slot, uint32_t length, std::vector<Step>* steps) {
+void OptimalParser::Commit(uint32_t from, uint32_t slot, uint32_t length,
+                           std::vector<Step>* steps) {
     // The table already holds every committed step before this one, so the bucket is
     // in the state `before` that the window found.
     const Node& step = nodes_[from];
@@ -251,7 +259,8 @@ void OptimalParser::Run(MatchModel& model, const Prices& prices, const uint8_t* 
         nodes_[0].flags = flags;
         nodes_[0].pending = pending;
         LongMatch longMatch{0, 0, 0};
-        for (size_t at = 0; at < window && longMatch.length == 0; ++at) Expand(static_cast<uint32_t>(at), &longMatch);
+        for (size_t at = 0; at < window && longMatch.length == 0; ++at)
+            Expand(static_cast<uint32_t>(at), &longMatch);
 
         // The end of the path to keep, and how much of it.
         size_t end;
@@ -270,7 +279,8 @@ void OptimalParser::Run(MatchModel& model, const Prices& prices, const uint8_t* 
             uint64_t best = UINT64_MAX;
             for (size_t i = window; i < reached_; ++i) {
                 if (nodes_[i].cost == kUnreached) continue;
-                const uint64_t score = nodes_[i].cost + uint64_t{prices.byteMean} * (reached_ - 1 - i);
+                const uint64_t score =
+                    nodes_[i].cost + uint64_t{prices.byteMean} * (reached_ - 1 - i);
                 if (score < best) {
                     best = score;
                     end = i;
@@ -280,7 +290,8 @@ void OptimalParser::Run(MatchModel& model, const Prices& prices, const uint8_t* 
         }
 
         path_.clear();
-        for (uint32_t j = static_cast<uint32_t>(end); j != 0; j = nodes_[j].parent) path_.push_back(j);
+        for (uint32_t j = static_cast<uint32_t>(end); j != 0; j = nodes_[j].parent)
+            path_.push_back(j);
         // Commit the steps that start before `keep` (at least one).
         size_t committed = 0;
         for (size_t i = path_.size(); i-- > 0;) {
@@ -305,8 +316,8 @@ void OptimalParser::Run(MatchModel& model, const Prices& prices, const uint8_t* 
 // ---------------------------------------------------------------------------
 // Worth of keeping positions in the table, for the optimal parser's later passes
 
-void FutureValues(const uint8_t* d, size_t n, const std::vector<Step>& steps, const Prices& prices, uint32_t depth,
-                  std::vector<uint32_t>* value, std::vector<uint32_t>* until) {
+void FutureValues(const uint8_t* d, size_t n, const std::vector<Step>& steps, const Prices& prices,
+                  uint32_t depth, std::vector<uint32_t>* value, std::vector<uint32_t>* until) {
     value->assign(n, 0);
     until->assign(n, 0);
     std::vector<uint32_t> head(65536, UINT32_MAX);
@@ -329,7 +340,9 @@ void FutureValues(const uint8_t* d, size_t n, const std::vector<Step>& steps, co
             }
             if (best > covered && until->at(bestAt) == 0) {
                 const Cost gain = static_cast<Cost>((best - covered) * uint64_t{prices.byteMean});
-                const Cost overhead = covered ? 0 : prices.flagMean[1] + prices.selectorMean[0] + prices.LengthCost(best);
+                const Cost overhead =
+                    covered ? 0
+                            : prices.flagMean[1] + prices.selectorMean[0] + prices.LengthCost(best);
                 if (gain > overhead) {
                     (*value)[bestAt] = gain - overhead;
                     (*until)[bestAt] = static_cast<uint32_t>(p + 1);

@@ -37,15 +37,18 @@ struct ParseOptions {
 // From a parse of the block: which positions a later step would have liked to copy
 // from (the best source among earlier steps of the same two-byte context) and what
 // that would have saved, for ParseOptions::keepValue and keepUntil.
-void FutureValues(const uint8_t* data, size_t n, const std::vector<Step>& steps, const Prices& prices,
-                  uint32_t depth, std::vector<uint32_t>* value, std::vector<uint32_t>* until);
+void FutureValues(const uint8_t* data, size_t n, const std::vector<Step>& steps,
+                  const Prices& prices, uint32_t depth, std::vector<uint32_t>* value,
+                  std::vector<uint32_t>* until);
 
 // `scratch` is working memory (n + 1 sums).
 void GreedyParse(MatchModel& model, const Prices& prices, const uint8_t* data, size_t n,
-                 const ParseOptions& options, std::vector<Step>* steps, std::vector<uint64_t>* scratch);
+                 const ParseOptions& options, std::vector<Step>* steps,
+                 std::vector<uint64_t>* scratch);
 
 void LazyParse(MatchModel& model, const Prices& prices, const uint8_t* data, size_t n,
-               const ParseOptions& options, std::vector<Step>* steps, std::vector<uint64_t>* scratch);
+               const ParseOptions& options, std::vector<Step>* steps,
+               std::vector<uint64_t>* scratch);
 
 class OptimalParser {
 public:
@@ -53,20 +56,20 @@ public:
     OptimalParser(const OptimalParser&) = delete;
     OptimalParser& operator=(const OptimalParser&) = delete;
 
-    void Run(MatchModel& model, const Prices& prices, const uint8_t* data, size_t n, const ParseOptions& options,
-             std::vector<Step>* steps);
+    void Run(MatchModel& model, const Prices& prices, const uint8_t* data, size_t n,
+             const ParseOptions& options, std::vector<Step>* steps);
 
 private:
     struct Node {
-        uint32_t cost;      // of the cheapest way here from the window's start
-        uint32_t parent;    // node the arriving step starts at
-        uint32_t length;    // of the arriving step
-        uint8_t slot;       // of the arriving step (kLiteralSlot for a literal)
-        uint8_t flags;      // after the arriving step: flags taken from the current
-                            // flag symbol (count << 3 | their bits)
-        uint8_t pending;    // after it: 0, or 1 + the first selector of an open pair
-        uint32_t selected;  // the bucket this node's step updates (kNoBucket below p 3)
-        ModelBucket before; // that bucket before this node's step, on the way here
+        uint32_t cost;       // of the cheapest way here from the window's start
+        uint32_t parent;     // node the arriving step starts at
+        uint32_t length;     // of the arriving step
+        uint8_t slot;        // of the arriving step (kLiteralSlot for a literal)
+        uint8_t flags;       // after the arriving step: flags taken from the current
+                             // flag symbol (count << 3 | their bits)
+        uint8_t pending;     // after it: 0, or 1 + the first selector of an open pair
+        uint32_t selected;   // the bucket this node's step updates (kNoBucket below p 3)
+        ModelBucket before;  // that bucket before this node's step, on the way here
     };
     static constexpr uint32_t kNoBucket = UINT32_MAX;
     static constexpr uint32_t kUnreached = UINT32_MAX;

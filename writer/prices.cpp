@@ -13,14 +13,17 @@ double MissingBits(const AlphabetDesign& design, uint32_t symbolBits) {
 }
 
 // Code lengths of the 16 symbols of a flag or slot design, absent ones priced as such.
-void SixteenLengths(const std::vector<SymbolCount>& counts, const AlphabetDesign& design, double bits[16]) {
+void SixteenLengths(const std::vector<SymbolCount>& counts, const AlphabetDesign& design,
+                    double bits[16]) {
     for (int s = 0; s < 16; ++s) bits[s] = MissingBits(design, 4);
     for (size_t i = 0; i < counts.size(); ++i) bits[counts[i].symbol] = design.codes[i].length;
 }
 
 }  // namespace
 
-Cost BitsToCost(double bits) { return static_cast<Cost>(std::lround(std::max(0.0, bits) * kCostScale)); }
+Cost BitsToCost(double bits) {
+    return static_cast<Cost>(std::lround(std::max(0.0, bits) * kCostScale));
+}
 
 void DefaultPrices(const uint8_t* data, size_t n, Prices* m) {
     uint64_t counts[256] = {};
@@ -64,7 +67,8 @@ void PricesFromPlan(const BlockPlan& a, size_t bytes, Prices* m) {
                 prefix += pr;
                 with[(s >> k) & 1u] += pr;
             }
-            for (int f = 0; f < 2; ++f) m->flag[k][bits][f] = BitsToCost(std::log2(prefix / with[f]));
+            for (int f = 0; f < 2; ++f)
+                m->flag[k][bits][f] = BitsToCost(std::log2(prefix / with[f]));
         }
     }
     const double pMatch = (static_cast<double>(a.matchSteps) + 0.5) /
@@ -83,17 +87,20 @@ void PricesFromPlan(const BlockPlan& a, size_t bytes, Prices* m) {
     }
     for (uint32_t x = 0; x < 4; ++x) {
         m->selector[0][x] = BitsToCost(std::log2(total / first[x]));
-        for (uint32_t y = 0; y < 4; ++y) m->selector[1 + x][y] = BitsToCost(slotBits[x | (y << 2)] + std::log2(first[x]));
+        for (uint32_t y = 0; y < 4; ++y)
+            m->selector[1 + x][y] = BitsToCost(slotBits[x | (y << 2)] + std::log2(first[x]));
     }
     uint64_t selectorCounts[4] = {};
     for (const SymbolCount& c : a.slotCounts) {
         selectorCounts[c.symbol & 3] += c.count;
         selectorCounts[c.symbol >> 2] += c.count;
     }
-    const uint64_t selectorTotal = selectorCounts[0] + selectorCounts[1] + selectorCounts[2] + selectorCounts[3];
+    const uint64_t selectorTotal =
+        selectorCounts[0] + selectorCounts[1] + selectorCounts[2] + selectorCounts[3];
     for (int k = 0; k < 4; ++k)
-        m->selectorMean[k] = BitsToCost(std::min(
-            8.0, -std::log2((static_cast<double>(selectorCounts[k]) + 0.3) / (static_cast<double>(selectorTotal) + 1.2))));
+        m->selectorMean[k] =
+            BitsToCost(std::min(8.0, -std::log2((static_cast<double>(selectorCounts[k]) + 0.3) /
+                                                (static_cast<double>(selectorTotal) + 1.2))));
 
     // A length without a code costs its table entry as well.
     const double lengthDepth = a.lengths.maxLength + 1.0;
@@ -105,8 +112,8 @@ void PricesFromPlan(const BlockPlan& a, size_t bytes, Prices* m) {
         if (a.lengthCounts[i].symbol < m->length.size())
             m->length[a.lengthCounts[i].symbol] = a.lengths.codes[i].length * kCostScale;
     m->longLengthBase = BitsToCost(lengthDepth + 3);
-    m->byteMean = static_cast<Cost>(std::clamp<uint64_t>(a.totalBits * kCostScale / std::max<size_t>(bytes, 1),
-                                                         kCostScale / 4, 9 * kCostScale));
+    m->byteMean = static_cast<Cost>(std::clamp<uint64_t>(
+        a.totalBits * kCostScale / std::max<size_t>(bytes, 1), kCostScale / 4, 9 * kCostScale));
 }
 
 }  // namespace vorx

@@ -31,7 +31,9 @@ struct Prices {
     Cost byteMean;             // the block's bits per byte, on average
 
     Cost LengthCost(uint32_t len) const {
-        return len < length.size() ? length[len] : longLengthBase + BitWriter::EscapedNumberBits(len) * kCostScale;
+        return len < length.size()
+                   ? length[len]
+                   : longLengthBase + BitWriter::EscapedNumberBits(len) * kCostScale;
     }
     Cost MatchMean(uint32_t slot, uint32_t len) const {
         return flagMean[1] + selectorMean[slot] + LengthCost(len);

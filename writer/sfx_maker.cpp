@@ -28,7 +28,8 @@ bool ReadFile(const char* path, std::vector<uint8_t>* out, std::string* error) {
     out->clear();
     uint8_t buffer[1 << 16];
     size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) out->insert(out->end(), buffer, buffer + n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        out->insert(out->end(), buffer, buffer + n);
     const bool failed = std::ferror(file) != 0;
     std::fclose(file);
     return failed ? Fail(error, std::string("cannot read ") + path) : true;
@@ -68,17 +69,19 @@ bool FindConfigBlock(const uint8_t* image, size_t size, uint64_t* offset, std::s
         *offset = rawOffset;
         return true;
     }
-    return Fail(error, std::string("the stub has no configuration section (") +
-                           kConfigSectionName + "): it is not a self-extractor stub");
+    return Fail(error, std::string("the stub has no configuration section (") + kConfigSectionName +
+                           "): it is not a self-extractor stub");
 }
 
 bool CarriesArchive(const uint8_t* image, size_t size) { return ContainsSignature(image, size); }
 
 bool FillConfigBlock(std::vector<uint8_t>& stub, const SfxConfig& config, std::string* error) {
     if (config.destination.size() > kMaxConfigText)
-        return Fail(error, "the destination is longer than " + std::to_string(kMaxConfigText) + " bytes");
+        return Fail(error,
+                    "the destination is longer than " + std::to_string(kMaxConfigText) + " bytes");
     if (config.runAfterExtract.size() > kMaxConfigText)
-        return Fail(error, "the command to run is longer than " + std::to_string(kMaxConfigText) + " bytes");
+        return Fail(error, "the command to run is longer than " + std::to_string(kMaxConfigText) +
+                               " bytes");
     if (config.destination.find('\0') != std::string::npos ||
         config.runAfterExtract.find('\0') != std::string::npos)
         return Fail(error, "the destination and the command to run must not contain NUL bytes");
@@ -88,8 +91,10 @@ bool FillConfigBlock(std::vector<uint8_t>& stub, const SfxConfig& config, std::s
     if (!FindConfigBlock(stub.data(), stub.size(), &offset, error)) return false;
     uint8_t* block = stub.data() + offset;
     std::memset(block, 0, kConfigBlockSize);
-    std::memcpy(block + kConfigDestinationOffset, config.destination.data(), config.destination.size());
-    std::memcpy(block + kConfigRunOffset, config.runAfterExtract.data(), config.runAfterExtract.size());
+    std::memcpy(block + kConfigDestinationOffset, config.destination.data(),
+                config.destination.size());
+    std::memcpy(block + kConfigRunOffset, config.runAfterExtract.data(),
+                config.runAfterExtract.size());
     return true;
 }
 

@@ -1,10 +1,10 @@
 // Resource and control identifiers of the self-extractor, shared by stub.rc and the code.
 #pragma once
 
-#define IDI_APP 107         // icon group: 32 x 32 and 16 x 16, 16 colours
-#define IDD_WIZARD 130      // the wizard dialog
-#define IDB_HEADER 131      // picture in the header band's right corner, 49 x 49, 16 colours
-#define IDD_PASSWORD 249    // the password dialog
+#define IDI_APP 107       // icon group: 32 x 32 and 16 x 16, 16 colours
+#define IDD_WIZARD 130    // the wizard dialog
+#define IDB_HEADER 131    // picture in the header band's right corner, 49 x 49, 16 colours
+#define IDD_PASSWORD 249  // the password dialog
 
 // Wizard dialog controls.
 #define IDC_DESTINATION 1000

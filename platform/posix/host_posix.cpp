@@ -48,7 +48,8 @@ bool Convert(const char* to, const char* from, const std::string& in, std::strin
 std::string CodePageName(unsigned codePage) {
     if (codePage == 65001) return "UTF-8";
     // Windows numbers ISO 8859-n as 28590 + n.
-    if (codePage >= 28591 && codePage <= 28606) return "ISO-8859-" + std::to_string(codePage - 28590);
+    if (codePage >= 28591 && codePage <= 28606)
+        return "ISO-8859-" + std::to_string(codePage - 28590);
     return "CP" + std::to_string(codePage);
 }
 
@@ -62,9 +63,12 @@ PathStatus Stat(const std::string& path) {
         status.isLink = true;
         if (stat(path.c_str(), &st) != 0) return status;
     }
-    if (S_ISREG(st.st_mode)) status.kind = PathKind::File;
-    else if (S_ISDIR(st.st_mode)) status.kind = PathKind::Directory;
-    else status.kind = PathKind::Other;
+    if (S_ISREG(st.st_mode))
+        status.kind = PathKind::File;
+    else if (S_ISDIR(st.st_mode))
+        status.kind = PathKind::Directory;
+    else
+        status.kind = PathKind::Other;
     status.size = static_cast<uint64_t>(st.st_size);
     status.writeSeconds = static_cast<int64_t>(st.st_mtim.tv_sec);
     status.attributes = status.kind == PathKind::Directory ? 0x10 : 0x20;
@@ -145,7 +149,8 @@ bool RandomHex(size_t bytes, std::string* out) {
 int OpenNew(int folder, const std::string& name) {
     int fd;
     do {
-        fd = openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        fd = openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    0666);
     } while (fd < 0 && errno == EINTR);
     return fd;
 }
@@ -199,9 +204,10 @@ Subfolder OpenSubfolder(const FolderPtr& parent, const std::string& name, Folder
 PathStatus StatIn(const Folder& folder, const std::string& name) {
     PathStatus status;
     struct stat st;
-    if (fstatat(FolderAccess::Fd(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return status;
+    if (fstatat(FolderAccess::Fd(folder), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return status;
     status.isLink = S_ISLNK(st.st_mode);
-    status.kind = S_ISDIR(st.st_mode) ? PathKind::Directory
+    status.kind = S_ISDIR(st.st_mode)                    ? PathKind::Directory
                   : S_ISREG(st.st_mode) || status.isLink ? PathKind::File
                                                          : PathKind::Other;
     status.size = static_cast<uint64_t>(st.st_size);
@@ -210,7 +216,9 @@ PathStatus StatIn(const Folder& folder, const std::string& name) {
     return status;
 }
 
-int CreateFileIn(const Folder& folder, const std::string& name) { return OpenNew(FolderAccess::Fd(folder), name); }
+int CreateFileIn(const Folder& folder, const std::string& name) {
+    return OpenNew(FolderAccess::Fd(folder), name);
+}
 
 int CreateTemporaryIn(const Folder& folder, std::string* name) {
     // A name already taken is a planted one, or chance: try a few fresh ones.
@@ -255,8 +263,10 @@ bool TemporaryFile::Create(FolderPtr folder) {
         std::string random;
         if (!RandomHex(12, &random)) return false;
         const std::string name = ".vorx-" + random + ".tmp";
-        if (mkdirat(at, name.c_str(), 0700) == 0) name_ = name;
-        else if (errno != EEXIST) return false;
+        if (mkdirat(at, name.c_str(), 0700) == 0)
+            name_ = name;
+        else if (errno != EEXIST)
+            return false;
     }
     if (name_.empty()) return false;
     const int fd = openat(at, name_.c_str(), kFolderOpen | O_NOFOLLOW);
@@ -279,7 +289,8 @@ bool TemporaryFile::Create(FolderPtr folder) {
 
 bool TemporaryFile::RenameTo(const std::string& name) {
     if (handle_ < 0) return false;
-    if (renameat(static_cast<int>(handle_), kTemporaryFileName, FolderAccess::Fd(*folder_), name.c_str()) != 0)
+    if (renameat(static_cast<int>(handle_), kTemporaryFileName, FolderAccess::Fd(*folder_),
+                 name.c_str()) != 0)
         return false;
     Remove();
     return true;
@@ -291,7 +302,8 @@ void TemporaryFile::Remove() {
         close(static_cast<int>(handle_));
         handle_ = -1;
     }
-    if (folder_ && !name_.empty()) unlinkat(FolderAccess::Fd(*folder_), name_.c_str(), AT_REMOVEDIR);
+    if (folder_ && !name_.empty())
+        unlinkat(FolderAccess::Fd(*folder_), name_.c_str(), AT_REMOVEDIR);
     folder_.reset();
     name_.clear();
     path_.clear();
@@ -337,7 +349,8 @@ std::string AbsolutePath(const std::string& path) {
     return result.empty() ? "/" : result;
 }
 
-bool ToCodePage(const std::string& hostText, unsigned codePage, std::string* out, std::string* error) {
+bool ToCodePage(const std::string& hostText, unsigned codePage, std::string* out,
+                std::string* error) {
     if (!CodePageAvailable(codePage)) {
         *error = "code page " + std::to_string(codePage) + " is not available on this system";
         return false;
@@ -349,7 +362,8 @@ bool ToCodePage(const std::string& hostText, unsigned codePage, std::string* out
     return true;
 }
 
-bool FromCodePage(const std::string& text, unsigned codePage, std::string* out, std::string* error) {
+bool FromCodePage(const std::string& text, unsigned codePage, std::string* out,
+                  std::string* error) {
     if (!CodePageAvailable(codePage)) {
         *error = "code page " + std::to_string(codePage) + " is not available on this system";
         return false;

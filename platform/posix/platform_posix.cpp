@@ -82,7 +82,8 @@ int64_t FileWrite(int fd, const void* buffer, size_t count) {
 }
 
 int64_t FileSeek(int fd, int64_t offset, Whence whence) {
-    off_t r = ::lseek(fd, static_cast<off_t>(offset), whence == Whence::Begin ? SEEK_SET : SEEK_CUR);
+    off_t r =
+        ::lseek(fd, static_cast<off_t>(offset), whence == Whence::Begin ? SEEK_SET : SEEK_CUR);
     return r < 0 ? -1 : static_cast<int64_t>(r);
 }
 

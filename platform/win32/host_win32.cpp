@@ -102,7 +102,8 @@ bool MakeDirectory(const std::string& path, bool* created) {
 struct FolderAccess {
     static HANDLE Handle(const Folder& folder) { return reinterpret_cast<HANDLE>(folder.handle_); }
     static FolderPtr Make(std::string path, HANDLE handle, FolderPtr parent) {
-        return FolderPtr(new Folder(std::move(path), reinterpret_cast<intptr_t>(handle), std::move(parent)));
+        return FolderPtr(
+            new Folder(std::move(path), reinterpret_cast<intptr_t>(handle), std::move(parent)));
     }
 };
 
@@ -129,9 +130,10 @@ bool RandomHex(size_t bytes, std::string* out) {
 // Opens a folder for as long as it is used. Without delete sharing, no one can rename
 // or delete it (or a folder above it) meanwhile and put something else in its place.
 HANDLE OpenFolderHandle(const std::string& path, bool followLink, DWORD* attributes) {
-    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, flags, nullptr);
+    const DWORD flags =
+        FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+    HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE) return h;
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(h, &info)) {
@@ -145,8 +147,9 @@ HANDLE OpenFolderHandle(const std::string& path, bool followLink, DWORD* attribu
 // A new file, never over anything that exists under that name (CREATE_NEW does not
 // follow a link). Others may read it while it is written, not delete or rename it.
 HANDLE CreateNew(const std::string& path) {
-    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 int ToDescriptor(HANDLE h) {
@@ -189,9 +192,9 @@ Subfolder OpenSubfolder(const FolderPtr& parent, const std::string& name, Folder
         if (h != INVALID_HANDLE_VALUE) {
             // Checked on the handle itself: what was checked is what stays open.
             const Subfolder kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? Subfolder::Link
-                                   : !(attributes & FILE_ATTRIBUTE_DIRECTORY)  ? Subfolder::NotFolder
-                                   : made                                      ? Subfolder::Made
-                                                                               : Subfolder::Opened;
+                                   : !(attributes & FILE_ATTRIBUTE_DIRECTORY) ? Subfolder::NotFolder
+                                   : made                                     ? Subfolder::Made
+                                                                              : Subfolder::Opened;
             if (kind == Subfolder::Made || kind == Subfolder::Opened) {
                 *out = FolderAccess::Make(path, h, parent);
             } else {
@@ -200,7 +203,8 @@ Subfolder OpenSubfolder(const FolderPtr& parent, const std::string& name, Folder
             return kind;
         }
         const DWORD error = GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return Subfolder::Failed;
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+            return Subfolder::Failed;
         made = CreateDirectoryA(path.c_str(), nullptr) != 0;
         if (!made && GetLastError() != ERROR_ALREADY_EXISTS) return Subfolder::Failed;
     }
@@ -211,7 +215,8 @@ PathStatus StatIn(const Folder& folder, const std::string& name) {
     PathStatus status;
     WIN32_FILE_ATTRIBUTE_DATA data;
     // The attributes of the name itself: a link is not followed.
-    if (!GetFileAttributesExA(Join(folder.path(), name).c_str(), GetFileExInfoStandard, &data)) return status;
+    if (!GetFileAttributesExA(Join(folder.path(), name).c_str(), GetFileExInfoStandard, &data))
+        return status;
     const DWORD a = data.dwFileAttributes;
     status.isLink = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     status.kind = (a & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory
@@ -234,7 +239,8 @@ int CreateTemporaryIn(const Folder& folder, std::string* name) {
         if (!RandomHex(12, &random)) return -1;
         *name = ".vorx-" + random + ".tmp";
         HANDLE h = CreateNew(Join(folder.path(), *name));
-        if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS) return ToDescriptor(h);
+        if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
+            return ToDescriptor(h);
     }
     return -1;
 }
@@ -328,7 +334,8 @@ std::string AbsolutePath(const std::string& path) {
     return result;
 }
 
-bool ToCodePage(const std::string& hostText, unsigned codePage, std::string* out, std::string* error) {
+bool ToCodePage(const std::string& hostText, unsigned codePage, std::string* out,
+                std::string* error) {
     std::wstring wide;
     if (!CodePageAvailable(codePage)) {
         *error = "code page " + std::to_string(codePage) + " is not available on this system";
@@ -341,7 +348,8 @@ bool ToCodePage(const std::string& hostText, unsigned codePage, std::string* out
     return true;
 }
 
-bool FromCodePage(const std::string& text, unsigned codePage, std::string* out, std::string* error) {
+bool FromCodePage(const std::string& text, unsigned codePage, std::string* out,
+                  std::string* error) {
     std::wstring wide;
     if (!CodePageAvailable(codePage)) {
         *error = "code page " + std::to_string(codePage) + " is not available on this system";
@@ -380,13 +388,17 @@ Mutex::~Mutex() = default;  // a slim lock holds no resources
 void Mutex::Lock() { AcquireSRWLockExclusive(reinterpret_cast<SRWLOCK*>(storage_)); }
 void Mutex::Unlock() { ReleaseSRWLockExclusive(reinterpret_cast<SRWLOCK*>(storage_)); }
 
-Condition::Condition() { InitializeConditionVariable(reinterpret_cast<CONDITION_VARIABLE*>(storage_)); }
+Condition::Condition() {
+    InitializeConditionVariable(reinterpret_cast<CONDITION_VARIABLE*>(storage_));
+}
 Condition::~Condition() = default;
 void Condition::Wait(Mutex& mutex) {
     SleepConditionVariableSRW(reinterpret_cast<CONDITION_VARIABLE*>(storage_),
                               reinterpret_cast<SRWLOCK*>(mutex.storage_), INFINITE, 0);
 }
-void Condition::NotifyAll() { WakeAllConditionVariable(reinterpret_cast<CONDITION_VARIABLE*>(storage_)); }
+void Condition::NotifyAll() {
+    WakeAllConditionVariable(reinterpret_cast<CONDITION_VARIABLE*>(storage_));
+}
 
 namespace {
 struct ThreadStart {
