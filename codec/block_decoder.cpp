@@ -23,8 +23,8 @@ constexpr uint32_t kSlotsMask = (1u << BlockScratch::kRootBits[BlockScratch::kSl
 constexpr uint32_t kUsedUp = 1;
 inline uint32_t PendingFlags(uint32_t symbol) { return (symbol & 15u) | 16u; }
 inline uint32_t PendingSelectors(uint32_t symbol) { return (symbol & 15u) | 16u; }
-// Block positions are kept in 32 bits as position + 1 (0 marks an empty slot), which
-// bounds one block's output.
+// Slots keep the low 32 bits of output addresses (see Mark), which bounds one block's
+// output below 4 GiB.
 constexpr uint64_t kPositionLimit = 0xFFFFFFFEu;
 
 // The output room of one block: the target's capacity, bounded by what the entry may
@@ -51,20 +51,19 @@ private:
     uint64_t remaining_;
 };
 
+// The bit buffer: the 64-bit word at the byte of `bitPosition`, shifted so that bit 0
+// is the stream's bit at that position. At least 57 of its bits are stream bits (at
+// most 7 are shifted out), so one load serves several symbols: a decode consumes from
+// the bottom with one shift. The word is loaded anew where the steps may have used up
+// more than 57 bits since the last load (see kBitsPerLoad).
 inline uint64_t Peek(const uint8_t* body, uint32_t bitPosition) {
     return LoadLe64(body + (bitPosition >> 3)) >> (bitPosition & 7);
 }
+constexpr uint32_t kBitsPerLoad = 57;
 
-// Records `mark` (p + 1 of the step's position p) in the slot a literal step
-// replaces.
-inline void RecordLiteral(uint32_t* slots, uint8_t order, uint32_t mark) { slots[SlotOrder::FirstSlot(order)] = mark; }
-
-// Stamps the selected slot of a match step and records `mark`.
-inline void RecordMatch(uint32_t* slots, uint8_t* order, uint32_t selector, uint32_t mark) {
-    const uint8_t next = SlotOrder::kMatch[*order][selector];
-    slots[SlotOrder::FirstSlot(next)] = mark;
-    *order = next;
-}
+// A slot's position is the low 32 bits of the output address (a block's output is less
+// than 4 GiB long, so that the distance back is their difference).
+inline uint32_t Mark(const uint8_t* op) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(op)); }
 
 // Period that is a multiple of `distance` (1 to 7) and at least 8, for copying a short
 // repeating pattern eight bytes at a time.
@@ -77,10 +76,17 @@ constexpr uint8_t kPatternPeriod[8] = {0, 8, 8, 9, 8, 10, 12, 14};
 inline void CopyMatch(uint8_t* d, const uint8_t* s, uint64_t length, uint64_t room) {
     const uint64_t distance = static_cast<uint64_t>(d - s);
     if (room - length >= 16) {
-        if (distance >= length && length > 64) {
-            std::memcpy(d, s, length);
-        } else if (distance >= 16) {
+        if (distance >= 16) {
+            // Most matches are short: one 16-byte move covers them.
+            std::memcpy(d, s, 16);
+            if (length <= 16) return;
+            if (distance >= length && length > 64) {
+                std::memcpy(d + 16, s + 16, length - 16);
+                return;
+            }
             uint8_t* const end = d + length;
+            d += 16;
+            s += 16;
             do {
                 std::memcpy(d, s, 16);
                 d += 16;
@@ -93,15 +99,13 @@ inline void CopyMatch(uint8_t* d, const uint8_t* s, uint64_t length, uint64_t ro
                 d += 8;
                 s += 8;
             } while (d < end);
-        } else if (distance > 0) {
-            // The pattern repeats with a period of `distance`: lay down its first eight
-            // bytes (each reading one written just before), then copy eight at a time
-            // from a whole number of periods back.
+        } else {
+            // The pattern repeats with a period of `distance` (1 to 7): lay down its first
+            // eight bytes (each reading one written just before), then copy eight at a
+            // time from a whole number of periods back.
             for (int i = 0; i < 8; ++i) d[i] = s[i];
             const uint64_t period = kPatternPeriod[distance];
             for (uint64_t i = 8; i < length; i += 8) std::memcpy(d + i, d + i - period, 8);
-        } else {
-            for (uint64_t i = 0; i < length; ++i) d[i] = s[i];
         }
         return;
     }
@@ -230,15 +234,93 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
 
     Room room(target, entryRemaining);
     uint8_t* const out = target.base;
-    uint64_t limit = room.limit();
-    uint64_t p = 0;
+    uint8_t* op = out;
+    uint8_t* opEnd = out + room.limit();
     uint32_t pos = at;
     uint32_t flags = kUsedUp;
     uint32_t selectors = kUsedUp;
     uint64_t s = 0;
-    // A slot holds p + 1 for a position p of this block (0 is an empty slot).
-    const uint32_t marks = 1;
-    uint8_t* op = out;
+    uint32_t (*const positions)[4] = contexts.positions;
+    uint8_t* const orders = contexts.order;
+
+    // One literal step at op >= out + 3 whose output room is known. The bucket of the
+    // three bytes before op records op in the slot its order replaces first (a literal
+    // leaves the order as it is, unless it is the bucket's first write).
+#define VORX_LITERAL_STEP()                                                              \
+    do {                                                                                 \
+        const uint32_t bucket_ = contexts.Select(op[-3], op[-2], op[-1]);                \
+        const uint32_t order_ = orders[bucket_];                                         \
+        if (order_ == SlotOrder::kUnwritten) orders[bucket_] = SlotOrder::kInitial;      \
+        positions[bucket_][SlotOrder::FirstSlot(order_)] = Mark(op);                     \
+        uint32_t literal_;                                                               \
+        VORX_DECODE(Literals, literal_);                                                 \
+        *op++ = static_cast<uint8_t>(literal_);                                          \
+    } while (0)
+
+    // One match step at op >= out + 3, with a fresh bit buffer: its length and selector
+    // codes take at most 18 of its bits in the table's reach. The selected slot gets
+    // the newest stamp and op goes to the slot first in the new order; the copy reads
+    // the selected slot, which that never is. A slot the order calls empty (every slot
+    // of an unwritten bucket) is corrupt data.
+#define VORX_MATCH_STEP()                                                                \
+    do {                                                                                 \
+        const uint32_t bucket_ = contexts.Select(op[-3], op[-2], op[-1]);                \
+        const uint32_t order_ = orders[bucket_];                                         \
+        w = Peek(body, pos);                                                             \
+        uint32_t length_;                                                                \
+        VORX_DECODE(Lengths, length_);                                                   \
+        if (selectors == kUsedUp) {                                                      \
+            uint32_t symbol_;                                                            \
+            VORX_DECODE(Slots, symbol_);                                                 \
+            selectors = PendingSelectors(symbol_);                                       \
+        }                                                                                \
+        const uint32_t selector_ = selectors & 3u;                                       \
+        selectors >>= 2;                                                                 \
+        const uint32_t next_ = SlotOrder::kMatch[order_][selector_];                     \
+        if (next_ == SlotOrder::kEmptySlot) goto corrupt;                                \
+        const uint32_t source_ = positions[bucket_][selector_];                          \
+        positions[bucket_][SlotOrder::FirstSlot(next_)] = Mark(op);                      \
+        orders[bucket_] = static_cast<uint8_t>(next_);                                   \
+        if (length_ > static_cast<uint64_t>(opEnd - op)) {                               \
+            if (pos > limitBits) goto corrupt;                                           \
+            if ((e = room.Need(static_cast<uint64_t>(op - out) + length_)) != vorx_Success) \
+                goto stop;                                                               \
+            opEnd = out + room.limit();                                                  \
+        }                                                                                \
+        CopyMatch(op, op - static_cast<uint32_t>(Mark(op) - source_), length_,           \
+                  static_cast<uint64_t>(opEnd - op));                                    \
+        op += length_;                                                                   \
+    } while (0)
+
+    // A step of a group after a match: the match may have used the room up.
+#define VORX_CHECKED_LITERAL_STEP()                                                      \
+    do {                                                                                 \
+        if (op >= opEnd) {                                                               \
+            if (pos > limitBits) goto corrupt;                                           \
+            if ((e = room.Need(static_cast<uint64_t>(op - out) + 1)) != vorx_Success)    \
+                goto stop;                                                               \
+            opEnd = out + room.limit();                                                  \
+        }                                                                                \
+        VORX_LITERAL_STEP();                                                             \
+    } while (0)
+
+#define VORX_GROUP_STEP(k, checked)                                                      \
+    do {                                                                                 \
+        if ((symbol >> (k)) & 1u) {                                                      \
+            VORX_MATCH_STEP();                                                           \
+            checked = true;                                                              \
+        } else if (checked) {                                                            \
+            VORX_CHECKED_LITERAL_STEP();                                                 \
+        } else {                                                                         \
+            VORX_LITERAL_STEP();                                                         \
+        }                                                                                \
+    } while (0)
+
+    static_assert(BlockScratch::kRootBits[BlockScratch::kFlags] + 4 * BlockScratch::kRootBits[BlockScratch::kLiterals] <=
+                  kBitsPerLoad);
+    static_assert(BlockScratch::kRootBits[BlockScratch::kLengths] + BlockScratch::kRootBits[BlockScratch::kSlots] +
+                      3 * BlockScratch::kRootBits[BlockScratch::kLiterals] <=
+                  kBitsPerLoad);
 
     while (s < stepCount) {
         if (s == nextReport) {
@@ -250,79 +332,52 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
         }
         const uint64_t chunkEnd = stepCount < nextReport ? stepCount : nextReport;
 
-        if (p < 3) {
-            // The first positions of a block have no context: no bucket is selected,
-            // no position is recorded, and a match finds its slot empty.
-            uint64_t w = Peek(body, pos);
-            if (flags == kUsedUp) {
+        while (s < chunkEnd) {
+            // Groups of four steps, the common case: a flag symbol is due, four steps
+            // remain before the next report, every step has its context (op >= out + 3)
+            // and four literals have room. One load of the bit buffer serves the flag
+            // symbol and the literal codes; a match loads it anew. The bit position is
+            // checked against the body's end once for the group: a code that reads past
+            // it is corrupt data whichever step reads it, and the steps read at most 72
+            // bits past it in the tables' reach (the walks beyond check for themselves),
+            // well inside the overread bytes. A step that must ask for room checks first.
+            if (flags == kUsedUp && chunkEnd - s >= 4 && op - out >= 3 && opEnd - op >= 4) {
+                uint64_t w = Peek(body, pos);
                 uint32_t symbol;
                 VORX_DECODE(Flags, symbol);
-                flags = PendingFlags(symbol);
-            }
-            const uint32_t flag = flags & 1u;
-            flags >>= 1;
-            if (flag == 0) {
-                uint32_t literal;
-                VORX_DECODE(Literals, literal);
+                if ((symbol & 15u) == 0) {
+                    // Four literals: their codes follow the flag code in the bit buffer.
+                    VORX_LITERAL_STEP();
+                    VORX_LITERAL_STEP();
+                    VORX_LITERAL_STEP();
+                    VORX_LITERAL_STEP();
+                } else {
+                    // Literals before the group's first match have room; after it they
+                    // check. The compiler unrolls each test on a bit of the symbol.
+                    bool checked = false;
+                    VORX_GROUP_STEP(0, checked);
+                    VORX_GROUP_STEP(1, checked);
+                    VORX_GROUP_STEP(2, checked);
+                    VORX_GROUP_STEP(3, checked);
+                }
                 if (pos > limitBits) goto corrupt;
-                if (p >= limit) {
-                    if ((e = room.Need(p + 1)) != vorx_Success) goto stop;
-                    limit = room.limit();
-                }
-                out[p++] = static_cast<uint8_t>(literal);
-            } else {
-                // The codes are read (and may reach past the body) before the match
-                // fails for want of a slot; both are corrupt data.
-                [[maybe_unused]] uint32_t length, symbol;
-                VORX_DECODE(Lengths, length);
-                if (selectors == kUsedUp) VORX_DECODE(Slots, symbol);
-                goto corrupt;
+                s += 4;
+                continue;
             }
-            ++s;
-            continue;
-        }
 
-        // The steps at positions of 3 or more, on an output pointer; a position is
-        // recorded as its mark, markBias + the pointer's low 32 bits (p + 1).
-        op = out + p;
-        uint8_t* opEnd = out + limit;
-        const uint32_t markBias = marks - static_cast<uint32_t>(reinterpret_cast<uintptr_t>(out));
-        for (uint64_t n = chunkEnd - s; n > 0; --n) {
-            // Context: the bucket of the three bytes before op, or of the two bytes
-            // before it when the first one's slot 0 is empty.
-            const uint32_t bucket = contexts.Select(op[-3], op[-2], op[-1]);
-            uint32_t* const slots = contexts.positions[bucket];
-            const uint32_t mark = markBias + static_cast<uint32_t>(reinterpret_cast<uintptr_t>(op));
-
+            // One step with every check: the first three positions of a block (which
+            // have no context: no bucket is selected, no position is recorded, and a
+            // match finds its slot empty), flags pending from a symbol the last group
+            // or report left, the last steps, and output that needs room.
             uint64_t w = Peek(body, pos);
             if (flags == kUsedUp) {
                 uint32_t symbol;
                 VORX_DECODE(Flags, symbol);
-                if ((symbol & 15u) == 0 && n >= 4 && opEnd - op >= 4) {
-                    // Four literal steps. Their codes follow in the word peeked (a flag
-                    // code and four literal codes from the tables take at most 48 of its
-                    // 57 bits), and the room and the body's end are checked once for the
-                    // four: a code that reads past the end is corrupt data whichever of
-                    // them it is, and nothing the steps do in between can be seen.
-                    uint32_t literal;
-                    VORX_DECODE(Literals, literal);
-                    RecordLiteral(slots, contexts.order[bucket], mark);
-                    *op++ = static_cast<uint8_t>(literal);
-                    for (int i = 1; i < 4; ++i) {
-                        const uint32_t next = contexts.Select(op[-3], op[-2], op[-1]);
-                        VORX_DECODE(Literals, literal);
-                        RecordLiteral(contexts.positions[next], contexts.order[next],
-                                      markBias + static_cast<uint32_t>(reinterpret_cast<uintptr_t>(op)));
-                        *op++ = static_cast<uint8_t>(literal);
-                    }
-                    if (pos > limitBits) goto corrupt;
-                    n -= 3;
-                    continue;
-                }
                 flags = PendingFlags(symbol);
             }
             const uint32_t flag = flags & 1u;
             flags >>= 1;
+            const bool context = op - out >= 3;
             if (flag == 0) {
                 uint32_t literal;
                 VORX_DECODE(Literals, literal);
@@ -331,7 +386,12 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
                     if ((e = room.Need(static_cast<uint64_t>(op - out) + 1)) != vorx_Success) goto stop;
                     opEnd = out + room.limit();
                 }
-                RecordLiteral(slots, contexts.order[bucket], mark);
+                if (context) {
+                    const uint32_t bucket = contexts.Select(op[-3], op[-2], op[-1]);
+                    const uint32_t order = orders[bucket];
+                    if (order == SlotOrder::kUnwritten) orders[bucket] = SlotOrder::kInitial;
+                    positions[bucket][SlotOrder::FirstSlot(order)] = Mark(op);
+                }
                 *op++ = static_cast<uint8_t>(literal);
             } else {
                 uint32_t length;
@@ -344,24 +404,28 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
                 const uint32_t selector = selectors & 3u;
                 selectors >>= 2;
                 if (pos > limitBits) goto corrupt;
-                // The source is the slot as it was before this step's update, which
-                // never replaces the slot just stamped: that one is the newest.
-                const uint32_t source = slots[selector];
-                RecordMatch(slots, &contexts.order[bucket], selector, mark);
-                if (source == 0) goto corrupt;
+                // The codes are read (and may reach past the body) before a match
+                // without context fails for want of a slot; both are corrupt data.
+                if (!context) goto corrupt;
+                const uint32_t bucket = contexts.Select(op[-3], op[-2], op[-1]);
+                const uint32_t order = orders[bucket];
+                const uint32_t next = SlotOrder::kMatch[order][selector];
+                if (next == SlotOrder::kEmptySlot) goto corrupt;
+                const uint32_t source = positions[bucket][selector];
+                positions[bucket][SlotOrder::FirstSlot(next)] = Mark(op);
+                orders[bucket] = static_cast<uint8_t>(next);
                 if (length > static_cast<uint64_t>(opEnd - op)) {
                     if ((e = room.Need(static_cast<uint64_t>(op - out) + length)) != vorx_Success) goto stop;
                     opEnd = out + room.limit();
                 }
-                CopyMatch(op, op - (mark - source), length, static_cast<uint64_t>(opEnd - op));
+                CopyMatch(op, op - static_cast<uint32_t>(Mark(op) - source), length,
+                          static_cast<uint64_t>(opEnd - op));
                 op += length;
             }
+            ++s;
         }
-        p = static_cast<uint64_t>(op - out);
-        limit = static_cast<uint64_t>(opEnd - out);
-        s = chunkEnd;
     }
-    *produced = p;
+    *produced = static_cast<uint64_t>(op - out);
     return vorx_Success;
 
 corrupt:
@@ -370,6 +434,10 @@ stop:
     return e;
 }
 
+#undef VORX_GROUP_STEP
+#undef VORX_CHECKED_LITERAL_STEP
+#undef VORX_MATCH_STEP
+#undef VORX_LITERAL_STEP
 #undef VORX_DECODE
 
 }  // namespace vorx
