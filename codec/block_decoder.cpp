@@ -1,5 +1,6 @@
 #include "codec/block_decoder.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "codec/bit_input.h"
@@ -169,6 +170,170 @@ vorx_Error ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool es
         }                                                                                \
     } while (0)
 
+// Asks for room for `needed` bytes of output when a step lacks it: the bit position is
+// checked first (a code that read past the body is corrupt whatever the room), then
+// the target. Out of the hot loop's way.
+[[gnu::noinline]] vorx_Error Grow(Room& room, uint64_t needed, uint32_t pos, uint32_t limitBits) {
+    if (pos > limitBits) return vorx_CorruptArchive;
+    return room.Need(needed);
+}
+
+// The state the group loop moves on.
+struct Cursor {
+    uint8_t* op;     // the next output byte
+    uint8_t* opEnd;  // the end of the room known
+    uint32_t pos;    // the bit position
+    uint32_t flags;  // flags pending (kUsedUp after whole groups)
+    uint32_t selectors;
+};
+
+// One literal step at op >= out + 3 whose output room is known. The bucket of the
+// three bytes before op records op in the slot its order replaces first (a literal
+// leaves the order as it is, unless it is the bucket's first write).
+#define VORX_LITERAL_STEP()                                                              \
+    do {                                                                                 \
+        const uint32_t bucket_ = contexts.Select(op[-3], op[-2], op[-1]);                \
+        const uint32_t order_ = contexts.order[bucket_];                                 \
+        if (order_ == SlotOrder::kUnwritten) contexts.order[bucket_] = SlotOrder::kInitial; \
+        contexts.positions[bucket_][SlotOrder::FirstSlot(order_)] = Mark(op);            \
+        uint32_t literal_;                                                               \
+        VORX_DECODE(Literals, literal_);                                                 \
+        *op++ = static_cast<uint8_t>(literal_);                                          \
+    } while (0)
+
+// Match step k (0 to 3) of a group, at op >= out + 3, with a fresh bit buffer: its
+// length and selector codes take at most 18 of its bits in the tables' reach. The
+// selected slot gets the newest stamp and op goes to the slot first in the new order;
+// the copy reads the selected slot, which that never is. A slot the order calls empty
+// (every slot of an unwritten bucket) is corrupt data.
+//
+// A match that leaves 16 bytes of room behind it is copied in words (most take two
+// 16-byte moves), and the literals after it in the group have their room. Otherwise it
+// asks for room, is copied exactly, and the group ends there: the caller takes the
+// group's remaining steps one by one.
+#define VORX_MATCH_STEP(k)                                                               \
+    do {                                                                                 \
+        const uint32_t bucket_ = contexts.Select(op[-3], op[-2], op[-1]);                \
+        const uint32_t order_ = contexts.order[bucket_];                                 \
+        w = Peek(body, pos);                                                             \
+        uint32_t length_;                                                                \
+        VORX_DECODE(Lengths, length_);                                                   \
+        if (selectors == kUsedUp) {                                                      \
+            uint32_t symbol_;                                                            \
+            VORX_DECODE(Slots, symbol_);                                                 \
+            selectors = PendingSelectors(symbol_);                                       \
+        }                                                                                \
+        const uint32_t selector_ = selectors & 3u;                                       \
+        selectors >>= 2;                                                                 \
+        const uint32_t next_ = SlotOrder::kMatch[order_][selector_];                     \
+        if (next_ == SlotOrder::kEmptySlot) goto corrupt;                                \
+        const uint32_t distance_ = Mark(op) - contexts.positions[bucket_][selector_];    \
+        contexts.positions[bucket_][SlotOrder::FirstSlot(next_)] = Mark(op);             \
+        contexts.order[bucket_] = static_cast<uint8_t>(next_);                           \
+        const uint64_t room_ = static_cast<uint64_t>(opEnd - op);                        \
+        if (length_ <= 32 && distance_ >= 16 && room_ >= 48) {                           \
+            std::memcpy(op, op - distance_, 16);                                         \
+            std::memcpy(op + 16, op + 16 - distance_, 16);                               \
+            op += length_;                                                               \
+        } else if (room_ >= static_cast<uint64_t>(length_) + 16) {                       \
+            CopyMatch(op, op - distance_, length_, room_);                               \
+            op += length_;                                                               \
+        } else {                                                                         \
+            if (length_ > room_) {                                                       \
+                if ((e = Grow(room, static_cast<uint64_t>(op - out) + length_, pos, limitBits)) != \
+                    vorx_Success)                                                        \
+                    goto stop;                                                           \
+                opEnd = out + room.limit();                                              \
+            }                                                                            \
+            CopyMatch(op, op - distance_, length_, static_cast<uint64_t>(opEnd - op));   \
+            op += length_;                                                               \
+            flags = PendingFlags(symbol) >> ((k) + 1);                                   \
+            steps += (k) + 1;                                                            \
+            goto partial;                                                                \
+        }                                                                                \
+    } while (0)
+
+#define VORX_GROUP_STEP(k)                                                               \
+    do {                                                                                 \
+        if ((symbol >> (k)) & 1u) {                                                      \
+            VORX_MATCH_STEP(k);                                                          \
+        } else {                                                                         \
+            VORX_LITERAL_STEP();                                                         \
+        }                                                                                \
+    } while (0)
+
+// A group's codes in the tables' reach fit the bits of one load: the flag code and four
+// literal codes, or after a match's fresh load its two codes and three literal codes.
+static_assert(BlockScratch::kRootBits[BlockScratch::kFlags] + 4 * BlockScratch::kRootBits[BlockScratch::kLiterals] <=
+              kBitsPerLoad);
+static_assert(BlockScratch::kRootBits[BlockScratch::kLengths] + BlockScratch::kRootBits[BlockScratch::kSlots] +
+                  3 * BlockScratch::kRootBits[BlockScratch::kLiterals] <=
+              kBitsPerLoad);
+
+// Groups of four steps, each under one flag symbol, for up to `stepLimit` steps,
+// starting where a flag symbol is due and op >= out + 3 (every step has its context).
+// It stops where four literals would lack room, or inside a group after a match that
+// lacked room (cursor.flags then holds the group's flags still pending), for the
+// caller's step-by-step path; *done says how many steps it decoded. A function of its
+// own so that the compiler keeps the bit buffer, the position, op and the table bases
+// in registers.
+//
+// One load of the bit buffer serves the flag symbol and the literal codes; a match
+// loads it anew. The bit position is checked against the body's end once per group: a
+// code that reads past it is corrupt data whichever step reads it, and the steps read
+// at most 72 bits past it in the tables' reach (the walks beyond check for
+// themselves), well inside the overread bytes. A step that must ask for room checks
+// the position first.
+[[gnu::noinline]] vorx_Error DecodeGroups(const uint8_t* body, uint32_t limitBits,
+                                          const uint32_t* lookup, const DecodeTable* tables,
+                                          ContextTable& contexts, Room& room, uint8_t* out,
+                                          uint64_t stepLimit, Cursor& cursor, uint64_t* done) {
+    uint8_t* op = cursor.op;
+    uint8_t* opEnd = cursor.opEnd;
+    uint32_t pos = cursor.pos;
+    uint32_t flags = kUsedUp;
+    uint32_t selectors = cursor.selectors;
+    uint64_t steps = 0;
+    vorx_Error e = vorx_Success;
+    assert(cursor.flags == kUsedUp && op - out >= 3);
+    while (stepLimit - steps >= 4 && opEnd - op >= 4) {
+        uint64_t w = Peek(body, pos);
+        uint32_t symbol;
+        VORX_DECODE(Flags, symbol);
+        if ((symbol & 15u) == 0) {
+            // Four literals: their codes follow the flag code in the bit buffer.
+            VORX_LITERAL_STEP();
+            VORX_LITERAL_STEP();
+            VORX_LITERAL_STEP();
+            VORX_LITERAL_STEP();
+        } else {
+            // The compiler unrolls each test on a bit of the symbol.
+            VORX_GROUP_STEP(0);
+            VORX_GROUP_STEP(1);
+            VORX_GROUP_STEP(2);
+            VORX_GROUP_STEP(3);
+        }
+        if (pos > limitBits) goto corrupt;
+        steps += 4;
+    }
+    // Whole groups: no flag pending.
+    flags = kUsedUp;
+partial:
+    if (pos > limitBits) goto corrupt;
+    *done = steps;
+    cursor = Cursor{op, opEnd, pos, flags, selectors};
+    return vorx_Success;
+
+corrupt:
+    e = vorx_CorruptArchive;
+stop:
+    return e;
+}
+
+#undef VORX_GROUP_STEP
+#undef VORX_MATCH_STEP
+#undef VORX_LITERAL_STEP
+
 }  // namespace
 
 BlockHead BlockHead::Parse(uint32_t head1, uint32_t head2) {
@@ -243,85 +408,6 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
     uint32_t (*const positions)[4] = contexts.positions;
     uint8_t* const orders = contexts.order;
 
-    // One literal step at op >= out + 3 whose output room is known. The bucket of the
-    // three bytes before op records op in the slot its order replaces first (a literal
-    // leaves the order as it is, unless it is the bucket's first write).
-#define VORX_LITERAL_STEP()                                                              \
-    do {                                                                                 \
-        const uint32_t bucket_ = contexts.Select(op[-3], op[-2], op[-1]);                \
-        const uint32_t order_ = orders[bucket_];                                         \
-        if (order_ == SlotOrder::kUnwritten) orders[bucket_] = SlotOrder::kInitial;      \
-        positions[bucket_][SlotOrder::FirstSlot(order_)] = Mark(op);                     \
-        uint32_t literal_;                                                               \
-        VORX_DECODE(Literals, literal_);                                                 \
-        *op++ = static_cast<uint8_t>(literal_);                                          \
-    } while (0)
-
-    // One match step at op >= out + 3, with a fresh bit buffer: its length and selector
-    // codes take at most 18 of its bits in the table's reach. The selected slot gets
-    // the newest stamp and op goes to the slot first in the new order; the copy reads
-    // the selected slot, which that never is. A slot the order calls empty (every slot
-    // of an unwritten bucket) is corrupt data.
-#define VORX_MATCH_STEP()                                                                \
-    do {                                                                                 \
-        const uint32_t bucket_ = contexts.Select(op[-3], op[-2], op[-1]);                \
-        const uint32_t order_ = orders[bucket_];                                         \
-        w = Peek(body, pos);                                                             \
-        uint32_t length_;                                                                \
-        VORX_DECODE(Lengths, length_);                                                   \
-        if (selectors == kUsedUp) {                                                      \
-            uint32_t symbol_;                                                            \
-            VORX_DECODE(Slots, symbol_);                                                 \
-            selectors = PendingSelectors(symbol_);                                       \
-        }                                                                                \
-        const uint32_t selector_ = selectors & 3u;                                       \
-        selectors >>= 2;                                                                 \
-        const uint32_t next_ = SlotOrder::kMatch[order_][selector_];                     \
-        if (next_ == SlotOrder::kEmptySlot) goto corrupt;                                \
-        const uint32_t source_ = positions[bucket_][selector_];                          \
-        positions[bucket_][SlotOrder::FirstSlot(next_)] = Mark(op);                      \
-        orders[bucket_] = static_cast<uint8_t>(next_);                                   \
-        if (length_ > static_cast<uint64_t>(opEnd - op)) {                               \
-            if (pos > limitBits) goto corrupt;                                           \
-            if ((e = room.Need(static_cast<uint64_t>(op - out) + length_)) != vorx_Success) \
-                goto stop;                                                               \
-            opEnd = out + room.limit();                                                  \
-        }                                                                                \
-        CopyMatch(op, op - static_cast<uint32_t>(Mark(op) - source_), length_,           \
-                  static_cast<uint64_t>(opEnd - op));                                    \
-        op += length_;                                                                   \
-    } while (0)
-
-    // A step of a group after a match: the match may have used the room up.
-#define VORX_CHECKED_LITERAL_STEP()                                                      \
-    do {                                                                                 \
-        if (op >= opEnd) {                                                               \
-            if (pos > limitBits) goto corrupt;                                           \
-            if ((e = room.Need(static_cast<uint64_t>(op - out) + 1)) != vorx_Success)    \
-                goto stop;                                                               \
-            opEnd = out + room.limit();                                                  \
-        }                                                                                \
-        VORX_LITERAL_STEP();                                                             \
-    } while (0)
-
-#define VORX_GROUP_STEP(k, checked)                                                      \
-    do {                                                                                 \
-        if ((symbol >> (k)) & 1u) {                                                      \
-            VORX_MATCH_STEP();                                                           \
-            checked = true;                                                              \
-        } else if (checked) {                                                            \
-            VORX_CHECKED_LITERAL_STEP();                                                 \
-        } else {                                                                         \
-            VORX_LITERAL_STEP();                                                         \
-        }                                                                                \
-    } while (0)
-
-    static_assert(BlockScratch::kRootBits[BlockScratch::kFlags] + 4 * BlockScratch::kRootBits[BlockScratch::kLiterals] <=
-                  kBitsPerLoad);
-    static_assert(BlockScratch::kRootBits[BlockScratch::kLengths] + BlockScratch::kRootBits[BlockScratch::kSlots] +
-                      3 * BlockScratch::kRootBits[BlockScratch::kLiterals] <=
-                  kBitsPerLoad);
-
     while (s < stepCount) {
         if (s == nextReport) {
             float t = SinglePrecision(static_cast<float>(s) * stepFraction);
@@ -334,35 +420,20 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
 
         while (s < chunkEnd) {
             // Groups of four steps, the common case: a flag symbol is due, four steps
-            // remain before the next report, every step has its context (op >= out + 3)
-            // and four literals have room. One load of the bit buffer serves the flag
-            // symbol and the literal codes; a match loads it anew. The bit position is
-            // checked against the body's end once for the group: a code that reads past
-            // it is corrupt data whichever step reads it, and the steps read at most 72
-            // bits past it in the tables' reach (the walks beyond check for themselves),
-            // well inside the overread bytes. A step that must ask for room checks first.
-            if (flags == kUsedUp && chunkEnd - s >= 4 && op - out >= 3 && opEnd - op >= 4) {
-                uint64_t w = Peek(body, pos);
-                uint32_t symbol;
-                VORX_DECODE(Flags, symbol);
-                if ((symbol & 15u) == 0) {
-                    // Four literals: their codes follow the flag code in the bit buffer.
-                    VORX_LITERAL_STEP();
-                    VORX_LITERAL_STEP();
-                    VORX_LITERAL_STEP();
-                    VORX_LITERAL_STEP();
-                } else {
-                    // Literals before the group's first match have room; after it they
-                    // check. The compiler unrolls each test on a bit of the symbol.
-                    bool checked = false;
-                    VORX_GROUP_STEP(0, checked);
-                    VORX_GROUP_STEP(1, checked);
-                    VORX_GROUP_STEP(2, checked);
-                    VORX_GROUP_STEP(3, checked);
-                }
-                if (pos > limitBits) goto corrupt;
-                s += 4;
-                continue;
+            // remain before the next report and every step has its context.
+            if (flags == kUsedUp && chunkEnd - s >= 4 && op - out >= 3) {
+                Cursor cursor{op, opEnd, pos, flags, selectors};
+                uint64_t done = 0;
+                if ((e = DecodeGroups(body, limitBits, lookup, tables, contexts, room, out, chunkEnd - s, cursor,
+                                      &done)) != vorx_Success)
+                    return e;
+                op = cursor.op;
+                opEnd = cursor.opEnd;
+                pos = cursor.pos;
+                flags = cursor.flags;
+                selectors = cursor.selectors;
+                s += done;
+                if (s == chunkEnd) break;
             }
 
             // One step with every check: the first three positions of a block (which
@@ -434,10 +505,6 @@ stop:
     return e;
 }
 
-#undef VORX_GROUP_STEP
-#undef VORX_CHECKED_LITERAL_STEP
-#undef VORX_MATCH_STEP
-#undef VORX_LITERAL_STEP
 #undef VORX_DECODE
 
 }  // namespace vorx
