@@ -248,7 +248,7 @@ struct Cursor {
             CopyMatch(op, op - distance_, length_, static_cast<uint64_t>(opEnd - op));   \
             op += length_;                                                               \
             flags = PendingFlags(symbol) >> ((k) + 1);                                   \
-            steps += (k) + 1;                                                            \
+            steps = 4 * (groups - groupsLeft) + (k) + 1;                                 \
             goto partial;                                                                \
         }                                                                                \
     } while (0)
@@ -293,10 +293,12 @@ static_assert(BlockScratch::kRootBits[BlockScratch::kLengths] + BlockScratch::kR
     uint32_t pos = cursor.pos;
     uint32_t flags = kUsedUp;
     uint32_t selectors = cursor.selectors;
-    uint64_t steps = 0;
+    const uint64_t groups = stepLimit / 4;
+    uint64_t groupsLeft = groups;
+    uint64_t steps;
     vorx_Error e = vorx_Success;
     assert(cursor.flags == kUsedUp && op - out >= 3);
-    while (stepLimit - steps >= 4 && opEnd - op >= 4) {
+    while (groupsLeft != 0 && opEnd - op >= 4) {
         uint64_t w = Peek(body, pos);
         uint32_t symbol;
         VORX_DECODE(Flags, symbol);
@@ -314,9 +316,10 @@ static_assert(BlockScratch::kRootBits[BlockScratch::kLengths] + BlockScratch::kR
             VORX_GROUP_STEP(3);
         }
         if (pos > limitBits) goto corrupt;
-        steps += 4;
+        --groupsLeft;
     }
     // Whole groups: no flag pending.
+    steps = 4 * (groups - groupsLeft);
     flags = kUsedUp;
 partial:
     if (pos > limitBits) goto corrupt;
