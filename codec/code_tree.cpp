@@ -1,5 +1,6 @@
 #include "codec/code_tree.h"
 
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 
@@ -60,11 +61,17 @@ inline bool CodeTree::Reserve(size_t nodes) {
     return true;
 }
 
-inline CodeTreeNode* CodeTree::NewNode(CodeTreeNode* parent, uint32_t value, uint32_t weight) {
-    if (!Reserve(1)) return nullptr;
+// A node from the room Reserve has made.
+inline CodeTreeNode* CodeTree::TakeNode(CodeTreeNode* parent, uint32_t value, uint32_t weight) {
+    assert(chunks_ && chunks_->used < chunks_->capacity);
     CodeTreeNode* node = chunks_->nodes() + chunks_->used++;
     *node = CodeTreeNode{parent, nullptr, nullptr, value, weight, 0, 0};
     return node;
+}
+
+inline CodeTreeNode* CodeTree::NewNode(CodeTreeNode* parent, uint32_t value, uint32_t weight) {
+    if (!Reserve(1)) return nullptr;
+    return TakeNode(parent, value, weight);
 }
 
 void CodeTree::Clear() {
@@ -136,8 +143,8 @@ bool CodeTree::InsertSymbol(uint32_t symbol, uint32_t weight) {
 
 bool CodeTree::SplitLeaf(CodeTreeNode* leaf, uint32_t symbol, uint32_t weight) {
     if (!Reserve(2)) return false;
-    CodeTreeNode* old = NewNode(leaf, leaf->value, leaf->weight);
-    CodeTreeNode* added = NewNode(leaf, symbol, weight);
+    CodeTreeNode* old = TakeNode(leaf, leaf->value, leaf->weight);
+    CodeTreeNode* added = TakeNode(leaf, symbol, weight);
     if (weight <= leaf->weight) {
         leaf->left = added;
         leaf->right = old;

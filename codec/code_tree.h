@@ -128,6 +128,7 @@ public:
 private:
     struct Chunk;
     CodeTreeNode* NewNode(CodeTreeNode* parent, uint32_t value, uint32_t weight);
+    CodeTreeNode* TakeNode(CodeTreeNode* parent, uint32_t value, uint32_t weight);
     bool Reserve(size_t nodes);
 
     CodeTreeNode* root_ = nullptr;
