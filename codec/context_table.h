@@ -138,6 +138,15 @@ static_assert(((detail::kOrders.count << 2) | 3) < kEmptySlot);
 // literal step leaves the order as it is (a bucket it writes first becomes kInitial).
 inline uint32_t FirstSlot(uint32_t order) { return order & 3u; }
 
+// The order after a literal step: the same, but kInitial for an unwritten bucket. A
+// table rather than a test, whose outcome would follow the data.
+inline constexpr std::array<uint8_t, 256> kLiteral = [] {
+    std::array<uint8_t, 256> t{};
+    for (int i = 0; i < 256; ++i) t[i] = static_cast<uint8_t>(i);
+    t[kUnwritten] = kInitial;
+    return t;
+}();
+
 // The order after a match from slot `selector`; the step's position then goes to
 // FirstSlot of it (never the selected slot, which is now the newest). kEmptySlot when
 // the selected slot is empty, in an unwritten bucket every slot.
@@ -165,7 +174,10 @@ struct ContextTable {
     uint32_t Select(uint32_t b0, uint32_t b1, uint32_t b2) const {
         const uint32_t twoByte = (b1 << 7) ^ b2;
         const uint32_t threeByte = ((b0 << 11) ^ twoByte) & 0xFFFFu;
-        return order[threeByte] != SlotOrder::kUnwritten ? threeByte : twoByte;
+        // Without a branch: which bucket it is follows the data, and a mispredicted
+        // branch would cost more than the two instructions it saves.
+        const uint32_t written = 0u - static_cast<uint32_t>(order[threeByte] != SlotOrder::kUnwritten);
+        return twoByte ^ ((threeByte ^ twoByte) & written);
     }
 };
 
