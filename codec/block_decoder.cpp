@@ -149,13 +149,15 @@ vorx_Error ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool es
 }
 
 // Decodes one symbol of alphabet A inside a step: the fast case takes the bits from
-// the peeked word `w`; anything else walks on, bounded by limitBits, and peeks anew.
+// the bit buffer `w` (loaded at bit position `loadedAt`); anything else walks on,
+// bounded by limitBits, and loads the buffer anew.
 #define VORX_DECODE(A, symbolOut)                                                        \
     do {                                                                                 \
         const uint32_t entry_ = lookup[k##A##At + (w & k##A##Mask)];                     \
         if (DecodeTable::IsPlainLeaf(entry_)) {                                          \
             const uint32_t bits_ = entry_ & DecodeTable::kBitsMask;                      \
             pos += bits_;                                                                \
+            assert(pos - loadedAt <= kBitsPerLoad);                                      \
             w >>= bits_;                                                                 \
             (symbolOut) = entry_ >> DecodeTable::kValueShift;                            \
         } else {                                                                         \
@@ -166,7 +168,7 @@ vorx_Error ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool es
             }                                                                            \
             pos = static_cast<uint32_t>(r_ >> 32);                                       \
             (symbolOut) = static_cast<uint32_t>(r_);                                     \
-            w = Peek(body, pos);                                                         \
+            w = Peek(body, loadedAt = pos);                                              \
         }                                                                                \
     } while (0)
 
@@ -215,7 +217,7 @@ struct Cursor {
     do {                                                                                 \
         const uint32_t bucket_ = contexts.Select(op[-3], op[-2], op[-1]);                \
         const uint32_t order_ = contexts.order[bucket_];                                 \
-        w = Peek(body, pos);                                                             \
+        w = Peek(body, loadedAt = pos);                                                  \
         uint32_t length_;                                                                \
         VORX_DECODE(Lengths, length_);                                                   \
         if (selectors == kUsedUp) {                                                      \
@@ -299,6 +301,7 @@ static_assert(BlockScratch::kRootBits[BlockScratch::kLengths] + BlockScratch::kR
     vorx_Error e = vorx_Success;
     assert(cursor.flags == kUsedUp && op - out >= 3);
     while (groupsLeft != 0 && opEnd - op >= 4) {
+        [[maybe_unused]] uint32_t loadedAt = pos;
         uint64_t w = Peek(body, pos);
         uint32_t symbol;
         VORX_DECODE(Flags, symbol);
@@ -445,6 +448,7 @@ vorx_Error DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_
             // have no context: no bucket is selected, no position is recorded, and a
             // match finds its slot empty), flags pending from a symbol the last group
             // or report left, the last steps, and output that needs room.
+            [[maybe_unused]] uint32_t loadedAt = pos;
             uint64_t w = Peek(body, pos);
             if (flags == kUsedUp) {
                 uint32_t symbol;
