@@ -1,5 +1,6 @@
 #include "codec/block_decoder.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "codec/bit_input.h"
@@ -23,8 +24,8 @@ constexpr uint32_t kSlotsMask = (1u << BlockScratch::kRootBits[BlockScratch::kSl
 constexpr uint32_t kUsedUp = 1;
 inline uint32_t PendingFlags(uint32_t symbol) { return (symbol & 15u) | 16u; }
 inline uint32_t PendingSelectors(uint32_t symbol) { return (symbol & 15u) | 16u; }
-// Block positions are kept in 32 bits as position + 1 (0 marks an empty slot), which
-// bounds one block's output.
+// Slots keep the low 32 bits of output addresses (see Mark), which bounds one block's
+// output below 4 GiB.
 constexpr uint64_t kPositionLimit = 0xFFFFFFFEu;
 
 // The output room of one block: the target's capacity, bounded by what the entry may
@@ -51,19 +52,20 @@ private:
     uint64_t remaining_;
 };
 
+// The bit buffer: the 64-bit word at the byte of `bitPosition`, shifted so that bit 0
+// is the stream's bit at that position. At least 57 of its bits are stream bits (at
+// most 7 are shifted out), so one load serves several symbols: a decode consumes from
+// the bottom with one shift. The word is loaded anew where the steps may have used up
+// more than 57 bits since the last load (see kBitsPerLoad).
 inline uint64_t Peek(const uint8_t* body, uint32_t bitPosition) {
     return LoadLe64(body + (bitPosition >> 3)) >> (bitPosition & 7);
 }
+constexpr uint32_t kBitsPerLoad = 57;
 
-// Records `mark` (p + 1 of the step's position p) in the slot a literal step
-// replaces.
-inline void RecordLiteral(uint32_t* slots, uint8_t order, uint32_t mark) { slots[SlotOrder::FirstSlot(order)] = mark; }
-
-// Stamps the selected slot of a match step and records `mark`.
-inline void RecordMatch(uint32_t* slots, uint8_t* order, uint32_t selector, uint32_t mark) {
-    const uint8_t next = SlotOrder::kMatch[*order][selector];
-    slots[SlotOrder::FirstSlot(next)] = mark;
-    *order = next;
+// A slot's position is the low 32 bits of the output address (a block's output is less
+// than 4 GiB long, so that the distance back is their difference).
+inline uint32_t Mark(const uint8_t* op) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(op));
 }
 
 // Period that is a multiple of `distance` (1 to 7) and at least 8, for copying a short
@@ -77,10 +79,17 @@ constexpr uint8_t kPatternPeriod[8] = {0, 8, 8, 9, 8, 10, 12, 14};
 inline void CopyMatch(uint8_t* d, const uint8_t* s, uint64_t length, uint64_t room) {
     const uint64_t distance = static_cast<uint64_t>(d - s);
     if (room - length >= 16) {
-        if (distance >= length && length > 64) {
-            std::memcpy(d, s, static_cast<size_t>(length));
-        } else if (distance >= 16) {
+        if (distance >= 16) {
+            // Most matches are short: one 16-byte move covers them.
+            std::memcpy(d, s, 16);
+            if (length <= 16) return;
+            if (distance >= length && length > 64) {
+                std::memcpy(d + 16, s + 16, static_cast<size_t>(length - 16));
+                return;
+            }
             uint8_t* const end = d + length;
+            d += 16;
+            s += 16;
             do {
                 std::memcpy(d, s, 16);
                 d += 16;
@@ -93,15 +102,13 @@ inline void CopyMatch(uint8_t* d, const uint8_t* s, uint64_t length, uint64_t ro
                 d += 8;
                 s += 8;
             } while (d < end);
-        } else if (distance > 0) {
-            // The pattern repeats with a period of `distance`: lay down its first eight
-            // bytes (each reading one written just before), then copy eight at a time
-            // from a whole number of periods back.
+        } else {
+            // The pattern repeats with a period of `distance` (1 to 7): lay down its first
+            // eight bytes (each reading one written just before), then copy eight at a
+            // time from a whole number of periods back.
             for (int i = 0; i < 8; ++i) d[i] = s[i];
             const uint64_t period = kPatternPeriod[distance];
             for (uint64_t i = 8; i < length; i += 8) std::memcpy(d + i, d + i - period, 8);
-        } else {
-            for (uint64_t i = 0; i < length; ++i) d[i] = s[i];
         }
         return;
     }
@@ -144,33 +151,207 @@ Result ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool escape
 }
 
 // Decodes one symbol of alphabet A inside a step: the fast case takes the bits from
-// the peeked word `w`; anything else walks on, bounded by limitBits, and peeks anew.
-#define VORX_DECODE(A, symbolOut)                                                        \
-    do {                                                                                 \
-        const uint32_t entry_ = lookup[k##A##At + (w & k##A##Mask)];                     \
-        if (DecodeTable::IsPlainLeaf(entry_)) {                                          \
-            const uint32_t bits_ = entry_ & DecodeTable::kBitsMask;                      \
-            pos += bits_;                                                                \
-            w >>= bits_;                                                                 \
-            (symbolOut) = entry_ >> DecodeTable::kValueShift;                            \
-        } else {                                                                         \
+// the bit buffer `w` (loaded at bit position `loadedAt`); anything else walks on,
+// bounded by limitBits, and loads the buffer anew.
+#define VORX_DECODE(A, symbolOut)                                                                \
+    do {                                                                                         \
+        const uint32_t entry_ = lookup[k##A##At + (w & k##A##Mask)];                             \
+        if (DecodeTable::IsPlainLeaf(entry_)) {                                                  \
+            const uint32_t bits_ = entry_ & DecodeTable::kBitsMask;                              \
+            pos += bits_;                                                                        \
+            assert(pos - loadedAt <= kBitsPerLoad);                                              \
+            w >>= bits_;                                                                         \
+            (symbolOut) = entry_ >> DecodeTable::kValueShift;                                    \
+        } else {                                                                                 \
             const uint64_t r_ = tables[BlockScratch::k##A].Finish(entry_, body, pos, limitBits); \
-            if (r_ == DecodeTable::kWalkPastLimit) {                                     \
-                e = kCorruptArchive;                                                 \
-                goto stop;                                                               \
-            }                                                                            \
-            pos = static_cast<uint32_t>(r_ >> 32);                                       \
-            (symbolOut) = static_cast<uint32_t>(r_);                                     \
-            w = Peek(body, pos);                                                         \
-        }                                                                                \
+            if (r_ == DecodeTable::kWalkPastLimit) {                                             \
+                e = kCorruptArchive;                                                             \
+                goto stop;                                                                       \
+            }                                                                                    \
+            pos = static_cast<uint32_t>(r_ >> 32);                                               \
+            (symbolOut) = static_cast<uint32_t>(r_);                                             \
+            w = Peek(body, loadedAt = pos);                                                      \
+        }                                                                                        \
     } while (0)
+
+// Asks for room for `needed` bytes of output when a step lacks it: the bit position is
+// checked first (a code that read past the body is corrupt whatever the room), then
+// the target. Out of the hot loop's way.
+[[gnu::noinline]] Result Grow(Room& room, uint64_t needed, uint32_t pos, uint32_t limitBits) {
+    if (pos > limitBits) return kCorruptArchive;
+    return room.Need(needed);
+}
+
+// The state the group loop moves on.
+struct Cursor {
+    uint8_t* op;     // the next output byte
+    uint8_t* opEnd;  // the end of the room known
+    uint32_t pos;    // the bit position
+    uint32_t flags;  // flags pending (kUsedUp after whole groups)
+    uint32_t selectors;
+};
+
+// One literal step at op >= out + 3 whose output room is known. The bucket of the
+// three bytes before op records op in the slot its order replaces first (a literal
+// leaves the order as it is, unless it is the bucket's first write).
+#define VORX_LITERAL_STEP()                                                   \
+    do {                                                                      \
+        const uint32_t bucket_ = contexts.Select(op[-3], op[-2], op[-1]);     \
+        const uint32_t order_ = contexts.order[bucket_];                      \
+        contexts.order[bucket_] = SlotOrder::kLiteral[order_];                \
+        contexts.positions[bucket_][SlotOrder::FirstSlot(order_)] = Mark(op); \
+        uint32_t literal_;                                                    \
+        VORX_DECODE(Literals, literal_);                                      \
+        *op++ = static_cast<uint8_t>(literal_);                               \
+    } while (0)
+
+// Match step k (0 to 3) of a group, at op >= out + 3, with a fresh bit buffer: its
+// length and selector codes take at most 18 of its bits in the tables' reach. The
+// selected slot gets the newest stamp and op goes to the slot first in the new order;
+// the copy reads the selected slot, which that never is. A slot the order calls empty
+// (every slot of an unwritten bucket) is corrupt data.
+//
+// A match that leaves 16 bytes of room behind it is copied in words (most take two
+// 16-byte moves), and the literals after it in the group have their room. Otherwise it
+// asks for room, is copied exactly, and the group ends there: the caller takes the
+// group's remaining steps one by one.
+#define VORX_MATCH_STEP(k)                                                                         \
+    do {                                                                                           \
+        const uint32_t bucket_ = contexts.Select(op[-3], op[-2], op[-1]);                          \
+        const uint32_t order_ = contexts.order[bucket_];                                           \
+        w = Peek(body, loadedAt = pos);                                                            \
+        uint32_t length_;                                                                          \
+        VORX_DECODE(Lengths, length_);                                                             \
+        if (selectors == kUsedUp) {                                                                \
+            uint32_t symbol_;                                                                      \
+            VORX_DECODE(Slots, symbol_);                                                           \
+            selectors = PendingSelectors(symbol_);                                                 \
+        }                                                                                          \
+        const uint32_t selector_ = selectors & 3u;                                                 \
+        selectors >>= 2;                                                                           \
+        const uint32_t next_ = SlotOrder::kMatch[order_][selector_];                               \
+        if (next_ == SlotOrder::kEmptySlot) goto corrupt;                                          \
+        const uint32_t distance_ = Mark(op) - contexts.positions[bucket_][selector_];              \
+        contexts.positions[bucket_][SlotOrder::FirstSlot(next_)] = Mark(op);                       \
+        contexts.order[bucket_] = static_cast<uint8_t>(next_);                                     \
+        const uint64_t room_ = static_cast<uint64_t>(opEnd - op);                                  \
+        if (length_ <= 32 && distance_ >= 16 && room_ >= 48) {                                     \
+            std::memcpy(op, op - distance_, 16);                                                   \
+            std::memcpy(op + 16, op + 16 - distance_, 16);                                         \
+            op += length_;                                                                         \
+        } else if (room_ >= static_cast<uint64_t>(length_) + 16) {                                 \
+            CopyMatch(op, op - distance_, length_, room_);                                         \
+            op += length_;                                                                         \
+        } else {                                                                                   \
+            if (length_ > room_) {                                                                 \
+                if ((e = Grow(room, static_cast<uint64_t>(op - out) + length_, pos, limitBits)) != \
+                    kSuccess)                                                                      \
+                    goto stop;                                                                     \
+                opEnd = out + room.limit();                                                        \
+            }                                                                                      \
+            CopyMatch(op, op - distance_, length_, static_cast<uint64_t>(opEnd - op));             \
+            op += length_;                                                                         \
+            flags = PendingFlags(symbol) >> ((k) + 1);                                             \
+            steps = 4 * (groups - groupsLeft) + (k) + 1;                                           \
+            goto partial;                                                                          \
+        }                                                                                          \
+    } while (0)
+
+#define VORX_GROUP_STEP(k)          \
+    do {                            \
+        if ((symbol >> (k)) & 1u) { \
+            VORX_MATCH_STEP(k);     \
+        } else {                    \
+            VORX_LITERAL_STEP();    \
+        }                           \
+    } while (0)
+
+// A group's codes in the tables' reach fit the bits of one load: the flag code and four
+// literal codes, or after a match's fresh load its two codes and three literal codes.
+static_assert(BlockScratch::kRootBits[BlockScratch::kFlags] +
+                  4 * BlockScratch::kRootBits[BlockScratch::kLiterals] <=
+              kBitsPerLoad);
+static_assert(BlockScratch::kRootBits[BlockScratch::kLengths] +
+                  BlockScratch::kRootBits[BlockScratch::kSlots] +
+                  3 * BlockScratch::kRootBits[BlockScratch::kLiterals] <=
+              kBitsPerLoad);
+
+// Groups of four steps, each under one flag symbol, for up to `stepLimit` steps,
+// starting where a flag symbol is due and op >= out + 3 (every step has its context).
+// It stops where four literals would lack room, or inside a group after a match that
+// lacked room (cursor.flags then holds the group's flags still pending), for the
+// caller's step-by-step path; *done says how many steps it decoded. A function of its
+// own so that the compiler keeps the bit buffer, the position, op and the table bases
+// in registers.
+//
+// One load of the bit buffer serves the flag symbol and the literal codes; a match
+// loads it anew. The bit position is checked against the body's end once per group: a
+// code that reads past it is corrupt data whichever step reads it, and the steps read
+// at most 72 bits past it in the tables' reach (the walks beyond check for
+// themselves), well inside the overread bytes. A step that must ask for room checks
+// the position first.
+[[gnu::noinline]] Result DecodeGroups(const uint8_t* body, uint32_t limitBits,
+                                      const uint32_t* lookup, const DecodeTable* tables,
+                                      ContextTable& contexts, Room& room, uint8_t* out,
+                                      uint64_t stepLimit, Cursor& cursor, uint64_t* done) {
+    uint8_t* op = cursor.op;
+    uint8_t* opEnd = cursor.opEnd;
+    uint32_t pos = cursor.pos;
+    uint32_t flags = kUsedUp;
+    uint32_t selectors = cursor.selectors;
+    const uint64_t groups = stepLimit / 4;
+    uint64_t groupsLeft = groups;
+    uint64_t steps;
+    Result e = kSuccess;
+    assert(cursor.flags == kUsedUp && op - out >= 3);
+    while (groupsLeft != 0 && opEnd - op >= 4) {
+        [[maybe_unused]] uint32_t loadedAt = pos;
+        uint64_t w = Peek(body, pos);
+        uint32_t symbol;
+        VORX_DECODE(Flags, symbol);
+        if ((symbol & 15u) == 0) {
+            // Four literals, the commonest pattern: their codes follow the flag code
+            // in the bit buffer. (A jump on all sixteen patterns, each with its own
+            // sequence of steps, made the loop seven times larger and no faster.)
+            VORX_LITERAL_STEP();
+            VORX_LITERAL_STEP();
+            VORX_LITERAL_STEP();
+            VORX_LITERAL_STEP();
+        } else {
+            // The compiler unrolls each test on a bit of the symbol.
+            VORX_GROUP_STEP(0);
+            VORX_GROUP_STEP(1);
+            VORX_GROUP_STEP(2);
+            VORX_GROUP_STEP(3);
+        }
+        if (pos > limitBits) goto corrupt;
+        --groupsLeft;
+    }
+    // Whole groups: no flag pending.
+    steps = 4 * (groups - groupsLeft);
+    flags = kUsedUp;
+partial:
+    if (pos > limitBits) goto corrupt;
+    *done = steps;
+    cursor = Cursor{op, opEnd, pos, flags, selectors};
+    return kSuccess;
+
+corrupt:
+    e = kCorruptArchive;
+stop:
+    return e;
+}
+
+#undef VORX_GROUP_STEP
+#undef VORX_MATCH_STEP
+#undef VORX_LITERAL_STEP
 
 }  // namespace
 
 Result DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bodyBytes,
-                             ContextTable& contexts, BlockScratch& scratch,
-                             OutputTarget& target, uint64_t entryRemaining,
-                             const BlockProgress* progress, uint64_t* produced) {
+                             ContextTable& contexts, BlockScratch& scratch, OutputTarget& target,
+                             uint64_t entryRemaining, const BlockProgress* progress,
+                             uint64_t* produced) {
     *produced = 0;
     contexts.Clear();
     const uint32_t limitBits = (bodyBytes + static_cast<uint32_t>(kBodySlackBytes)) * 8;
@@ -186,8 +367,9 @@ Result DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bo
                        bitCount, at)) != kSuccess ||
         (e = ReadTable(scratch.tables[BlockScratch::kLiterals], 256, head.literalCount, false,
                        head.literalWidth, body, bitCount, at)) != kSuccess ||
-        (e = ReadTable(scratch.tables[BlockScratch::kLengths], static_cast<int32_t>(head.lengthCount),
-                       head.lengthCount, true, 0, body, bitCount, at)) != kSuccess ||
+        (e = ReadTable(scratch.tables[BlockScratch::kLengths],
+                       static_cast<int32_t>(head.lengthCount), head.lengthCount, true, 0, body,
+                       bitCount, at)) != kSuccess ||
         (e = ReadTable(scratch.tables[BlockScratch::kSlots], 16, head.slotCount, false, 4, body,
                        bitCount, at)) != kSuccess)
         return e;
@@ -211,7 +393,8 @@ Result DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bo
     uint64_t interval = 0;
     float stepFraction = 0.0f;
     if (progress && progress->callback && stepCount > 0) {
-        stepFraction = SinglePrecision(progress->blockFraction / static_cast<float>(head.stepCount));
+        stepFraction =
+            SinglePrecision(progress->blockFraction / static_cast<float>(head.stepCount));
         const float perHundredth = SinglePrecision(0.01f / stepFraction);
         interval = perHundredth >= 1.8e19f ? UINT64_MAX : static_cast<uint64_t>(perHundredth);
         nextReport = interval;
@@ -219,15 +402,14 @@ Result DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bo
 
     Room room(target, entryRemaining);
     uint8_t* const out = target.base;
-    uint64_t limit = room.limit();
-    uint64_t p = 0;
+    uint8_t* op = out;
+    uint8_t* opEnd = out + room.limit();
     uint32_t pos = at;
     uint32_t flags = kUsedUp;
     uint32_t selectors = kUsedUp;
     uint64_t s = 0;
-    // A slot holds p + 1 for a position p of this block (0 is an empty slot).
-    const uint32_t marks = 1;
-    uint8_t* op = out;
+    uint32_t(*const positions)[4] = contexts.positions;
+    uint8_t* const orders = contexts.order;
 
     while (s < stepCount) {
         if (s == nextReport) {
@@ -239,9 +421,29 @@ Result DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bo
         }
         const uint64_t chunkEnd = stepCount < nextReport ? stepCount : nextReport;
 
-        if (p < 3) {
-            // The first positions of a block have no context: no bucket is selected,
-            // no position is recorded, and a match finds its slot empty.
+        while (s < chunkEnd) {
+            // Groups of four steps, the common case: a flag symbol is due, four steps
+            // remain before the next report and every step has its context.
+            if (flags == kUsedUp && chunkEnd - s >= 4 && op - out >= 3) {
+                Cursor cursor{op, opEnd, pos, flags, selectors};
+                uint64_t done = 0;
+                if ((e = DecodeGroups(body, limitBits, lookup, tables, contexts, room, out,
+                                      chunkEnd - s, cursor, &done)) != kSuccess)
+                    return e;
+                op = cursor.op;
+                opEnd = cursor.opEnd;
+                pos = cursor.pos;
+                flags = cursor.flags;
+                selectors = cursor.selectors;
+                s += done;
+                if (s == chunkEnd) break;
+            }
+
+            // One step with every check: the first three positions of a block (which
+            // have no context: no bucket is selected, no position is recorded, and a
+            // match finds its slot empty), flags pending from a symbol the last group
+            // or report left, the last steps, and output that needs room.
+            [[maybe_unused]] uint32_t loadedAt = pos;
             uint64_t w = Peek(body, pos);
             if (flags == kUsedUp) {
                 uint32_t symbol;
@@ -250,68 +452,7 @@ Result DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bo
             }
             const uint32_t flag = flags & 1u;
             flags >>= 1;
-            if (flag == 0) {
-                uint32_t literal;
-                VORX_DECODE(Literals, literal);
-                if (pos > limitBits) goto corrupt;
-                if (p >= limit) {
-                    if ((e = room.Need(p + 1)) != kSuccess) goto stop;
-                    limit = room.limit();
-                }
-                out[p++] = static_cast<uint8_t>(literal);
-            } else {
-                // The codes are read (and may reach past the body) before the match
-                // fails for want of a slot; both are corrupt data.
-                [[maybe_unused]] uint32_t length, symbol;
-                VORX_DECODE(Lengths, length);
-                if (selectors == kUsedUp) VORX_DECODE(Slots, symbol);
-                goto corrupt;
-            }
-            ++s;
-            continue;
-        }
-
-        // The steps at positions of 3 or more, on an output pointer; a position is
-        // recorded as its mark, markBias + the pointer's low 32 bits (p + 1).
-        op = out + p;
-        uint8_t* opEnd = out + limit;
-        const uint32_t markBias = marks - static_cast<uint32_t>(reinterpret_cast<uintptr_t>(out));
-        for (uint64_t n = chunkEnd - s; n > 0; --n) {
-            // Context: the bucket of the three bytes before op, or of the two bytes
-            // before it when the first one's slot 0 is empty.
-            const uint32_t bucket = contexts.Select(op[-3], op[-2], op[-1]);
-            uint32_t* const slots = contexts.positions[bucket];
-            const uint32_t mark = markBias + static_cast<uint32_t>(reinterpret_cast<uintptr_t>(op));
-
-            uint64_t w = Peek(body, pos);
-            if (flags == kUsedUp) {
-                uint32_t symbol;
-                VORX_DECODE(Flags, symbol);
-                if ((symbol & 15u) == 0 && n >= 4 && opEnd - op >= 4) {
-                    // Four literal steps. Their codes follow in the word peeked (a flag
-                    // code and four literal codes from the tables take at most 48 of its
-                    // 57 bits), and the room and the body's end are checked once for the
-                    // four: a code that reads past the end is corrupt data whichever of
-                    // them it is, and nothing the steps do in between can be seen.
-                    uint32_t literal;
-                    VORX_DECODE(Literals, literal);
-                    RecordLiteral(slots, contexts.order[bucket], mark);
-                    *op++ = static_cast<uint8_t>(literal);
-                    for (int i = 1; i < 4; ++i) {
-                        const uint32_t next = contexts.Select(op[-3], op[-2], op[-1]);
-                        VORX_DECODE(Literals, literal);
-                        RecordLiteral(contexts.positions[next], contexts.order[next],
-                                      markBias + static_cast<uint32_t>(reinterpret_cast<uintptr_t>(op)));
-                        *op++ = static_cast<uint8_t>(literal);
-                    }
-                    if (pos > limitBits) goto corrupt;
-                    n -= 3;
-                    continue;
-                }
-                flags = PendingFlags(symbol);
-            }
-            const uint32_t flag = flags & 1u;
-            flags >>= 1;
+            const bool context = op - out >= 3;
             if (flag == 0) {
                 uint32_t literal;
                 VORX_DECODE(Literals, literal);
@@ -320,7 +461,12 @@ Result DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bo
                     if ((e = room.Need(static_cast<uint64_t>(op - out) + 1)) != kSuccess) goto stop;
                     opEnd = out + room.limit();
                 }
-                RecordLiteral(slots, contexts.order[bucket], mark);
+                if (context) {
+                    const uint32_t bucket = contexts.Select(op[-3], op[-2], op[-1]);
+                    const uint32_t order = orders[bucket];
+                    if (order == SlotOrder::kUnwritten) orders[bucket] = SlotOrder::kInitial;
+                    positions[bucket][SlotOrder::FirstSlot(order)] = Mark(op);
+                }
                 *op++ = static_cast<uint8_t>(literal);
             } else {
                 uint32_t length;
@@ -333,24 +479,29 @@ Result DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bo
                 const uint32_t selector = selectors & 3u;
                 selectors >>= 2;
                 if (pos > limitBits) goto corrupt;
-                // The source is the slot as it was before this step's update, which
-                // never replaces the slot just stamped: that one is the newest.
-                const uint32_t source = slots[selector];
-                RecordMatch(slots, &contexts.order[bucket], selector, mark);
-                if (source == 0) goto corrupt;
+                // The codes are read (and may reach past the body) before a match
+                // without context fails for want of a slot; both are corrupt data.
+                if (!context) goto corrupt;
+                const uint32_t bucket = contexts.Select(op[-3], op[-2], op[-1]);
+                const uint32_t order = orders[bucket];
+                const uint32_t next = SlotOrder::kMatch[order][selector];
+                if (next == SlotOrder::kEmptySlot) goto corrupt;
+                const uint32_t source = positions[bucket][selector];
+                positions[bucket][SlotOrder::FirstSlot(next)] = Mark(op);
+                orders[bucket] = static_cast<uint8_t>(next);
                 if (length > static_cast<uint64_t>(opEnd - op)) {
-                    if ((e = room.Need(static_cast<uint64_t>(op - out) + length)) != kSuccess) goto stop;
+                    if ((e = room.Need(static_cast<uint64_t>(op - out) + length)) != kSuccess)
+                        goto stop;
                     opEnd = out + room.limit();
                 }
-                CopyMatch(op, op - (mark - source), length, static_cast<uint64_t>(opEnd - op));
+                CopyMatch(op, op - static_cast<uint32_t>(Mark(op) - source), length,
+                          static_cast<uint64_t>(opEnd - op));
                 op += length;
             }
+            ++s;
         }
-        p = static_cast<uint64_t>(op - out);
-        limit = static_cast<uint64_t>(opEnd - out);
-        s = chunkEnd;
     }
-    *produced = p;
+    *produced = static_cast<uint64_t>(op - out);
     return kSuccess;
 
 corrupt:

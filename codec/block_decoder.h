@@ -70,12 +70,12 @@ struct BlockScratch {
     enum { kFlags, kLiterals, kLengths, kSlots, kAlphabets };
     // Bits each alphabet's lookup table takes at once, and where the table lies in
     // `entries`: one array at fixed places, so that the decoder's hot loop needs one
-    // base address instead of a pointer and a mask per table. One step decodes at most
-    // a flag, a length and a slot symbol from one 57-bit look at the stream.
+    // base address instead of a pointer and a mask per table. The decoder's bit buffer
+    // holds at least 57 bits after a load: enough for a flag code and four literal
+    // codes, or for a match's two codes and three literal codes, in the tables' reach.
     static constexpr uint32_t kRootBits[kAlphabets] = {8, 10, 10, 8};
     static constexpr uint32_t kOffset[kAlphabets] = {0, 256, 256 + 1024, 256 + 2048};
     static constexpr uint32_t kEntries = 256 + 2048 + 256;
-    static_assert(kRootBits[kFlags] + kRootBits[kLengths] + kRootBits[kSlots] <= 57);
 
     SymbolTable tables[kAlphabets];
     CodeTree trees[kAlphabets];
@@ -90,8 +90,8 @@ struct BlockScratch {
 // On success *produced is the block's output length.
 // Returns 0; 3 corrupt data; 11 out of memory; or the target's refusal.
 Result DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bodyBytes,
-                             ContextTable& contexts, BlockScratch& scratch,
-                             OutputTarget& target, uint64_t entryRemaining,
-                             const BlockProgress* progress, uint64_t* produced);
+                             ContextTable& contexts, BlockScratch& scratch, OutputTarget& target,
+                             uint64_t entryRemaining, const BlockProgress* progress,
+                             uint64_t* produced);
 
 }  // namespace vorx

@@ -1,5 +1,6 @@
 #include "codec/code_tree.h"
 
+#include <cassert>
 #include <cstdlib>
 #include <cstring>
 
@@ -51,7 +52,8 @@ inline bool CodeTree::Reserve(size_t nodes) {
     size_t capacity = chunks_ ? chunks_->capacity * 2 : 64;
     if (capacity < nodes) capacity = nodes;
     if (capacity > (SIZE_MAX - sizeof(Chunk)) / sizeof(CodeTreeNode)) return false;
-    Chunk* chunk = static_cast<Chunk*>(std::malloc(sizeof(Chunk) + capacity * sizeof(CodeTreeNode)));
+    Chunk* chunk =
+        static_cast<Chunk*>(std::malloc(sizeof(Chunk) + capacity * sizeof(CodeTreeNode)));
     if (!chunk) return false;
     chunk->next = chunks_;
     chunk->capacity = capacity;
@@ -60,11 +62,17 @@ inline bool CodeTree::Reserve(size_t nodes) {
     return true;
 }
 
-inline CodeTreeNode* CodeTree::NewNode(CodeTreeNode* parent, uint32_t value, uint32_t weight) {
-    if (!Reserve(1)) return nullptr;
+// A node from the room Reserve has made.
+inline CodeTreeNode* CodeTree::TakeNode(CodeTreeNode* parent, uint32_t value, uint32_t weight) {
+    assert(chunks_ && chunks_->used < chunks_->capacity);
     CodeTreeNode* node = chunks_->nodes() + chunks_->used++;
     *node = CodeTreeNode{parent, nullptr, nullptr, value, weight, 0, 0};
     return node;
+}
+
+inline CodeTreeNode* CodeTree::NewNode(CodeTreeNode* parent, uint32_t value, uint32_t weight) {
+    if (!Reserve(1)) return nullptr;
+    return TakeNode(parent, value, weight);
 }
 
 void CodeTree::Clear() {
@@ -95,7 +103,8 @@ void CodeTree::Destroy() {
 }
 
 bool CodeTree::BuildFromTable(const SymbolTable& table) {
-    return BuildFromEntries(table.entries(), table.count() > 0 ? static_cast<size_t>(table.count()) : 0);
+    return BuildFromEntries(table.entries(),
+                            table.count() > 0 ? static_cast<size_t>(table.count()) : 0);
 }
 
 bool CodeTree::BuildFromEntries(const SymbolEntry* entries, size_t count) {
@@ -119,7 +128,8 @@ bool CodeTree::BuildFromEntries(const SymbolEntry* entries, size_t count) {
 
 bool CodeTree::InsertSymbol(uint32_t symbol, uint32_t weight) {
     CodeTreeNode* node = root_;
-    while (node->left && node->right) node = node->right->weight > node->left->weight ? node->left : node->right;
+    while (node->left && node->right)
+        node = node->right->weight > node->left->weight ? node->left : node->right;
     if (node != root_) return SplitLeaf(node, symbol, weight);
     CodeTreeNode* leaf = NewNode(root_, symbol, weight);
     if (!leaf) return false;
@@ -136,8 +146,8 @@ bool CodeTree::InsertSymbol(uint32_t symbol, uint32_t weight) {
 
 bool CodeTree::SplitLeaf(CodeTreeNode* leaf, uint32_t symbol, uint32_t weight) {
     if (!Reserve(2)) return false;
-    CodeTreeNode* old = NewNode(leaf, leaf->value, leaf->weight);
-    CodeTreeNode* added = NewNode(leaf, symbol, weight);
+    CodeTreeNode* old = TakeNode(leaf, leaf->value, leaf->weight);
+    CodeTreeNode* added = TakeNode(leaf, symbol, weight);
     if (weight <= leaf->weight) {
         leaf->left = added;
         leaf->right = old;
@@ -283,9 +293,9 @@ uint64_t DecodeTable::Finish(uint32_t entry, const uint8_t* buffer, uint32_t bit
 
 bool DecodeTable::Decode(const uint8_t* buffer, uint32_t& bitPosition, uint32_t limitBits,
                          uint32_t* symbol) const {
-    const uint32_t entry = entries_[static_cast<uint32_t>(LoadLe64(buffer + (bitPosition >> 3)) >>
-                                                          (bitPosition & 7)) &
-                                    mask()];
+    const uint32_t entry =
+        entries_[static_cast<uint32_t>(LoadLe64(buffer + (bitPosition >> 3)) >> (bitPosition & 7)) &
+                 mask()];
     const uint64_t result = Finish(entry, buffer, bitPosition, limitBits);
     if (result == kWalkPastLimit) return false;
     bitPosition = static_cast<uint32_t>(result >> 32);

@@ -118,6 +118,7 @@ public:
 private:
     struct Chunk;
     CodeTreeNode* NewNode(CodeTreeNode* parent, uint32_t value, uint32_t weight);
+    CodeTreeNode* TakeNode(CodeTreeNode* parent, uint32_t value, uint32_t weight);
     bool Reserve(size_t nodes);
 
     CodeTreeNode* root_ = nullptr;
@@ -167,7 +168,8 @@ public:
     // the walk would read a bit at or past the limit. (A value rather than out-arguments
     // keeps a decoder's position in a register.)
     static constexpr uint64_t kWalkPastLimit = ~uint64_t{0};
-    uint64_t Finish(uint32_t entry, const uint8_t* buffer, uint32_t bitPosition, uint32_t limitBits) const;
+    uint64_t Finish(uint32_t entry, const uint8_t* buffer, uint32_t bitPosition,
+                    uint32_t limitBits) const;
 
     // One whole decode at `bitPosition`, bounded like Finish. The buffer must be
     // readable for 8 bytes from byte bitPosition / 8.

@@ -16,20 +16,20 @@ namespace vorx {
 // would make this clear look like a third of a small entry's decode.
 void ContextTable::Clear() {
 #if defined(__SSE2__)
-    static_assert(sizeof filled % 64 == 0);
+    static_assert(kBucketCount % 64 == 0 && SlotOrder::kUnwritten == 0);
     const __m128i zero = _mm_setzero_si128();
-    for (size_t i = 0; i < sizeof filled; i += 64) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(filled + i), zero);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(filled + i + 16), zero);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(filled + i + 32), zero);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(filled + i + 48), zero);
+    for (size_t i = 0; i < kBucketCount; i += 64) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(order + i), zero);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(order + i + 16), zero);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(order + i + 32), zero);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(order + i + 48), zero);
     }
 #else
-    std::memset(filled, 0, sizeof filled);
+    std::memset(order, SlotOrder::kUnwritten, kBucketCount);
 #endif
 }
 
-// Fresh pages read as zeros: no bucket written.
+// Fresh pages read as zeros: no bucket written, in either half of the orders.
 ContextTable* CreateContextTable() {
     void* memory = platform::PageAlloc(sizeof(ContextTable));
     return memory ? new (memory) ContextTable : nullptr;

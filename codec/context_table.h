@@ -16,18 +16,17 @@
 // then the others from the oldest match to the newest. That order is one byte, and
 // its changes come from small tables made at compile time.
 //
-// Every compressed block starts with an empty table. A byte per bucket says whether
-// the current block has written it (every selected bucket takes a position in the
-// same step, so a bucket is written exactly when it has been selected); a bucket whose
-// byte is clear reads as empty and is emptied when it is first selected. Clearing the
-// table is clearing those 32 KiB, where a fill of the buckets would cost more than the
-// whole decode of most entries (most are a few KiB). Bytes rather than bits: a step
-// tests two of them, and a bit costs several instructions more to test each time.
+// Every compressed block starts with an empty table. The order byte of a bucket the
+// current block has not written is 0 (see SlotOrder), so clearing the table is clearing
+// those 32 KiB, where a fill of the slots would cost more than the whole decode of most
+// entries (most are a few KiB). The same byte says which slots hold a position: a slot
+// is filled exactly when the order says so, so the positions are never cleared, and
+// what an earlier block left in them is never read.
 //
-// The table is laid out for the cache: the written marks and the slot orders (32 KiB
-// each) stay near the processor, and the positions (512 KiB) are touched once per
-// step, where buckets of 32 bytes with their generation made two lines of a megabyte
-// per step.
+// The bucket choice takes two byte loads: the order of the three-byte index (indices at
+// or above 32768 lie in a half of the order array that is never written and reads 0),
+// then the order of the bucket chosen. The positions (512 KiB) are touched once per
+// step.
 #pragma once
 
 #include <array>
@@ -40,8 +39,16 @@ namespace vorx {
 // then the others from the oldest match to the newest. Every step gives its own
 // position stamp 0, so some slot always has stamp 0 (the initial order has four) and a
 // literal step never changes the order: it replaces the first slot, which stays first.
-// Only a match changes it. The 41 orders that occur are numbered, and an order is kept
-// as (number << 2) | its first slot, so that a literal finds its slot without a table.
+// Only a match changes it. The 41 orders that occur are numbered from 1, and an order
+// is kept as (number << 2) | its first slot, so that a literal finds its slot without
+// a table. Key 0 is a bucket the block has not written: no slot filled, slot 0 first.
+//
+// Which slots are filled follows from the order. Of the slots of stamp 0 only the
+// first has ever been written: the first write goes to slot 0, and a slot leaves the
+// stamp-0 slots only when a match copies from it, which needs it filled; the next slot
+// of stamp 0, never written, then becomes first and takes that step's position. The
+// slots of a match stamp have all been copied from, so they are filled. A match from
+// any other slot reads an empty slot: its transition is kEmptySlot.
 namespace SlotOrder {
 
 namespace detail {
@@ -52,8 +59,8 @@ struct Order {
 };
 
 constexpr bool Same(const Order& a, const Order& b) {
-    return a.zeros == b.zeros && a.slot[0] == b.slot[0] && a.slot[1] == b.slot[1] && a.slot[2] == b.slot[2] &&
-           a.slot[3] == b.slot[3];
+    return a.zeros == b.zeros && a.slot[0] == b.slot[0] && a.slot[1] == b.slot[1] &&
+           a.slot[2] == b.slot[2] && a.slot[3] == b.slot[3];
 }
 
 // A match from `selector`: that slot gets the newest stamp (moves last; it leaves the
@@ -96,29 +103,55 @@ static_assert(kOrders.count == 41);
 
 constexpr uint8_t Key(const Order& o) {
     for (int i = 0; i < kOrders.count; ++i)
-        if (Same(kOrders.list[i], o)) return static_cast<uint8_t>((i << 2) | o.slot[0]);
+        if (Same(kOrders.list[i], o)) return static_cast<uint8_t>(((i + 1) << 2) | o.slot[0]);
     return 0;
 }
 
-constexpr std::array<std::array<uint8_t, 4>, 256> MatchTable() {
+// Whether `slot` holds a position in a written bucket of order o (see above).
+constexpr bool Filled(const Order& o, uint8_t slot) {
+    for (int i = 1; i < o.zeros; ++i)
+        if (o.slot[i] == slot) return false;
+    return true;
+}
+
+constexpr std::array<std::array<uint8_t, 4>, 256> MatchTable(uint8_t emptySlot) {
     std::array<std::array<uint8_t, 4>, 256> t{};
+    for (auto& row : t) row = {emptySlot, emptySlot, emptySlot, emptySlot};
     for (int i = 0; i < kOrders.count; ++i)
-        for (uint8_t s = 0; s < 4; ++s) t[Key(kOrders.list[i])][s] = Key(AfterMatch(kOrders.list[i], s));
+        for (uint8_t s = 0; s < 4; ++s)
+            if (Filled(kOrders.list[i], s))
+                t[Key(kOrders.list[i])][s] = Key(AfterMatch(kOrders.list[i], s));
     return t;
 }
 
 }  // namespace detail
 
-// The order of a bucket whose slots all have stamp 0: 0, 1, 2, 3.
+// A bucket the current block has not written: every slot empty, slot 0 first.
+inline constexpr uint8_t kUnwritten = 0;
+// The order of a written bucket whose slots all have stamp 0: 0, 1, 2, 3 (slot 0 filled).
 inline constexpr uint8_t kInitial = detail::Key(detail::kStart);
+static_assert(kInitial != kUnwritten && (kInitial & 3u) == 0);
+// What kMatch gives for a selector that names an empty slot (a corrupt stream).
+inline constexpr uint8_t kEmptySlot = 0xFF;
+static_assert(((detail::kOrders.count << 2) | 3) < kEmptySlot);
 
 // The slot a step replaces in a bucket of order `order` (the first in order). A
-// literal step leaves the order as it is.
-inline uint32_t FirstSlot(uint8_t order) { return order & 3u; }
+// literal step leaves the order as it is (a bucket it writes first becomes kInitial).
+inline uint32_t FirstSlot(uint32_t order) { return order & 3u; }
+
+// The order after a literal step: the same, but kInitial for an unwritten bucket. A
+// table rather than a test, whose outcome would follow the data.
+inline constexpr std::array<uint8_t, 256> kLiteral = [] {
+    std::array<uint8_t, 256> t{};
+    for (int i = 0; i < 256; ++i) t[i] = static_cast<uint8_t>(i);
+    t[kUnwritten] = kInitial;
+    return t;
+}();
 
 // The order after a match from slot `selector`; the step's position then goes to
-// FirstSlot of it (never the selected slot, which is now the newest).
-inline constexpr std::array<std::array<uint8_t, 4>, 256> kMatch = detail::MatchTable();
+// FirstSlot of it (never the selected slot, which is now the newest). kEmptySlot when
+// the selected slot is empty, in an unwritten bucket every slot.
+inline constexpr std::array<std::array<uint8_t, 4>, 256> kMatch = detail::MatchTable(kEmptySlot);
 
 }  // namespace SlotOrder
 
@@ -126,37 +159,29 @@ struct ContextTable {
     static constexpr uint32_t kBucketCount = 32768;  // the buckets that can be written
     static constexpr uint32_t kIndexCount = 65536;   // the indices a context can select
 
-    // Per bucket: output offset in the block + 1 of each slot; 0 marks an empty slot.
+    // Per bucket: the low 32 bits of the output address of each slot's position (a
+    // block's output is less than 4 GiB, so the distance back follows from them). Only
+    // the slots the order calls filled mean anything.
     uint32_t positions[kBucketCount][4];
-    // Per bucket: 1 when the current block has written it.
-    uint8_t filled[kBucketCount];
-    // Per bucket: the replacement order of its slots (see SlotOrder).
-    uint8_t order[kBucketCount];
+    // Per index: the replacement order of its slots (see SlotOrder); kUnwritten for a
+    // bucket the current block has not written. The upper half is never written.
+    uint8_t order[kIndexCount];
 
-    // Empties every slot (clears the written marks).
+    // Empties every bucket (sets the written half of the orders to kUnwritten).
     void Clear();
 
     // The bucket of the three bytes b0 b1 b2 before the current position, or of b1 b2
-    // when the first one's slot 0 is empty (its mark is clear), made current: emptied
-    // when the current block has not written it yet.
-    uint32_t Select(uint32_t b0, uint32_t b1, uint32_t b2);
-};
-
-// Without a branch on which bucket it is (that follows the data). A three-byte index of
-// 32768 or more (bit 4 of b0 set) is never written: it counts as empty whatever the
-// mark at its lower 15 bits.
-inline uint32_t ContextTable::Select(uint32_t b0, uint32_t b1, uint32_t b2) {
-    const uint32_t twoByte = (b1 << 7) ^ b2;
-    const uint32_t threeByte = ((b0 << 11) ^ twoByte) & 0xFFFFu;
-    const uint32_t threeFilled = filled[threeByte & (kBucketCount - 1)] & ((threeByte >> 15) ^ 1u);
-    const uint32_t bucket = threeFilled ? threeByte : twoByte;
-    if (!filled[bucket]) {
-        filled[bucket] = 1;
-        positions[bucket][0] = positions[bucket][1] = positions[bucket][2] = positions[bucket][3] = 0;
-        order[bucket] = SlotOrder::kInitial;
+    // when the first one has not been written (its slot 0 is empty).
+    uint32_t Select(uint32_t b0, uint32_t b1, uint32_t b2) const {
+        const uint32_t twoByte = (b1 << 7) ^ b2;
+        const uint32_t threeByte = ((b0 << 11) ^ twoByte) & 0xFFFFu;
+        // Without a branch: which bucket it is follows the data, and a mispredicted
+        // branch would cost more than the two instructions it saves.
+        const uint32_t written =
+            0u - static_cast<uint32_t>(order[threeByte] != SlotOrder::kUnwritten);
+        return twoByte ^ ((threeByte ^ twoByte) & written);
     }
-    return bucket;
-}
+};
 
 // Makes a table (all buckets empty) or returns null when memory cannot be had.
 ContextTable* CreateContextTable();
