@@ -29,6 +29,7 @@
 // step.
 #pragma once
 
+#include <cstddef>
 #include <array>
 #include <cstdint>
 
@@ -143,7 +144,7 @@ inline uint32_t FirstSlot(uint32_t order) { return order & 3u; }
 // table rather than a test, whose outcome would follow the data.
 inline constexpr std::array<uint8_t, 256> kLiteral = [] {
     std::array<uint8_t, 256> t{};
-    for (int i = 0; i < 256; ++i) t[i] = static_cast<uint8_t>(i);
+    for (std::size_t i = 0; i < t.size(); ++i) t[i] = static_cast<uint8_t>(i);
     t[kUnwritten] = kInitial;
     return t;
 }();
