@@ -6,7 +6,7 @@
 #   make install [PREFIX=/usr/local]   installs the tool, the library and both stubs
 #   make package                       builds the Debian package (build/native/package/)
 SHELL := /bin/bash
-.PHONY: all deps native native-san win64 win32 test test-native test-san test-win64 test-win32 demo bench fuzz install package clean
+.PHONY: all deps native native-san win64 win32 test test-native test-san test-win64 test-win32 demo bench fuzz install package format-check clean
 PREFIX ?= /usr/local
 
 all: native
@@ -33,7 +33,11 @@ test-win32: win32
 	scripts/test-session ctest --preset win32
 
 # The native suites install the stubs of both Windows builds, so those are built first.
-test: win32 win64 test-native test-san test-win64 test-win32
+# The product sources follow .clang-format.
+format-check: deps
+	scripts/format-check
+
+test: format-check win32 win64 test-native test-san test-win64 test-win32
 	@if reason=$$(scripts/i386-probe 2>&1); then \
 	  echo "all test suites passed"; \
 	else \
