@@ -61,9 +61,8 @@ int64_t FileTimeToSeconds(const FILETIME& ft) {
     return static_cast<int64_t>(ticks / 10000000ull) - 11644473600ll;
 }
 
-}  // namespace
-
-PathStatus Stat(const std::string& path) {
+// The status of the name itself, from its attributes: a reparse point is reported in isLink.
+PathStatus StatusOf(const std::string& path) {
     PathStatus status;
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return status;
@@ -77,6 +76,10 @@ PathStatus Stat(const std::string& path) {
     status.attributes = static_cast<uint16_t>(a & 0x27);
     return status;
 }
+
+}  // namespace
+
+PathStatus Stat(const std::string& path) { return StatusOf(path); }
 
 bool ListDirectory(const std::string& path, std::vector<std::string>* names) {
     names->clear();
@@ -212,20 +215,7 @@ Subfolder OpenSubfolder(const FolderPtr& parent, const std::string& name, Folder
 }
 
 PathStatus StatIn(const Folder& folder, const std::string& name) {
-    PathStatus status;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    // The attributes of the name itself: a link is not followed.
-    if (!GetFileAttributesExA(Join(folder.path(), name).c_str(), GetFileExInfoStandard, &data))
-        return status;
-    const DWORD a = data.dwFileAttributes;
-    status.isLink = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    status.kind = (a & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory
-                  : (a & FILE_ATTRIBUTE_DEVICE)  ? PathKind::Other
-                                                 : PathKind::File;
-    status.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    status.writeSeconds = FileTimeToSeconds(data.ftLastWriteTime);
-    status.attributes = static_cast<uint16_t>(a & 0x27);
-    return status;
+    return StatusOf(Join(folder.path(), name));
 }
 
 int CreateFileIn(const Folder& folder, const std::string& name) {

@@ -174,6 +174,15 @@ protected:
         return wizard;
     }
 
+    // Starts `file`, waits for the destination page and presses Next: the wizard, or
+    // nullptr when it did not show that page.
+    HWND StartAndExtract(gui::Process& process, const std::string& file) {
+        Start(process, file);
+        HWND wizard = WaitForPage(process, 1);
+        if (wizard != nullptr) gui::Press(wizard, kNext);
+        return wizard;
+    }
+
     std::string name_;
     std::string dir_;
 };
@@ -369,10 +378,8 @@ TEST_F(SelfExtractor, OverwriteQuestionYesAndNoThenOverwriteAll) {
     WriteFile(out + "b.txt", "old b");
     {
         gui::Process process;
-        Start(process, "setup.exe");
-        HWND wizard = WaitForPage(process, 1);
+        HWND wizard = StartAndExtract(process, "setup.exe");
         ASSERT_NE(wizard, nullptr);
-        gui::Press(wizard, kNext);
         const gui::MessageBoxInfo question = gui::WaitForMessageBox(process.Id(), "Overwrite", kAppear);
         ASSERT_NE(question.window, nullptr);
         EXPECT_EQ(question.text, "File " + out + "a.txt exists already, ovewrite it?");
@@ -407,10 +414,8 @@ TEST_F(SelfExtractor, CancelAtTheOverwriteQuestionStopsButLeavesTheWizardOpen) {
     Make("setup.exe", {out, "never.exe"}, {{"a.txt", "new a"}, {"b.txt", "new b"}, {"never.exe", "x"}});
     WriteFile(out + "a.txt", "old a");
     gui::Process process;
-    Start(process, "setup.exe");
-    HWND wizard = WaitForPage(process, 1);
+    HWND wizard = StartAndExtract(process, "setup.exe");
     ASSERT_NE(wizard, nullptr);
-    gui::Press(wizard, kNext);
     Answer(process, "Overwrite", "File " + out + "a.txt exists already, ovewrite it?", IDCANCEL);
     EXPECT_TRUE(gui::NoWindowFor(process.Id(), "Error extracting", 500));
     ASSERT_TRUE(IsWindowVisible(wizard)) << "the wizard stays on its last page";
@@ -521,10 +526,8 @@ TEST_F(SelfExtractor, CancelDuringALongExtractionAnsweredNoThenYes) {
     Make("setup.exe", {out, "after.exe"},
          {{"big.bin", big, std::nullopt, 64}, {"after.txt", "after"}});
     gui::Process process;
-    Start(process, "setup.exe");
-    HWND wizard = WaitForPage(process, 1);
+    HWND wizard = StartAndExtract(process, "setup.exe");
     ASSERT_NE(wizard, nullptr);
-    gui::Press(wizard, kNext);
     ASSERT_EQ(WaitForPage(process, 2), wizard);
     ASSERT_TRUE(gui::WaitUntil([&] { return ProgressPosition(wizard) >= 1; }, kFinish));
 
@@ -554,10 +557,8 @@ TEST_F(SelfExtractor, TheRunCommandStartsAProgramFromTheDestination) {
     Make("setup.exe", {out, "bin tools\\marker --flag \"two words\""},
          {{"bin tools\\marker.exe", ReadFile(WindowsPath(VORX_MARKER))}});
     gui::Process process;
-    Start(process, "setup.exe");
-    HWND wizard = WaitForPage(process, 1);
+    HWND wizard = StartAndExtract(process, "setup.exe");
     ASSERT_NE(wizard, nullptr);
-    gui::Press(wizard, kNext);
     EXPECT_EQ(process.WaitForExit(kFinish), 0u);
     EXPECT_EQ(ReadFile(out + "bin tools\\ran.txt"), "--flag \"two words\"");
 }
@@ -569,10 +570,8 @@ TEST_F(SelfExtractor, AnEncryptedFileWithNothingRememberedFailsAndTheCommandStil
           {"locked.txt", "locked", std::string("data-password")},
           {"never.txt", "not reached"}});
     gui::Process process;
-    Start(process, "setup.exe");
-    HWND wizard = WaitForPage(process, 1);
+    HWND wizard = StartAndExtract(process, "setup.exe");
     ASSERT_NE(wizard, nullptr);
-    gui::Press(wizard, kNext);
     EXPECT_TRUE(gui::NoWindowFor(process.Id(), kPasswordCaption, 300)) << "no prompt without a remembered password";
     Answer(process, "Error extracting", vorx_GetErrorString(vorx_PasswordRequired), IDOK, wizard, true);
     EXPECT_EQ(process.WaitForExit(kFinish), 10u);
@@ -697,10 +696,8 @@ TEST_F(SelfExtractor, AFolderThatCannotBeCreatedStopsTheRun) {
     WriteFile(out + "docs", "a file where a folder should be");
     Make("setup.exe", {out, ""}, {{"first.txt", "1"}, {"docs\\guide.txt", "guide"}, {"last.txt", "3"}});
     gui::Process process;
-    Start(process, "setup.exe");
-    HWND wizard = WaitForPage(process, 1);
+    HWND wizard = StartAndExtract(process, "setup.exe");
     ASSERT_NE(wizard, nullptr);
-    gui::Press(wizard, kNext);
     const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), "Error", kAppear);
     ASSERT_NE(box.window, nullptr);
     EXPECT_EQ(box.text, "Error creating directory");
@@ -731,10 +728,8 @@ TEST_F(SelfExtractor, ANameThatLeavesTheDestinationIsNeverWritten) {
     Make("setup.exe", {out, ""},
          {{"first.txt", "1"}, {"..\\escaped.txt", "evil"}, {"last.txt", "3"}});
     gui::Process process;
-    Start(process, "setup.exe");
-    HWND wizard = WaitForPage(process, 1);
+    HWND wizard = StartAndExtract(process, "setup.exe");
     ASSERT_NE(wizard, nullptr);
-    gui::Press(wizard, kNext);
     const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), "Error extracting", kAppear);
     ASSERT_NE(box.window, nullptr);
     EXPECT_EQ(box.text, vorx_GetErrorString(vorx_CorruptArchive));
@@ -859,10 +854,8 @@ TEST_F(SelfExtractor, OnlyAProgramThatThisRunExtractedIsStarted) {
     Make("setup.exe", {out, "my tool.exe --go"}, {{"my tool.exe", marker}});
     {
         gui::Process process;
-        Start(process, "setup.exe");
-        HWND wizard = WaitForPage(process, 1);
+        HWND wizard = StartAndExtract(process, "setup.exe");
         ASSERT_NE(wizard, nullptr);
-        gui::Press(wizard, kNext);
         EXPECT_EQ(process.WaitForExit(kFinish), 0u);
         EXPECT_EQ(ReadFile(out + "ran.txt"), "--go") << "the planted my.exe ran";
     }
@@ -870,10 +863,8 @@ TEST_F(SelfExtractor, OnlyAProgramThatThisRunExtractedIsStarted) {
         // The person keeps the program at the overwrite question: it is still the one.
         fs::remove(out + "ran.txt");
         gui::Process process;
-        Start(process, "setup.exe");
-        HWND wizard = WaitForPage(process, 1);
+        HWND wizard = StartAndExtract(process, "setup.exe");
         ASSERT_NE(wizard, nullptr);
-        gui::Press(wizard, kNext);
         Answer(process, "Overwrite", "File " + out + "my tool.exe exists already, ovewrite it?", IDNO);
         EXPECT_EQ(process.WaitForExit(kFinish), 0u);
         EXPECT_EQ(ReadFile(out + "ran.txt"), "--go");
@@ -883,10 +874,8 @@ TEST_F(SelfExtractor, OnlyAProgramThatThisRunExtractedIsStarted) {
     WriteFile(other + "setup.exe", marker);
     Make("other.exe", {other, "setup.exe /s"}, {{"readme.txt", "read me"}});
     gui::Process process;
-    Start(process, "other.exe");
-    HWND wizard = WaitForPage(process, 1);
+    HWND wizard = StartAndExtract(process, "other.exe");
     ASSERT_NE(wizard, nullptr);
-    gui::Press(wizard, kNext);
     const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), "Error", kAppear);
     ASSERT_NE(box.window, nullptr);
     EXPECT_EQ(box.text, "Nothing was started: \"setup.exe /s\" names no file that was extracted.");
