@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "library/vorx.h"
+#include "tests/support/damaging_writer.h"
 #include "writer/archive_writer.h"
 
 namespace vorx::test {
@@ -60,7 +61,7 @@ struct TestArchive {
     std::vector<TestEntry> entries;
     Bytes carrier;
     uint32_t version = kVersionFormat2;
-    DirectoryOptions directory;
+    DamagedDirectory directory;
 };
 
 // Writes the archive to `path` with the streaming writer (name checks off, so tests
