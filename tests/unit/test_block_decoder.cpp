@@ -31,7 +31,7 @@ struct Decoded {
     std::vector<int> progress;
 };
 
-void VORX_CALL RecordProgress(void* user, int percent) { static_cast<std::vector<int>*>(user)->push_back(percent); }
+void RecordProgress(void* user, int percent) { static_cast<std::vector<int>*>(user)->push_back(percent); }
 
 vorx_Error RefuseMore(vorx::OutputTarget*, uint64_t) { return vorx_CorruptArchive; }
 
