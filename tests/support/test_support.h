@@ -64,8 +64,8 @@ struct TestArchive {
     DamagedDirectory directory;
 };
 
-// Writes the archive to `path` with the streaming writer (name checks off, so tests
-// may use names the format does not allow). Fails the current test on error.
+// Writes the archive to `path` with DamagingWriter (so tests may use names the format
+// does not allow, and the directory's faults). Fails the current test on error.
 void WriteArchive(const std::string& path, const TestArchive& archive);
 // The same, returned as bytes.
 Bytes ArchiveBytes(const TestArchive& archive);
