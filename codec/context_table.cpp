@@ -1,5 +1,7 @@
 #include "codec/context_table.h"
 
+#include <algorithm>
+#include <cassert>
 #include <cstring>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -27,6 +29,9 @@ void ContextTable::Clear() {
 #else
     std::memset(order, SlotOrder::kUnwritten, kBucketCount);
 #endif
+    // The upper half of the orders is never written: it still reads as fresh pages.
+    assert(std::all_of(order + kBucketCount, order + kIndexCount,
+                       [](uint8_t o) { return o == SlotOrder::kUnwritten; }));
 }
 
 // Fresh pages read as zeros: no bucket written, in either half of the orders.

@@ -31,6 +31,7 @@
 
 #include <cstddef>
 #include <array>
+#include <cassert>
 #include <cstdint>
 
 namespace vorx {
@@ -138,7 +139,10 @@ static_assert(((detail::kOrders.count << 2) | 3) < kEmptySlot);
 
 // The slot a step replaces in a bucket of order `order` (the first in order). A
 // literal step leaves the order as it is (a bucket it writes first becomes kInitial).
-inline uint32_t FirstSlot(uint32_t order) { return order & 3u; }
+inline uint32_t FirstSlot(uint32_t order) {
+    assert(order < SlotOrder::kEmptySlot);  // a stored order, never the corrupt mark
+    return order & 3u;
+}
 
 // The order after a literal step: the same, but kInitial for an unwritten bucket. A
 // table rather than a test, whose outcome would follow the data.
@@ -174,13 +178,18 @@ struct ContextTable {
     // The bucket of the three bytes b0 b1 b2 before the current position, or of b1 b2
     // when the first one has not been written (its slot 0 is empty).
     uint32_t Select(uint32_t b0, uint32_t b1, uint32_t b2) const {
+        assert(b0 <= 0xFFu && b1 <= 0xFFu && b2 <= 0xFFu);
         const uint32_t twoByte = (b1 << 7) ^ b2;
         const uint32_t threeByte = ((b0 << 11) ^ twoByte) & 0xFFFFu;
         // Without a branch: which bucket it is follows the data, and a mispredicted
         // branch would cost more than the two instructions it saves.
         const uint32_t written =
             0u - static_cast<uint32_t>(order[threeByte] != SlotOrder::kUnwritten);
-        return twoByte ^ ((threeByte ^ twoByte) & written);
+        const uint32_t bucket = twoByte ^ ((threeByte ^ twoByte) & written);
+        // Only the lower half is ever written, so a selected bucket lies in it.
+        assert(bucket < kBucketCount);
+        assert(order[bucket] < SlotOrder::kEmptySlot);
+        return bucket;
     }
 };
 

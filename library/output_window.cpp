@@ -1,5 +1,6 @@
 #include "library/output_window.h"
 
+#include <cassert>
 #include <cstddef>
 #include <type_traits>
 
@@ -29,16 +30,20 @@ bool OutputWindow::Create(uint32_t initialUnits, uint32_t unitSize, uint32_t max
     committedUnits_ = initialUnits;
     maximumUnits_ = maximumUnits;
     unitSize_ = static_cast<uint32_t>(unit);
+    assert(unitSize_ % platform::kPageSize == 0 && committedUnits_ <= maximumUnits_);
     return true;
 }
 
 bool OutputWindow::Grow(uint32_t units) {
     if (!base_ || committedUnits_ >= maximumUnits_ || units > maximumUnits_ - committedUnits_)
         return false;
+    // The usable prefix ends where the committed units end.
+    assert(commitEnd_ == base_ + committedBytes());
     const size_t bytes = static_cast<size_t>(units) * unitSize_;
     if (!platform::CommitRange(commitEnd_, bytes)) return false;
     committedUnits_ += units;
     commitEnd_ += bytes;
+    assert(committedUnits_ <= maximumUnits_);
     return true;
 }
 
@@ -53,16 +58,21 @@ void OutputWindow::Release() {
 }
 
 OutputWindow::Target OutputWindow::MakeTarget() {
+    assert(base_ != nullptr);  // only a created window can take output
     return Target{OutputTarget{base_, committedBytes(), &OutputWindow::Reserve}, this};
 }
 
 vorx_Error OutputWindow::Reserve(OutputTarget* target, uint64_t needed) {
     OutputWindow* window = reinterpret_cast<Target*>(target)->window;
+    // Blocks are decoded at the window's base, and the capacity a decoder holds is
+    // never more than the window has committed.
+    assert(target->base == window->base_ && target->capacity <= window->committedBytes());
     if (needed > kLargestBlockOutput) return vorx_Unknown;
     while (window->committedBytes() < needed) {
         if (!window->Grow(kGrowthUnits)) return vorx_Unknown;
     }
     target->capacity = window->committedBytes();
+    assert(target->capacity >= needed);
     return vorx_Success;
 }
 

@@ -88,7 +88,6 @@ bool ArchiveWriter::Create(const std::string& path) {
 }
 
 bool ArchiveWriter::CheckCarrier(const uint8_t* data, size_t length) {
-    if (!options_.checkCarrier) return true;
     // Look across the seam with the previous piece: keep its last 7 bytes.
     Bytes window = carrierTail_;
     window.insert(window.end(), data, data + length);
@@ -139,12 +138,10 @@ bool ArchiveWriter::BeginArchive(uint32_t version) {
 
 bool ArchiveWriter::BeginEntry(const EntryOptions& options) {
     if (state_ != State::Archive) return Fail("an entry begins only between entries");
-    if (options_.checkNames) {
-        const NameProblem problem =
-            CheckEntryName(options.name.data(), options.name.size(), options_.codePage);
-        if (problem != NameProblem::None)
-            return Fail("invalid entry name '" + options.name + "': " + NameProblemText(problem));
-    }
+    const NameProblem problem =
+        CheckEntryName(options.name.data(), options.name.size(), options_.codePage);
+    if (problem != NameProblem::None)
+        return Fail("invalid entry name '" + options.name + "': " + NameProblemText(problem));
     if (options.password && HasNul(*options.password))
         return Fail("a password cannot contain a NUL byte");
     if (!options.encoder.encode || options.encoder.chunkSize == 0 ||
@@ -206,18 +203,7 @@ bool ArchiveWriter::Write(const void* data, size_t length) {
     return true;
 }
 
-bool ArchiveWriter::WriteRaw(const void* data, size_t length) {
-    if (state_ != State::Entry) return Fail("no entry is open");
-    if (!chunk_.empty()) {
-        if (!EmitChunk(chunk_.data(), chunk_.size())) return false;
-        chunk_.clear();
-    }
-    if (!Put(data, length)) return false;
-    compressedSize_ += length;
-    return true;
-}
-
-bool ArchiveWriter::EndEntry(const RecordOverrides& overrides) {
+bool ArchiveWriter::EndEntry() {
     if (state_ != State::Entry) return Fail("no entry is open");
     if (!chunk_.empty()) {
         if (!EmitChunk(chunk_.data(), chunk_.size())) return false;
@@ -231,10 +217,6 @@ bool ArchiveWriter::EndEntry(const RecordOverrides& overrides) {
     record.uncompressedSize = uncompressedSize_;
     record.time = entry_.time;
     record.crc32 = crc_.Final();
-    if (overrides.compressedSize) record.compressedSize = *overrides.compressedSize;
-    if (overrides.uncompressedSize) record.uncompressedSize = *overrides.uncompressedSize;
-    if (overrides.crc32) record.crc32 = *overrides.crc32;
-    if (overrides.attributes) record.attributes = *overrides.attributes;
     if (!PatchAt(recordPosition_, EncodeEntryRecord(record))) return false;
     names_.push_back(entry_.name);
     entry_ = EntryOptions{};
@@ -254,7 +236,7 @@ bool ArchiveWriter::Finish(const DirectoryOptions& options) {
 
     const Bytes names = JoinNames(names_);
     if (names.size() > UINT32_MAX) return Fail("the names table is too large");
-    Bytes table = PadNamesTable(names, options.padding, options.fill);
+    Bytes table = PadNamesTable(names);
 
     DirectoryHeader directory{};
     directory.namesEncrypted = options.password ? 1 : 0;
@@ -262,15 +244,11 @@ bool ArchiveWriter::Finish(const DirectoryOptions& options) {
     directory.namesCrc = Crc32::Of(table.data(), table.size());
     if (options.password)
         EncryptWithPassword(options.password->c_str(), table.data(), table.size());
-    if (options.namesEncryptedFlag) directory.namesEncrypted = *options.namesEncryptedFlag;
-    if (options.namesLength) directory.namesLength = *options.namesLength;
-    if (options.namesCrc) directory.namesCrc = *options.namesCrc;
 
     if (!Put(EncodeDirectoryHeader(directory).data(), kDirectoryHeaderSize) ||
-        !Put(table.data(), table.size()) || !Put(options.trailing.data(), options.trailing.size()))
+        !Put(table.data(), table.size()))
         return false;
-    const uint64_t count = options.entryCount ? *options.entryCount : names_.size();
-    Bytes header = EncodeArchiveHeader(kVersionFormat2, count);
+    Bytes header = EncodeArchiveHeader(kVersionFormat2, names_.size());
     // Only the count is patched; the version written by BeginArchive stays.
     if (!PatchAt(archiveStart_ + 8, Bytes(header.begin() + 8, header.begin() + 16)) || !Flush())
         return false;

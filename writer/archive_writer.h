@@ -8,10 +8,6 @@
 // How a chunk of entry bytes becomes a block is a plug-in (BlockEncoder), so the
 // compressor plugs in beside the stored-block encoder.
 //
-// Besides sound archives the writer can produce damaged ones for tests: raw bytes in
-// an entry's data area, record fields and directory fields overridden, padding with
-// names in it.
-//
 // Every call returns false on failure and Error() says why; after a failure the writer
 // refuses everything else. A writer destroyed before Finish closes its file and leaves
 // it incomplete: the caller removes it.
@@ -61,36 +57,15 @@ struct EntryOptions {
     BlockEncoder encoder = StoredBlockEncoder();
 };
 
-// Record fields to write instead of the computed ones (damaged archives for tests).
-struct RecordOverrides {
-    std::optional<uint64_t> compressedSize;
-    std::optional<uint64_t> uncompressedSize;
-    std::optional<uint32_t> crc32;
-    std::optional<uint16_t> attributes;
-};
-
 struct DirectoryOptions {
     std::optional<std::string> password;  // encrypts the names table
-    // Bytes written behind the names, before the fill up to a multiple of 16: padding
-    // that holds names, for tests of look-ups that read into the padding.
-    Bytes padding;
-    uint8_t fill = 0;
-    // For damaged archives:
-    std::optional<uint8_t> namesEncryptedFlag;  // the flag as stored
-    std::optional<uint32_t> namesLength;
-    std::optional<uint32_t> namesCrc;
-    std::optional<uint64_t> entryCount;  // the count patched into the header
-    Bytes trailing;                      // bytes after the table
 };
 
 struct WriterOptions {
     // Entry names must pass the name rule (container/name_policy.h) in code page
-    // `codePage`; tests that need other names switch the check off.
-    bool checkNames = true;
+    // `codePage`. A carrier must not contain the 8-byte signature, or readers would
+    // find the archive there.
     unsigned codePage = 1252;
-    // A carrier must not contain the 8-byte signature, or readers would find the
-    // archive there.
-    bool checkCarrier = true;
 };
 
 class ArchiveWriter {
@@ -111,10 +86,7 @@ public:
     bool BeginEntry(const EntryOptions& options);
     // Entry bytes, in any number of pieces.
     bool Write(const void* data, size_t length);
-    // Bytes put into the data area as they are (after any pending chunk is encoded):
-    // hand-made blocks, or garbage. They count in compressedSize only.
-    bool WriteRaw(const void* data, size_t length);
-    bool EndEntry(const RecordOverrides& overrides = {});
+    bool EndEntry();
     // BeginEntry, Write, EndEntry.
     bool AddEntry(const EntryOptions& options, const void* data, size_t length);
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "writer/archive_writer.h"
+#include "tests/support/damaging_writer.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ struct Seed {
     uint32_t version = vorx::kVersionFormat2;
     std::vector<std::pair<std::string, Bytes>> entries;
     std::optional<std::string> entryPassword;
-    vorx::DirectoryOptions directory;
+    vorx::test::DamagedDirectory directory;
     size_t chunk = 32;
 };
 
@@ -30,10 +30,7 @@ Bytes Pattern(size_t length, unsigned seed) {
 }
 
 bool Write(const std::string& folder, const Seed& seed) {
-    vorx::WriterOptions options;
-    options.checkNames = false;
-    options.checkCarrier = false;
-    vorx::ArchiveWriter writer(options);
+    vorx::test::DamagingWriter writer;
     bool ok = writer.Create(folder + "/" + seed.file) &&
               writer.WriteCarrier(seed.carrier.data(), seed.carrier.size()) &&
               writer.BeginArchive(seed.version);

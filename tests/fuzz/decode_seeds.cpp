@@ -44,9 +44,7 @@ Bytes RawBlock(const std::vector<uint8_t>& body, uint32_t bits) {
 }
 
 bool Write(const std::string& path, const std::vector<Entry>& entries, bool encryptNames) {
-    vorx::WriterOptions options;
-    options.checkNames = false;
-    vorx::ArchiveWriter w(options);
+    vorx::test::DamagingWriter w;
     bool ok = w.Create(path) && w.BeginArchive();
     for (const Entry& e : entries) {
         if (!ok) break;
@@ -57,13 +55,13 @@ bool Write(const std::string& path, const std::vector<Entry>& entries, bool encr
         if (e.raw.empty()) {
             ok = w.AddEntry(entry, e.data.data(), e.data.size());
         } else {
-            vorx::RecordOverrides overrides;
+            vorx::test::RecordOverrides overrides;
             overrides.uncompressedSize = e.data.size();
             overrides.crc32 = vorx::Crc32::Of(e.data.data(), e.data.size());
             ok = w.BeginEntry(entry) && w.WriteRaw(e.raw.data(), e.raw.size()) && w.EndEntry(overrides);
         }
     }
-    vorx::DirectoryOptions directory;
+    vorx::test::DamagedDirectory directory;
     if (encryptNames) directory.password = "fuzz";
     ok = ok && w.Finish(directory);
     if (!ok) std::fprintf(stderr, "%s: %s\n", path.c_str(), w.Error().c_str());

@@ -22,6 +22,7 @@
 
 #include "library/vorx.h"
 #include "tests/gui/gui_driver.h"
+#include "tests/support/damaging_writer.h"
 #include "writer/archive_writer.h"
 #include "writer/sfx_maker.h"
 
@@ -94,14 +95,14 @@ bool HostLink(const std::string& target, const std::string& link) {
 
 struct Entry {
     Entry(std::string entryName, std::string bytes, std::optional<std::string> key = std::nullopt,
-          size_t chunkSize = vorx::kDefaultChunkSize, vorx::RecordOverrides recordOverrides = {})
+          size_t chunkSize = vorx::kDefaultChunkSize, vorx::test::RecordOverrides recordOverrides = {})
         : name(std::move(entryName)), data(std::move(bytes)), password(std::move(key)),
           chunk(chunkSize), overrides(recordOverrides) {}
     std::string name;
     std::string data;
     std::optional<std::string> password;
     size_t chunk;  // bytes per stored block
-    vorx::RecordOverrides overrides;
+    vorx::test::RecordOverrides overrides;
 };
 
 // Bytes that differ from block to block, so a misplaced block shows.
@@ -131,13 +132,11 @@ protected:
 
     // Writes the self-extractor `file` from the stub, the configuration and the entries.
     void Make(const std::string& file, const vorx::SfxConfig& config, const std::vector<Entry>& entries,
-              const vorx::DirectoryOptions& directory = {}) {
+              const vorx::test::DamagedDirectory& directory = {}) {
         std::vector<uint8_t> stub;
         std::string error;
         ASSERT_TRUE(vorx::PrepareStub(WindowsPath(VORX_STUB).c_str(), config, &stub, &error)) << error;
-        vorx::WriterOptions options;
-        options.checkNames = false;  // hostile names are part of the tests
-        vorx::ArchiveWriter writer(options);
+        vorx::test::DamagingWriter writer;  // hostile names are part of the tests
         ASSERT_TRUE(writer.Create(Path(file))) << writer.Error();
         ASSERT_TRUE(writer.WriteCarrier(stub.data(), stub.size())) << writer.Error();
         ASSERT_TRUE(writer.BeginArchive()) << writer.Error();
@@ -259,7 +258,7 @@ TEST_F(SelfExtractor, CommentPageThenDestinationThenExtraction) {
 }
 
 TEST_F(SelfExtractor, ACommentThatCannotBeReadLeavesTheCommentPageEmpty) {
-    vorx::RecordOverrides huge;
+    vorx::test::RecordOverrides huge;
     huge.uncompressedSize = uint64_t{1} << 62;  // no memory for such a text
     Make("encrypted.exe", {Path("out"), ""},
          {{"$comments$", "secret comment", std::string("comment-password")}, {"a.txt", "a"}});
@@ -434,7 +433,7 @@ TEST_F(SelfExtractor, OpenTimePasswordCancelWrongAndRight) {
     // their first 63.
     const std::string typed = "opensesame-" + std::string(52, 'k') + "0123456";
     const std::string password = typed.substr(0, 63);
-    vorx::DirectoryOptions names;
+    vorx::test::DamagedDirectory names;
     names.password = password;
     Make("setup.exe", {out, ""}, {{"secret\\plan.txt", "the plan"}}, names);
 
@@ -488,7 +487,7 @@ TEST_F(SelfExtractor, OpenTimePasswordCancelWrongAndRight) {
 
 TEST_F(SelfExtractor, ARememberedWrongPasswordBringsThePerFilePrompt) {
     const std::string out = Path("out") + "\\";
-    vorx::DirectoryOptions names;
+    vorx::test::DamagedDirectory names;
     names.password = "names-password";
     Make("setup.exe", {out, ""},
          {{"plain.txt", "plain"}, {"locked.txt", "locked data", std::string("data-password")}}, names);
@@ -599,7 +598,7 @@ TEST_F(SelfExtractor, QuietModeExtractsWithoutWindows) {
 }
 
 TEST_F(SelfExtractor, QuietModeReportsAFailedEntryAndExitsWithItsCode) {
-    vorx::RecordOverrides wrongCrc;
+    vorx::test::RecordOverrides wrongCrc;
     wrongCrc.crc32 = 0x12345678;
     Make("setup.exe", {Path("quiet"), "never.exe"},
          {{"good.txt", "good"}, {"bad.txt", "bad data", std::nullopt, vorx::kDefaultChunkSize, wrongCrc},
@@ -626,16 +625,16 @@ TEST_F(SelfExtractor, QuietModeReportsAFailedEntryAndExitsWithItsCode) {
 // "/q /s": no window at all, whatever happens; the exit code alone tells. A box that
 // appeared would wait for a person, so the run would not end in time.
 TEST_F(SelfExtractor, SilentModeShowsNothingAndExitsWithTheCode) {
-    vorx::RecordOverrides wrongCrc;
+    vorx::test::RecordOverrides wrongCrc;
     wrongCrc.crc32 = 0x12345678;
-    vorx::DirectoryOptions encryptedNames;
+    vorx::test::DamagedDirectory encryptedNames;
     encryptedNames.password = "secret-password";
     const std::string out = Path("silent") + "\\";
     struct Case {
         const char* label;
         const char* tail;
         std::vector<Entry> entries;
-        vorx::DirectoryOptions directory;
+        vorx::test::DamagedDirectory directory;
         DWORD code;
         std::vector<const char*> written;  // extracted before the run stopped
         const char* notWritten;            // never reached

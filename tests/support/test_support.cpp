@@ -76,10 +76,7 @@ Bytes WordText(size_t length, uint32_t seed) {
 }
 
 void WriteArchive(const std::string& path, const TestArchive& archive) {
-    WriterOptions options;
-    options.checkNames = false;
-    options.checkCarrier = false;
-    ArchiveWriter writer(options);
+    DamagingWriter writer;
     bool ok = writer.Create(path) && writer.WriteCarrier(archive.carrier.data(), archive.carrier.size()) &&
               writer.BeginArchive(archive.version);
     for (const TestEntry& e : archive.entries) {

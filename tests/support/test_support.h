@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "library/vorx.h"
+#include "tests/support/damaging_writer.h"
 #include "writer/archive_writer.h"
 
 namespace vorx::test {
@@ -60,11 +61,11 @@ struct TestArchive {
     std::vector<TestEntry> entries;
     Bytes carrier;
     uint32_t version = kVersionFormat2;
-    DirectoryOptions directory;
+    DamagedDirectory directory;
 };
 
-// Writes the archive to `path` with the streaming writer (name checks off, so tests
-// may use names the format does not allow). Fails the current test on error.
+// Writes the archive to `path` with DamagingWriter (so tests may use names the format
+// does not allow, and the directory's faults). Fails the current test on error.
 void WriteArchive(const std::string& path, const TestArchive& archive);
 // The same, returned as bytes.
 Bytes ArchiveBytes(const TestArchive& archive);

@@ -6,16 +6,14 @@
 #include <cstdio>
 #include <string>
 
-#include "writer/archive_writer.h"
+#include "tests/support/damaging_writer.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(stderr, "usage: craft_archive OUTPUT HEXNAME...\n");
         return 2;
     }
-    vorx::WriterOptions options;
-    options.checkNames = false;
-    vorx::ArchiveWriter writer(options);
+    vorx::test::DamagingWriter writer;
     if (!writer.Create(argv[1]) || !writer.BeginArchive()) {
         std::fprintf(stderr, "craft_archive: %s\n", writer.Error().c_str());
         return 1;

@@ -78,14 +78,12 @@ struct RawEntry {
 };
 
 void WriteRawArchive(const std::string& path, const std::vector<RawEntry>& entries) {
-    vorx::WriterOptions options;
-    options.checkNames = false;
-    vorx::ArchiveWriter w(options);
+    vorx::test::DamagingWriter w;
     bool ok = w.Create(path) && w.BeginArchive();
     for (const RawEntry& e : entries) {
         vorx::EntryOptions entry;
         entry.name = e.name;
-        vorx::RecordOverrides overrides;
+        vorx::test::RecordOverrides overrides;
         overrides.uncompressedSize = e.declaredSize ? *e.declaredSize : e.decoded.size();
         overrides.crc32 = e.crc ? *e.crc : vorx::Crc32::Of(e.decoded.data(), e.decoded.size());
         ok = ok && w.BeginEntry(entry) && w.WriteRaw(e.area.data(), e.area.size()) && w.EndEntry(overrides);

@@ -224,11 +224,10 @@ TEST(DecompressToFile, AFailingWriteIsFifteen) {
 
 TEST(DecompressToFile, AnEntryLargerThanTheFreeSpaceIsRefused) {
     TempDir dir;
-    vorx::WriterOptions options;
-    vorx::ArchiveWriter w(options);
+    vorx::test::DamagingWriter w;
     vorx::EntryOptions entry;
     entry.name = "huge";
-    vorx::RecordOverrides overrides;
+    vorx::test::RecordOverrides overrides;
     overrides.uncompressedSize = 1ull << 62;  // no volume has that much room
     ASSERT_TRUE(w.Create(dir.File("a.vorx")) && w.BeginArchive() && w.BeginEntry(entry) && w.Write("abc", 3) &&
                 w.EndEntry(overrides) && w.Finish())
@@ -344,12 +343,12 @@ TEST(DecompressToFile, OneWindowServesEntryAfterEntry) {
 
 TEST(DecompressToFile, BlocksThatProduceMoreThanTheDeclaredSizeAreCorrupt) {
     TempDir dir;
-    vorx::ArchiveWriter w;
+    vorx::test::DamagingWriter w;
     vorx::EntryOptions entry;
     entry.name = "liar";
     entry.encoder = streams::CompressingEncoder(10000);
     const Bytes data = WordText(30000, 5);
-    vorx::RecordOverrides overrides;
+    vorx::test::RecordOverrides overrides;
     overrides.uncompressedSize = 25000;
     ASSERT_TRUE(w.Create(dir.File("a.vorx")) && w.BeginArchive() && w.BeginEntry(entry) &&
                 w.Write(data.data(), data.size()) && w.EndEntry(overrides) && w.Finish())
@@ -378,7 +377,7 @@ TEST(DecompressToFile, OneBlockMayProduceAtMost64MiB) {
         return steps;
     };
     TempDir dir;
-    vorx::ArchiveWriter w;
+    vorx::test::DamagingWriter w;
     ASSERT_TRUE(w.Create(dir.File("a.vorx")) && w.BeginArchive());
     const uint64_t sizes[] = {(64ull << 20) + 1, 10ull << 20};
     const char* names[] = {"too big", "grows"};
@@ -391,7 +390,7 @@ TEST(DecompressToFile, OneBlockMayProduceAtMost64MiB) {
         std::string expected(sizes[i], 'a');
         vorx::EntryOptions entry;
         entry.name = names[i];
-        vorx::RecordOverrides overrides;
+        vorx::test::RecordOverrides overrides;
         overrides.uncompressedSize = sizes[i];
         overrides.crc32 = vorx::Crc32::Of(expected.data(), expected.size());
         ASSERT_TRUE(w.BeginEntry(entry) && w.WriteRaw(raw.data(), raw.size()) && w.EndEntry(overrides)) << w.Error();

@@ -271,14 +271,6 @@ TEST(Writer, RefusesWhatReadersCannotRead) {
         EXPECT_TRUE(writer.AddEntry(entryNamed("\x83\x5C"), "x", 1)) << writer.Error();
     }
     {
-        // Tests may switch the name check off.
-        WriterOptions options;
-        options.checkNames = false;
-        ArchiveWriter writer(options);
-        ASSERT_TRUE(writer.Create(dir.File("names.vorx")) && writer.BeginArchive());
-        EXPECT_TRUE(writer.AddEntry(entryNamed(""), "x", 1));
-    }
-    {
         ArchiveWriter writer;
         ASSERT_TRUE(writer.Create(dir.File("pw.vorx")) && writer.BeginArchive());
         EntryOptions e = entryNamed("a");
@@ -345,14 +337,14 @@ TEST(Writer, CarrierMustNotHoldASignature) {
 TEST(Writer, HandMadeBlocksAndOverrides) {
     TempDir dir;
     const std::string path = dir.File("raw.vorx");
-    ArchiveWriter writer;
+    test::DamagingWriter writer;
     EntryOptions e;
     e.name = "raw";
     ASSERT_TRUE(writer.Create(path) && writer.BeginArchive() && writer.BeginEntry(e));
     ASSERT_TRUE(writer.Write("abc", 3));
     const Bytes bad = EncodeBlock(BlockHeaderValue(BlockType::Stored, 5) | 6, nullptr, 0);
     ASSERT_TRUE(writer.WriteRaw(bad.data(), bad.size()));
-    RecordOverrides overrides;
+    test::RecordOverrides overrides;
     overrides.crc32 = 42;
     overrides.uncompressedSize = 1ull << 40;
     ASSERT_TRUE(writer.EndEntry(overrides) && writer.Finish()) << writer.Error();
