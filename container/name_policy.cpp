@@ -224,9 +224,8 @@ const char* NameProblemText(NameProblem problem) {
             return "a component ends in '.' or a blank (\".\" and \"..\" among them), which "
                    "Windows drops";
         case NameProblem::Device:
-            return "a component is a Windows device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, or "
-                   "COM "
-                   "or LPT and a digit; with any extension)";
+            return "a component is a Windows device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, "
+                   "or COM or LPT and a digit; with any extension)";
     }
     return "";
 }

@@ -29,28 +29,19 @@ struct LevelParams {
 
 // Levels 1-2 parse greedily, 3-5 lazily, 6-9 optimally (more passes, wider windows,
 // and from 8 on with the worth of keeping positions in the table).
-LevelParams ParamsFor(int level) {
-    switch (level) {
-        case 1:
-            return {Search::Greedy, Search::Greedy, 1, 0, 0, 0, 0, 0};
-        case 2:
-            return {Search::Greedy, Search::Greedy, 1, 1, 0, 0, 0, 0};
-        case 3:
-            return {Search::Lazy, Search::Lazy, 1, 0, 0, 0, 0, 0};
-        case 4:
-            return {Search::Lazy, Search::Lazy, 1, 1, 0, 0, 0, 0};
-        case 5:
-            return {Search::Lazy, Search::Lazy, 1, 2, 0, 0, 0, 0};
-        case 6:
-            return {Search::Optimal, Search::Optimal, 1, 2, 0, 64, 56, 32};
-        case 7:
-            return {Search::Optimal, Search::Optimal, 2, 2, 0, 64, 56, 32};
-        case 8:
-            return {Search::Optimal, Search::Optimal, 3, 2, 16, 128, 112, 64};
-        default:
-            return {Search::Optimal, Search::Optimal, 4, 2, 16, 256, 224, 128};
-    }
-}
+constexpr LevelParams kLevels[] = {
+    {Search::Greedy, Search::Greedy, 1, 0, 0, 0, 0, 0},           // 1
+    {Search::Greedy, Search::Greedy, 1, 1, 0, 0, 0, 0},           // 2
+    {Search::Lazy, Search::Lazy, 1, 0, 0, 0, 0, 0},               // 3
+    {Search::Lazy, Search::Lazy, 1, 1, 0, 0, 0, 0},               // 4
+    {Search::Lazy, Search::Lazy, 1, 2, 0, 0, 0, 0},               // 5
+    {Search::Optimal, Search::Optimal, 1, 2, 0, 64, 56, 32},      // 6
+    {Search::Optimal, Search::Optimal, 2, 2, 0, 64, 56, 32},      // 7
+    {Search::Optimal, Search::Optimal, 3, 2, 16, 128, 112, 64},   // 8
+    {Search::Optimal, Search::Optimal, 4, 2, 16, 256, 224, 128},  // 9
+};
+
+LevelParams ParamsFor(int level) { return kLevels[level >= 1 && level <= 8 ? level - 1 : 8]; }
 
 }  // namespace
 
