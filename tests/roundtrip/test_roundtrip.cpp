@@ -76,6 +76,18 @@ std::vector<Shape> Shapes() {
     std::vector<Shape> shapes;
     shapes.push_back({"empty", {}});
     shapes.push_back({"one byte", {0x5A}});
+    // Fewer bytes than a context needs, and runs that start right behind it.
+    shapes.push_back({"two bytes", {1, 2}});
+    shapes.push_back({"three equal", Bytes(3, 7)});
+    shapes.push_back({"four equal", Bytes(4, 7)});
+    shapes.push_back({"byte 255 run", Bytes(5000, 255)});
+    // Alphabets of three and two symbols: tables of a few entries.
+    Bytes small = test::RandomBytes(30000, 8);
+    for (uint8_t& b : small) b %= 3;
+    shapes.push_back({"small alphabet", small});
+    Bytes two = test::RandomBytes(4000, 9);
+    for (uint8_t& b : two) b &= 1;
+    shapes.push_back({"two symbols", two});
     shapes.push_back({"text", Text(70000, 1)});
     shapes.push_back({"binary", Binary(90000, 2)});
     shapes.push_back({"incompressible", test::RandomBytes(40000, 3)});

@@ -79,26 +79,6 @@ Bytes Random(size_t length, uint32_t seed, uint32_t alphabet = 256) {
     return out;
 }
 
-TEST(Compressor, ShapesDecodeBackAtEveryLevel) {
-    const std::vector<std::pair<std::string, Bytes>> shapes = {
-        {"one byte", Bytes{42}},
-        {"two bytes", Bytes{1, 2}},
-        {"three equal", Bytes(3, 7)},
-        {"four equal", Bytes(4, 7)},
-        {"zero run", Bytes(100000, 0)},
-        {"byte 255 run", Bytes(5000, 255)},
-        {"text", Text(50000)},
-        {"random", Random(20000, 1)},
-        {"small alphabet", Random(30000, 2, 3)},
-        {"two symbols", Random(4000, 3, 2)},
-    };
-    for (int level = 1; level <= kMaxLevel; ++level)
-        for (const auto& [name, data] : shapes) {
-            SCOPED_TRACE(name);
-            RoundTrip(data, level);
-        }
-}
-
 TEST(Compressor, CompressesRedundantDataAndStoresRandomData) {
     const Bytes text = Text(200000);
     for (int level : {1, 5, 9}) {
@@ -128,16 +108,6 @@ TEST(Compressor, HigherLevelsAreNotLarger) {
     const size_t size9 = RoundTrip(mixed, 9).body.size();
     EXPECT_LE(size5, size1 + size1 / 50);
     EXPECT_LE(size9, size5 + size5 / 100);
-}
-
-TEST(Compressor, ZeroLevelStores) {
-    const Bytes text = Text(1000);
-    Compressor c(0);
-    EncodedBlock block;
-    ASSERT_TRUE(c.EncodeBlock(text.data(), text.size(), &block));
-    EXPECT_EQ(block.type, BlockType::Stored);
-    EXPECT_EQ(block.sizeField, 1000u);
-    EXPECT_EQ(block.body, text);
 }
 
 // Thousands of random inputs of random length, alphabet and repetition structure.
