@@ -3,10 +3,11 @@
 #   make test   builds the four presets and runs every test suite (win32 under 32-bit Wine)
 #   make bench  compares the codec and the tool with zlib, xz and zstd
 #   make fuzz   runs the fuzz targets for longer
+#   make mutants  seeds faults in the product one at a time and counts those the tests catch
 #   make install [PREFIX=/usr/local]   installs the tool, the library and both stubs
 #   make package                       builds the Debian package (build/native/package/)
 SHELL := /bin/bash
-.PHONY: all deps native native-san win64 win32 test test-native test-san test-win64 test-win32 demo bench fuzz install package format-check clean
+.PHONY: all deps native native-san win64 win32 test test-native test-san test-win64 test-win32 demo bench fuzz mutants install package format-check clean
 PREFIX ?= /usr/local
 
 all: native
@@ -52,6 +53,10 @@ bench: native
 
 fuzz: native-san
 	scripts/fuzz
+
+# A tool, not a test: MUTANTS_SEED, MUTANTS_COUNT, MUTANTS_SECONDS (scripts/mutants).
+mutants: deps
+	scripts/mutants
 
 # The native build installs the stubs made by the two Windows builds.
 install: native win32 win64
