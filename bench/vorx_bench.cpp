@@ -12,6 +12,12 @@
 //       the decode loop that callgrind counts (started by the benchmark itself)
 //   vorx-bench --count-small CODEC CORPUS-DIR
 //       the same on the 4 KiB entries (for profiling the fixed costs of a block)
+//   vorx-bench --sizes CORPUS-DIR [--every N] [--levels 159]
+//       one round of our levels beside zlib-6 and zlib-9 on the corpus folder (every
+//       Nth file): sizes, speeds and where our bits go (for work on the compressor)
+//   vorx-bench --bound CORPUS-DIR [--every N]
+//       how far a zlib-9-like parse's matches carry into our format (bench/bound.h),
+//       also printed by the whole benchmark beside the targets
 //   vorx-bench --decode CORPUS-DIR [--rounds N]
 //       only the decoders: ours (-m5 data) beside zlib-6 on the corpus folder, the
 //       text, the DLL and 4 KiB entries, with their time ratios (for work on the decoder)
@@ -394,13 +400,15 @@ int DecodeOnly(const fs::path& corpus, int rounds) {
 }
 
 // The bound (bench/bound.h) over a corpus input, printed with its sizes against
-// zlib-9's `zlib9` bytes and our `ours` bytes; returns the oracle's size ratio.
-double PrintBound(const Input& input, uint64_t zlib9, uint64_t ours) {
+// zlib-9's `zlib9` bytes and our `ours` bytes (whose matches covered `oursMatchBytes`);
+// returns the oracle's size ratio.
+double PrintBound(const Input& input, uint64_t zlib9, uint64_t ours, uint64_t oursMatchBytes) {
     BoundFigures f;
     for (const Bytes& file : input.files) AddBound(file.data(), file.size(), kCompressorBlockSize, &f);
     auto share = [](uint64_t part, uint64_t whole) { return whole ? 100.0 * part / whole : 0.0; };
     std::printf("Bound: a zlib-9-like parse (32 KiB window, chains of 4096, lengths 3..258, lazy) in this format\n");
-    std::printf("  its matches: %" PRIu64 " (%.1f%% of the bytes)\n", f.matches, share(f.matchBytes, f.inputBytes));
+    std::printf("  its matches: %" PRIu64 ", covering %.1f%% of the bytes (vorx -m9's matches cover %.1f%%)\n", f.matches,
+                share(f.matchBytes, f.inputBytes), share(oursMatchBytes, f.inputBytes));
     std::printf("  same two-byte bucket at source and target: %.1f%%; and the source begins a step: %.1f%%\n",
                 share(f.sameContext, f.matches), share(f.sourceAtStep, f.matches));
     std::printf("  representable with the table managed by an oracle: %.1f%% of the matches, %.1f%% of their bytes\n",
@@ -413,6 +421,19 @@ double PrintBound(const Input& input, uint64_t zlib9, uint64_t ours) {
                 "oracle table %.3f, decoder's table %.3f; ours %.3f\n\n",
                 all, oracle, table, static_cast<double>(ours) / zlib9);
     return oracle;
+}
+
+// The bound alone, on the corpus folder (every `every`th file), beside zlib-9 and -m9.
+int BoundOnly(const fs::path& corpus, size_t every) {
+    const Input input = LoadFolder(corpus / "installer", "installer", every);
+    CompressorStats stats;
+    std::unique_ptr<Codec> zlib = MakeZlib(9), ours = MakeOurs(9, &stats);
+    Cell z{zlib.get(), &input, {}, 0, {}, {}, true}, o{ours.get(), &input, {}, 0, {}, {}, true};
+    if (!CompressAll(z) || !CompressAll(o)) return 2;
+    std::printf("%zu files, %.1f MB; zlib-9 %" PRIu64 " bytes, vorx -m9 %" PRIu64 " bytes\n", input.files.size(),
+                input.bytes / 1e6, z.compressed, o.compressed);
+    PrintBound(input, z.compressed, o.compressed, stats.matchBytes);
+    return 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -478,7 +499,9 @@ int Run(const std::string& self, const fs::path& corpus, const std::string& arch
     std::vector<std::unique_ptr<Codec>> codecs;
     codecs.push_back(MakeOurs(1));
     codecs.push_back(MakeOurs(5));
-    codecs.push_back(MakeOurs(9));
+    CompressorStats stats9, installerStats9;  // -m9's, of the corpus folder's last round
+    codecs.push_back(MakeOurs(9, &stats9));
+    const Codec* m9Codec = codecs.back().get();
     codecs.push_back(MakeZlib(6));
     codecs.push_back(MakeZlib(9));
     codecs.push_back(MakeXz(6));
@@ -493,7 +516,16 @@ int Run(const std::string& self, const fs::path& corpus, const std::string& arch
 
     std::printf("Compressing (%d rounds at most, fewer for the slow ones)...\n", rounds);
     std::fflush(stdout);
-    TimeRounds(all, 1, rounds, 20.0, &CompressAll, &Cell::compressTimes);
+    TimeRounds(
+        all, 1, rounds, 20.0,
+        [&](Cell& c) {
+            const bool watched = c.input == &inputs[0] && c.codec == m9Codec;
+            if (watched) stats9 = CompressorStats{};
+            const bool ok = CompressAll(c);
+            if (watched) installerStats9 = stats9;
+            return ok;
+        },
+        &Cell::compressTimes);
     for (Cell& c : cells) c.ok = c.ok && Verify(*c.codec, *c.input, c.packed);
     std::printf("Decoding (%d rounds at most)...\n\n", rounds + 2);
     std::fflush(stdout);
@@ -548,7 +580,7 @@ int Run(const std::string& self, const fs::path& corpus, const std::string& arch
     Target("-m5 size / zlib-9's <= 1.05 (corpus, per file)", Figure("%.3f", m5Size), Mark(m5Size <= 1.05));
     Target("-m5 compression >= 20 MB/s", Figure("%.1f MB/s", m5->CompressMBps()), Mark(m5->CompressMBps() >= 20));
     std::printf("\n");
-    const double bound = PrintBound(installer, z9->compressed, m9->compressed);
+    const double bound = PrintBound(installer, z9->compressed, m9->compressed, installerStats9.matchBytes);
     Target("bound: zlib-9's matches, oracle table, size / zlib-9", Figure("%.3f", bound), "(measured)");
 
     SmallEntries(installer);
@@ -651,17 +683,8 @@ int main(int argc, char** argv) {
         if (levels.empty()) levels = {1, 5, 9};
         return Sizes(argv[2], every, levels);
     }
-    if (argc >= 3 && std::strcmp(argv[1], "--bound") == 0) {
-        const size_t every = argc == 5 && std::strcmp(argv[3], "--every") == 0 ? std::max(1, std::atoi(argv[4])) : 1;
-        const Input input = LoadFolder(fs::path(argv[2]) / "installer", "installer", every);
-        std::unique_ptr<Codec> zlib = MakeZlib(9), ours = MakeOurs(9);
-        Cell z{zlib.get(), &input, {}, 0, {}, {}, true}, o{ours.get(), &input, {}, 0, {}, {}, true};
-        if (!CompressAll(z) || !CompressAll(o)) return 2;
-        std::printf("%zu files, %.1f MB; zlib-9 %" PRIu64 " bytes, vorx -m9 %" PRIu64 " bytes\n", input.files.size(),
-                    input.bytes / 1e6, z.compressed, o.compressed);
-        PrintBound(input, z.compressed, o.compressed);
-        return 0;
-    }
+    if (argc >= 3 && std::strcmp(argv[1], "--bound") == 0)
+        return BoundOnly(argv[2], argc == 5 && std::strcmp(argv[3], "--every") == 0 ? std::max(1, std::atoi(argv[4])) : 1);
     if (argc == 5 && std::strcmp(argv[1], "--decode-loop") == 0) return DecodeLoop(argv[2], argv[3], std::atoi(argv[4]));
     std::string corpus, archive, targetsFile;
     int rounds = 3;
