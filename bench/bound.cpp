@@ -6,6 +6,7 @@
 #include "container/format.h"
 #include "writer/block_plan.h"
 #include "writer/match_model.h"
+#include "writer/prices.h"
 
 namespace vorx::bench {
 namespace {
@@ -108,6 +109,79 @@ void StepsOf(const std::vector<Kept>& kept, size_t n, std::vector<Step>* steps) 
         p += k.length;
     }
     for (; p < n; ++p) steps->push_back(0);
+}
+
+// The cheapest parse when the table holds every earlier position of the bucket (no
+// four-slot limit, every position a step start, every match priced as from slot 0,
+// the longest source within a chain walk of kDepth), lengths up to 258 as deflate's:
+// a shortest path over the block's positions with the prices of the given codes.
+class UnlimitedParser {
+public:
+    void Run(const uint8_t* d, size_t n, const Prices& prices, std::vector<Step>* steps) {
+        head_.assign(MatchModel::kBuckets, -1);
+        prev_.assign(n, -1);
+        cost_.assign(n + 1, UINT64_MAX);
+        step_.assign(n + 1, 0);
+        cost_[0] = 0;
+        const uint64_t matchBase = uint64_t{prices.flagMean[1]} + prices.selectorMean[0];
+        for (size_t p = 0; p < n; ++p) {
+            const uint64_t here = cost_[p];
+            const uint64_t literal = here + prices.flagMean[0] + prices.literal[d[p]];
+            if (literal < cost_[p + 1]) {
+                cost_[p + 1] = literal;
+                step_[p + 1] = 0;
+            }
+            if (p < 3) continue;
+            const BucketKeys keys = KeysAt(d, p);
+            const uint32_t key = keys.twoByte;
+            const size_t most = std::min<size_t>(kLongest, n - p);
+            uint32_t best = 0;
+            // The two-byte bucket, and the three-byte one the decoder may select instead.
+            for (uint32_t bucket : {key, keys.threeByte}) {
+                if (bucket >= MatchModel::kBuckets || (bucket == key && best)) continue;
+                uint32_t depth = kDepth;
+                for (int32_t c = head_[bucket]; c >= 0 && depth-- > 0 && best < most; c = prev_[c]) {
+                    const size_t s = static_cast<size_t>(c);
+                    if (best && d[s + best] != d[p + best]) continue;
+                    best = std::max(best, CommonLength(d, s, p, most));
+                }
+            }
+            prev_[p] = head_[key];
+            head_[key] = static_cast<int32_t>(p);
+            for (uint32_t l = 2; l <= best; l = l < kAllLengths || l == best ? l + 1 : best) {
+                const uint64_t c = here + matchBase + prices.LengthCost(l);
+                if (c < cost_[p + l]) {
+                    cost_[p + l] = c;
+                    step_[p + l] = MatchStep(0, l);
+                }
+            }
+        }
+        steps->clear();
+        for (size_t p = n; p > 0; p -= StepLength(step_[p])) steps->push_back(step_[p]);
+        std::reverse(steps->begin(), steps->end());
+    }
+
+private:
+    static constexpr uint32_t kDepth = 64, kLongest = 258, kAllLengths = 64;
+    std::vector<int32_t> head_, prev_;
+    std::vector<uint64_t> cost_;
+    std::vector<Step> step_;
+};
+
+// The unlimited table's size of a block: parsed twice, the second time with the codes
+// of the first.
+uint64_t UnlimitedBytes(const uint8_t* d, size_t n, TableDesigner& designer) {
+    static UnlimitedParser parser;
+    Prices prices;
+    DefaultPrices(d, n, &prices);
+    std::vector<Step> steps;
+    BlockPlan plan;
+    for (int pass = 0; pass < 2; ++pass) {
+        parser.Run(d, n, prices, &steps);
+        if (!PlanBlock(d, steps, 2, designer, &plan)) return kBlockHeaderSize + PadTo16(n);
+        PricesFromPlan(plan, n, &prices);
+    }
+    return std::min<uint64_t>(kBlockHeaderSize + PadTo16(n), kBlockHeaderSize + PadTo16((plan.totalBits + 7) / 8));
 }
 
 // The sources a bucket holds under the oracle: four slots, each with its source and
@@ -220,6 +294,7 @@ void BoundOfBlock(const uint8_t* d, size_t n, BoundFigures* f) {
     f->sizeOracle += BlockBytes(d, n, steps, designer);
     StepsOf(table, n, &steps);
     f->sizeTable += BlockBytes(d, n, steps, designer);
+    f->sizeUnlimited += UnlimitedBytes(d, n, designer);
 }
 
 }  // namespace

@@ -15,6 +15,12 @@
 //   - table: the decoder's table run over the parse's own steps; a match is kept when
 //     one of the four slots then holds a source at least as long.
 //
+// Beside them, a parse of our own (not deflate's) with a table of unlimited slots:
+// every earlier position in the bucket of the two bytes before, or in the one of the
+// three bytes before, is a source; the cheapest path over the block priced by the
+// codes of a first such parse. It says roughly what the four-slot limit and the
+// table's management cost.
+//
 // A match not kept is sent as literals. Each variant's steps are planned by the
 // compressor's own table design (real code lengths and table costs, a stored block
 // where smaller) and summed over the corpus like our compressed sizes.
@@ -34,6 +40,7 @@ struct BoundFigures {
     uint64_t oracleMatches = 0, oracleBytes = 0;
     uint64_t tableMatches = 0, tableBytes = 0;
     uint64_t sizeAll = 0, sizeOracle = 0, sizeTable = 0;  // bytes, blocks as stored
+    uint64_t sizeUnlimited = 0;  // our own parse with a table of unlimited slots
 };
 
 // Adds one file's figures (cut into blocks of `blockSize`).
