@@ -226,8 +226,10 @@ void BoundOfBlock(const uint8_t* d, size_t n, BoundFigures* f) {
             if (stepStart[m.source]) ++f->sourceAtStep;
         }
         // Oracle: the first shift at which the contexts agree (after two bytes of the
-        // match they always do), then a slot of that bucket free for the source.
-        for (uint32_t k = 0; k <= 2 && m.length - k >= 3; ++k) {
+        // match they always do, and both ends need three bytes before them), then a
+        // slot of that bucket free for the source.
+        const uint32_t lastShift = std::max<uint32_t>(2, m.source < 3 ? 3 - m.source : 0);
+        for (uint32_t k = 0; k <= lastShift && k + 3 <= m.length; ++k) {
             const size_t at = m.at + k, source = m.source + k;
             if (at < 3 || source < 3) continue;
             const uint32_t key = TwoByteKey(d, at);
