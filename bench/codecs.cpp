@@ -142,6 +142,7 @@ public:
     }
     ~Ours() override { ReleaseContextTable(contexts_); }
     const std::string& name() const override { return name_; }
+    void set_stats(CompressorStats* stats) { compressor_.set_stats(stats); }
 
     bool Compress(const uint8_t* data, size_t length, Packed* out) override {
         out->stream.clear();
@@ -203,6 +204,11 @@ std::unique_ptr<Codec> MakeZlib(int level) { return std::make_unique<Zlib>(level
 std::unique_ptr<Codec> MakeXz(int preset) { return std::make_unique<Xz>(preset); }
 std::unique_ptr<Codec> MakeZstd(int level) { return std::make_unique<Zstd>(level); }
 std::unique_ptr<Codec> MakeOurs(int level) { return std::make_unique<Ours>(level); }
+std::unique_ptr<Codec> MakeOurs(int level, CompressorStats* stats) {
+    auto ours = std::make_unique<Ours>(level);
+    ours->set_stats(stats);
+    return ours;
+}
 
 uint32_t ZlibCrc32(const uint8_t* data, size_t length) {
     uLong crc = crc32(0L, Z_NULL, 0);

@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+namespace vorx {
+struct CompressorStats;
+}
+
 namespace vorx::bench {
 
 using Bytes = std::vector<uint8_t>;
@@ -45,6 +49,8 @@ std::unique_ptr<Codec> MakeZlib(int level);
 std::unique_ptr<Codec> MakeXz(int preset);
 std::unique_ptr<Codec> MakeZstd(int level);
 std::unique_ptr<Codec> MakeOurs(int level);
+// Ours, adding every block's figures to `stats` (for the size breakdown).
+std::unique_ptr<Codec> MakeOurs(int level, CompressorStats* stats);
 
 // CRC-32 of the same bytes by zlib, for the CRC throughput reference.
 uint32_t ZlibCrc32(const uint8_t* data, size_t length);

@@ -12,6 +12,12 @@
 //       the decode loop that callgrind counts (started by the benchmark itself)
 //   vorx-bench --count-small CODEC CORPUS-DIR
 //       the same on the 4 KiB entries (for profiling the fixed costs of a block)
+//   vorx-bench --sizes CORPUS-DIR [--every N] [--levels 159]
+//       one round of our levels beside zlib-6 and zlib-9 on the corpus folder (every
+//       Nth file): sizes, speeds and where our bits go (for work on the compressor)
+//   vorx-bench --bound CORPUS-DIR [--every N]
+//       how far a zlib-9-like parse's matches carry into our format (bench/bound.h),
+//       also printed by the whole benchmark beside the targets
 //   vorx-bench --decode CORPUS-DIR [--rounds N]
 //       only the decoders: ours (-m5 data) beside zlib-6 on the corpus folder, the
 //       text, the DLL and 4 KiB entries, with their time ratios (for work on the decoder)
@@ -38,7 +44,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/bound.h"
 #include "bench/codecs.h"
+#include "writer/compressor.h"
 #include "container/crc32.h"
 #include "library/stream.h"
 #include "library/vorx.h"
@@ -391,6 +399,90 @@ int DecodeOnly(const fs::path& corpus, int rounds) {
     return 0;
 }
 
+// The bound (bench/bound.h) over a corpus input, printed with its sizes against
+// zlib-9's `zlib9` bytes and our `ours` bytes (whose matches covered `oursMatchBytes`);
+// its two sizes also join the targets' summary.
+void PrintBound(const Input& input, uint64_t zlib9, uint64_t ours, uint64_t oursMatchBytes) {
+    BoundFigures f;
+    for (const Bytes& file : input.files) AddBound(file.data(), file.size(), kCompressorBlockSize, &f);
+    auto share = [](uint64_t part, uint64_t whole) { return whole ? 100.0 * part / whole : 0.0; };
+    std::printf("Bound: a zlib-9-like parse (32 KiB window, chains of 4096, lengths 3..258, lazy) in this format\n");
+    std::printf("  its matches: %" PRIu64 ", covering %.1f%% of the bytes (vorx -m9's matches cover %.1f%%)\n", f.matches,
+                share(f.matchBytes, f.inputBytes), share(oursMatchBytes, f.inputBytes));
+    std::printf("  same two-byte bucket at source and target: %.1f%%; and the source begins a step: %.1f%%\n",
+                share(f.sameContext, f.matches), share(f.sourceAtStep, f.matches));
+    std::printf("  representable with the table managed by an oracle: %.1f%% of the matches, %.1f%% of their bytes\n",
+                share(f.oracleMatches, f.matches), share(f.oracleBytes, f.matchBytes));
+    std::printf("  found by the decoder's table on the parse's own steps: %.1f%% of the matches, %.1f%% of their bytes\n",
+                share(f.tableMatches, f.matches), share(f.tableBytes, f.matchBytes));
+    const double all = static_cast<double>(f.sizeAll) / zlib9, oracle = static_cast<double>(f.sizeOracle) / zlib9,
+                 table = static_cast<double>(f.sizeTable) / zlib9;
+    std::printf("  size / zlib-9 (matches not representable sent as literals): every match kept %.3f, "
+                "oracle table %.3f, decoder's table %.3f; ours %.3f\n",
+                all, oracle, table, static_cast<double>(ours) / zlib9);
+    std::printf("  our own parse with a table of unlimited slots (every earlier position of either bucket, chains of 64, "
+                "lengths up to 258): %.3f\n\n",
+                static_cast<double>(f.sizeUnlimited) / zlib9);
+    Target("bound: zlib-9's matches, oracle table, size/zlib-9", Figure("%.3f", oracle), "(measured)");
+    Target("bound: own parse, unlimited slots, size/zlib-9", Figure("%.3f", static_cast<double>(f.sizeUnlimited) / zlib9),
+           "(measured)");
+}
+
+// The bound alone, on the corpus folder (every `every`th file), beside zlib-9 and -m9.
+int BoundOnly(const fs::path& corpus, size_t every) {
+    const Input input = LoadFolder(corpus / "installer", "installer", every);
+    CompressorStats stats;
+    std::unique_ptr<Codec> zlib = MakeZlib(9), ours = MakeOurs(9, &stats);
+    Cell z{zlib.get(), &input, {}, 0, {}, {}, true}, o{ours.get(), &input, {}, 0, {}, {}, true};
+    if (!CompressAll(z) || !CompressAll(o)) return 2;
+    std::printf("%zu files, %.1f MB; zlib-9 %" PRIu64 " bytes, vorx -m9 %" PRIu64 " bytes\n", input.files.size(),
+                input.bytes / 1e6, z.compressed, o.compressed);
+    PrintBound(input, z.compressed, o.compressed, stats.matchBytes);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Sizes only, for work on the compressor: the corpus folder (every `every`th file)
+// by the given levels of ours beside zlib-6 and zlib-9, one round, with where our
+// bits go.
+int Sizes(const fs::path& corpus, size_t every, const std::vector<int>& levels) {
+    const Input input = LoadFolder(corpus / "installer", "installer", every);
+    std::printf("%zu files, %.1f MB\n", input.files.size(), input.bytes / 1e6);
+    uint64_t zlib9 = 0;
+    for (int level : {6, 9}) {
+        std::unique_ptr<Codec> z = MakeZlib(level);
+        Cell c{z.get(), &input, {}, 0, {}, {}, true};
+        const double start = CpuSeconds();
+        if (!CompressAll(c)) return 2;
+        const double seconds = CpuSeconds() - start;
+        if (level == 9) zlib9 = c.compressed;
+        std::printf("zlib-%d    %12" PRIu64 " %8.1f MB/s\n", level, c.compressed, input.bytes / 1e6 / seconds);
+    }
+    for (int level : levels) {
+        CompressorStats stats;
+        std::unique_ptr<Codec> ours = MakeOurs(level, &stats);
+        Cell c{ours.get(), &input, {}, 0, {}, {}, true};
+        const double start = CpuSeconds();
+        if (!CompressAll(c)) return 2;
+        const double seconds = CpuSeconds() - start;
+        if (!Verify(*ours, input, c.packed)) return 2;
+        std::printf("vorx -m%d  %12" PRIu64 " %8.1f MB/s  %.4fx zlib-9\n", level, c.compressed,
+                    input.bytes / 1e6 / seconds, static_cast<double>(c.compressed) / zlib9);
+        const char* names[4] = {"flags", "literals", "lengths", "slots"};
+        std::printf("   blocks %" PRIu64 " (+%" PRIu64 " stored), heads %" PRIu64 " B, framing %" PRIu64 " B\n",
+                    stats.blocks, stats.storedBlocks, stats.headBits / 8,
+                    c.compressed - (stats.headBits + stats.tableBits[0] + stats.tableBits[1] + stats.tableBits[2] +
+                                    stats.tableBits[3] + stats.codeBits[0] + stats.codeBits[1] + stats.codeBits[2] +
+                                    stats.codeBits[3]) / 8);
+        for (int k = 0; k < 4; ++k)
+            std::printf("   %-9s table %10" PRIu64 " B (%8" PRIu64 " entries)  codes %10" PRIu64 " B\n", names[k],
+                        stats.tableBits[k] / 8, stats.tableEntries[k], stats.codeBits[k] / 8);
+        std::printf("   literals %" PRIu64 ", matches %" PRIu64 " (%.2f bytes each)\n", stats.literals, stats.matches,
+                    stats.matches ? static_cast<double>(stats.matchBytes) / stats.matches : 0.0);
+    }
+    return 0;
+}
+
 int Run(const std::string& self, const fs::path& corpus, const std::string& archive, int rounds,
         const std::string& targetsFile) {
     std::printf("Loading the corpus from %s\n", corpus.string().c_str());
@@ -412,7 +504,9 @@ int Run(const std::string& self, const fs::path& corpus, const std::string& arch
     std::vector<std::unique_ptr<Codec>> codecs;
     codecs.push_back(MakeOurs(1));
     codecs.push_back(MakeOurs(5));
-    codecs.push_back(MakeOurs(9));
+    CompressorStats stats9, installerStats9;  // -m9's, of the corpus folder's last round
+    codecs.push_back(MakeOurs(9, &stats9));
+    const Codec* m9Codec = codecs.back().get();
     codecs.push_back(MakeZlib(6));
     codecs.push_back(MakeZlib(9));
     codecs.push_back(MakeXz(6));
@@ -427,7 +521,16 @@ int Run(const std::string& self, const fs::path& corpus, const std::string& arch
 
     std::printf("Compressing (%d rounds at most, fewer for the slow ones)...\n", rounds);
     std::fflush(stdout);
-    TimeRounds(all, 1, rounds, 20.0, &CompressAll, &Cell::compressTimes);
+    TimeRounds(
+        all, 1, rounds, 20.0,
+        [&](Cell& c) {
+            const bool watched = c.input == &inputs[0] && c.codec == m9Codec;
+            if (watched) stats9 = CompressorStats{};
+            const bool ok = CompressAll(c);
+            if (watched) installerStats9 = stats9;
+            return ok;
+        },
+        &Cell::compressTimes);
     for (Cell& c : cells) c.ok = c.ok && Verify(*c.codec, *c.input, c.packed);
     std::printf("Decoding (%d rounds at most)...\n\n", rounds + 2);
     std::fflush(stdout);
@@ -482,6 +585,7 @@ int Run(const std::string& self, const fs::path& corpus, const std::string& arch
     Target("-m5 size / zlib-9's <= 1.05 (corpus, per file)", Figure("%.3f", m5Size), Mark(m5Size <= 1.05));
     Target("-m5 compression >= 20 MB/s", Figure("%.1f MB/s", m5->CompressMBps()), Mark(m5->CompressMBps() >= 20));
     std::printf("\n");
+    PrintBound(installer, z9->compressed, m9->compressed, installerStats9.matchBytes);
 
     SmallEntries(installer);
 
@@ -571,6 +675,20 @@ int main(int argc, char** argv) {
     }
     if ((argc == 3 || argc == 5) && std::strcmp(argv[1], "--decode") == 0)
         return DecodeOnly(argv[2], argc == 5 ? std::max(1, std::atoi(argv[4])) : 7);
+    if (argc >= 3 && std::strcmp(argv[1], "--sizes") == 0) {
+        size_t every = 1;
+        std::vector<int> levels;
+        for (int i = 3; i + 1 < argc; i += 2) {
+            if (std::strcmp(argv[i], "--every") == 0) every = std::max(1, std::atoi(argv[i + 1]));
+            if (std::strcmp(argv[i], "--levels") == 0)
+                for (const char* l = argv[i + 1]; *l; ++l)
+                    if (*l >= '0' && *l <= '9') levels.push_back(*l - '0');
+        }
+        if (levels.empty()) levels = {1, 5, 9};
+        return Sizes(argv[2], every, levels);
+    }
+    if (argc >= 3 && std::strcmp(argv[1], "--bound") == 0)
+        return BoundOnly(argv[2], argc == 5 && std::strcmp(argv[3], "--every") == 0 ? std::max(1, std::atoi(argv[4])) : 1);
     if (argc == 5 && std::strcmp(argv[1], "--decode-loop") == 0) return DecodeLoop(argv[2], argv[3], std::atoi(argv[4]));
     std::string corpus, archive, targetsFile;
     int rounds = 3;

@@ -320,13 +320,20 @@ void FutureValues(const uint8_t* d, size_t n, const std::vector<Step>& steps, co
                   uint32_t depth, std::vector<uint32_t>* value, std::vector<uint32_t>* until) {
     value->assign(n, 0);
     until->assign(n, 0);
-    std::vector<uint32_t> head(65536, UINT32_MAX);
+    std::vector<uint32_t> head(MatchModel::kBuckets, UINT32_MAX);
     std::vector<uint32_t> previous(n, UINT32_MAX);
+    // The buckets the parse's steps have selected so far: the decoder's choice of the
+    // three-byte bucket depends on them.
+    std::vector<uint64_t> written(MatchModel::kBuckets / 64, 0);
     size_t p = 0;
     for (Step s : steps) {
         const uint32_t len = StepLength(s);
         if (p >= 3) {
-            const uint32_t context = (uint32_t{d[p - 2]} << 8) | d[p - 1];
+            const BucketKeys keys = KeysAt(d, p);
+            const bool three = keys.threeByte < MatchModel::kBuckets &&
+                               ((written[keys.threeByte >> 6] >> (keys.threeByte & 63)) & 1u);
+            const uint32_t context = three ? keys.threeByte : keys.twoByte;
+            written[context >> 6] |= uint64_t{1} << (context & 63);
             const uint32_t covered = IsMatch(s) ? len : 0;
             const size_t limit = std::min<size_t>(n - p, 4096);
             uint32_t best = 0, bestAt = UINT32_MAX;
