@@ -8,6 +8,7 @@
 #include <string>
 
 #include "container/crc32.h"
+#include "platform/platform.h"
 #include "tests/support/stream_builder.h"
 #include "tests/support/test_support.h"
 
@@ -130,7 +131,9 @@ TEST(Parallel, ManyThreadsTestAndExtractAsOneDoes) {
     for (const char* jobs : {"-j 1", "-j 4"}) {
         fs::remove_all(out);
         fs::create_directories(out / "small");
-        test::WriteFile((out / "small" / "f3.txt").string(), std::string("mine"));
+        const std::string mine = (out / "small" / "f3.txt").string();
+        test::WriteFile(mine, std::string("mine"));
+        ASSERT_TRUE(platform::SetFileTimes(mine.c_str(), 1500000000, 1500000000));
         const Outcome x = Vorx(dir, "x " + quoted + " -o \"" + out.string() + "\" " + jobs);
         const auto tree = Tree(out);
         if (first.empty()) {
