@@ -23,6 +23,16 @@ using vorx::Crc32;
 
 enum class SlotState { Queued, Running, Done };
 
+void ParallelDecoder::WaitDone(const SlotState& state) {
+    waiting_ = true;
+    while (state != SlotState::Done) done_.Wait(mutex_);
+    waiting_ = false;
+}
+
+void ParallelDecoder::WakeWorkers() {
+    if (idle_ > 0) work_.NotifyAll();
+}
+
 struct EntrySlot {
     std::string name;
     uint64_t size = 0;
@@ -45,8 +55,8 @@ struct BlockSlot {
     vorx_Error code = vorx_Success;
     uint64_t produced = 0;
     uint32_t crc = 0;
-    const uint8_t* data = nullptr;  // the decoded bytes
-    vorx::PageBuffer output;
+    const uint8_t* data = nullptr;             // the decoded bytes
+    std::unique_ptr<vorx::PageBuffer> output;  // a compressed block's, from the spares
 };
 
 // What a thread keeps for its blocks: the context table and the block tables, and on
@@ -65,6 +75,7 @@ namespace {
 // Output room a compressed block gets first: the writer's largest block. A block that
 // needs more is decoded again with room for the largest block a reader accepts.
 constexpr uint64_t kFirstRoom = 4ull << 20;
+constexpr uint64_t kPage = 4096;
 
 // A target that never grows; it notes when the decoder wanted more.
 struct FixedTarget {
@@ -126,7 +137,7 @@ ParallelDecoder::~ParallelDecoder() {
         Locked lock(mutex_);
         stopping_ = true;
         entryQueue_.clear();
-        changed_.NotifyAll();
+        work_.NotifyAll();
     }
     for (auto& worker : workers_) worker->Join();
 }
@@ -143,8 +154,11 @@ void ParallelDecoder::Work() {
     {
         Locked lock(mutex_);
         for (;;) {
-            while (!stopping_ && blockQueue_.empty() && (entryQueue_.empty() || !handle))
-                changed_.Wait(mutex_);
+            while (!stopping_ && blockQueue_.empty() && (entryQueue_.empty() || !handle)) {
+                ++idle_;
+                work_.Wait(mutex_);
+                --idle_;
+            }
             if (stopping_) break;
             if (!blockQueue_.empty()) {
                 BlockSlot* slot = blockQueue_.front();
@@ -163,7 +177,7 @@ void ParallelDecoder::Work() {
                 mutex_.Lock();
                 slot->state = SlotState::Done;
             }
-            changed_.NotifyAll();
+            if (waiting_) done_.NotifyAll();
         }
     }
     if (handle) vorx_CloseStream(handle);
@@ -195,6 +209,8 @@ void ParallelDecoder::Ahead(const std::vector<vorx_FileInfo>& entries, size_t fi
         it = entries_.erase(it);
     }
     nextAhead_ = std::max(nextAhead_, first);
+    // Refilled in batches, which keeps the workers' wake-ups few.
+    if (entries_.size() > kEntriesAhead / 2) return;
     for (; nextAhead_ < entries.size() && entries_.size() < kEntriesAhead; ++nextAhead_) {
         const vorx_FileInfo& info = entries[nextAhead_];
         if (info.uncompressedSize > kWholeEntryLimit || (skip && std::strcmp(info.name, skip) == 0))
@@ -207,7 +223,7 @@ void ParallelDecoder::Ahead(const std::vector<vorx_FileInfo>& entries, size_t fi
         entryQueue_.push_back(slot);
         entryBytes_ += slot->size;
     }
-    changed_.NotifyAll();
+    WakeWorkers();
 }
 
 DecodedEntry ParallelDecoder::Take(size_t index) {
@@ -224,7 +240,7 @@ DecodedEntry ParallelDecoder::Take(size_t index) {
         mutex_.Lock();
         slot->state = SlotState::Done;
     }
-    while (slot->state != SlotState::Done) changed_.Wait(mutex_);
+    WaitDone(slot->state);
     return std::move(slot->result);
 }
 
@@ -242,11 +258,11 @@ void ParallelDecoder::RunBlock(WorkerState& state, BlockSlot& slot) {
     }
     uint64_t room = std::min(kFirstRoom, slot.limit);
     for (;;) {
-        if (!slot.output.EnsureCapacity(static_cast<size_t>(room) + 1)) {
+        if (!slot.output->EnsureCapacity(static_cast<size_t>(room) + 1)) {
             slot.code = vorx_OutOfMemory;
             return;
         }
-        FixedTarget target{{slot.output.data(), slot.output.capacity(), &WantMore}, false};
+        FixedTarget target{{slot.output->data(), slot.output->capacity(), &WantMore}, false};
         slot.produced = 0;
         slot.code = vorx::DecodeCompressedBlock(slot.body.get(), slot.size,
                                                 static_cast<uint32_t>(slot.padded),
@@ -255,7 +271,7 @@ void ParallelDecoder::RunBlock(WorkerState& state, BlockSlot& slot) {
         if (!target.wantedMore || room >= slot.limit) break;
         room = slot.limit;
     }
-    slot.data = slot.output.data();
+    slot.data = slot.output->data();
     if (slot.code == vorx_Success)
         slot.crc = Crc32::Of(slot.data, static_cast<size_t>(slot.produced));
 }
@@ -281,9 +297,9 @@ vorx_Error ParallelDecoder::Redecode(BlockSlot& slot, uint64_t remaining, BlockR
         window = state.window->MakeTarget();
         target = &window.target;
     } else {
-        if (!slot.output.EnsureCapacity(static_cast<size_t>(remaining) + 1))
+        if (!slot.output->EnsureCapacity(static_cast<size_t>(remaining) + 1))
             return vorx_OutOfMemory;
-        memory = vorx::OutputTarget{slot.output.data(), remaining, &RefuseMore};
+        memory = vorx::OutputTarget{slot.output->data(), remaining, &RefuseMore};
     }
     slot.produced = 0;
     const vorx_Error e = vorx::DecodeCompressedBlock(
@@ -298,7 +314,8 @@ vorx_Error ParallelDecoder::Redecode(BlockSlot& slot, uint64_t remaining, BlockR
 std::unique_ptr<BlockSlot> ParallelDecoder::ReadBlock(uint64_t dataStart, uint64_t* scanned,
                                                       const vorx_FileInfo& info,
                                                       int64_t fileLength) {
-    std::unique_ptr<BlockSlot> slot(new BlockSlot);
+    std::unique_ptr<BlockSlot> slot(new (std::nothrow) BlockSlot);
+    if (!slot) return slot;
     const int file = main_->file;
     uint8_t raw[vorx::kBlockHeaderSize];
     if (platform::FileSeek(file, static_cast<int64_t>(dataStart + *scanned),
@@ -336,6 +353,18 @@ std::unique_ptr<BlockSlot> ParallelDecoder::ReadBlock(uint64_t dataStart, uint64
         return slot;
     }
     std::memset(slot->body.get() + slot->padded, 0, slack);
+    if (slot->type == static_cast<uint32_t>(vorx::BlockType::Compressed)) {
+        if (!spare_.empty()) {
+            slot->output = std::move(spare_.back());
+            spare_.pop_back();
+        } else {
+            slot->output.reset(new (std::nothrow) vorx::PageBuffer);
+        }
+        if (!slot->output) {
+            slot->readError = vorx_OutOfMemory;
+            return slot;
+        }
+    }
     slot->limit = std::min<uint64_t>(info.uncompressedSize, vorx::kMaxBlockOutput);
     slot->cost = slot->padded + (slot->type == static_cast<uint32_t>(vorx::BlockType::Compressed)
                                      ? std::min(kFirstRoom, slot->limit)
@@ -353,29 +382,50 @@ vorx_Error ParallelDecoder::DecodeBlocks(const vorx_FileInfo& info, uint64_t rec
     if (encrypted) vorx::BlowfishSetPassword(&key, password);
     const int64_t fileLength = compressedSize > 0 ? platform::FileLength(main_->file) : 0;
 
-    std::deque<std::unique_ptr<BlockSlot>> held;  // in entry order
+    // The blocks held, in entry order. Whichever way this returns (an exception
+    // included), none is freed while a worker may still hold it.
+    struct Held {
+        ParallelDecoder& decoder;
+        std::vector<std::unique_ptr<BlockSlot>> slots;
+        ~Held() {
+            Locked lock(decoder.mutex_);
+            for (auto& slot : slots) {
+                if (slot->state == SlotState::Queued) {
+                    Remove(decoder.blockQueue_, slot.get());
+                    slot->state = SlotState::Done;
+                }
+            }
+            for (auto& slot : slots) decoder.WaitDone(slot->state);
+        }
+    } held{*this, {}};
+    const size_t maxHeld = 2 * static_cast<size_t>(threads_);
+    held.slots.reserve(maxHeld);
     uint64_t heldBytes = 0, scanned = 0, produced = 0;
     uint32_t crc = 0;  // of no bytes
     bool scanEnded = compressedSize == 0;
     vorx_Error result = vorx_Success;
     while (result == vorx_Success) {
-        while (!scanEnded && held.size() < 2 * static_cast<size_t>(threads_) &&
-               (held.empty() || heldBytes < kBlockBytesAhead)) {
+        while (!scanEnded && held.slots.size() < maxHeld &&
+               (held.slots.empty() || heldBytes < kBlockBytesAhead)) {
             std::unique_ptr<BlockSlot> slot = ReadBlock(dataStart, &scanned, info, fileLength);
+            if (!slot) {
+                result = vorx_OutOfMemory;
+                break;
+            }
             scanEnded = slot->readError != vorx_Success || scanned >= compressedSize;
             slot->key = encrypted ? &key : nullptr;
             heldBytes += slot->cost;
-            if (slot->readError == vorx_Success) {
+            BlockSlot* queued = slot->readError == vorx_Success ? slot.get() : nullptr;
+            if (!queued) slot->state = SlotState::Done;
+            held.slots.push_back(std::move(slot));
+            if (queued) {
                 Locked lock(mutex_);
-                blockQueue_.push_back(slot.get());
-                changed_.NotifyAll();
-            } else {
-                slot->state = SlotState::Done;
+                blockQueue_.push_back(queued);
+                WakeWorkers();
             }
-            held.push_back(std::move(slot));
         }
-        if (held.empty()) break;
-        BlockSlot& slot = *held.front();
+        if (result != vorx_Success || held.slots.empty()) break;
+        BlockSlot& slot = *held.slots.front();
         {
             Locked lock(mutex_);
             if (slot.state == SlotState::Queued) {
@@ -386,7 +436,7 @@ vorx_Error ParallelDecoder::DecodeBlocks(const vorx_FileInfo& info, uint64_t rec
                 mutex_.Lock();
                 slot.state = SlotState::Done;
             }
-            while (slot.state != SlotState::Done) changed_.Wait(mutex_);
+            WaitDone(slot.state);
         }
         const uint64_t remaining = info.uncompressedSize - produced;
         if (gInterrupted) {
@@ -409,24 +459,16 @@ vorx_Error ParallelDecoder::DecodeBlocks(const vorx_FileInfo& info, uint64_t rec
             produced += slot.produced;
         }
         heldBytes -= slot.cost;
-        held.pop_front();
+        // Output memory of the usual size is kept for the next blocks: fresh pages
+        // would cost a fault each.
+        if (slot.output && slot.output->capacity() <= kFirstRoom + 2 * kPage &&
+            spare_.size() < maxHeld)
+            spare_.push_back(std::move(slot.output));
+        held.slots.erase(held.slots.begin());
         if (progress && info.uncompressedSize > 0)
             OnDecodeProgress(const_cast<DecodeProgress*>(progress),
                              static_cast<int>(100.0 * static_cast<double>(produced) /
                                               static_cast<double>(info.uncompressedSize)));
-    }
-    // Blocks read past a failure are dropped, once no worker holds them.
-    {
-        Locked lock(mutex_);
-        for (auto& slot : held) {
-            if (slot->state == SlotState::Queued) {
-                Remove(blockQueue_, slot.get());
-                slot->state = SlotState::Done;
-            }
-        }
-        for (auto& slot : held) {
-            while (slot->state != SlotState::Done) changed_.Wait(mutex_);
-        }
     }
     if (result != vorx_Success) return result;
     if (progress) OnDecodeProgress(const_cast<DecodeProgress*>(progress), 100);

@@ -49,9 +49,15 @@ struct DecodedEntry {
 // vorx_DecompressToFile, which refuses a block of more than 64 MiB).
 enum class BlockRules { Memory, File };
 
+enum class SlotState;
 struct EntrySlot;
 struct BlockSlot;
 struct WorkerState;
+}  // namespace tool
+namespace vorx {
+class PageBuffer;
+}  // namespace vorx
+namespace tool {
 
 // The threads -j asks for, or one per processor.
 unsigned Threads(const Options& o);
@@ -91,6 +97,10 @@ private:
     vorx_Error DecodeBlocks(const vorx_FileInfo& info, uint64_t recordPosition,
                             const char* password, BlockRules rules, int output,
                             const DecodeProgress* progress);
+    // Waits (the lock held) until `state` is Done.
+    void WaitDone(const SlotState& state);
+    // Wakes idle workers after tasks were queued (the lock held).
+    void WakeWorkers();
     std::unique_ptr<BlockSlot> ReadBlock(uint64_t dataStart, uint64_t* scanned,
                                          const vorx_FileInfo& info, int64_t fileLength);
     vorx_Error Redecode(BlockSlot& slot, uint64_t remaining, BlockRules rules);
@@ -102,14 +112,21 @@ private:
     const unsigned threads_;
 
     host::Mutex mutex_;
-    host::Condition changed_;
+    // Every hand-over wakes only the side that waits for it: on a loaded machine each
+    // wake-up may cost a time slice.
+    host::Condition work_;  // workers wait here for a task or the stop
+    host::Condition done_;  // the command's thread waits here for a result
+    unsigned idle_ = 0;     // workers waiting on work_
+    bool waiting_ = false;  // the command's thread waits on done_
     bool stopping_ = false;
     std::map<size_t, std::shared_ptr<EntrySlot>> entries_;  // queued, running or done
     std::deque<std::shared_ptr<EntrySlot>> entryQueue_;
     uint64_t entryBytes_ = 0;  // sizes of the entries in entries_
     size_t nextAhead_ = 0;     // the first entry not looked at by Ahead yet
     std::deque<BlockSlot*> blockQueue_;
-    std::unique_ptr<WorkerState> mainState_;  // for blocks decoded on the command's thread
+    std::unique_ptr<WorkerState> mainState_;
+    std::vector<std::unique_ptr<vorx::PageBuffer>>
+        spare_;  // output memory of blocks done  // for blocks decoded on the command's thread
     std::vector<std::unique_ptr<host::Thread>> workers_;
 };
 
