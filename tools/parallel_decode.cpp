@@ -47,7 +47,7 @@ struct BlockSlot {
     uint32_t type = 0;
     uint32_t size = 0;  // the header's size field
     size_t padded = 0;
-    std::unique_ptr<uint8_t[]> body;             // padded bytes, then zeroed slack
+    std::unique_ptr<vorx::PageBuffer> body;      // padded bytes, then zeroed slack
     const vorx::BlowfishContext* key = nullptr;  // decrypts the body first when set
     uint64_t limit = 0;                          // output this decode may produce at most
     uint64_t cost = 0;                           // memory counted against kBlockBytesAhead
@@ -245,9 +245,9 @@ DecodedEntry ParallelDecoder::Take(size_t index) {
 }
 
 void ParallelDecoder::RunBlock(WorkerState& state, BlockSlot& slot) {
-    if (slot.key) vorx::DecryptBuffer(slot.body.get(), slot.padded, *slot.key);
+    if (slot.key) vorx::DecryptBuffer(slot.body->data(), slot.padded, *slot.key);
     if (slot.type == static_cast<uint32_t>(vorx::BlockType::Stored)) {
-        slot.data = slot.body.get();
+        slot.data = slot.body->data();
         slot.produced = slot.size;
         slot.crc = Crc32::Of(slot.data, slot.size);
         return;
@@ -264,7 +264,7 @@ void ParallelDecoder::RunBlock(WorkerState& state, BlockSlot& slot) {
         }
         FixedTarget target{{slot.output->data(), slot.output->capacity(), &WantMore}, false};
         slot.produced = 0;
-        slot.code = vorx::DecodeCompressedBlock(slot.body.get(), slot.size,
+        slot.code = vorx::DecodeCompressedBlock(slot.body->data(), slot.size,
                                                 static_cast<uint32_t>(slot.padded),
                                                 *state.decoder->contexts, state.decoder->scratch,
                                                 target.target, slot.limit, nullptr, &slot.produced);
@@ -303,12 +303,32 @@ vorx_Error ParallelDecoder::Redecode(BlockSlot& slot, uint64_t remaining, BlockR
     }
     slot.produced = 0;
     const vorx_Error e = vorx::DecodeCompressedBlock(
-        slot.body.get(), slot.size, static_cast<uint32_t>(slot.padded), *state.decoder->contexts,
+        slot.body->data(), slot.size, static_cast<uint32_t>(slot.padded), *state.decoder->contexts,
         state.decoder->scratch, *target, remaining, nullptr, &slot.produced);
     if (e != vorx_Success) return e;
     slot.data = target->base;
     slot.crc = Crc32::Of(slot.data, static_cast<size_t>(slot.produced));
     return vorx_Success;
+}
+
+std::unique_ptr<vorx::PageBuffer> ParallelDecoder::TakeBuffer(size_t size) {
+    std::unique_ptr<vorx::PageBuffer> buffer;
+    if (!spare_.empty()) {
+        buffer = std::move(spare_.back());
+        spare_.pop_back();
+    } else {
+        buffer.reset(new (std::nothrow) vorx::PageBuffer);
+    }
+    if (buffer && !buffer->EnsureCapacity(size)) buffer.reset();
+    return buffer;
+}
+
+void ParallelDecoder::KeepBuffer(std::unique_ptr<vorx::PageBuffer>& buffer) {
+    // Only the usual sizes: one block of the largest size stays no longer than needed.
+    if (buffer && buffer->capacity() <= kFirstRoom + 2 * kPage &&
+        spare_.size() < 2 * static_cast<size_t>(threads_) + 2)
+        spare_.push_back(std::move(buffer));
+    buffer.reset();
 }
 
 std::unique_ptr<BlockSlot> ParallelDecoder::ReadBlock(uint64_t dataStart, uint64_t* scanned,
@@ -342,29 +362,20 @@ std::unique_ptr<BlockSlot> ParallelDecoder::ReadBlock(uint64_t dataStart, uint64
         return slot;
     }
     const size_t slack = vorx::kBodySlackBytes + vorx::kBodyOverreadBytes;
-    slot->body.reset(new (std::nothrow) uint8_t[slot->padded + slack]);
-    if (!slot->body) {
+    slot->body = TakeBuffer(slot->padded + slack);
+    if (slot->type == static_cast<uint32_t>(vorx::BlockType::Compressed))
+        slot->output = TakeBuffer(static_cast<size_t>(kFirstRoom) + 1);
+    if (!slot->body ||
+        (!slot->output && slot->type == static_cast<uint32_t>(vorx::BlockType::Compressed))) {
         slot->readError = vorx_OutOfMemory;
         return slot;
     }
-    if (slot->padded > 0 && platform::FileRead(file, slot->body.get(), slot->padded) !=
+    if (slot->padded > 0 && platform::FileRead(file, slot->body->data(), slot->padded) !=
                                 static_cast<int64_t>(slot->padded)) {
         slot->readError = vorx_CorruptArchive;
         return slot;
     }
-    std::memset(slot->body.get() + slot->padded, 0, slack);
-    if (slot->type == static_cast<uint32_t>(vorx::BlockType::Compressed)) {
-        if (!spare_.empty()) {
-            slot->output = std::move(spare_.back());
-            spare_.pop_back();
-        } else {
-            slot->output.reset(new (std::nothrow) vorx::PageBuffer);
-        }
-        if (!slot->output) {
-            slot->readError = vorx_OutOfMemory;
-            return slot;
-        }
-    }
+    std::memset(slot->body->data() + slot->padded, 0, slack);
     slot->limit = std::min<uint64_t>(info.uncompressedSize, vorx::kMaxBlockOutput);
     slot->cost = slot->padded + (slot->type == static_cast<uint32_t>(vorx::BlockType::Compressed)
                                      ? std::min(kFirstRoom, slot->limit)
@@ -459,11 +470,8 @@ vorx_Error ParallelDecoder::DecodeBlocks(const vorx_FileInfo& info, uint64_t rec
             produced += slot.produced;
         }
         heldBytes -= slot.cost;
-        // Output memory of the usual size is kept for the next blocks: fresh pages
-        // would cost a fault each.
-        if (slot.output && slot.output->capacity() <= kFirstRoom + 2 * kPage &&
-            spare_.size() < maxHeld)
-            spare_.push_back(std::move(slot.output));
+        KeepBuffer(slot.body);
+        KeepBuffer(slot.output);
         held.slots.erase(held.slots.begin());
         if (progress && info.uncompressedSize > 0)
             OnDecodeProgress(const_cast<DecodeProgress*>(progress),

@@ -101,6 +101,10 @@ private:
     void WaitDone(const SlotState& state);
     // Wakes idle workers after tasks were queued (the lock held).
     void WakeWorkers();
+    // Memory for a block (the command's thread only): a spare, or fresh pages; null when
+    // it cannot be had. KeepBuffer takes it back among the spares.
+    std::unique_ptr<vorx::PageBuffer> TakeBuffer(size_t size);
+    void KeepBuffer(std::unique_ptr<vorx::PageBuffer>& buffer);
     std::unique_ptr<BlockSlot> ReadBlock(uint64_t dataStart, uint64_t* scanned,
                                          const vorx_FileInfo& info, int64_t fileLength);
     vorx_Error Redecode(BlockSlot& slot, uint64_t remaining, BlockRules rules);
