@@ -124,6 +124,7 @@ ParallelDecoder::ParallelDecoder(vorx_Stream* main, const std::string& path, con
       hasPassword_(password != nullptr),
       threads_(std::max(threads, 1u)),
       mainState_(new WorkerState) {
+    workers_.reserve(threads_);  // no allocation may fail once a worker runs
     for (unsigned i = 0; i < threads_; ++i) {
         std::unique_ptr<host::Thread> thread(new host::Thread);
         // Fewer workers only slow it down: the command's thread decodes what none took.
