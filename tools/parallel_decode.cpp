@@ -312,11 +312,11 @@ vorx_Error ParallelDecoder::Redecode(BlockSlot& slot, uint64_t remaining, BlockR
     return vorx_Success;
 }
 
-std::unique_ptr<vorx::PageBuffer> ParallelDecoder::TakeBuffer(size_t size) {
+std::unique_ptr<vorx::PageBuffer> ParallelDecoder::TakeBuffer(Spares& spares, size_t size) {
     std::unique_ptr<vorx::PageBuffer> buffer;
-    if (!spare_.empty()) {
-        buffer = std::move(spare_.back());
-        spare_.pop_back();
+    if (!spares.empty()) {
+        buffer = std::move(spares.back());
+        spares.pop_back();
     } else {
         buffer.reset(new (std::nothrow) vorx::PageBuffer);
     }
@@ -324,11 +324,11 @@ std::unique_ptr<vorx::PageBuffer> ParallelDecoder::TakeBuffer(size_t size) {
     return buffer;
 }
 
-void ParallelDecoder::KeepBuffer(std::unique_ptr<vorx::PageBuffer>& buffer) {
+void ParallelDecoder::KeepBuffer(Spares& spares, std::unique_ptr<vorx::PageBuffer>& buffer) {
     // Only the usual sizes: one block of the largest size stays no longer than needed.
     if (buffer && buffer->capacity() <= kFirstRoom + 2 * kPage &&
-        spare_.size() < 2 * static_cast<size_t>(threads_) + 2)
-        spare_.push_back(std::move(buffer));
+        spares.size() < 2 * static_cast<size_t>(threads_))
+        spares.push_back(std::move(buffer));
     buffer.reset();
 }
 
@@ -363,9 +363,9 @@ std::unique_ptr<BlockSlot> ParallelDecoder::ReadBlock(uint64_t dataStart, uint64
         return slot;
     }
     const size_t slack = vorx::kBodySlackBytes + vorx::kBodyOverreadBytes;
-    slot->body = TakeBuffer(slot->padded + slack);
+    slot->body = TakeBuffer(spareBodies_, slot->padded + slack);
     if (slot->type == static_cast<uint32_t>(vorx::BlockType::Compressed))
-        slot->output = TakeBuffer(static_cast<size_t>(kFirstRoom) + 1);
+        slot->output = TakeBuffer(spareOutputs_, static_cast<size_t>(kFirstRoom) + 1);
     if (!slot->body ||
         (!slot->output && slot->type == static_cast<uint32_t>(vorx::BlockType::Compressed))) {
         slot->readError = vorx_OutOfMemory;
@@ -378,9 +378,8 @@ std::unique_ptr<BlockSlot> ParallelDecoder::ReadBlock(uint64_t dataStart, uint64
     }
     std::memset(slot->body->data() + slot->padded, 0, slack);
     slot->limit = std::min<uint64_t>(info.uncompressedSize, vorx::kMaxBlockOutput);
-    slot->cost = slot->padded + (slot->type == static_cast<uint32_t>(vorx::BlockType::Compressed)
-                                     ? std::min(kFirstRoom, slot->limit)
-                                     : 0);
+    // The memory itself counts, which a spare may hold more of than this block needs.
+    slot->cost = slot->body->capacity() + (slot->output ? slot->output->capacity() : 0);
     return slot;
 }
 
@@ -471,8 +470,8 @@ vorx_Error ParallelDecoder::DecodeBlocks(const vorx_FileInfo& info, uint64_t rec
             produced += slot.produced;
         }
         heldBytes -= slot.cost;
-        KeepBuffer(slot.body);
-        KeepBuffer(slot.output);
+        KeepBuffer(spareBodies_, slot.body);
+        KeepBuffer(spareOutputs_, slot.output);
         held.slots.erase(held.slots.begin());
         if (progress && info.uncompressedSize > 0)
             OnDecodeProgress(const_cast<DecodeProgress*>(progress),

@@ -103,8 +103,9 @@ private:
     void WakeWorkers();
     // Memory for a block (the command's thread only): a spare, or fresh pages; null when
     // it cannot be had. KeepBuffer takes it back among the spares.
-    std::unique_ptr<vorx::PageBuffer> TakeBuffer(size_t size);
-    void KeepBuffer(std::unique_ptr<vorx::PageBuffer>& buffer);
+    using Spares = std::vector<std::unique_ptr<vorx::PageBuffer>>;
+    std::unique_ptr<vorx::PageBuffer> TakeBuffer(Spares& spares, size_t size);
+    void KeepBuffer(Spares& spares, std::unique_ptr<vorx::PageBuffer>& buffer);
     std::unique_ptr<BlockSlot> ReadBlock(uint64_t dataStart, uint64_t* scanned,
                                          const vorx_FileInfo& info, int64_t fileLength);
     vorx_Error Redecode(BlockSlot& slot, uint64_t remaining, BlockRules rules);
@@ -128,9 +129,11 @@ private:
     uint64_t entryBytes_ = 0;  // sizes of the entries in entries_
     size_t nextAhead_ = 0;     // the first entry not looked at by Ahead yet
     std::deque<BlockSlot*> blockQueue_;
-    std::unique_ptr<WorkerState> mainState_;
-    std::vector<std::unique_ptr<vorx::PageBuffer>>
-        spare_;  // output memory of blocks done  // for blocks decoded on the command's thread
+    std::unique_ptr<WorkerState> mainState_;  // for blocks decoded on the command's thread
+    // Memory of blocks done, kept for the next ones: bodies and outputs apart, so that
+    // each keeps its own size.
+    Spares spareBodies_;
+    Spares spareOutputs_;
     std::vector<std::unique_ptr<host::Thread>> workers_;
 };
 
