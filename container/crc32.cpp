@@ -141,7 +141,30 @@ VORX_FOLDING_TARGET uint32_t AdvanceFolding(uint32_t reg, const uint8_t* p, size
 bool HasFolding() { return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1"); }
 #endif
 
+// Product of two polynomials modulo the generator, both in the reflected form (bit 31
+// holds the coefficient of x^0).
+uint32_t MultiplyModulo(uint32_t a, uint32_t b) {
+    uint32_t product = 0;
+    for (uint32_t bit = 1u << 31; bit != 0; bit >>= 1) {
+        if (a & bit) product ^= b;
+        b = (b & 1u) ? (b >> 1) ^ kPolynomial : b >> 1;
+    }
+    return product;
+}
+
 }  // namespace
+
+// Appending n bytes multiplies the first piece's register by x^(8n); the presets and
+// final inversions cancel out, since the CRC is linear over GF(2).
+uint32_t Crc32::Combine(uint32_t first, uint32_t second, uint64_t secondLength) {
+    uint32_t shift = 1u << 31;   // x^0
+    uint32_t square = 1u << 23;  // x^8, squared for each bit of the length
+    for (uint64_t n = secondLength; n != 0; n >>= 1) {
+        if (n & 1u) shift = MultiplyModulo(shift, square);
+        square = MultiplyModulo(square, square);
+    }
+    return MultiplyModulo(shift, first) ^ second;
+}
 
 const uint32_t* Crc32::ByteTable() { return kTables.t[0]; }
 

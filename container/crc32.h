@@ -24,6 +24,11 @@ public:
         return c.Final();
     }
 
+    // The CRC-32 of two pieces one after the other, from the CRC-32 of each and the
+    // length of the second: pieces checked on different threads give the checksum of
+    // the whole.
+    static uint32_t Combine(uint32_t first, uint32_t second, uint64_t secondLength);
+
     // The byte-wise table of the reflected polynomial (entry i is the register after
     // shifting byte i through it). Shared by every instance; built at compile time.
     static const uint32_t* ByteTable();

@@ -184,6 +184,9 @@ private:
     alignas(16) unsigned char storage_[64];
 };
 
+// The processors this process may run on (at least 1).
+unsigned ProcessorCount();
+
 class Thread {
 public:
     Thread() = default;

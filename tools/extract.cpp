@@ -15,6 +15,7 @@
 #include "tools/commands.h"
 #include "tools/extract_plan.h"
 #include "tools/file_writer.h"
+#include "tools/parallel_decode.h"
 
 namespace tool {
 namespace {
@@ -31,6 +32,8 @@ Reply AskReplace(const std::string& path) {
 // Entries up to this size are decoded into memory and written by the file writer's
 // thread; larger ones are decoded straight into their file.
 constexpr uint64_t kExtractInMemoryLimit = 4ull << 20;
+// With more threads, the workers decode every entry this command decodes into memory.
+static_assert(kExtractInMemoryLimit <= kWholeEntryLimit);
 // File data waiting for the writer's thread at most. Creating files is usually the
 // slower side, so a deeper queue would hold more memory without finishing sooner.
 constexpr size_t kWriterQueueBytes = 8u << 20;
@@ -100,9 +103,16 @@ int Extract(const Options& o) {
         for (const std::string& path : writer.TakeFailures())
             fail("cannot write '" + path + "'", kExitFatal);
     };
-    for (const vorx_FileInfo& info : list.entries) {
+    // Entries are decoded ahead on the workers' threads; everything else happens here,
+    // in entry order, as on one thread.
+    std::unique_ptr<ParallelDecoder> pool;
+    if (const unsigned threads = Threads(o); threads > 1)
+        pool.reset(new ParallelDecoder(archive.handle, o.archive, archive.Password(), threads));
+    for (size_t index = 0; index < list.entries.size(); ++index) {
+        const vorx_FileInfo& info = list.entries[index];
         reportWriterFailures();
         if (gInterrupted) break;
+        if (pool) pool->Ahead(list.entries, index, vorx::kCommentEntryName);
         DecodeProgress tracker{&progress, done, info.uncompressedSize};
         done += info.uncompressedSize;
         if (std::strcmp(info.name, vorx::kCommentEntryName) == 0) continue;
@@ -201,15 +211,24 @@ int Extract(const Options& o) {
                       host::NamesIgnoreCase();
         job.size = static_cast<size_t>(found.uncompressedSize);
         job.lastWriteSeconds = found.lastWriteSeconds;
-        if (found.uncompressedSize <= kExtractInMemoryLimit)
-            job.data.reset(new (std::nothrow) uint8_t[job.size ? job.size : 1]);
-        vorx_Error e;
-        if (job.data) {
-            // Decoded here while the writer's thread writes the files before it.
-            e = vorx_DecompressToPtr(archive.handle, info.name, job.data.get(), &OnDecodeProgress,
-                                     pw);
-            if (e == vorx_Success) writer.Submit(std::move(job));
-        } else {
+        vorx_Error e = vorx_Success;
+        bool inMemory = false;
+        if (found.uncompressedSize <= kExtractInMemoryLimit) {
+            DecodedEntry decoded = pool ? pool->Take(index) : DecodedEntry{};
+            if (decoded.decoded) {
+                inMemory = true;
+                e = decoded.code;
+                job.data = std::move(decoded.data);
+            } else {
+                job.data.reset(new (std::nothrow) uint8_t[job.size ? job.size : 1]);
+                // Decoded here while the writer's thread writes the files before it.
+                if ((inMemory = job.data != nullptr))
+                    e = vorx_DecompressToPtr(archive.handle, info.name, job.data.get(),
+                                             &OnDecodeProgress, pw);
+            }
+            if (inMemory && e == vorx_Success) writer.Submit(std::move(job));
+        }
+        if (!inMemory) {
             // Decoded into a file of a fresh name beside it, renamed into place when it is
             // complete.
             writer.Drain();
@@ -218,8 +237,9 @@ int Extract(const Options& o) {
                 fail("cannot write '" + hostPath + "'", kExitFatal);
                 continue;
             }
-            e = vorx_DecompressToFile(archive.handle, info.name, temporary.path().c_str(),
-                                      &OnDecodeProgress, pw);
+            e = pool ? pool->ExtractToFile(info.name, temporary.path().c_str(), pw, &tracker)
+                     : vorx_DecompressToFile(archive.handle, info.name, temporary.path().c_str(),
+                                             &OnDecodeProgress, pw);
             if (e == vorx_Success && !temporary.RenameTo(leaf)) {
                 fail("cannot write '" + hostPath + "'", kExitFatal);
                 continue;

@@ -11,6 +11,7 @@
 
 #include "platform/host.h"
 #include "tools/commands.h"
+#include "tools/parallel_decode.h"
 
 namespace tool {
 namespace {
@@ -89,10 +90,16 @@ int Test(const Options& o) {
     Progress progress(list.totalSize);
     uint64_t done = 0;
     int exitCode = kExitOk;
-    // Large entries are decoded into a file of a fresh name beside the archive.
+    // Large entries are decoded into a file of a fresh name beside the archive (on one
+    // thread; with more, block by block in memory).
     const host::FolderPtr scratchFolder = host::OpenFolder(host::ParentFolder(o.archive));
-    for (const vorx_FileInfo& info : list.entries) {
+    std::unique_ptr<ParallelDecoder> pool;
+    if (const unsigned threads = Threads(o); threads > 1)
+        pool.reset(new ParallelDecoder(archive.handle, o.archive, archive.Password(), threads));
+    for (size_t index = 0; index < list.entries.size(); ++index) {
+        const vorx_FileInfo& info = list.entries[index];
         if (gInterrupted) break;
+        if (pool) pool->Ahead(list.entries, index, nullptr);
         DecodeProgress tracker{&progress, done, info.uncompressedSize};
         vorx_SetUserData(archive.handle, &tracker);
         progress.SetFile(DisplayName(info.name, o.codePage));
@@ -100,7 +107,15 @@ int Test(const Options& o) {
         // the entry found, which differs from this one after an entry of the same name.
         vorx_FileInfo found;
         vorx_Error e = vorx_GetFileInfo(archive.handle, &found, info.name);
-        if (e == vorx_Success && found.uncompressedSize <= kTestInMemoryLimit) {
+        const DecodedEntry decoded = pool && e == vorx_Success ? pool->Take(index) : DecodedEntry{};
+        if (decoded.decoded) {
+            e = decoded.code;
+        } else if (e == vorx_Success && pool && found.uncompressedSize > kWholeEntryLimit) {
+            e = pool->Test(info.name, archive.Password(),
+                           found.uncompressedSize <= kTestInMemoryLimit ? BlockRules::Memory
+                                                                        : BlockRules::File,
+                           &tracker);
+        } else if (e == vorx_Success && found.uncompressedSize <= kTestInMemoryLimit) {
             std::unique_ptr<uint8_t[]> memory(
                 new (std::nothrow) uint8_t[static_cast<size_t>(found.uncompressedSize) + 1]);
             e = memory ? vorx_DecompressToPtr(archive.handle, info.name, memory.get(),

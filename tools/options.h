@@ -45,7 +45,11 @@ struct Options {
     std::optional<std::string> outDir;
     bool json = false;
     unsigned codePage = kDefaultCodePage;
+    unsigned jobs = 0;  // threads of t and x; 0: one per processor
 };
+
+// The most threads -j takes.
+constexpr unsigned kMaxJobs = 64;
 
 // The options of `argv`; a UsageError when they make no command (the only exception the
 // tool throws for a refusal: the commands report theirs and return the exit code).

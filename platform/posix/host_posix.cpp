@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <pthread.h>
+#include <sched.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/random.h>
@@ -413,6 +414,14 @@ void Condition::Wait(Mutex& mutex) {
                       reinterpret_cast<pthread_mutex_t*>(mutex.storage_));
 }
 void Condition::NotifyAll() { pthread_cond_broadcast(reinterpret_cast<pthread_cond_t*>(storage_)); }
+
+unsigned ProcessorCount() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&set));
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<unsigned>(online) : 1;
+}
 
 namespace {
 struct ThreadStart {

@@ -390,6 +390,18 @@ void Condition::NotifyAll() {
     WakeAllConditionVariable(reinterpret_cast<CONDITION_VARIABLE*>(storage_));
 }
 
+unsigned ProcessorCount() {
+    DWORD_PTR process = 0, system = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
+        unsigned count = 0;
+        for (; process != 0; process &= process - 1) ++count;
+        return count;
+    }
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? info.dwNumberOfProcessors : 1;
+}
+
 namespace {
 struct ThreadStart {
     void (*function)(void*);
