@@ -170,6 +170,18 @@ private:
     alignas(16) unsigned char storage_[64];
 };
 
+// Holds a mutex for a scope.
+class Locked {
+public:
+    explicit Locked(Mutex& mutex) : mutex_(mutex) { mutex_.Lock(); }
+    ~Locked() { mutex_.Unlock(); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+private:
+    Mutex& mutex_;
+};
+
 class Condition {
 public:
     Condition();

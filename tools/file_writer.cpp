@@ -27,18 +27,6 @@ bool WriteFileJob(const FileJob& job) {
 
 namespace {
 
-// Holds the writer's lock for a scope.
-class Locked {
-public:
-    explicit Locked(host::Mutex& mutex) : mutex_(mutex) { mutex_.Lock(); }
-    ~Locked() { mutex_.Unlock(); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    host::Mutex& mutex_;
-};
-
 // What a queued job counts against the limit: its data, and for every job a share that
 // bounds the number of jobs (each holds its folder open) when the files are empty.
 size_t Cost(const FileJob& job) { return job.size + 16384; }
@@ -53,7 +41,7 @@ FileWriter::FileWriter(size_t maxQueuedBytes) : maxQueuedBytes_(maxQueuedBytes) 
 FileWriter::~FileWriter() { Finish(true); }
 
 void FileWriter::Submit(FileJob job) {
-    Locked lock(mutex_);
+    host::Locked lock(mutex_);
     if (stopping_) {
         mutex_.Unlock();
         const bool ok = WriteFileJob(job);
@@ -73,13 +61,13 @@ void FileWriter::Submit(FileJob job) {
 }
 
 void FileWriter::Drain() {
-    Locked lock(mutex_);
+    host::Locked lock(mutex_);
     while (!queue_.empty() || busy_) changed_.Wait(mutex_);
 }
 
 void FileWriter::Finish(bool abandon) {
     {
-        Locked lock(mutex_);
+        host::Locked lock(mutex_);
         stopping_ = true;
         abandon_ = abandon_ || abandon;
         changed_.NotifyAll();
@@ -88,21 +76,21 @@ void FileWriter::Finish(bool abandon) {
 }
 
 std::vector<std::string> FileWriter::TakeFailures() {
-    Locked lock(mutex_);
+    host::Locked lock(mutex_);
     std::vector<std::string> failures;
     failures.swap(failures_);
     return failures;
 }
 
 size_t FileWriter::written() {
-    Locked lock(mutex_);
+    host::Locked lock(mutex_);
     return written_;
 }
 
 void FileWriter::Run(void* self) { static_cast<FileWriter*>(self)->Work(); }
 
 void FileWriter::Work() {
-    Locked lock(mutex_);
+    host::Locked lock(mutex_);
     for (;;) {
         while (queue_.empty() && !stopping_) changed_.Wait(mutex_);
         if (abandon_) {

@@ -89,18 +89,6 @@ vorx::Result WantMore(vorx::OutputTarget* target, uint64_t) {
 // The memory of vorx_DecompressToPtr: output beyond it is corrupt data.
 vorx::Result RefuseMore(vorx::OutputTarget*, uint64_t) { return vorx_CorruptArchive; }
 
-// Holds a lock for a scope.
-class Locked {
-public:
-    explicit Locked(host::Mutex& mutex) : mutex_(mutex) { mutex_.Lock(); }
-    ~Locked() { mutex_.Unlock(); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    host::Mutex& mutex_;
-};
-
 template <typename T>
 void Remove(std::deque<T>& queue, const T& item) {
     queue.erase(std::remove(queue.begin(), queue.end(), item), queue.end());
@@ -135,7 +123,7 @@ ParallelDecoder::ParallelDecoder(vorx_Stream* main, const std::string& path, con
 
 ParallelDecoder::~ParallelDecoder() {
     {
-        Locked lock(mutex_);
+        host::Locked lock(mutex_);
         stopping_ = true;
         entryQueue_.clear();
         work_.NotifyAll();
@@ -153,7 +141,7 @@ void ParallelDecoder::Work() {
         handle = nullptr;  // blocks only
     WorkerState state;
     {
-        Locked lock(mutex_);
+        host::Locked lock(mutex_);
         for (;;) {
             while (!stopping_ && blockQueue_.empty() && (entryQueue_.empty() || !handle)) {
                 ++idle_;
@@ -202,7 +190,7 @@ void ParallelDecoder::RunEntry(vorx_Stream* handle, EntrySlot& slot) {
 
 void ParallelDecoder::Ahead(const std::vector<vorx_FileInfo>& entries, size_t first,
                             const char* skip) {
-    Locked lock(mutex_);
+    host::Locked lock(mutex_);
     for (auto it = entries_.begin(); it != entries_.end() && it->first < first;) {
         // A running decode keeps its slot alive and drops it when done.
         if (it->second->state == SlotState::Queued) Remove(entryQueue_, it->second);
@@ -228,7 +216,7 @@ void ParallelDecoder::Ahead(const std::vector<vorx_FileInfo>& entries, size_t fi
 }
 
 DecodedEntry ParallelDecoder::Take(size_t index) {
-    Locked lock(mutex_);
+    host::Locked lock(mutex_);
     const auto it = entries_.find(index);
     if (it == entries_.end()) return DecodedEntry{};
     const std::shared_ptr<EntrySlot> slot = it->second;
@@ -399,7 +387,7 @@ vorx_Error ParallelDecoder::DecodeBlocks(const vorx_FileInfo& info, uint64_t rec
         ParallelDecoder& decoder;
         std::vector<std::unique_ptr<BlockSlot>> slots;
         ~Held() {
-            Locked lock(decoder.mutex_);
+            host::Locked lock(decoder.mutex_);
             for (auto& slot : slots) {
                 if (slot->state == SlotState::Queued) {
                     Remove(decoder.blockQueue_, slot.get());
@@ -430,7 +418,7 @@ vorx_Error ParallelDecoder::DecodeBlocks(const vorx_FileInfo& info, uint64_t rec
             if (!queued) slot->state = SlotState::Done;
             held.slots.push_back(std::move(slot));
             if (queued) {
-                Locked lock(mutex_);
+                host::Locked lock(mutex_);
                 blockQueue_.push_back(queued);
                 WakeWorkers();
             }
@@ -438,7 +426,7 @@ vorx_Error ParallelDecoder::DecodeBlocks(const vorx_FileInfo& info, uint64_t rec
         if (result != vorx_Success || held.slots.empty()) break;
         BlockSlot& slot = *held.slots.front();
         {
-            Locked lock(mutex_);
+            host::Locked lock(mutex_);
             if (slot.state == SlotState::Queued) {
                 Remove(blockQueue_, &slot);
                 slot.state = SlotState::Running;
