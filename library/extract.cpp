@@ -110,6 +110,17 @@ int OpenNamedOutput(void* path) {
 
 }  // namespace
 
+vorx_Error vorx::FinishOutputFile(int output, const char* path, const vorx_FileInfo& info,
+                                  vorx_Error result) {
+    // A file that cannot be closed may not hold what was written to it.
+    if (platform::FileClose(output) != 0 && result == vorx_Success) result = vorx_WriteFailed;
+    if (result != vorx_Success) return result;
+    const int64_t now = platform::CurrentTime();
+    const int64_t lastWrite = info.lastWriteSeconds != 0 ? info.lastWriteSeconds : now;
+    if (!platform::SetFileTimes(path, now, lastWrite)) return vorx_ReadFailed;
+    return vorx_Success;
+}
+
 extern "C" vorx_Error VORX_CALL vorx_DecompressToFile(vorx_Stream* handle, const char* name,
                                                       const char* outputPath,
                                                       vorx_ProgressCallback progress,
@@ -120,14 +131,7 @@ extern "C" vorx_Error VORX_CALL vorx_DecompressToFile(vorx_Stream* handle, const
     vorx_Error result =
         DecompressToOutput(handle, name, outputPath, progress, password, named, &info, &output);
     if (output < 0) return result;
-    // A file that cannot be closed may not hold what was written to it.
-    if (platform::FileClose(output) != 0 && result == vorx_Success) result = vorx_WriteFailed;
-    if (result != vorx_Success) return result;
-
-    const int64_t now = platform::CurrentTime();
-    const int64_t lastWrite = info.lastWriteSeconds != 0 ? info.lastWriteSeconds : now;
-    if (!platform::SetFileTimes(outputPath, now, lastWrite)) return vorx_ReadFailed;
-    return vorx_Success;
+    return FinishOutputFile(output, outputPath, info, result);
 }
 
 extern "C" vorx_Error VORX_CALL vorx_DecompressToPtr(vorx_Stream* handle, const char* name,

@@ -38,4 +38,10 @@ vorx_Error DecompressToOutput(vorx_Stream* handle, const char* name, const char*
                               vorx_ProgressCallback progress, const char* password,
                               const FileOutput& output, vorx_FileInfo* info, int* descriptor);
 
+// The end of vorx_DecompressToFile once the decode gave `result`: closes `output` (15 when
+// that fails, since the file may not hold what was written), then, on success, sets
+// the file's times at `path` from the entry's record (13 when that fails).
+vorx_Error FinishOutputFile(int output, const char* path, const vorx_FileInfo& info,
+                            vorx_Error result);
+
 }  // namespace vorx

@@ -494,15 +494,9 @@ vorx_Error ParallelDecoder::ExtractToFile(const char* name, const char* path, co
     const int output = platform::FileOpen(
         path, platform::kOpenReadWrite | platform::kOpenCreate | platform::kOpenTruncate);
     if (output < 0) return vorx_InvalidArgument;
-    vorx_Error result =
+    const vorx_Error result =
         DecodeBlocks(info, recordPosition, password, BlockRules::File, output, progress);
-    // A file that cannot be closed may not hold what was written to it.
-    if (platform::FileClose(output) != 0 && result == vorx_Success) result = vorx_WriteFailed;
-    if (result != vorx_Success) return result;
-    const int64_t now = platform::CurrentTime();
-    const int64_t lastWrite = info.lastWriteSeconds != 0 ? info.lastWriteSeconds : now;
-    if (!platform::SetFileTimes(path, now, lastWrite)) return vorx_ReadFailed;
-    return vorx_Success;
+    return vorx::FinishOutputFile(output, path, info, result);
 }
 
 }  // namespace tool
