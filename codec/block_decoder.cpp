@@ -194,15 +194,16 @@ struct Cursor {
 // One literal step at op >= out + 3 whose output room is known. The bucket of the
 // three bytes before op records op in the slot its order replaces first (a literal
 // leaves the order as it is, unless it is the bucket's first write).
-#define VORX_LITERAL_STEP()                                                   \
-    do {                                                                      \
-        const uint32_t bucket_ = contexts.Select(op[-3], op[-2], op[-1]);     \
-        const uint32_t order_ = contexts.order[bucket_];                      \
-        contexts.order[bucket_] = SlotOrder::kLiteral[order_];                \
-        contexts.positions[bucket_][SlotOrder::FirstSlot(order_)] = Mark(op); \
-        uint32_t literal_;                                                    \
-        VORX_DECODE(Literals, literal_);                                      \
-        *op++ = static_cast<uint8_t>(literal_);                               \
+#define VORX_LITERAL_STEP()                                                      \
+    do {                                                                         \
+        const ContextTable::Choice c_ = contexts.Choose(op[-3], op[-2], op[-1]); \
+        const uint32_t bucket_ = c_.bucket;                                      \
+        const uint32_t order_ = c_.order;                                        \
+        contexts.order[bucket_] = SlotOrder::kLiteral[order_];                   \
+        contexts.positions[bucket_][SlotOrder::FirstSlot(order_)] = Mark(op);    \
+        uint32_t literal_;                                                       \
+        VORX_DECODE(Literals, literal_);                                         \
+        *op++ = static_cast<uint8_t>(literal_);                                  \
     } while (0)
 
 // Match step k (0 to 3) of a group, at op >= out + 3, with a fresh bit buffer: its
@@ -217,8 +218,9 @@ struct Cursor {
 // group's remaining steps one by one.
 #define VORX_MATCH_STEP(k)                                                                         \
     do {                                                                                           \
-        const uint32_t bucket_ = contexts.Select(op[-3], op[-2], op[-1]);                          \
-        const uint32_t order_ = contexts.order[bucket_];                                           \
+        const ContextTable::Choice c_ = contexts.Choose(op[-3], op[-2], op[-1]);                   \
+        const uint32_t bucket_ = c_.bucket;                                                        \
+        const uint32_t order_ = c_.order;                                                          \
         w = Peek(body, loadedAt = pos);                                                            \
         uint32_t length_;                                                                          \
         VORX_DECODE(Lengths, length_);                                                             \

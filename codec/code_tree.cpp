@@ -276,9 +276,9 @@ uint64_t DecodeTable::Finish(uint32_t entry, const uint8_t* buffer, uint32_t bit
     const uint32_t kind = (entry & kKindMask) >> kKindShift;
     uint32_t symbol = kNoLeafSymbol;
     if (kind == kLeaf) {
-        symbol = entry >> kValueShift;
+        symbol = Value(entry);
     } else if (kind == kLink) {
-        const CodeTreeNode* node = links_[entry >> kValueShift];
+        const CodeTreeNode* node = links_[Value(entry)];
         while (!node->IsLeaf()) {
             if (bitPosition >= limitBits) return kWalkPastLimit;
             const uint32_t bit = (buffer[bitPosition >> 3] >> (bitPosition & 7)) & 1u;

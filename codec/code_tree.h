@@ -129,21 +129,25 @@ private:
 
 // Lookup table of a code tree: entry i holds the result of walking the low `rootBits`
 // bits of i from the root. An entry is one 32-bit word:
-//   bits 0-4   the number of bits the entry consumes (at most rootBits)
-//   bits 5-6   its kind: kLeaf (the symbol is bits 8-31), kNoLeaf (the walk met a
+//   bits 0-7   the number of bits the entry consumes (at most rootBits)
+//   bits 8-29  its value (below)
+//   bits 30-31 its kind: kLeaf (the value is the symbol), kNoLeaf (the walk met a
 //              missing child: the symbol is kNoLeafSymbol), kLink (the walk reached a
-//              node, links()[bits 8-31], from which it goes on bit by bit)
+//              node, links()[value], from which it goes on bit by bit)
+// The bit count fills the low byte alone and a plain leaf has no kind bits, so a
+// decoder takes the count with one byte move and the symbol with one shift.
 class DecodeTable {
 public:
     static constexpr uint32_t kMaxRootBits = 12;
-    static constexpr uint32_t kBitsMask = 31;
-    static constexpr uint32_t kKindShift = 5;
+    static constexpr uint32_t kBitsMask = 0xFF;
+    static constexpr uint32_t kKindShift = 30;
     static constexpr uint32_t kKindMask = 3u << kKindShift;
     static constexpr uint32_t kLeaf = 0;
     static constexpr uint32_t kNoLeaf = 1;
     static constexpr uint32_t kLink = 2;
     static constexpr uint32_t kValueShift = 8;
-    static constexpr uint32_t kLargestTableValue = (1u << (32 - kValueShift)) - 1;
+    static constexpr uint32_t kLargestTableValue = (1u << (kKindShift - kValueShift)) - 1;
+    static uint32_t Value(uint32_t entry) { return (entry & ~kKindMask) >> kValueShift; }
 
     DecodeTable() = default;
     ~DecodeTable();
@@ -160,7 +164,7 @@ public:
     uint32_t rootBits() const { return rootBits_; }
     uint32_t mask() const { return (1u << rootBits_) - 1u; }
     const uint32_t* entries() const { return entries_; }
-    static bool IsPlainLeaf(uint32_t entry) { return (entry & kKindMask) == 0; }
+    static bool IsPlainLeaf(uint32_t entry) { return entry < (1u << kKindShift); }
 
     // Finishes a decode whose entry is not a plain leaf: consumes the entry's bits, then
     // walks on from its node, reading only bits below `limitBits`. Returns the new bit

@@ -191,6 +191,26 @@ struct ContextTable {
         assert(order[bucket] < SlotOrder::kEmptySlot);
         return bucket;
     }
+
+    // Select's bucket together with its order, for the decoder's steps. Both candidate
+    // orders are loaded at once and the choice is a pair of conditional moves: neither
+    // load waits for the other, and no branch follows the data.
+    struct Choice {
+        uint32_t bucket;
+        uint32_t order;
+    };
+    Choice Choose(uint32_t b0, uint32_t b1, uint32_t b2) const {
+        assert(b0 <= 0xFFu && b1 <= 0xFFu && b2 <= 0xFFu);
+        const uint32_t twoByte = (b1 << 7) ^ b2;
+        const uint32_t threeByte = ((b0 << 11) ^ twoByte) & 0xFFFFu;
+        const uint32_t threeOrder = order[threeByte];
+        const uint32_t twoOrder = order[twoByte];
+        const bool written = threeOrder != SlotOrder::kUnwritten;
+        const Choice c{written ? threeByte : twoByte, written ? threeOrder : twoOrder};
+        assert(c.bucket < kBucketCount && c.order == order[c.bucket]);
+        assert(c.order < SlotOrder::kEmptySlot);
+        return c;
+    }
 };
 
 // Makes a table (all buckets empty) or returns null when memory cannot be had.
