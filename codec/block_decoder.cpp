@@ -199,7 +199,7 @@ struct Cursor {
         const ContextTable::Choice c_ = contexts.Choose(op[-3], op[-2], op[-1]); \
         const uint32_t bucket_ = c_.bucket;                                      \
         const uint32_t order_ = c_.order;                                        \
-        contexts.order[bucket_] = SlotOrder::kLiteral[order_];                   \
+        contexts.order[bucket_] = contexts.afterLiteral[order_];                 \
         contexts.positions[bucket_][SlotOrder::FirstSlot(order_)] = Mark(op);    \
         uint32_t literal_;                                                       \
         VORX_DECODE(Literals, literal_);                                         \
@@ -231,7 +231,7 @@ struct Cursor {
         }                                                                                          \
         const uint32_t selector_ = selectors & 3u;                                                 \
         selectors >>= 2;                                                                           \
-        const uint32_t next_ = SlotOrder::kMatch[order_][selector_];                               \
+        const uint32_t next_ = contexts.afterMatch[order_][selector_];                             \
         if (next_ == SlotOrder::kEmptySlot) goto corrupt;                                          \
         const uint32_t distance_ = Mark(op) - contexts.positions[bucket_][selector_];              \
         contexts.positions[bucket_][SlotOrder::FirstSlot(next_)] = Mark(op);                       \

@@ -117,13 +117,51 @@ bool CodeTree::BuildFromEntries(const SymbolEntry* entries, size_t count) {
         return false;
     }
     root_ = NewNode(nullptr, kInnerNodeMarker, 0);
-    for (size_t i = 0; i < used; ++i) {
+    // The first two symbols hang from the root; every later one splits a leaf, from the
+    // room reserved above.
+    for (size_t i = 0; i < used && i < 2; ++i) {
         if (!InsertSymbol(entries[i].symbol, entries[i].weight)) {
             Destroy();
             return false;
         }
     }
+    for (size_t i = 2; i < used; ++i) Descend(entries[i].symbol, entries[i].weight);
     return true;
+}
+
+// InsertSymbol into a root with both children, in one pass: the new weight is added to
+// each node on the way down (every one of them is an ancestor of the leaf that is
+// split, the root included), so no walk back up is needed. A node's weight changes
+// only after the choice between its children has been made, so the choices are those
+// of the walk that adds the weight afterwards.
+void CodeTree::Descend(uint32_t symbol, uint32_t weight) {
+    CodeTreeNode* node = root_;
+    assert(node->left && node->right);
+    do {
+        node->weight += weight;
+        node = node->right->weight > node->left->weight ? node->left : node->right;
+    } while (node->left);
+    const uint32_t leafWeight = node->weight;
+    node->weight += weight;
+    CodeTreeNode* old = TakeNode(node, node->value, leafWeight);
+    CodeTreeNode* added = TakeNode(node, symbol, weight);
+    const uint32_t depth = node->codeLength + 1;
+    const uint32_t bit = node->codeLength < 32 ? 1u << node->codeLength : 0u;
+    CodeTreeNode* zero = added;
+    CodeTreeNode* one = old;
+    if (weight > leafWeight) {
+        zero = old;
+        one = added;
+    }
+    node->left = zero;
+    node->right = one;
+    node->value = kInnerNodeMarker;
+    zero->code = node->code;
+    one->code = node->code | bit;
+    zero->codeLength = depth;
+    one->codeLength = depth;
+    if (depth > maxDepth_) maxDepth_ = depth;
+    ++leafCount_;
 }
 
 bool CodeTree::InsertSymbol(uint32_t symbol, uint32_t weight) {

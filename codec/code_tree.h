@@ -120,6 +120,7 @@ private:
     CodeTreeNode* NewNode(CodeTreeNode* parent, uint32_t value, uint32_t weight);
     CodeTreeNode* TakeNode(CodeTreeNode* parent, uint32_t value, uint32_t weight);
     bool Reserve(size_t nodes);
+    void Descend(uint32_t symbol, uint32_t weight);
 
     CodeTreeNode* root_ = nullptr;
     uint32_t maxDepth_ = 0;

@@ -171,6 +171,11 @@ struct ContextTable {
     // Per index: the replacement order of its slots (see SlotOrder); kUnwritten for a
     // bucket the current block has not written. The upper half is never written.
     uint8_t order[kIndexCount];
+    // Copies of SlotOrder::kLiteral and SlotOrder::kMatch beside the orders, so that the
+    // decoder's steps reach them from the table's own base address instead of loading
+    // another (filled by CreateContextTable).
+    uint8_t afterLiteral[256];
+    uint8_t afterMatch[256][4];
 
     // Empties every bucket (sets the written half of the orders to kUnwritten).
     void Clear();
