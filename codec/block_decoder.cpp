@@ -237,11 +237,11 @@ struct Cursor {
         contexts.positions[bucket_][SlotOrder::FirstSlot(next_)] = Mark(op);                       \
         contexts.order[bucket_] = static_cast<uint8_t>(next_);                                     \
         const uint64_t room_ = static_cast<uint64_t>(opEnd - op);                                  \
-        if (length_ <= 32 && distance_ >= 16 && room_ >= 48) {                                     \
+        if (length_ <= 32 && distance_ >= 16 && (kAmple || room_ >= 48)) {                         \
             std::memcpy(op, op - distance_, 16);                                                   \
             std::memcpy(op + 16, op + 16 - distance_, 16);                                         \
             op += length_;                                                                         \
-        } else if (room_ >= static_cast<uint64_t>(length_) + 16) {                                 \
+        } else if (room_ >= static_cast<uint64_t>(length_) + (kAmple ? kAmpleAfterLong : 16)) {    \
             CopyMatch(op, op - distance_, length_, room_);                                         \
             op += length_;                                                                         \
         } else {                                                                                   \
@@ -278,6 +278,13 @@ static_assert(BlockScratch::kRootBits[BlockScratch::kLengths] +
                   3 * BlockScratch::kRootBits[BlockScratch::kLiterals] <=
               kBitsPerLoad);
 
+// Room that lets a group run without looking at it: each of its four steps writes at
+// most 32 bytes (a literal one, a short match its two 16-byte moves). A longer match
+// keeps the group going only when the room behind it still holds the remaining steps'
+// 32 bytes each and its own copy's 16 bytes of scribble.
+constexpr ptrdiff_t kAmpleRoom = 4 * 32;
+constexpr uint64_t kAmpleAfterLong = 3 * 32 + 16;
+
 // Groups of four steps, each under one flag symbol, for up to `stepLimit` steps,
 // starting where a flag symbol is due and op >= out + 3 (every step has its context).
 // It stops where four literals would lack room, or inside a group after a match that
@@ -292,6 +299,10 @@ static_assert(BlockScratch::kRootBits[BlockScratch::kLengths] +
 // at most 72 bits past it in the tables' reach (the walks beyond check for
 // themselves), well inside the overread bytes. A step that must ask for room checks
 // the position first.
+//
+// With kAmple, groups run only while kAmpleRoom bytes of room are left at their start,
+// and the steps look at the room only for matches longer than 32 bytes.
+template <bool kAmple>
 [[gnu::noinline]] Result DecodeGroups(const uint8_t* body, uint32_t limitBits,
                                       const uint32_t* lookup, const DecodeTable* tables,
                                       ContextTable& contexts, Room& room, uint8_t* out,
@@ -306,7 +317,7 @@ static_assert(BlockScratch::kRootBits[BlockScratch::kLengths] +
     uint64_t steps;
     Result e = kSuccess;
     assert(cursor.flags == kUsedUp && op - out >= 3);
-    while (groupsLeft != 0 && opEnd - op >= 4) {
+    while (groupsLeft != 0 && opEnd - op >= (kAmple ? kAmpleRoom : 4)) {
         [[maybe_unused]] uint32_t loadedAt = pos;
         uint64_t w = Peek(body, pos);
         uint32_t symbol;
@@ -429,8 +440,17 @@ Result DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bo
             if (flags == kUsedUp && chunkEnd - s >= 4 && op - out >= 3) {
                 Cursor cursor{op, opEnd, pos, flags, selectors};
                 uint64_t done = 0;
-                if ((e = DecodeGroups(body, limitBits, lookup, tables, contexts, room, out,
-                                      chunkEnd - s, cursor, &done)) != kSuccess)
+                if (opEnd - op >= kAmpleRoom) {
+                    if ((e = DecodeGroups<true>(body, limitBits, lookup, tables, contexts, room,
+                                                out, chunkEnd - s, cursor, &done)) != kSuccess)
+                        return e;
+                    s += done;
+                    done = 0;
+                }
+                // Where the room ran short: the groups that check it.
+                if (cursor.flags == kUsedUp && chunkEnd - s >= 4 &&
+                    (e = DecodeGroups<false>(body, limitBits, lookup, tables, contexts, room, out,
+                                             chunkEnd - s, cursor, &done)) != kSuccess)
                     return e;
                 op = cursor.op;
                 opEnd = cursor.opEnd;
