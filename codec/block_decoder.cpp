@@ -197,8 +197,8 @@ struct Cursor {
 #define VORX_LITERAL_STEP()                                                      \
     do {                                                                         \
         const ContextTable::Choice c_ = contexts.Choose(op[-3], op[-2], op[-1]); \
-        const uint32_t bucket_ = c_.bucket;                                      \
-        const uint32_t order_ = c_.order;                                        \
+        const uintptr_t bucket_ = c_.bucket;                                     \
+        const uintptr_t order_ = c_.order;                                       \
         contexts.order[bucket_] = contexts.afterLiteral[order_];                 \
         contexts.positions[bucket_][SlotOrder::FirstSlot(order_)] = Mark(op);    \
         uint32_t literal_;                                                       \
@@ -219,8 +219,8 @@ struct Cursor {
 #define VORX_MATCH_STEP(k)                                                                         \
     do {                                                                                           \
         const ContextTable::Choice c_ = contexts.Choose(op[-3], op[-2], op[-1]);                   \
-        const uint32_t bucket_ = c_.bucket;                                                        \
-        const uint32_t order_ = c_.order;                                                          \
+        const uintptr_t bucket_ = c_.bucket;                                                       \
+        const uintptr_t order_ = c_.order;                                                         \
         w = Peek(body, loadedAt = pos);                                                            \
         uint32_t length_;                                                                          \
         VORX_DECODE(Lengths, length_);                                                             \
