@@ -13,6 +13,10 @@ constexpr uint32_t kFlagsAt = BlockScratch::kOffset[BlockScratch::kFlags];
 constexpr uint32_t kLiteralsAt = BlockScratch::kOffset[BlockScratch::kLiterals];
 constexpr uint32_t kLengthsAt = BlockScratch::kOffset[BlockScratch::kLengths];
 constexpr uint32_t kSlotsAt = BlockScratch::kOffset[BlockScratch::kSlots];
+constexpr uint32_t kFlagsValues = BlockScratch::kValueMask[BlockScratch::kFlags];
+constexpr uint32_t kLiteralsValues = BlockScratch::kValueMask[BlockScratch::kLiterals];
+constexpr uint32_t kLengthsValues = BlockScratch::kValueMask[BlockScratch::kLengths];
+constexpr uint32_t kSlotsValues = BlockScratch::kValueMask[BlockScratch::kSlots];
 constexpr uint32_t kFlagsMask = (1u << BlockScratch::kRootBits[BlockScratch::kFlags]) - 1u;
 constexpr uint32_t kLiteralsMask = (1u << BlockScratch::kRootBits[BlockScratch::kLiterals]) - 1u;
 constexpr uint32_t kLengthsMask = (1u << BlockScratch::kRootBits[BlockScratch::kLengths]) - 1u;
@@ -150,7 +154,19 @@ Result ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool escape
     return kSuccess;
 }
 
-// Decodes one symbol of alphabet A inside a step: the fast case takes the bits from
+// Tells the compiler a fact it cannot see (here: what a lookup table holds), so that it
+// drops the masks that would restate it.
+#if defined(__GNUC__)
+#define VORX_ASSUME(condition)                     \
+    do {                                           \
+        if (!(condition)) __builtin_unreachable(); \
+    } while (0)
+#else
+#define VORX_ASSUME(condition) ((void)0)
+#endif
+
+// Decodes one symbol of alphabet A inside a step, keeping the bits of it the decoder
+// uses (the table holds no others): the fast case takes the bits from
 // the bit buffer `w` (loaded at bit position `loadedAt`); anything else walks on,
 // bounded by limitBits, and loads the buffer anew.
 #define VORX_DECODE(A, symbolOut)                                                                \
@@ -162,6 +178,7 @@ Result ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool escape
             assert(pos - loadedAt <= kBitsPerLoad);                                              \
             w >>= bits_;                                                                         \
             (symbolOut) = entry_ >> DecodeTable::kValueShift;                                    \
+            VORX_ASSUME((symbolOut) <= k##A##Values);                                            \
         } else {                                                                                 \
             const uint64_t r_ = tables[BlockScratch::k##A].Finish(entry_, body, pos, limitBits); \
             if (r_ == DecodeTable::kWalkPastLimit) {                                             \
@@ -169,7 +186,7 @@ Result ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool escape
                 goto stop;                                                                       \
             }                                                                                    \
             pos = static_cast<uint32_t>(r_ >> 32);                                               \
-            (symbolOut) = static_cast<uint32_t>(r_);                                             \
+            (symbolOut) = static_cast<uint32_t>(r_) & k##A##Values;                              \
             w = Peek(body, loadedAt = pos);                                                      \
         }                                                                                        \
     } while (0)
@@ -317,7 +334,11 @@ template <bool kAmple>
     uint64_t steps;
     Result e = kSuccess;
     assert(cursor.flags == kUsedUp && op - out >= 3);
-    while (groupsLeft != 0 && opEnd - op >= (kAmple ? kAmpleRoom : 4)) {
+    // A group starts at op <= opStop (none when the room is short already). opEnd
+    // changes only where the loop is left.
+    const ptrdiff_t need = kAmple ? kAmpleRoom : 4;
+    const uint8_t* const opStop = opEnd - op >= need ? opEnd - need : op - 1;
+    while (groupsLeft != 0 && op <= opStop) {
         [[maybe_unused]] uint32_t loadedAt = pos;
         uint64_t w = Peek(body, pos);
         uint32_t symbol;
@@ -391,7 +412,8 @@ Result DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bo
     for (int a = 0; a < BlockScratch::kAlphabets; ++a) {
         if (!scratch.trees[a].BuildFromTable(scratch.tables[a]) ||
             !scratch.lookup[a].Build(scratch.trees[a], BlockScratch::kRootBits[a],
-                                     scratch.entries + BlockScratch::kOffset[a]))
+                                     scratch.entries + BlockScratch::kOffset[a],
+                                     BlockScratch::kValueMask[a]))
             return kOutOfMemory;
     }
     // The hot state lives in locals whose address is never taken, so that the byte
@@ -533,5 +555,6 @@ stop:
 }
 
 #undef VORX_DECODE
+#undef VORX_ASSUME
 
 }  // namespace vorx

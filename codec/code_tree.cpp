@@ -231,7 +231,9 @@ DecodeTable::~DecodeTable() {
     std::free(links_);
 }
 
-bool DecodeTable::Build(const CodeTree& tree, uint32_t rootBits, uint32_t* storage) {
+bool DecodeTable::Build(const CodeTree& tree, uint32_t rootBits, uint32_t* storage,
+                        uint32_t valueMask) {
+    valueMask_ = valueMask;
     rootBits_ = rootBits < kMaxRootBits ? rootBits : kMaxRootBits;
     const size_t size = size_t{1} << rootBits_;
     if (storage) {
@@ -287,8 +289,9 @@ uint32_t DecodeTable::LinkTo(const CodeTreeNode* node, uint32_t depth) {
 // Fills every entry whose low `depth` bits are `code`, the path to `node`.
 void DecodeTable::Fill(const CodeTreeNode* node, uint32_t depth, uint32_t code) {
     if (node->IsLeaf()) {
-        const uint32_t entry = node->value <= kLargestTableValue
-                                   ? (node->value << kValueShift) | (kLeaf << kKindShift) | depth
+        const uint32_t value = node->value & valueMask_;
+        const uint32_t entry = value <= kLargestTableValue
+                                   ? (value << kValueShift) | (kLeaf << kKindShift) | depth
                                    : LinkTo(node, depth);
         FillStrided(code, depth, entry);
         return;

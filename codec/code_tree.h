@@ -159,8 +159,11 @@ public:
     // `rootBits` bits at once (at most kMaxRootBits). The 2^rootBits entries go to
     // `storage` when given (so that a decoder can keep several tables at fixed places
     // in one array), else to memory of the table's own. Returns false when memory
-    // cannot be had.
-    bool Build(const CodeTree& tree, uint32_t rootBits, uint32_t* storage = nullptr);
+    // cannot be had. The symbols of the table's leaves are kept as symbol & valueMask
+    // (a decoder that uses only some bits of a symbol has them without masking; walks
+    // beyond the table give the whole symbol).
+    bool Build(const CodeTree& tree, uint32_t rootBits, uint32_t* storage = nullptr,
+               uint32_t valueMask = ~0u);
 
     uint32_t rootBits() const { return rootBits_; }
     uint32_t mask() const { return (1u << rootBits_) - 1u; }
@@ -193,7 +196,8 @@ private:
     size_t linkCapacity_ = 0;
     uint32_t linkCount_ = 0;
     uint32_t rootBits_ = 0;
-    uint32_t fillBits_ = 0;  // the low bits that decide an entry: min(deepest leaf, rootBits_)
+    uint32_t fillBits_ = 0;
+    uint32_t valueMask_ = ~0u;  // the low bits that decide an entry: min(deepest leaf, rootBits_)
 };
 
 }  // namespace vorx
