@@ -17,6 +17,13 @@ constexpr uint32_t kFlagsValues = BlockScratch::kValueMask[BlockScratch::kFlags]
 constexpr uint32_t kLiteralsValues = BlockScratch::kValueMask[BlockScratch::kLiterals];
 constexpr uint32_t kLengthsValues = BlockScratch::kValueMask[BlockScratch::kLengths];
 constexpr uint32_t kSlotsValues = BlockScratch::kValueMask[BlockScratch::kSlots];
+// The alphabets whose tables a block's groups may take as plain (see DecodeGroups):
+// length codes reach beyond their table in most large blocks, so theirs is tested
+// whatever the others are.
+constexpr bool kFlagsMayBePlain = true;
+constexpr bool kLiteralsMayBePlain = true;
+constexpr bool kLengthsMayBePlain = false;
+constexpr bool kSlotsMayBePlain = true;
 constexpr uint32_t kFlagsMask = (1u << BlockScratch::kRootBits[BlockScratch::kFlags]) - 1u;
 constexpr uint32_t kLiteralsMask = (1u << BlockScratch::kRootBits[BlockScratch::kLiterals]) - 1u;
 constexpr uint32_t kLengthsMask = (1u << BlockScratch::kRootBits[BlockScratch::kLengths]) - 1u;
@@ -172,7 +179,7 @@ Result ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool escape
 #define VORX_DECODE(A, symbolOut)                                                                \
     do {                                                                                         \
         const uint32_t entry_ = lookup[k##A##At + (w & k##A##Mask)];                             \
-        if (DecodeTable::IsPlainLeaf(entry_)) {                                                  \
+        if ((kPlain && k##A##MayBePlain) || DecodeTable::IsPlainLeaf(entry_)) {                  \
             const uint32_t bits_ = entry_ & DecodeTable::kBitsMask;                              \
             pos += bits_;                                                                        \
             assert(pos - loadedAt <= kBitsPerLoad);                                              \
@@ -319,7 +326,10 @@ constexpr uint64_t kAmpleAfterLong = 3 * 32 + 16;
 //
 // With kAmple, groups run only while kAmpleRoom bytes of room are left at their start,
 // and the steps look at the room only for matches longer than 32 bytes.
-template <bool kAmple>
+//
+// With kPlain, the entries of the flag, literal and slot tables are all plain leaves
+// (DecodeTable::plain), and their decodes take no other case.
+template <bool kAmple, bool kPlain>
 [[gnu::noinline]] Result DecodeGroups(const uint8_t* body, uint32_t limitBits,
                                       const uint32_t* lookup, const DecodeTable* tables,
                                       ContextTable& contexts, Room& room, uint8_t* out,
@@ -419,6 +429,12 @@ Result DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bo
     // The hot state lives in locals whose address is never taken, so that the byte
     // stores of the output (which may alias anything) do not force it back to memory.
     const DecodeTable* const tables = scratch.lookup;
+    constexpr bool kPlain = false;  // the steps taken one by one take every case
+    // In most blocks the flag, literal and slot codes all lie in their tables' reach:
+    // their groups take only that case for them.
+    const bool plain = tables[BlockScratch::kFlags].plain() &&
+                       tables[BlockScratch::kLiterals].plain() &&
+                       tables[BlockScratch::kSlots].plain();
     const uint32_t* const lookup = scratch.entries;
 
     // Progress inside the block: the step counter of the format reports at steps
@@ -463,16 +479,18 @@ Result DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bo
                 Cursor cursor{op, opEnd, pos, flags, selectors};
                 uint64_t done = 0;
                 if (opEnd - op >= kAmpleRoom) {
-                    if ((e = DecodeGroups<true>(body, limitBits, lookup, tables, contexts, room,
-                                                out, chunkEnd - s, cursor, &done)) != kSuccess)
+                    if ((e = (plain ? DecodeGroups<true, true>
+                                    : DecodeGroups<true, false>)(body, limitBits, lookup, tables,
+                                                                 contexts, room, out, chunkEnd - s,
+                                                                 cursor, &done)) != kSuccess)
                         return e;
                     s += done;
                     done = 0;
                 }
                 // Where the room ran short: the groups that check it.
                 if (cursor.flags == kUsedUp && chunkEnd - s >= 4 &&
-                    (e = DecodeGroups<false>(body, limitBits, lookup, tables, contexts, room, out,
-                                             chunkEnd - s, cursor, &done)) != kSuccess)
+                    (e = DecodeGroups<false, false>(body, limitBits, lookup, tables, contexts, room,
+                                                    out, chunkEnd - s, cursor, &done)) != kSuccess)
                     return e;
                 op = cursor.op;
                 opEnd = cursor.opEnd;

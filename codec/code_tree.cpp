@@ -255,12 +255,14 @@ bool DecodeTable::Build(const CodeTree& tree, uint32_t rootBits, uint32_t* stora
         if (!links_) return false;
     }
     linkCount_ = 0;
+    plain_ = true;
     // A tree no deeper than the table decides each entry by the low bits up to its
     // deepest leaf: those entries are filled, then copied up to the table's size.
     const CodeTreeNode* root = tree.root();
     fillBits_ = root && tree.maxDepth() < rootBits_ ? tree.maxDepth() : rootBits_;
     if (!root) {
         fillBits_ = 0;
+        plain_ = false;
         FillStrided(0, 0, kNoLeaf << kKindShift);
     } else {
         Fill(root, 0, 0);
@@ -282,6 +284,7 @@ void DecodeTable::FillStrided(uint32_t first, uint32_t depth, uint32_t entry) {
 }
 
 uint32_t DecodeTable::LinkTo(const CodeTreeNode* node, uint32_t depth) {
+    plain_ = false;
     links_[linkCount_] = node;
     return (linkCount_++ << kValueShift) | (kLink << kKindShift) | depth;
 }
@@ -306,6 +309,7 @@ void DecodeTable::Fill(const CodeTreeNode* node, uint32_t depth, uint32_t code) 
         if (child) {
             Fill(child, depth + 1, childCode);
         } else {
+            plain_ = false;
             FillStrided(childCode, depth + 1, (kNoLeaf << kKindShift) | (depth + 1));
         }
     }

@@ -169,6 +169,9 @@ public:
     uint32_t mask() const { return (1u << rootBits_) - 1u; }
     const uint32_t* entries() const { return entries_; }
     static bool IsPlainLeaf(uint32_t entry) { return entry < (1u << kKindShift); }
+    // Whether every entry is a plain leaf: each code is in the table's reach (the tree
+    // is no deeper than the table, has no missing child and no symbol too large).
+    bool plain() const { return plain_; }
 
     // Finishes a decode whose entry is not a plain leaf: consumes the entry's bits, then
     // walks on from its node, reading only bits below `limitBits`. Returns the new bit
@@ -197,7 +200,8 @@ private:
     uint32_t linkCount_ = 0;
     uint32_t rootBits_ = 0;
     uint32_t fillBits_ = 0;
-    uint32_t valueMask_ = ~0u;  // the low bits that decide an entry: min(deepest leaf, rootBits_)
+    uint32_t valueMask_ = ~0u;
+    bool plain_ = false;  // the low bits that decide an entry: min(deepest leaf, rootBits_)
 };
 
 }  // namespace vorx
