@@ -202,6 +202,13 @@ bool CodeTree::SplitLeaf(CodeTreeNode* leaf, uint32_t symbol, uint32_t weight) {
     return true;
 }
 
+const CodeTreeNode* CodeTree::NodeArray(size_t* count) const {
+    // A tree that grew into a new chunk has its root in an older one.
+    if (!root_ || root_ != chunks_->nodes()) return nullptr;
+    *count = chunks_->used;
+    return root_;
+}
+
 void CodeTree::AssignCode(CodeTreeNode* node) {
     const CodeTreeNode* parent = node->parent;
     if (!parent) return;
@@ -264,6 +271,8 @@ bool DecodeTable::Build(const CodeTree& tree, uint32_t rootBits, uint32_t* stora
         fillBits_ = 0;
         plain_ = false;
         FillStrided(0, 0, kNoLeaf << kKindShift);
+    } else if (size_t count = 0; const CodeTreeNode* nodes = tree.NodeArray(&count)) {
+        FillFromArray(nodes, count);
     } else {
         Fill(root, 0, 0);
     }
@@ -311,6 +320,32 @@ void DecodeTable::Fill(const CodeTreeNode* node, uint32_t depth, uint32_t code) 
         } else {
             plain_ = false;
             FillStrided(childCode, depth + 1, (kNoLeaf << kKindShift) | (depth + 1));
+        }
+    }
+}
+
+// What Fill does, from the nodes in any order: each leaf no deeper than the filled bits
+// fills the entries of its code, each inner node at the table's depth links, and a
+// missing child (only the root lacks one) fills its entries as walks that find no leaf.
+// Codes deeper than the table are reached through the links. A loop over an array
+// rather than a recursion: it is most of the setup of a small block.
+void DecodeTable::FillFromArray(const CodeTreeNode* nodes, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        const CodeTreeNode* node = nodes + i;
+        const uint32_t depth = node->codeLength;
+        if (depth > fillBits_) continue;
+        if (node->IsLeaf()) {
+            const uint32_t value = node->value & valueMask_;
+            FillStrided(node->code, depth,
+                        value <= kLargestTableValue
+                            ? (value << kValueShift) | (kLeaf << kKindShift) | depth
+                            : LinkTo(node, depth));
+        } else if (depth == rootBits_) {
+            entries_[node->code] = LinkTo(node, depth);
+        } else if (!node->left || !node->right) {
+            plain_ = false;
+            const uint32_t missing = node->left ? node->code | (1u << depth) : node->code;
+            FillStrided(missing, depth + 1, (kNoLeaf << kKindShift) | (depth + 1));
         }
     }
 }

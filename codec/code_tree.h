@@ -110,6 +110,9 @@ public:
     void Clear();
 
     const CodeTreeNode* root() const { return root_; }
+    // The tree's nodes as one array in the order they were made, the root first, when
+    // they lie in one (as every tree BuildFromEntries makes does); else null.
+    const CodeTreeNode* NodeArray(size_t* count) const;
     // Depth of the deepest leaf (0 when the root has no children).
     uint32_t maxDepth() const { return maxDepth_; }
     // Number of symbol leaves (the root of a childless tree is not one).
@@ -189,6 +192,7 @@ public:
 
 private:
     void Fill(const CodeTreeNode* node, uint32_t depth, uint32_t code);
+    void FillFromArray(const CodeTreeNode* nodes, size_t count);
     void FillStrided(uint32_t first, uint32_t depth, uint32_t entry);
     uint32_t LinkTo(const CodeTreeNode* node, uint32_t depth);
 
