@@ -138,25 +138,29 @@ int Percent(float value) {
     return static_cast<int>(value);
 }
 
-// Reads one table of the block into a fresh table of `size` entries: up to `entries`
-// (symbol, weight) pairs, stopping once the position reaches the block's bit count. A
-// symbol is an escape-coded number when `escapedSymbols` is set, else `width` plain
-// bits. A code beyond the format (ReadEscapedNumber's 0) is corrupt data.
+// Reads one table of the block: up to `entries` (symbol, weight) pairs (at most
+// `size`), stopping once the position reaches the block's bit count. A symbol is an
+// escape-coded number when `escapedSymbols` is set, else `width` plain bits. A code
+// beyond the format (ReadEscapedNumber's 0) is corrupt data. The table holds the pairs
+// read and nothing else: the entries the stream does not send would have weight 0,
+// and a tree takes none from the first of weight 0 on, so they need not be written.
 Result ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool escapedSymbols,
                  uint32_t width, const uint8_t* body, uint32_t bitCount, uint32_t& pos) {
-    if (!table.Create(size)) return kOutOfMemory;
+    if (!table.Allocate(size)) return kOutOfMemory;
+    assert(entries <= static_cast<uint32_t>(size));
     for (uint32_t i = 0; i < entries && pos < bitCount; ++i) {
         uint32_t symbol;
         if (escapedSymbols) {
-            symbol = ReadEscapedNumber(body, pos);
+            symbol = ReadEscapedNumberQuickly(body, pos);
             if (symbol == 0) return kCorruptArchive;
         } else {
             symbol = ReadBits(body, pos, width);
             pos += width;
         }
-        const uint32_t weight = ReadEscapedNumber(body, pos);
+        const uint32_t weight = ReadEscapedNumberQuickly(body, pos);
         if (weight == 0) return kCorruptArchive;
         table[i] = SymbolEntry{weight, symbol};
+        table.SetCount(static_cast<int32_t>(i + 1));
     }
     return kSuccess;
 }

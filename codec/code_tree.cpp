@@ -11,7 +11,7 @@ namespace vorx {
 // ---------------------------------------------------------------------------
 // SymbolTable
 
-bool SymbolTable::Create(int32_t count) {
+bool SymbolTable::Allocate(int32_t count) {
     const size_t n = count > 0 ? static_cast<size_t>(count) : 0;
     if (n > capacity_) {
         Destroy();
@@ -19,6 +19,13 @@ bool SymbolTable::Create(int32_t count) {
         if (!entries_) return false;
         capacity_ = n;
     }
+    count_ = 0;
+    return true;
+}
+
+bool SymbolTable::Create(int32_t count) {
+    if (!Allocate(count)) return false;
+    const size_t n = count > 0 ? static_cast<size_t>(count) : 0;
     for (size_t i = 0; i < n; ++i) entries_[i] = SymbolEntry{0, static_cast<uint32_t>(i)};
     count_ = static_cast<int32_t>(n);
     return true;

@@ -50,6 +50,11 @@ public:
     // none. Memory of an earlier Create is reused when it is large enough. Returns
     // false when the memory cannot be had (the table is then empty).
     bool Create(int32_t count);
+    // Makes room for `count` entries without filling them and leaves the table empty;
+    // a reader writes the entries it has and then sets the count with SetCount. Returns
+    // false when the memory cannot be had.
+    bool Allocate(int32_t count);
+    void SetCount(int32_t count) { count_ = count; }
     // Frees the entries.
     void Destroy();
 
