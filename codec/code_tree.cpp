@@ -296,7 +296,15 @@ bool DecodeTable::Build(const CodeTree& tree, uint32_t rootBits, uint32_t* stora
 void DecodeTable::FillStrided(uint32_t first, uint32_t depth, uint32_t entry) {
     const uint32_t size = 1u << fillBits_;
     const uint32_t stride = 1u << depth;
-    for (uint32_t i = first; i < size; i += stride) entries_[i] = entry;
+    uint32_t i = first;
+    // Four stores a round: the fill of the tables is most of a small block's setup.
+    for (; i + 3 * stride < size; i += 4 * stride) {
+        entries_[i] = entry;
+        entries_[i + stride] = entry;
+        entries_[i + 2 * stride] = entry;
+        entries_[i + 3 * stride] = entry;
+    }
+    for (; i < size; i += stride) entries_[i] = entry;
 }
 
 uint32_t DecodeTable::LinkTo(const CodeTreeNode* node, uint32_t depth) {
