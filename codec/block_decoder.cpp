@@ -167,7 +167,10 @@ Result ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool escape
 
 // Tells the compiler a fact it cannot see (here: what a lookup table holds), so that it
 // drops the masks that would restate it.
-#if defined(__GNUC__)
+// Debug builds check it instead.
+#if !defined(NDEBUG)
+#define VORX_ASSUME(condition) assert(condition)
+#elif defined(__GNUC__)
 #define VORX_ASSUME(condition)                     \
     do {                                           \
         if (!(condition)) __builtin_unreachable(); \
@@ -184,6 +187,7 @@ Result ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool escape
     do {                                                                                         \
         const uint32_t entry_ = lookup[k##A##At + (w & k##A##Mask)];                             \
         if ((kPlain && k##A##MayBePlain) || DecodeTable::IsPlainLeaf(entry_)) {                  \
+            VORX_ASSUME(DecodeTable::IsPlainLeaf(entry_));                                       \
             const uint32_t bits_ = entry_ & DecodeTable::kBitsMask;                              \
             pos += bits_;                                                                        \
             assert(pos - loadedAt <= kBitsPerLoad);                                              \
