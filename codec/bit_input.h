@@ -66,4 +66,37 @@ inline uint32_t ReadEscapedNumber(const uint8_t* buffer, uint32_t& bitPosition) 
     return x + sum + 1;
 }
 
+// The escape-coded numbers of at most three fields (2, 3 and 5 bits: the values 1 to
+// 41), looked up by the stream's next 10 bits: the value and the bits it takes, or 0
+// bits for a longer code. Block heads carry hundreds of such numbers, most of them
+// small; one lookup replaces a load and a test per field.
+struct EscapedPrefix {
+    uint8_t value;
+    uint8_t bits;
+};
+inline constexpr auto kEscapedPrefixes = [] {
+    struct {
+        EscapedPrefix at[1024];
+    } t{};
+    for (uint32_t i = 0; i < 1024; ++i) {
+        const uint32_t x2 = i & 3u, x3 = (i >> 2) & 7u, x5 = (i >> 5) & 31u;
+        if (x2 != 3) {
+            t.at[i] = EscapedPrefix{static_cast<uint8_t>(x2 + 1), 2};
+        } else if (x3 != 7) {
+            t.at[i] = EscapedPrefix{static_cast<uint8_t>(3 + x3 + 1), 5};
+        } else if (x5 != 31) {
+            t.at[i] = EscapedPrefix{static_cast<uint8_t>(3 + 7 + x5 + 1), 10};
+        }
+    }
+    return t;
+}();
+
+// ReadEscapedNumber, the short codes by one lookup.
+inline uint32_t ReadEscapedNumberQuickly(const uint8_t* buffer, uint32_t& bitPosition) {
+    const EscapedPrefix e = kEscapedPrefixes.at[ReadBits(buffer, bitPosition, 10)];
+    if (e.bits == 0) return ReadEscapedNumber(buffer, bitPosition);
+    bitPosition += e.bits;
+    return e.value;
+}
+
 }  // namespace vorx

@@ -13,6 +13,17 @@ constexpr uint32_t kFlagsAt = BlockScratch::kOffset[BlockScratch::kFlags];
 constexpr uint32_t kLiteralsAt = BlockScratch::kOffset[BlockScratch::kLiterals];
 constexpr uint32_t kLengthsAt = BlockScratch::kOffset[BlockScratch::kLengths];
 constexpr uint32_t kSlotsAt = BlockScratch::kOffset[BlockScratch::kSlots];
+constexpr uint32_t kFlagsValues = BlockScratch::kValueMask[BlockScratch::kFlags];
+constexpr uint32_t kLiteralsValues = BlockScratch::kValueMask[BlockScratch::kLiterals];
+constexpr uint32_t kLengthsValues = BlockScratch::kValueMask[BlockScratch::kLengths];
+constexpr uint32_t kSlotsValues = BlockScratch::kValueMask[BlockScratch::kSlots];
+// The alphabets whose tables a block's groups may take as plain (see DecodeGroups):
+// length codes reach beyond their table in most large blocks, so theirs is tested
+// whatever the others are.
+constexpr bool kFlagsMayBePlain = true;
+constexpr bool kLiteralsMayBePlain = true;
+constexpr bool kLengthsMayBePlain = false;
+constexpr bool kSlotsMayBePlain = true;
 constexpr uint32_t kFlagsMask = (1u << BlockScratch::kRootBits[BlockScratch::kFlags]) - 1u;
 constexpr uint32_t kLiteralsMask = (1u << BlockScratch::kRootBits[BlockScratch::kLiterals]) - 1u;
 constexpr uint32_t kLengthsMask = (1u << BlockScratch::kRootBits[BlockScratch::kLengths]) - 1u;
@@ -127,41 +138,62 @@ int Percent(float value) {
     return static_cast<int>(value);
 }
 
-// Reads one table of the block into a fresh table of `size` entries: up to `entries`
-// (symbol, weight) pairs, stopping once the position reaches the block's bit count. A
-// symbol is an escape-coded number when `escapedSymbols` is set, else `width` plain
-// bits. A code beyond the format (ReadEscapedNumber's 0) is corrupt data.
+// Reads one table of the block: up to `entries` (symbol, weight) pairs (at most
+// `size`), stopping once the position reaches the block's bit count. A symbol is an
+// escape-coded number when `escapedSymbols` is set, else `width` plain bits. A code
+// beyond the format (ReadEscapedNumber's 0) is corrupt data. The table holds the pairs
+// read and nothing else: the entries the stream does not send would have weight 0,
+// and a tree takes none from the first of weight 0 on, so they need not be written.
 Result ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool escapedSymbols,
                  uint32_t width, const uint8_t* body, uint32_t bitCount, uint32_t& pos) {
-    if (!table.Create(size)) return kOutOfMemory;
+    if (!table.Allocate(size)) return kOutOfMemory;
+    assert(entries <= static_cast<uint32_t>(size));
     for (uint32_t i = 0; i < entries && pos < bitCount; ++i) {
         uint32_t symbol;
         if (escapedSymbols) {
-            symbol = ReadEscapedNumber(body, pos);
+            symbol = ReadEscapedNumberQuickly(body, pos);
             if (symbol == 0) return kCorruptArchive;
         } else {
             symbol = ReadBits(body, pos, width);
             pos += width;
         }
-        const uint32_t weight = ReadEscapedNumber(body, pos);
+        const uint32_t weight = ReadEscapedNumberQuickly(body, pos);
         if (weight == 0) return kCorruptArchive;
         table[i] = SymbolEntry{weight, symbol};
+        table.SetCount(static_cast<int32_t>(i + 1));
     }
     return kSuccess;
 }
 
-// Decodes one symbol of alphabet A inside a step: the fast case takes the bits from
+// Tells the compiler a fact it cannot see (here: what a lookup table holds), so that it
+// drops the masks that would restate it.
+// Debug builds check it instead.
+#if !defined(NDEBUG)
+#define VORX_ASSUME(condition) assert(condition)
+#elif defined(__GNUC__)
+#define VORX_ASSUME(condition)                     \
+    do {                                           \
+        if (!(condition)) __builtin_unreachable(); \
+    } while (0)
+#else
+#define VORX_ASSUME(condition) ((void)0)
+#endif
+
+// Decodes one symbol of alphabet A inside a step, keeping the bits of it the decoder
+// uses (the table holds no others): the fast case takes the bits from
 // the bit buffer `w` (loaded at bit position `loadedAt`); anything else walks on,
 // bounded by limitBits, and loads the buffer anew.
 #define VORX_DECODE(A, symbolOut)                                                                \
     do {                                                                                         \
         const uint32_t entry_ = lookup[k##A##At + (w & k##A##Mask)];                             \
-        if (DecodeTable::IsPlainLeaf(entry_)) {                                                  \
+        if ((kPlain && k##A##MayBePlain) || DecodeTable::IsPlainLeaf(entry_)) {                  \
+            VORX_ASSUME(DecodeTable::IsPlainLeaf(entry_));                                       \
             const uint32_t bits_ = entry_ & DecodeTable::kBitsMask;                              \
             pos += bits_;                                                                        \
             assert(pos - loadedAt <= kBitsPerLoad);                                              \
             w >>= bits_;                                                                         \
             (symbolOut) = entry_ >> DecodeTable::kValueShift;                                    \
+            VORX_ASSUME((symbolOut) <= k##A##Values);                                            \
         } else {                                                                                 \
             const uint64_t r_ = tables[BlockScratch::k##A].Finish(entry_, body, pos, limitBits); \
             if (r_ == DecodeTable::kWalkPastLimit) {                                             \
@@ -169,7 +201,7 @@ Result ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool escape
                 goto stop;                                                                       \
             }                                                                                    \
             pos = static_cast<uint32_t>(r_ >> 32);                                               \
-            (symbolOut) = static_cast<uint32_t>(r_);                                             \
+            (symbolOut) = static_cast<uint32_t>(r_) & k##A##Values;                              \
             w = Peek(body, loadedAt = pos);                                                      \
         }                                                                                        \
     } while (0)
@@ -194,15 +226,16 @@ struct Cursor {
 // One literal step at op >= out + 3 whose output room is known. The bucket of the
 // three bytes before op records op in the slot its order replaces first (a literal
 // leaves the order as it is, unless it is the bucket's first write).
-#define VORX_LITERAL_STEP()                                                   \
-    do {                                                                      \
-        const uint32_t bucket_ = contexts.Select(op[-3], op[-2], op[-1]);     \
-        const uint32_t order_ = contexts.order[bucket_];                      \
-        contexts.order[bucket_] = SlotOrder::kLiteral[order_];                \
-        contexts.positions[bucket_][SlotOrder::FirstSlot(order_)] = Mark(op); \
-        uint32_t literal_;                                                    \
-        VORX_DECODE(Literals, literal_);                                      \
-        *op++ = static_cast<uint8_t>(literal_);                               \
+#define VORX_LITERAL_STEP()                                                      \
+    do {                                                                         \
+        const ContextTable::Choice c_ = contexts.Choose(op[-3], op[-2], op[-1]); \
+        const uintptr_t bucket_ = c_.bucket;                                     \
+        const uintptr_t order_ = c_.order;                                       \
+        contexts.order[bucket_] = contexts.afterLiteral[order_];                 \
+        contexts.positions[bucket_][SlotOrder::FirstSlot(order_)] = Mark(op);    \
+        uint32_t literal_;                                                       \
+        VORX_DECODE(Literals, literal_);                                         \
+        *op++ = static_cast<uint8_t>(literal_);                                  \
     } while (0)
 
 // Match step k (0 to 3) of a group, at op >= out + 3, with a fresh bit buffer: its
@@ -217,8 +250,9 @@ struct Cursor {
 // group's remaining steps one by one.
 #define VORX_MATCH_STEP(k)                                                                         \
     do {                                                                                           \
-        const uint32_t bucket_ = contexts.Select(op[-3], op[-2], op[-1]);                          \
-        const uint32_t order_ = contexts.order[bucket_];                                           \
+        const ContextTable::Choice c_ = contexts.Choose(op[-3], op[-2], op[-1]);                   \
+        const uintptr_t bucket_ = c_.bucket;                                                       \
+        const uintptr_t order_ = c_.order;                                                         \
         w = Peek(body, loadedAt = pos);                                                            \
         uint32_t length_;                                                                          \
         VORX_DECODE(Lengths, length_);                                                             \
@@ -229,17 +263,17 @@ struct Cursor {
         }                                                                                          \
         const uint32_t selector_ = selectors & 3u;                                                 \
         selectors >>= 2;                                                                           \
-        const uint32_t next_ = SlotOrder::kMatch[order_][selector_];                               \
+        const uint32_t next_ = contexts.afterMatch[order_][selector_];                             \
         if (next_ == SlotOrder::kEmptySlot) goto corrupt;                                          \
         const uint32_t distance_ = Mark(op) - contexts.positions[bucket_][selector_];              \
         contexts.positions[bucket_][SlotOrder::FirstSlot(next_)] = Mark(op);                       \
         contexts.order[bucket_] = static_cast<uint8_t>(next_);                                     \
         const uint64_t room_ = static_cast<uint64_t>(opEnd - op);                                  \
-        if (length_ <= 32 && distance_ >= 16 && room_ >= 48) {                                     \
+        if (length_ <= 32 && distance_ >= 16 && (kAmple || room_ >= 48)) {                         \
             std::memcpy(op, op - distance_, 16);                                                   \
             std::memcpy(op + 16, op + 16 - distance_, 16);                                         \
             op += length_;                                                                         \
-        } else if (room_ >= static_cast<uint64_t>(length_) + 16) {                                 \
+        } else if (room_ >= static_cast<uint64_t>(length_) + (kAmple ? kAmpleAfterLong : 16)) {    \
             CopyMatch(op, op - distance_, length_, room_);                                         \
             op += length_;                                                                         \
         } else {                                                                                   \
@@ -276,6 +310,13 @@ static_assert(BlockScratch::kRootBits[BlockScratch::kLengths] +
                   3 * BlockScratch::kRootBits[BlockScratch::kLiterals] <=
               kBitsPerLoad);
 
+// Room that lets a group run without looking at it: each of its four steps writes at
+// most 32 bytes (a literal one, a short match its two 16-byte moves). A longer match
+// keeps the group going only when the room behind it still holds the remaining steps'
+// 32 bytes each and its own copy's 16 bytes of scribble.
+constexpr ptrdiff_t kAmpleRoom = 4 * 32;
+constexpr uint64_t kAmpleAfterLong = 3 * 32 + 16;
+
 // Groups of four steps, each under one flag symbol, for up to `stepLimit` steps,
 // starting where a flag symbol is due and op >= out + 3 (every step has its context).
 // It stops where four literals would lack room, or inside a group after a match that
@@ -290,6 +331,13 @@ static_assert(BlockScratch::kRootBits[BlockScratch::kLengths] +
 // at most 72 bits past it in the tables' reach (the walks beyond check for
 // themselves), well inside the overread bytes. A step that must ask for room checks
 // the position first.
+//
+// With kAmple, groups run only while kAmpleRoom bytes of room are left at their start,
+// and the steps look at the room only for matches longer than 32 bytes.
+//
+// With kPlain, the entries of the flag, literal and slot tables are all plain leaves
+// (DecodeTable::plain), and their decodes take no other case.
+template <bool kAmple, bool kPlain>
 [[gnu::noinline]] Result DecodeGroups(const uint8_t* body, uint32_t limitBits,
                                       const uint32_t* lookup, const DecodeTable* tables,
                                       ContextTable& contexts, Room& room, uint8_t* out,
@@ -304,7 +352,11 @@ static_assert(BlockScratch::kRootBits[BlockScratch::kLengths] +
     uint64_t steps;
     Result e = kSuccess;
     assert(cursor.flags == kUsedUp && op - out >= 3);
-    while (groupsLeft != 0 && opEnd - op >= 4) {
+    // A group starts at op <= opStop (none when the room is short already). opEnd
+    // changes only where the loop is left.
+    const ptrdiff_t need = kAmple ? kAmpleRoom : 4;
+    const uint8_t* const opStop = opEnd - op >= need ? opEnd - need : op - 1;
+    while (groupsLeft != 0 && op <= opStop) {
         [[maybe_unused]] uint32_t loadedAt = pos;
         uint64_t w = Peek(body, pos);
         uint32_t symbol;
@@ -378,12 +430,19 @@ Result DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bo
     for (int a = 0; a < BlockScratch::kAlphabets; ++a) {
         if (!scratch.trees[a].BuildFromTable(scratch.tables[a]) ||
             !scratch.lookup[a].Build(scratch.trees[a], BlockScratch::kRootBits[a],
-                                     scratch.entries + BlockScratch::kOffset[a]))
+                                     scratch.entries + BlockScratch::kOffset[a],
+                                     BlockScratch::kValueMask[a]))
             return kOutOfMemory;
     }
     // The hot state lives in locals whose address is never taken, so that the byte
     // stores of the output (which may alias anything) do not force it back to memory.
     const DecodeTable* const tables = scratch.lookup;
+    constexpr bool kPlain = false;  // the steps taken one by one take every case
+    // In most blocks the flag, literal and slot codes all lie in their tables' reach:
+    // their groups take only that case for them.
+    const bool plain = tables[BlockScratch::kFlags].plain() &&
+                       tables[BlockScratch::kLiterals].plain() &&
+                       tables[BlockScratch::kSlots].plain();
     const uint32_t* const lookup = scratch.entries;
 
     // Progress inside the block: the step counter of the format reports at steps
@@ -427,8 +486,19 @@ Result DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bo
             if (flags == kUsedUp && chunkEnd - s >= 4 && op - out >= 3) {
                 Cursor cursor{op, opEnd, pos, flags, selectors};
                 uint64_t done = 0;
-                if ((e = DecodeGroups(body, limitBits, lookup, tables, contexts, room, out,
-                                      chunkEnd - s, cursor, &done)) != kSuccess)
+                if (opEnd - op >= kAmpleRoom) {
+                    if ((e = (plain ? DecodeGroups<true, true>
+                                    : DecodeGroups<true, false>)(body, limitBits, lookup, tables,
+                                                                 contexts, room, out, chunkEnd - s,
+                                                                 cursor, &done)) != kSuccess)
+                        return e;
+                    s += done;
+                    done = 0;
+                }
+                // Where the room ran short: the groups that check it.
+                if (cursor.flags == kUsedUp && chunkEnd - s >= 4 &&
+                    (e = DecodeGroups<false, false>(body, limitBits, lookup, tables, contexts, room,
+                                                    out, chunkEnd - s, cursor, &done)) != kSuccess)
                     return e;
                 op = cursor.op;
                 opEnd = cursor.opEnd;
@@ -511,5 +581,6 @@ stop:
 }
 
 #undef VORX_DECODE
+#undef VORX_ASSUME
 
 }  // namespace vorx

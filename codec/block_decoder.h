@@ -76,6 +76,9 @@ struct BlockScratch {
     static constexpr uint32_t kRootBits[kAlphabets] = {8, 10, 10, 8};
     static constexpr uint32_t kOffset[kAlphabets] = {0, 256, 256 + 1024, 256 + 2048};
     static constexpr uint32_t kEntries = 256 + 2048 + 256;
+    // The bits of each alphabet's symbols that the decoder uses: four flags, a literal's
+    // byte, the whole length, two selectors. The tables keep only these.
+    static constexpr uint32_t kValueMask[kAlphabets] = {15, 0xFF, ~0u, 15};
 
     SymbolTable tables[kAlphabets];
     CodeTree trees[kAlphabets];

@@ -11,7 +11,7 @@ namespace vorx {
 // ---------------------------------------------------------------------------
 // SymbolTable
 
-bool SymbolTable::Create(int32_t count) {
+bool SymbolTable::Allocate(int32_t count) {
     const size_t n = count > 0 ? static_cast<size_t>(count) : 0;
     if (n > capacity_) {
         Destroy();
@@ -19,6 +19,13 @@ bool SymbolTable::Create(int32_t count) {
         if (!entries_) return false;
         capacity_ = n;
     }
+    count_ = 0;
+    return true;
+}
+
+bool SymbolTable::Create(int32_t count) {
+    if (!Allocate(count)) return false;
+    const size_t n = count > 0 ? static_cast<size_t>(count) : 0;
     for (size_t i = 0; i < n; ++i) entries_[i] = SymbolEntry{0, static_cast<uint32_t>(i)};
     count_ = static_cast<int32_t>(n);
     return true;
@@ -117,13 +124,51 @@ bool CodeTree::BuildFromEntries(const SymbolEntry* entries, size_t count) {
         return false;
     }
     root_ = NewNode(nullptr, kInnerNodeMarker, 0);
-    for (size_t i = 0; i < used; ++i) {
+    // The first two symbols hang from the root; every later one splits a leaf, from the
+    // room reserved above.
+    for (size_t i = 0; i < used && i < 2; ++i) {
         if (!InsertSymbol(entries[i].symbol, entries[i].weight)) {
             Destroy();
             return false;
         }
     }
+    for (size_t i = 2; i < used; ++i) Descend(entries[i].symbol, entries[i].weight);
     return true;
+}
+
+// InsertSymbol into a root with both children, in one pass: the new weight is added to
+// each node on the way down (every one of them is an ancestor of the leaf that is
+// split, the root included), so no walk back up is needed. A node's weight changes
+// only after the choice between its children has been made, so the choices are those
+// of the walk that adds the weight afterwards.
+void CodeTree::Descend(uint32_t symbol, uint32_t weight) {
+    CodeTreeNode* node = root_;
+    assert(node->left && node->right);
+    do {
+        node->weight += weight;
+        node = node->right->weight > node->left->weight ? node->left : node->right;
+    } while (node->left);
+    const uint32_t leafWeight = node->weight;
+    node->weight += weight;
+    CodeTreeNode* old = TakeNode(node, node->value, leafWeight);
+    CodeTreeNode* added = TakeNode(node, symbol, weight);
+    const uint32_t depth = node->codeLength + 1;
+    const uint32_t bit = node->codeLength < 32 ? 1u << node->codeLength : 0u;
+    CodeTreeNode* zero = added;
+    CodeTreeNode* one = old;
+    if (weight > leafWeight) {
+        zero = old;
+        one = added;
+    }
+    node->left = zero;
+    node->right = one;
+    node->value = kInnerNodeMarker;
+    zero->code = node->code;
+    one->code = node->code | bit;
+    zero->codeLength = depth;
+    one->codeLength = depth;
+    if (depth > maxDepth_) maxDepth_ = depth;
+    ++leafCount_;
 }
 
 bool CodeTree::InsertSymbol(uint32_t symbol, uint32_t weight) {
@@ -164,6 +209,13 @@ bool CodeTree::SplitLeaf(CodeTreeNode* leaf, uint32_t symbol, uint32_t weight) {
     return true;
 }
 
+const CodeTreeNode* CodeTree::NodeArray(size_t* count) const {
+    // A tree that grew into a new chunk has its root in an older one.
+    if (!root_ || root_ != chunks_->nodes()) return nullptr;
+    *count = chunks_->used;
+    return root_;
+}
+
 void CodeTree::AssignCode(CodeTreeNode* node) {
     const CodeTreeNode* parent = node->parent;
     if (!parent) return;
@@ -193,7 +245,9 @@ DecodeTable::~DecodeTable() {
     std::free(links_);
 }
 
-bool DecodeTable::Build(const CodeTree& tree, uint32_t rootBits, uint32_t* storage) {
+bool DecodeTable::Build(const CodeTree& tree, uint32_t rootBits, uint32_t* storage,
+                        uint32_t valueMask) {
+    valueMask_ = valueMask;
     rootBits_ = rootBits < kMaxRootBits ? rootBits : kMaxRootBits;
     const size_t size = size_t{1} << rootBits_;
     if (storage) {
@@ -215,13 +269,17 @@ bool DecodeTable::Build(const CodeTree& tree, uint32_t rootBits, uint32_t* stora
         if (!links_) return false;
     }
     linkCount_ = 0;
+    plain_ = true;
     // A tree no deeper than the table decides each entry by the low bits up to its
     // deepest leaf: those entries are filled, then copied up to the table's size.
     const CodeTreeNode* root = tree.root();
     fillBits_ = root && tree.maxDepth() < rootBits_ ? tree.maxDepth() : rootBits_;
     if (!root) {
         fillBits_ = 0;
+        plain_ = false;
         FillStrided(0, 0, kNoLeaf << kKindShift);
+    } else if (size_t count = 0; const CodeTreeNode* nodes = tree.NodeArray(&count)) {
+        FillFromArray(nodes, count);
     } else {
         Fill(root, 0, 0);
     }
@@ -238,10 +296,19 @@ bool DecodeTable::Build(const CodeTree& tree, uint32_t rootBits, uint32_t* stora
 void DecodeTable::FillStrided(uint32_t first, uint32_t depth, uint32_t entry) {
     const uint32_t size = 1u << fillBits_;
     const uint32_t stride = 1u << depth;
-    for (uint32_t i = first; i < size; i += stride) entries_[i] = entry;
+    uint32_t i = first;
+    // Four stores a round: the fill of the tables is most of a small block's setup.
+    for (; i + 3 * stride < size; i += 4 * stride) {
+        entries_[i] = entry;
+        entries_[i + stride] = entry;
+        entries_[i + 2 * stride] = entry;
+        entries_[i + 3 * stride] = entry;
+    }
+    for (; i < size; i += stride) entries_[i] = entry;
 }
 
 uint32_t DecodeTable::LinkTo(const CodeTreeNode* node, uint32_t depth) {
+    plain_ = false;
     links_[linkCount_] = node;
     return (linkCount_++ << kValueShift) | (kLink << kKindShift) | depth;
 }
@@ -249,8 +316,9 @@ uint32_t DecodeTable::LinkTo(const CodeTreeNode* node, uint32_t depth) {
 // Fills every entry whose low `depth` bits are `code`, the path to `node`.
 void DecodeTable::Fill(const CodeTreeNode* node, uint32_t depth, uint32_t code) {
     if (node->IsLeaf()) {
-        const uint32_t entry = node->value <= kLargestTableValue
-                                   ? (node->value << kValueShift) | (kLeaf << kKindShift) | depth
+        const uint32_t value = node->value & valueMask_;
+        const uint32_t entry = value <= kLargestTableValue
+                                   ? (value << kValueShift) | (kLeaf << kKindShift) | depth
                                    : LinkTo(node, depth);
         FillStrided(code, depth, entry);
         return;
@@ -265,7 +333,34 @@ void DecodeTable::Fill(const CodeTreeNode* node, uint32_t depth, uint32_t code) 
         if (child) {
             Fill(child, depth + 1, childCode);
         } else {
+            plain_ = false;
             FillStrided(childCode, depth + 1, (kNoLeaf << kKindShift) | (depth + 1));
+        }
+    }
+}
+
+// What Fill does, from the nodes in any order: each leaf no deeper than the filled bits
+// fills the entries of its code, each inner node at the table's depth links, and a
+// missing child (only the root lacks one) fills its entries as walks that find no leaf.
+// Codes deeper than the table are reached through the links. A loop over an array
+// rather than a recursion: it is most of the setup of a small block.
+void DecodeTable::FillFromArray(const CodeTreeNode* nodes, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        const CodeTreeNode* node = nodes + i;
+        const uint32_t depth = node->codeLength;
+        if (depth > fillBits_) continue;
+        if (node->IsLeaf()) {
+            const uint32_t value = node->value & valueMask_;
+            FillStrided(node->code, depth,
+                        value <= kLargestTableValue
+                            ? (value << kValueShift) | (kLeaf << kKindShift) | depth
+                            : LinkTo(node, depth));
+        } else if (depth == rootBits_) {
+            entries_[node->code] = LinkTo(node, depth);
+        } else if (!node->left || !node->right) {
+            plain_ = false;
+            const uint32_t missing = node->left ? node->code | (1u << depth) : node->code;
+            FillStrided(missing, depth + 1, (kNoLeaf << kKindShift) | (depth + 1));
         }
     }
 }
@@ -276,9 +371,9 @@ uint64_t DecodeTable::Finish(uint32_t entry, const uint8_t* buffer, uint32_t bit
     const uint32_t kind = (entry & kKindMask) >> kKindShift;
     uint32_t symbol = kNoLeafSymbol;
     if (kind == kLeaf) {
-        symbol = entry >> kValueShift;
+        symbol = Value(entry);
     } else if (kind == kLink) {
-        const CodeTreeNode* node = links_[entry >> kValueShift];
+        const CodeTreeNode* node = links_[Value(entry)];
         while (!node->IsLeaf()) {
             if (bitPosition >= limitBits) return kWalkPastLimit;
             const uint32_t bit = (buffer[bitPosition >> 3] >> (bitPosition & 7)) & 1u;

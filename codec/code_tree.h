@@ -50,6 +50,11 @@ public:
     // none. Memory of an earlier Create is reused when it is large enough. Returns
     // false when the memory cannot be had (the table is then empty).
     bool Create(int32_t count);
+    // Makes room for `count` entries without filling them and leaves the table empty;
+    // a reader writes the entries it has and then sets the count with SetCount. Returns
+    // false when the memory cannot be had.
+    bool Allocate(int32_t count);
+    void SetCount(int32_t count) { count_ = count; }
     // Frees the entries.
     void Destroy();
 
@@ -110,6 +115,9 @@ public:
     void Clear();
 
     const CodeTreeNode* root() const { return root_; }
+    // The tree's nodes as one array in the order they were made, the root first, when
+    // they lie in one (as every tree BuildFromEntries makes does); else null.
+    const CodeTreeNode* NodeArray(size_t* count) const;
     // Depth of the deepest leaf (0 when the root has no children).
     uint32_t maxDepth() const { return maxDepth_; }
     // Number of symbol leaves (the root of a childless tree is not one).
@@ -120,6 +128,7 @@ private:
     CodeTreeNode* NewNode(CodeTreeNode* parent, uint32_t value, uint32_t weight);
     CodeTreeNode* TakeNode(CodeTreeNode* parent, uint32_t value, uint32_t weight);
     bool Reserve(size_t nodes);
+    void Descend(uint32_t symbol, uint32_t weight);
 
     CodeTreeNode* root_ = nullptr;
     uint32_t maxDepth_ = 0;
@@ -129,21 +138,25 @@ private:
 
 // Lookup table of a code tree: entry i holds the result of walking the low `rootBits`
 // bits of i from the root. An entry is one 32-bit word:
-//   bits 0-4   the number of bits the entry consumes (at most rootBits)
-//   bits 5-6   its kind: kLeaf (the symbol is bits 8-31), kNoLeaf (the walk met a
+//   bits 0-7   the number of bits the entry consumes (at most rootBits)
+//   bits 8-29  its value (below)
+//   bits 30-31 its kind: kLeaf (the value is the symbol), kNoLeaf (the walk met a
 //              missing child: the symbol is kNoLeafSymbol), kLink (the walk reached a
-//              node, links()[bits 8-31], from which it goes on bit by bit)
+//              node, links()[value], from which it goes on bit by bit)
+// The bit count fills the low byte alone and a plain leaf has no kind bits, so a
+// decoder takes the count with one byte move and the symbol with one shift.
 class DecodeTable {
 public:
     static constexpr uint32_t kMaxRootBits = 12;
-    static constexpr uint32_t kBitsMask = 31;
-    static constexpr uint32_t kKindShift = 5;
+    static constexpr uint32_t kBitsMask = 0xFF;
+    static constexpr uint32_t kKindShift = 30;
     static constexpr uint32_t kKindMask = 3u << kKindShift;
     static constexpr uint32_t kLeaf = 0;
     static constexpr uint32_t kNoLeaf = 1;
     static constexpr uint32_t kLink = 2;
     static constexpr uint32_t kValueShift = 8;
-    static constexpr uint32_t kLargestTableValue = (1u << (32 - kValueShift)) - 1;
+    static constexpr uint32_t kLargestTableValue = (1u << (kKindShift - kValueShift)) - 1;
+    static uint32_t Value(uint32_t entry) { return (entry & ~kKindMask) >> kValueShift; }
 
     DecodeTable() = default;
     ~DecodeTable();
@@ -154,13 +167,19 @@ public:
     // `rootBits` bits at once (at most kMaxRootBits). The 2^rootBits entries go to
     // `storage` when given (so that a decoder can keep several tables at fixed places
     // in one array), else to memory of the table's own. Returns false when memory
-    // cannot be had.
-    bool Build(const CodeTree& tree, uint32_t rootBits, uint32_t* storage = nullptr);
+    // cannot be had. The symbols of the table's leaves are kept as symbol & valueMask
+    // (a decoder that uses only some bits of a symbol has them without masking; walks
+    // beyond the table give the whole symbol).
+    bool Build(const CodeTree& tree, uint32_t rootBits, uint32_t* storage = nullptr,
+               uint32_t valueMask = ~0u);
 
     uint32_t rootBits() const { return rootBits_; }
     uint32_t mask() const { return (1u << rootBits_) - 1u; }
     const uint32_t* entries() const { return entries_; }
-    static bool IsPlainLeaf(uint32_t entry) { return (entry & kKindMask) == 0; }
+    static bool IsPlainLeaf(uint32_t entry) { return entry < (1u << kKindShift); }
+    // Whether every entry is a plain leaf: each code is in the table's reach (the tree
+    // is no deeper than the table, has no missing child and no symbol too large).
+    bool plain() const { return plain_; }
 
     // Finishes a decode whose entry is not a plain leaf: consumes the entry's bits, then
     // walks on from its node, reading only bits below `limitBits`. Returns the new bit
@@ -178,6 +197,7 @@ public:
 
 private:
     void Fill(const CodeTreeNode* node, uint32_t depth, uint32_t code);
+    void FillFromArray(const CodeTreeNode* nodes, size_t count);
     void FillStrided(uint32_t first, uint32_t depth, uint32_t entry);
     uint32_t LinkTo(const CodeTreeNode* node, uint32_t depth);
 
@@ -188,7 +208,9 @@ private:
     size_t linkCapacity_ = 0;
     uint32_t linkCount_ = 0;
     uint32_t rootBits_ = 0;
-    uint32_t fillBits_ = 0;  // the low bits that decide an entry: min(deepest leaf, rootBits_)
+    uint32_t fillBits_ = 0;
+    uint32_t valueMask_ = ~0u;
+    bool plain_ = false;  // the low bits that decide an entry: min(deepest leaf, rootBits_)
 };
 
 }  // namespace vorx

@@ -37,7 +37,12 @@ void ContextTable::Clear() {
 // Fresh pages read as zeros: no bucket written, in either half of the orders.
 ContextTable* CreateContextTable() {
     void* memory = platform::PageAlloc(sizeof(ContextTable));
-    return memory ? new (memory) ContextTable : nullptr;
+    if (!memory) return nullptr;
+    ContextTable* table = new (memory) ContextTable;
+    std::memcpy(table->afterLiteral, SlotOrder::kLiteral.data(), sizeof table->afterLiteral);
+    for (size_t i = 0; i < SlotOrder::kMatch.size(); ++i)
+        std::memcpy(table->afterMatch[i], SlotOrder::kMatch[i].data(), sizeof table->afterMatch[i]);
+    return table;
 }
 
 void ReleaseContextTable(ContextTable* table) {

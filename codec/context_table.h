@@ -139,7 +139,8 @@ static_assert(((detail::kOrders.count << 2) | 3) < kEmptySlot);
 
 // The slot a step replaces in a bucket of order `order` (the first in order). A
 // literal step leaves the order as it is (a bucket it writes first becomes kInitial).
-inline uint32_t FirstSlot(uint32_t order) {
+template <typename Order>
+inline Order FirstSlot(Order order) {
     assert(order < SlotOrder::kEmptySlot);  // a stored order, never the corrupt mark
     return order & 3u;
 }
@@ -171,6 +172,11 @@ struct ContextTable {
     // Per index: the replacement order of its slots (see SlotOrder); kUnwritten for a
     // bucket the current block has not written. The upper half is never written.
     uint8_t order[kIndexCount];
+    // Copies of SlotOrder::kLiteral and SlotOrder::kMatch beside the orders, so that the
+    // decoder's steps reach them from the table's own base address instead of loading
+    // another (filled by CreateContextTable).
+    uint8_t afterLiteral[256];
+    uint8_t afterMatch[256][4];
 
     // Empties every bucket (sets the written half of the orders to kUnwritten).
     void Clear();
@@ -190,6 +196,46 @@ struct ContextTable {
         assert(bucket < kBucketCount);
         assert(order[bucket] < SlotOrder::kEmptySlot);
         return bucket;
+    }
+
+    // Select's bucket together with its order, for the decoder's steps. Both candidate
+    // orders are loaded at once and the choice is a pair of conditional moves: neither
+    // load waits for the other, and no branch follows the data.
+    struct Choice {
+        uintptr_t bucket;
+        uintptr_t order;
+    };
+    Choice Choose(uint32_t b0, uint32_t b1, uint32_t b2) const {
+        assert(b0 <= 0xFFu && b1 <= 0xFFu && b2 <= 0xFFu);
+        const uint32_t twoByte = (b1 << 7) ^ b2;
+        const uint32_t threeByte = ((b0 << 11) ^ twoByte) & 0xFFFFu;
+        const uint32_t threeOrder = order[threeByte];
+        const uint32_t twoOrder = order[twoByte];
+        static_assert(SlotOrder::kUnwritten == 0);
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+        // Compilers turn the selection into a branch where registers are scarce, and
+        // which bucket it is follows the data: a mispredicted branch costs more than the
+        // step's other work. The operands are of the address width, so that the results
+        // index without being widened again.
+        uintptr_t bucket = twoByte;
+        uintptr_t chosen = twoOrder;
+        __asm__(
+            "test %[three], %[three]\n\t"
+            "cmovne %[threeByte], %[bucket]\n\t"
+            "cmovne %[three], %[order]"
+            : [bucket] "+r"(bucket), [order] "+r"(chosen)
+            : [threeByte] "r"(static_cast<uintptr_t>(threeByte)), [three] "r"(
+                                                                      static_cast<uintptr_t>(
+                                                                          threeOrder))
+            : "cc");
+        const Choice c{bucket, chosen};
+#else
+        const bool written = threeOrder != SlotOrder::kUnwritten;
+        const Choice c{written ? threeByte : twoByte, written ? threeOrder : twoOrder};
+#endif
+        assert(c.bucket < kBucketCount && c.order == order[c.bucket]);
+        assert(c.order < SlotOrder::kEmptySlot);
+        return c;
     }
 };
 
