@@ -16,25 +16,6 @@ namespace {
 using test::Handle;
 using test::TempDir;
 
-// Something like a program: zeros, tables of addresses, repeated instructions, noise.
-Bytes Binary(size_t length, uint32_t seed) {
-    static const uint8_t kCode[] = {0x48, 0x89, 0x5C, 0x24, 0x08, 0x57, 0x48, 0x83, 0xEC, 0x20, 0x8B, 0xF9, 0xE8};
-    std::mt19937 rng(seed);
-    Bytes out;
-    while (out.size() < length) {
-        const uint32_t kind = rng() % 4;
-        if (kind == 0) out.insert(out.end(), 16 + rng() % 200, 0);
-        for (int i = 0; kind == 1 && i < 32; ++i)
-            for (int b = 0, v = 0x401000 + static_cast<int>(rng() % 64) * 16; b < 4; ++b)
-                out.push_back(static_cast<uint8_t>(v >> (8 * b)));
-        if (kind == 2) out.insert(out.end(), kCode, kCode + sizeof kCode);
-        for (uint32_t i = 0, n = kind == 2 ? 4 : kind == 3 ? 1 + rng() % 40 : 0; i < n; ++i)
-            out.push_back(static_cast<uint8_t>(rng()));
-    }
-    out.resize(length);
-    return out;
-}
-
 // Literals, copies of earlier pieces (overlapping too), runs and short periods over
 // `alphabet` symbols: every kind of repetition a match must name correctly.
 Bytes Repetitive(size_t n, uint32_t alphabet, std::mt19937& rng) {
@@ -60,17 +41,17 @@ struct Shape {
 };
 
 std::vector<Shape> Shapes() {
-    Bytes many = test::WordText(150000, 6), bin = Binary(120000, 7);
+    std::mt19937 rng(12345);
+    Bytes many = test::WordText(150000, 6), bin = Repetitive(120000, 256, rng);
     many.insert(many.end(), bin.begin(), bin.end());
     // Fewer bytes than a context needs and runs right behind it; exactly one block of
     // 65536 bytes and one byte more; many blocks.
     std::vector<Shape> shapes = {
         {"empty", {}}, {"one byte", {0x5A}}, {"two bytes", {1, 2}}, {"three equal", Bytes(3, 7)},
         {"four equal", Bytes(4, 7)}, {"byte 255 run", Bytes(5000, 255)}, {"text", test::WordText(70000, 1)},
-        {"binary", Binary(90000, 2)}, {"incompressible", test::RandomBytes(40000, 3)}, {"long run", Bytes(300000, 0)},
+        {"binary", Repetitive(90000, 256, rng)}, {"incompressible", test::RandomBytes(40000, 3)}, {"long run", Bytes(300000, 0)},
         {"one block", test::WordText(65536, 4)}, {"one block and a byte", test::WordText(65537, 5)},
         {"many blocks", many}};
-    std::mt19937 rng(12345);
     for (uint32_t i = 0; i < 60; ++i)
         shapes.push_back({"repetitive " + std::to_string(i),
                           Repetitive(1 + rng() % (i % 10 ? 2000 : 20000), i % 3 ? 1 + rng() % 4 : 256, rng)});
@@ -132,7 +113,7 @@ TEST(RoundTrip, EveryShapeEveryLevelEveryVariant) {
         Compressor compressor(v.level, 65536);
         compressor.set_forceCompressed(v.force);
         ArchiveWriter writer;
-        const Bytes carrier = Binary(5000, 9);
+        const Bytes carrier = test::RandomBytes(5000, 9);
         ASSERT_TRUE(writer.Create(path) && (!v.carrier || writer.WriteCarrier(carrier.data(), carrier.size())) &&
                     writer.BeginArchive());
         EntryOptions e;
@@ -162,7 +143,8 @@ TEST(RoundTrip, EveryShapeEveryLevelEveryVariant) {
 TEST(RoundTrip, CompressionWhereDataIsRedundantStorageWhereItIsNot) {
     TempDir dir;
     Bytes mixed = test::WordText(200000, 11);
-    const Bytes tail = Binary(60000, 4);
+    std::mt19937 rng(4);
+    const Bytes tail = Repetitive(60000, 256, rng);
     mixed.insert(mixed.end(), tail.begin(), tail.end());
     const Bytes noise = test::RandomBytes(50000, 9);
     uint64_t previous = 0;

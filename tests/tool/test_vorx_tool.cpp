@@ -269,13 +269,15 @@ TEST_F(VorxTool, ExtractionWritesOnlyNamesTheRuleAccepts) {
 // are not used, by x nor by a. Nothing outside the output folder is created or changed.
 TEST_F(VorxTool, LinksBelowTheOutputFolderAreNeverFollowed) {
     const std::string links =
-        "mkdir -p lk/away/deeper lk/sub outside real/sub && echo 'through a link' >lk/away/new.txt && "
+        "mkdir -p lk/away/deeper lk/sub lk/tofile lk/dangling outside real/sub && echo 'through a link' >lk/away/new.txt && "
+        "echo x >lk/tofile/x.txt && echo y >lk/dangling/y.txt && "
         "echo deeper >lk/away/deeper/new.txt && echo 'replaces a link' >lk/file.txt && "
         "echo 'replaces a hard link' >lk/hard.txt && seq 900000 >lk/big.bin && cp lk/big.bin lk/sub && "
-        "echo small >lk/sub/small.txt && vorx a links.vx lk/away lk/file.txt lk/hard.txt lk/big.bin lk/sub && "
+        "echo small >lk/sub/small.txt && vorx a links.vx lk/away lk/file.txt lk/hard.txt lk/big.bin lk/sub lk/tofile lk/dangling && "
         "rm -r lk && echo outside >outside/victim.txt && echo hard >outside/hard.txt && echo old >real/sub/small.txt && "
         "ln -s real out && ln -s ../outside real/away && ln -s ../outside/victim.txt real/file.txt && "
         "ln -s ../outside/victim.txt real/big.bin && ln outside/hard.txt real/hard.txt && "
+        "ln -s ../outside/victim.txt real/tofile && ln -s ../outside/none real/dangling && "
         "ln -s ../outside/victim.txt real/.vorx-$$.part && ln -s ../../outside/victim.txt real/sub/.vorx-$$.part && "
         "ln -s outside/victim.txt new.vx.part$$";
     const std::string intact =
@@ -283,10 +285,11 @@ TEST_F(VorxTool, LinksBelowTheOutputFolderAreNeverFollowed) {
         "[ \"$(ls -A outside | tr '\\n' ' ')\" = 'hard.txt victim.txt ' ] && "
         "[ -z \"$(find real -name '.vorx-*' ! -type l)\" ] && [ -z \"$(find . -name 'new.vx?*' ! -type l)\" ]";
     Run({
-        {links, "x links.vx -o out", 2, {"1 file extracted, 4 skipped, 2 failed"},
-         {"refused 'away\\new.txt': 'out/away' is a link", "skipped 'out/file.txt'"},
+        {links, "x links.vx -o out", 2, {"1 file extracted, 4 skipped, 4 failed"},
+         {"refused 'away\\new.txt': 'out/away' is a link", "refused 'tofile\\x.txt': 'out/tofile' is a link",
+          "refused 'dangling\\y.txt': 'out/dangling' is a link", "skipped 'out/file.txt'"},
          intact + " && [ \"$(cat real/sub/small.txt)\" = old ]"},
-        {links, "x links.vx -o out -y", 2, {"5 files extracted, 2 failed"}, {},
+        {links, "x links.vx -o out -y", 2, {"5 files extracted, 4 failed"}, {},
          intact + " && [ $(stat -c %h outside/hard.txt) = 1 ] && for f in file.txt hard.txt big.bin sub/big.bin "
                   "sub/small.txt; do [ -f real/$f ] && [ ! -L real/$f ] || exit 1; done && "
                   "[ \"$(cat real/file.txt real/hard.txt real/sub/small.txt)\" = "
