@@ -48,93 +48,78 @@ std::vector<Shape> Shapes() {
     // 65536 bytes and one byte more; many blocks.
     std::vector<Shape> shapes = {
         {"empty", {}}, {"one byte", {0x5A}}, {"two bytes", {1, 2}}, {"three equal", Bytes(3, 7)},
-        {"four equal", Bytes(4, 7)}, {"byte 255 run", Bytes(5000, 255)}, {"text", test::WordText(70000, 1)},
-        {"binary", Repetitive(90000, 256, rng)}, {"incompressible", test::RandomBytes(40000, 3)}, {"long run", Bytes(300000, 0)},
-        {"one block", test::WordText(65536, 4)}, {"one block and a byte", test::WordText(65537, 5)},
-        {"many blocks", many}};
+        {"four equal", Bytes(4, 7)}, {"byte 255 run", Bytes(5000, 255)}, {"dir\\text", test::WordText(70000, 1)},
+        {"binary", Repetitive(90000, 256, rng)}, {"incompressible", test::RandomBytes(40000, 3)},
+        {"long run", Bytes(300000, 0)}, {"one block", test::WordText(65536, 4)},
+        {"one block and a byte", test::WordText(65537, 5)}, {"many blocks", many}};
     for (uint32_t i = 0; i < 60; ++i)
-        shapes.push_back({"repetitive " + std::to_string(i),
+        shapes.push_back({"dir\\repetitive " + std::to_string(i),
                           Repetitive(1 + rng() % (i % 10 ? 2000 : 20000), i % 3 ? 1 + rng() % 4 : 256, rng)});
     return shapes;
 }
 
-struct Variant {
-    int level;
-    bool encrypt, carrier, comment, encryptNames, force;
-};
-
-void CheckArchive(const std::string& path, const std::vector<Shape>& shapes, const Variant& v, const std::string& comment) {
-    const char* password = v.encrypt ? "secret password" : nullptr;
-    Handle h;
-    ASSERT_EQ(h.Open(path, v.encryptNames ? password : nullptr), vorx_Success);
-    ASSERT_EQ(vorx_GetNumFiles(h), shapes.size() + (v.comment ? 1 : 0));
-    uint64_t index = 0;
-    vorx_FileInfo info;
-    if (v.comment) {
-        ASSERT_EQ(vorx_EnumerateFiles(h, &info, index++), vorx_Success);
-        EXPECT_STREQ(info.name, "$comments$");
-        EXPECT_EQ(info.attributes & VORX_ATTRIBUTE_ENCRYPTED, 0u);  // never encrypted
-        std::string back(info.uncompressedSize, '\0');
-        ASSERT_EQ(vorx_DecompressToPtr(h, info.name, back.data(), nullptr, nullptr), vorx_Success);
-        EXPECT_EQ(back, comment);
-    }
-    for (const Shape& shape : shapes) {
-        SCOPED_TRACE(shape.name);
-        ASSERT_EQ(vorx_EnumerateFiles(h, &info, index++), vorx_Success);
-        EXPECT_EQ(std::string(info.name), "dir\\" + shape.name);
-        EXPECT_EQ(info.uncompressedSize, shape.data.size());
-        EXPECT_EQ(info.crc32, Crc32::Of(shape.data.data(), shape.data.size()));
-        EXPECT_EQ((info.attributes & VORX_ATTRIBUTE_ENCRYPTED) != 0, v.encrypt);
-        EXPECT_EQ(info.lastWriteSeconds, 1700000000 + static_cast<int64_t>(index));
-        Bytes back(shape.data.size() + 1);
-        ASSERT_EQ(vorx_DecompressToPtr(h, info.name, back.data(), nullptr, password), vorx_Success);
-        back.resize(shape.data.size());
-        EXPECT_TRUE(back == shape.data);
-        if (v.encrypt && !shape.data.empty()) {
-            EXPECT_EQ(vorx_DecompressToPtr(h, info.name, back.data(), nullptr, nullptr), vorx_PasswordRequired);
-            const vorx_Error wrong = vorx_DecompressToPtr(h, info.name, back.data(), nullptr, "wrong pass");
-            EXPECT_TRUE(wrong == vorx_CorruptArchive || wrong == vorx_CrcMismatch) << wrong;
-        }
-    }
-}
-
+// Every entry is written in uneven pieces, as a file is read, and read back with its
+// size, CRC, time and encryption bit; an encrypted one refuses no password and a wrong one.
+// The comment is never encrypted.
 TEST(RoundTrip, EveryShapeEveryLevelEveryVariant) {
-    const std::vector<Shape> shapes = Shapes();
-    const std::string comment = "Read me first.\r\nSecond line.\r\n";
+    struct Variant {
+        int level;
+        bool encrypt, carrier, comment, encryptNames, force;
+    };
     std::vector<Variant> variants = {{5, true, false, false, false, false}, {9, true, true, true, true, false},
                                      {1, false, true, true, false, false}, {0, true, false, true, true, false},
                                      {3, false, false, false, false, true}, {8, true, false, false, false, true}};
     for (int level = 0; level <= kMaxLevel; ++level) variants.push_back({level, false, false, false, false, false});
     TempDir dir;
+    const std::string path = dir.File("a.vx");
     for (const Variant& v : variants) {
         SCOPED_TRACE("level " + std::to_string(v.level) + (v.encrypt ? " encrypted" : "") + (v.carrier ? " carrier" : "") +
                      (v.comment ? " comment" : "") + (v.force ? " forced" : ""));
-        const std::string path = dir.File("a.vx");
+        std::vector<Shape> shapes = Shapes();
+        if (v.comment) shapes.insert(shapes.begin(), {"$comments$", test::ToBytes("Read me first.\r\nSecond line.\r\n")});
+        const char* password = v.encrypt ? "secret password" : nullptr;
+        const auto encrypted = [&](size_t i) { return password && shapes[i].name != "$comments$"; };
         Compressor compressor(v.level, 65536);
         compressor.set_forceCompressed(v.force);
         ArchiveWriter writer;
         const Bytes carrier = test::RandomBytes(5000, 9);
         ASSERT_TRUE(writer.Create(path) && (!v.carrier || writer.WriteCarrier(carrier.data(), carrier.size())) &&
                     writer.BeginArchive());
-        EntryOptions e;
-        e.encoder = compressor.AsBlockEncoder();
-        e.name = "$comments$";
-        ASSERT_TRUE(!v.comment || writer.AddEntry(e, comment.data(), comment.size()));
-        if (v.encrypt) e.password = "secret password";
-        uint64_t index = v.comment ? 1 : 0;
-        for (const Shape& shape : shapes) {
-            e.name = "dir\\" + shape.name;
-            e.time = 1700000000 + ++index;
-            // Written in uneven pieces, as a file is read.
+        for (size_t i = 0; i < shapes.size(); ++i) {
+            const Bytes& data = shapes[i].data;
+            EntryOptions e{shapes[i].name, kTimeUtcSeconds, 1700000000 + i, 0x20, {}, compressor.AsBlockEncoder()};
+            if (encrypted(i)) e.password = password;
             ASSERT_TRUE(writer.BeginEntry(e));
-            for (size_t at = 0, piece = 1; at < shape.data.size(); at += piece, piece = piece * 3 + 7)
-                ASSERT_TRUE(writer.Write(shape.data.data() + at, std::min(piece, shape.data.size() - at)));
+            for (size_t at = 0, piece = 1; at < data.size(); at += piece, piece = piece * 3 + 7)
+                ASSERT_TRUE(writer.Write(data.data() + at, std::min(piece, data.size() - at)));
             ASSERT_TRUE(writer.EndEntry());
         }
         DirectoryOptions directory;
-        if (v.encryptNames) directory.password = "secret password";
+        if (v.encryptNames) directory.password = password;
         ASSERT_TRUE(writer.Finish(directory)) << writer.Error();
-        CheckArchive(path, shapes, v, comment);
+
+        Handle h;
+        ASSERT_EQ(h.Open(path, v.encryptNames ? password : nullptr), vorx_Success);
+        ASSERT_EQ(vorx_GetNumFiles(h), shapes.size());
+        for (size_t i = 0; i < shapes.size(); ++i) {
+            const Bytes& data = shapes[i].data;
+            SCOPED_TRACE(shapes[i].name);
+            vorx_FileInfo info;
+            ASSERT_EQ(vorx_EnumerateFiles(h, &info, i), vorx_Success);
+            EXPECT_EQ(std::string(info.name), shapes[i].name);
+            EXPECT_EQ(info.uncompressedSize, data.size());
+            EXPECT_EQ(info.crc32, Crc32::Of(data.data(), data.size()));
+            EXPECT_EQ((info.attributes & VORX_ATTRIBUTE_ENCRYPTED) != 0, encrypted(i));
+            EXPECT_EQ(info.lastWriteSeconds, 1700000000 + static_cast<int64_t>(i));
+            Bytes back(data.size() + 1);
+            ASSERT_EQ(vorx_DecompressToPtr(h, info.name, back.data(), nullptr, password), vorx_Success);
+            EXPECT_TRUE(Bytes(back.begin(), back.end() - 1) == data);
+            if ((info.attributes & VORX_ATTRIBUTE_ENCRYPTED) && !data.empty()) {
+                EXPECT_EQ(vorx_DecompressToPtr(h, info.name, back.data(), nullptr, nullptr), vorx_PasswordRequired);
+                const vorx_Error wrong = vorx_DecompressToPtr(h, info.name, back.data(), nullptr, "wrong pass");
+                EXPECT_TRUE(wrong == vorx_CorruptArchive || wrong == vorx_CrcMismatch) << wrong;
+            }
+        }
         if (HasFatalFailure()) return;
     }
 }

@@ -46,29 +46,6 @@ Image MakeImage(const std::vector<Section>& sections, size_t size = 4096) {
     return image;
 }
 
-// Fields of up to 255 bytes, each cleared behind its NUL; nothing else changes.
-TEST(SfxMaker, FillsBothFieldsAndNothingElse) {
-    const Image stub = MakeImage(kStub);
-    for (const auto& [destination, run] : {std::pair<std::string, std::string>{"%TEMP%\\tool\\", "setup.exe /s"},
-                                           {std::string(255, 'd'), std::string(255, 'r')}, {"", ""}}) {
-        Image image = stub;
-        std::string error;
-        ASSERT_TRUE(vorx::FillConfigBlock(image, {destination, run}, &error)) << error;
-        Image expected = stub;
-        std::fill(&expected[0x800], &expected[0xA00], 0);
-        std::memcpy(&expected[0x800], destination.data(), destination.size());
-        std::memcpy(&expected[0x900], run.data(), run.size());
-        EXPECT_EQ(image, expected) << destination;
-    }
-    for (const vorx::SfxConfig& bad : {vorx::SfxConfig{std::string(256, 'd'), ""}, vorx::SfxConfig{"", std::string(256, 'r')},
-                                       vorx::SfxConfig{std::string("a\0b", 3), ""}}) {
-        Image image = stub;
-        std::string error;
-        EXPECT_FALSE(vorx::FillConfigBlock(image, bad, &error));
-        EXPECT_EQ(image, stub) << error;
-    }
-}
-
 TEST(SfxMaker, RefusesImagesThatAreNotCleanStubs) {
     const uint8_t signature[8] = {'V', 'O', 'R', 'X', 0x02, 0x00, 0x00, 0x8F};
     struct Row {
@@ -77,6 +54,7 @@ TEST(SfxMaker, RefusesImagesThatAreNotCleanStubs) {
         size_t at;  // where `bytes` go, when any
         std::vector<uint8_t> bytes;
         const char* message;
+        vorx::SfxConfig config = {"C:\\x\\", ""};
     };
     const Row rows[] = {
         {"empty", {}, 0, {}, "not a Windows executable"},
@@ -91,26 +69,31 @@ TEST(SfxMaker, RefusesImagesThatAreNotCleanStubs) {
         {"read-only", MakeImage({{".sfxcfg", 0x200, 0x200, 0x800, kReadOnly}}), 0, {}, "not writable"},
         {"carries an archive", MakeImage(kStub, 8192), 6000, {signature, signature + 8}, "already carries an archive"},
         {"an archive at its end", MakeImage(kStub, 8192), 8184, {signature, signature + 8}, "already carries"},
+        {"a long destination", MakeImage(kStub), 0, {}, "destination", {std::string(256, 'd'), ""}},
+        {"a long command", MakeImage(kStub), 0, {}, "run", {"", std::string(256, 'r')}},
+        {"a NUL inside", MakeImage(kStub), 0, {}, "", {std::string("a\0b", 3), ""}},
     };
     for (const Row& row : rows) {
         Image image = row.image;
         std::copy(row.bytes.begin(), row.bytes.end(), image.begin() + static_cast<long>(row.at));
         const Image before = image;
         std::string error;
-        EXPECT_FALSE(vorx::FillConfigBlock(image, {"C:\\x\\", ""}, &error)) << row.what;
+        EXPECT_FALSE(vorx::FillConfigBlock(image, row.config, &error)) << row.what;
         EXPECT_NE(error.find(row.message), std::string::npos) << row.what << ": " << error;
         EXPECT_EQ(image, before) << row.what;
     }
-    // Only the whole signature counts: the magic with an unknown version does not.
-    Image stub = MakeImage(kStub);
-    uint64_t offset = 0;
+    // Fields of up to 255 bytes, each cleared behind its NUL, and nothing else changed; the
+    // magic with an unknown version is no signature.
+    const Image stub = MakeImage(kStub);
+    Image image = stub, expected = stub;
+    std::memcpy(&image[3000], "VORX\x03\0\0\x8F", 8);
+    std::memcpy(&expected[3000], "VORX\x03\0\0\x8F", 8);
+    std::fill(&expected[0x800], &expected[0xA00], 0);
+    std::fill(&expected[0x800], &expected[0x8FF], 'd');
+    std::memcpy(&expected[0x900], "setup.exe /s", 12);
     std::string error;
-    std::memcpy(&stub[3000], "VORX\x03\0\0\x8F", 8);
-    EXPECT_TRUE(vorx::FindConfigBlock(stub.data(), stub.size(), &offset, &error)) << error;
-    EXPECT_EQ(offset, 0x800u);
-    EXPECT_TRUE(vorx::FillConfigBlock(stub, {"C:\\x\\", ""}, &error)) << error;
-    EXPECT_FALSE(vorx::CarriesArchive(signature, 7));
-    EXPECT_TRUE(vorx::CarriesArchive(signature, 8));
+    ASSERT_TRUE(vorx::FillConfigBlock(image, {std::string(255, 'd'), "setup.exe /s"}, &error)) << error;
+    EXPECT_EQ(image, expected);
 }
 
 }  // namespace
