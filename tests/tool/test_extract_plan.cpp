@@ -1,44 +1,14 @@
-// The extraction's decisions without a file system: where an entry's name leads below
-// the output folder (or why it goes nowhere), and what happens to a file in the way.
+// What happens to a file in the extraction's way: the decision for every standing
+// policy and every answer on a terminal, which no run without a terminal reaches.
 #include <gtest/gtest.h>
 
 #include <iterator>
-#include <string>
 #include <vector>
 
 #include "tools/extract_plan.h"
 
 namespace tool {
 namespace {
-
-std::string Joined(const std::vector<std::string>& parts) {
-    std::string out;
-    for (const std::string& part : parts) out += (out.empty() ? "" : "|") + part;
-    return out;
-}
-
-TEST(ExtractPlan, WalkFromTheOutputFolderToTheFile) {
-    struct Row {
-        const char *stored, *outDir, *names, *paths;  // '|' between names and paths; none when refused
-        unsigned codePage = 1252;
-    };
-    const Row rows[] = {
-        {"a.txt", "out", "a.txt", "out/a.txt"},
-        {"dir\\sub\\f.bin", "out/", "dir|sub|f.bin", "out/dir|out/dir/sub|out/dir/sub/f.bin"},
-        {"caf\xE9\\x", "", "caf\xC3\xA9|x", "caf\xC3\xA9|caf\xC3\xA9/x"},
-        {"\xE6\x97\xA5\\b", ".", "\xE6\x97\xA5|b", "./\xE6\x97\xA5|./\xE6\x97\xA5/b", 65001},
-        // Refused by the name rule, or a later component the host cannot spell (0x81 is
-        // no character of 1252): nothing of the way is planned.
-        {"a\\..\\..\\evil", "out", "", ""},
-        {"a\\CON.txt", "out", "", ""},
-        {"ok\\bad\x81", "out", "", ""},
-    };
-    for (const Row& row : rows) {
-        const WalkPlan plan = PlanWalk(row.stored, row.codePage, row.outDir);
-        EXPECT_EQ(Joined(plan.names) + " " + Joined(plan.paths), std::string(row.names) + " " + row.paths);
-        EXPECT_EQ(plan.refusal.empty(), *row.names != '\0') << row.stored << ": " << plan.refusal;
-    }
-}
 
 TEST(ExtractPlan, OverwriteDecision) {
     using K = host::PathKind;
