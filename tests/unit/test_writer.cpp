@@ -1,13 +1,21 @@
-// The container writer: the bytes it lays down, read back independently of the reader
-// (the round trip covers what the reader makes of them), and its refusals.
+// The writer side's parts that the round trip cannot judge: the container writer's bytes
+// read independently of the reader, and its refusals; the self-extractor maker on
+// synthetic PE images; the compressor's code tables against the decoder's trees.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "codec/code_tree.h"
 #include "tests/support/test_support.h"
+#include "tests/support/tree_walk.h"
 #include "writer/archive_writer.h"
+#include "writer/code_design.h"
+#include "writer/sfx_maker.h"
 
 namespace vorx {
 namespace {
@@ -126,6 +134,145 @@ TEST(Writer, CarrierMustNotHoldASignature) {
     const Bytes sfx = test::ReadFile(dir.File("sfx.exe"));
     EXPECT_EQ(Bytes(sfx.begin(), sfx.begin() + 1000), ok);
     EXPECT_EQ(std::memcmp(&sfx[1000], "VORX", 4), 0);
+}
+
+using Image = std::vector<uint8_t>;
+
+struct Section {
+    const char* name;
+    uint32_t virtualSize, rawSize, rawOffset, characteristics;
+};
+
+constexpr uint32_t kData = 0xC0000040u, kCode = 0x60000020u, kReadOnly = 0x40000040u;
+const std::vector<Section> kStub = {{".text", 0x300, 0x400, 0x400, kCode},
+                                    {".sfxcfg", 0x200, 0x200, 0x800, kData},
+                                    {".rdata", 0x100, 0x200, 0xA00, kReadOnly}};
+
+// DOS header, PE signature, file header, a 240-byte optional header, the section table,
+// and each section's raw bytes filled with its index + 1.
+Image MakeImage(const std::vector<Section>& sections, size_t size = 4096) {
+    Image image(size, 0);
+    std::memcpy(&image[0], "MZ", 2);
+    WriteLe32(&image[0x3C], 0x80);
+    std::memcpy(&image[0x80], "PE\0\0", 4);
+    WriteLe16(&image[0x84], 0x8664);
+    WriteLe16(&image[0x86], static_cast<uint16_t>(sections.size()));
+    WriteLe16(&image[0x94], 240);
+    for (size_t i = 0; i < sections.size(); ++i) {
+        uint8_t* h = &image[0x80 + 24 + 240 + 40 * i];
+        std::strncpy(reinterpret_cast<char*>(h), sections[i].name, 8);
+        WriteLe32(h + 8, sections[i].virtualSize);
+        WriteLe32(h + 16, sections[i].rawSize);
+        WriteLe32(h + 20, sections[i].rawOffset);
+        WriteLe32(h + 36, sections[i].characteristics);
+        for (uint32_t b = 0; b < sections[i].rawSize && sections[i].rawOffset + b < size; ++b)
+            image[sections[i].rawOffset + b] = static_cast<uint8_t>(i + 1);
+    }
+    return image;
+}
+
+TEST(SfxMaker, RefusesImagesThatAreNotCleanStubs) {
+    const uint8_t signature[8] = {'V', 'O', 'R', 'X', 0x02, 0x00, 0x00, 0x8F};
+    struct Row {
+        const char* what;
+        Image image;
+        size_t at;  // where `bytes` go, when any
+        std::vector<uint8_t> bytes;
+        const char* message;
+        SfxConfig config = {"C:\\x\\", ""};
+    };
+    const Row rows[] = {
+        {"empty", {}, 0, {}, "not a Windows executable"},
+        {"no MZ", MakeImage(kStub), 0, {'X'}, "not a Windows executable"},
+        {"PE offset beyond the file", MakeImage(kStub), 0x3C, {0xF0, 0xFF, 0xFF, 0xFF}, "no PE header"},
+        {"section table beyond the file", MakeImage(kStub), 0x86, {0xFF, 0xFF}, "cut short"},
+        {"optional header beyond the file", MakeImage(kStub), 0x94, {0xFF, 0xFF}, "cut short"},
+        {"no configuration section", MakeImage({kStub[0]}), 0, {}, "no configuration section"},
+        {"too small", MakeImage({{".sfxcfg", 0x100, 0x200, 0x800, kData}}), 0, {}, "smaller than 512"},
+        {"outside the file", MakeImage({{".sfxcfg", 0x200, 0x200, 0xF00, kData}}), 0, {}, "outside the file"},
+        {"offset wraps", MakeImage({{".sfxcfg", 0x200, 0x200, 0xFFFFFF00u, kData}}), 0, {}, "outside the file"},
+        {"read-only", MakeImage({{".sfxcfg", 0x200, 0x200, 0x800, kReadOnly}}), 0, {}, "not writable"},
+        {"carries an archive", MakeImage(kStub, 8192), 6000, {signature, signature + 8}, "already carries an archive"},
+        {"an archive at its end", MakeImage(kStub, 8192), 8184, {signature, signature + 8}, "already carries"},
+        {"a long destination", MakeImage(kStub), 0, {}, "destination", {std::string(256, 'd'), ""}},
+        {"a long command", MakeImage(kStub), 0, {}, "run", {"", std::string(256, 'r')}},
+        {"a NUL inside", MakeImage(kStub), 0, {}, "", {std::string("a\0b", 3), ""}},
+    };
+    for (const Row& row : rows) {
+        Image image = row.image;
+        std::copy(row.bytes.begin(), row.bytes.end(), image.begin() + static_cast<long>(row.at));
+        const Image before = image;
+        std::string error;
+        EXPECT_FALSE(FillConfigBlock(image, row.config, &error)) << row.what;
+        EXPECT_NE(error.find(row.message), std::string::npos) << row.what << ": " << error;
+        EXPECT_EQ(image, before) << row.what;
+    }
+    // Fields of up to 255 bytes, each cleared behind its NUL, and nothing else changed; the
+    // magic with an unknown version is no signature.
+    const Image stub = MakeImage(kStub);
+    Image image = stub, expected = stub;
+    std::memcpy(&image[3000], "VORX\x03\0\0\x8F", 8);
+    std::memcpy(&expected[3000], "VORX\x03\0\0\x8F", 8);
+    std::fill(&expected[0x800], &expected[0xA00], 0);
+    std::fill(&expected[0x800], &expected[0x8FF], 'd');
+    std::memcpy(&expected[0x900], "setup.exe /s", 12);
+    std::string error;
+    ASSERT_TRUE(FillConfigBlock(image, {std::string(255, 'd'), "setup.exe /s"}, &error)) << error;
+    EXPECT_EQ(image, expected);
+}
+
+// A table builds in the decoder exactly the codes the designer counted with, and those
+// codes are near Huffman's optimum within their length limit.
+TEST(CodeDesign, TablesBuildTheCodesTheyPromiseNearTheOptimum) {
+    std::mt19937 rng(5);
+    TableDesigner designer;
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE(round);
+        const size_t n = 1 + rng() % 256;
+        std::vector<SymbolCount> counts;
+        std::vector<uint64_t> raw;
+        for (size_t i = 0; i < n; ++i)
+            counts.push_back({static_cast<uint32_t>(i * 3 + 1), raw.emplace_back(1 + (rng() % 4 ? rng() % 50 : rng() % 100000))});
+        AlphabetDesign design;
+        designer.Design(counts, [](uint32_t, uint32_t) { return 8u; }, 0, round % 3, &design);
+        ASSERT_EQ(design.table.size(), n);
+        CodeTree tree;
+        ASSERT_TRUE(tree.BuildFromEntries(design.table.data(), design.table.size()));
+        uint64_t dataBits = 0, leaves = 0;
+        test::ForEachLeaf(tree, [&](const CodeTreeNode& leaf) {
+            const size_t i = (leaf.value - 1) / 3;
+            ASSERT_TRUE(i < n && counts[i].symbol == leaf.value);
+            EXPECT_TRUE(design.codes[i].code == leaf.code && design.codes[i].length == leaf.codeLength) << i;
+            dataBits += raw[i] * leaf.codeLength;
+            ++leaves;
+        });
+        EXPECT_EQ(leaves, n);
+        EXPECT_EQ(dataBits, design.dataBits);
+        const std::vector<uint32_t> lengths = LimitedHuffmanLengths(raw, 32);
+        uint64_t huffman = 0;
+        for (size_t i = 0; i < n; ++i) huffman += raw[i] * lengths[i];
+        EXPECT_LE(design.dataBits, huffman + huffman / 500 + n);
+    }
+}
+
+// Fibonacci counts make the deepest unlimited codes: every limit holds with a complete
+// code (Kraft sum 1), and a more frequent symbol never gets a longer code.
+TEST(CodeDesign, LimitedHuffmanRespectsLimitAndKraft) {
+    std::vector<uint64_t> counts = {1, 1};
+    while (counts.size() < 40) counts.push_back(counts[counts.size() - 1] + counts[counts.size() - 2]);
+    std::reverse(counts.begin(), counts.end());
+    for (uint32_t limit : {6u, 10u, 15u, 32u}) {
+        const std::vector<uint32_t> lengths = LimitedHuffmanLengths(counts, limit);
+        double kraft = 0;
+        for (size_t i = 0; i < lengths.size(); ++i) {
+            EXPECT_TRUE(lengths[i] >= 1 && lengths[i] <= limit) << lengths[i];
+            EXPECT_TRUE(i == 0 || lengths[i] >= lengths[i - 1]) << i;
+            kraft += std::ldexp(1.0, -static_cast<int>(lengths[i]));
+        }
+        EXPECT_DOUBLE_EQ(kraft, 1.0) << "limit " << limit;
+    }
+    EXPECT_EQ(LimitedHuffmanLengths({5}, 8), std::vector<uint32_t>{1});
+    EXPECT_EQ(LimitedHuffmanLengths({5, 1}, 8), (std::vector<uint32_t>{1, 1}));
 }
 
 }  // namespace
