@@ -1,19 +1,28 @@
-// The host's temporary file, which every extracted file goes through: its path names
-// the file made, not whatever is at its folder's name later.
+// The tool's file writer thread (Win32 threads under Wine too), and the host's temporary
+// file that every extracted file goes through.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "platform/host.h"
 #include "tests/support/test_support.h"
+#include "tools/file_writer.h"
 
 namespace {
 
 using vorx::test::TempDir;
+
+std::string Read(const std::string& path) {
+    const vorx::Bytes bytes = vorx::test::ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
 
 size_t EntriesIn(const std::string& folder) {
     std::vector<std::string> names;
@@ -21,6 +30,47 @@ size_t EntriesIn(const std::string& folder) {
     return names.size();
 }
 
+// Through a queue smaller than one file (which still goes, alone): files in order, later
+// ones replacing earlier ones; failures reported in order, leaving the old file and no
+// temporary; after Finish, files are written at once and counted the same way.
+TEST(FileWriter, WritesInOrderAndReportsFailuresWithoutLeftovers) {
+    TempDir dir;
+    const host::FolderPtr folder = host::OpenFolder(dir.Path());
+    vorx::test::WriteFile(dir.File("existing"), std::string("old"));
+    const auto job = [&](const std::string& name, const std::string& content, bool replace) {
+        tool::FileJob j;
+        j.folder = folder;
+        j.name = j.path = name;
+        j.size = content.size();
+        j.data.reset(new uint8_t[content.size() + 1]);
+        std::memcpy(j.data.get(), content.data(), content.size());
+        j.lastWriteSeconds = 1500000000 + static_cast<int64_t>(content.size());
+        j.replace = replace;
+        return j;
+    };
+    tool::FileWriter writer(100);
+    for (int round = 0; round < 3; ++round)
+        for (int i = 0; i < 20; ++i)
+            writer.Submit(job("f" + std::to_string(i), std::string(i + round, 'a' + round), round > 0));
+    writer.Submit(job("missing/two", "2", false));
+    writer.Submit(job("existing", "new", false));  // never created over a file
+    writer.Finish(false);
+    EXPECT_EQ(writer.TakeFailures(), (std::vector<std::string>{"missing/two", "existing"}));
+    EXPECT_EQ(writer.written(), 60u);
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(Read(dir.File("f" + std::to_string(i))), std::string(i + 2, 'c')) << i;
+        EXPECT_EQ(vorx::test::ModificationTime(dir.File("f" + std::to_string(i))), 1500000002 + i) << i;
+    }
+    EXPECT_EQ(Read(dir.File("existing")), "old");
+    EXPECT_EQ(EntriesIn(dir.Path()), 21u);
+    writer.Submit(job("late", "4", false));
+    writer.Submit(job("existing", "5", false));
+    EXPECT_EQ(Read(dir.File("late")), "4");
+    EXPECT_EQ(writer.written(), 61u);
+    EXPECT_EQ(writer.TakeFailures(), std::vector<std::string>{"existing"});
+}
+
+#ifndef _WIN32
 // The folder renamed and a link put in its place: what is written goes to the temporary
 // file, and renaming it replaces a link at the target rather than writing through it.
 TEST(HostFolders, ATemporaryFileStaysInTheFolderItWasMadeIn) {
@@ -37,9 +87,9 @@ TEST(HostFolders, ATemporaryFileStaysInTheFolderItWasMadeIn) {
     struct stat st;
     ASSERT_EQ(lstat(dir.File("moved/target").c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
-    const vorx::Bytes data = vorx::test::ReadFile(dir.File("moved/target"));
-    EXPECT_EQ(std::string(data.begin(), data.end()), "data");
+    EXPECT_EQ(Read(dir.File("moved/target")), "data");
     EXPECT_EQ(EntriesIn(dir.File("moved")), 1u);
 }
+#endif
 
 }  // namespace

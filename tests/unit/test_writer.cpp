@@ -28,10 +28,8 @@ TEST(Writer, LayoutOfAStoredEntry) {
     TempDir dir;
     const Bytes data = test::RandomBytes(150, 8);
     ArchiveWriter writer;
-    EntryOptions entry;
-    entry.name = "data.bin";
-    entry.encoder = StoredBlockEncoder(64);
-    ASSERT_TRUE(writer.Create(dir.File("one.vorx")) && writer.BeginArchive() && writer.BeginEntry(entry));
+    ASSERT_TRUE(writer.Create(dir.File("one.vorx")) && writer.BeginArchive() &&
+                writer.BeginEntry({"data.bin", kTimeUtcSeconds, 0, 0x20, {}, StoredBlockEncoder(64)}));
     for (size_t at = 0; at < data.size(); at += 7) ASSERT_TRUE(writer.Write(&data[at], std::min<size_t>(7, 150 - at)));
     ASSERT_TRUE(writer.EndEntry() && writer.Finish()) << writer.Error();
     const Bytes f = test::ReadFile(dir.File("one.vorx"));
