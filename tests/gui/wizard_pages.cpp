@@ -18,15 +18,6 @@ namespace {
 constexpr DWORD kAppear = 30000;
 constexpr int kNext = 1, kDestination = 1000, kProgress = 1004, kCommentView = 7000;
 
-// Wine shows the Linux root as drive Z:.
-std::string WindowsPath(std::string path) {
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
-    return path;
-}
-
 HWND WaitForControl(const gui::Process& process, int control) {
     HWND wizard = gui::WaitForWindow(process.Id(), "Self Extracting Archive", kAppear, "#32770");
     if (wizard == nullptr || !gui::WaitUntil([&] { return gui::ControlVisible(wizard, control); }, kAppear))
@@ -41,8 +32,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: vorx_wizard_pages SELF_EXTRACTOR OUTPUT_FOLDER\n");
         return 7;
     }
-    const std::string program = WindowsPath(argv[1]);
-    const std::string folder = WindowsPath(argv[2]);
+    const std::string program = gui::WindowsPath(argv[1]);
+    const std::string folder = gui::WindowsPath(argv[2]);
     gui::Process process;
     if (!process.Start(program, "")) {
         std::fprintf(stderr, "cannot start %s\n", program.c_str());
