@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -48,6 +47,7 @@ TEST(PathTexts, ResultsThatDoNotFitAreRefusedNeverCut) {
         {InBuffer(16, "C:\\out", slash), "C:\\out\\"},
         {InBuffer(16, "C:\\out\\", slash), "C:\\out\\"},
         {InBuffer(4, "", slash), "\\"},
+        {InBuffer(4, "\\", slash), "\\"},
         {InBuffer(9, "C:/out/", slash), "C:/out/\\"},  // only a backslash ends a folder
         {InBuffer(8, "C:\\out", slash), "C:\\out\\"},  // exactly fits
         {InBuffer(7, "C:\\out", slash), "refused: C:\\out"},
@@ -87,50 +87,38 @@ TEST(Switches, OnlyExactlySlashQOrSlashQSlashSInEitherCase) {
     EXPECT_FALSE(sfx::IsQuietTail(nullptr) || sfx::IsSilentTail(nullptr));
 }
 
-// A scripted ExpandEnvironmentStringsA: it knows the variables below; "%FAIL%" fails and
-// "%WIDE%" expands outside the code page. Like the system call it returns the size
-// needed and copies only part when that is short.
-uint32_t FakeExpand(void* calls, const char* source, char* destination, uint32_t size) {
-    ++*static_cast<int*>(calls);
-    const std::map<std::string, std::string> variables = {
-        {"TEMP", "C:\\Temp"}, {"BIG", std::string(300, 'x')}, {"FULL", std::string(sfx::kConfigFieldSize - 1, 'f')}};
-    if (std::strstr(source, "%FAIL%")) return 0;
-    if (std::strstr(source, "%WIDE%")) {
-        std::strcpy(destination, "C:\\??\\");  // what a lossy conversion would give
-        return sfx::kUnrepresentable;
-    }
-    std::string out;
-    for (const char* p = source; *p;) {
-        const char* close = *p == '%' ? std::strchr(p + 1, '%') : nullptr;
-        const auto found = close ? variables.find(std::string(p + 1, close)) : variables.end();
-        if (found != variables.end()) {
-            out += found->second;
-            p = close + 1;
-        } else {
-            out += *p++;
-        }
-    }
-    std::strncpy(destination, out.c_str(), size);
-    return static_cast<uint32_t>(out.size() + 1);
-}
+// The system's expansion is scripted per row: what it writes and the size it returns
+// (the size needed with the NUL; 0 when it fails; kUnrepresentable).
+struct Expansion {
+    const char* text;
+    uint32_t needed;
+    int calls;
+};
 
-TEST(SettleDestination, ExpandsWhatFitsKeepsWhatFailsAndRefusesWhatTheCodePageCannotHold) {
-    const struct { const char* configured; std::string settled; bool ok; int expansions; } cases[] = {
-        {"", "D:\\%TEMP%\\", true, 0},  // empty: the program's folder, never expanded
-        {"%TEMP%\\setup\\", "C:\\Temp\\setup\\", true, 1},
-        {"%NOPE%\\setup\\", "%NOPE%\\setup\\", true, 1},
-        {"%FAIL%\\a\\", "%FAIL%\\a\\", true, 1},
-        {"C:\\%BIG%\\", "C:\\%BIG%\\", true, 1},  // too long for the field: kept as written
-        {"%FULL%", std::string(sfx::kConfigFieldSize - 1, 'f'), true, 1},  // exactly fills the field
-        {"%WIDE%\\setup\\", "", false, 1},
+TEST(SettleDestination, TakesAnExpansionThatFitsKeepsTheTextOtherwiseAndRefusesALossyOne) {
+    const uint32_t field = sfx::kConfigFieldSize;
+    const std::string full(field - 1, 'f'), big(field, 'x');
+    const struct { const char* configured; Expansion expansion; const char* settled; bool ok; } cases[] = {
+        {"", {"unused", 7, 0}, "D:\\%TEMP%\\", true},  // the program's folder, never expanded
+        {"%TEMP%\\setup\\", {"C:\\Temp\\setup\\", 16, 0}, "C:\\Temp\\setup\\", true},
+        {"%FAIL%\\a\\", {"", 0, 0}, "%FAIL%\\a\\", true},
+        {"%BIG%\\", {big.c_str(), field + 1, 0}, "%BIG%\\", true},  // not written whole
+        {"%FULL%", {full.c_str(), field, 0}, full.c_str(), true},
+        {"%WIDE%\\", {"C:\\??\\", sfx::kUnrepresentable, 0}, "", false},
     };
     for (const auto& c : cases) {
         char destination[sfx::kConfigFieldSize] = {};
         std::strcpy(destination, c.configured);
-        int calls = 0;
-        EXPECT_EQ(sfx::SettleDestination(destination, "D:\\%TEMP%\\", FakeExpand, &calls), c.ok) << c.configured;
-        EXPECT_EQ(destination, c.settled) << c.configured;
-        EXPECT_EQ(calls, c.expansions) << c.configured;
+        Expansion expansion = c.expansion;
+        const auto expand = [](void* context, const char*, char* out, uint32_t size) {
+            auto* e = static_cast<Expansion*>(context);
+            ++e->calls;
+            std::strncpy(out, e->text, size);  // like the system: only part when short
+            return e->needed;
+        };
+        EXPECT_EQ(sfx::SettleDestination(destination, "D:\\%TEMP%\\", expand, &expansion), c.ok) << c.configured;
+        EXPECT_STREQ(destination, c.settled) << c.configured;
+        EXPECT_EQ(expansion.calls, c.configured[0] ? 1 : 0) << c.configured;
     }
 }
 
@@ -207,6 +195,9 @@ TEST(EnsureDirectory, CreatesWhatIsMissingBelowTheRootAndPassesNoLinkBelowTheDes
     }
     char full[8] = "C:\\abcd";  // no room for the closing backslash
     EXPECT_EQ(sfx::EnsureDirectory(full, sizeof full, 0, {}), sfx::FolderWalk::TooLong);
+    char deep[400] = "C:\\";  // longer than any folder the walk takes
+    std::memset(deep + 3, 'd', 256);
+    EXPECT_EQ(sfx::EnsureDirectory(deep, sizeof deep, 0, {}), sfx::FolderWalk::TooLong);
 }
 
 TEST(RunCommand, TheLongestPrefixThatThisRunWroteIsTheProgramAndNothingElseIsStarted) {
@@ -230,6 +221,7 @@ TEST(RunCommand, TheLongestPrefixThatThisRunWroteIsTheProgramAndNothingElseIsSta
         // Programs this run did not write are never started.
         {{}, "setup.exe /s", "", 600},
         {{"other.exe", "sub\\setup.exe", "setup.exe.txt", "setup.ex"}, "setup.exe /s", "", 600},
+        {{"setup.exe.txt"}, "setup /s", "", 600},
         {{"my.exe"}, "\"my tool.exe\"", "", 600},
         {{"app"}, "\"\" app", "", 600},
         {{"x"}, "   ", "", 600},
