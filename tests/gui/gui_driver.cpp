@@ -26,9 +26,9 @@ Process::~Process() {
 namespace {
 
 std::wstring Wide(const std::string& text) {
-    std::wstring wide(text.size() + 1, L'\0');
-    wide.resize(static_cast<size_t>(
-        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size())) - 1));
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                                    static_cast<int>(wide.size())));
     return wide;
 }
 
@@ -64,21 +64,27 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD milliseconds) {
     return true;
 }
 
+namespace {
+
+struct Windows {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK Collect(HWND window, LPARAM windows) {
+    auto* w = reinterpret_cast<Windows*>(windows);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == w->processId && IsWindowVisible(window)) w->found.push_back(window);
+    return TRUE;
+}
+
+}  // namespace
+
 std::vector<HWND> TopWindows(DWORD processId) {
-    struct State {
-        DWORD id;
-        std::vector<HWND> windows;
-    } state{processId, {}};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-            auto* s = reinterpret_cast<State*>(parameter);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(window, &owner);
-            if (owner == s->id && IsWindowVisible(window)) s->windows.push_back(window);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&state));
-    return state.windows;
+    Windows windows{processId, {}};
+    EnumWindows(Collect, reinterpret_cast<LPARAM>(&windows));
+    return windows.found;
 }
 
 HWND WaitForWindow(DWORD processId, const std::string& caption, DWORD milliseconds, const char* className) {
@@ -93,21 +99,18 @@ HWND WaitForWindow(DWORD processId, const std::string& caption, DWORD millisecon
     return found;
 }
 
-bool NoWindowFor(DWORD processId, const std::string& caption, DWORD milliseconds) {
-    return WaitForWindow(processId, caption, milliseconds) == nullptr;
+DWORD_PTR Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 2000, &result);
+    return result;
 }
 
 std::string Text(HWND window) {
     char buffer[4096];
-    DWORD_PTR length = 0;
-    if (!SendMessageTimeoutA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer),
-                             SMTO_ABORTIFHUNG, 2000, &length))
-        return "";
-    return std::string(buffer, static_cast<size_t>(length));
+    return std::string(buffer, Send(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer)));
 }
 
 std::string ControlText(HWND dialog, int id) { return Text(GetDlgItem(dialog, id)); }
-
 std::string ClassOf(HWND window) {
     char name[256] = {};
     GetClassNameA(window, name, sizeof name);
@@ -115,16 +118,9 @@ std::string ClassOf(HWND window) {
 }
 
 bool ControlVisible(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
-bool ControlEnabled(HWND dialog, int id) {
-    HWND control = GetDlgItem(dialog, id);
-    return control != nullptr && IsWindowEnabled(control);
-}
+bool ControlEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
 
-bool ControlChecked(HWND dialog, int id) {
-    DWORD_PTR state = 0;
-    SendMessageTimeoutA(GetDlgItem(dialog, id), BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &state);
-    return state == BST_CHECKED;
-}
+bool ControlChecked(HWND dialog, int id) { return Send(GetDlgItem(dialog, id), BM_GETCHECK) == BST_CHECKED; }
 
 RECT ControlRect(HWND dialog, int id) {
     RECT rect{};
@@ -140,9 +136,7 @@ POINT ControlClientOrigin(HWND dialog, int id) {
 }
 
 void Type(HWND dialog, int id, const std::string& text) {
-    DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
-                        SMTO_ABORTIFHUNG, 2000, &ignored);
+    Send(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
 void Press(HWND dialog, int id) {
@@ -181,24 +175,16 @@ HBITMAP Grab(const RECT& area) {
 int CountPixels(HWND window, const RECT& clientArea, COLORREF colour) {
     RECT area = clientArea;
     MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&area), 2);
-    if (IsRectEmpty(&area)) return 0;
-    const int width = area.right - area.left, height = area.bottom - area.top;
-    std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
     HBITMAP bitmap = Grab(area);
-    HDC screen = GetDC(nullptr);
-    const bool read = GetDIBits(screen, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS) == height;
-    ReleaseDC(nullptr, screen);
+    HDC memory = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    int count = 0;
+    for (int y = 0; y < area.bottom - area.top; ++y)
+        for (int x = 0; x < area.right - area.left; ++x) count += GetPixel(memory, x, y) == colour;
+    SelectObject(memory, old);
+    DeleteDC(memory);
     DeleteObject(bitmap);
-    const uint32_t wanted = (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
-    return read ? static_cast<int>(std::count_if(pixels.begin(), pixels.end(),
-                                                 [&](uint32_t p) { return (p & 0xFFFFFFu) == wanted; }))
-                : 0;
+    return count;
 }
 
 bool Screenshot(DWORD processId, const std::string& pngPath) {

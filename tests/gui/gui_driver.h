@@ -6,7 +6,6 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -23,7 +22,6 @@ public:
     ~Process();
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
-
     // Starts `program` with the command-line tail `arguments` (may be empty).
     bool Start(const std::string& program, const std::string& arguments, const std::string& folder = "");
     bool Start(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder = L"");
@@ -46,19 +44,17 @@ std::vector<HWND> TopWindows(DWORD processId);
 // waiting up to `milliseconds`; null when none appears.
 HWND WaitForWindow(DWORD processId, const std::string& caption, DWORD milliseconds,
                    const char* className = nullptr);
-// True when no window with this caption is shown by the process for `milliseconds`.
-bool NoWindowFor(DWORD processId, const std::string& caption, DWORD milliseconds);
 
+// Sends a message to another process's window: the result, or 0 when it does not answer.
+DWORD_PTR Send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 std::string Text(HWND window);
 std::string ControlText(HWND dialog, int id);
 std::string ClassOf(HWND window);
 bool ControlVisible(HWND dialog, int id);
 bool ControlEnabled(HWND dialog, int id);
 bool ControlChecked(HWND dialog, int id);
-// A control's window rectangle relative to the dialog's client area.
-RECT ControlRect(HWND dialog, int id);
-// The origin of a control's client area relative to the dialog's client area.
-POINT ControlClientOrigin(HWND dialog, int id);
+RECT ControlRect(HWND dialog, int id);          // relative to the dialog's client area
+POINT ControlClientOrigin(HWND dialog, int id);  // the same, of the control's client area
 
 void Type(HWND dialog, int id, const std::string& text);  // replaces an edit's text
 void Press(HWND dialog, int id);                          // a button, message boxes too

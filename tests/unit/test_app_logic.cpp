@@ -1,6 +1,4 @@
-// The self-extractor's window-free rules, each a table of cases: the path texts, the
-// switches, the destination, the name rule, the folder walk, the run command, the
-// overwrite answer and the password protocol of one entry.
+// The self-extractor's window-free rules, each a table of cases.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,64 +10,51 @@
 
 namespace {
 
-using Texts = std::vector<std::pair<std::string, std::string>>;  // found, expected
-
-void ExpectRows(const Texts& rows) {
-    for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(rows[i].first, rows[i].second) << "row " << i;
-}
-
-// Runs `f` on a buffer of `capacity` bytes that holds `text`: what it holds after,
-// behind "refused: " when `f` returned false.
-template <class F>
-std::string InBuffer(size_t capacity, const char* text, F f) {
-    std::vector<char> buffer(capacity + 1, 'X');  // one byte past the end, to catch an overrun
-    std::strcpy(buffer.data(), text);
-    const bool ok = f(buffer.data(), capacity);
+// One of the path texts made in a buffer of `capacity` bytes (one more is watched for
+// an overrun): 'A' AppendBackslash to `a`, 'D' GetDirectoryPart of `a`, 'C' Compose,
+// 'M' ModuleFolderOf `a`, 'J' BuildOutputPath. What the buffer holds after, behind
+// "refused: " when the call returned false.
+std::string Made(char op, size_t capacity, const char* a, const char* b = "", const char* c = "") {
+    std::vector<char> buffer(capacity + 1, 'X');
+    char* out = std::strcpy(buffer.data(), op == 'A' ? a : "");
+    const bool ok = op == 'A'   ? sfx::AppendBackslash(out, capacity)
+                    : op == 'D' ? sfx::GetDirectoryPart(out, capacity, a)
+                    : op == 'C' ? sfx::Compose(out, capacity, a, b, c)
+                    : op == 'M' ? sfx::ModuleFolderOf(a, out, capacity)
+                                : sfx::BuildOutputPath(out, capacity, a, b) == vorx_Success;
     EXPECT_EQ(buffer[capacity], 'X') << "written past the end";
-    return (ok ? "" : "refused: ") + std::string(buffer.data());
+    return (ok ? "" : "refused: ") + std::string(out);
 }
 
 TEST(PathTexts, ResultsThatDoNotFitAreRefusedNeverCut) {
-    const auto slash = [](char* b, size_t n) { return sfx::AppendBackslash(b, n); };
-    const auto folderOf = [](const char* path) {
-        return [path](char* b, size_t n) { return sfx::GetDirectoryPart(b, n, path); };
+    const std::pair<std::string, std::string> rows[] = {
+        {Made('A', 16, "C:\\out"), "C:\\out\\"},
+        {Made('A', 16, "C:\\out\\"), "C:\\out\\"},
+        {Made('A', 4, ""), "\\"},
+        {Made('A', 4, "\\"), "\\"},
+        {Made('A', 9, "C:/out/"), "C:/out/\\"},  // only a backslash ends a folder
+        {Made('A', 8, "C:\\out"), "C:\\out\\"},  // exactly fits
+        {Made('A', 7, "C:\\out"), "refused: C:\\out"},
+        {Made('D', 64, "C:\\out\\docs\\readme.txt"), "C:\\out\\docs\\"},
+        {Made('D', 64, "C:\\out\\"), "C:\\out\\"},
+        {Made('D', 64, "a/b/c.txt"), ""},
+        {Made('D', 6, "abcd\\e"), "abcd\\"},
+        {Made('D', 5, "abcd\\e"), "refused: "},
+        {Made('C', 12, "ab", "cdefgh", "ijk"), "abcdefghijk"},
+        {Made('C', 12, "ab", "cdefgh", "ijkl"), "refused: "},
+        {Made('M', 64, "D:\\downloads\\setup.exe"), "D:\\downloads\\"},
+        {Made('M', 64, "C:\\setup.exe"), "C:\\"},
+        {Made('M', 64, "C:setup.exe"), "C:"},
+        {Made('M', 64, "\\\\server\\share\\x\\setup.exe"), "\\\\server\\share\\x\\"},
+        {Made('M', 64, "C:/tools/bin/setup.exe"), "C:/tools/bin/"},
+        {Made('M', 64, "setup.exe"), ""},
+        {Made('M', 8, "C:\\long\\x.exe"), "refused: "},
+        {Made('J', 64, "C:\\out", "docs\\a.txt"), "C:\\out\\docs\\a.txt"},
+        {Made('J', 64, "C:\\out\\", "a.txt"), "C:\\out\\a.txt"},
+        {Made('J', 15, "C:\\out", "a.txt\\b"), "C:\\out\\a.txt\\b"},  // exactly fits
+        {Made('J', 14, "C:\\out", "a.txt\\b"), "refused: "},
     };
-    const auto moduleFolder = [](const char* path) {
-        return [path](char* b, size_t n) { return sfx::ModuleFolderOf(path, b, n); };
-    };
-    const auto compose = [](const char* a, const char* b, const char* c) {
-        return [=](char* out, size_t n) { return sfx::Compose(out, n, a, b, c); };
-    };
-    const auto join = [](const char* destination, const char* name) {
-        return [=](char* out, size_t n) { return sfx::BuildOutputPath(out, n, destination, name) == vorx_Success; };
-    };
-    ExpectRows({
-        {InBuffer(16, "C:\\out", slash), "C:\\out\\"},
-        {InBuffer(16, "C:\\out\\", slash), "C:\\out\\"},
-        {InBuffer(4, "", slash), "\\"},
-        {InBuffer(4, "\\", slash), "\\"},
-        {InBuffer(9, "C:/out/", slash), "C:/out/\\"},  // only a backslash ends a folder
-        {InBuffer(8, "C:\\out", slash), "C:\\out\\"},  // exactly fits
-        {InBuffer(7, "C:\\out", slash), "refused: C:\\out"},
-        {InBuffer(64, "", folderOf("C:\\out\\docs\\readme.txt")), "C:\\out\\docs\\"},
-        {InBuffer(64, "", folderOf("C:\\out\\")), "C:\\out\\"},
-        {InBuffer(64, "", folderOf("a/b/c.txt")), ""},
-        {InBuffer(6, "", folderOf("abcd\\e")), "abcd\\"},
-        {InBuffer(5, "", folderOf("abcd\\e")), "refused: "},
-        {InBuffer(12, "", compose("ab", "cdefgh", "ijk")), "abcdefghijk"},
-        {InBuffer(12, "", compose("ab", "cdefgh", "ijkl")), "refused: "},
-        {InBuffer(64, "", moduleFolder("D:\\downloads\\setup.exe")), "D:\\downloads\\"},
-        {InBuffer(64, "", moduleFolder("C:\\setup.exe")), "C:\\"},
-        {InBuffer(64, "", moduleFolder("C:setup.exe")), "C:"},
-        {InBuffer(64, "", moduleFolder("\\\\server\\share\\x\\setup.exe")), "\\\\server\\share\\x\\"},
-        {InBuffer(64, "", moduleFolder("C:/tools/bin/setup.exe")), "C:/tools/bin/"},
-        {InBuffer(64, "", moduleFolder("setup.exe")), ""},
-        {InBuffer(8, "", moduleFolder("C:\\long\\x.exe")), "refused: "},
-        {InBuffer(64, "", join("C:\\out", "docs\\a.txt")), "C:\\out\\docs\\a.txt"},
-        {InBuffer(64, "", join("C:\\out\\", "a.txt")), "C:\\out\\a.txt"},
-        {InBuffer(15, "", join("C:\\out", "a.txt\\b")), "C:\\out\\a.txt\\b"},  // exactly fits
-        {InBuffer(14, "", join("C:\\out", "a.txt\\b")), "refused: "},
-    });
+    for (const auto& [made, expected] : rows) EXPECT_EQ(made, expected);
 }
 
 TEST(Switches, OnlyExactlySlashQOrSlashQSlashSInEitherCase) {
@@ -140,21 +125,20 @@ TEST(EntryNames, TheStubsCheckIsTheNameRule) {
     EXPECT_FALSE(sfx::IsSafeEntryName(nullptr, 1252));
 }
 
-// A scripted file system for the folder walk: what it was asked, in order.
-struct FakeFolders {
+// A scripted file system for the folder walk, and what it was asked in order: "?path"
+// for a probe, "+path" for a creation.
+struct Walk {
+    const char* folder;
     std::set<std::string> existing, links, refuse;
-    std::string asked;  // "?path" for a probe, "+path" for a creation
+    size_t trusted;
+    sfx::FolderWalk walk;
+    const char* after;
+    const char* asked;
+    std::string got = "";
 };
 
 TEST(EnsureDirectory, CreatesWhatIsMissingBelowTheRootAndPassesNoLinkBelowTheDestination) {
-    const struct {
-        const char* folder;
-        std::set<std::string> existing, links, refuse;
-        size_t trusted;
-        sfx::FolderWalk walk;
-        const char* after;
-        const char* asked;
-    } cases[] = {
+    Walk cases[] = {
         {"C:\\out\\docs\\deep", {"C:\\out\\"}, {}, {}, 0, sfx::FolderWalk::Done, "C:\\out\\docs\\deep\\",
          "?C:\\out\\ ?C:\\out\\docs\\ +C:\\out\\docs\\ ?C:\\out\\docs\\deep\\ +C:\\out\\docs\\deep\\ "},
         {"C:\\a\\", {"C:\\a\\"}, {}, {}, 0, sfx::FolderWalk::Done, "C:\\a\\", "?C:\\a\\ "},
@@ -162,7 +146,7 @@ TEST(EnsureDirectory, CreatesWhatIsMissingBelowTheRootAndPassesNoLinkBelowTheDes
          "?\\\\server\\share\\dir\\ +\\\\server\\share\\dir\\ "},
         {"", {}, {}, {}, 0, sfx::FolderWalk::Done, "\\", "?\\ +\\ "},
         {"C:\\locked\\inner\\", {}, {}, {"C:\\locked\\"}, 0, sfx::FolderWalk::CannotCreate, "C:\\locked\\",
-         "?C:\\locked\\ "},
+         "?C:\\locked\\ +C:\\locked\\ "},
         // The destination C:\me\out\ (10 characters) may sit behind links; nothing below it.
         {"C:\\me\\out\\a\\", {"C:\\me\\", "C:\\me\\out\\", "C:\\me\\out\\a\\"}, {"C:\\me\\", "C:\\me\\out\\"}, {},
          10, sfx::FolderWalk::Done, "C:\\me\\out\\a\\", "?C:\\me\\ ?C:\\me\\out\\ ?C:\\me\\out\\a\\ "},
@@ -171,27 +155,24 @@ TEST(EnsureDirectory, CreatesWhatIsMissingBelowTheRootAndPassesNoLinkBelowTheDes
         {"C:\\me\\out\\a\\", {"C:\\me\\"}, {"C:\\me\\out\\"}, {}, 9, sfx::FolderWalk::ThroughLink,
          "C:\\me\\out\\", "?C:\\me\\ ?C:\\me\\out\\ "},
     };
-    for (const auto& c : cases) {
-        FakeFolders fs{c.existing, c.links, c.refuse, ""};
+    for (Walk& c : cases) {
         const sfx::DirectoryOps ops{
-            &fs,
-            [](void* context, const char* path) {
-                auto* f = static_cast<FakeFolders*>(context);
-                f->asked += "?" + std::string(path) + " ";
-                return f->links.count(path) ? sfx::FolderState::Link
-                       : f->existing.count(path) ? sfx::FolderState::Folder : sfx::FolderState::Missing;
+            &c,
+            [](void* walk, const char* path) {
+                auto* w = static_cast<Walk*>(walk);
+                w->got += "?" + std::string(path) + " ";
+                return w->links.count(path) ? sfx::FolderState::Link
+                       : w->existing.count(path) ? sfx::FolderState::Folder : sfx::FolderState::Missing;
             },
-            [](void* context, const char* path) {
-                auto* f = static_cast<FakeFolders*>(context);
-                if (f->refuse.count(path)) return false;
-                f->asked += "+" + std::string(path) + " ";
-                return f->existing.insert(path).second;
+            [](void* walk, const char* path) {
+                auto* w = static_cast<Walk*>(walk);
+                w->got += "+" + std::string(path) + " ";
+                return !w->refuse.count(path) && w->existing.insert(path).second;
             }};
         char folder[sfx::kPathSize] = {};
-        std::strcpy(folder, c.folder);
-        EXPECT_EQ(sfx::EnsureDirectory(folder, sizeof folder, c.trusted, ops), c.walk) << c.folder;
+        EXPECT_EQ(sfx::EnsureDirectory(std::strcpy(folder, c.folder), sizeof folder, c.trusted, ops), c.walk) << c.folder;
         EXPECT_STREQ(folder, c.after) << c.folder;
-        EXPECT_EQ(fs.asked, c.asked) << c.folder;
+        EXPECT_EQ(c.got, c.asked) << c.folder;
     }
     char full[8] = "C:\\abcd";  // no room for the closing backslash
     EXPECT_EQ(sfx::EnsureDirectory(full, sizeof full, 0, {}), sfx::FolderWalk::TooLong);
@@ -201,12 +182,8 @@ TEST(EnsureDirectory, CreatesWhatIsMissingBelowTheRootAndPassesNoLinkBelowTheDes
 }
 
 TEST(RunCommand, TheLongestPrefixThatThisRunWroteIsTheProgramAndNothingElseIsStarted) {
-    const struct {
-        std::vector<const char*> written;
-        const char* run;
-        const char* line;  // empty: nothing is started
-        size_t room;
-    } cases[] = {
+    // The entries written, the command, the command line ("": nothing is started) and its room.
+    const struct { std::vector<const char*> written; const char* run; const char* line; size_t room; } cases[] = {
         {{"setup.exe"}, "setup.exe /silent", "\"C:\\T\\setup.exe\" /silent", 600},
         {{"setup.exe"}, "setup /a  /b", "\"C:\\T\\setup.exe\" /a  /b", 600},
         {{"Setup.EXE"}, "setup /a", "\"C:\\T\\setup.exe\" /a", 600},  // case ignored
@@ -232,11 +209,9 @@ TEST(RunCommand, TheLongestPrefixThatThisRunWroteIsTheProgramAndNothingElseIsSta
         sfx::ClearRunCandidates(candidates);
         for (const char* name : c.written) sfx::NoteWrittenEntry(candidates, c.run, name);
         char program[600], line[600];
-        const sfx::RunCommand result =
-            sfx::ResolveRunCommand("C:\\T", c.run, candidates, program, sizeof program, line, c.room);
-        const sfx::RunCommand expected = c.line[0] ? sfx::RunCommand::Ready
-                                         : c.room < 600 ? sfx::RunCommand::TooLong : sfx::RunCommand::NoProgram;
-        EXPECT_EQ(result, expected) << c.run;
+        EXPECT_EQ(sfx::ResolveRunCommand("C:\\T", c.run, candidates, program, sizeof program, line, c.room),
+                  c.line[0] ? sfx::RunCommand::Ready : c.room < 600 ? sfx::RunCommand::TooLong : sfx::RunCommand::NoProgram)
+            << c.run;
         EXPECT_EQ(std::string(line), c.line) << c.run;
         // The program is started by its exact path, never looked up by the system.
         const std::string quoted = '"' + std::string(program) + '"';
@@ -245,12 +220,9 @@ TEST(RunCommand, TheLongestPrefixThatThisRunWroteIsTheProgramAndNothingElseIsSta
 }
 
 TEST(OverwriteAnswer, OnlyYesReplacesAndABoxThatWasNotShownKeepsTheFile) {
-    const struct { int result; sfx::OverwriteAnswer answer; } cases[] = {
-        {6, sfx::OverwriteAnswer::Replace},    {7, sfx::OverwriteAnswer::Keep},
-        {2, sfx::OverwriteAnswer::Stop},       {0, sfx::OverwriteAnswer::Unanswered},
-        {1, sfx::OverwriteAnswer::Unanswered},
-    };
-    for (const auto& c : cases) EXPECT_EQ(sfx::OverwriteAnswerOf(c.result), c.answer) << c.result;
+    using A = sfx::OverwriteAnswer;
+    const std::pair<int, A> cases[] = {{6, A::Replace}, {7, A::Keep}, {2, A::Stop}, {0, A::Unanswered}, {1, A::Unanswered}};
+    for (const auto& [result, answer] : cases) EXPECT_EQ(sfx::OverwriteAnswerOf(result), answer) << result;
 }
 
 // A scripted extraction: each try returns the next code; the prompt answers in turn
@@ -261,49 +233,40 @@ struct Script {
     std::vector<std::pair<intptr_t, const char*>> answers;
     vorx_Error result;
     const char* tried;  // the passwords tried in turn, "-" for none
-};
-
-struct Played {
-    const Script* script;
-    std::string tried;
-    size_t tries, prompts;
+    std::string got = "";
+    size_t tries = 0, prompts = 0;
 };
 
 TEST(PasswordProtocol, RememberedFirstThenAskUntilOneWorksOrThePersonGivesUp) {
     using E = std::vector<vorx_Error>;
-    const Script cases[] = {
+    const vorx_Error required = vorx_PasswordRequired, wrong = vorx_CrcMismatch;
+    Script cases[] = {
         {E{vorx_Success}, "kept", {}, vorx_Success, "- "},
-        {E{vorx_CrcMismatch}, "kept", {}, vorx_CrcMismatch, "- "},
-        {E{vorx_PasswordRequired}, nullptr, {{1, "never"}}, vorx_PasswordRequired, "- "},
-        {E{vorx_PasswordRequired, vorx_Success}, "kept", {}, vorx_Success, "- kept "},
-        {E{vorx_PasswordRequired, vorx_CrcMismatch, vorx_CorruptArchive, vorx_Success}, "kept",
-         {{1, "wrong"}, {1, "right"}}, vorx_Success, "- kept wrong right "},
-        {E{vorx_PasswordRequired, vorx_CrcMismatch}, "kept", {{2, "ignored"}}, vorx_PasswordRequired, "- kept "},
-        {E{vorx_PasswordRequired, vorx_CrcMismatch}, "kept", {{-1, ""}, {1, "never"}}, vorx_PasswordRequired,
-         "- kept "},
-        {E{vorx_PasswordRequired, vorx_CrcMismatch, vorx_OutOfDiskSpace}, "kept", {{1, "typed"}},
-         vorx_OutOfDiskSpace, "- kept typed "},
+        {E{wrong}, "kept", {}, wrong, "- "},
+        {E{required}, nullptr, {{1, "never"}}, required, "- "},
+        {E{required, vorx_Success}, "kept", {}, vorx_Success, "- kept "},
+        {E{required, wrong, vorx_CorruptArchive}, "kept", {{1, "wrong"}, {1, "right"}}, vorx_Success, "- kept wrong right "},
+        {E{required, wrong}, "kept", {{2, "ignored"}}, required, "- kept "},
+        {E{required, wrong}, "kept", {{-1, ""}, {1, "never"}}, required, "- kept "},
+        {E{required, wrong, vorx_OutOfDiskSpace}, "kept", {{1, "typed"}}, vorx_OutOfDiskSpace, "- kept typed "},
     };
-    for (const Script& c : cases) {
-        Played played{&c, "", 0, 0};
+    for (Script& c : cases) {
         const sfx::PasswordProtocolOps ops{
-            &played,
-            [](void* context, const char* password) {
-                auto* p = static_cast<Played*>(context);
-                p->tried += (password ? password : "-") + std::string(" ");
-                const size_t i = p->tries++;
-                return i < p->script->results.size() ? p->script->results[i] : vorx_Success;
+            &c,
+            [](void* script, const char* password) {
+                auto* s = static_cast<Script*>(script);
+                s->got += (password ? password : "-") + std::string(" ");
+                return s->tries < s->results.size() ? s->results[s->tries++] : vorx_Success;
             },
-            [](void* context) { return static_cast<Played*>(context)->script->remembered; },
-            [](void* context, char (&buffer)[sfx::kPathSize]) -> intptr_t {
-                auto* p = static_cast<Played*>(context);
-                if (p->prompts >= p->script->answers.size()) return 2;
-                const auto& answer = p->script->answers[p->prompts++];
-                std::strcpy(buffer, answer.second);
-                return answer.first;
+            [](void* script) { return static_cast<Script*>(script)->remembered; },
+            [](void* script, char (&buffer)[sfx::kPathSize]) -> intptr_t {
+                auto* s = static_cast<Script*>(script);
+                if (s->prompts >= s->answers.size()) return 2;
+                std::strcpy(buffer, s->answers[s->prompts].second);
+                return s->answers[s->prompts++].first;
             }};
         EXPECT_EQ(sfx::RunPasswordProtocol(ops), c.result) << c.tried;
-        EXPECT_EQ(played.tried, c.tried);
+        EXPECT_EQ(c.got, c.tried);
     }
 }
 
