@@ -110,17 +110,11 @@ std::string Text(HWND window) {
     return std::string(buffer, Send(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer)));
 }
 
-std::string ControlText(HWND dialog, int id) { return Text(GetDlgItem(dialog, id)); }
 std::string ClassOf(HWND window) {
     char name[256] = {};
     GetClassNameA(window, name, sizeof name);
     return name;
 }
-
-bool ControlVisible(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
-bool ControlEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
-
-bool ControlChecked(HWND dialog, int id) { return Send(GetDlgItem(dialog, id), BM_GETCHECK) == BST_CHECKED; }
 
 RECT ControlRect(HWND dialog, int id) {
     RECT rect{};
@@ -134,16 +128,6 @@ POINT ControlClientOrigin(HWND dialog, int id) {
     MapWindowPoints(GetDlgItem(dialog, id), dialog, &origin, 1);
     return origin;
 }
-
-void Type(HWND dialog, int id, const std::string& text) {
-    Send(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-}
-
-void Press(HWND dialog, int id) {
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
-}
-
-void ClickCheckBox(HWND dialog, int id) { PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
 MessageBoxInfo WaitForMessageBox(DWORD processId, const std::string& caption, DWORD milliseconds) {
     MessageBoxInfo info;

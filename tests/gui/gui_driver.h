@@ -48,17 +48,23 @@ HWND WaitForWindow(DWORD processId, const std::string& caption, DWORD millisecon
 // Sends a message to another process's window: the result, or 0 when it does not answer.
 DWORD_PTR Send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 std::string Text(HWND window);
-std::string ControlText(HWND dialog, int id);
 std::string ClassOf(HWND window);
-bool ControlVisible(HWND dialog, int id);
-bool ControlEnabled(HWND dialog, int id);
-bool ControlChecked(HWND dialog, int id);
 RECT ControlRect(HWND dialog, int id);          // relative to the dialog's client area
 POINT ControlClientOrigin(HWND dialog, int id);  // the same, of the control's client area
+inline std::string ControlText(HWND dialog, int id) { return Text(GetDlgItem(dialog, id)); }
+inline bool ControlVisible(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
+inline bool ControlEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+inline bool ControlChecked(HWND dialog, int id) { return Send(GetDlgItem(dialog, id), BM_GETCHECK) == BST_CHECKED; }
 
-void Type(HWND dialog, int id, const std::string& text);  // replaces an edit's text
-void Press(HWND dialog, int id);                          // a button, message boxes too
-void ClickCheckBox(HWND dialog, int id);                  // toggles it and tells the dialog
+// Replaces an edit's text; presses a button (of message boxes too); clicks a check box,
+// which toggles it and tells its dialog.
+inline void Type(HWND dialog, int id, const std::string& text) {
+    Send(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+inline void Press(HWND dialog, int id) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+inline void ClickCheckBox(HWND dialog, int id) { PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
 struct MessageBoxInfo {
     HWND window = nullptr;
