@@ -23,19 +23,11 @@ Process::~Process() {
     CloseHandle(process_);
 }
 
-namespace {
-
 std::wstring Wide(const std::string& text) {
     std::wstring wide(text.size(), L'\0');
     wide.resize(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
                                     static_cast<int>(wide.size())));
     return wide;
-}
-
-}  // namespace
-
-bool Process::Start(const std::string& program, const std::string& arguments, const std::string& folder) {
-    return Start(Wide(program), Wide(arguments), Wide(folder));
 }
 
 bool Process::Start(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder) {
@@ -116,13 +108,6 @@ std::string ClassOf(HWND window) {
     return name;
 }
 
-RECT ControlRect(HWND dialog, int id) {
-    RECT rect{};
-    GetWindowRect(GetDlgItem(dialog, id), &rect);
-    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
-    return rect;
-}
-
 POINT ControlClientOrigin(HWND dialog, int id) {
     POINT origin{0, 0};
     MapWindowPoints(GetDlgItem(dialog, id), dialog, &origin, 1);
@@ -139,10 +124,8 @@ MessageBoxInfo WaitForMessageBox(DWORD processId, const std::string& caption, DW
     return info;
 }
 
-namespace {
-
 // A copy of the screen's pixels in `area`; the caller deletes it.
-HBITMAP Grab(const RECT& area) {
+static HBITMAP Grab(const RECT& area) {
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, area.right - area.left, area.bottom - area.top);
@@ -153,8 +136,6 @@ HBITMAP Grab(const RECT& area) {
     ReleaseDC(nullptr, screen);
     return bitmap;
 }
-
-}  // namespace
 
 int CountPixels(HWND window, const RECT& clientArea, COLORREF colour) {
     RECT area = clientArea;

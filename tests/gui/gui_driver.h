@@ -12,8 +12,10 @@
 
 namespace gui {
 
-// The Windows form of a host path (Wine maps the Unix root to drive Z:).
+// The Windows form of a host path (Wine maps the Unix root to drive Z:); a text in the
+// ANSI code page as UTF-16.
 std::string WindowsPath(std::string path);
+std::wstring Wide(const std::string& text);
 
 // A started process; a still running one is ended when the object goes.
 class Process {
@@ -23,8 +25,10 @@ public:
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
     // Starts `program` with the command-line tail `arguments` (may be empty).
-    bool Start(const std::string& program, const std::string& arguments, const std::string& folder = "");
     bool Start(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder = L"");
+    bool Start(const std::string& program, const std::string& arguments, const std::string& folder = "") {
+        return Start(Wide(program), Wide(arguments), Wide(folder));
+    }
     // The exit code, or STILL_ACTIVE (259) when it has not ended within the time.
     DWORD WaitForExit(DWORD milliseconds);
     bool Running() const { return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
@@ -49,8 +53,7 @@ HWND WaitForWindow(DWORD processId, const std::string& caption, DWORD millisecon
 DWORD_PTR Send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 std::string Text(HWND window);
 std::string ClassOf(HWND window);
-RECT ControlRect(HWND dialog, int id);          // relative to the dialog's client area
-POINT ControlClientOrigin(HWND dialog, int id);  // the same, of the control's client area
+POINT ControlClientOrigin(HWND dialog, int id);  // relative to the dialog's client area
 inline std::string ControlText(HWND dialog, int id) { return Text(GetDlgItem(dialog, id)); }
 inline bool ControlVisible(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
 inline bool ControlEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
