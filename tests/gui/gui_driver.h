@@ -1,7 +1,7 @@
 // Drives another process's windows as a person would: finds its dialogs and message
-// boxes by caption, reads the texts and states of their controls, presses buttons and
-// types into edit fields by control ID, and takes screenshots of what is on screen.
-// Clicks are posted, not sent: a sent click can be lost after a modal box closes.
+// boxes by caption, reads and presses their controls by ID, types into edit fields, and
+// takes screenshots. Clicks are posted, not sent: a sent click can be lost after a
+// modal box closes.
 #pragma once
 
 #include <windows.h>
@@ -12,23 +12,26 @@
 
 namespace gui {
 
-// A process started by the tests; the handle is closed (and a still running process
-// ended) when the object goes.
+// The Windows form of a host path (Wine maps the Unix root to drive Z:); a text in the
+// ANSI code page as UTF-16.
+std::string WindowsPath(std::string path);
+std::wstring Wide(const std::string& text);
+
+// A started process; a still running one is ended when the object goes.
 class Process {
 public:
     Process() = default;
     ~Process();
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
-
     // Starts `program` with the command-line tail `arguments` (may be empty).
-    bool Start(const std::string& program, const std::string& arguments,
-               const std::string& workingFolder = "");
-    // The same for a program whose path the ANSI code page cannot hold.
-    bool Start(const std::wstring& program, const std::wstring& arguments);
+    bool Start(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder = L"");
+    bool Start(const std::string& program, const std::string& arguments, const std::string& folder = "") {
+        return Start(Wide(program), Wide(arguments), Wide(folder));
+    }
     // The exit code, or STILL_ACTIVE (259) when it has not ended within the time.
     DWORD WaitForExit(DWORD milliseconds);
-    bool Running() const;
+    bool Running() const { return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
     DWORD Id() const { return id_; }
 
 private:
@@ -41,48 +44,41 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD milliseconds);
 
 // Visible top-level windows of a process.
 std::vector<HWND> TopWindows(DWORD processId);
-// The visible top-level window of the process with exactly this caption (and class,
-// when given), waiting up to `milliseconds`; null when none appears.
+// The process's visible top-level window with this caption (and class, when given),
+// waiting up to `milliseconds`; null when none appears.
 HWND WaitForWindow(DWORD processId, const std::string& caption, DWORD milliseconds,
                    const char* className = nullptr);
-// True when no window with this caption is shown by the process for `milliseconds`.
-bool NoWindowFor(DWORD processId, const std::string& caption, DWORD milliseconds);
 
+// Sends a message to another process's window: the result, or 0 when it does not answer.
+DWORD_PTR Send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 std::string Text(HWND window);
-std::string ControlText(HWND dialog, int id);
 std::string ClassOf(HWND window);
-bool ControlVisible(HWND dialog, int id);
-bool ControlEnabled(HWND dialog, int id);
-bool ControlChecked(HWND dialog, int id);
-// A control's window rectangle relative to the dialog's client area.
-RECT ControlRect(HWND dialog, int id);
-// The origin of a control's client area relative to the dialog's client area.
-POINT ControlClientOrigin(HWND dialog, int id);
+POINT ControlClientOrigin(HWND dialog, int id);  // relative to the dialog's client area
+inline std::string ControlText(HWND dialog, int id) { return Text(GetDlgItem(dialog, id)); }
+inline bool ControlVisible(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
+inline bool ControlEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+inline bool ControlChecked(HWND dialog, int id) { return Send(GetDlgItem(dialog, id), BM_GETCHECK) == BST_CHECKED; }
 
-// Types `text` into an edit control (replacing what it held).
-void Type(HWND dialog, int id, const std::string& text);
-// Presses a button by posting its command to the dialog (message boxes too).
-void Press(HWND dialog, int id);
-// Clicks a check box (toggles it and notifies its dialog).
-void ClickCheckBox(HWND dialog, int id);
+// Replaces an edit's text; presses a button (of message boxes too); clicks a check box,
+// which toggles it and tells its dialog.
+inline void Type(HWND dialog, int id, const std::string& text) {
+    Send(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+inline void Press(HWND dialog, int id) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+inline void ClickCheckBox(HWND dialog, int id) { PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
-// A message box of the process: its caption, text, and whether its icon is shown.
 struct MessageBoxInfo {
     HWND window = nullptr;
-    std::string caption;
     std::string text;
     HWND owner = nullptr;
 };
-// Waits for a message box with this caption.
 MessageBoxInfo WaitForMessageBox(DWORD processId, const std::string& caption, DWORD milliseconds);
 
 // How many pixels of a rectangle of `window`'s client area show `colour` on screen.
 int CountPixels(HWND window, const RECT& clientArea, COLORREF colour);
-
 // Saves the screen area covered by the process's visible windows as a PNG file.
 bool Screenshot(DWORD processId, const std::string& pngPath);
-
-// Writes 24-bit pixels (rows top first, RGB) as an uncompressed PNG file.
-bool WritePng(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb);
 
 }  // namespace gui
