@@ -153,15 +153,6 @@ TEST_P(DirectoryTest, FindAcrossUnits) {
     EXPECT_EQ(Find("not there"), -1);
 }
 
-TEST_P(DirectoryTest, FindFirstOfEqualNamesAndNamesInThePadding) {
-    LoadNames({"one", "two", "one", "three"}, test::ToBytes(std::string("ghost\0", 6)));
-    EXPECT_EQ(Find("one"), 0);
-    EXPECT_EQ(Find("three"), 3);
-    // The search runs to the end of the file, not to the count of entries.
-    EXPECT_EQ(Find("ghost"), 4);
-    EXPECT_EQ(NameAt(4), "ghost");
-}
-
 TEST_P(DirectoryTest, FindNeedsWholeUnitsOfSixteen) {
     if (Encrypted()) GTEST_SKIP() << "an encrypted table of the wrong length does not open";
     // 512 bytes of names, then a last unit of 10 bytes: it is not searched.
@@ -179,16 +170,6 @@ TEST_P(DirectoryTest, FindNeedsWholeUnitsOfSixteen) {
     table.resize(528, 0);
     Load(table, static_cast<uint32_t>(table.size()));
     EXPECT_EQ(Find("tail"), 16);
-}
-
-TEST_P(DirectoryTest, OverlongStoredNamesAcrossUnits) {
-    // A stored name of 700 bytes covers a whole 512-byte unit; it matches nothing a
-    // caller can ask for, and the names behind it are still counted right.
-    LoadNames({"x", std::string(700, 'Y'), "behind"});
-    EXPECT_EQ(Find(std::string(255, 'Y')), -1);
-    EXPECT_EQ(Find("behind"), 2);
-    EXPECT_EQ(NameAt(1), "<4>");
-    EXPECT_EQ(NameAt(2), "behind");
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndEncrypted, DirectoryTest, ::testing::Bool(),

@@ -21,23 +21,7 @@ uint32_t SlowField(const std::vector<uint8_t>& bytes, uint32_t pos, uint32_t wid
     return v;
 }
 
-std::vector<uint8_t> Bits(std::initializer_list<int> bits) {
-    BitWriter w;
-    for (int b : bits) w.WriteBit(static_cast<uint32_t>(b));
-    std::vector<uint8_t> bytes = w.bytes();
-    bytes.resize(bytes.size() + 8, 0);
-    return bytes;
-}
-
 }  // namespace
-
-TEST(ReadBits, TakesBitsFromTheLeastSignificantEndOfEachByte) {
-    // Position 13, width 4: bits 5 to 7 of byte 1, then bit 0 of byte 2.
-    const std::vector<uint8_t> bytes = {0x00, 0b1010'0000, 0b0000'0001, 0x00, 0x00};
-    EXPECT_EQ(ReadBits(bytes.data(), 13, 4), 0b1101u);
-    EXPECT_EQ(ReadBits(bytes.data(), 13, 0), 0u);
-    EXPECT_EQ(ReadBits(bytes.data(), 8, 8), 0b1010'0000u);
-}
 
 TEST(ReadBits, IsExactForEveryWidthUpTo25AtEveryShift) {
     std::mt19937 rng(7);
@@ -48,24 +32,6 @@ TEST(ReadBits, IsExactForEveryWidthUpTo25AtEveryShift) {
             ASSERT_EQ(ReadBits(bytes.data(), pos, width), SlowField(bytes, pos, width)) << pos << " " << width;
         }
     }
-}
-
-TEST(ReadEscapedNumber, ReadsTheDocumentedExamples) {
-    // 1,1 (3) then a 3-bit field 0,1,1 (6): 3 + 6 + 1.
-    auto a = Bits({1, 1, 0, 1, 1});
-    uint32_t pos = 0;
-    EXPECT_EQ(ReadEscapedNumber(a.data(), pos), 10u);
-    EXPECT_EQ(pos, 5u);
-    // 1,1 then 1,1,1 (7) then a 5-bit 0: 3 + 7 + 0 + 1.
-    auto b = Bits({1, 1, 1, 1, 1, 0, 0, 0, 0, 0});
-    pos = 0;
-    EXPECT_EQ(ReadEscapedNumber(b.data(), pos), 11u);
-    EXPECT_EQ(pos, 10u);
-    // All zeros in the first field: 1, never 0.
-    auto c = Bits({0, 0, 1, 1});
-    pos = 0;
-    EXPECT_EQ(ReadEscapedNumber(c.data(), pos), 1u);
-    EXPECT_EQ(pos, 2u);
 }
 
 TEST(ReadEscapedNumber, EveryRangeBoundaryRoundTripsWithItsFieldWidths) {
@@ -91,22 +57,6 @@ TEST(ReadEscapedNumber, EveryRangeBoundaryRoundTripsWithItsFieldWidths) {
             }
         }
     }
-}
-
-TEST(ReadEscapedNumber, RandomValuesRoundTrip) {
-    std::mt19937 rng(11);
-    BitWriter w;
-    std::vector<uint32_t> values;
-    for (int i = 0; i < 5000; ++i) {
-        const uint32_t v = 1 + rng() % (1u << (1 + rng() % 23)) % vorx::kLargestEscapedNumber;
-        values.push_back(v);
-        ASSERT_TRUE(w.WriteEscapedNumber(v));
-    }
-    std::vector<uint8_t> bytes = w.bytes();
-    bytes.resize(bytes.size() + 8, 0);
-    uint32_t pos = 0;
-    for (uint32_t v : values) ASSERT_EQ(ReadEscapedNumber(bytes.data(), pos), v);
-    EXPECT_EQ(pos, w.bitCount());
 }
 
 TEST(ReadEscapedNumber, ACodeBeyondTheLargestFieldIsRefusedWithZero) {
