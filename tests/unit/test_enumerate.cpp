@@ -1,6 +1,6 @@
-// Enumeration and look-up: the cursor's forward walk, its restart and its behaviour on
-// failures, the look-up by name (exact bytes, null info, names in the padding), and
-// archives whose records lie beyond 4 GiB.
+// Enumeration and look-up beyond what the conformance sample reaches: records changed
+// after the open, names too long to complete, the look-up by name (exact bytes, null
+// info), an unknown version, and archives whose records lie beyond 4 GiB.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -76,37 +76,6 @@ TEST(Enumerate, EveryEntryInOrder) {
     EXPECT_EQ(info.attributes, 0x55555555u);
     EXPECT_EQ(vorx_EnumerateFiles(nullptr, &info, 0), vorx_InvalidArgument);
     EXPECT_EQ(vorx_EnumerateFiles(h, nullptr, 0), vorx_InvalidArgument);
-}
-
-TEST(Enumerate, TheCursorWalksOnAndRestarts) {
-    TempDir dir;
-    const TestArchive a = Entries(10);
-    const std::string path = dir.File("a.vorx");
-    test::WriteArchive(path, a);
-    test::Handle h;
-    ASSERT_EQ(h.Open(path), vorx_Success);
-    vorx_FileInfo info;
-    uint64_t position[10];
-    for (uint64_t i = 0; i < 10; ++i) ASSERT_EQ(LocateEntry(h, nullptr, &position[i], a.entries[i].name.c_str()), 0);
-
-    ASSERT_EQ(vorx_EnumerateFiles(h, &info, 3), vorx_Success);
-    ExpectEntry(info, a.entries[3]);
-    EXPECT_EQ(h.get()->cursorPosition, position[4]);
-
-    // With records 0 and 2 spoilt, index 7 is still reached: the walk goes on from the
-    // cursor over records 4, 5 and 6...
-    SpoilRecord(path, position[0]);
-    SpoilRecord(path, position[2]);
-    ASSERT_EQ(vorx_EnumerateFiles(h, &info, 7), vorx_Success);
-    ExpectEntry(info, a.entries[7]);
-    ASSERT_EQ(vorx_EnumerateFiles(h, &info, 8), vorx_Success);
-    ExpectEntry(info, a.entries[8]);
-    // ...while a lower index restarts at the first record, and fails on the spoilt one.
-    std::memset(&info, 0x55, sizeof info);
-    EXPECT_EQ(vorx_EnumerateFiles(h, &info, 1), vorx_ReadFailed);
-    EXPECT_EQ(info.attributes, 0x55555555u);
-    ASSERT_EQ(vorx_EnumerateFiles(h, &info, 9), vorx_Success);
-    ExpectEntry(info, a.entries[9]);
 }
 
 TEST(Enumerate, RecordsCutShort) {
@@ -207,29 +176,6 @@ TEST(GetFileInfo, EmptyAndOlderArchives) {
     EXPECT_EQ(vorx_EnumerateFiles(h, &info, 0), vorx_NotFound);
 }
 
-// A name stored in the padding of the names table is found (the search is bounded by
-// the end of the file); its "record" is whatever lies behind the last entry: the
-// DirectoryHeader and the names.
-TEST(GetFileInfo, NameInThePadding) {
-    TempDir dir;
-    TestArchive a = Entries(2);
-    a.directory.padding = test::ToBytes(std::string("ghost\0", 6));
-    const std::string path = dir.File("a.vorx");
-    test::WriteArchive(path, a);
-    test::Handle h;
-    ASSERT_EQ(h.Open(path), vorx_Success);
-    vorx_FileInfo info;
-    uint64_t position = 0;
-    ASSERT_EQ(LocateEntry(h, &info, &position, "ghost"), vorx_Success);
-    EXPECT_EQ(position, h.get()->directory.directoryOffset);
-    const Bytes file = test::ReadFile(path);
-    uint8_t raw[40];
-    std::memcpy(raw, file.data() + position, 40);
-    EXPECT_EQ(info.compressedSize, ReadLe64(raw + 8));
-    EXPECT_EQ(info.attributes, ReadLe16(raw + 2));
-    EXPECT_STREQ(info.name, "ghost");
-}
-
 // Records beyond 4 GiB: the first entry claims 5 GiB of data, which the file holds as
 // a hole, and the second entry's record lies behind it.
 TEST(Enumerate, RecordsBeyondFourGiB) {
@@ -278,10 +224,9 @@ TEST(Enumerate, RecordsBeyondFourGiB) {
     ASSERT_EQ(vorx_EnumerateFiles(h, &info, 1), vorx_Success);
     EXPECT_STREQ(info.name, "small.txt");
     EXPECT_EQ(info.crc32, second.crc32);
-    uint64_t position = 0;
-    ASSERT_EQ(LocateEntry(h, &info, &position, "small.txt"), vorx_Success);
-    EXPECT_EQ(position, static_cast<uint64_t>(secondAt));
-    EXPECT_EQ(h.get()->directory.directoryOffset, static_cast<uint64_t>(secondAt) + 40 + 20);
+    char out[3] = {};
+    ASSERT_EQ(vorx_DecompressToPtr(h, "small.txt", out, nullptr, nullptr), vorx_Success);
+    EXPECT_EQ(std::string(out, 3), "abc");
 }
 
 }  // namespace

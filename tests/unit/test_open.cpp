@@ -1,5 +1,6 @@
-// Opening archives: the result of every way an open can go (one row per damage or
-// password), a null handle on every failure, nothing left behind, and the arguments.
+// Opening archives: the results the conformance sample does not reach (one row per
+// damage or password), a null handle on every failure, nothing left behind, and the
+// arguments.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -35,13 +36,9 @@ const std::string kLong = [] {
 }();
 const std::string kLong72 = kLong.substr(0, 72), kLong71 = kLong.substr(0, 71);
 
-// Where an archive is cut: nowhere, or `delta` bytes behind a place in it.
-enum Place { kWhole, kStart, kRecord0, kRecord1, kRecord2, kDirectory };
-
 struct OpenRow {
     void (*damage)(TestArchive&);
-    Place place;
-    int delta;
+    size_t cut;  // the length the file is cut to; 0: whole
     const char* password;
     vorx_Error expected;
 };
@@ -49,14 +46,11 @@ struct OpenRow {
 void Encrypt(TestArchive& a) { a.directory.password = "correct horse"; }
 void EncryptEmpty(TestArchive& a) { a.directory.password = ""; }
 void EncryptLong(TestArchive& a) { a.directory.password = kLong; }
-void EncryptTrailing(TestArchive& a) { a.directory.password = "pw", a.directory.trailing = {0}; }
-void EncryptLength1000(TestArchive& a) { a.directory.password = "pw", a.directory.namesLength = 1000; }
 // Only the length rounded up to 16 counts.
 void EncryptLengthSameUnit(TestArchive& a) {
     const uint32_t joined = static_cast<uint32_t>(JoinNames({"one.txt", "dir\\two.bin", "three"}).size());
     a.directory.password = "pw", a.directory.namesLength = joined - 1 - (joined - 1) % 16 + 1;
 }
-void EncryptWrongCrc(TestArchive& a) { a.directory.password = "pw", a.directory.namesCrc = 12345; }
 void EncryptNoNames(TestArchive& a) { a.entries.clear(), a.directory.password = "anything"; }
 void EncryptNoNamesCrc1(TestArchive& a) { EncryptNoNames(a), a.directory.namesCrc = 1; }
 void PlainTableDamaged(TestArchive& a) {
@@ -68,59 +62,36 @@ void Count2(TestArchive& a) { a.directory.entryCount = 2; }
 void Older(TestArchive& a) { a.version = kVersionFormat1; }
 
 const OpenRow kRows[] = {
-    {nullptr, kWhole, 0, nullptr, vorx_Success},
-    {nullptr, kWhole, 0, "a password nobody needs", vorx_Success},
-    // Cut inside the header (long enough for the signature): 13; inside or between
-    // records, or in the directory header: 3; after the directory header the plain
-    // names table is not checked.
-    {nullptr, kStart, 9, nullptr, vorx_ReadFailed},
-    {nullptr, kStart, 23, nullptr, vorx_ReadFailed},
-    {nullptr, kRecord0, 0, nullptr, vorx_CorruptArchive},
-    {nullptr, kRecord0, 1, nullptr, vorx_CorruptArchive},
-    {nullptr, kRecord0, 39, nullptr, vorx_CorruptArchive},
-    {nullptr, kRecord0, 45, nullptr, vorx_CorruptArchive},
-    {nullptr, kRecord1, 0, nullptr, vorx_CorruptArchive},
-    {nullptr, kRecord2, 20, nullptr, vorx_CorruptArchive},
-    {nullptr, kDirectory, -1, nullptr, vorx_CorruptArchive},
-    {nullptr, kDirectory, 0, nullptr, vorx_CorruptArchive},
-    {nullptr, kDirectory, 11, nullptr, vorx_CorruptArchive},
-    {nullptr, kDirectory, 12, nullptr, vorx_Success},
+    {nullptr, 0, nullptr, vorx_Success},
+    {nullptr, 0, "a password nobody needs", vorx_Success},
     // An entry count beyond the records reads the directory as a record of garbage
     // size; fewer looks for the directory in the wrong place, where a plain "table" opens.
-    {Count4, kWhole, 0, nullptr, vorx_CorruptArchive},
-    {CountMax, kWhole, 0, nullptr, vorx_CorruptArchive},
-    {Count2, kWhole, 0, nullptr, vorx_Success},
-    {PlainTableDamaged, kWhole, 0, nullptr, vorx_Success},
-    {PlainTableDamaged, kWhole, 0, "pw", vorx_Success},
-    // Encrypted names: 10 without a password, 9 for a wrong one; the key cycles, so the
-    // password twice is the same key; the empty password is a password; passwords are
-    // cut to 255 bytes and keys to 72.
-    {Encrypt, kWhole, 0, nullptr, vorx_PasswordRequired},
-    {Encrypt, kWhole, 0, "wrong horse", vorx_CrcMismatch},
-    {Encrypt, kWhole, 0, "", vorx_CrcMismatch},
-    {Encrypt, kWhole, 0, "correct horse", vorx_Success},
-    {Encrypt, kWhole, 0, "correct horsecorrect horse", vorx_Success},
-    {EncryptEmpty, kWhole, 0, nullptr, vorx_PasswordRequired},
-    {EncryptEmpty, kWhole, 0, "", vorx_Success},
-    {EncryptEmpty, kWhole, 0, "x", vorx_CrcMismatch},
-    {EncryptLong, kWhole, 0, kLong.c_str(), vorx_Success},
-    {EncryptLong, kWhole, 0, kLong72.c_str(), vorx_Success},
-    {EncryptLong, kWhole, 0, kLong71.c_str(), vorx_CrcMismatch},
-    // An encrypted table of the wrong length is 3 whatever the password (10 without).
-    {EncryptTrailing, kWhole, 0, nullptr, vorx_PasswordRequired},
-    {EncryptTrailing, kWhole, 0, "pw", vorx_CorruptArchive},
-    {EncryptTrailing, kWhole, 0, "other", vorx_CorruptArchive},
-    {EncryptLength1000, kWhole, 0, "pw", vorx_CorruptArchive},
-    {EncryptLengthSameUnit, kWhole, 0, "pw", vorx_Success},
-    {EncryptWrongCrc, kWhole, 0, "pw", vorx_CrcMismatch},
+    {Count4, 0, nullptr, vorx_CorruptArchive},
+    {CountMax, 0, nullptr, vorx_CorruptArchive},
+    {Count2, 0, nullptr, vorx_Success},
+    {PlainTableDamaged, 0, nullptr, vorx_Success},
+    {PlainTableDamaged, 0, "pw", vorx_Success},
+    // Encrypted names: 10 without a password, 9 for a wrong one; the empty password is
+    // a password; passwords are cut to 255 bytes and keys to 72.
+    {Encrypt, 0, nullptr, vorx_PasswordRequired},
+    {Encrypt, 0, "wrong horse", vorx_CrcMismatch},
+    {Encrypt, 0, "", vorx_CrcMismatch},
+    {Encrypt, 0, "correct horse", vorx_Success},
+    {EncryptEmpty, 0, nullptr, vorx_PasswordRequired},
+    {EncryptEmpty, 0, "", vorx_Success},
+    {EncryptEmpty, 0, "x", vorx_CrcMismatch},
+    {EncryptLong, 0, kLong.c_str(), vorx_Success},
+    {EncryptLong, 0, kLong72.c_str(), vorx_Success},
+    {EncryptLong, 0, kLong71.c_str(), vorx_CrcMismatch},
+    {EncryptLengthSameUnit, 0, "pw", vorx_Success},
     // No names to decrypt: the CRC of no bytes is 0, so any password passes, unless
     // the stored CRC is not 0.
-    {EncryptNoNames, kWhole, 0, "whatever", vorx_Success},
-    {EncryptNoNames, kWhole, 0, nullptr, vorx_PasswordRequired},
-    {EncryptNoNamesCrc1, kWhole, 0, "anything", vorx_CrcMismatch},
+    {EncryptNoNames, 0, "whatever", vorx_Success},
+    {EncryptNoNames, 0, nullptr, vorx_PasswordRequired},
+    {EncryptNoNamesCrc1, 0, "anything", vorx_CrcMismatch},
     // Of an older archive only the header is read.
-    {Older, kWhole, 0, nullptr, vorx_Success},
-    {Older, kStart, 25, nullptr, vorx_Success},
+    {Older, 0, nullptr, vorx_Success},
+    {Older, 25, nullptr, vorx_Success},
 };
 
 TEST(Open, EveryDamageAndPassword) {
@@ -130,10 +101,7 @@ TEST(Open, EveryDamageAndPassword) {
         TestArchive a = ThreeEntries();
         if (row.damage) row.damage(a);
         Bytes bytes = test::ArchiveBytes(a);
-        size_t at[6] = {bytes.size(), 0, kArchiveHeaderSize, 0, 0, 0};
-        for (size_t i = 0; i < a.entries.size(); ++i)
-            at[kRecord0 + i + 1] = at[kRecord0 + i] + kEntryRecordSize + 4 + PadTo16(a.entries[i].data.size());
-        if (row.place != kWhole) bytes.resize(at[row.place] + static_cast<size_t>(row.delta));
+        if (row.cut) bytes.resize(row.cut);
         test::WriteFile(path, bytes);
         SCOPED_TRACE("row " + std::to_string(&row - kRows));
         ExpectOpen(path, row.password, row.expected);
