@@ -327,10 +327,13 @@ TEST(Extract, OneBlockMayProduceAtMost64MiBInAFile) {
     const uint64_t tooBig = (64ull << 20) + 1, grows = 10ull << 20;
     const std::string big(tooBig, 'a');
     WriteRawArchive(dir.File("a.vorx"), {{"too big", Repeated(tooBig), big, {}, {}},
+                                         {"exact", Repeated(tooBig - 1), big.substr(0, tooBig - 1), {}, {}},
                                          {"grows", Repeated(grows), big.substr(0, grows), {}, {}}});
     Handle h;
     ASSERT_EQ(h.Open(dir.File("a.vorx")), vorx_Success);
     EXPECT_EQ(vorx_DecompressToFile(h, "too big", dir.File("big").c_str(), nullptr, nullptr), vorx_Unknown);
+    // Exactly 64 MiB: the window grows to its limit and not beyond.
+    EXPECT_EQ(vorx_DecompressToFile(h, "exact", dir.File("exact").c_str(), nullptr, nullptr), vorx_Success);
     // Memory has no such limit, only the caller's buffer.
     {
         Bytes memory(static_cast<size_t>(tooBig));
