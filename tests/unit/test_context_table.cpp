@@ -61,13 +61,6 @@ TEST(SlotOrder, ReplacesTheSlotsTheStampsReplaceAndRefusesEmptySlots) {
     EXPECT_GT(refused, 1000);
 }
 
-TEST(SlotOrder, AllStampsZeroReplaceSlotZeroAgainAndAgain) {
-    // Literal steps do not change the order.
-    EXPECT_EQ(SlotOrder::FirstSlot(SlotOrder::kInitial), 0u);
-    // A match from slot 0 gives it the newest stamp: slot 1 takes the position.
-    EXPECT_EQ(SlotOrder::FirstSlot(SlotOrder::kMatch[SlotOrder::kInitial][0]), 1u);
-}
-
 TEST(ContextTable, SelectsTheTwoByteBucketUntilTheThreeByteOneIsWritten) {
     ContextTable* table = vorx::CreateContextTable();
     ASSERT_NE(table, nullptr);

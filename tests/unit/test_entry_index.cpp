@@ -2,8 +2,7 @@
 // of every length and alignment, duplicates, names in the padding and behind it,
 // encrypted tables, tables whose last 512-byte unit is shorter than 16 bytes) and on
 // damaged ones, every look-up by name, every enumeration and every name by index must
-// give exactly what the walks give. And once built, the index reads neither the names
-// table nor the records before the one wanted.
+// give exactly what the walks give.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,7 +11,6 @@
 #include <vector>
 
 #include "library/stream.h"
-#include "platform/platform.h"
 #include "tests/support/test_support.h"
 
 namespace vorx {
@@ -196,49 +194,6 @@ TEST(EntryIndex, AgreesWithTheWalksOnGeneratedArchives) {
     EXPECT_GE(opened, 40u);
 }
 
-// The search in 512-byte units ignores a last unit shorter than 16 bytes, while the
-// name-by-index walk reads it: a name whose NUL lies there is found by index only.
-TEST(EntryIndex, ShortLastUnit) {
-    TempDir dir;
-    for (size_t tail = 0; tail < 24; ++tail) {
-        TestArchive a;
-        // 32 names of 15 bytes and their NULs: a table of exactly 512 bytes.
-        for (int i = 0; i < 32; ++i) a.entries.push_back(TestEntry(std::string(14, 'a' + i % 26) + std::to_string(i % 10), {}));
-        std::string trailing = "t" + std::string(tail > 1 ? tail - 2 : 0, 'x') + std::string(1, '\0');
-        trailing.resize(tail);
-        a.directory.trailing = test::ToBytes(trailing);
-        const std::string path = dir.File("tail" + std::to_string(tail) + ".vorx");
-        test::WriteArchive(path, a);
-        const std::string tailName = tail >= 2 ? trailing.substr(0, tail - 1) : "t";
-        const Comparison c = Compare(path, nullptr, Queries(a, {tailName}));
-        ASSERT_TRUE(c.opened);
-
-        test::Handle h;
-        ASSERT_EQ(h.Open(path), vorx_Success);
-        uint64_t index = 0;
-        const bool found = h.get()->directory.Find(tailName.c_str(), &index);
-        EXPECT_EQ(found, tail >= 16) << tail;  // a complete name in a unit of 16 or more
-    }
-}
-
-// Names of 239 to 255 bytes at every offset inside their 16-byte unit: NameAt returns
-// a name only when the bytes from its start to the end of its NUL's unit are fewer
-// than 256.
-TEST(EntryIndex, LongNamesAtEveryAlignment) {
-    TempDir dir;
-    for (size_t shift = 0; shift < 16; ++shift) {
-        TestArchive a;
-        if (shift > 0) a.entries.push_back(TestEntry(std::string(shift, 's'), {}));
-        for (size_t length = 239; length <= 255; ++length)
-            a.entries.push_back(TestEntry(std::string(length, static_cast<char>('A' + length % 26)), {}));
-        const std::string path = dir.File("long" + std::to_string(shift) + ".vorx");
-        test::WriteArchive(path, a);
-        const Comparison c = Compare(path, nullptr, Queries(a, {}));
-        ASSERT_TRUE(c.opened);
-        EXPECT_GE(c.namesAnswered, a.entries.size());
-    }
-}
-
 // An empty first name cannot be had by index 0; a table of NULs only; duplicates.
 TEST(EntryIndex, OddTables) {
     TempDir dir;
@@ -286,58 +241,6 @@ TEST(EntryIndex, AgreesWithTheWalksOnDamagedArchives) {
         if (Compare(path, nullptr, Queries(a, padNames)).opened) ++opened;
     }
     EXPECT_GE(opened, 20u);
-}
-
-// Overwrites `length` bytes of the file at `offset` with `value`.
-void Scribble(const std::string& path, uint64_t offset, size_t length, uint8_t value) {
-    const int fd = platform::FileOpen(path.c_str(), platform::kOpenReadWrite);
-    ASSERT_GE(fd, 0);
-    const Bytes bytes(length, value);
-    ASSERT_EQ(platform::FileSeek(fd, static_cast<int64_t>(offset), platform::Whence::Begin),
-              static_cast<int64_t>(offset));
-    ASSERT_EQ(platform::FileWrite(fd, bytes.data(), length), static_cast<int64_t>(length));
-    platform::FileClose(fd);
-}
-
-// Once built, a look-up reads only the record it wants: with the names table spoilt on
-// disk every entry is still enumerated with its name, and with the other records
-// spoilt too, every entry is still found and extracted.
-TEST(EntryIndex, LookUpsReadOnlyTheRecordWanted) {
-    TempDir dir;
-    TestArchive a;
-    for (int i = 0; i < 50; ++i) a.entries.push_back(TestEntry("dir\\file" + std::to_string(i), test::RandomBytes(i, i)));
-    const std::string path = dir.File("a.vorx");
-    test::WriteArchive(path, a);
-    test::Handle h;
-    ASSERT_EQ(h.Open(path), vorx_Success);
-    std::vector<uint64_t> positions;
-    for (const TestEntry& e : a.entries) {
-        uint64_t position = 0;
-        ASSERT_EQ(LocateEntry(h, nullptr, &position, e.name.c_str()), vorx_Success);
-        positions.push_back(position);
-    }
-    const uint64_t tableStart = h.get()->directory.directoryOffset + kDirectoryHeaderSize;
-    Scribble(path, tableStart, test::ReadFile(path).size() - tableStart, 0xEE);
-    vorx_FileInfo info;
-    for (size_t i = 0; i < a.entries.size(); ++i) {
-        ASSERT_EQ(vorx_EnumerateFiles(h, &info, i), vorx_Success) << i;
-        EXPECT_EQ(info.name, a.entries[i].name);
-    }
-    for (size_t i = 0; i < positions.size(); ++i) {
-        if (i % 2 == 0) Scribble(path, positions[i], kEntryRecordSize, 0xFF);
-    }
-    for (size_t i = 1; i < a.entries.size(); i += 2) {
-        uint64_t position = 0;
-        ASSERT_EQ(LocateEntry(h, &info, &position, a.entries[i].name.c_str()), vorx_Success) << i;
-        EXPECT_EQ(position, positions[i]);
-        EXPECT_EQ(info.uncompressedSize, a.entries[i].data.size());
-        std::vector<uint8_t> out(a.entries[i].data.size() + 1);
-        EXPECT_EQ(vorx_DecompressToPtr(h, a.entries[i].name.c_str(), out.data(), nullptr, nullptr), vorx_Success);
-        EXPECT_EQ(std::memcmp(out.data(), a.entries[i].data.data(), a.entries[i].data.size()), 0);
-    }
-    // The walks, which read the table anew, see the damage.
-    h.get()->index.Disable();
-    EXPECT_EQ(vorx_GetFileInfo(h, nullptr, a.entries[1].name.c_str()), vorx_NotFound);
 }
 
 }  // namespace
