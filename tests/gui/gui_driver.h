@@ -139,18 +139,12 @@ inline void Press(HWND dialog, int id) {
 }
 inline void ClickCheckBox(HWND dialog, int id) { PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
-// A message box, once its text has been laid out: its window (null when none), text and owner.
-struct MessageBoxInfo {
-    HWND window = nullptr;
-    std::string text;
-    HWND owner = nullptr;
-};
-inline MessageBoxInfo WaitForMessageBox(DWORD processId, const std::string& caption, DWORD milliseconds) {
-    MessageBoxInfo info{WaitForDialog(processId, caption, milliseconds), "", nullptr};
-    if (info.window == nullptr) return info;
-    WaitUntil([&] { return !(info.text = ControlText(info.window, 65535)).empty(); }, 2000);
-    info.owner = GetWindow(info.window, GW_OWNER);
-    return info;
+// A message box (or a dialog, its text in control `text`), once its text has been laid
+// out; null when none appears.
+inline HWND WaitForMessageBox(DWORD processId, const std::string& caption, DWORD milliseconds, int text = 65535) {
+    HWND box = WaitForDialog(processId, caption, milliseconds);
+    if (box != nullptr) WaitUntil([&] { return !ControlText(box, text).empty(); }, 2000);
+    return box;
 }
 
 // A copy of the screen's pixels in `area`; the caller deletes it.

