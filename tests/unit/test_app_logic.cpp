@@ -74,7 +74,8 @@ TEST(SettleDestination, TakesAnExpansionThatFitsAndKeepsTheTextOtherwise) {
             return static_cast<const Expansion*>(expansion)->second;
         };
         Expansion expansion = c.expansion;
-        EXPECT_TRUE(sfx::SettleDestination(std::strcpy(destination, c.configured), "D:\\%TEMP%\\", expand, &expansion));
+        std::strcpy(destination, c.configured);
+        EXPECT_TRUE(sfx::SettleDestination(destination, "D:\\%TEMP%\\", expand, &expansion)) << c.configured;
         EXPECT_STREQ(destination, c.settled) << c.configured;
     }
 }
