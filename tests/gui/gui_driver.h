@@ -1,7 +1,6 @@
-// Drives another process's windows as a person would: finds its dialogs and message
-// boxes (class #32770) by caption, reads and presses their controls by ID, types into
-// edit fields, and takes screenshots. Clicks are posted, not sent: a sent click can be
-// lost after a modal box closes.
+// Drives another process's windows as a person would: finds its dialogs and message boxes (class
+// #32770) by caption, reads and presses their controls by ID, types into edit fields, and takes
+// screenshots. Clicks are posted, not sent: a sent click can be lost after a modal box closes.
 #pragma once
 
 #include <windows.h>
@@ -30,13 +29,9 @@ inline std::wstring Wide(const std::string& text) {
     return wide;
 }
 
-// A started process; a still running one is ended when the object goes (a test that
-// failed half-way must not leave its program behind).
+// A started process; one still running is ended with the object (after a test that failed half-way).
 class Process {
 public:
-    Process() = default;
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
     ~Process() {
         if (process_ != nullptr && Running()) TerminateProcess(process_, 255), WaitForSingleObject(process_, 5000);
         if (process_ != nullptr) CloseHandle(process_);
@@ -139,8 +134,7 @@ inline void Press(HWND dialog, int id) {
 }
 inline void ClickCheckBox(HWND dialog, int id) { PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
 
-// A message box (or a dialog, its text in control `text`), once its text has been laid
-// out; null when none appears.
+// A message box (or dialog, its text in control `text`) once its text is laid out; null if none appears.
 inline HWND WaitForMessageBox(DWORD processId, const std::string& caption, DWORD milliseconds, int text = 65535) {
     HWND box = WaitForDialog(processId, caption, milliseconds);
     if (box != nullptr) WaitUntil([&] { return !ControlText(box, text).empty(); }, 2000);

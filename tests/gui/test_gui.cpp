@@ -1,7 +1,6 @@
-// End-to-end runs of the self-extractor, driven as a person would: each makes a
-// self-extractor from the built stub and an archive, starts it, reads and presses the
-// controls of its windows, answers its boxes, and checks the files and the exit code.
-// A screenshot of every page and box is saved under the build folder (gui-screenshots/).
+// End-to-end runs of the self-extractor, driven as a person would: one made from the built stub
+// and an archive is started, its windows are read and pressed, its boxes answered, its files and
+// exit code checked. A screenshot of every page and box is saved in build/.../gui-screenshots/.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -48,8 +47,7 @@ void WriteFile(const std::string& path, const std::string& data) {
     std::ofstream(path, std::ios::binary) << data;
 }
 
-// Runs a host program on host paths (Wine starts it like its own but does not wait for it
-// to end) until `done` holds; false when it does not.
+// Runs a host program on host paths until `done` holds (Wine does not wait for it); false if never.
 bool Host(const std::string& program, std::string arguments, std::vector<std::string> paths, auto done) {
     for (std::string& path : paths) {
         std::replace(path.begin(), path.end(), '\\', '/');
@@ -89,6 +87,7 @@ protected:
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         name_ = std::string(info->test_suite_name()) + "-" + info->name();
         dir_ = WindowsPath(VORX_GUI_WORK) + "\\" + name_;
+        shots_ = WindowsPath(VORX_GUI_SHOTS) + "\\" + name_ + "-";
         out_ = dir_ + "\\out dir\\";
         // By the host: Wine's removal stops at the links an earlier run left.
         ASSERT_TRUE(Host("/bin/rm", "-rf", {dir_}, [&] { return !fs::exists(dir_); }));
@@ -117,14 +116,12 @@ protected:
         ASSERT_TRUE(writer.Finish(directory)) << writer.Error();
     }
 
-    // Saves a screenshot of the process's windows as <suite>-<test>-<page>.png.
+    // Saves a screenshot of the process's windows as <suite>-<test>-<page>.png in gui-screenshots/.
     void Shot(const gui::Process& process, const std::string& page) {
-        const std::string path = WindowsPath(VORX_GUI_SHOTS) + "\\" + name_ + "-" + page + ".png";
-        EXPECT_TRUE(gui::Screenshot(process.Id(), path)) << path;
+        EXPECT_TRUE(gui::Screenshot(process.Id(), shots_ + page + ".png")) << shots_ + page;
     }
 
-    // The wizard, once it shows the page of this control (kCommentView, kDestination or
-    // kProgress); a failure and null when it does not.
+    // The wizard, once it shows the page of this control; a failure and null when it does not.
     HWND WaitForPage(const gui::Process& process, int control) {
         HWND wizard = gui::WaitForDialog(process.Id(), "Self Extracting Archive", kAppear);
         if (gui::WaitUntil([&] { return gui::ControlVisible(wizard, control); }, kAppear)) return wizard;
@@ -132,16 +129,13 @@ protected:
         return nullptr;
     }
 
-    // Waits for the box, checks it, saves its picture and presses its button; a message box
-    // is waited for until it goes (the next may have the same caption). The dialog that
-    // owns what comes next: the password dialog once shown, `dialog` otherwise.
+    // Checks the box, saves its picture, presses its button and waits for a message box to go (the
+    // next may have its caption). What owns the next box: the password dialog once shown, or `dialog`.
     HWND Answer(const gui::Process& process, const Box& box, HWND dialog, const std::string& shot) {
         const bool prompt = box.typed != nullptr;
         HWND window = gui::WaitForMessageBox(process.Id(), box.caption, kAppear, prompt ? kPrompt : 65535);
-        if (window == nullptr) {
-            ADD_FAILURE() << "no window \"" << box.caption << "\"";
-            return dialog;
-        }
+        if (window == nullptr) ADD_FAILURE() << "no window \"" << box.caption << "\"";
+        if (window == nullptr) return dialog;
         std::string text = box.text;
         if (text.find("%OUT%") != std::string::npos) text.replace(text.find("%OUT%"), 5, out_);
         EXPECT_EQ(gui::ControlText(window, prompt ? kPrompt : 65535), text);
@@ -160,7 +154,7 @@ protected:
         return dialog;
     }
 
-    std::string name_, dir_, out_;
+    std::string name_, dir_, out_, shots_;
 };
 
 // What is in a folder: no temporary of an extraction is left.
@@ -210,8 +204,8 @@ TEST_F(SelfExtractor, ScriptedRuns) {
     const std::string refused = "The configured destination folder has characters that this system's code page cannot "
                                 "represent. ";
     const std::vector<Scripted> runs = {
-        {"quiet", {{"$comments$", "not shown"}, {"one.txt", "1"}, {"sub\\two.txt", "2"}, {"blocks", blocks, {}, 16}}, "",
-         {}, "/Q", {}, 0, {{"one.txt", "1"}, {"sub\\two.txt", "2"}, {"$comments$", no}, {"blocks", blocks}}},
+        {"quiet", {{"$comments$", "not shown"}, {"one.txt", "1"}, {"sub\\two.txt", "2"}, {"blocks", blocks, {}, 16}},
+         "", {}, "/Q", {}, 0, {{"one.txt", "1"}, {"sub\\two.txt", "2"}, {"$comments$", no}, {"blocks", blocks}}},
         {"quiet-failed-entry", {{"good.txt", "good"}, bad, {"never.exe", "x"}}, "never.exe", {{"bad.txt", "old"}}, "/q",
          {{"Overwrite", Ask("bad.txt"), IDYES}, {"Error extracting", Error(vorx_CrcMismatch), IDOK, Owner::None},
           {"Error", NotStarted("never.exe"), IDOK}}, 9, {{"good.txt", "good"}, {"bad.txt", "old"}, {"never.exe", no}}},
@@ -242,25 +236,22 @@ TEST_F(SelfExtractor, ScriptedRuns) {
         {"run-after-error", {{"marker.exe", marker}, {"locked.txt", "x", "password"}, {"never.txt", "x"}},
          "marker.exe after-error", {}, nullptr, {{"Error extracting", Error(vorx_PasswordRequired), IDOK, Owner::Dialog}},
          10, {{"ran.txt", "after-error"}, {"never.txt", no}}},
-        // Kept at the overwrite question, the program is still the one; the planted my.exe
-        // (a shorter prefix of the command) is not.
+        // Kept at the question, the program still runs; the planted my.exe, a shorter prefix, does not.
         {"run-kept", {{"bin tools\\my tool.exe", marker}}, "bin tools\\my tool --flag \"two words\"",
          {{"bin tools\\my.exe", marker}, {"bin tools\\my tool.exe", marker}}, nullptr,
          {{"Overwrite", Ask("bin tools\\my tool.exe"), IDNO}}, 0, {{"bin tools\\ran.txt", "--flag \"two words\""}}},
-        // The archive's password: the dialog takes at most 63 characters (seventy typed open an
-        // archive made with their first 63), refuses a short one, and is asked again for an
-        // entry the remembered one does not open.
-        {"password-short-cancelled", locked, "", {}, "", {{kPasswordCaption, kArchivePrompt, IDOK, Owner::None, "short"},
-         {"Error", "The minimum password length is 6 characters", IDOK, Owner::Dialog},
-         {kPasswordCaption, kArchivePrompt, IDCANCEL, Owner::None, ""},
+        // The archive's password: the dialog takes 63 characters (seventy typed open an archive made with
+        // the first 63), refuses a short one, and asks again for an entry the remembered one cannot open.
+        {"password-short-cancelled", locked, "", {}, "",
+         {{kPasswordCaption, kArchivePrompt, IDOK, Owner::None, "short"}, {"Error", "The minimum password length is 6 "
+          "characters", IDOK, Owner::Dialog}, {kPasswordCaption, kArchivePrompt, IDCANCEL, Owner::None, ""},
          {"Error opening file", Error(vorx_PasswordRequired), IDOK, Owner::None}}, 10, {{"plain.txt", no}}, archive},
-        {"password-wrong", locked, "", {}, "", {{kPasswordCaption, kArchivePrompt, IDOK, Owner::None, "not the password"},
+        {"password-wrong", locked, "", {}, "", {{kPasswordCaption, kArchivePrompt, IDOK, Owner::None, "not the pass"},
          {"Error opening file", Error(vorx_CrcMismatch), IDOK, Owner::None}}, 9, {{"plain.txt", no}}, archive},
-        {.label = "password-right", .entries = locked, .tail = nullptr, .boxes = {{kPasswordCaption, kArchivePrompt, IDOK,
-         Owner::None, typed.c_str(), 1}, {kPasswordCaption, kFilePrompt, IDOK, Owner::Dialog, "data-password", 2}},
+        {.label = "password-right", .entries = locked, .tail = nullptr, .boxes = {{kPasswordCaption, kArchivePrompt,
+         IDOK, Owner::None, typed.c_str(), 1}, {kPasswordCaption, kFilePrompt, IDOK, Owner::Dialog, "data-password", 2}},
          .code = 0, .after = {{"plain.txt", "plain"}, {"locked.txt", "locked"}}, .directory = archive, .early = 1},
-        // A destination that expands to a name outside the code page is refused, not approximated:
-        // quietly, and in the wizard, which leaves the choice of a folder to the person.
+        // A destination expanding outside the code page is refused, not approximated, quietly and in the wizard.
         {.label = "wide-quiet", .entries = {{"wide.txt", "wide"}}, .tail = "/q", .boxes = {{"Error", refused +
          "Nothing was extracted.", IDOK}}, .code = vorx_InvalidArgument, .after = {{"", no}}, .wide = true},
         {.label = "wide-wizard", .entries = {{"wide.txt", "wide"}}, .tail = nullptr, .boxes = {{"Error", refused +
@@ -365,7 +356,8 @@ TEST_F(SelfExtractor, WizardPagesCommentsDestinationExtractingAndCancel) {
     Answer(process, {"Error", "Please enter a path", IDOK, Owner::Dialog}, wizard, "3-path-refused");
     gui::Press(wizard, kBrowse);
     HWND browser = gui::WaitForMessageBox(process.Id(), "Browse for Folder", kAppear, 0x3742);  // its title's ID
-    EXPECT_TRUE(GetWindow(browser, GW_OWNER) == wizard && gui::ControlText(browser, 0x3742) == "Select the folder to extract to");
+    EXPECT_EQ(gui::ControlText(browser, 0x3742), "Select the folder to extract to");
+    EXPECT_EQ(GetWindow(browser, GW_OWNER), wizard);
     Shot(process, "4-browse");
     gui::Press(browser, IDCANCEL);
     ASSERT_TRUE(gui::WaitUntil([&] { return !IsWindow(browser) || !IsWindowVisible(browser); }, kAppear));
@@ -373,8 +365,7 @@ TEST_F(SelfExtractor, WizardPagesCommentsDestinationExtractingAndCancel) {
     EXPECT_EQ(gui::ControlText(wizard, kDestination), "C");
     gui::Type(wizard, kDestination, out_);
 
-    // The bar takes the place of the path box: its frame starts where the box's client
-    // area started, and it keeps the size of its own client area.
+    // The bar's frame takes the place of the path box's client area and keeps its own client size.
     const POINT pathBox = gui::ControlClientOrigin(wizard, kDestination);
     RECT inner;
     GetClientRect(GetDlgItem(wizard, kProgress), &inner);
@@ -393,15 +384,14 @@ TEST_F(SelfExtractor, WizardPagesCommentsDestinationExtractingAndCancel) {
     ASSERT_TRUE(gui::WaitUntil(
         [&] { return gui::ControlText(wizard, kStatus) == "Current file: docs\\guide\\big.bin"; }, kAppear));
     ASSERT_TRUE(gui::WaitUntil([&] { return Bar(wizard, PBM_GETPOS) >= 10; }, kFinish));
-    // Painted, after two pages: the white header band above the etched line (left of the
-    // picture) with the page title in black on it, and the bar in its blue.
+    // Painted: the white header band above the etched line with the page's title in black, the bar in blue.
     Sleep(200);
     const POINT in = gui::ControlClientOrigin(wizard, kProgress);
     const LONG band = gui::ControlClientOrigin(wizard, 1009).y - 1;
     const struct { RECT area; COLORREF colour; int least; } painted[] = {
         {{0, 0, 240, band}, RGB(255, 255, 255), 240 * band * 3 / 4}, {{10, 5, 200, 25}, RGB(0, 0, 0), 40},
         {{in.x, in.y, in.x + inner.right, in.y + inner.bottom}, RGB(11, 125, 190), 50}};
-    for (const auto& p : painted) EXPECT_GT(gui::CountPixels(wizard, p.area, p.colour), p.least) << std::hex << p.colour;
+    for (const auto& p : painted) EXPECT_GT(gui::CountPixels(wizard, p.area, p.colour), p.least) << p.colour;
     Shot(process, "5-extracting");
 
     // Cancel asks; No lets the extraction go on, Yes ends the run (without an error and
@@ -420,25 +410,24 @@ TEST_F(SelfExtractor, WizardPagesCommentsDestinationExtractingAndCancel) {
     EXPECT_FALSE(fs::exists(out_ + "$comments$") || fs::exists(out_ + "after.exe"));
 }
 
-// The demo's pictures of the wizard's pages, not a test: scripts/demo runs it (with
-// --gtest_also_run_disabled_tests) on its self-extractor VORX_DEMO_SFX, whose payload keeps
-// the extracting page up a while, and finds VORX_DEMO_SHOTS/wizard-<page>.png.
+// The demo's pictures, not a test: scripts/demo runs it (--gtest_also_run_disabled_tests) on its
+// self-extractor VORX_DEMO_SFX and finds the pages in VORX_DEMO_SHOTS/wizard-<page>.png.
 TEST_F(SelfExtractor, DISABLED_DemoPages) {
     gui::Process process;
     ASSERT_TRUE(std::getenv("VORX_DEMO_SFX") && std::getenv("VORX_DEMO_SHOTS"));
     ASSERT_TRUE(process.Start(WindowsPath(std::getenv("VORX_DEMO_SFX")), ""));
+    shots_ = WindowsPath(std::getenv("VORX_DEMO_SHOTS")) + "\\wizard-";
     for (const auto& [control, page] : {std::pair{kCommentView, "1-comment"}, {kDestination, "2-destination"},
                                         {kProgress, "3-extracting"}}) {
         HWND wizard = WaitForPage(process, control);
-        ASSERT_TRUE(gui::Screenshot(process.Id(), WindowsPath(std::getenv("VORX_DEMO_SHOTS")) + "\\wizard-" + page + ".png"));
+        Shot(process, page);
         if (control != kProgress) gui::Press(wizard, kNext);
     }
     EXPECT_EQ(process.WaitForExit(300000), 0u);
 }
 
 TEST_F(SelfExtractor, AProgramInAFolderOutsideTheCodePageNeverOpensAnotherFile) {
-    // Lossily converted, ".../inner/\uFF0E\uFF0E/setup.exe" reads ".../inner/../setup.exe":
-    // the neighbour two folders up.
+    // Lossily converted, ".../inner/\uFF0E\uFF0E/setup.exe" reads ".../inner/../setup.exe", the neighbour.
     Make("setup.exe", {Path("from-neighbour"), ""}, {{"neighbour.txt", "neighbour"}});
     Make("mine.exe", {Path("from-mine"), ""}, {{"mine.txt", "mine"}});
     const fs::path folder = fs::path(dir_) / "inner" / std::wstring(L"\uFF0E\uFF0E");
@@ -446,13 +435,12 @@ TEST_F(SelfExtractor, AProgramInAFolderOutsideTheCodePageNeverOpensAnotherFile) 
     fs::copy_file(Path("mine.exe"), folder / "setup.exe");
     gui::Process process;
     ASSERT_TRUE(process.Start((folder / "setup.exe").wstring(), L"/q"));
-    // Either the stub opens itself by a name that is exact (under Wine the short name),
-    // or it refuses clearly.
+    // Either the stub opens itself by an exact name (under Wine the short one) or it refuses clearly.
     HWND box = gui::WaitForMessageBox(process.Id(), "Error opening file", 3000);
     if (box != nullptr) {
-        EXPECT_EQ(gui::ControlText(box, 65535), "The path of this program is too long or has characters that this system's code page "
-                            "cannot represent, so it cannot open itself safely. Copy it to a folder with a short "
-                            "plain name and start it from there.");
+        EXPECT_EQ(gui::ControlText(box, 65535), "The path of this program is too long or has characters that this "
+                                                "system's code page cannot represent, so it cannot open itself safely. "
+                                                "Copy it to a folder with a short plain name and start it from there.");
         Shot(process, "1-path-refused");
         gui::Press(box, IDOK);
         EXPECT_EQ(process.WaitForExit(kFinish), static_cast<DWORD>(vorx_InvalidArgument));

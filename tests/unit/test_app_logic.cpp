@@ -29,12 +29,10 @@ TEST(PathTexts, ResultsThatDoNotFitAreRefusedNeverCut) {
     const std::pair<std::string, std::string> rows[] = {
         {Made('A', 16, "C:\\out\\"), "C:\\out\\"}, {Made('A', 4, ""), "\\"}, {Made('A', 4, "\\"), "\\"},
         {Made('A', 9, "C:/out/"), "C:/out/\\"},  // only a backslash ends a folder
-        {Made('A', 8, "C:\\out"), "C:\\out\\"},  // exactly fits
-        {Made('A', 7, "C:\\out"), "refused: C:\\out"},
+        {Made('A', 8, "C:\\out"), "C:\\out\\"}, {Made('A', 7, "C:\\out"), "refused: C:\\out"},  // fits, then not
         {Made('D', 64, "C:\\out\\docs\\readme.txt"), "C:\\out\\docs\\"}, {Made('D', 64, "a/b/c.txt"), ""},
         {Made('D', 6, "abcd\\e"), "abcd\\"}, {Made('D', 5, "abcd\\e"), "refused: "},
-        {Made('C', 12, "ab", "cdefgh", "ijk"), "abcdefghijk"},
-        {Made('C', 12, "ab", "cdefgh", "ijkl"), "refused: "},
+        {Made('C', 12, "ab", "cdefgh", "ijk"), "abcdefghijk"}, {Made('C', 12, "ab", "cdefgh", "ijkl"), "refused: "},
         {Made('M', 64, "C:setup.exe"), "C:"}, {Made('M', 64, "setup.exe"), ""},
         {Made('M', 64, "\\\\server\\share\\x\\setup.exe"), "\\\\server\\share\\x\\"},
         {Made('M', 64, "C:/tools/bin/setup.exe"), "C:/tools/bin/"},
