@@ -1,6 +1,11 @@
 // Helpers shared by the test suites.
 #include "tests/support/test_support.h"
 
+#include <map>
+#include <memory>
+
+#include "writer/compressor.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -14,6 +19,13 @@
 #include <random>
 
 namespace vorx::test {
+
+BlockEncoder PackingEncoder(size_t chunkSize) {
+    static std::map<size_t, std::unique_ptr<Compressor>> pool;
+    std::unique_ptr<Compressor>& c = pool[chunkSize];
+    if (!c) c = std::make_unique<Compressor>(kDefaultLevel, chunkSize);
+    return c->AsBlockEncoder();
+}
 
 namespace fs = std::filesystem;
 
