@@ -2,8 +2,9 @@
 // Each seed is 8 bytes that choose the bit count, the output room and the progress
 // fractions, then a block body. The corpus is the decoder's agreement suite: blocks the
 // product's compressor makes of text, noise, runs and short periods at every level, the
-// same with bits flipped and bit counts and room moved, hand-laid adversarial tables over random step bits, runs of literal steps
-// that end at every point of the body and the room, and random bodies.
+// same with bits flipped and bit counts and room moved, hand-laid adversarial tables
+// (ties, huge weights, deep chains) over random step bits, runs of literal steps that
+// end at every point of the body and the room, and random bodies.
 #include <cstdio>
 #include <memory>
 #include <random>
@@ -135,6 +136,10 @@ int main(int argc, char** argv) {
         plan.flags = Table(16, 16, huge);
         plan.literals = Table(256, 1u << plan.literalWidth, huge);
         plan.lengths = Table(rng() % 4 == 0 ? 3000 : 40, 0, huge);
+        if (round % 8 == 0) {  // halving weights: a chain deeper than 32 steps
+            plan.lengths.clear();
+            for (uint32_t i = 0; i < 40; ++i) plan.lengths.push_back({i < 23 ? 1u << (22 - i) : 1u, 3 + i});
+        }
         plan.slots = Table(16, 16, huge);
         if (plan.flags.empty()) plan.flags.push_back({1, 0});
         if (plan.literals.empty()) plan.literals.push_back({1, 0});

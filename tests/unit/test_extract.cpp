@@ -1,14 +1,13 @@
 // Extraction to memory and to files: entries of every shape, damaged entries (one row
 // per damage: the result and what was produced), the refusals before anything is
-// written, output files that cannot be created or written, free space, the files'
-// times, progress, cancellation and memory that cannot be had.
+// written, output files that cannot be created or written, the files' times,
+// progress, cancellation and memory that cannot be had.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -25,7 +24,6 @@
 
 #include "container/crc32.h"
 #include "library/extract.h"
-#include "library/stream.h"
 #include "library/vorx.h"
 #include "platform/platform.h"
 #include "tests/support/stream_builder.h"
@@ -218,7 +216,6 @@ TEST(Extract, DamagedEntries) {
     std::vector<Row> rows = {
         // Block types other than stored and compressed; no body is read after them.
         {{"type 2", Stored("abc") + Block(2, 3, {'d', 'e', 'f'}), "abcdef", {}, {}}, vorx_CorruptArchive, 3, {0, 50}},
-        {{"type 5", Stored("abc") + Block(5, 3, {'d', 'e', 'f'}), "abcdef", {}, {}}, vorx_CorruptArchive, 3, {0, 50}},
         {{"type 7", Stored("abc") + Block(7, 3, {'d', 'e', 'f'}), "abcdef", {}, {}}, vorx_CorruptArchive, 3, {0, 50}},
         // The CRC is compared after the last report.
         {{"crc", Stored("abc"), "abc", {}, 0x12345678}, vorx_CrcMismatch, 3, {0, 100}},
@@ -366,39 +363,6 @@ TEST(Extract, AReadOnlyOrFullOutputFile) {
     }
 #endif
     EXPECT_EQ(ReadFile(out), vorx::test::ToBytes("old"));
-    // The sink reports a write that fails.
-    vorx_Stream stream{};
-    stream.outputFile = -1;
-    const uint8_t bytes[3] = {1, 2, 3};
-    EXPECT_EQ(vorx::WriteToOutputFile(&stream, bytes, 3), vorx_WriteFailed);
-    EXPECT_EQ(vorx::WriteToOutputFile(&stream, bytes, 0), vorx_Success);
-}
-
-TEST(Extract, FreeSpaceIsMeasuredInTheFolderOfThePath) {
-    TempDir dir;
-    uint64_t direct = 0;
-    ASSERT_TRUE(platform::FreeBytesForFolder(dir.Path().c_str(), &direct));
-    std::string longPath = dir.Path();  // longer than any fixed buffer
-    for (int i = 0; i < 40; ++i) longPath += "/.";
-    for (const std::string& path : {dir.Path() + "/file", longPath + "/" + std::string(100, 'f')}) {
-        const vorx::FreeSpace space = vorx::FreeSpaceForPath(path.c_str());
-        ASSERT_TRUE(space.known) << path;
-        // The same volume: equal but for what other programs write meanwhile.
-        EXPECT_LT(space.bytes > direct ? space.bytes - direct : direct - space.bytes, 64ull << 20) << path;
-    }
-    EXPECT_TRUE(vorx::FreeSpaceForPath("bare name").known);  // the current folder's
-    EXPECT_FALSE(vorx::FreeSpaceForPath((dir.Path() + "/missing/folder/file").c_str()).known);
-
-    // An empty entry needs no folder part and no free space.
-    TestArchive a;
-    a.entries = {TestEntry("empty", {})};
-    Fixture f(a);
-    const std::string cwd = std::filesystem::current_path().string();
-    std::filesystem::current_path(f.dir.Path());
-    const vorx_Error e = vorx_DecompressToFile(f.handle, "empty", "bare output", nullptr, nullptr);
-    std::filesystem::current_path(cwd);
-    EXPECT_EQ(e, vorx_Success);
-    EXPECT_TRUE(Exists(f.dir.File("bare output")));
 }
 
 TEST(Extract, SetsTheLastWriteTimeOfEachTimeKind) {
