@@ -1,11 +1,6 @@
 // Helpers shared by the test suites.
 #include "tests/support/test_support.h"
 
-#include <map>
-#include <memory>
-
-#include "writer/compressor.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -16,7 +11,11 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <random>
+
+#include "writer/compressor.h"
 
 namespace vorx::test {
 
