@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
     }
     const std::string folder = argv[1];
     std::filesystem::create_directories(folder);
-    const auto packed = [](size_t chunk, bool mixed = false) { return streams::CompressingEncoder(chunk, mixed); };
+    const auto packed = [](size_t chunk) { return vorx::test::PackingEncoder(chunk); };
 
     std::vector<Seed> seeds(20);
     seeds[0].file = "basic.vorx";
@@ -137,9 +137,9 @@ int main(int argc, char** argv) {
     seeds[13].file = "blocks.vorx";
     seeds[13].entries = {{"blocks", WordText(6000, 2), packed(700)}};
     seeds[14].file = "mixed.vorx";
-    seeds[14].entries = {{"mixed", Noise(1500, 3), packed(300, true)}, {"empty", {}}, {"one", {0x41}}};
+    seeds[14].entries = {{"mixed", Noise(1500, 3), packed(300)}, {"empty", {}}, {"one", {0x41}}};
     seeds[15].file = "secret.vorx";
-    seeds[15].entries = {{"secret", WordText(2500, 4), packed(900, true)}, {"plain", WordText(700, 5), packed(1 << 20)}};
+    seeds[15].entries = {{"secret", WordText(2500, 4), packed(900)}, {"plain", WordText(700, 5), packed(1 << 20)}};
     seeds[15].encryptEntries = true;
     seeds[15].directory.password = "fuzz";
     seeds[16].file = "runs.vorx";

@@ -1,17 +1,19 @@
 // Writes the seed corpus of the block fuzz target into the folder given as argument.
 // Each seed is 8 bytes that choose the bit count, the output room and the progress
 // fractions, then a block body. The corpus is the decoder's agreement suite: blocks the
-// test-side encoder makes of text, noise, runs and short periods (wide literal symbols,
-// shuffled tables, random parses), the same with bits flipped and bit counts and room
-// moved, hand-laid adversarial tables over random step bits, runs of literal steps
-// that end at every point of the body and the room, and random bodies.
+// product's compressor makes of text, noise, runs and short periods at every level, the
+// same with bits flipped and bit counts and room moved, hand-laid adversarial tables
+// (ties, huge weights, deep chains) over random step bits, runs of literal steps that
+// end at every point of the body and the room, and random bodies.
 #include <cstdio>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "container/format.h"
 #include "tests/support/stream_builder.h"
+#include "writer/compressor.h"
 
 namespace {
 
@@ -62,23 +64,23 @@ bool Save(const std::string& folder, const Body& body, uint32_t bits, uint64_t c
     return ok;
 }
 
-// Encoded data: the parse and the tables vary, literal symbols may carry high bits the
-// decoder drops.
+// Data compressed by the product at a random level (always a compressed block), with
+// the body padded to 16 bytes as the archive holds it.
 Body Encoded(const Body& data, uint32_t* bits) {
-    streams::ParseOptions parse;
-    parse.minMatch = 1 + rng() % 6;
-    if (rng() % 2) parse.random = &rng;
-    streams::EncodeOptions encode;
-    if (rng() % 2) encode.shuffle = &rng;
-    auto steps = streams::ParseGreedy(data.data(), data.size(), parse);
-    if (rng() % 3 == 0) {
-        encode.literalWidth = 9 + rng() % 7;
-        uint32_t high[256];  // one symbol per byte value: at most 256 in the table
-        for (auto& h : high) h = static_cast<uint32_t>(rng() % (1u << (encode.literalWidth - 8))) << 8;
-        for (auto& s : steps)
-            if (!s.match) s.value |= high[s.value];
+    static std::unique_ptr<vorx::Compressor> levels[vorx::kMaxLevel + 1];
+    auto& c = levels[1 + rng() % vorx::kMaxLevel];
+    if (!c) {
+        c = std::make_unique<vorx::Compressor>(static_cast<int>(&c - levels), 1 << 17);
+        c->set_forceCompressed(true);
     }
-    return streams::EncodeSteps(steps, bits, encode);
+    vorx::EncodedBlock block;
+    if (data.empty() || !c->EncodeBlock(data.data(), data.size(), &block)) {
+        *bits = 0;
+        return Body(16, 0);
+    }
+    *bits = block.sizeField;
+    block.body.resize((block.body.size() + 15) / 16 * 16, 0);
+    return block.body;
 }
 
 std::vector<reference::Entry> Table(size_t maxCount, uint32_t symbolLimit, bool huge) {
@@ -122,7 +124,7 @@ int main(int argc, char** argv) {
         for (size_t size : {5, 17, 64, 1000, 70000}) {
             Body data(size);
             for (size_t i = 0; i < size; ++i) data[i] = i < period ? static_cast<uint8_t>(rng()) : data[i - period];
-            const Body body = streams::CompressBlock(data.data(), size, &bits);
+            const Body body = Encoded(data, &bits);
             ok &= Save(folder, body, bits, size, false);
         }
     // Adversarial tables (wide, huge weights, empty) over random step bits.
@@ -134,6 +136,10 @@ int main(int argc, char** argv) {
         plan.flags = Table(16, 16, huge);
         plan.literals = Table(256, 1u << plan.literalWidth, huge);
         plan.lengths = Table(rng() % 4 == 0 ? 3000 : 40, 0, huge);
+        if (round % 8 == 0) {  // halving weights: a chain deeper than 32 steps
+            plan.lengths.clear();
+            for (uint32_t i = 0; i < 40; ++i) plan.lengths.push_back({i < 23 ? 1u << (22 - i) : 1u, 3 + i});
+        }
         plan.slots = Table(16, 16, huge);
         if (plan.flags.empty()) plan.flags.push_back({1, 0});
         if (plan.literals.empty()) plan.literals.push_back({1, 0});

@@ -89,8 +89,7 @@ std::vector<uint8_t> BlockWriter::Finish(uint32_t* bitCount) const {
     return body;
 }
 
-std::vector<uint8_t> EncodeSteps(const std::vector<Step>& steps, uint32_t* bitCount,
-                                 const EncodeOptions& options) {
+std::vector<uint8_t> EncodeSteps(const std::vector<Step>& steps, uint32_t* bitCount) {
     std::map<uint32_t, uint32_t> flagCounts, literalCounts, lengthCounts, slotCounts;
     std::vector<uint32_t> flagSymbols, slotSymbols;
     for (size_t i = 0; i < steps.size(); i += 4) {
@@ -120,16 +119,11 @@ std::vector<uint8_t> EncodeSteps(const std::vector<Step>& steps, uint32_t* bitCo
         for (const auto& [symbol, count] : counts)
             t.push_back(Entry{std::min(count, vorx::kLargestEscapedNumber), symbol});
         if (t.empty() && needsOne) t.push_back(Entry{1, 0});
-        if (options.shuffle) {
-            std::shuffle(t.begin(), t.end(), *options.shuffle);
-        } else {
-            std::stable_sort(t.begin(), t.end(), [](const Entry& a, const Entry& b) { return a.weight > b.weight; });
-        }
+        std::stable_sort(t.begin(), t.end(), [](const Entry& a, const Entry& b) { return a.weight > b.weight; });
         return t;
     };
     BlockPlan plan;
     plan.stepCount = static_cast<uint32_t>(steps.size());
-    plan.literalWidth = options.literalWidth;
     plan.flags = table(flagCounts, true);
     plan.literals = table(literalCounts, true);
     plan.lengths = table(lengthCounts, false);
@@ -147,97 +141,6 @@ std::vector<uint8_t> EncodeSteps(const std::vector<Step>& steps, uint32_t* bitCo
         }
     }
     return writer.Finish(bitCount);
-}
-
-std::vector<Step> ParseGreedy(const uint8_t* data, size_t size, const ParseOptions& options) {
-    static reference::ContextModel contexts;
-    contexts.Clear();
-    std::vector<Step> steps;
-    size_t p = 0;
-    while (p < size) {
-        if (p < 3) {
-            steps.push_back(Step{false, data[p], 0});
-            ++p;
-            continue;
-        }
-        const uint32_t bucket = contexts.Select(data, p);
-        uint32_t bestLength = 0;
-        int best = -1;
-        uint32_t lengths[4] = {0, 0, 0, 0};
-        for (int slot = 0; slot < 4; ++slot) {
-            const int64_t source = contexts.Position(bucket, static_cast<uint32_t>(slot));
-            if (source == reference::ContextModel::kEmpty) continue;
-            uint32_t n = 0;
-            while (n < options.maxMatch && p + n < size && data[static_cast<size_t>(source) + n] == data[p + n]) ++n;
-            lengths[slot] = n;
-            if (n > bestLength) {
-                bestLength = n;
-                best = slot;
-            }
-        }
-        uint32_t length = bestLength;
-        if (options.random && best >= 0) {
-            std::mt19937& rng = *options.random;
-            const uint32_t roll = rng() % 8;
-            if (roll == 0) {
-                best = -1;  // a literal where a match was possible
-            } else if (roll == 1) {
-                int slot = static_cast<int>(rng() % 4);
-                if (lengths[slot] > 0) {
-                    best = slot;
-                    length = 1 + static_cast<uint32_t>(rng() % lengths[slot]);
-                }
-            }
-        }
-        if (best >= 0 && (length >= options.minMatch || options.random)) {
-            contexts.Update(bucket, p, best);
-            steps.push_back(Step{true, length, static_cast<uint32_t>(best)});
-            p += length;
-        } else {
-            contexts.Update(bucket, p, -1);
-            steps.push_back(Step{false, data[p], 0});
-            ++p;
-        }
-    }
-    return steps;
-}
-
-std::vector<uint8_t> CompressBlock(const uint8_t* data, size_t size, uint32_t* bitCount,
-                                   const ParseOptions& parse, const EncodeOptions& encode) {
-    return EncodeSteps(ParseGreedy(data, size, parse), bitCount, encode);
-}
-
-namespace {
-
-// The context is null to compress every chunk, non-null to store the chunks whose
-// first byte is odd (a mix of both kinds without any state to keep).
-bool CompressChunk(void* mixed, const uint8_t* data, size_t length, vorx::EncodedBlock* block) {
-    if (mixed && (data[0] & 1)) {
-        block->type = vorx::BlockType::Stored;
-        block->sizeField = static_cast<uint32_t>(length);
-        block->body.assign(data, data + length);
-        return true;
-    }
-    uint32_t bits = 0;
-    std::vector<uint8_t> body = CompressBlock(data, length, &bits);
-    body.resize((bits + 7) / 8);
-    block->type = vorx::BlockType::Compressed;
-    block->sizeField = bits;
-    block->body = std::move(body);
-    return true;
-}
-
-int mixedMarker;
-
-}  // namespace
-
-vorx::BlockEncoder CompressingEncoder(size_t chunkSize, bool mixed) {
-    return vorx::BlockEncoder{&CompressChunk, mixed ? &mixedMarker : nullptr, chunkSize};
-}
-
-std::vector<uint8_t> WithSlack(std::vector<uint8_t> body, size_t slack) {
-    body.resize(body.size() + slack, 0);
-    return body;
 }
 
 }  // namespace streams

@@ -1,18 +1,14 @@
-// Test-side construction of compressed block bodies: a writer that lays down a block's
-// head, tables and any sequence of codes (for the edge cases), and a small encoder
-// (greedy parse over the format's context model, frequency tables) that turns data
-// into a block the decoder must give back exactly.
+// Compressed block bodies laid down by hand for the edge cases: a block's head, tables
+// and any sequence of codes, or the steps of a chosen parse.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <map>
-#include <random>
 #include <vector>
 
 #include "codec/bit_writer.h"
 #include "tests/support/reference_decoder.h"
-#include "writer/archive_writer.h"
 
 namespace streams {
 
@@ -65,36 +61,8 @@ struct Step {
     uint32_t selector;  // 0 to 3, for a match
 };
 
-struct EncodeOptions {
-    std::mt19937* shuffle = nullptr;  // table order: heaviest first, or shuffled
-    uint32_t literalWidth = 8;
-};
-
-// Builds a block that decodes to `steps`: tables of the symbols' frequencies, flags
-// packed four to a flag symbol, selectors two to a slot symbol.
-std::vector<uint8_t> EncodeSteps(const std::vector<Step>& steps, uint32_t* bitCount,
-                                 const EncodeOptions& options = {});
-
-struct ParseOptions {
-    uint32_t minMatch = 3;
-    uint32_t maxMatch = 65535;
-    std::mt19937* random = nullptr;  // when set, sometimes takes a literal or a shorter or other match
-};
-
-// Parses `data` into steps the format's context model reproduces: at each position of
-// 3 or more, the longest match among the selected bucket's four slots.
-std::vector<Step> ParseGreedy(const uint8_t* data, size_t size, const ParseOptions& options = {});
-
-// A compressed block body of `data` (greedy parse, then EncodeSteps).
-std::vector<uint8_t> CompressBlock(const uint8_t* data, size_t size, uint32_t* bitCount,
-                                   const ParseOptions& parse = {}, const EncodeOptions& encode = {});
-
-// A block encoder for the archive writer that compresses chunks of `chunkSize` bytes
-// with CompressBlock: every chunk, or (mixed) those whose first byte is even, the
-// others stored.
-vorx::BlockEncoder CompressingEncoder(size_t chunkSize, bool mixed = false);
-
-// The body followed by the zero bytes a decoder's working buffer holds behind it.
-std::vector<uint8_t> WithSlack(std::vector<uint8_t> body, size_t slack = 256);
+// Builds a block that decodes to `steps`: tables of the symbols' frequencies (heaviest
+// first), flags packed four to a flag symbol, selectors two to a slot symbol.
+std::vector<uint8_t> EncodeSteps(const std::vector<Step>& steps, uint32_t* bitCount);
 
 }  // namespace streams

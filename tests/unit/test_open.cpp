@@ -132,24 +132,6 @@ TEST(Open, ArgumentsAndFilesWithoutAnArchive) {
     EXPECT_EQ(vorx_CloseStream(nullptr), vorx_InvalidArgument);
 }
 
-TEST(Open, FindsTheArchiveWhereverItStarts) {
-    test::TempDir dir;
-    TestArchive a = ThreeEntries();
-    const std::string path = dir.File("a.vorx");
-    for (size_t carrier : {0, 1, 7, 8, 9, 1000, 70000}) {
-        a.carrier = test::RandomBytes(carrier, static_cast<uint32_t>(carrier));
-        // False starts in the carrier: the magic with another version.
-        for (size_t at = 0; at + 8 <= carrier; at += 97) std::memcpy(a.carrier.data() + at, "VORX\x03\0\0\x8F", 8);
-        test::WriteArchive(path, a);
-        test::Handle h;
-        ASSERT_EQ(h.Open(path), vorx_Success) << carrier;
-        EXPECT_EQ(vorx_GetNumFiles(h), 3u);
-        Bytes out(33);
-        EXPECT_EQ(vorx_DecompressToPtr(h, "three", out.data(), nullptr, nullptr), vorx_Success);
-        EXPECT_EQ(out, a.entries[2].data) << carrier;
-    }
-}
-
 TEST(Open, FailedOpensLeaveNothingBehind) {
     test::TempDir dir;
     TestArchive a = ThreeEntries();
