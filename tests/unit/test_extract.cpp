@@ -53,16 +53,6 @@ TestEntry Compressed(const std::string& name, Bytes data, size_t chunk = 1 << 20
     return e;
 }
 
-// An archive made of the given entries, opened.
-struct Fixture {
-    TempDir dir;
-    Handle handle;
-    explicit Fixture(const TestArchive& archive) {
-        vorx::test::WriteArchive(dir.File("a.vorx"), archive);
-        EXPECT_EQ(handle.Open(dir.File("a.vorx")), vorx_Success);
-    }
-};
-
 void VORX_CALL RecordProgress(void* user, int percent) { static_cast<std::vector<int>*>(user)->push_back(percent); }
 
 struct Outcome {
@@ -152,6 +142,20 @@ void WriteRawArchive(const std::string& path, const std::vector<RawEntry>& entri
     ASSERT_TRUE(ok && w.Finish()) << w.Error();
 }
 
+// An archive made of the given entries (or of hand-made data areas), opened.
+struct Fixture {
+    TempDir dir;
+    Handle handle;
+    explicit Fixture(const TestArchive& archive) {
+        vorx::test::WriteArchive(dir.File("a.vorx"), archive);
+        EXPECT_EQ(handle.Open(dir.File("a.vorx")), vorx_Success);
+    }
+    explicit Fixture(const std::vector<RawEntry>& entries) {
+        WriteRawArchive(dir.File("a.vorx"), entries);
+        EXPECT_EQ(handle.Open(dir.File("a.vorx")), vorx_Success);
+    }
+};
+
 }  // namespace
 
 // One row per damaged entry, decoded to memory and to a file: the result, the bytes
@@ -196,12 +200,11 @@ TEST(Extract, DamagedEntries) {
         {{"stale", Packed(first) + Packed(Literals("qqqabc"), {Step{true, 1, 0}}), firstText + "qqqabca", {}, {}},
          vorx_CorruptArchive, 13, {}},
     };
-    TempDir dir;
     std::vector<RawEntry> entries;
     for (const Row& row : rows) entries.push_back(row.entry);
-    WriteRawArchive(dir.File("a.vorx"), entries);
-    Handle h;
-    ASSERT_EQ(h.Open(dir.File("a.vorx")), vorx_Success);
+    Fixture f(entries);
+    Handle& h = f.handle;
+    const TempDir& dir = f.dir;
     for (const Row& row : rows) {
         const RawEntry& e = row.entry;
         const Outcome memory = Extract(h, e.name);
@@ -254,13 +257,12 @@ TEST(Extract, RefusalsBeforeAnythingIsWritten) {
 }
 
 TEST(Extract, TheDeclaredSizeDecidesAboutMemoryAndDiskSpace) {
-    TempDir dir;
     const std::string text = "twenty-five bytes stored";
-    WriteRawArchive(dir.File("a.vorx"), {{"big", Stored(text), text, 1ull << 32, {}},
-                                         {"fits", Stored(text), text, (1ull << 32) - 1, {}},
-                                         {"huge", Stored(text), text, 1ull << 62, {}}});
-    Handle h;
-    ASSERT_EQ(h.Open(dir.File("a.vorx")), vorx_Success);
+    Fixture f({{"big", Stored(text), text, 1ull << 32, {}},
+               {"fits", Stored(text), text, (1ull << 32) - 1, {}},
+               {"huge", Stored(text), text, 1ull << 62, {}}});
+    Handle& h = f.handle;
+    const TempDir& dir = f.dir;
     Bytes buffer(64);
     EXPECT_EQ(vorx_DecompressToPtr(h, "big", buffer.data(), nullptr, nullptr), vorx_OutOfMemory);
     // Only what the blocks produce is written.
@@ -272,13 +274,11 @@ TEST(Extract, TheDeclaredSizeDecidesAboutMemoryAndDiskSpace) {
 }
 
 TEST(Extract, OneBlockMayProduceAtMost64MiBInAFile) {
-    TempDir dir;
     const uint64_t tooBig = (64ull << 20) + 1;
     const std::string big(tooBig, 'a');
-    WriteRawArchive(dir.File("a.vorx"), {{"too big", Repeated(tooBig), big, {}, {}},
-                                         {"exact", Repeated(tooBig - 1), big.substr(0, tooBig - 1), {}, {}}});
-    Handle h;
-    ASSERT_EQ(h.Open(dir.File("a.vorx")), vorx_Success);
+    Fixture f({{"too big", Repeated(tooBig), big, {}, {}}, {"exact", Repeated(tooBig - 1), big.substr(0, tooBig - 1), {}, {}}});
+    Handle& h = f.handle;
+    const TempDir& dir = f.dir;
     EXPECT_EQ(vorx_DecompressToFile(h, "too big", dir.File("big").c_str(), nullptr, nullptr), vorx_Unknown);
     // Exactly 64 MiB: the window grows to its limit and not beyond.
     ASSERT_EQ(vorx_DecompressToFile(h, "exact", dir.File("exact").c_str(), nullptr, nullptr), vorx_Success);
