@@ -235,8 +235,6 @@ TEST(Extract, RefusalsBeforeAnythingIsWritten) {
     EXPECT_EQ(vorx_DecompressToPtr(h, std::string(300, 'x').c_str(), buffer.data(), nullptr, nullptr), vorx_NotFound);
     EXPECT_EQ(vorx_DecompressToPtr(h, "secret", buffer.data(), nullptr, nullptr), vorx_PasswordRequired);
     EXPECT_EQ(buffer, Bytes(5000, 0xEE));
-    const vorx_Error wrong = vorx_DecompressToPtr(h, "secret", buffer.data(), nullptr, "open sesame!");
-    EXPECT_TRUE(wrong == vorx_CorruptArchive || wrong == vorx_CrcMismatch) << wrong;
     EXPECT_EQ(vorx_DecompressToPtr(h, "plain", nullptr, nullptr, nullptr), vorx_InvalidArgument);
     EXPECT_EQ(vorx_DecompressToPtr(nullptr, "plain", buffer.data(), nullptr, nullptr), vorx_InvalidArgument);
 
@@ -320,20 +318,18 @@ TEST(Extract, AReadOnlyOrFullOutputFile) {
 TEST(Extract, SetsTheLastWriteTimeOfEachTimeKind) {
     const int64_t utc = 1000000000;  // 2001-09-09; the zone is UTC
     TestArchive a;
-    a.entries = {TestEntry("1", WordText(10, 1)), TestEntry("2", WordText(10, 2)), TestEntry("3", WordText(10, 3))};
-    const uint64_t times[] = {static_cast<uint64_t>(utc), static_cast<uint64_t>(utc + 7200), 131000000000000000ull};
-    for (size_t i = 0; i < 3; ++i) a.entries[i].timeKind = static_cast<uint8_t>(i + 1), a.entries[i].time = times[i];
+    for (uint8_t kind : {1, 2, 3}) a.entries.push_back(TestEntry(std::to_string(kind), WordText(10, kind)));
+    a.entries[0].time = utc, a.entries[1].time = utc + 7200, a.entries[2].time = 131000000000000000ull;
+    a.entries[1].timeKind = 2, a.entries[2].timeKind = 3;
     Fixture f(a);
     const int64_t before = platform::CurrentTime();
     for (const TestEntry& e : a.entries)
-        ASSERT_EQ(vorx_DecompressToFile(f.handle, e.name.c_str(), f.dir.File("out" + e.name).c_str(), nullptr, nullptr),
-                  vorx_Success);
-    const int64_t after = platform::CurrentTime();
-    EXPECT_EQ(vorx::test::ModificationTime(f.dir.File("out1")), utc);
-    EXPECT_EQ(vorx::test::ModificationTime(f.dir.File("out2")), utc + 7200);
+        ASSERT_EQ(vorx_DecompressToFile(f.handle, e.name.c_str(), f.dir.File(e.name).c_str(), nullptr, nullptr), vorx_Success);
+    EXPECT_EQ(vorx::test::ModificationTime(f.dir.File("1")), utc);
+    EXPECT_EQ(vorx::test::ModificationTime(f.dir.File("2")), utc + 7200);
     // A FILETIME kind: the file keeps the time of its writing.
-    EXPECT_GE(vorx::test::ModificationTime(f.dir.File("out3")), before);
-    EXPECT_LE(vorx::test::ModificationTime(f.dir.File("out3")), after + 1);
+    EXPECT_GE(vorx::test::ModificationTime(f.dir.File("3")), before);
+    EXPECT_LE(vorx::test::ModificationTime(f.dir.File("3")), platform::CurrentTime() + 1);
 }
 
 // A request made before a decode is cleared by it, in memory and to a file (the sample
