@@ -57,8 +57,6 @@ void CountMax(TestArchive& a) { a.directory.entryCount = UINT64_MAX; }
 void Count2(TestArchive& a) { a.directory.entryCount = 2; }
 
 const OpenRow kRows[] = {
-    {nullptr, nullptr, vorx_Success},
-    {nullptr, "a password nobody needs", vorx_Success},
     // An entry count beyond the records reads the directory as a record of garbage
     // size; fewer looks for the directory in the wrong place, where a plain "table" opens.
     {Count4, nullptr, vorx_CorruptArchive},

@@ -41,15 +41,11 @@ TEST(Times, KindsZonesAndRanges) {
         int64_t time, seconds;
         uint64_t ticks;
     } rows[] = {
-        {"UTC0", 1, 0, 0, kAny},
         {"UTC0", 1, 951782400, 951782400, kAny},  // 2000-02-29
-        {"UTC0", 1, 4102444800, 4102444800, kAny},
-        {"UTC0", 2, t, t, kAny},
         {"EST5", 2, t, t + 300 * 60, kSkip},
         {"JST-9", 2, t + half, t + half - 540 * 60, kSkip},
         {"IST-5:30", 2, t, t - 330 * 60, kSkip},
         {"CET-1CEST", 2, t + half, t + half - 60 * 60, kSkip},
-        {"EST5", 1, t, t, kSkip},
         {"UTC0", 1, -1, -1, kAny},
         {"UTC0", 1, -11644473600, -11644473600, kAny},  // 1601
         {"UTC0", 1, 32535215999, 32535215999, kAny},    // end of 3000
