@@ -1,9 +1,9 @@
 // Writes the seed corpus of the archive fuzz targets into the folder given as argument:
 // small archives of every shape (carriers, plain and encrypted names tables and
-// entries, many entries, long names, names in the padding, the older format, stored
-// and compressed entries of one block and many, text, noise and runs), entries of
-// hand-made blocks that reach the edges of the format (trees of one symbol, no
-// lengths), and a few damaged archives. Encrypted parts use the targets' password.
+// entries, many entries, long names, names in the padding, stored and compressed
+// entries of one block and many, text, noise and runs), entries of hand-made blocks
+// that reach the edges of the format (trees of one symbol, no lengths), and a wrong
+// entry count (the conformance sample adds the older format and damaged tables). Encrypted parts use the targets' password.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -30,7 +30,6 @@ struct Seed {
     std::string file;
     std::vector<Entry> entries;
     Bytes carrier;
-    uint32_t version = vorx::kVersionFormat2;
     bool encryptEntries = false;
     vorx::test::DamagedDirectory directory;
 };
@@ -44,7 +43,7 @@ Bytes Noise(size_t size, unsigned seed) {
 bool Write(const std::string& folder, const Seed& seed) {
     vorx::test::DamagingWriter w;
     bool ok = w.Create(folder + "/" + seed.file) && w.WriteCarrier(seed.carrier.data(), seed.carrier.size()) &&
-              w.BeginArchive(seed.version);
+              w.BeginArchive();
     uint8_t kind = 0;
     for (const Entry& e : seed.entries) {
         if (!ok) break;
@@ -103,10 +102,10 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(folder);
     const auto packed = [](size_t chunk) { return vorx::test::PackingEncoder(chunk); };
 
-    std::vector<Seed> seeds(20);
+    std::vector<Seed> seeds(18);
     seeds[0].file = "basic.vorx";
     seeds[0].entries = {{"readme.txt", Noise(40, 1)}, {"dir\\data.bin", Noise(100, 2)}, {"$comments$", Noise(9, 3)}};
-    for (size_t i : {1, 2, 3, 4, 5, 6, 7}) seeds[i] = seeds[0];
+    for (size_t i : {1, 2, 3, 4, 5}) seeds[i] = seeds[0];
     seeds[1].file = "carrier.vorx";
     seeds[1].carrier = WordText(300, 4);
     seeds[1].carrier.insert(seeds[1].carrier.begin() + 10, {'V', 'O', 'R', 'X'});
@@ -116,43 +115,37 @@ int main(int argc, char** argv) {
     seeds[3].encryptEntries = true;
     seeds[4].file = "ghost.vorx";
     seeds[4].directory.padding = {'g', 'h', 'o', 's', 't', 0};
-    seeds[5].file = "older.vorx";
-    seeds[5].version = vorx::kVersionFormat1;
-    seeds[6].file = "wrong-count.vorx";
-    seeds[6].directory.entryCount = 5;
-    seeds[7].file = "bad-table.vorx";
-    seeds[7].directory.password = "fuzz";
-    seeds[7].directory.namesLength = 7;
-    seeds[7].directory.trailing = {1, 2, 3};
-    seeds[8].file = "many.vorx";
-    for (unsigned i = 0; i < 40; ++i) seeds[8].entries.push_back({"f" + std::to_string(i), Noise(i % 7, i)});
-    seeds[9].file = "long-names.vorx";
-    seeds[9].entries = {{std::string(239, 'a'), Noise(3, 5)}, {std::string(250, 'b'), Noise(3, 6)},
+    seeds[5].file = "wrong-count.vorx";
+    seeds[5].directory.entryCount = 5;
+    seeds[6].file = "many.vorx";
+    for (unsigned i = 0; i < 40; ++i) seeds[6].entries.push_back({"f" + std::to_string(i), Noise(i % 7, i)});
+    seeds[7].file = "long-names.vorx";
+    seeds[7].entries = {{std::string(239, 'a'), Noise(3, 5)}, {std::string(250, 'b'), Noise(3, 6)},
                         {std::string(255, 'c'), Noise(3, 7)}, {"", Noise(2, 8)}, {"short", Noise(1, 9)}};
-    seeds[10].file = "empty.vorx";
-    seeds[11].file = "multi-block.vorx";
-    seeds[11].entries = {{"blocks.bin", Noise(200, 10), vorx::StoredBlockEncoder(16)}, {"tail", Noise(17, 11)}};
-    seeds[12].file = "text.vorx";
-    seeds[12].entries = {{"text.txt", WordText(3000, 1), packed(1 << 20)}};
-    seeds[13].file = "blocks.vorx";
-    seeds[13].entries = {{"blocks", WordText(6000, 2), packed(700)}};
-    seeds[14].file = "mixed.vorx";
-    seeds[14].entries = {{"mixed", Noise(1500, 3), packed(300)}, {"empty", {}}, {"one", {0x41}}};
-    seeds[15].file = "secret.vorx";
-    seeds[15].entries = {{"secret", WordText(2500, 4), packed(900)}, {"plain", WordText(700, 5), packed(1 << 20)}};
-    seeds[15].encryptEntries = true;
-    seeds[15].directory.password = "fuzz";
-    seeds[16].file = "runs.vorx";
+    seeds[8].file = "empty.vorx";
+    seeds[9].file = "multi-block.vorx";
+    seeds[9].entries = {{"blocks.bin", Noise(200, 10), vorx::StoredBlockEncoder(16)}, {"tail", Noise(17, 11)}};
+    seeds[10].file = "text.vorx";
+    seeds[10].entries = {{"text.txt", WordText(3000, 1), packed(1 << 20)}};
+    seeds[11].file = "blocks.vorx";
+    seeds[11].entries = {{"blocks", WordText(6000, 2), packed(700)}};
+    seeds[12].file = "mixed.vorx";
+    seeds[12].entries = {{"mixed", Noise(1500, 3), packed(300)}, {"empty", {}}, {"one", {0x41}}};
+    seeds[13].file = "secret.vorx";
+    seeds[13].entries = {{"secret", WordText(2500, 4), packed(900)}, {"plain", WordText(700, 5), packed(1 << 20)}};
+    seeds[13].encryptEntries = true;
+    seeds[13].directory.password = "fuzz";
+    seeds[14].file = "runs.vorx";
     Bytes runs(20000, 'r');
     for (size_t i = 0; i < runs.size(); i += 997) runs[i] = static_cast<uint8_t>(i);
-    seeds[16].entries = {{"runs", runs, packed(1 << 20)}, {"noise", Noise(3000, 6), packed(1 << 20)}};
-    seeds[17].file = "many-packed.vorx";
+    seeds[14].entries = {{"runs", runs, packed(1 << 20)}, {"noise", Noise(3000, 6), packed(1 << 20)}};
+    seeds[15].file = "many-packed.vorx";
     for (int i = 0; i < 24; ++i)
-        seeds[17].entries.push_back({"dir\\file" + std::to_string(i), WordText(60 + 13 * i, 10 + i), packed(1 << 20)});
-    seeds[18].file = "edge0.vorx";
-    seeds[18].entries = {EdgeEntry(true)};
-    seeds[19].file = "edge1.vorx";
-    seeds[19].entries = {EdgeEntry(false)};
+        seeds[15].entries.push_back({"dir\\file" + std::to_string(i), WordText(60 + 13 * i, 10 + i), packed(1 << 20)});
+    seeds[16].file = "edge0.vorx";
+    seeds[16].entries = {EdgeEntry(true)};
+    seeds[17].file = "edge1.vorx";
+    seeds[17].entries = {EdgeEntry(false)};
 
     for (const Seed& seed : seeds)
         if (!Write(folder, seed)) return 1;

@@ -9,11 +9,6 @@
 namespace streams {
 namespace {
 
-uint32_t HeadCount(int64_t requested, size_t tableSize, uint32_t least) {
-    const int64_t n = requested >= 0 ? requested : static_cast<int64_t>(tableSize);
-    return n < least ? least : static_cast<uint32_t>(n);
-}
-
 void Check(bool condition, const char* what) {
     if (condition) return;
     std::fprintf(stderr, "stream builder: %s\n", what);
@@ -28,10 +23,9 @@ BlockWriter::BlockWriter(const BlockPlan& planned) {
     BlockPlan plan = planned;
     for (auto* t : {&plan.flags, &plan.literals, &plan.slots})
         if (t->empty()) t->push_back(Entry{1, 0});
-    const uint32_t flagCount = HeadCount(plan.flagCount, plan.flags.size(), 1);
-    const uint32_t literalCount = HeadCount(plan.literalCount, plan.literals.size(), 1);
-    const uint32_t lengthCount = HeadCount(plan.lengthCount, plan.lengths.size(), 0);
-    const uint32_t slotCount = HeadCount(plan.slotCount, plan.slots.size(), 1);
+    const auto count = [](const std::vector<Entry>& t) { return static_cast<uint32_t>(t.size()); };
+    const uint32_t flagCount = count(plan.flags), literalCount = count(plan.literals);
+    const uint32_t lengthCount = count(plan.lengths), slotCount = count(plan.slots);
     Require(flagCount <= 16 && literalCount <= 256 && lengthCount <= 65535 && slotCount <= 16 &&
             plan.literalWidth <= 15 && plan.stepCount < (1u << 28));
     const vorx::BlockHead head{plan.stepCount, literalCount, lengthCount, flagCount, plan.literalWidth, slotCount};
@@ -45,16 +39,10 @@ BlockWriter::BlockWriter(const BlockPlan& planned) {
     Table(plan.slots, 4);
     tablesEnd_ = static_cast<uint32_t>(bits_.bitCount());
 
-    // The trees the decoder builds: the tables as read, entries beyond those keeping
-    // weight 0 (and so never inserted).
-    flagTree_.Build(plan.flags);
-    literalTree_.Build(plan.literals);
-    lengthTree_.Build(plan.lengths);
-    slotTree_.Build(plan.slots);
-    flagCodes_ = CodesOf(flagTree_);
-    literalCodes_ = CodesOf(literalTree_);
-    lengthCodes_ = CodesOf(lengthTree_);
-    slotCodes_ = CodesOf(slotTree_);
+    flagCodes_ = CodesOf(plan.flags);
+    literalCodes_ = CodesOf(plan.literals);
+    lengthCodes_ = CodesOf(plan.lengths);
+    slotCodes_ = CodesOf(plan.slots);
 }
 
 void BlockWriter::Table(const std::vector<Entry>& table, int symbolWidth) {
@@ -68,13 +56,15 @@ void BlockWriter::Table(const std::vector<Entry>& table, int symbolWidth) {
     }
 }
 
-BlockWriter::Codes BlockWriter::CodesOf(const reference::Tree& tree) {
+BlockWriter::Codes BlockWriter::CodesOf(const std::vector<Entry>& table) {
+    reference::Tree tree;
+    tree.Build(table);
     Codes codes;
     for (const reference::Node* leaf : tree.Leaves()) codes.emplace(leaf->value, reference::PathOf(leaf));
     return codes;
 }
 
-void BlockWriter::Code(const reference::Tree&, const Codes& codes, uint32_t symbol) {
+void BlockWriter::Code(const Codes& codes, uint32_t symbol) {
     const auto it = codes.find(symbol);
     Require(it != codes.end());
     for (uint8_t bit : it->second) bits_.WriteBit(bit);

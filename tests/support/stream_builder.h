@@ -19,10 +19,9 @@ using reference::Entry;
 struct BlockPlan {
     uint32_t stepCount = 0;
     uint32_t literalWidth = 8;
+    // A flag, literal or slot count cannot be 0: an empty one of these tables is written
+    // as (weight 1, symbol 0).
     std::vector<Entry> flags, literals, lengths, slots;
-    // Counts written into the head; -1 takes the table's size. A flag, literal or slot
-    // count cannot be 0: an empty one of these tables is written as (weight 1, symbol 0).
-    int64_t flagCount = -1, literalCount = -1, lengthCount = -1, slotCount = -1;
 };
 
 class BlockWriter {
@@ -31,26 +30,24 @@ public:
 
     // Appends the code of `symbol` in the given alphabet's tree (the symbol must be a
     // leaf of it).
-    void Flag(uint32_t symbol) { Code(flagTree_, flagCodes_, symbol); }
-    void Literal(uint32_t symbol) { Code(literalTree_, literalCodes_, symbol); }
-    void Length(uint32_t symbol) { Code(lengthTree_, lengthCodes_, symbol); }
-    void Slot(uint32_t symbol) { Code(slotTree_, slotCodes_, symbol); }
+    void Flag(uint32_t symbol) { Code(flagCodes_, symbol); }
+    void Literal(uint32_t symbol) { Code(literalCodes_, symbol); }
+    void Length(uint32_t symbol) { Code(lengthCodes_, symbol); }
+    void Slot(uint32_t symbol) { Code(slotCodes_, symbol); }
     vorx::BitWriter& bits() { return bits_; }
-
-    uint32_t tablesEnd() const { return tablesEnd_; }
     // The body padded with zeros to a multiple of 16 bytes. *bitCount receives the bits
     // written, at least one beyond the tables (a block needs a bit past its tables).
     std::vector<uint8_t> Finish(uint32_t* bitCount) const;
 
 private:
     using Codes = std::map<uint32_t, std::vector<uint8_t>>;
-    static Codes CodesOf(const reference::Tree& tree);
-    void Code(const reference::Tree& tree, const Codes& codes, uint32_t symbol);
+    // The codes of the tree the decoder builds from `table`.
+    static Codes CodesOf(const std::vector<Entry>& table);
+    void Code(const Codes& codes, uint32_t symbol);
     void Table(const std::vector<Entry>& table, int symbolWidth);
 
     vorx::BitWriter bits_;
     uint32_t tablesEnd_ = 0;
-    reference::Tree flagTree_, literalTree_, lengthTree_, slotTree_;
     Codes flagCodes_, literalCodes_, lengthCodes_, slotCodes_;
 };
 

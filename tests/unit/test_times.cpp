@@ -15,14 +15,11 @@ constexpr int64_t kEpochTicks = 116444736000000000;  // 1970-01-01 as a FILETIME
 uint64_t Ticks(const vorx_FileTime& t) { return (uint64_t{t.highDateTime} << 32) | t.lowDateTime; }
 uint64_t ExactFileTime(int64_t seconds) { return static_cast<uint64_t>(kEpochTicks + seconds * 10000000); }
 
-vorx_FileInfo Convert(uint8_t timeKind, uint64_t time, uint16_t attributes) {
+vorx_FileInfo Convert(uint8_t timeKind, uint64_t time) {
     EntryRecord record{};
     record.timeKind = timeKind;
     record.time = time;
-    record.attributes = attributes;
-    record.compressedSize = 0x1122334455667788ull;
-    record.uncompressedSize = 0x99AABBCCDDEEFF00ull;
-    record.crc32 = 0xCAFEBABE;
+    record.attributes = 0xFFFF;  // widened, not sign-extended
     vorx_FileInfo info;
     RecordToFileInfo(record, &info);
     return info;
@@ -44,15 +41,11 @@ TEST(Times, KindsZonesAndRanges) {
         int64_t time, seconds;
         uint64_t ticks;
     } rows[] = {
-        {"UTC0", 1, 0, 0, kAny},
         {"UTC0", 1, 951782400, 951782400, kAny},  // 2000-02-29
-        {"UTC0", 1, 4102444800, 4102444800, kAny},
-        {"UTC0", 2, t, t, kAny},
         {"EST5", 2, t, t + 300 * 60, kSkip},
         {"JST-9", 2, t + half, t + half - 540 * 60, kSkip},
         {"IST-5:30", 2, t, t - 330 * 60, kSkip},
         {"CET-1CEST", 2, t + half, t + half - 60 * 60, kSkip},
-        {"EST5", 1, t, t, kSkip},
         {"UTC0", 1, -1, -1, kAny},
         {"UTC0", 1, -11644473600, -11644473600, kAny},  // 1601
         {"UTC0", 1, 32535215999, 32535215999, kAny},    // end of 3000
@@ -67,16 +60,13 @@ TEST(Times, KindsZonesAndRanges) {
     };
     for (const auto& row : rows) {
         test::SetTimeZone(row.tz);
-        const vorx_FileInfo info = Convert(row.kind, static_cast<uint64_t>(row.time), 0xFFFF);
+        const vorx_FileInfo info = Convert(row.kind, static_cast<uint64_t>(row.time));
         EXPECT_EQ(info.lastWriteSeconds, row.seconds) << row.tz << " " << row.time;
+        EXPECT_EQ(info.attributes, 0x0000FFFFu);
         if (row.ticks != kSkip) {
             EXPECT_EQ(Ticks(info.lastWriteTime), row.ticks == kAny ? ExactFileTime(row.seconds) : row.ticks)
                 << row.tz << " kind " << int{row.kind} << " " << row.time;
         }
-        EXPECT_EQ(info.attributes, 0x0000FFFFu);
-        EXPECT_EQ(info.crc32, 0xCAFEBABEu);
-        EXPECT_EQ(info.compressedSize, 0x1122334455667788ull);
-        EXPECT_EQ(info.uncompressedSize, 0x99AABBCCDDEEFF00ull);
     }
     test::SetTimeZone("EST5");
     EXPECT_EQ(platform::TimeZoneBiasMinutes(), 300);
