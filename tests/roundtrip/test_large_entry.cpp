@@ -1,8 +1,6 @@
-// An entry of more than 4 GiB through the streaming writer, the compressor and the
-// reader: sizes, CRC-32 and every byte come back, including those on both sides of the
-// 4 GiB mark where 32-bit positions would wrap, and the entry behind it is found.
-// The entry is zeros but for text around the mark, so the archive stays small: equal
-// chunks get the block of the last one encoded. The extracted file is written in full.
+// An entry of more than 4 GiB through writer, compressor and reader: zeros but for text
+// on both sides of the 4 GiB mark, where 32-bit positions would wrap; equal chunks reuse
+// the last one's block, so the archive stays small. The entry behind it is found too.
 #include <gtest/gtest.h>
 
 #include <cstdio>

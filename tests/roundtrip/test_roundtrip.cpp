@@ -1,6 +1,5 @@
-// Writer to reader: archives made with the streaming writer and the compressor, read
-// back through the public library, over data of every shape, at every level, with and
-// without encryption, carrier, comment and forced compression.
+// Writer and compressor to the public library: data of every shape, at every level, with
+// and without encryption, carrier, comment and forced compression.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -58,9 +57,8 @@ std::vector<Shape> Shapes() {
     return shapes;
 }
 
-// Every entry is written in uneven pieces, as a file is read, and read back with its
-// size, CRC, time and encryption bit; an encrypted one refuses no password and a wrong one.
-// The comment is never encrypted.
+// Entries written in uneven pieces come back with size, CRC, time and encryption bit; an
+// encrypted one refuses no password and a wrong one; the comment is never encrypted.
 TEST(RoundTrip, EveryShapeEveryLevelEveryVariant) {
     struct Variant {
         int level;

@@ -1,5 +1,4 @@
-// The tool's file writer thread (Win32 threads under Wine too), and the host's temporary
-// file that every extracted file goes through.
+// The tool's file writer thread (Win32 threads under Wine too), and the host's temporary file.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #ifndef _WIN32
@@ -21,7 +20,7 @@ using vorx::test::TempDir;
 
 std::string Read(const std::string& path) {
     const vorx::Bytes bytes = vorx::test::ReadFile(path);
-    return std::string(bytes.begin(), bytes.end());
+    return {bytes.begin(), bytes.end()};
 }
 
 size_t EntriesIn(const std::string& folder) {
