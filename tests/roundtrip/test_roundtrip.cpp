@@ -12,9 +12,6 @@
 namespace vorx {
 namespace {
 
-using test::Handle;
-using test::TempDir;
-
 // Literals, copies of earlier pieces (overlapping too), runs and short periods over
 // `alphabet` symbols: every kind of repetition a match must name correctly.
 Bytes Repetitive(size_t n, uint32_t alphabet, std::mt19937& rng) {
@@ -61,7 +58,7 @@ TEST(RoundTrip, EveryShapeEveryLevelEveryVariant) {
                                      {1, false, true, true, false, false}, {0, true, false, true, true, false},
                                      {3, false, false, false, false, true}, {8, true, false, false, false, true}};
     for (int level = 0; level <= kMaxLevel; ++level) variants.push_back({level, false, false, false, false, false});
-    TempDir dir;
+    test::TempDir dir;
     const std::string path = dir.File("a.vx");
     for (const Variant& v : variants) {
         SCOPED_TRACE("level " + std::to_string(v.level) + (v.encrypt ? " encrypted" : "") + (v.carrier ? " carrier" : "") +
@@ -89,7 +86,7 @@ TEST(RoundTrip, EveryShapeEveryLevelEveryVariant) {
         if (v.encryptNames) directory.password = password;
         ASSERT_TRUE(writer.Finish(directory)) << writer.Error();
 
-        Handle h;
+        test::Handle h;
         ASSERT_EQ(h.Open(path, v.encryptNames ? password : nullptr), vorx_Success);
         ASSERT_EQ(vorx_GetNumFiles(h), shapes.size());
         for (size_t i = 0; i < shapes.size(); ++i) {

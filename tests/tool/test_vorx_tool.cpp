@@ -334,6 +334,7 @@ TEST_F(VorxTool, SelfExtractorFromTheStub) {
         {"vorx " + sfx, "a again.exe src --sfx setup.exe", 2, {}, {"already carries an archive"}, "! test -e again.exe"},
         {"", "a long.exe src --sfx \"$STUB\" --dest " + std::string(256, 'd'), 7, {}, {"at most 255"},
          "! test -e long.exe"},
+        {"", "a long.exe src --sfx \"$STUB\" --dest " + std::string(255, 'd'), 0, {}, {}, "grep -qaF " + std::string(255, 'd') + " long.exe"},
     });
 }
 
