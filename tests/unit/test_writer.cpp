@@ -62,6 +62,8 @@ TEST(Writer, RefusesWhatReadersCannotRead) {
         {"a", 1252, {}, std::string("\0", 1), stored, false},
         {"a", 1252, {}, {}, BlockEncoder{[](void*, const uint8_t*, size_t, EncodedBlock*) { return false; }, nullptr, 10}, false},
         {"a", 1252, {}, {}, BlockEncoder{&Inconsistent, nullptr, 10}, false},
+        {"a", 1252, {}, {}, StoredBlockEncoder(kMaxChunkSize), true},  // the largest block a reader takes
+        {"a", 1252, {}, {}, StoredBlockEncoder(kMaxChunkSize + 1), false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name + " in " + std::to_string(row.codePage));
