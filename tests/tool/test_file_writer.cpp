@@ -1,7 +1,5 @@
-// The tool's file writer thread (Win32 threads under Wine too), and the host's temporary
-// file that every extracted file goes through.
+// The tool's file writer thread (Win32 threads under Wine too), and the host's temporary file.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #ifndef _WIN32
 #include <unistd.h>
 #endif
@@ -21,7 +19,7 @@ using vorx::test::TempDir;
 
 std::string Read(const std::string& path) {
     const vorx::Bytes bytes = vorx::test::ReadFile(path);
-    return std::string(bytes.begin(), bytes.end());
+    return {bytes.begin(), bytes.end()};
 }
 
 size_t EntriesIn(const std::string& folder) {
@@ -84,9 +82,6 @@ TEST(HostFolders, ATemporaryFileStaysInTheFolderItWasMadeIn) {
     ASSERT_EQ(symlink("../outside/victim", dir.File("moved/target").c_str()), 0);
     ASSERT_TRUE(temporary.RenameTo("target"));
     EXPECT_EQ(EntriesIn(dir.File("outside")), 0u);
-    struct stat st;
-    ASSERT_EQ(lstat(dir.File("moved/target").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_EQ(Read(dir.File("moved/target")), "data");
     EXPECT_EQ(EntriesIn(dir.File("moved")), 1u);
 }

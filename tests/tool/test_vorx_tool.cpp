@@ -1,14 +1,12 @@
-// The vorx tool from the outside, one row per run: files made by a shell prelude in a
-// fresh folder, the command line, the exit code, fragments of what it prints, and a
-// shell condition on the folder afterwards. Every run, whatever the row: no raw
-// control byte on the terminal, and nothing on standard error when it succeeds.
+// The vorx tool from the outside, one row per run: shell set-up in a fresh folder, the
+// command line, exit code, fragments of its output, a shell check of the folder after.
+// Every run: no raw control byte printed, and nothing on standard error on success.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,15 +23,9 @@ struct Row {
     std::string after = "";
 };
 
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 std::string Text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const Bytes bytes = test::ReadFile(path);
+    return {bytes.begin(), bytes.end()};
 }
 
 // Shared by every row: $VORX, the folder $A of prepared files, `vorx` for set-up runs,
@@ -47,27 +39,26 @@ seq -f 'line %g of the archive test' 4000 >src/sub/big.txt && head -c 70000 "$A/
 touch -d @1500000000 src/readme.txt && touch -d @1600000000 src/sub/big.txt || exit 98
 )";
 
-test::TempDir* gShared = nullptr;
+std::unique_ptr<test::TempDir> gShared;
 
 class VorxTool : public ::testing::Test {
 protected:
-    // Archives no `vorx a` would write, the bytes of the large entry among them, and noise.
+    // Archives no `vorx a` would write (one with a 9 MiB entry), and noise.
     static void SetUpTestSuite() {
-        gShared = new test::TempDir;
+        gShared = std::make_unique<test::TempDir>();
+        for (const auto& [name, value] : {std::pair<const char*, std::string>{"VORX", VORX_TOOL_PATH}, {"A", gShared->Path()}, {"STUB", VORX_STUB}})
+            setenv(name, value.c_str(), 1);
         test::WriteFile(gShared->File("noise"), test::RandomBytes(3 << 20, 9));
         std::string huge;
         for (int i = 0; huge.size() < (9u << 20); ++i) huge += "block of a large file " + std::to_string(i) + "\n";
         test::WriteFile(gShared->File("huge"), huge);
-        test::TestArchive order;
+        test::TestArchive order, evil;
         for (const auto& [name, content] : std::vector<std::pair<std::string, std::string>>{
                  {"dup.txt", "first"}, {"d\\one.txt", "1"}, {"dup.txt", "a longer second"}, {"d", "a file d"},
                  {"f.txt", "f"}, {"f.txt\\inner.txt", "x"}, {"huge.bin", huge}, {"sub\\dup.txt", "the third"},
-                 {"sub\\dup.txt", "4th"}, {"after.txt", "last"}}) {
-            order.entries.emplace_back(name, test::ToBytes(content));
-            order.entries.back().time = 1400000000;
-        }
+                 {"sub\\dup.txt", "4th"}, {"after.txt", "last"}})
+            order.entries.emplace_back(name, test::ToBytes(content)).time = 1400000000;
         test::WriteArchive(gShared->File("order.vx"), order);
-        test::TestArchive evil;
         for (const char* name : kHostile) evil.entries.emplace_back(name, test::ToBytes(name));
         for (const char* name : {"good.txt", "dir\\fine.txt"}) evil.entries.emplace_back(name, test::ToBytes(name));
         // "..\..\evil.txt" in EBCDIC (code page 500: '.' is 0x4B, '\' is 0xE0); two characters
@@ -76,10 +67,7 @@ protected:
         evil.entries.emplace_back("\x83\x5C\\\x82\xA0.txt", test::ToBytes("kana"));
         test::WriteArchive(gShared->File("evil.vx"), evil);
     }
-    static void TearDownTestSuite() {
-        delete gShared;
-        gShared = nullptr;
-    }
+    static void TearDownTestSuite() { gShared.reset(); }
 
     static constexpr const char* kHostile[] = {
         "..\\evil.txt", "ok\\..\\..\\up.txt", "x\\.. \\.. \\e", "...", "a\\.\\b.txt", "\\absolute.txt", "a\\\\b",
@@ -90,8 +78,8 @@ protected:
         for (const Row& row : rows) {
             SCOPED_TRACE(row.setup + "\n$ vorx " + row.args);
             test::TempDir dir;
-            const std::string env = "cd " + Quote(dir.Path()) + " && export VORX=" + Quote(VORX_TOOL_PATH) +
-                                    " A=" + Quote(gShared->Path()) + " STUB=" + Quote(VORX_STUB) + "\n" + kPrelude;
+            setenv("D", dir.Path().c_str(), 1);
+            const std::string env = std::string("cd \"$D\"\n") + kPrelude;
             const std::string run = env + "{ :; " + row.setup + "\n} >setup.log 2>&1 || { cat setup.log; exit 99; }\n" +
                                     "exec \"$VORX\" " + row.args + " </dev/null >stdout.txt 2>stderr.txt";
             const int status = std::system(run.c_str());
@@ -115,23 +103,18 @@ TEST_F(VorxTool, CommandLine) {
     Run({
         {"", "--help", 0, {"vorx a ARCHIVE PATH..."}},
         {"", "a --help", 0, {"Usage: vorx a", "legacy-strength"}},
-        {"", "l --help", 0, {"Usage: vorx l"}},
-        {"", "t --help", 0, {"Usage: vorx t"}},
-        {"", "x --help", 0, {"Usage: vorx x"}},
         {"", "", 7, {}, {"no command given"}},
         {"", "q archive", 7, {}, {"unknown command 'q'"}},
         {"", "a", 7, {}, {"no archive given"}},
         {"", "a out.vx", 7, {}, {"no files or folders to add"}, kNoOut},
         {"", "a out.vx src --bogus", 7, {}, {"unknown option '--bogus'"}, kNoOut},
         {"", "l out.vx -m5", 7, {}, {"does not apply"}},
-        {"", "x out.vx --json", 7, {}, {"does not apply"}},
         {"", "a out.vx src -p", 7, {}, {"needs a value"}, kNoOut},
         {"", "a out.vx src -p short", 7, {}, {"at least 6"}, kNoOut},
         {"", "a out.vx src -p " + std::string(64, 'p'), 7, {}, {"at most 63"}, kNoOut},
         {"", "a out.vx src --encrypt-names", 7, {}, {"needs a password"}, kNoOut},
         {"", "a out.vx src --dest 'C:\\x'", 7, {}, {"need --sfx"}, kNoOut},
         {"", "a out.vx src --codepage abc", 7, {}, {"code page number"}, kNoOut},
-        {"", "l out.vx extra", 7, {}, {"unexpected argument"}},
         {"", "--version out.vx", 7, {}, {"unexpected argument"}},
     });
 }
@@ -163,10 +146,6 @@ TEST_F(VorxTool, AddListTestExtract) {
          "x d.vx -o out", 2, {}, {}, "! test -e out/big.txt && vorx t d.vx | grep -q 'FAILED  big.txt'"},
         {"", "t src/readme.txt", 2, {}, {"holds no archive"}},
         {"", "l none.vx", 2, {}, {"cannot find the archive"}},
-        // Bytes behind the archive (a code signature), even a second signature, are not read.
-        {"vorx a o.vx src -m5 && head -c 700 \"$A/noise\" >>o.vx && printf 'VORX\\002\\000\\000\\217' >>o.vx && "
-         "head -c 16 /dev/zero >>o.vx && head -c 1500 \"$A/noise\" >>o.vx",
-         "x o.vx -o out", 0, {}, {}, same},
     });
 }
 
@@ -180,11 +159,10 @@ TEST_F(VorxTool, Passwords) {
         {both, "l e.vx -p 'wrong one'", 2, {}, {"wrong password"}},
         {both, "l e.vx -p 'pass word' --json", 0,
          {"{\"name\":\"$comments$\",\"size\":34,", "\"encrypted\":false", "\"encrypted\":true"}},
-        {both, "t e.vx -p 'pass word' --json", 0, {"\"tested\":5,\"failed\":0"}},
-        {both, "x e.vx -o out -p 'pass word'", 0, {}, {}, "diff -r src out/src && [ \"$(ls -A out)\" = src ]"},
-        {data, "l d.vx", 0, {"src\\sub\\big.txt"}},
-        {data, "t d.vx", 2, {"give the password with -p"}},
-        {data, "x d.vx -o out -p wrongpass", 2, {}, {}, "! test -e out/src/sub/big.txt"},
+        {both, "x e.vx -o out -p 'pass word'", 0, {}, {},
+         "diff -r src out/src && [ \"$(ls -A out)\" = src ] && vorx t e.vx -p 'pass word' | grep -q '5 entries tested, 0 failed'"},
+        {data, "x d.vx -o out -p wrongpass", 2, {}, {},
+         "! test -e out/src/sub/big.txt && vorx t d.vx | grep -q 'give the password with -p'"},
     });
 }
 
@@ -196,7 +174,7 @@ TEST_F(VorxTool, AddRefusesNamesWindowsCannotHoldAndWritesNothing) {
         {"mkdir -p o/SRC && echo 1 >o/SRC/f.txt && echo 2 >src/sub/src", "a out.vx src/sub o/SRC src/sub/src", 2, {},
          {"cannot hold this file beside the folder of 'SRC/f.txt'"}, kNoOut},
         {"", "a out.vx no-such-file", 2, {}, {"cannot find 'no-such-file'"}, kNoOut},
-        {"head -c 4096 /dev/zero | tr '\\0' M >no.exe", "a out.vx src --sfx no.exe", 2, {}, {"the stub 'no.exe'"}, kNoOut},
+        {"head -c 4096 /dev/zero | tr '\\0' M >no.exe", "a out.vx src --sfx no.exe", 2, {}, {"the stub 'no.exe'", "not a Windows executable"}, kNoOut},
     };
     // Beside ok.txt and "ÉTÉ": "été" is the same file on Windows, also beyond ASCII.
     for (const auto& [file, message] : std::vector<std::pair<std::string, const char*>>{
@@ -205,7 +183,7 @@ TEST_F(VorxTool, AddRefusesNamesWindowsCannotHoldAndWritesNothing) {
              {"trailing.", "ends in '.' or a blank"}, {"nul", "device name"}, {"COM1.txt", "device name"},
              {"\xE6\x97\xA5\xE6\x9C\xAC.txt", "cannot hold"}, {std::string(240, 'n'), "longer than 239 bytes"},
              {"OK.TXT", "the same file as"}, {"\xC3\xA9t\xC3\xA9", "the same file as"}})
-        rows.push_back({"mkdir in && echo 1 >in/ok.txt && echo 2 >in/\xC3\x89T\xC3\x89 && echo 3 >in/" + Quote(file),
+        rows.push_back({"mkdir in && echo 1 >in/ok.txt && echo 2 >in/\xC3\x89T\xC3\x89 && echo 3 >in/'" + file + "'",
                         "a out.vx in", 2, {}, {message, "nothing written"}, kNoOut});
     Run(rows);
 }
@@ -215,31 +193,26 @@ TEST_F(VorxTool, CodePagesConvertNamesBothWays) {
     const std::string latin = "mkdir in && echo latin >'in/caf\xC3\xA9 \xE2\x82\xAC.txt'";
     const std::string cyrillic = "mkdir in && echo cyrillic >'in/\xD0\x96\xD1\x83\xD0\xBA.txt'";
     Run({
-        {latin, "a w.vx in", 0, {}, {}, "grep -qaF \"$(printf 'in\\\\caf\\351 \\200.txt')\" w.vx"},
-        {latin + " && vorx a w.vx in", "x w.vx -o out", 0, {}, {}, "diff -r in out/in"},
+        {latin, "a w.vx in", 0, {}, {},
+         "grep -qaF \"$(printf 'in\\\\caf\\351 \\200.txt')\" w.vx && vorx x w.vx -o out && diff -r in out/in"},
         {cyrillic, "a w.vx in", 2, {}, {"code page 1252 cannot hold"}, "! test -e w.vx"},
-        {cyrillic, "a w.vx in --codepage 1251", 0, {}, {}, "grep -qaF \"$(printf 'in\\\\\\306\\363\\352.txt')\" w.vx"},
         {cyrillic + " && vorx a w.vx in --codepage 1251", "x w.vx -o out --codepage=1251", 0, {}, {},
-         "diff -r in out/in"},
+         "grep -qaF \"$(printf 'in\\\\\\306\\363\\352.txt')\" w.vx && diff -r in out/in"},
         // Without -o, into the current folder.
         {cyrillic + " && vorx a w.vx in --codepage 65001 && mv in old", "x w.vx --codepage 65001", 0, {}, {},
          "diff -r old in"},
     });
 }
 
-// Names no extraction may write: each refused with its reason, exit 2; the other entries
-// are written, and nothing outside the output folder appears or changes.
+// Names no extraction may write are refused with their reason; the rest are written, and
+// nothing outside the output folder appears or changes.
 TEST_F(VorxTool, ExtractionWritesOnlyNamesTheRuleAccepts) {
     const std::string box = "mkdir box && echo kept >box/evil.txt && cp \"$A/evil.vx\" box && snap box/out >before.snap";
     const std::string intact = "[ \"$(snap box/out)\" = \"$(cat before.snap)\" ]";
-    std::vector<std::string> refused;
-    for (const char* name : kHostile) {
-        const std::string n = name;
+    std::vector<std::string> refused = {"refused 'esc\\x1B[2J.txt': the name has a control character", "ends in '.'",
+                                        "empty component", "'/'", "no Windows file name", "device name"};
+    for (const std::string n : kHostile)
         if (n.find_first_of("\x1b\xB9") == std::string::npos) refused.push_back("refused '" + n + "': ");
-    }
-    refused.push_back("refused 'esc\\x1B[2J.txt': the name has a control character");
-    for (const char* reason : {"ends in '.'", "empty component", "'/'", "no Windows file name", "device name"})
-        refused.push_back(reason);
     Run({
         {box, "x box/evil.vx -o box/out", 2, {"3 files extracted, 20 failed"}, refused,
          intact + " && [ \"$(cat box/out/good.txt)\" = good.txt ] && [ \"$(cat box/out/dir/fine.txt)\" = 'dir\\fine.txt' ]"
@@ -254,10 +227,9 @@ TEST_F(VorxTool, ExtractionWritesOnlyNamesTheRuleAccepts) {
     });
 }
 
-// Links below the output folder (itself a link): one at a folder's name (to a folder, a
-// file, nothing) refuses the entries below it; a file's link or hard link is replaced,
-// never written through, from memory or decoded straight into the file; links planted
-// at temporary names ($$ is the tool's process id) are not used. Nothing outside changes.
+// Links below the output folder (itself a link): one at a folder's name refuses the
+// entries below; a file's link or hard link is replaced, never written through; links
+// planted at temporary names ($$ is the tool's process id) go unused. Nothing outside changes.
 TEST_F(VorxTool, LinksBelowTheOutputFolderAreNeverFollowed) {
     const std::string links =
         "mkdir -p lk/away/deeper lk/sub lk/tofile lk/dangling outside real/sub && echo 'through a link' >lk/away/new.txt && "
@@ -290,8 +262,7 @@ TEST_F(VorxTool, LinksBelowTheOutputFolderAreNeverFollowed) {
     });
 }
 
-// A repeated name gets its first entry's bytes again; a file and a folder of one name
-// fail alone, in a fresh folder and over the first result.
+// A repeated name keeps its first entry's bytes; a file and a folder of one name fail alone.
 TEST_F(VorxTool, EntriesAreWrittenInArchiveOrder) {
     const std::string copy = "cp \"$A/order.vx\" .";
     const std::string tree =
@@ -304,14 +275,11 @@ TEST_F(VorxTool, EntriesAreWrittenInArchiveOrder) {
     Run({
         {copy, "x order.vx -o out", 2, {"8 files extracted, 2 failed"}, failed, tree},
         {copy + " && { vorx x order.vx -o out; :; }", "x order.vx -o out -y", 2, {"8 files extracted, 2 failed"}, failed, tree},
-        {copy + " && { vorx x order.vx -o out; :; } && echo changed >out/dup.txt", "x order.vx -o out", 2, {},
-         {"skipped 'out/dup.txt'"}, "[ \"$(cat out/dup.txt)\" = changed ]"},
         {copy, "t order.vx", 0, {"10 entries tested, 0 failed"}},
     });
 }
 
-// A file that cannot be written (beyond the file-size limit) is reported, leaves no file
-// nor temporary, and keeps the file it was to replace; the files beside it are written.
+// A file beyond the file-size limit fails alone, leaving no temporary and the old file.
 TEST_F(VorxTool, AFailedWriteLeavesNothingBehind) {
     const std::string files = "mkdir s && echo small >s/a-small.txt && seq 70000 >s/b-text.txt && "
                               "seq 1300000 >s/c-huge.txt && echo small too >s/d-small.txt && vorx a s.vx s";
@@ -327,8 +295,7 @@ TEST_F(VorxTool, AFailedWriteLeavesNothingBehind) {
     });
 }
 
-// Ctrl+C once the first file has appeared: exit 255 and every file left is complete
-// (or, had it finished first, exit 0 with every file); no temporary file remains.
+// Ctrl+C once the first file appears: exit 255 (or 0, had it finished), complete files only.
 TEST_F(VorxTool, InterruptedExtractionLeavesCompleteFilesOnly) {
     Run({{"mkdir m && awk 'BEGIN { for (i = 0; i < 2000; i++) { f = \"m/f\" i; "
           "for (l = 0; l < 300; l++) print \"file \" i \" line \" l >f; close(f) } }' && vorx a -m1 many.vx m || exit 99\n"
@@ -340,8 +307,7 @@ TEST_F(VorxTool, InterruptedExtractionLeavesCompleteFilesOnly) {
           "of 2000 files\""}});
 }
 
-// The progress line on a 72-column terminal: percentage, bytes of the total, rate, the
-// file's name cut behind "...", never wider than 71 columns; off a terminal nothing.
+// The progress line on a 72-column terminal, never wider than 71 columns; off one, nothing.
 TEST_F(VorxTool, ProgressLineOnATerminalOnly) {
     Run({{"mkdir in && head -c 3145728 \"$A/noise\" >in/a-name-far-too-long-for-the-sixty-columns-of-this-terminal.bin "
           "&& echo z >in/z.txt && vorx a -m1 arch.vx in",
@@ -353,8 +319,7 @@ TEST_F(VorxTool, ProgressLineOnATerminalOnly) {
           "tail -n 1 lines | grep -q '100%  3.0 MiB of 3.0 MiB' || { echo \"$c\"; cat lines; exit 1; }; done"}});
 }
 
-// Self-extractors from the 64-bit stub: the stub byte for byte but for its 512-byte
-// configuration block, then the archive.
+// A self-extractor is the 64-bit stub byte for byte but its 512-byte configuration, then the archive.
 TEST_F(VorxTool, SelfExtractorFromTheStub) {
     if (access(VORX_STUB, R_OK) != 0) GTEST_SKIP() << VORX_STUB << " is not built";
     const std::string sfx = "a setup.exe src --sfx \"$STUB\" --dest '%ProgramFiles%\\Example' --run 'src\\readme.txt' -m9";
@@ -369,6 +334,7 @@ TEST_F(VorxTool, SelfExtractorFromTheStub) {
         {"vorx " + sfx, "a again.exe src --sfx setup.exe", 2, {}, {"already carries an archive"}, "! test -e again.exe"},
         {"", "a long.exe src --sfx \"$STUB\" --dest " + std::string(256, 'd'), 7, {}, {"at most 255"},
          "! test -e long.exe"},
+        {"", "a long.exe src --sfx \"$STUB\" --dest " + std::string(255, 'd'), 0, {}, {}, "grep -qaF " + std::string(255, 'd') + " long.exe"},
     });
 }
 

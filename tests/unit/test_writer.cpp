@@ -1,20 +1,14 @@
-// The writer side's parts that the round trip cannot judge: the container writer's bytes
-// read independently of the reader, and its refusals; the self-extractor maker on
-// synthetic PE images; the compressor's code tables against the decoder's trees.
+// What the round trip cannot judge: bytes the reader ignores, the writer's refusals, and
+// the self-extractor maker on synthetic PE images.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
-#include "codec/code_tree.h"
 #include "tests/support/test_support.h"
-#include "tests/support/tree_walk.h"
 #include "writer/archive_writer.h"
-#include "writer/code_design.h"
 #include "writer/sfx_maker.h"
 
 namespace vorx {
@@ -22,8 +16,8 @@ namespace {
 
 using test::TempDir;
 
-// Header, record, blocks of 64, 64 and 22 bytes (padded to 16, zeros), plain directory
-// with its CRC and the names table padded to 16; data arriving in pieces of 7 bytes.
+// What the reader never looks at: the header's fixed bytes, and zeros behind the last
+// block (64, 64 and 22 bytes, each padded to 16) and behind the names; data in 7-byte pieces.
 TEST(Writer, LayoutOfAStoredEntry) {
     TempDir dir;
     const Bytes data = test::RandomBytes(150, 8);
@@ -33,31 +27,13 @@ TEST(Writer, LayoutOfAStoredEntry) {
     for (size_t at = 0; at < data.size(); at += 7) ASSERT_TRUE(writer.Write(&data[at], std::min<size_t>(7, 150 - at)));
     ASSERT_TRUE(writer.EndEntry() && writer.Finish()) << writer.Error();
     const Bytes f = test::ReadFile(dir.File("one.vorx"));
-    const uint8_t* r = f.data() + 24;
+    ASSERT_EQ(f.size(), 64 + 3 * 4 + 64 + 64 + 32 + 12 + 16u);
     EXPECT_EQ(Bytes(f.begin(), f.begin() + 32),
               (Bytes{'V', 'O', 'R', 'X', 2, 0, 0, 0x8F, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0x20, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(ReadLe64(r + 8), 3 * 4 + 64 + 64 + 32u);
-    EXPECT_EQ(ReadLe64(r + 16), 150u);
-    EXPECT_EQ(ReadLe32(r + 32), Crc32::Of(data.data(), data.size()));
-    EXPECT_EQ(ReadLe32(r + 36), 0u);
-    Bytes joined, padding;
-    size_t at = 64;
-    for (uint32_t size : {64u, 64u, 22u}) {
-        EXPECT_EQ(ReadLe32(&f[at]), size << 3) << at;  // type 0: stored
-        joined.insert(joined.end(), &f[at + 4], &f[at + 4 + size]);
-        padding.insert(padding.end(), &f[at + 4 + size], &f[at + 4 + PadTo16(size)]);
-        at += 4 + PadTo16(size);
-    }
-    EXPECT_EQ(joined, data);
-    EXPECT_EQ(padding, Bytes(10, 0));
-    ASSERT_EQ(f.size(), at + 12 + 16);
-    EXPECT_EQ(ReadLe16(&f[at]), 0u);
-    EXPECT_EQ(ReadLe32(&f[at + 4]), Crc32::Of(&f[at + 12], 16));
-    EXPECT_EQ(ReadLe32(&f[at + 8]), 9u);
-    EXPECT_EQ(std::memcmp(&f[at + 12], "data.bin\0\0\0\0\0\0\0\0", 16), 0);
+    EXPECT_EQ(Bytes(&f[226], &f[236]), Bytes(10, 0));
+    EXPECT_EQ(std::memcmp(&f[248], "data.bin\0\0\0\0\0\0\0\0", 16), 0);
 }
 
-bool Fails(void*, const uint8_t*, size_t, EncodedBlock*) { return false; }
 bool Inconsistent(void*, const uint8_t*, size_t length, EncodedBlock* block) {
     block->type = BlockType::Compressed;
     block->sizeField = static_cast<uint32_t>(length * 3);
@@ -77,18 +53,17 @@ TEST(Writer, RefusesWhatReadersCannotRead) {
     };
     const BlockEncoder stored = StoredBlockEncoder();
     const Row rows[] = {
+        // The name rule in the archive's code page, on the whole name.
         {"", 1252, {}, {}, stored, false},
-        {std::string(240, 'n'), 1252, {}, {}, stored, false},
-        {std::string(239, 'n'), 1252, {}, {}, stored, true},
         {std::string("a\0b", 3), 1252, {}, {}, stored, false},
-        {"NUL.txt", 1252, {}, {}, stored, false},
-        {"a/b", 1252, {}, {}, stored, false},
         {"\x83\x5C", 1252, {}, {}, stored, false},  // an empty component in 1252
         {"\x83\x5C", 932, {}, {}, stored, true},    // one character in 932
         {"a", 1252, std::string("p\0w", 3), {}, stored, false},
         {"a", 1252, {}, std::string("\0", 1), stored, false},
-        {"a", 1252, {}, {}, BlockEncoder{&Fails, nullptr, 10}, false},
+        {"a", 1252, {}, {}, BlockEncoder{[](void*, const uint8_t*, size_t, EncodedBlock*) { return false; }, nullptr, 10}, false},
         {"a", 1252, {}, {}, BlockEncoder{&Inconsistent, nullptr, 10}, false},
+        {"a", 1252, {}, {}, StoredBlockEncoder(kMaxChunkSize), true},  // the largest block a reader takes
+        {"a", 1252, {}, {}, StoredBlockEncoder(kMaxChunkSize + 1), false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name + " in " + std::to_string(row.codePage));
@@ -104,50 +79,33 @@ TEST(Writer, RefusesWhatReadersCannotRead) {
         EXPECT_EQ(writer.Error().empty(), row.ok);
         EXPECT_TRUE(row.ok || (!writer.AddEntry(EntryOptions{"b", 1, 0, 0x20, {}, stored}, "x", 1) && !writer.Finish()));
     }
-    ArchiveWriter closed, fresh;  // calls out of order
-    EXPECT_FALSE(closed.BeginArchive());
-    ASSERT_TRUE(fresh.Create(dir.File("order.vorx")));
-    EXPECT_FALSE(fresh.Write("x", 1));
 }
 
-// A carrier that holds the archive signature (another version's is harmless) would
-// hide the archive: refused whole, split between two pieces, and from a file.
+// A carrier holding the archive signature (another version's is harmless) would hide
+// the archive: refused whole and split between two pieces.
 TEST(Writer, CarrierMustNotHoldASignature) {
     TempDir dir;
     Bytes ok = test::RandomBytes(1000, 31), bad = ok;
     std::memcpy(&ok[100], "VORX\x05\0\0\x8F", 8);
     std::memcpy(&bad[500], "VORX\x02\0\0\x8F", 8);
-    test::WriteFile(dir.File("ok.exe"), ok);
-    test::WriteFile(dir.File("bad.exe"), bad);
-    ArchiveWriter whole, split, copy, good;
-    ASSERT_TRUE(whole.Create(dir.File("1")) && split.Create(dir.File("2")) && copy.Create(dir.File("3")));
+    ArchiveWriter whole, split, good;
+    ASSERT_TRUE(whole.Create(dir.File("1")) && split.Create(dir.File("2")) && good.Create(dir.File("3")));
     EXPECT_FALSE(whole.WriteCarrier(bad.data(), bad.size()));
     EXPECT_TRUE(split.WriteCarrier(bad.data(), 503));
     EXPECT_FALSE(split.WriteCarrier(bad.data() + 503, bad.size() - 503));
-    EXPECT_FALSE(copy.CopyCarrierFile(dir.File("bad.exe")));
-    ASSERT_TRUE(good.Create(dir.File("sfx.exe")) && good.CopyCarrierFile(dir.File("ok.exe")));
-    ASSERT_TRUE(good.BeginArchive() && good.AddEntry(EntryOptions{"f", 1, 0, 0x20, {}, StoredBlockEncoder()}, "abc", 3) &&
-                good.Finish());
+    ASSERT_TRUE(good.WriteCarrier(ok.data(), ok.size()) && good.BeginArchive() && good.Finish());
     EXPECT_EQ(good.ArchiveStart(), 1000u);
-    const Bytes sfx = test::ReadFile(dir.File("sfx.exe"));
-    EXPECT_EQ(Bytes(sfx.begin(), sfx.begin() + 1000), ok);
-    EXPECT_EQ(std::memcmp(&sfx[1000], "VORX", 4), 0);
 }
 
 using Image = std::vector<uint8_t>;
 
-struct Section {
-    const char* name;
-    uint32_t virtualSize, rawSize, rawOffset, characteristics;
-};
+struct Section { const char* name; uint32_t virtualSize, rawSize, rawOffset, characteristics; };
 
 constexpr uint32_t kData = 0xC0000040u, kCode = 0x60000020u, kReadOnly = 0x40000040u;
-const std::vector<Section> kStub = {{".text", 0x300, 0x400, 0x400, kCode},
-                                    {".sfxcfg", 0x200, 0x200, 0x800, kData},
-                                    {".rdata", 0x100, 0x200, 0xA00, kReadOnly}};
+const std::vector<Section> kStub = {
+    {".text", 0x300, 0x400, 0x400, kCode}, {".sfxcfg", 0x200, 0x200, 0x800, kData}, {".rdata", 0x100, 0x200, 0xA00, kReadOnly}};
 
-// DOS header, PE signature, file header, a 240-byte optional header, the section table,
-// and each section's raw bytes filled with its index + 1.
+// DOS header, PE signature, file header, a 240-byte optional header and the section table.
 Image MakeImage(const std::vector<Section>& sections, size_t size = 4096) {
     Image image(size, 0);
     std::memcpy(&image[0], "MZ", 2);
@@ -163,8 +121,6 @@ Image MakeImage(const std::vector<Section>& sections, size_t size = 4096) {
         WriteLe32(h + 16, sections[i].rawSize);
         WriteLe32(h + 20, sections[i].rawOffset);
         WriteLe32(h + 36, sections[i].characteristics);
-        for (uint32_t b = 0; b < sections[i].rawSize && sections[i].rawOffset + b < size; ++b)
-            image[sections[i].rawOffset + b] = static_cast<uint8_t>(i + 1);
     }
     return image;
 }
@@ -177,14 +133,12 @@ TEST(SfxMaker, RefusesImagesThatAreNotCleanStubs) {
         size_t at;  // where `bytes` go, when any
         std::vector<uint8_t> bytes;
         const char* message;
-        SfxConfig config = {"C:\\x\\", ""};
+        SfxConfig config = {"C:\\x\\", ""};  // the tool refuses longer fields and NULs itself
     };
     const Row rows[] = {
         {"empty", {}, 0, {}, "not a Windows executable"},
-        {"no MZ", MakeImage(kStub), 0, {'X'}, "not a Windows executable"},
         {"PE offset beyond the file", MakeImage(kStub), 0x3C, {0xF0, 0xFF, 0xFF, 0xFF}, "no PE header"},
         {"section table beyond the file", MakeImage(kStub), 0x86, {0xFF, 0xFF}, "cut short"},
-        {"optional header beyond the file", MakeImage(kStub), 0x94, {0xFF, 0xFF}, "cut short"},
         {"no configuration section", MakeImage({kStub[0]}), 0, {}, "no configuration section"},
         {"too small", MakeImage({{".sfxcfg", 0x100, 0x200, 0x800, kData}}), 0, {}, "smaller than 512"},
         {"outside the file", MakeImage({{".sfxcfg", 0x200, 0x200, 0xF00, kData}}), 0, {}, "outside the file"},
@@ -192,9 +146,7 @@ TEST(SfxMaker, RefusesImagesThatAreNotCleanStubs) {
         {"read-only", MakeImage({{".sfxcfg", 0x200, 0x200, 0x800, kReadOnly}}), 0, {}, "not writable"},
         {"carries an archive", MakeImage(kStub, 8192), 6000, {signature, signature + 8}, "already carries an archive"},
         {"an archive at its end", MakeImage(kStub, 8192), 8184, {signature, signature + 8}, "already carries"},
-        {"a long destination", MakeImage(kStub), 0, {}, "destination", {std::string(256, 'd'), ""}},
         {"a long command", MakeImage(kStub), 0, {}, "run", {"", std::string(256, 'r')}},
-        {"a NUL inside", MakeImage(kStub), 0, {}, "", {std::string("a\0b", 3), ""}},
     };
     for (const Row& row : rows) {
         Image image = row.image;
@@ -205,72 +157,6 @@ TEST(SfxMaker, RefusesImagesThatAreNotCleanStubs) {
         EXPECT_NE(error.find(row.message), std::string::npos) << row.what << ": " << error;
         EXPECT_EQ(image, before) << row.what;
     }
-    // Fields of up to 255 bytes, each cleared behind its NUL, and nothing else changed; the
-    // magic with an unknown version is no signature.
-    const Image stub = MakeImage(kStub);
-    Image image = stub, expected = stub;
-    std::memcpy(&image[3000], "VORX\x03\0\0\x8F", 8);
-    std::memcpy(&expected[3000], "VORX\x03\0\0\x8F", 8);
-    std::fill(&expected[0x800], &expected[0xA00], 0);
-    std::fill(&expected[0x800], &expected[0x8FF], 'd');
-    std::memcpy(&expected[0x900], "setup.exe /s", 12);
-    std::string error;
-    ASSERT_TRUE(FillConfigBlock(image, {std::string(255, 'd'), "setup.exe /s"}, &error)) << error;
-    EXPECT_EQ(image, expected);
-}
-
-// A table builds in the decoder exactly the codes the designer counted with, and those
-// codes are near Huffman's optimum within their length limit.
-TEST(CodeDesign, TablesBuildTheCodesTheyPromiseNearTheOptimum) {
-    std::mt19937 rng(5);
-    TableDesigner designer;
-    for (int round = 0; round < 300; ++round) {
-        SCOPED_TRACE(round);
-        const size_t n = 1 + rng() % 256;
-        std::vector<SymbolCount> counts;
-        std::vector<uint64_t> raw;
-        for (size_t i = 0; i < n; ++i)
-            counts.push_back({static_cast<uint32_t>(i * 3 + 1), raw.emplace_back(1 + (rng() % 4 ? rng() % 50 : rng() % 100000))});
-        AlphabetDesign design;
-        designer.Design(counts, [](uint32_t, uint32_t) { return 8u; }, 0, round % 3, &design);
-        ASSERT_EQ(design.table.size(), n);
-        CodeTree tree;
-        ASSERT_TRUE(tree.BuildFromEntries(design.table.data(), design.table.size()));
-        uint64_t dataBits = 0, leaves = 0;
-        test::ForEachLeaf(tree, [&](const CodeTreeNode& leaf) {
-            const size_t i = (leaf.value - 1) / 3;
-            ASSERT_TRUE(i < n && counts[i].symbol == leaf.value);
-            EXPECT_TRUE(design.codes[i].code == leaf.code && design.codes[i].length == leaf.codeLength) << i;
-            dataBits += raw[i] * leaf.codeLength;
-            ++leaves;
-        });
-        EXPECT_EQ(leaves, n);
-        EXPECT_EQ(dataBits, design.dataBits);
-        const std::vector<uint32_t> lengths = LimitedHuffmanLengths(raw, 32);
-        uint64_t huffman = 0;
-        for (size_t i = 0; i < n; ++i) huffman += raw[i] * lengths[i];
-        EXPECT_LE(design.dataBits, huffman + huffman / 500 + n);
-    }
-}
-
-// Fibonacci counts make the deepest unlimited codes: every limit holds with a complete
-// code (Kraft sum 1), and a more frequent symbol never gets a longer code.
-TEST(CodeDesign, LimitedHuffmanRespectsLimitAndKraft) {
-    std::vector<uint64_t> counts = {1, 1};
-    while (counts.size() < 40) counts.push_back(counts[counts.size() - 1] + counts[counts.size() - 2]);
-    std::reverse(counts.begin(), counts.end());
-    for (uint32_t limit : {6u, 10u, 15u, 32u}) {
-        const std::vector<uint32_t> lengths = LimitedHuffmanLengths(counts, limit);
-        double kraft = 0;
-        for (size_t i = 0; i < lengths.size(); ++i) {
-            EXPECT_TRUE(lengths[i] >= 1 && lengths[i] <= limit) << lengths[i];
-            EXPECT_TRUE(i == 0 || lengths[i] >= lengths[i - 1]) << i;
-            kraft += std::ldexp(1.0, -static_cast<int>(lengths[i]));
-        }
-        EXPECT_DOUBLE_EQ(kraft, 1.0) << "limit " << limit;
-    }
-    EXPECT_EQ(LimitedHuffmanLengths({5}, 8), std::vector<uint32_t>{1});
-    EXPECT_EQ(LimitedHuffmanLengths({5, 1}, 8), (std::vector<uint32_t>{1, 1}));
 }
 
 }  // namespace
