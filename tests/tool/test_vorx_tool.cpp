@@ -174,6 +174,9 @@ TEST_F(VorxTool, AddRefusesNamesWindowsCannotHoldAndWritesNothing) {
         {"mkdir -p o/SRC && echo 1 >o/SRC/f.txt && echo 2 >src/sub/src", "a out.vx src/sub o/SRC src/sub/src", 2, {},
          {"cannot hold this file beside the folder of 'SRC/f.txt'"}, kNoOut},
         {"", "a out.vx no-such-file", 2, {}, {"cannot find 'no-such-file'"}, kNoOut},
+        // Letters beyond Latin-1 fold too: U+0100 and U+0101 are one file on Windows.
+        {"mkdir in && echo 1 >in/\xC4\x80 && echo 2 >in/\xC4\x81", "a out.vx in --codepage 65001", 2, {},
+         {"the same file as", "nothing written"}, kNoOut},
         {"head -c 4096 /dev/zero | tr '\\0' M >no.exe", "a out.vx src --sfx no.exe", 2, {}, {"the stub 'no.exe'", "not a Windows executable"}, kNoOut},
     };
     // Beside ok.txt and "ÉTÉ": "été" is the same file on Windows, also beyond ASCII.
