@@ -19,7 +19,9 @@ native native-san win64 win32: deps
 	cmake --preset $@
 	cmake --build --preset $@
 
-test-native: native
+# The native tool and install tests take the stubs of both Windows builds (VORX_STUB_WIN32,
+# VORX_STUB_WIN64), so those are built first, also under make -j.
+test-native: native win32 win64
 	ctest --preset native
 
 test-san: native-san

@@ -38,6 +38,13 @@ install(FILES ${PROJECT_BINARY_DIR}/generated/vorxConfig.cmake
 configure_file(${PROJECT_SOURCE_DIR}/doc/vorx.1.in ${PROJECT_BINARY_DIR}/generated/vorx.1 @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/generated/vorx.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
+# The stubs of the two Windows builds: the Linux build installs them, and the 64-bit
+# build's tests also check the shipped 32-bit one.
+set(VORX_STUB_WIN32 ${PROJECT_SOURCE_DIR}/build/win32/bin/sfxstub.exe CACHE FILEPATH
+    "The 32-bit stub to install (made by the win32 preset)")
+set(VORX_STUB_WIN64 ${PROJECT_SOURCE_DIR}/build/win64/bin/sfxstub.exe CACHE FILEPATH
+    "The 64-bit stub to install (made by the win64 preset)")
+
 if(WIN32)
   if(CMAKE_SYSTEM_PROCESSOR STREQUAL "i686")
     set(VORX_STUB_KIND win32)
@@ -50,10 +57,6 @@ if(WIN32)
 endif()
 
 # The Linux build makes no stub: it installs those of the two Windows builds.
-set(VORX_STUB_WIN32 ${PROJECT_SOURCE_DIR}/build/win32/bin/sfxstub.exe CACHE FILEPATH
-    "The 32-bit stub to install (made by the win32 preset)")
-set(VORX_STUB_WIN64 ${PROJECT_SOURCE_DIR}/build/win64/bin/sfxstub.exe CACHE FILEPATH
-    "The 64-bit stub to install (made by the win64 preset)")
 install(CODE "
   foreach(stub \"${VORX_STUB_WIN32}\" \"${VORX_STUB_WIN64}\")
     if(NOT EXISTS \"\${stub}\")

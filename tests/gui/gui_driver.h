@@ -1,34 +1,66 @@
-// Drives another process's windows as a person would: finds its dialogs and message
-// boxes by caption, reads the texts and states of their controls, presses buttons and
-// types into edit fields by control ID, and takes screenshots of what is on screen.
-// Clicks are posted, not sent: a sent click can be lost after a modal box closes.
+// Drives another process's windows as a person would: finds its dialogs and message boxes (class
+// #32770) by caption, reads and presses their controls by ID, types into edit fields, and takes
+// screenshots. Clicks are posted, not sent: a sent click can be lost after a modal box closes.
 #pragma once
 
 #include <windows.h>
+#include <objidl.h>
+#include <gdiplus.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace gui {
 
-// A process started by the tests; the handle is closed (and a still running process
-// ended) when the object goes.
+// The Windows form of a host path (Wine maps the Unix root to drive Z:).
+inline std::string WindowsPath(std::string path) {
+    if (!path.empty() && path[0] == '/') path = "Z:" + path;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+// A text in the ANSI code page as UTF-16.
+inline std::wstring Wide(const std::string& text) {
+    std::wstring wide(text.size(), L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0],
+                                    static_cast<int>(wide.size())));
+    return wide;
+}
+
+// A started process; one still running is ended with the object (after a test that failed half-way).
 class Process {
 public:
-    Process() = default;
-    ~Process();
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
+    ~Process() {
+        if (process_ != nullptr && Running()) TerminateProcess(process_, 255), WaitForSingleObject(process_, 5000);
+        if (process_ != nullptr) CloseHandle(process_);
+    }
 
     // Starts `program` with the command-line tail `arguments` (may be empty).
-    bool Start(const std::string& program, const std::string& arguments,
-               const std::string& workingFolder = "");
-    // The same for a program whose path the ANSI code page cannot hold.
-    bool Start(const std::wstring& program, const std::wstring& arguments);
+    bool Start(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder = L"") {
+        std::wstring line = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info{};
+        if (!CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                            folder.empty() ? nullptr : folder.c_str(), &startup, &info))
+            return false;
+        CloseHandle(info.hThread);
+        process_ = info.hProcess;
+        id_ = info.dwProcessId;
+        return true;
+    }
+    bool Start(const std::string& program, const std::string& arguments, const std::string& folder = "") {
+        return Start(Wide(program), Wide(arguments), Wide(folder));
+    }
     // The exit code, or STILL_ACTIVE (259) when it has not ended within the time.
-    DWORD WaitForExit(DWORD milliseconds);
-    bool Running() const;
+    DWORD WaitForExit(DWORD milliseconds) {
+        DWORD code = STILL_ACTIVE;
+        if (WaitForSingleObject(process_, milliseconds) == WAIT_OBJECT_0) GetExitCodeProcess(process_, &code);
+        return code;
+    }
+    bool Running() const { return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
     DWORD Id() const { return id_; }
 
 private:
@@ -37,52 +69,129 @@ private:
 };
 
 // Polls `condition` every 20 ms; true as soon as it holds, false after `milliseconds`.
-bool WaitUntil(const std::function<bool()>& condition, DWORD milliseconds);
+inline bool WaitUntil(const std::function<bool()>& condition, DWORD milliseconds) {
+    for (const DWORD start = GetTickCount(); !condition(); Sleep(20))
+        if (GetTickCount() - start > milliseconds) return false;
+    return true;
+}
+
+// Sends a message to another process's window: the result, or 0 when it does not answer.
+inline DWORD_PTR Send(HWND window, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, 2000, &result);
+    return result;
+}
+
+inline std::string Text(HWND window) {
+    char buffer[4096];
+    return std::string(buffer, Send(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer)));
+}
+
+inline std::string ClassOf(HWND window) {
+    char name[256] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
 
 // Visible top-level windows of a process.
-std::vector<HWND> TopWindows(DWORD processId);
-// The visible top-level window of the process with exactly this caption (and class,
-// when given), waiting up to `milliseconds`; null when none appears.
-HWND WaitForWindow(DWORD processId, const std::string& caption, DWORD milliseconds,
-                   const char* className = nullptr);
-// True when no window with this caption is shown by the process for `milliseconds`.
-bool NoWindowFor(DWORD processId, const std::string& caption, DWORD milliseconds);
+inline std::vector<HWND> TopWindows(DWORD processId) {
+    std::vector<HWND> found;
+    for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, nullptr, nullptr)) != nullptr;) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        if (owner == processId && IsWindowVisible(w)) found.push_back(w);
+    }
+    return found;
+}
 
-std::string Text(HWND window);
-std::string ControlText(HWND dialog, int id);
-std::string ClassOf(HWND window);
-bool ControlVisible(HWND dialog, int id);
-bool ControlEnabled(HWND dialog, int id);
-bool ControlChecked(HWND dialog, int id);
-// A control's window rectangle relative to the dialog's client area.
-RECT ControlRect(HWND dialog, int id);
-// The origin of a control's client area relative to the dialog's client area.
-POINT ControlClientOrigin(HWND dialog, int id);
+// The process's dialog with this caption, waiting up to `milliseconds`; null when none appears.
+inline HWND WaitForDialog(DWORD processId, const std::string& caption, DWORD milliseconds) {
+    HWND found = nullptr;
+    WaitUntil([&] {
+        for (HWND w : TopWindows(processId)) found = Text(w) == caption && ClassOf(w) == "#32770" ? w : found;
+        return found != nullptr;
+    }, milliseconds);
+    return found;
+}
 
-// Types `text` into an edit control (replacing what it held).
-void Type(HWND dialog, int id, const std::string& text);
-// Presses a button by posting its command to the dialog (message boxes too).
-void Press(HWND dialog, int id);
-// Clicks a check box (toggles it and notifies its dialog).
-void ClickCheckBox(HWND dialog, int id);
+inline POINT ControlClientOrigin(HWND dialog, int id) {  // relative to the dialog's client area
+    POINT origin{0, 0};
+    MapWindowPoints(GetDlgItem(dialog, id), dialog, &origin, 1);
+    return origin;
+}
+inline std::string ControlText(HWND dialog, int id) { return Text(GetDlgItem(dialog, id)); }
+inline bool ControlVisible(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
+inline bool ControlEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
+inline bool ControlChecked(HWND dialog, int id) { return Send(GetDlgItem(dialog, id), BM_GETCHECK) == BST_CHECKED; }
 
-// A message box of the process: its caption, text, and whether its icon is shown.
-struct MessageBoxInfo {
-    HWND window = nullptr;
-    std::string caption;
-    std::string text;
-    HWND owner = nullptr;
-};
-// Waits for a message box with this caption.
-MessageBoxInfo WaitForMessageBox(DWORD processId, const std::string& caption, DWORD milliseconds);
+// Replaces an edit's text; presses a button (of message boxes too); clicks a check box,
+// which toggles it and tells its dialog.
+inline void Type(HWND dialog, int id, const std::string& text) {
+    Send(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+inline void Press(HWND dialog, int id) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+inline void ClickCheckBox(HWND dialog, int id) { PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+
+// A message box (or dialog, its text in control `text`) once its text is laid out; null if none appears.
+inline HWND WaitForMessageBox(DWORD processId, const std::string& caption, DWORD milliseconds, int text = 65535) {
+    HWND box = WaitForDialog(processId, caption, milliseconds);
+    if (box != nullptr) WaitUntil([&] { return !ControlText(box, text).empty(); }, 2000);
+    return box;
+}
+
+// A copy of the screen's pixels in `area`; the caller deletes it.
+inline HBITMAP Grab(const RECT& area) {
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, area.right - area.left, area.bottom - area.top);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, area.right - area.left, area.bottom - area.top, screen, area.left, area.top, SRCCOPY);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return bitmap;
+}
 
 // How many pixels of a rectangle of `window`'s client area show `colour` on screen.
-int CountPixels(HWND window, const RECT& clientArea, COLORREF colour);
+inline int CountPixels(HWND window, const RECT& clientArea, COLORREF colour) {
+    RECT area = clientArea;
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&area), 2);
+    HBITMAP bitmap = Grab(area);
+    HDC memory = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    int count = 0;
+    for (int y = 0; y < area.bottom - area.top; ++y)
+        for (int x = 0; x < area.right - area.left; ++x) count += GetPixel(memory, x, y) == colour;
+    SelectObject(memory, old);
+    DeleteDC(memory);
+    DeleteObject(bitmap);
+    return count;
+}
 
 // Saves the screen area covered by the process's visible windows as a PNG file.
-bool Screenshot(DWORD processId, const std::string& pngPath);
-
-// Writes 24-bit pixels (rows top first, RGB) as an uncompressed PNG file.
-bool WritePng(const std::string& path, int width, int height, const std::vector<uint8_t>& rgb);
+inline bool Screenshot(DWORD processId, const std::string& pngPath) {
+    Sleep(300);  // let the windows finish painting
+    RECT area{};
+    for (HWND window : TopWindows(processId)) {
+        RECT rect;
+        GetWindowRect(window, &rect);
+        UnionRect(&area, &area, &rect);
+    }
+    if (IsRectEmpty(&area)) return false;
+    HBITMAP bitmap = Grab(area);
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    bool saved = false;
+    if (Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok) {
+        const CLSID png = {0x557CF406, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
+        Gdiplus::Bitmap image(bitmap, nullptr);
+        saved = image.Save(Wide(pngPath).c_str(), &png, nullptr) == Gdiplus::Ok;
+    }
+    Gdiplus::GdiplusShutdown(token);
+    DeleteObject(bitmap);
+    return saved;
+}
 
 }  // namespace gui

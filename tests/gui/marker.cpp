@@ -1,19 +1,14 @@
 // A small program that the end-to-end tests let a self-extractor start after the
-// extraction: it records its command-line tail in ran.txt beside itself.
+// extraction: it records its command-line tail in ran.txt beside itself (it is started by
+// its full path, which the tests check this way too).
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
+#include <string>
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR tail, int) {
-    char path[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return 1;
-    char* slash = std::strrchr(path, '\\');
-    if (slash == nullptr || static_cast<size_t>(slash - path) + 8 >= MAX_PATH) return 1;
-    std::strcpy(slash + 1, "ran.txt");
-    std::FILE* file = std::fopen(path, "wb");
-    if (file == nullptr) return 1;
-    std::fputs(tail, file);
-    return std::fclose(file) == 0 ? 0 : 1;
+    const std::string self = __argv[0];
+    std::FILE* file = std::fopen((self.substr(0, self.rfind('\\') + 1) + "ran.txt").c_str(), "wb");
+    return file != nullptr && std::fputs(tail, file) >= 0 && std::fclose(file) == 0 ? 0 : 1;
 }

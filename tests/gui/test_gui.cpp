@@ -1,8 +1,6 @@
-// End-to-end runs of the 64-bit self-extractor, driven as a person would: each test
-// makes a self-extractor from the built stub and an archive written for it, starts
-// it, reads and presses the controls of its windows, answers its message boxes, and
-// checks the files on disk and the exit code. A screenshot of every page is saved
-// under the build folder (gui-screenshots/).
+// End-to-end runs of the self-extractor, driven as a person would: one made from the built stub
+// and an archive is started, its windows are read and pressed, its boxes answered, its files and
+// exit code checked. A screenshot of every page and box is saved in build/.../gui-screenshots/.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -12,12 +10,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <iterator>
+#include <map>
 #include <optional>
-#include <set>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "library/vorx.h"
@@ -26,34 +22,22 @@
 #include "writer/archive_writer.h"
 #include "writer/sfx_maker.h"
 
+// Damage and passwords are set by naming only the fields they change.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace {
 
 namespace fs = std::filesystem;
+using gui::WindowsPath;
 
 constexpr DWORD kAppear = 20000;  // ms for a window to appear
 constexpr DWORD kFinish = 60000;  // ms for a run to end
-
-constexpr char kWizard[] = "Self Extracting Archive";
 constexpr char kPasswordCaption[] = "Enter password";
-constexpr char kFilePrompt[] =
-    "This file is protected through encryption, please enter the password for the file below";
-constexpr char kArchivePrompt[] = "This archive is protected, please enter the password for it below";
-
-// Controls of the wizard and the password dialog.
 constexpr int kNext = 1, kCancel = 2, kDestination = 1000, kBrowse = 1002, kOverwriteAll = 1003,
-              kProgress = 1004, kStatus = 1006, kCommentView = 7000;
-constexpr int kPasswordEdit = 1035, kRemember = 1033, kPrompt = 1008;
+              kProgress = 1004, kStatus = 1006, kCommentView = 7000;  // the wizard's controls
+constexpr int kPasswordEdit = 1035, kRemember = 1033, kPrompt = 1008;  // the password dialog's
 
-// The Windows form of a build path (Wine maps the Unix root to drive Z:).
-std::string WindowsPath(std::string path) {
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;
-    for (char& c : path) {
-        if (c == '/') c = '\\';
-    }
-    return path;
-}
-
-std::string ReadFile(const std::string& path) {
+std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
@@ -63,58 +47,39 @@ void WriteFile(const std::string& path, const std::string& data) {
     std::ofstream(path, std::ios::binary) << data;
 }
 
-// Names in a folder: what an extraction left there, temporaries included.
-std::set<std::string> Names(const std::string& folder) {
-    std::set<std::string> names;
-    for (const auto& item : fs::directory_iterator(folder)) names.insert(item.path().filename().string());
-    return names;
-}
-
-// The host system's name of a path under Wine's Z: drive.
-std::string HostPath(std::string path) {
-    if (path.rfind("Z:", 0) == 0) path = path.substr(2);
-    for (char& c : path) {
-        if (c == '\\') c = '/';
+// Runs a host program on host paths until `done` holds (Wine does not wait for it); false if never.
+bool Host(const std::string& program, std::string arguments, std::vector<std::string> paths, auto done) {
+    for (std::string& path : paths) {
+        std::replace(path.begin(), path.end(), '\\', '/');
+        arguments += " \"" + path.substr(path.rfind("Z:", 0) == 0 ? 2 : 0) + "\"";
     }
-    return path;
-}
-
-// Runs a host program (Wine starts them like its own, but does not wait for them to end)
-// until `done` holds; false when it does not.
-bool Host(const std::string& program, const std::string& arguments, const std::function<bool()>& done) {
     gui::Process process;
     return process.Start(program, arguments) && gui::WaitUntil(done, 5000);
 }
 
-// A symbolic link made by the host system: Wine has no call that makes one, and shows a
-// host link to a folder as a reparse point. False when it cannot be made.
-bool HostLink(const std::string& target, const std::string& link) {
-    return Host("/bin/ln", "-sfn " + HostPath(target) + " " + HostPath(link),
-                [&] { return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
-}
-
 struct Entry {
-    Entry(std::string entryName, std::string bytes, std::optional<std::string> key = std::nullopt,
-          size_t chunkSize = vorx::kDefaultChunkSize, vorx::test::RecordOverrides recordOverrides = {})
-        : name(std::move(entryName)), data(std::move(bytes)), password(std::move(key)),
-          chunk(chunkSize), overrides(recordOverrides) {}
-    std::string name;
-    std::string data;
-    std::optional<std::string> password;
-    size_t chunk;  // bytes per stored block
-    vorx::test::RecordOverrides overrides;
+    std::string name, data;
+    std::optional<std::string> password = std::nullopt;
+    size_t chunk = vorx::kDefaultChunkSize;  // bytes per stored block
+    vorx::test::RecordOverrides overrides = {};
 };
 
-// Bytes that differ from block to block, so a misplaced block shows.
-std::string Pattern(size_t size) {
-    std::string data(size, '\0');
-    uint32_t x = 12345;
-    for (char& c : data) {
-        x = x * 1103515245u + 12345u;
-        c = static_cast<char>(x >> 24);
-    }
-    return data;
-}
+// A message box, or the password dialog (with what is typed into it), and its answer.
+enum class Owner { None, Dialog, Any };  // Dialog: the wizard, or the password dialog shown last
+struct Box {
+    const char* caption;
+    std::string text;  // "%OUT%" stands for out_
+    int button;
+    Owner owner = Owner::Any;
+    const char* typed = nullptr;  // the password dialog's
+    int tick = 0;                 // its remembered-password box: 0 unticked, 1 ticked here, 2 ticked already
+};
+constexpr char kArchivePrompt[] = "This archive is protected, please enter the password for it below";
+constexpr char kFilePrompt[] = "This file is protected through encryption, please enter the password for the file below";
+
+std::string Error(vorx_Error code) { return vorx_GetErrorString(code); }
+std::string Ask(const std::string& name) { return "File %OUT%" + name + " exists already, ovewrite it?"; }
+std::string NotStarted(std::string run) { return "Nothing was started: \"" + run + "\" names no file that was extracted."; }
 
 class SelfExtractor : public ::testing::Test {
 protected:
@@ -122,10 +87,14 @@ protected:
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         name_ = std::string(info->test_suite_name()) + "-" + info->name();
         dir_ = WindowsPath(VORX_GUI_WORK) + "\\" + name_;
-        std::error_code ignored;
+        shots_ = WindowsPath(VORX_GUI_SHOTS) + "\\" + name_ + "-";
+        out_ = dir_ + "\\out dir\\";
+        std::error_code ignored;  // Wine's removal stops at links an earlier run left; the host's does not
         fs::remove_all(dir_, ignored);
+        if (fs::exists(dir_) && !Host("/bin/rm", "-rf", {dir_}, [&] { return !fs::exists(dir_); })) FAIL() << dir_;
         fs::create_directories(dir_);
         fs::create_directories(WindowsPath(VORX_GUI_SHOTS));
+        SetEnvironmentVariableA("VORX_GUI_TARGET", dir_.c_str());
     }
 
     std::string Path(const std::string& relative) const { return dir_ + "\\" + relative; }
@@ -137,662 +106,329 @@ protected:
         std::string error;
         ASSERT_TRUE(vorx::PrepareStub(WindowsPath(VORX_STUB).c_str(), config, &stub, &error)) << error;
         vorx::test::DamagingWriter writer;  // hostile names are part of the tests
-        ASSERT_TRUE(writer.Create(Path(file))) << writer.Error();
-        ASSERT_TRUE(writer.WriteCarrier(stub.data(), stub.size())) << writer.Error();
-        ASSERT_TRUE(writer.BeginArchive()) << writer.Error();
-        for (const Entry& entry : entries) {
-            vorx::EntryOptions e;
-            e.name = entry.name;
-            e.password = entry.password;
-            e.timeKind = vorx::kTimeUtcSeconds;
-            e.time = 1700000000;
-            e.encoder = vorx::StoredBlockEncoder(entry.chunk);
-            ASSERT_TRUE(writer.BeginEntry(e)) << writer.Error();
-            ASSERT_TRUE(writer.Write(entry.data.data(), entry.data.size())) << writer.Error();
-            ASSERT_TRUE(writer.EndEntry(entry.overrides)) << writer.Error();
+        ASSERT_TRUE(writer.Create(Path(file)) && writer.WriteCarrier(stub.data(), stub.size()) && writer.BeginArchive())
+            << writer.Error();
+        for (const Entry& e : entries) {
+            ASSERT_TRUE(writer.BeginEntry({.name = e.name, .time = 1700000000, .password = e.password,
+                                           .encoder = vorx::StoredBlockEncoder(e.chunk)}) &&
+                        writer.Write(e.data.data(), e.data.size()) && writer.EndEntry(e.overrides))
+                << writer.Error();
         }
         ASSERT_TRUE(writer.Finish(directory)) << writer.Error();
     }
 
-    void Start(gui::Process& process, const std::string& file, const std::string& tail = "") {
-        ASSERT_TRUE(process.Start(Path(file), tail, dir_)) << "cannot start " << Path(file);
-    }
-
-    // Saves a screenshot of the process's windows as <suite>-<test>-<page>.png.
+    // Saves a screenshot of the process's windows as <suite>-<test>-<page>.png in gui-screenshots/.
     void Shot(const gui::Process& process, const std::string& page) {
-        const std::string path = WindowsPath(VORX_GUI_SHOTS) + "\\" + name_ + "-" + page + ".png";
-        EXPECT_TRUE(gui::Screenshot(process.Id(), path)) << path;
+        EXPECT_TRUE(gui::Screenshot(process.Id(), shots_ + page + ".png")) << shots_ + page;
     }
 
-    // The wizard, once it shows the given page (0 Comments, 1 Destination, 2 Extracting).
-    HWND WaitForPage(const gui::Process& process, int page) {
-        HWND wizard = gui::WaitForWindow(process.Id(), kWizard, kAppear, "#32770");
-        if (wizard == nullptr) return nullptr;
-        const int shown = page == 0 ? kCommentView : page == 1 ? kDestination : kProgress;
-        if (!gui::WaitUntil([&] { return gui::ControlVisible(wizard, shown); }, kAppear)) return nullptr;
-        return wizard;
+    // The wizard, once it shows the page of this control; a failure and null when it does not.
+    HWND WaitForPage(const gui::Process& process, int control) {
+        HWND wizard = gui::WaitForDialog(process.Id(), "Self Extracting Archive", kAppear);
+        if (gui::WaitUntil([&] { return gui::ControlVisible(wizard, control); }, kAppear)) return wizard;
+        ADD_FAILURE() << "the wizard did not show the page of control " << control;
+        return nullptr;
     }
 
-    // Starts `file`, waits for the destination page and presses Next: the wizard, or
-    // nullptr when it did not show that page.
-    HWND StartAndExtract(gui::Process& process, const std::string& file) {
-        Start(process, file);
-        HWND wizard = WaitForPage(process, 1);
-        if (wizard != nullptr) gui::Press(wizard, kNext);
-        return wizard;
+    // Checks the box, saves its picture, presses its button and waits for a message box to go (the
+    // next may have its caption). What owns the next box: the password dialog once shown, or `dialog`.
+    HWND Answer(const gui::Process& process, const Box& box, HWND dialog, const std::string& shot) {
+        const bool prompt = box.typed != nullptr;
+        HWND window = gui::WaitForMessageBox(process.Id(), box.caption, kAppear, prompt ? kPrompt : 65535);
+        if (window == nullptr) ADD_FAILURE() << "no window \"" << box.caption << "\"";
+        if (window == nullptr) return dialog;
+        std::string text = box.text;
+        if (text.find("%OUT%") != std::string::npos) text.replace(text.find("%OUT%"), 5, out_);
+        EXPECT_EQ(gui::ControlText(window, prompt ? kPrompt : 65535), text);
+        if (box.owner != Owner::Any) {
+            EXPECT_EQ(GetWindow(window, GW_OWNER), box.owner == Owner::Dialog ? dialog : nullptr);
+        }
+        if (prompt) {
+            EXPECT_EQ(gui::ControlChecked(window, kRemember), box.tick == 2);
+            gui::Type(window, kPasswordEdit, box.typed);
+            if (box.tick == 1) gui::ClickCheckBox(window, kRemember);
+        }
+        if (!shot.empty()) Shot(process, shot);
+        gui::Press(window, box.button);
+        if (prompt) return window;  // a short password keeps it open
+        EXPECT_TRUE(gui::WaitUntil([&] { return !IsWindow(window); }, kAppear));
+        return dialog;
     }
 
-    std::string name_;
-    std::string dir_;
+    std::string name_, dir_, out_, shots_;
 };
 
-// Answers a message box: checks caption and text, presses `button`, waits for it to go.
-void Answer(const gui::Process& process, const std::string& caption, const std::string& text,
-            int button, HWND owner = nullptr, bool checkOwner = false) {
-    const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), caption, kAppear);
-    ASSERT_NE(box.window, nullptr) << "no message box \"" << caption << "\"";
-    EXPECT_EQ(box.text, text);
-    if (checkOwner) {
-        EXPECT_EQ(box.owner, owner);
+// What is in a folder: no temporary of an extraction is left.
+size_t ExpectNoTemporaries(const std::string& folder) {
+    size_t count = 0;
+    for (const auto& item : fs::directory_iterator(folder)) {
+        EXPECT_NE(item.path().filename().string().rfind("~vx", 0), 0u) << "left: " << item.path();
+        ++count;
     }
-    gui::Press(box.window, button);
-    EXPECT_TRUE(gui::WaitUntil([&] { return !IsWindow(box.window) || !IsWindowVisible(box.window); }, kAppear));
+    return count;
 }
 
-// The white header band above the etched line, with the page title in black on it.
-void ExpectHeader(HWND wizard) {
-    Sleep(200);  // let the dialog finish painting
-    RECT client;
-    GetClientRect(wizard, &client);
-    const LONG line = gui::ControlClientOrigin(wizard, 1009).y;
-    const RECT band{0, 0, client.right - 80, line - 1};  // left of the picture
-    const int white = gui::CountPixels(wizard, band, RGB(255, 255, 255));
-    const int black = gui::CountPixels(wizard, RECT{10, 5, 200, 25}, RGB(0, 0, 0));
-    EXPECT_GT(white, (band.right * band.bottom) * 3 / 4) << "the band is white";
-    EXPECT_GT(black, 40) << "the title is painted in black";
+DWORD_PTR Bar(HWND wizard, UINT message, WPARAM w = 0) { return gui::Send(GetDlgItem(wizard, kProgress), message, w); }
+
+// One scripted run: the archive, files in the destination beforehand, how it starts, the
+// boxes it shows in turn with their answers, the exit code and what it leaves.
+struct Scripted {
+    const char* label;
+    std::vector<Entry> entries;  // none: the plain stub, without an archive
+    std::string runAfter;
+    std::map<std::string, std::string> before;
+    const char* tail;  // null: the wizard, Next pressed on its destination page
+    std::vector<Box> boxes;
+    DWORD code;
+    std::map<std::string, std::optional<std::string>> after;  // content, or absent
+    vorx::test::DamagedDirectory directory = {};
+    bool overwriteAll = false;  // ticked on the destination page
+    bool stopsOpen = false;     // the wizard stays open after the boxes, until Cancel
+    bool links = false;             // links to outside (..\\outside) planted first
+    const char* comment = nullptr;  // the comment page's text, Next pressed there
+    int pressed = kNext;            // on the destination page
+    size_t early = 0;               // boxes answered before the wizard shows
+    bool wide = false;  // the destination expands to a folder outside the code page
+};
+
+TEST_F(SelfExtractor, ScriptedRuns) {
+    const std::optional<std::string> no;  // the file is absent
+    const std::string marker = ReadFile(WindowsPath(VORX_MARKER));  // records its arguments in ran.txt
+    const Entry bad{"bad.txt", "bad data", {}, vorx::kDefaultChunkSize, {.crc32 = 0x12345678}};
+    std::string blocks(4096, '\0');  // each 16-byte block its own, so a misplaced one shows
+    for (size_t i = 0; i < blocks.size(); ++i) blocks[i] = static_cast<char>(i / 16 * 7);
+    const std::vector<Entry> locked = {{"plain.txt", "plain"}, {"locked.txt", "locked", "data-password"}};
+    const std::string typed = "opensesame-" + std::string(52, 'k') + "0123456";
+    const vorx::test::DamagedDirectory archive{.password = typed.substr(0, 63)};
+    // Lossily converted, the wide folder reads "out dir\inner\..": "escaped" would land in out_.
+    SetEnvironmentVariableW(L"VORX_GUI_WIDE", (gui::Wide(out_) + L"inner\\\uFF0E\uFF0E").c_str());
+    const std::string refused = "The configured destination folder has characters that this system's code page cannot "
+                                "represent. ";
+    const std::vector<Scripted> runs = {
+        {"quiet", {{"$comments$", "not shown"}, {"one.txt", "1"}, {"sub\\two.txt", "2"}, {"blocks", blocks, {}, 16}},
+         "", {}, "/Q", {}, 0, {{"one.txt", "1"}, {"sub\\two.txt", "2"}, {"$comments$", no}, {"blocks", blocks}}},
+        {"quiet-failed-entry", {{"good.txt", "good"}, bad, {"never.exe", "x"}}, "never.exe", {{"bad.txt", "old"}}, "/q",
+         {{"Overwrite", Ask("bad.txt"), IDYES}, {"Error extracting", Error(vorx_CrcMismatch), IDOK, Owner::None},
+          {"Error", NotStarted("never.exe"), IDOK}}, 9, {{"good.txt", "good"}, {"bad.txt", "old"}, {"never.exe", no}}},
+        {"quiet-device-name", {{"first.txt", "1"}, {"docs\\nul.txt", "lost"}, {"last.txt", "3"}}, "", {}, "/q",
+         {{"Error extracting", Error(vorx_CorruptArchive), IDOK}}, 3, {{"first.txt", "1"}, {"docs", no}, {"last.txt", no}}},
+        // "/q /s" shows no window whatever happens: the exit code alone tells.
+        {"silent", {{"a.txt", "a"}, {"sub\\b.txt", "b"}}, "", {{"kept.txt", "old"}}, "/q /s", {}, 0,
+         {{"a.txt", "a"}, {"sub\\b.txt", "b"}, {"kept.txt", "old"}}},
+        {"silent-damaged", {{"a.txt", "a"}, bad, {"c.txt", "c"}}, "", {}, "/Q /S", {}, 9, {{"a.txt", "a"}, {"c.txt", no}}},
+        {"silent-names-locked", {{"a.txt", "a"}}, "", {}, "/q /s", {}, 10, {{"a.txt", no}}, {.password = "password"}},
+        {"silent-entry-locked", {{"a.txt", "a"}, {"locked.txt", "x", "password"}, {"c.txt", "c"}}, "", {}, "/q /s", {},
+         10, {{"a.txt", "a"}, {"c.txt", no}}},
+        {"silent-existing", {{"a.txt", "a"}, {"kept.txt", "new"}, {"c.txt", "c"}}, "", {{"kept.txt", "old"}}, "/q /s",
+         {}, 2, {{"a.txt", "a"}, {"kept.txt", "old"}, {"c.txt", no}}},
+        {"plain-stub", {}, "", {}, "", {{"Error opening file", Error(vorx_NotFound), IDOK, Owner::None}}, 4, {}},
+        {"leaves-destination", {{"first.txt", "1"}, {"..\\escaped.txt", "evil"}, {"last.txt", "3"}}, "", {}, nullptr,
+         {{"Error extracting", Error(vorx_CorruptArchive), IDOK, Owner::Dialog}}, 3,
+         {{"first.txt", "1"}, {"..\\escaped.txt", no}, {"last.txt", no}}},
+        {"folder-not-created", {{"first.txt", "1"}, {"docs\\guide.txt", "guide"}, {"last.txt", "3"}}, "",
+         {{"docs", "a file"}}, nullptr, {{"Error", "Error creating directory", IDOK, Owner::None}}, vorx_WriteFailed,
+         {{"first.txt", "1"}, {"last.txt", no}}},
+        {"yes-no", {{"a.txt", "new"}, {"b.txt", "new"}, {"c.txt", "new"}}, "", {{"a.txt", "old"}, {"b.txt", "ol"}},
+         nullptr, {{"Overwrite", Ask("a.txt"), IDYES, Owner::Dialog}, {"Overwrite", Ask("b.txt"), IDNO}}, 0,
+         {{"a.txt", "new"}, {"b.txt", "ol"}, {"c.txt", "new"}}},
+        {"overwrite-cancel", {{"a.txt", "new"}, {"b.txt", "new"}, {"never.exe", "x"}}, "never.exe", {{"a.txt", "old"}},
+         nullptr, {{"Overwrite", Ask("a.txt"), IDCANCEL}}, 2, {{"a.txt", "old"}, {"b.txt", no}}, {}, false, true},
+        // A password with nothing remembered: no prompt, the error, and the command runs.
+        {"run-after-error", {{"marker.exe", marker}, {"locked.txt", "x", "password"}, {"never.txt", "x"}},
+         "marker.exe after-error", {}, nullptr, {{"Error extracting", Error(vorx_PasswordRequired), IDOK, Owner::Dialog}},
+         10, {{"ran.txt", "after-error"}, {"never.txt", no}}},
+        // Kept at the question, the program still runs; the planted my.exe, a shorter prefix, does not.
+        {"run-kept", {{"bin tools\\my tool.exe", marker}}, "bin tools\\my tool --flag \"two words\"",
+         {{"bin tools\\my.exe", marker}, {"bin tools\\my tool.exe", marker}}, nullptr,
+         {{"Overwrite", Ask("bin tools\\my tool.exe"), IDNO}}, 0, {{"bin tools\\ran.txt", "--flag \"two words\""}}},
+        // The archive's password: the dialog takes 63 characters (seventy typed open an archive made with
+        // the first 63), refuses a short one, and asks again for an entry the remembered one cannot open.
+        {"password-short-cancelled", locked, "", {}, "",
+         {{kPasswordCaption, kArchivePrompt, IDOK, Owner::None, "short"}, {"Error", "The minimum password length is 6 "
+          "characters", IDOK, Owner::Dialog}, {kPasswordCaption, kArchivePrompt, IDCANCEL, Owner::None, ""},
+         {"Error opening file", Error(vorx_PasswordRequired), IDOK, Owner::None}}, 10, {{"plain.txt", no}}, archive},
+        {"password-wrong", locked, "", {}, "", {{kPasswordCaption, kArchivePrompt, IDOK, Owner::None, "not the pass"},
+         {"Error opening file", Error(vorx_CrcMismatch), IDOK, Owner::None}}, 9, {{"plain.txt", no}}, archive},
+        {.label = "password-right", .entries = locked, .tail = nullptr, .boxes = {{kPasswordCaption, kArchivePrompt,
+         IDOK, Owner::None, typed.c_str(), 1}, {kPasswordCaption, kFilePrompt, IDOK, Owner::Dialog, "data-password", 2}},
+         .code = 0, .after = {{"plain.txt", "plain"}, {"locked.txt", "locked"}}, .directory = archive, .early = 1},
+        // A destination expanding outside the code page is refused, not approximated, quietly and in the wizard.
+        {.label = "wide-quiet", .entries = {{"wide.txt", "wide"}}, .tail = "/q", .boxes = {{"Error", refused +
+         "Nothing was extracted.", IDOK}}, .code = vorx_InvalidArgument, .after = {{"", no}}, .wide = true},
+        {.label = "wide-wizard", .entries = {{"wide.txt", "wide"}}, .tail = nullptr, .boxes = {{"Error", refused +
+         "Please choose a folder on the next page.", IDOK}}, .code = 2, .after = {{"", no}}, .pressed = kCancel,
+         .early = 1, .wide = true},
+        // A comment that cannot be read (encrypted, too large for memory) leaves its page empty;
+        // Cancel before the extraction ends the run at once, without a question.
+        {.label = "comment-locked", .entries = {{"$comments$", "x", "password"}, {"a.txt", "a"}}, .tail = nullptr,
+         .code = 2, .after = {{"", no}}, .comment = "", .pressed = kCancel},
+        {.label = "comment-huge", .entries = {{"$comments$", "x", {}, 65536, {.uncompressedSize = uint64_t{1} << 62}},
+         {"a.txt", "a"}}, .tail = nullptr, .code = 2, .after = {{"", no}}, .comment = "", .pressed = kCancel},
+        {"run-not-extracted", {{"readme.txt", "read me"}}, "setup.exe /s", {{"setup.exe", marker}}, nullptr,
+         {{"Error", NotStarted("setup.exe /s"), IDOK, Owner::Dialog}}, 4, {{"readme.txt", "read me"}, {"ran.txt", no}}},
+        // Links left in the destination are replaced or refused, never written through.
+        {.label = "links", .entries = {{"hard.txt", "new"}, {"filelink.txt", "new"}, {"folderlink\\evil.txt", "x"},
+         {"after.txt", "x"}}, .before = {{"..\\outside\\hard.txt", "out"}, {"..\\outside\\secret.txt", "out"}},
+         .tail = nullptr, .boxes = {{"Error extracting", "Not extracted: %OUT%folderlink\\ is a link to another place (a "
+         "junction or symbolic link) inside the destination folder, and nothing is written through it.", IDOK,
+         Owner::Dialog}}, .code = vorx_WriteFailed, .after = {{"hard.txt", "new"}, {"filelink.txt", "new"},
+         {"after.txt", no}, {"..\\outside\\hard.txt", "out"}, {"..\\outside\\secret.txt", "out"}},
+         .overwriteAll = true, .links = true},  // last: the next row's removal could stop at the links
+    };
+    for (const Scripted& r : runs) {
+        SCOPED_TRACE(r.label);
+        std::error_code ignored;
+        fs::remove_all(out_, ignored);
+        for (const auto& [name, data] : r.before) WriteFile(out_ + name, data);
+        if (r.links) {  // Wine has no call that makes a symbolic link, and shows a host one as a reparse point
+            fs::create_directories(out_);
+            ASSERT_TRUE(CreateHardLinkA((out_ + "hard.txt").c_str(), Path("outside\\hard.txt").c_str(), nullptr));
+            for (const auto& [target, link] : {std::pair{Path("outside\\secret.txt"), out_ + "filelink.txt"},
+                                               std::pair{Path("outside"), out_ + "folderlink"}}) {
+                ASSERT_TRUE(Host("/bin/ln", "-sfn", {target, link},
+                                 [&] { return GetFileAttributesA(link.c_str()) != INVALID_FILE_ATTRIBUTES; }));
+            }
+        }
+        if (r.entries.empty()) {
+            fs::remove(Path("setup.exe"));
+            fs::copy_file(WindowsPath(VORX_STUB), Path("setup.exe"));
+        } else {
+            Make("setup.exe", {r.wide ? "%VORX_GUI_WIDE%\\escaped\\" : "%VORX_GUI_TARGET%\\out dir\\", r.runAfter},
+                 r.entries, r.directory);
+        }
+        gui::Process process;
+        EXPECT_TRUE(process.Start(Path("setup.exe"), r.tail ? r.tail : "", dir_));
+        HWND wizard = nullptr, owner = nullptr;
+        size_t box = 0;
+        for (; box < r.early; ++box) owner = Answer(process, r.boxes[box], owner, r.label + std::to_string(box));
+        if (r.comment) {
+            EXPECT_EQ(gui::ControlText(wizard = WaitForPage(process, kCommentView), kCommentView), r.comment);
+            gui::Press(wizard, kNext);
+        }
+        if (r.tail == nullptr) {
+            wizard = WaitForPage(process, kDestination);
+            EXPECT_EQ(gui::ControlText(wizard, kDestination), r.wide ? "" : out_) << "never approximated";
+            if (r.overwriteAll) gui::ClickCheckBox(wizard, kOverwriteAll);  // before Next: both are posted
+            gui::Press(wizard, r.pressed);
+        }
+        for (owner = wizard ? wizard : owner; box < r.boxes.size(); ++box)
+            owner = Answer(process, r.boxes[box], owner, r.label + std::to_string(box));
+        if (r.stopsOpen) {
+            EXPECT_EQ(gui::WaitForDialog(process.Id(), "Error extracting", 500), nullptr);
+            EXPECT_TRUE(gui::ControlVisible(wizard, kProgress)) << "the wizard stays on its last page";
+            gui::Press(wizard, kCancel);  // the worker has ended: no question
+        }
+        if (r.tail && r.tail[0] && r.boxes.empty()) {  // a box would wait for a person
+            gui::WaitUntil([&] { return !process.Running() || !gui::TopWindows(process.Id()).empty(); }, kFinish);
+            EXPECT_TRUE(gui::TopWindows(process.Id()).empty()) << "a window was shown";
+        }
+        EXPECT_EQ(process.WaitForExit(kFinish), r.code) << "259: still running";
+        for (const auto& [name, data] : r.after)
+            EXPECT_EQ(fs::exists(out_ + name) ? ReadFile(out_ + name) : "<absent>", data.value_or("<absent>")) << name;
+        ExpectNoTemporaries(fs::exists(out_) ? out_ : dir_);
+        EXPECT_EQ(r.links ? ExpectNoTemporaries(Path("outside")) : 2u, 2u) << "written through a link";
+    }
 }
 
-int ProgressPosition(HWND wizard) {
-    DWORD_PTR position = 0;
-    SendMessageTimeoutA(GetDlgItem(wizard, kProgress), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 2000, &position);
-    return static_cast<int>(position);
-}
-
-// ---------------------------------------------------------------------------
-
-TEST_F(SelfExtractor, CommentPageThenDestinationThenExtraction) {
-    const std::string out = Path("out") + "\\";
-    Make("setup.exe", {out, ""},
-         {{"$comments$", "Welcome to the sample.\nSecond line.\n"},
-          {"readme.txt", "read me\r\n"},
-          {"docs\\guide\\intro.txt", "introduction"}});
+TEST_F(SelfExtractor, WizardPagesCommentsDestinationExtractingAndCancel) {
+    Make("setup.exe", {out_, "after.exe"},
+         {{"$comments$", "Welcome to the sample.\nSecond line.\n"}, {"readme.txt", "read me\r\n"},
+          {"docs\\guide\\big.bin", std::string(6u << 20, 'b'), {}, 256}, {"after.exe", "never started"}});
     gui::Process process;
-    Start(process, "setup.exe");
-
-    HWND wizard = WaitForPage(process, 0);
-    ASSERT_NE(wizard, nullptr);
+    EXPECT_TRUE(process.Start(Path("setup.exe"), "", dir_));
+    HWND wizard = WaitForPage(process, kCommentView);
     EXPECT_EQ(gui::ClassOf(GetDlgItem(wizard, kCommentView)), "Edit");
     EXPECT_EQ(gui::ControlText(wizard, kCommentView), "Welcome to the sample.\r\nSecond line.\r\n");
-    for (int hidden : {kDestination, kOverwriteAll, kBrowse, kStatus, kProgress})
-        EXPECT_FALSE(gui::ControlVisible(wizard, hidden)) << hidden;
-    EXPECT_EQ(gui::ControlText(wizard, kNext), "Next >");
-    ExpectHeader(wizard);
+    for (int id : {kDestination, kOverwriteAll, kBrowse, kStatus, kProgress}) EXPECT_FALSE(gui::ControlVisible(wizard, id));
     Shot(process, "1-comments");
 
     gui::Press(wizard, kNext);
-    ASSERT_EQ(WaitForPage(process, 1), wizard);
+    ASSERT_EQ(WaitForPage(process, kDestination), wizard);
     EXPECT_EQ(GetDlgItem(wizard, kCommentView), nullptr) << "the comment view is destroyed";
-    EXPECT_EQ(gui::ControlText(wizard, kDestination), out);
+    EXPECT_EQ(gui::ControlText(wizard, kDestination), out_);
     EXPECT_EQ(gui::ControlText(wizard, kStatus), "Directory to extract files to:");
     EXPECT_FALSE(gui::ControlChecked(wizard, kOverwriteAll));
-    for (int shown : {kDestination, kOverwriteAll, kBrowse, kStatus})
-        EXPECT_TRUE(gui::ControlVisible(wizard, shown)) << shown;
-    ExpectHeader(wizard);
+    for (int id : {kDestination, kOverwriteAll, kBrowse, kStatus}) EXPECT_TRUE(gui::ControlVisible(wizard, id)) << id;
     Shot(process, "2-destination");
 
-    gui::Press(wizard, kNext);
-    EXPECT_EQ(process.WaitForExit(kFinish), 0u);
-    EXPECT_EQ(ReadFile(out + "readme.txt"), "read me\r\n");
-    EXPECT_EQ(ReadFile(out + "docs\\guide\\intro.txt"), "introduction");
-    EXPECT_FALSE(fs::exists(out + "$comments$")) << "the comment is never extracted";
-}
-
-TEST_F(SelfExtractor, ACommentThatCannotBeReadLeavesTheCommentPageEmpty) {
-    vorx::test::RecordOverrides huge;
-    huge.uncompressedSize = uint64_t{1} << 62;  // no memory for such a text
-    Make("encrypted.exe", {Path("out"), ""},
-         {{"$comments$", "secret comment", std::string("comment-password")}, {"a.txt", "a"}});
-    Make("huge.exe", {Path("out"), ""},
-         {{"$comments$", "huge comment", std::nullopt, vorx::kDefaultChunkSize, huge}, {"a.txt", "a"}});
-    for (const char* file : {"encrypted.exe", "huge.exe"}) {
-        gui::Process process;
-        Start(process, file);
-        HWND wizard = WaitForPage(process, 0);
-        ASSERT_NE(wizard, nullptr) << file;
-        EXPECT_EQ(gui::ControlText(wizard, kCommentView), "") << file;
-        gui::Press(wizard, kNext);
-        ASSERT_EQ(WaitForPage(process, 1), wizard) << file;
-        gui::Press(wizard, kCancel);
-        EXPECT_EQ(process.WaitForExit(kFinish), 2u) << file;
-    }
-}
-
-TEST_F(SelfExtractor, DestinationPageRefusesAOneCharacterPathAndKeepsItAfterBrowseCancel) {
-    Make("setup.exe", {Path("out"), ""}, {{"a.txt", "a"}});
-    gui::Process process;
-    Start(process, "setup.exe");
-    HWND wizard = WaitForPage(process, 1);
-    ASSERT_NE(wizard, nullptr) << "without a comment the wizard opens on the destination";
-    EXPECT_EQ(GetDlgItem(wizard, kCommentView), nullptr);
-
+    // A one-character path is refused; the folder browser, cancelled, keeps the text.
     gui::Type(wizard, kDestination, "C");
     gui::Press(wizard, kNext);
-    const gui::MessageBoxInfo refused = gui::WaitForMessageBox(process.Id(), "Error", kAppear);
-    ASSERT_NE(refused.window, nullptr);
-    EXPECT_EQ(refused.text, "Please enter a path");
-    EXPECT_EQ(refused.owner, wizard);
-    Shot(process, "1-path-refused");
-    gui::Press(refused.window, IDOK);
-    ASSERT_TRUE(gui::WaitUntil([&] { return !IsWindow(refused.window); }, kAppear));
-    EXPECT_TRUE(gui::ControlVisible(wizard, kDestination));
-    EXPECT_TRUE(gui::ControlEnabled(wizard, kNext));
-
-    // The folder browser, cancelled, leaves the typed path alone.
+    Answer(process, {"Error", "Please enter a path", IDOK, Owner::Dialog}, wizard, "3-path-refused");
     gui::Press(wizard, kBrowse);
-    HWND browser = nullptr;
-    ASSERT_TRUE(gui::WaitUntil(
-        [&] {
-            for (HWND w : gui::TopWindows(process.Id()))
-                if (w != wizard) browser = w;
-            return browser != nullptr;
-        },
-        kAppear));
-    Shot(process, "2-browse");
+    HWND browser = gui::WaitForMessageBox(process.Id(), "Browse for Folder", kAppear, 0x3742);  // its title's ID
+    EXPECT_EQ(gui::ControlText(browser, 0x3742), "Select the folder to extract to");
+    EXPECT_EQ(GetWindow(browser, GW_OWNER), wizard);
+    Shot(process, "4-browse");
     gui::Press(browser, IDCANCEL);
     ASSERT_TRUE(gui::WaitUntil([&] { return !IsWindow(browser) || !IsWindowVisible(browser); }, kAppear));
+    EXPECT_TRUE(gui::ControlVisible(wizard, kDestination) && gui::ControlEnabled(wizard, kNext));
     EXPECT_EQ(gui::ControlText(wizard, kDestination), "C");
+    gui::Type(wizard, kDestination, out_);
 
-    // Cancel before the extraction ends the run at once, without a question.
-    gui::Press(wizard, kCancel);
-    EXPECT_EQ(process.WaitForExit(kFinish), 2u);
-    EXPECT_FALSE(fs::exists(Path("out")));
-}
-
-TEST_F(SelfExtractor, ExtractingPageShowsStatusAndABlueProgressBarWhereThePathWas) {
-    const std::string out = Path("out") + "\\";
-    const std::string big = Pattern(6u << 20);
-    Make("setup.exe", {out, ""}, {{"small.txt", "s"}, {"data\\big.bin", big, std::nullopt, 256}});
-    gui::Process process;
-    Start(process, "setup.exe");
-    HWND wizard = WaitForPage(process, 1);
-    ASSERT_NE(wizard, nullptr);
-    // The bar takes the place of the path box: its frame starts where the box's client
-    // area started, and it keeps the size of its own client area.
+    // The bar's frame takes the place of the path box's client area and keeps its own client size.
     const POINT pathBox = gui::ControlClientOrigin(wizard, kDestination);
-    const RECT barBefore = gui::ControlRect(wizard, kProgress);
-    const POINT barInner = gui::ControlClientOrigin(wizard, kProgress);
-    const LONG barWidth = barBefore.right - barBefore.left - 2 * (barInner.x - barBefore.left);
-    const LONG barHeight = barBefore.bottom - barBefore.top - 2 * (barInner.y - barBefore.top);
+    RECT inner;
+    GetClientRect(GetDlgItem(wizard, kProgress), &inner);
     gui::Press(wizard, kNext);
-
-    ASSERT_EQ(WaitForPage(process, 2), wizard);
-    for (int hidden : {kDestination, kOverwriteAll, kBrowse})
-        EXPECT_FALSE(gui::ControlVisible(wizard, hidden)) << hidden;
-    EXPECT_FALSE(gui::ControlEnabled(wizard, kNext));
-    EXPECT_TRUE(gui::ControlEnabled(wizard, kCancel));
+    ASSERT_EQ(WaitForPage(process, kProgress), wizard);
+    for (int id : {kDestination, kOverwriteAll, kBrowse}) EXPECT_FALSE(gui::ControlVisible(wizard, id)) << id;
+    EXPECT_TRUE(!gui::ControlEnabled(wizard, kNext) && gui::ControlEnabled(wizard, kCancel));
     EXPECT_FALSE(gui::ControlEnabled(wizard, kProgress)) << "the bar only displays";
-    const RECT bar = gui::ControlRect(wizard, kProgress);
-    EXPECT_EQ(bar.left, pathBox.x);
-    EXPECT_EQ(bar.top, pathBox.y);
-    EXPECT_EQ(bar.right - bar.left, barWidth);
-    EXPECT_EQ(bar.bottom - bar.top, barHeight);
-    HWND barWindow = GetDlgItem(wizard, kProgress);
-    DWORD_PTR colour = 0, low = 0, high = 0;
-    SendMessageTimeoutA(barWindow, PBM_GETBARCOLOR, 0, 0, SMTO_ABORTIFHUNG, 2000, &colour);
-    SendMessageTimeoutA(barWindow, PBM_GETRANGE, TRUE, 0, SMTO_ABORTIFHUNG, 2000, &low);
-    SendMessageTimeoutA(barWindow, PBM_GETRANGE, FALSE, 0, SMTO_ABORTIFHUNG, 2000, &high);
-    EXPECT_EQ(colour, 0x00BE7D0Bu);
-    EXPECT_EQ(low, 0u);
-    EXPECT_EQ(high, 100u);
+    RECT bar;  // the bar's frame
+    GetWindowRect(GetDlgItem(wizard, kProgress), &bar);
+    MapWindowPoints(nullptr, wizard, reinterpret_cast<POINT*>(&bar), 2);
+    EXPECT_EQ(std::vector<LONG>({bar.left, bar.top, bar.right - bar.left, bar.bottom - bar.top}),
+              std::vector<LONG>({pathBox.x, pathBox.y, inner.right, inner.bottom}));
+    EXPECT_EQ(std::vector<DWORD_PTR>({Bar(wizard, PBM_GETBARCOLOR), Bar(wizard, PBM_GETRANGE, TRUE),
+                                      Bar(wizard, PBM_GETRANGE, FALSE)}), std::vector<DWORD_PTR>({0x00BE7D0B, 0, 100}));
+    ASSERT_TRUE(gui::WaitUntil(
+        [&] { return gui::ControlText(wizard, kStatus) == "Current file: docs\\guide\\big.bin"; }, kAppear));
+    ASSERT_TRUE(gui::WaitUntil([&] { return Bar(wizard, PBM_GETPOS) >= 10; }, kFinish));
+    // Painted: the white header band above the etched line with the page's title in black, the bar in blue.
+    Sleep(200);
+    const POINT in = gui::ControlClientOrigin(wizard, kProgress);
+    const LONG band = gui::ControlClientOrigin(wizard, 1009).y - 1;
+    const struct { RECT area; COLORREF colour; int least; } painted[] = {
+        {{0, 0, 240, band}, RGB(255, 255, 255), 240 * band * 3 / 4}, {{10, 5, 200, 25}, RGB(0, 0, 0), 40},
+        {{in.x, in.y, in.x + inner.right, in.y + inner.bottom}, RGB(11, 125, 190), 50}};
+    for (const auto& p : painted) EXPECT_GT(gui::CountPixels(wizard, p.area, p.colour), p.least) << p.colour;
+    Shot(process, "5-extracting");
 
-    ASSERT_TRUE(gui::WaitUntil([&] { return gui::ControlText(wizard, kStatus) == "Current file: data\\big.bin"; },
-                               kAppear));
-    ASSERT_TRUE(gui::WaitUntil([&] { return ProgressPosition(wizard) >= 10; }, kFinish));
-    ExpectHeader(wizard);
-    RECT barClient;
-    GetClientRect(barWindow, &barClient);
-    const POINT barOrigin = gui::ControlClientOrigin(wizard, kProgress);
-    OffsetRect(&barClient, barOrigin.x, barOrigin.y);
-    EXPECT_GT(gui::CountPixels(wizard, barClient, RGB(11, 125, 190)), 50) << "the bar is drawn in its blue";
-    Shot(process, "1-extracting");
-    EXPECT_EQ(process.WaitForExit(kFinish), 0u);
-    EXPECT_EQ(ReadFile(out + "small.txt"), "s");
-    EXPECT_TRUE(ReadFile(out + "data\\big.bin") == big) << "big.bin differs";
-}
-
-TEST_F(SelfExtractor, OverwriteQuestionYesAndNoThenOverwriteAll) {
-    const std::string out = Path("out") + "\\";
-    Make("setup.exe", {out, ""}, {{"a.txt", "new a"}, {"b.txt", "new b"}, {"c.txt", "new c"}});
-    WriteFile(out + "a.txt", "old a");
-    WriteFile(out + "b.txt", "old b");
-    {
-        gui::Process process;
-        HWND wizard = StartAndExtract(process, "setup.exe");
-        ASSERT_NE(wizard, nullptr);
-        const gui::MessageBoxInfo question = gui::WaitForMessageBox(process.Id(), "Overwrite", kAppear);
-        ASSERT_NE(question.window, nullptr);
-        EXPECT_EQ(question.text, "File " + out + "a.txt exists already, ovewrite it?");
-        EXPECT_EQ(question.owner, wizard);
-        EXPECT_EQ(gui::ControlText(wizard, kStatus), "Current file: a.txt");
-        Shot(process, "1-overwrite-question");
-        gui::Press(question.window, IDYES);
-        // The next question has the same caption: wait for this one to go first, or a
-        // slow machine finds it again.
-        ASSERT_TRUE(gui::WaitUntil([&] { return !IsWindow(question.window); }, kAppear));
-        Answer(process, "Overwrite", "File " + out + "b.txt exists already, ovewrite it?", IDNO);
-        EXPECT_EQ(process.WaitForExit(kFinish), 0u) << "a skipped file is no failure";
-    }
-    EXPECT_EQ(ReadFile(out + "a.txt"), "new a");
-    EXPECT_EQ(ReadFile(out + "b.txt"), "old b");
-    EXPECT_EQ(ReadFile(out + "c.txt"), "new c");
-
-    gui::Process again;
-    Start(again, "setup.exe");
-    HWND wizard = WaitForPage(again, 1);
-    ASSERT_NE(wizard, nullptr);
-    gui::ClickCheckBox(wizard, kOverwriteAll);
-    ASSERT_TRUE(gui::WaitUntil([&] { return gui::ControlChecked(wizard, kOverwriteAll); }, kAppear));
-    Shot(again, "2-overwrite-all");
-    gui::Press(wizard, kNext);
-    EXPECT_EQ(again.WaitForExit(kFinish), 0u) << "no question is asked";
-    EXPECT_EQ(ReadFile(out + "b.txt"), "new b");
-}
-
-TEST_F(SelfExtractor, CancelAtTheOverwriteQuestionStopsButLeavesTheWizardOpen) {
-    const std::string out = Path("out") + "\\";
-    Make("setup.exe", {out, "never.exe"}, {{"a.txt", "new a"}, {"b.txt", "new b"}, {"never.exe", "x"}});
-    WriteFile(out + "a.txt", "old a");
-    gui::Process process;
-    HWND wizard = StartAndExtract(process, "setup.exe");
-    ASSERT_NE(wizard, nullptr);
-    Answer(process, "Overwrite", "File " + out + "a.txt exists already, ovewrite it?", IDCANCEL);
-    EXPECT_TRUE(gui::NoWindowFor(process.Id(), "Error extracting", 500));
-    ASSERT_TRUE(IsWindowVisible(wizard)) << "the wizard stays on its last page";
-    EXPECT_TRUE(gui::ControlVisible(wizard, kProgress));
-    Shot(process, "1-stopped");
-    EXPECT_EQ(ReadFile(out + "a.txt"), "old a");
-    EXPECT_FALSE(fs::exists(out + "b.txt"));
-
-    gui::Press(wizard, kCancel);  // the worker has ended: no question
-    EXPECT_EQ(process.WaitForExit(kFinish), 2u);
-}
-
-TEST_F(SelfExtractor, OpenTimePasswordCancelWrongAndRight) {
-    const std::string out = Path("out") + "\\";
-    // The dialog takes at most 63 characters: seventy typed open an archive made with
-    // their first 63.
-    const std::string typed = "opensesame-" + std::string(52, 'k') + "0123456";
-    const std::string password = typed.substr(0, 63);
-    vorx::test::DamagedDirectory names;
-    names.password = password;
-    Make("setup.exe", {out, ""}, {{"secret\\plan.txt", "the plan"}}, names);
-
-    {
-        gui::Process process;
-        Start(process, "setup.exe");
-        HWND prompt = gui::WaitForWindow(process.Id(), kPasswordCaption, kAppear, "#32770");
-        ASSERT_NE(prompt, nullptr);
-        EXPECT_EQ(gui::ControlText(prompt, kPrompt), kArchivePrompt);
-        EXPECT_FALSE(gui::ControlChecked(prompt, kRemember));
-        EXPECT_EQ(GetWindow(prompt, GW_OWNER), nullptr);
-        Shot(process, "1-archive-password");
-        gui::Type(prompt, kPasswordEdit, "short");
-        gui::Press(prompt, IDOK);
-        Answer(process, "Error", "The minimum password length is 6 characters", IDOK, prompt, true);
-        ASSERT_TRUE(IsWindowVisible(prompt)) << "a short password keeps the dialog open";
-        gui::Press(prompt, IDCANCEL);
-        Answer(process, "Error opening file", vorx_GetErrorString(vorx_PasswordRequired), IDOK);
-        EXPECT_EQ(process.WaitForExit(kFinish), 10u);
-        EXPECT_TRUE(gui::TopWindows(process.Id()).empty());
-    }
-    {
-        gui::Process process;
-        Start(process, "setup.exe");
-        HWND prompt = gui::WaitForWindow(process.Id(), kPasswordCaption, kAppear, "#32770");
-        ASSERT_NE(prompt, nullptr);
-        gui::Type(prompt, kPasswordEdit, "not the password");
-        gui::Press(prompt, IDOK);
-        const gui::MessageBoxInfo failed = gui::WaitForMessageBox(process.Id(), "Error opening file", kAppear);
-        ASSERT_NE(failed.window, nullptr);
-        EXPECT_EQ(failed.text, vorx_GetErrorString(vorx_CrcMismatch));
-        Shot(process, "2-wrong-password");
-        gui::Press(failed.window, IDOK);
-        EXPECT_EQ(process.WaitForExit(kFinish), 9u);
-    }
-    {
-        gui::Process process;
-        Start(process, "setup.exe");
-        HWND prompt = gui::WaitForWindow(process.Id(), kPasswordCaption, kAppear, "#32770");
-        ASSERT_NE(prompt, nullptr);
-        ASSERT_EQ(typed.size(), 70u);
-        gui::Type(prompt, kPasswordEdit, typed);
-        gui::Press(prompt, IDOK);
-        HWND wizard = WaitForPage(process, 1);
-        ASSERT_NE(wizard, nullptr);
-        gui::Press(wizard, kNext);
-        EXPECT_EQ(process.WaitForExit(kFinish), 0u);
-        EXPECT_EQ(ReadFile(out + "secret\\plan.txt"), "the plan");
-    }
-}
-
-TEST_F(SelfExtractor, ARememberedWrongPasswordBringsThePerFilePrompt) {
-    const std::string out = Path("out") + "\\";
-    vorx::test::DamagedDirectory names;
-    names.password = "names-password";
-    Make("setup.exe", {out, ""},
-         {{"plain.txt", "plain"}, {"locked.txt", "locked data", std::string("data-password")}}, names);
-    gui::Process process;
-    Start(process, "setup.exe");
-    HWND prompt = gui::WaitForWindow(process.Id(), kPasswordCaption, kAppear, "#32770");
-    ASSERT_NE(prompt, nullptr);
-    gui::Type(prompt, kPasswordEdit, "names-password");
-    gui::ClickCheckBox(prompt, kRemember);
-    ASSERT_TRUE(gui::WaitUntil([&] { return gui::ControlChecked(prompt, kRemember); }, kAppear));
-    gui::Press(prompt, IDOK);
-    ASSERT_TRUE(gui::WaitUntil([&] { return !IsWindow(prompt); }, kAppear));
-
-    HWND wizard = WaitForPage(process, 1);
-    ASSERT_NE(wizard, nullptr);
-    gui::Press(wizard, kNext);
-    // The remembered password fails on the entry: the dialog asks, owned by the wizard,
-    // with its own text and the remembered password ticked.
-    HWND filePrompt = gui::WaitForWindow(process.Id(), kPasswordCaption, kAppear, "#32770");
-    ASSERT_NE(filePrompt, nullptr);
-    EXPECT_EQ(GetWindow(filePrompt, GW_OWNER), wizard);
-    EXPECT_EQ(gui::ControlText(filePrompt, kPrompt), kFilePrompt);
-    EXPECT_TRUE(gui::ControlChecked(filePrompt, kRemember));
-    Shot(process, "1-file-password");
-    gui::Type(filePrompt, kPasswordEdit, "data-password");
-    gui::Press(filePrompt, IDOK);
-    EXPECT_EQ(process.WaitForExit(kFinish), 0u);
-    EXPECT_EQ(ReadFile(out + "plain.txt"), "plain");
-    EXPECT_EQ(ReadFile(out + "locked.txt"), "locked data");
-}
-
-TEST_F(SelfExtractor, CancelDuringALongExtractionAnsweredNoThenYes) {
-    const std::string out = Path("out") + "\\";
-    const std::string big = Pattern(24u << 20);
-    Make("setup.exe", {out, "after.exe"},
-         {{"big.bin", big, std::nullopt, 64}, {"after.txt", "after"}});
-    gui::Process process;
-    HWND wizard = StartAndExtract(process, "setup.exe");
-    ASSERT_NE(wizard, nullptr);
-    ASSERT_EQ(WaitForPage(process, 2), wizard);
-    ASSERT_TRUE(gui::WaitUntil([&] { return ProgressPosition(wizard) >= 1; }, kFinish));
-
+    // Cancel asks; No lets the extraction go on, Yes ends the run (without an error and
+    // without the program to run after) and removes the file being written.
+    const Box question{"Cancel", "Are you sure you wish to cancel extraction?", IDNO, Owner::Dialog};
     gui::Press(wizard, kCancel);
-    const gui::MessageBoxInfo question = gui::WaitForMessageBox(process.Id(), "Cancel", kAppear);
-    ASSERT_NE(question.window, nullptr);
-    EXPECT_EQ(question.text, "Are you sure you wish to cancel extraction?");
-    EXPECT_EQ(question.owner, wizard);
-    Shot(process, "1-cancel-question");
-    const int before = ProgressPosition(wizard);
-    gui::Press(question.window, IDNO);
-    ASSERT_TRUE(gui::WaitUntil([&] { return !IsWindow(question.window); }, kAppear));
-    EXPECT_TRUE(gui::WaitUntil([&] { return ProgressPosition(wizard) > before; }, kFinish))
-        << "No lets the extraction go on";
-    EXPECT_TRUE(gui::ControlEnabled(wizard, kCancel));
-    ASSERT_TRUE(process.Running());
-
+    Answer(process, question, wizard, "6-cancel-question");
+    const DWORD_PTR before = Bar(wizard, PBM_GETPOS);
+    EXPECT_TRUE(gui::WaitUntil([&] { return Bar(wizard, PBM_GETPOS) > before; }, kFinish)) << "stopped at No";
+    ASSERT_TRUE(process.Running() && gui::ControlEnabled(wizard, kCancel));
     gui::Press(wizard, kCancel);
-    Answer(process, "Cancel", "Are you sure you wish to cancel extraction?", IDYES);
-    // The run ends without reporting the stopped extraction as an error.
+    Answer(process, {question.caption, question.text, IDYES, Owner::Dialog}, wizard, "");
     EXPECT_EQ(process.WaitForExit(kFinish), 2u);
-    EXPECT_TRUE(Names(out).empty()) << "the file being written is removed";
+    EXPECT_EQ(ReadFile(out_ + "readme.txt"), "read me\r\n");
+    EXPECT_EQ(ExpectNoTemporaries(out_ + "docs\\guide"), 0u) << "the file being written is removed";
+    EXPECT_FALSE(fs::exists(out_ + "$comments$") || fs::exists(out_ + "after.exe"));
 }
 
-TEST_F(SelfExtractor, TheRunCommandStartsAProgramFromTheDestination) {
-    const std::string out = Path("dest dir") + "\\";
-    Make("setup.exe", {out, "bin tools\\marker --flag \"two words\""},
-         {{"bin tools\\marker.exe", ReadFile(WindowsPath(VORX_MARKER))}});
+// The demo's pictures, not a test: scripts/demo runs it (--gtest_also_run_disabled_tests) on its
+// self-extractor VORX_DEMO_SFX and finds the pages in VORX_DEMO_SHOTS/wizard-<page>.png.
+TEST_F(SelfExtractor, DISABLED_DemoPages) {
     gui::Process process;
-    HWND wizard = StartAndExtract(process, "setup.exe");
-    ASSERT_NE(wizard, nullptr);
-    EXPECT_EQ(process.WaitForExit(kFinish), 0u);
-    EXPECT_EQ(ReadFile(out + "bin tools\\ran.txt"), "--flag \"two words\"");
-}
-
-TEST_F(SelfExtractor, AnEncryptedFileWithNothingRememberedFailsAndTheCommandStillRuns) {
-    const std::string out = Path("out") + "\\";
-    Make("setup.exe", {out, "marker.exe after-error"},
-         {{"marker.exe", ReadFile(WindowsPath(VORX_MARKER))},
-          {"locked.txt", "locked", std::string("data-password")},
-          {"never.txt", "not reached"}});
-    gui::Process process;
-    HWND wizard = StartAndExtract(process, "setup.exe");
-    ASSERT_NE(wizard, nullptr);
-    EXPECT_TRUE(gui::NoWindowFor(process.Id(), kPasswordCaption, 300)) << "no prompt without a remembered password";
-    Answer(process, "Error extracting", vorx_GetErrorString(vorx_PasswordRequired), IDOK, wizard, true);
-    EXPECT_EQ(process.WaitForExit(kFinish), 10u);
-    EXPECT_EQ(ReadFile(out + "ran.txt"), "after-error");
-    EXPECT_FALSE(fs::exists(out + "never.txt"));
-}
-
-TEST_F(SelfExtractor, QuietModeExtractsWithoutWindows) {
-    SetEnvironmentVariableA("VORX_GUI_TARGET", dir_.c_str());
-    Make("setup.exe", {"%VORX_GUI_TARGET%\\quiet\\", ""},
-         {{"$comments$", "not shown"}, {"one.txt", "1"}, {"sub\\two.txt", "2"}});
-    for (const char* tail : {"/q", "/Q"}) {
-        fs::remove_all(Path("quiet"));
-        gui::Process process;
-        Start(process, "setup.exe", tail);
-        bool windowSeen = false;
-        gui::WaitUntil([&] { windowSeen = windowSeen || !gui::TopWindows(process.Id()).empty();
-                             return !process.Running(); }, kFinish);
-        EXPECT_EQ(process.WaitForExit(kFinish), 0u) << tail;
-        EXPECT_FALSE(windowSeen) << tail;
-        EXPECT_EQ(ReadFile(Path("quiet\\one.txt")), "1") << tail;
-        EXPECT_EQ(ReadFile(Path("quiet\\sub\\two.txt")), "2") << tail;
-        EXPECT_FALSE(fs::exists(Path("quiet\\$comments$")));
+    ASSERT_TRUE(std::getenv("VORX_DEMO_SFX") && std::getenv("VORX_DEMO_SHOTS"));
+    ASSERT_TRUE(process.Start(WindowsPath(std::getenv("VORX_DEMO_SFX")), ""));
+    shots_ = WindowsPath(std::getenv("VORX_DEMO_SHOTS")) + "\\wizard-";
+    for (const auto& [control, page] : {std::pair{kCommentView, "1-comment"}, {kDestination, "2-destination"},
+                                        {kProgress, "3-extracting"}}) {
+        HWND wizard = WaitForPage(process, control);
+        Shot(process, page);
+        if (control != kProgress) gui::Press(wizard, kNext);
     }
+    EXPECT_EQ(process.WaitForExit(300000), 0u);
 }
 
-TEST_F(SelfExtractor, QuietModeReportsAFailedEntryAndExitsWithItsCode) {
-    vorx::test::RecordOverrides wrongCrc;
-    wrongCrc.crc32 = 0x12345678;
-    Make("setup.exe", {Path("quiet"), "never.exe"},
-         {{"good.txt", "good"}, {"bad.txt", "bad data", std::nullopt, vorx::kDefaultChunkSize, wrongCrc},
-          {"never.exe", "x"}});
-    WriteFile(Path("quiet\\bad.txt"), "old bad");
-    gui::Process process;
-    Start(process, "setup.exe", "/q");
-    Answer(process, "Overwrite", "File " + Path("quiet") + "\\bad.txt exists already, ovewrite it?", IDYES);
-    const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), "Error extracting", kAppear);
-    ASSERT_NE(box.window, nullptr);
-    EXPECT_EQ(box.text, vorx_GetErrorString(vorx_CrcMismatch));
-    EXPECT_EQ(box.owner, nullptr);
-    Shot(process, "1-error");
-    gui::Press(box.window, IDOK);
-    // Finish follows the failure; the program to run was not extracted.
-    Answer(process, "Error", "Nothing was started: \"never.exe\" names no file that was extracted.", IDOK);
-    EXPECT_EQ(process.WaitForExit(kFinish), 9u);
-    EXPECT_EQ(ReadFile(Path("quiet\\good.txt")), "good");
-    // The failed overwrite leaves the old file whole and nothing half-written.
-    EXPECT_EQ(ReadFile(Path("quiet\\bad.txt")), "old bad");
-    EXPECT_EQ(Names(Path("quiet")), (std::set<std::string>{"bad.txt", "good.txt"}));
-}
-
-// "/q /s": no window at all, whatever happens; the exit code alone tells. A box that
-// appeared would wait for a person, so the run would not end in time.
-TEST_F(SelfExtractor, SilentModeShowsNothingAndExitsWithTheCode) {
-    vorx::test::RecordOverrides wrongCrc;
-    wrongCrc.crc32 = 0x12345678;
-    vorx::test::DamagedDirectory encryptedNames;
-    encryptedNames.password = "secret-password";
-    const std::string out = Path("silent") + "\\";
-    struct Case {
-        const char* label;
-        const char* tail;
-        std::vector<Entry> entries;
-        vorx::test::DamagedDirectory directory;
-        DWORD code;
-        std::vector<const char*> written;  // extracted before the run stopped
-        const char* notWritten;            // never reached
-    };
-    const std::vector<Case> cases = {
-        {"complete", "/q /s", {{"a.txt", "a"}, {"sub\\b.txt", "b"}}, {}, 0, {"a.txt", "sub\\b.txt"}, nullptr},
-        {"damaged entry", "/Q /S",
-         {{"a.txt", "a"}, {"bad.txt", "bad data", std::nullopt, vorx::kDefaultChunkSize, wrongCrc}, {"c.txt", "c"}},
-         {}, 9, {"a.txt"}, "c.txt"},
-        {"names need a password", "/q /s", {{"a.txt", "a"}}, encryptedNames, 10, {}, "a.txt"},
-        {"entry needs a password", "/q /s",
-         {{"a.txt", "a"}, {"locked.txt", "x", std::string("secret-password")}, {"c.txt", "c"}}, {}, 10, {"a.txt"}, "c.txt"},
-        {"existing file", "/q /s", {{"a.txt", "a"}, {"kept.txt", "new"}, {"c.txt", "c"}}, {}, 2, {"a.txt"}, "c.txt"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.label);
-        std::error_code ignored;
-        fs::remove_all(out, ignored);
-        WriteFile(out + "kept.txt", "old");
-        Make("setup.exe", {out, ""}, c.entries, c.directory);
-        gui::Process process;
-        Start(process, "setup.exe", c.tail);
-        bool windowSeen = false;
-        gui::WaitUntil([&] { windowSeen = windowSeen || !gui::TopWindows(process.Id()).empty();
-                             return !process.Running(); }, kAppear);
-        EXPECT_FALSE(windowSeen);
-        EXPECT_EQ(process.WaitForExit(0), c.code) << "259: still running, waiting for a person";
-        for (const Entry& entry : c.entries) {
-            const bool written = std::find(c.written.begin(), c.written.end(), entry.name) != c.written.end();
-            if (written) {
-                EXPECT_EQ(ReadFile(out + entry.name), entry.data) << entry.name;
-            }
-        }
-        if (c.notWritten) {
-            EXPECT_FALSE(fs::exists(out + c.notWritten)) << c.notWritten;
-        }
-        EXPECT_EQ(ReadFile(out + "kept.txt"), "old") << "an existing file is never replaced";
-    }
-}
-
-TEST_F(SelfExtractor, AStubWithoutAnArchiveReportsTheOpenFailure) {
-    fs::copy_file(WindowsPath(VORX_STUB), Path("plain.exe"));
-    gui::Process process;
-    Start(process, "plain.exe");
-    const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), "Error opening file", kAppear);
-    ASSERT_NE(box.window, nullptr);
-    EXPECT_EQ(box.owner, nullptr);
-    Shot(process, "1-error");
-    gui::Press(box.window, IDOK);
-    const DWORD code = process.WaitForExit(kFinish);
-    EXPECT_NE(code, 0u);
-    EXPECT_EQ(box.text, vorx_GetErrorString(static_cast<vorx_Error>(code)));
-    EXPECT_TRUE(gui::NoWindowFor(process.Id(), kWizard, 300));
-}
-
-TEST_F(SelfExtractor, AFolderThatCannotBeCreatedStopsTheRun) {
-    const std::string out = Path("out") + "\\";
-    WriteFile(out + "docs", "a file where a folder should be");
-    Make("setup.exe", {out, ""}, {{"first.txt", "1"}, {"docs\\guide.txt", "guide"}, {"last.txt", "3"}});
-    gui::Process process;
-    HWND wizard = StartAndExtract(process, "setup.exe");
-    ASSERT_NE(wizard, nullptr);
-    const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), "Error", kAppear);
-    ASSERT_NE(box.window, nullptr);
-    EXPECT_EQ(box.text, "Error creating directory");
-    EXPECT_EQ(box.owner, nullptr) << "the folder error has no owner";
-    Shot(process, "1-folder-error");
-    gui::Press(box.window, IDOK);
-    EXPECT_EQ(process.WaitForExit(kFinish), static_cast<DWORD>(vorx_WriteFailed));
-    EXPECT_EQ(ReadFile(out + "first.txt"), "1");
-    EXPECT_FALSE(fs::exists(out + "last.txt"));
-}
-
-TEST_F(SelfExtractor, QuietModeRefusesADeviceNameWithCodeThree) {
-    Make("setup.exe", {Path("quiet"), ""}, {{"first.txt", "1"}, {"docs\\nul.txt", "lost"}, {"last.txt", "3"}});
-    gui::Process process;
-    Start(process, "setup.exe", "/q");
-    const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), "Error extracting", kAppear);
-    ASSERT_NE(box.window, nullptr);
-    EXPECT_EQ(box.text, vorx_GetErrorString(vorx_CorruptArchive));
-    gui::Press(box.window, IDOK);
-    EXPECT_EQ(process.WaitForExit(kFinish), 3u);
-    EXPECT_EQ(ReadFile(Path("quiet\\first.txt")), "1");
-    EXPECT_FALSE(fs::exists(Path("quiet\\docs")));
-    EXPECT_FALSE(fs::exists(Path("quiet\\last.txt")));
-}
-
-TEST_F(SelfExtractor, ANameThatLeavesTheDestinationIsNeverWritten) {
-    const std::string out = Path("out") + "\\";
-    Make("setup.exe", {out, ""},
-         {{"first.txt", "1"}, {"..\\escaped.txt", "evil"}, {"last.txt", "3"}});
-    gui::Process process;
-    HWND wizard = StartAndExtract(process, "setup.exe");
-    ASSERT_NE(wizard, nullptr);
-    const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), "Error extracting", kAppear);
-    ASSERT_NE(box.window, nullptr);
-    EXPECT_EQ(box.text, vorx_GetErrorString(vorx_CorruptArchive));
-    EXPECT_EQ(box.owner, wizard);
-    Shot(process, "1-refused-name");
-    gui::Press(box.window, IDOK);
-    EXPECT_EQ(process.WaitForExit(kFinish), 3u);
-    EXPECT_EQ(ReadFile(out + "first.txt"), "1");
-    EXPECT_FALSE(fs::exists(Path("escaped.txt")));
-    EXPECT_FALSE(fs::exists(out + "last.txt"));
-}
-
-TEST_F(SelfExtractor, LinksInsideTheDestinationAreNeverWrittenThrough) {
-    // Links left by an earlier run are removed without following them.
-    const std::string out = Path("out") + "\\";
-    // (Wine does not wait for a host program: started when nothing is there, rm would
-    // race with the files made below.)
-    if (fs::exists(Path("out")) || fs::exists(Path("outside"))) {
-        ASSERT_TRUE(Host("/bin/rm", "-rf " + HostPath(Path("out")) + " " + HostPath(Path("outside")),
-                         [&] { return !fs::exists(Path("out")) && !fs::exists(Path("outside")); }));
-    }
-    WriteFile(Path("outside\\hard.txt"), "outside hard");
-    WriteFile(Path("outside\\secret.txt"), "outside secret");
-    fs::create_directories(out);
-    ASSERT_TRUE(CreateHardLinkA((out + "hard.txt").c_str(), Path("outside\\hard.txt").c_str(), nullptr));
-    const bool links = HostLink(Path("outside\\secret.txt"), out + "filelink.txt") &&
-                       HostLink(Path("outside"), out + "folderlink");
-    Make("setup.exe", {out, ""},
-         {{"hard.txt", "new hard"}, {"filelink.txt", "new link"}, {"folderlink\\evil.txt", "evil"},
-          {"after.txt", "after"}});
-    gui::Process process;
-    Start(process, "setup.exe");
-    HWND wizard = WaitForPage(process, 1);
-    ASSERT_NE(wizard, nullptr);
-    gui::ClickCheckBox(wizard, kOverwriteAll);
-    ASSERT_TRUE(gui::WaitUntil([&] { return gui::ControlChecked(wizard, kOverwriteAll); }, kAppear));
-    gui::Press(wizard, kNext);
-    if (links) {
-        const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), "Error extracting", kAppear);
-        ASSERT_NE(box.window, nullptr);
-        EXPECT_EQ(box.text, "Not extracted: " + out +
-                                "folderlink\\ is a link to another place (a junction or symbolic link) "
-                                "inside the destination folder, and nothing is written through it.");
-        EXPECT_EQ(box.owner, wizard);
-        Shot(process, "1-link-refused");
-        gui::Press(box.window, IDOK);
-        EXPECT_EQ(process.WaitForExit(kFinish), static_cast<DWORD>(vorx_WriteFailed));
-        EXPECT_EQ(ReadFile(out + "filelink.txt"), "new link") << "the link itself is replaced";
-        EXPECT_FALSE(fs::exists(Path("outside\\evil.txt")));
-        EXPECT_FALSE(fs::exists(out + "after.txt")) << "the run stops at the refused entry";
-    } else {
-        ADD_FAILURE() << "no host links: only the hard link was tried";
-        process.WaitForExit(kFinish);
-    }
-    EXPECT_EQ(ReadFile(out + "hard.txt"), "new hard");
-    EXPECT_EQ(ReadFile(Path("outside\\hard.txt")), "outside hard");
-    EXPECT_EQ(ReadFile(Path("outside\\secret.txt")), "outside secret");
-    EXPECT_EQ(Names(Path("outside")), (std::set<std::string>{"hard.txt", "secret.txt"}));
-    for (const std::string& name : Names(out)) EXPECT_NE(name.rfind("~vx", 0), 0u) << name;
-}
-
-TEST_F(SelfExtractor, AFolderNameOutsideTheCodePageNeverOpensAnotherFile) {
-    // Lossily converted, ".../inner/\uFF0E\uFF0E/setup.exe" reads ".../inner/../setup.exe":
-    // the neighbour two folders up.
+TEST_F(SelfExtractor, AProgramInAFolderOutsideTheCodePageNeverOpensAnotherFile) {
+    // Lossily converted, ".../inner/\uFF0E\uFF0E/setup.exe" reads ".../inner/../setup.exe", the neighbour.
     Make("setup.exe", {Path("from-neighbour"), ""}, {{"neighbour.txt", "neighbour"}});
     Make("mine.exe", {Path("from-mine"), ""}, {{"mine.txt", "mine"}});
     const fs::path folder = fs::path(dir_) / "inner" / std::wstring(L"\uFF0E\uFF0E");
@@ -800,94 +436,21 @@ TEST_F(SelfExtractor, AFolderNameOutsideTheCodePageNeverOpensAnotherFile) {
     fs::copy_file(Path("mine.exe"), folder / "setup.exe");
     gui::Process process;
     ASSERT_TRUE(process.Start((folder / "setup.exe").wstring(), L"/q"));
-    // Either the stub opens itself by a name that is exact (under Wine the short name),
-    // or it refuses clearly.
-    const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), "Error opening file", 3000);
-    if (box.window != nullptr) {
-        EXPECT_EQ(box.text,
-                  "The path of this program is too long or has characters that this system's code "
-                  "page cannot represent, so it cannot open itself safely. Copy it to a folder with "
-                  "a short plain name and start it from there.");
+    // Either the stub opens itself by an exact name (under Wine the short one) or it refuses clearly.
+    HWND box = gui::WaitForMessageBox(process.Id(), "Error opening file", 3000);
+    if (box != nullptr) {
+        EXPECT_EQ(gui::ControlText(box, 65535), "The path of this program is too long or has characters that this "
+                                                "system's code page cannot represent, so it cannot open itself safely. "
+                                                "Copy it to a folder with a short plain name and start it from there.");
         Shot(process, "1-path-refused");
-        gui::Press(box.window, IDOK);
+        gui::Press(box, IDOK);
         EXPECT_EQ(process.WaitForExit(kFinish), static_cast<DWORD>(vorx_InvalidArgument));
     } else {
         EXPECT_EQ(process.WaitForExit(kFinish), 0u);
         EXPECT_EQ(ReadFile(Path("from-mine\\mine.txt")), "mine");
     }
-    // The stub extracts to its own destination whichever archive it opened.
     EXPECT_FALSE(fs::exists(Path("from-mine\\neighbour.txt")) || fs::exists(Path("from-neighbour")))
         << "the neighbour's archive was extracted";
-
-    // A destination that expands to such a name is refused, not approximated to "..".
-    SetEnvironmentVariableW(L"VORX_GUI_WIDE", folder.wstring().c_str());
-    Make("wide.exe", {"%VORX_GUI_WIDE%\\escaped\\", ""}, {{"wide.txt", "wide"}});
-    gui::Process wide;
-    Start(wide, "wide.exe", "/q");
-    Answer(wide, "Error",
-           "The configured destination folder has characters that this system's code page "
-           "cannot represent. Nothing was extracted.",
-           IDOK);
-    EXPECT_EQ(wide.WaitForExit(kFinish), static_cast<DWORD>(vorx_InvalidArgument));
-    EXPECT_FALSE(fs::exists(Path("escaped"))) << "written two folders up";
-    EXPECT_FALSE(fs::exists(folder / "escaped"));
-
-    // The wizard says so and leaves the choice of a folder to the person.
-    gui::Process asked;
-    Start(asked, "wide.exe");
-    const gui::MessageBoxInfo box2 = gui::WaitForMessageBox(asked.Id(), "Error", kAppear);
-    ASSERT_NE(box2.window, nullptr);
-    EXPECT_EQ(box2.text,
-              "The configured destination folder has characters that this system's code page "
-              "cannot represent. Please choose a folder on the next page.");
-    Shot(asked, "2-destination-refused");
-    gui::Press(box2.window, IDOK);
-    HWND wizard = WaitForPage(asked, 1);
-    ASSERT_NE(wizard, nullptr);
-    EXPECT_EQ(gui::ControlText(wizard, kDestination), "");
-    gui::Press(wizard, kCancel);
-    EXPECT_EQ(asked.WaitForExit(kFinish), 2u);
-}
-
-TEST_F(SelfExtractor, OnlyAProgramThatThisRunExtractedIsStarted) {
-    const std::string marker = ReadFile(WindowsPath(VORX_MARKER));
-    const std::string out = Path("out") + "\\";
-    // Planted beside the program, under a shorter prefix of the command.
-    WriteFile(out + "my.exe", marker);
-    Make("setup.exe", {out, "my tool.exe --go"}, {{"my tool.exe", marker}});
-    {
-        gui::Process process;
-        HWND wizard = StartAndExtract(process, "setup.exe");
-        ASSERT_NE(wizard, nullptr);
-        EXPECT_EQ(process.WaitForExit(kFinish), 0u);
-        EXPECT_EQ(ReadFile(out + "ran.txt"), "--go") << "the planted my.exe ran";
-    }
-    {
-        // The person keeps the program at the overwrite question: it is still the one.
-        fs::remove(out + "ran.txt");
-        gui::Process process;
-        HWND wizard = StartAndExtract(process, "setup.exe");
-        ASSERT_NE(wizard, nullptr);
-        Answer(process, "Overwrite", "File " + out + "my tool.exe exists already, ovewrite it?", IDNO);
-        EXPECT_EQ(process.WaitForExit(kFinish), 0u);
-        EXPECT_EQ(ReadFile(out + "ran.txt"), "--go");
-    }
-    // A program that the archive does not hold is not started, even where it exists.
-    const std::string other = Path("other") + "\\";
-    WriteFile(other + "setup.exe", marker);
-    Make("other.exe", {other, "setup.exe /s"}, {{"readme.txt", "read me"}});
-    gui::Process process;
-    HWND wizard = StartAndExtract(process, "other.exe");
-    ASSERT_NE(wizard, nullptr);
-    const gui::MessageBoxInfo box = gui::WaitForMessageBox(process.Id(), "Error", kAppear);
-    ASSERT_NE(box.window, nullptr);
-    EXPECT_EQ(box.text, "Nothing was started: \"setup.exe /s\" names no file that was extracted.");
-    EXPECT_EQ(box.owner, wizard);
-    Shot(process, "1-not-started");
-    gui::Press(box.window, IDOK);
-    EXPECT_EQ(process.WaitForExit(kFinish), static_cast<DWORD>(vorx_NotFound));
-    EXPECT_EQ(ReadFile(other + "readme.txt"), "read me");
-    EXPECT_FALSE(fs::exists(other + "ran.txt"));
 }
 
 }  // namespace

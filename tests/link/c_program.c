@@ -1,9 +1,8 @@
 /* A plain C11 program using the archive library through its public header only: it
- * lays down a small archive byte by byte (independently of the project's writer),
- * opens it, lists it and looks its entries up. Exit code 0 when every check holds. */
+ * writes a small archive, opens it, lists it, looks an entry up and extracts one. Exit
+ * code 0 when every check holds. */
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include "vorx.h"
@@ -18,102 +17,49 @@ static int failures = 0;
         }                                                                  \
     } while (0)
 
-static uint32_t crc32_of(const unsigned char *p, size_t n) {
-    uint32_t reg = 0xFFFFFFFFu;
-    size_t i;
-    int bit;
-    for (i = 0; i < n; ++i) {
-        reg ^= p[i];
-        for (bit = 0; bit < 8; ++bit) reg = (reg & 1u) ? (reg >> 1) ^ 0xEDB88320u : reg >> 1;
-    }
-    return reg ^ 0xFFFFFFFFu;
-}
-
-static void put_le(unsigned char *p, uint64_t v, int bytes) {
-    int i;
-    for (i = 0; i < bytes; ++i) p[i] = (unsigned char)(v >> (8 * i));
-}
-
-/* Carrier "MZ..." (16 bytes), header, two entries, directory, names table. */
-static size_t build_archive(unsigned char *a) {
-    const char names[] = "hello.txt\0dir\\empty";  /* with the final NUL: 20 bytes */
-    size_t n = 0;
-    memset(a, 0, 512);
-    memcpy(a, "MZ carrier bytes", 16);
-    n = 16;
-    memcpy(a + n, "VORX", 4);
-    put_le(a + n + 4, 0x8F000002u, 4);
-    put_le(a + n + 8, 2, 8);
-    n += 24;
-    /* entry 0: "hello", one stored block */
-    a[n] = 1;
-    put_le(a + n + 2, 0x20, 2);
-    put_le(a + n + 8, 20, 8);
-    put_le(a + n + 16, 5, 8);
-    put_le(a + n + 24, 1000000000u, 8);
-    put_le(a + n + 32, crc32_of((const unsigned char *)"hello", 5), 4);
-    n += 40;
-    put_le(a + n, 5u << 3, 4);
-    memcpy(a + n + 4, "hello", 5);
-    n += 20;
-    /* entry 1: empty, local standard time */
-    a[n] = 2;
-    put_le(a + n + 2, 0x10, 2);
-    put_le(a + n + 24, 86400, 8);
-    n += 40;
-    /* directory: plain names table of 20 bytes, padded to 32 */
-    put_le(a + n + 8, sizeof names, 4);
-    n += 12;
-    memcpy(a + n, names, sizeof names);
-    n += 32;
-    return n;
-}
+/* A small archive laid down byte by byte, independently of the project's writer. */
+static const char archive[] =
+    "MZ carrier bytes"                                          /* a carrier of 16 bytes */
+    "VORX\x02\x00\x00\x8F\x02\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"  /* two entries */
+    /* "hello": UTC seconds 1000000000, attributes 0x20, one stored block */
+    "\x01\x00\x20\x00\x00\x00\x00\x00\x14\x00\x00\x00\x00\x00\x00\x00\x05\x00\x00\x00\x00\x00\x00\x00"
+    "\x00\xCA\x9A\x3B\x00\x00\x00\x00\x86\xA6\x10\x36\x00\x00\x00\x00"
+    "\x28\x00\x00\x00hello\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+    /* empty: local standard time 86400, attributes 0x10 */
+    "\x02\x00\x10\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+    "\x80\x51\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+    /* directory: a plain names table of 20 bytes, padded to 32 */
+    "\x00\x00\x00\x00\x00\x00\x00\x00\x14\x00\x00\x00"
+    "hello.txt\x00" "dir\\empty\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00";
 
 int main(int argc, char **argv) {
-    unsigned char bytes[512];
     const char *path = argc > 1 ? argv[1] : "c_program.vorx";
-    size_t length = build_archive(bytes);
+    const size_t length = sizeof archive - 1;
     FILE *out = fopen(path, "wb");
     vorx_Stream *handle = NULL;
     vorx_FileInfo info;
-    uint64_t count;
+    char text[5];
 
     CHECK(out != NULL);
     if (!out) return 1;
-    CHECK(fwrite(bytes, 1, length, out) == length);
+    CHECK(fwrite(archive, 1, length, out) == length);
     fclose(out);
 
     CHECK(strcmp(vorx_GetErrorString(vorx_NotFound), "Not found") == 0);
-    CHECK(strcmp(vorx_GetErrorString(258), "Unknown <?>") == 0);
-    CHECK(vorx_OpenStream(&handle, "no such file.vorx", NULL, vorx_OpenReadOnly) == vorx_NotFound);
-    CHECK(handle == NULL);
-    CHECK(vorx_OpenStream(&handle, path, NULL, 0) == vorx_InvalidArgument);
-
     CHECK(vorx_OpenStream(&handle, path, NULL, vorx_OpenReadOnly) == vorx_Success);
     if (!handle) return 1;
-    count = vorx_GetNumFiles(handle);
-    CHECK(count == 2);
-    CHECK(vorx_SetUserData(handle, &count) == vorx_Success);
-
+    CHECK(vorx_GetNumFiles(handle) == 2);
     CHECK(vorx_EnumerateFiles(handle, &info, 0) == vorx_Success);
-    CHECK(strcmp(info.name, "hello.txt") == 0);
-    CHECK(info.uncompressedSize == 5 && info.compressedSize == 20);
-    CHECK(info.crc32 == crc32_of((const unsigned char *)"hello", 5));
-    CHECK(info.lastWriteSeconds == 1000000000);
+    CHECK(strcmp(info.name, "hello.txt") == 0 && info.uncompressedSize == 5 && info.lastWriteSeconds == 1000000000);
     CHECK(((uint64_t)info.lastWriteTime.highDateTime << 32 | info.lastWriteTime.lowDateTime) ==
           (1000000000ull + 11644473600ull) * 10000000ull);
     CHECK(vorx_EnumerateFiles(handle, &info, 1) == vorx_Success);
-    CHECK(strcmp(info.name, "dir\\empty") == 0);
-    CHECK(info.attributes == 0x10 && info.uncompressedSize == 0);
-    CHECK(info.lastWriteSeconds == 86400); /* TZ=UTC0 */
-    CHECK(vorx_EnumerateFiles(handle, &info, 2) == vorx_InvalidArgument);
-
-    CHECK(vorx_GetFileInfo(handle, &info, "dir\\empty") == vorx_Success);
-    CHECK(vorx_GetFileInfo(handle, NULL, "hello.txt") == vorx_Success);
+    CHECK(strcmp(info.name, "dir\\empty") == 0 && info.attributes == 0x10 && info.lastWriteSeconds == 86400);
     CHECK(vorx_GetFileInfo(handle, &info, "HELLO.TXT") == vorx_NotFound);
+    CHECK(vorx_SetUserData(handle, &info) == vorx_Success);
+    CHECK(vorx_DecompressToPtr(handle, "hello.txt", text, NULL, NULL) == vorx_Success && memcmp(text, "hello", 5) == 0);
     CHECK(vorx_CancelOperation(handle) == vorx_Success);
     CHECK(vorx_CloseStream(handle) == vorx_Success);
-    CHECK(vorx_CloseStream(NULL) == vorx_InvalidArgument);
 
     remove(path);
     if (failures) fprintf(stderr, "%d checks failed\n", failures);

@@ -85,10 +85,8 @@ bool DamagingWriter::Finish(const DamagedDirectory& directory) {
                   file.begin() + static_cast<std::ptrdiff_t>(e.record + kEntryRecordSize), raw);
         EntryRecord record = EntryRecord::Parse(raw);
         record.compressedSize += e.raw.size();
-        if (e.overrides.compressedSize) record.compressedSize = *e.overrides.compressedSize;
         if (e.overrides.uncompressedSize) record.uncompressedSize = *e.overrides.uncompressedSize;
         if (e.overrides.crc32) record.crc32 = *e.overrides.crc32;
-        if (e.overrides.attributes) record.attributes = *e.overrides.attributes;
         const Bytes patched = EncodeEntryRecord(record);
         out.insert(out.end(), patched.begin(), patched.end());
         out.insert(out.end(), file.begin() + static_cast<std::ptrdiff_t>(e.record + kEntryRecordSize),
@@ -105,7 +103,6 @@ bool DamagingWriter::Finish(const DamagedDirectory& directory) {
     header.namesCrc = Crc32::Of(table.data(), table.size());
     if (directory.password)
         EncryptWithPassword(directory.password->c_str(), table.data(), table.size());
-    if (directory.namesEncryptedFlag) header.namesEncrypted = *directory.namesEncryptedFlag;
     if (directory.namesLength) header.namesLength = *directory.namesLength;
     if (directory.namesCrc) header.namesCrc = *directory.namesCrc;
     const Bytes encoded = EncodeDirectoryHeader(header);

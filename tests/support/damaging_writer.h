@@ -1,6 +1,6 @@
 // Archives with faults in them, for the reader's tests: the product writer makes a
 // sound archive, and the faults are patched into its file when it is finished: record
-// fields, directory fields and the entry count overridden, raw bytes spliced into an
+// sizes, CRC, directory fields and the entry count overridden, raw bytes spliced into an
 // entry's data area, names the writer would refuse, padding that holds names, bytes
 // after the table, and a carrier that may hold the signature.
 #pragma once
@@ -17,10 +17,8 @@ namespace vorx::test {
 
 // Record fields to write instead of the computed ones.
 struct RecordOverrides {
-    std::optional<uint64_t> compressedSize;
     std::optional<uint64_t> uncompressedSize;
     std::optional<uint32_t> crc32;
-    std::optional<uint16_t> attributes;
 };
 
 struct DamagedDirectory {
@@ -28,7 +26,6 @@ struct DamagedDirectory {
     // Bytes behind the names, before the fill up to a multiple of 16.
     Bytes padding;
     uint8_t fill = 0;
-    std::optional<uint8_t> namesEncryptedFlag;  // the flag as stored
     std::optional<uint32_t> namesLength;
     std::optional<uint32_t> namesCrc;
     std::optional<uint64_t> entryCount;  // the count in the archive header

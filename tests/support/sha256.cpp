@@ -27,28 +27,18 @@ void Compress(uint32_t state[8], const uint8_t block[64]) {
         const uint32_t s1 = Rotate(w[i - 2], 17) ^ Rotate(w[i - 2], 19) ^ (w[i - 2] >> 10);
         w[i] = w[i - 16] + s0 + w[i - 7] + s1;
     }
-    uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-    uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
+    uint32_t v[8];  // a to h
+    std::memcpy(v, state, sizeof v);
     for (int i = 0; i < 64; ++i) {
-        const uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
-        const uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-        h = g;
-        g = f;
-        f = e;
-        e = d + t1;
-        d = c;
-        c = b;
-        b = a;
-        a = t1 + t2;
+        const uint32_t e = v[4], a = v[0];
+        const uint32_t t1 =
+            v[7] + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & v[5]) ^ (~e & v[6])) + kRound[i] + w[i];
+        const uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & v[1]) ^ (a & v[2]) ^ (v[1] & v[2]));
+        std::memmove(v + 1, v, 7 * sizeof v[0]);
+        v[4] += t1;
+        v[0] = t1 + t2;
     }
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-    state[4] += e;
-    state[5] += f;
-    state[6] += g;
-    state[7] += h;
+    for (int i = 0; i < 8; ++i) state[i] += v[i];
 }
 
 }  // namespace

@@ -9,11 +9,6 @@
 namespace streams {
 namespace {
 
-uint32_t HeadCount(int64_t requested, size_t tableSize, uint32_t least) {
-    const int64_t n = requested >= 0 ? requested : static_cast<int64_t>(tableSize);
-    return n < least ? least : static_cast<uint32_t>(n);
-}
-
 void Check(bool condition, const char* what) {
     if (condition) return;
     std::fprintf(stderr, "stream builder: %s\n", what);
@@ -28,10 +23,9 @@ BlockWriter::BlockWriter(const BlockPlan& planned) {
     BlockPlan plan = planned;
     for (auto* t : {&plan.flags, &plan.literals, &plan.slots})
         if (t->empty()) t->push_back(Entry{1, 0});
-    const uint32_t flagCount = HeadCount(plan.flagCount, plan.flags.size(), 1);
-    const uint32_t literalCount = HeadCount(plan.literalCount, plan.literals.size(), 1);
-    const uint32_t lengthCount = HeadCount(plan.lengthCount, plan.lengths.size(), 0);
-    const uint32_t slotCount = HeadCount(plan.slotCount, plan.slots.size(), 1);
+    const auto count = [](const std::vector<Entry>& t) { return static_cast<uint32_t>(t.size()); };
+    const uint32_t flagCount = count(plan.flags), literalCount = count(plan.literals);
+    const uint32_t lengthCount = count(plan.lengths), slotCount = count(plan.slots);
     Require(flagCount <= 16 && literalCount <= 256 && lengthCount <= 65535 && slotCount <= 16 &&
             plan.literalWidth <= 15 && plan.stepCount < (1u << 28));
     const vorx::BlockHead head{plan.stepCount, literalCount, lengthCount, flagCount, plan.literalWidth, slotCount};
@@ -45,16 +39,10 @@ BlockWriter::BlockWriter(const BlockPlan& planned) {
     Table(plan.slots, 4);
     tablesEnd_ = static_cast<uint32_t>(bits_.bitCount());
 
-    // The trees the decoder builds: the tables as read, entries beyond those keeping
-    // weight 0 (and so never inserted).
-    flagTree_.Build(plan.flags);
-    literalTree_.Build(plan.literals);
-    lengthTree_.Build(plan.lengths);
-    slotTree_.Build(plan.slots);
-    flagCodes_ = CodesOf(flagTree_);
-    literalCodes_ = CodesOf(literalTree_);
-    lengthCodes_ = CodesOf(lengthTree_);
-    slotCodes_ = CodesOf(slotTree_);
+    flagCodes_ = CodesOf(plan.flags);
+    literalCodes_ = CodesOf(plan.literals);
+    lengthCodes_ = CodesOf(plan.lengths);
+    slotCodes_ = CodesOf(plan.slots);
 }
 
 void BlockWriter::Table(const std::vector<Entry>& table, int symbolWidth) {
@@ -68,13 +56,15 @@ void BlockWriter::Table(const std::vector<Entry>& table, int symbolWidth) {
     }
 }
 
-BlockWriter::Codes BlockWriter::CodesOf(const reference::Tree& tree) {
+BlockWriter::Codes BlockWriter::CodesOf(const std::vector<Entry>& table) {
+    reference::Tree tree;
+    tree.Build(table);
     Codes codes;
     for (const reference::Node* leaf : tree.Leaves()) codes.emplace(leaf->value, reference::PathOf(leaf));
     return codes;
 }
 
-void BlockWriter::Code(const reference::Tree&, const Codes& codes, uint32_t symbol) {
+void BlockWriter::Code(const Codes& codes, uint32_t symbol) {
     const auto it = codes.find(symbol);
     Require(it != codes.end());
     for (uint8_t bit : it->second) bits_.WriteBit(bit);
@@ -89,8 +79,7 @@ std::vector<uint8_t> BlockWriter::Finish(uint32_t* bitCount) const {
     return body;
 }
 
-std::vector<uint8_t> EncodeSteps(const std::vector<Step>& steps, uint32_t* bitCount,
-                                 const EncodeOptions& options) {
+std::vector<uint8_t> EncodeSteps(const std::vector<Step>& steps, uint32_t* bitCount) {
     std::map<uint32_t, uint32_t> flagCounts, literalCounts, lengthCounts, slotCounts;
     std::vector<uint32_t> flagSymbols, slotSymbols;
     for (size_t i = 0; i < steps.size(); i += 4) {
@@ -120,16 +109,11 @@ std::vector<uint8_t> EncodeSteps(const std::vector<Step>& steps, uint32_t* bitCo
         for (const auto& [symbol, count] : counts)
             t.push_back(Entry{std::min(count, vorx::kLargestEscapedNumber), symbol});
         if (t.empty() && needsOne) t.push_back(Entry{1, 0});
-        if (options.shuffle) {
-            std::shuffle(t.begin(), t.end(), *options.shuffle);
-        } else {
-            std::stable_sort(t.begin(), t.end(), [](const Entry& a, const Entry& b) { return a.weight > b.weight; });
-        }
+        std::stable_sort(t.begin(), t.end(), [](const Entry& a, const Entry& b) { return a.weight > b.weight; });
         return t;
     };
     BlockPlan plan;
     plan.stepCount = static_cast<uint32_t>(steps.size());
-    plan.literalWidth = options.literalWidth;
     plan.flags = table(flagCounts, true);
     plan.literals = table(literalCounts, true);
     plan.lengths = table(lengthCounts, false);
@@ -147,97 +131,6 @@ std::vector<uint8_t> EncodeSteps(const std::vector<Step>& steps, uint32_t* bitCo
         }
     }
     return writer.Finish(bitCount);
-}
-
-std::vector<Step> ParseGreedy(const uint8_t* data, size_t size, const ParseOptions& options) {
-    static reference::ContextModel contexts;
-    contexts.Clear();
-    std::vector<Step> steps;
-    size_t p = 0;
-    while (p < size) {
-        if (p < 3) {
-            steps.push_back(Step{false, data[p], 0});
-            ++p;
-            continue;
-        }
-        const uint32_t bucket = contexts.Select(data, p);
-        uint32_t bestLength = 0;
-        int best = -1;
-        uint32_t lengths[4] = {0, 0, 0, 0};
-        for (int slot = 0; slot < 4; ++slot) {
-            const int64_t source = contexts.Position(bucket, static_cast<uint32_t>(slot));
-            if (source == reference::ContextModel::kEmpty) continue;
-            uint32_t n = 0;
-            while (n < options.maxMatch && p + n < size && data[static_cast<size_t>(source) + n] == data[p + n]) ++n;
-            lengths[slot] = n;
-            if (n > bestLength) {
-                bestLength = n;
-                best = slot;
-            }
-        }
-        uint32_t length = bestLength;
-        if (options.random && best >= 0) {
-            std::mt19937& rng = *options.random;
-            const uint32_t roll = rng() % 8;
-            if (roll == 0) {
-                best = -1;  // a literal where a match was possible
-            } else if (roll == 1) {
-                int slot = static_cast<int>(rng() % 4);
-                if (lengths[slot] > 0) {
-                    best = slot;
-                    length = 1 + static_cast<uint32_t>(rng() % lengths[slot]);
-                }
-            }
-        }
-        if (best >= 0 && (length >= options.minMatch || options.random)) {
-            contexts.Update(bucket, p, best);
-            steps.push_back(Step{true, length, static_cast<uint32_t>(best)});
-            p += length;
-        } else {
-            contexts.Update(bucket, p, -1);
-            steps.push_back(Step{false, data[p], 0});
-            ++p;
-        }
-    }
-    return steps;
-}
-
-std::vector<uint8_t> CompressBlock(const uint8_t* data, size_t size, uint32_t* bitCount,
-                                   const ParseOptions& parse, const EncodeOptions& encode) {
-    return EncodeSteps(ParseGreedy(data, size, parse), bitCount, encode);
-}
-
-namespace {
-
-// The context is null to compress every chunk, non-null to store the chunks whose
-// first byte is odd (a mix of both kinds without any state to keep).
-bool CompressChunk(void* mixed, const uint8_t* data, size_t length, vorx::EncodedBlock* block) {
-    if (mixed && (data[0] & 1)) {
-        block->type = vorx::BlockType::Stored;
-        block->sizeField = static_cast<uint32_t>(length);
-        block->body.assign(data, data + length);
-        return true;
-    }
-    uint32_t bits = 0;
-    std::vector<uint8_t> body = CompressBlock(data, length, &bits);
-    body.resize((bits + 7) / 8);
-    block->type = vorx::BlockType::Compressed;
-    block->sizeField = bits;
-    block->body = std::move(body);
-    return true;
-}
-
-int mixedMarker;
-
-}  // namespace
-
-vorx::BlockEncoder CompressingEncoder(size_t chunkSize, bool mixed) {
-    return vorx::BlockEncoder{&CompressChunk, mixed ? &mixedMarker : nullptr, chunkSize};
-}
-
-std::vector<uint8_t> WithSlack(std::vector<uint8_t> body, size_t slack) {
-    body.resize(body.size() + slack, 0);
-    return body;
 }
 
 }  // namespace streams

@@ -1,18 +1,14 @@
-// Test-side construction of compressed block bodies: a writer that lays down a block's
-// head, tables and any sequence of codes (for the edge cases), and a small encoder
-// (greedy parse over the format's context model, frequency tables) that turns data
-// into a block the decoder must give back exactly.
+// Compressed block bodies laid down by hand for the edge cases: a block's head, tables
+// and any sequence of codes, or the steps of a chosen parse.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <map>
-#include <random>
 #include <vector>
 
 #include "codec/bit_writer.h"
 #include "tests/support/reference_decoder.h"
-#include "writer/archive_writer.h"
 
 namespace streams {
 
@@ -23,10 +19,9 @@ using reference::Entry;
 struct BlockPlan {
     uint32_t stepCount = 0;
     uint32_t literalWidth = 8;
+    // A flag, literal or slot count cannot be 0: an empty one of these tables is written
+    // as (weight 1, symbol 0).
     std::vector<Entry> flags, literals, lengths, slots;
-    // Counts written into the head; -1 takes the table's size. A flag, literal or slot
-    // count cannot be 0: an empty one of these tables is written as (weight 1, symbol 0).
-    int64_t flagCount = -1, literalCount = -1, lengthCount = -1, slotCount = -1;
 };
 
 class BlockWriter {
@@ -35,26 +30,24 @@ public:
 
     // Appends the code of `symbol` in the given alphabet's tree (the symbol must be a
     // leaf of it).
-    void Flag(uint32_t symbol) { Code(flagTree_, flagCodes_, symbol); }
-    void Literal(uint32_t symbol) { Code(literalTree_, literalCodes_, symbol); }
-    void Length(uint32_t symbol) { Code(lengthTree_, lengthCodes_, symbol); }
-    void Slot(uint32_t symbol) { Code(slotTree_, slotCodes_, symbol); }
+    void Flag(uint32_t symbol) { Code(flagCodes_, symbol); }
+    void Literal(uint32_t symbol) { Code(literalCodes_, symbol); }
+    void Length(uint32_t symbol) { Code(lengthCodes_, symbol); }
+    void Slot(uint32_t symbol) { Code(slotCodes_, symbol); }
     vorx::BitWriter& bits() { return bits_; }
-
-    uint32_t tablesEnd() const { return tablesEnd_; }
     // The body padded with zeros to a multiple of 16 bytes. *bitCount receives the bits
     // written, at least one beyond the tables (a block needs a bit past its tables).
     std::vector<uint8_t> Finish(uint32_t* bitCount) const;
 
 private:
     using Codes = std::map<uint32_t, std::vector<uint8_t>>;
-    static Codes CodesOf(const reference::Tree& tree);
-    void Code(const reference::Tree& tree, const Codes& codes, uint32_t symbol);
+    // The codes of the tree the decoder builds from `table`.
+    static Codes CodesOf(const std::vector<Entry>& table);
+    void Code(const Codes& codes, uint32_t symbol);
     void Table(const std::vector<Entry>& table, int symbolWidth);
 
     vorx::BitWriter bits_;
     uint32_t tablesEnd_ = 0;
-    reference::Tree flagTree_, literalTree_, lengthTree_, slotTree_;
     Codes flagCodes_, literalCodes_, lengthCodes_, slotCodes_;
 };
 
@@ -65,36 +58,8 @@ struct Step {
     uint32_t selector;  // 0 to 3, for a match
 };
 
-struct EncodeOptions {
-    std::mt19937* shuffle = nullptr;  // table order: heaviest first, or shuffled
-    uint32_t literalWidth = 8;
-};
-
-// Builds a block that decodes to `steps`: tables of the symbols' frequencies, flags
-// packed four to a flag symbol, selectors two to a slot symbol.
-std::vector<uint8_t> EncodeSteps(const std::vector<Step>& steps, uint32_t* bitCount,
-                                 const EncodeOptions& options = {});
-
-struct ParseOptions {
-    uint32_t minMatch = 3;
-    uint32_t maxMatch = 65535;
-    std::mt19937* random = nullptr;  // when set, sometimes takes a literal or a shorter or other match
-};
-
-// Parses `data` into steps the format's context model reproduces: at each position of
-// 3 or more, the longest match among the selected bucket's four slots.
-std::vector<Step> ParseGreedy(const uint8_t* data, size_t size, const ParseOptions& options = {});
-
-// A compressed block body of `data` (greedy parse, then EncodeSteps).
-std::vector<uint8_t> CompressBlock(const uint8_t* data, size_t size, uint32_t* bitCount,
-                                   const ParseOptions& parse = {}, const EncodeOptions& encode = {});
-
-// A block encoder for the archive writer that compresses chunks of `chunkSize` bytes
-// with CompressBlock: every chunk, or (mixed) those whose first byte is even, the
-// others stored.
-vorx::BlockEncoder CompressingEncoder(size_t chunkSize, bool mixed = false);
-
-// The body followed by the zero bytes a decoder's working buffer holds behind it.
-std::vector<uint8_t> WithSlack(std::vector<uint8_t> body, size_t slack = 256);
+// Builds a block that decodes to `steps`: tables of the symbols' frequencies (heaviest
+// first), flags packed four to a flag symbol, selectors two to a slot symbol.
+std::vector<uint8_t> EncodeSteps(const std::vector<Step>& steps, uint32_t* bitCount);
 
 }  // namespace streams

@@ -11,9 +11,20 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <random>
 
+#include "writer/compressor.h"
+
 namespace vorx::test {
+
+BlockEncoder PackingEncoder(size_t chunkSize) {
+    static std::map<size_t, std::unique_ptr<Compressor>> pool;
+    std::unique_ptr<Compressor>& c = pool[chunkSize];
+    if (!c) c = std::make_unique<Compressor>(kDefaultLevel, chunkSize);
+    return c->AsBlockEncoder();
+}
 
 namespace fs = std::filesystem;
 

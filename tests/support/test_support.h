@@ -41,6 +41,10 @@ Bytes RandomBytes(size_t length, uint32_t seed);
 // prose, different for each seed.
 Bytes WordText(size_t length, uint32_t seed);
 
+// The product's compressor (default level) as a block encoder of `chunkSize`-byte
+// chunks; it lives as long as the process.
+BlockEncoder PackingEncoder(size_t chunkSize = kDefaultChunkSize);
+
 // One entry of an archive made for a test.
 struct TestEntry {
     TestEntry() = default;

@@ -1,7 +1,5 @@
-// Writes an archive whose entry names are given as hexadecimal bytes, for the shell
-// tests of programs that must not trust them: any bytes at all, as a hostile writer
-// would store them. Each entry holds its own name's hexadecimal text.
-//
+// Writes an archive whose entry names are given as hexadecimal bytes, any bytes at all,
+// as a hostile writer would store them; each entry holds its own name's hexadecimal text.
 //   craft_archive OUTPUT HEXNAME...
 #include <cstdio>
 #include <string>
@@ -9,29 +7,16 @@
 #include "tests/support/damaging_writer.h"
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        std::fprintf(stderr, "usage: craft_archive OUTPUT HEXNAME...\n");
-        return 2;
-    }
     vorx::test::DamagingWriter writer;
-    if (!writer.Create(argv[1]) || !writer.BeginArchive()) {
-        std::fprintf(stderr, "craft_archive: %s\n", writer.Error().c_str());
-        return 1;
-    }
-    for (int i = 2; i < argc; ++i) {
+    bool ok = argc >= 3 && writer.Create(argv[1]) && writer.BeginArchive();
+    for (int i = 2; ok && i < argc; ++i) {
         const std::string hex = argv[i];
         vorx::EntryOptions entry;
-        for (size_t k = 0; k + 1 < hex.size(); k += 2)
-            entry.name += static_cast<char>(std::stoi(hex.substr(k, 2), nullptr, 16));
+        for (size_t k = 0; k + 1 < hex.size(); k += 2) entry.name += static_cast<char>(std::stoi(hex.substr(k, 2), nullptr, 16));
         entry.time = 1700000000;
-        if (!writer.AddEntry(entry, hex.data(), hex.size())) {
-            std::fprintf(stderr, "craft_archive: %s\n", writer.Error().c_str());
-            return 1;
-        }
+        ok = writer.AddEntry(entry, hex.data(), hex.size());
     }
-    if (!writer.Finish()) {
-        std::fprintf(stderr, "craft_archive: %s\n", writer.Error().c_str());
-        return 1;
-    }
-    return 0;
+    if (ok && writer.Finish()) return 0;
+    std::fprintf(stderr, "craft_archive: %s\n", argc < 3 ? "usage: craft_archive OUTPUT HEXNAME..." : writer.Error().c_str());
+    return 1;
 }

@@ -1,8 +1,8 @@
-// The extraction's decisions without a file system: where an entry's name leads below
-// the output folder (or why it goes nowhere), and what happens to a file in the way.
+// A file in the extraction's way: the decision for every policy and every answer on a
+// terminal, which no run without one reaches.
 #include <gtest/gtest.h>
 
-#include <string>
+#include <iterator>
 #include <vector>
 
 #include "tools/extract_plan.h"
@@ -10,95 +10,41 @@
 namespace tool {
 namespace {
 
-std::string Joined(const std::vector<std::string>& parts) {
-    std::string out;
-    for (const std::string& part : parts) out += (out.empty() ? "" : "|") + part;
-    return out;
-}
-
-TEST(ExtractPlan, WalkFromTheOutputFolderToTheFile) {
-    struct Row {
-        const char* stored;
-        unsigned codePage;
-        const char* outDir;
-        const char* names;  // '|' between them; empty when refused
-        const char* paths;
-    };
-    const Row rows[] = {
-        {"a.txt", 1252, "out", "a.txt", "out/a.txt"},
-        {"dir\\sub\\f.bin", 1252, "out/", "dir|sub|f.bin", "out/dir|out/dir/sub|out/dir/sub/f.bin"},
-        {"caf\xE9\\x", 1252, "", "caf\xC3\xA9|x", "caf\xC3\xA9|caf\xC3\xA9/x"},
-        {"\xE6\x97\xA5\\b", 65001, ".", "\xE6\x97\xA5|b", "./\xE6\x97\xA5|./\xE6\x97\xA5/b"},
-        // Refused by the name rule: nothing of the way is planned.
-        {"..\\evil", 1252, "out", "", ""},
-        {"a\\..\\..\\evil", 1252, "out", "", ""},
-        {"\\abs", 1252, "out", "", ""},
-        {"c:x", 1252, "out", "", ""},
-        {"a\\CON.txt", 1252, "out", "", ""},
-        {"a\\\\b", 1252, "out", "", ""},
-        // A later component the host cannot spell (0x81 is no character of 1252): the
-        // folders before it are not planned either.
-        {"ok\\bad\x81", 1252, "out", "", ""},
-    };
-    for (const Row& row : rows) {
-        const WalkPlan plan = PlanWalk(row.stored, row.codePage, row.outDir);
-        SCOPED_TRACE(row.stored);
-        EXPECT_EQ(Joined(plan.names), row.names);
-        EXPECT_EQ(Joined(plan.paths), row.paths);
-        EXPECT_EQ(plan.refusal.empty(), *row.names != '\0') << plan.refusal;
-    }
-}
-
 TEST(ExtractPlan, OverwriteDecision) {
-    using K = host::PathKind;
-    using O = Overwrite;
-    using R = Reply;
-    using A = Action;
+    using K = host::PathKind; using O = Overwrite; using R = Reply; using A = Action;
     struct Row {
         K existing;
-        bool writtenHere;
+        bool writtenHere, canAsk;  // by this extraction; a terminal
         O policy;
-        bool canAsk;
         R reply;
         A action;
         O policyAfter;
     };
+    // The tool's runs decide -y, no terminal, and files written twice; a terminal's replies
+    // and the standing answers they leave are decided here.
     const Row rows[] = {
-        // A folder of the file's name is never replaced, whatever was said.
-        {K::Directory, false, O::All, true, R::NotAsked, A::FolderInTheWay, O::All},
-        {K::Directory, true, O::Ask, true, R::Yes, A::FolderInTheWay, O::Ask},
-        // Nothing there, or the file this extraction wrote: written without a question.
-        {K::Missing, false, O::None, true, R::NotAsked, A::Write, O::None},
-        {K::File, true, O::Ask, true, R::NotAsked, A::Write, O::Ask},
-        {K::File, true, O::None, true, R::NotAsked, A::Write, O::None},
-        // Someone else's file: -y, no terminal, or a standing answer.
-        {K::File, false, O::All, true, R::NotAsked, A::Write, O::All},
-        {K::File, false, O::Ask, false, R::NotAsked, A::Skip, O::Ask},
-        {K::File, false, O::None, true, R::NotAsked, A::Skip, O::None},
-        {K::Other, false, O::Ask, false, R::NotAsked, A::Skip, O::Ask},
-        // On a terminal: asked, and the reply decides.
-        {K::File, false, O::Ask, true, R::NotAsked, A::Ask, O::Ask},
-        {K::File, false, O::Ask, true, R::Yes, A::Write, O::Ask},
-        {K::File, false, O::Ask, true, R::No, A::Skip, O::Ask},
-        {K::File, false, O::Ask, true, R::All, A::Write, O::All},
-        {K::File, false, O::Ask, true, R::None, A::Skip, O::None},
-        {K::File, false, O::Ask, true, R::EndOfInput, A::Skip, O::None},
-        {K::File, false, O::Ask, true, R::Unclear, A::Ask, O::Ask},
+        {K::Directory, true, true, O::Ask, R::Yes, A::FolderInTheWay, O::Ask},
+        {K::Missing, false, true, O::None, R::NotAsked, A::Write, O::None},
+        {K::File, true, true, O::None, R::NotAsked, A::Write, O::None},
+        {K::File, false, true, O::None, R::NotAsked, A::Skip, O::None},
+        {K::Other, false, false, O::Ask, R::NotAsked, A::Skip, O::Ask},
+        {K::File, false, true, O::Ask, R::NotAsked, A::Ask, O::Ask},
+        {K::File, false, true, O::Ask, R::Yes, A::Write, O::Ask},
+        {K::File, false, true, O::Ask, R::No, A::Skip, O::Ask},
+        {K::File, false, true, O::Ask, R::All, A::Write, O::All},
+        {K::File, false, true, O::Ask, R::None, A::Skip, O::None},
+        {K::File, false, true, O::Ask, R::EndOfInput, A::Skip, O::None},
+        {K::File, false, true, O::Ask, R::Unclear, A::Ask, O::Ask},
     };
-    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
-        const Row& r = rows[i];
+    for (size_t i = 0; i < std::size(rows); ++i) {
         const OverwriteDecision d =
-            DecideOverwrite(r.existing, r.writtenHere, r.policy, r.canAsk, r.reply);
-        EXPECT_EQ(d.action, r.action) << "row " << i;
-        EXPECT_EQ(d.policy, r.policyAfter) << "row " << i;
+            DecideOverwrite(rows[i].existing, rows[i].writtenHere, rows[i].policy, rows[i].canAsk, rows[i].reply);
+        EXPECT_TRUE(d.action == rows[i].action && d.policy == rows[i].policyAfter) << "row " << i;
     }
 
-    const std::pair<const char*, Reply> replies[] = {
-        {"y", R::Yes},    {"yes", R::Yes},      {"n", R::No},      {"no", R::No},
-        {"A", R::All},    {"N", R::None},       {"Y", R::Unclear}, {"a", R::Unclear},
-        {"", R::Unclear}, {"yes ", R::Unclear},
-    };
-    for (const auto& [line, reply] : replies)
+    for (const auto& [line, reply] : std::vector<std::pair<const char*, Reply>>{
+             {"y", R::Yes}, {"yes", R::Yes}, {"n", R::No}, {"no", R::No}, {"A", R::All}, {"N", R::None},
+             {"Y", R::Unclear}, {"a", R::Unclear}, {"", R::Unclear}, {"yes ", R::Unclear}})
         EXPECT_EQ(ParseReply(line), reply) << '"' << line << '"';
 }
 

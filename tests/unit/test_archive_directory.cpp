@@ -1,7 +1,7 @@
-// The directory reader on hand-laid names tables: which index NameAt gives which
-// name (the empty first name, the 256-byte collection limit at every offset within a
-// unit, tables cut short), which index Find reports (units of 512 bytes, padding,
-// duplicates, letter case), all of it for plain and for encrypted tables.
+// The directory reader on hand-laid names tables, plain and encrypted: which name
+// NameAt gives for which index (the empty first name, the 256-byte collection limit at
+// every offset within a unit, tables cut short) and which index Find reports (units of
+// 512 bytes, the last whole unit of 16, letter case, prefixes).
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -18,181 +18,119 @@ namespace {
 
 constexpr char kPassword[] = "names table key";
 
-// A file holding only a DirectoryHeader at offset 0 and a names table behind it,
-// opened as a directory; parameterised by whether the table is encrypted.
-class DirectoryTest : public ::testing::TestWithParam<bool> {
-protected:
-    bool Encrypted() const { return GetParam(); }
+// A file holding only a DirectoryHeader and the names table behind it (written as it
+// is, its length not necessarily a multiple of 16; encrypted when asked), opened as a
+// directory.
+struct Directory {
+    test::TempDir dir;
+    int fd = -1;
+    ArchiveDirectory directory;
+    vorx_Error opened;
 
-    // `table` is the plain table; it is written as it is (its length need not be a
-    // multiple of 16) and encrypted block by block when the test is encrypted.
-    void Load(const Bytes& table, uint32_t namesLength) {
-        Close();
+    Directory(const Bytes& table, uint32_t namesLength, bool encrypted) {
         DirectoryHeader header{};
-        header.namesEncrypted = Encrypted() ? 1 : 0;
+        header.namesEncrypted = encrypted ? 1 : 0;
         header.namesLength = namesLength;
         header.namesCrc = Crc32::Of(table.data(), table.size());
-        Bytes file = EncodeDirectoryHeader(header);
-        Bytes body = table;
-        if (Encrypted()) EncryptWithPassword(kPassword, body.data(), body.size());
+        Bytes file = EncodeDirectoryHeader(header), body = table;
+        if (encrypted) EncryptWithPassword(kPassword, body.data(), body.size());
         file.insert(file.end(), body.begin(), body.end());
-        const std::string path = dir_.File("directory.bin");
-        test::WriteFile(path, file);
-        fd_ = platform::FileOpen(path.c_str(), platform::kOpenRead);
-        ASSERT_GE(fd_, 0);
-        directory_ = ArchiveDirectory();
-        const vorx_Error e = directory_.Open(fd_, Encrypted() ? kPassword : nullptr, 0);
-        // An encrypted table of the wrong length fails the open (3); the tests that lay
-        // out such tables run on plain ones only.
-        ASSERT_EQ(e, vorx_Success);
+        test::WriteFile(dir.File("d.bin"), file);
+        fd = platform::FileOpen(dir.File("d.bin").c_str(), platform::kOpenRead);
+        opened = fd < 0 ? vorx_ReadFailed : directory.Open(fd, encrypted ? kPassword : nullptr, 0);
     }
-    void LoadNames(const std::vector<std::string>& names, const Bytes& padding = {}) {
-        const Bytes joined = JoinNames(names);
-        Load(PadNamesTable(joined, padding), static_cast<uint32_t>(joined.size()));
+    ~Directory() {
+        if (fd >= 0) platform::FileClose(fd);
     }
-    void Close() {
-        if (fd_ >= 0) platform::FileClose(fd_);
-        fd_ = -1;
-    }
-    void TearDown() override { Close(); }
-
     // The name at `index`, or "<code>" when NameAt fails.
     std::string NameAt(uint64_t index) {
         char name[256];
         std::memset(name, 0x7F, sizeof name);
-        const vorx_Error e = directory_.NameAt(index, name);
-        if (e != vorx_Success) return std::string("<").append(std::to_string(e)).append(">");
+        const vorx_Error e = directory.NameAt(index, name);
+        if (e != vorx_Success) return "<" + std::to_string(e) + ">";
         EXPECT_NE(std::memchr(name, 0, sizeof name), nullptr);
         return name;
     }
     // The index Find reports, or -1.
     int64_t Find(const std::string& name) {
         uint64_t index = 999999;
-        return directory_.Find(name.c_str(), &index) ? static_cast<int64_t>(index) : -1;
+        return directory.Find(name.c_str(), &index) ? static_cast<int64_t>(index) : -1;
     }
-
-    test::TempDir dir_;
-    int fd_ = -1;
-    ArchiveDirectory directory_;
 };
 
-TEST_P(DirectoryTest, NameAtWalksTheNuls) {
-    const std::vector<std::string> names = {"a.txt", "folder\\b.bin", "c", std::string(40, 'd'),
-                                            "e\\f\\g.h", std::string(17, 'i')};
-    LoadNames(names);
-    for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(NameAt(i), names[i]) << i;
-    // Behind the last NUL lies only padding: an empty name, whose NUL is there...
-    EXPECT_EQ(NameAt(names.size()), "");
-    // ...and beyond the table there is nothing.
-    EXPECT_EQ(NameAt(names.size() + 200), "<4>");
-}
+Bytes Table(const std::vector<std::string>& names) { return PadNamesTable(JoinNames(names)); }
+uint32_t Length(const std::vector<std::string>& names) { return static_cast<uint32_t>(JoinNames(names).size()); }
+Bytes Cut(const Bytes& b, size_t n) { return Bytes(b.begin(), b.begin() + static_cast<ptrdiff_t>(n)); }
 
-TEST_P(DirectoryTest, EmptyFirstNameCannotBeReturned) {
-    Load(PadNamesTable(JoinNames({"", "second"})), 8);
-    EXPECT_EQ(NameAt(0), "<4>");
-    EXPECT_EQ(NameAt(1), "second");
-}
-
-// A name is returned only when the bytes from its first byte to the end of the
-// 16-byte unit holding its NUL number fewer than 256.
-TEST_P(DirectoryTest, CollectionLimitAtEveryOffset) {
-    for (size_t offset = 0; offset < 16; ++offset) {
-        for (size_t length : {239, 240, 241, 245, 250, 253, 254, 255, 256, 300}) {
-            std::vector<std::string> names;
-            if (offset > 0) names.push_back(std::string(offset - 1, 'p'));  // name + NUL = offset
-            names.push_back(std::string(length, 'L'));
-            names.push_back("after");
-            LoadNames(names);
-            const size_t start = offset;
-            const size_t unitEnd = (start + length) / 16 * 16 + 16;
-            const bool fits = unitEnd - start < 256;
-            const size_t index = offset > 0 ? 1 : 0;
-            EXPECT_EQ(NameAt(index), fits ? names[index] : "<4>")
-                << "offset " << offset << " length " << length;
-            EXPECT_EQ(NameAt(index + 1), "after");
-        }
-    }
-    // The fixed points: 239 bytes always fit, 255 never.
-    LoadNames({std::string(239, 'x')});
-    EXPECT_EQ(NameAt(0), std::string(239, 'x'));
-    LoadNames({"ab", std::string(255, 'x')});
-    EXPECT_EQ(NameAt(1), "<4>");
-}
-
-TEST_P(DirectoryTest, TableCutShort) {
-    if (Encrypted()) GTEST_SKIP() << "an encrypted table of the wrong length does not open";
-    const Bytes joined = JoinNames({"first-name", "second-name-is-long", "third"});
-    // Cut inside the second name: the first is whole, the second cannot be completed.
-    Load(Bytes(joined.begin(), joined.begin() + 20), static_cast<uint32_t>(joined.size()));
-    EXPECT_EQ(NameAt(0), "first-name");
-    EXPECT_EQ(NameAt(1), "<4>");
-    EXPECT_EQ(NameAt(2), "<4>");
-    // A length that is not a multiple of 16: the last, partial unit is still read.
-    Load(Bytes(joined.begin(), joined.begin() + 35), static_cast<uint32_t>(joined.size()));
-    EXPECT_EQ(NameAt(1), "second-name-is-long");
-    EXPECT_EQ(NameAt(2), "<4>");
-}
-
-TEST_P(DirectoryTest, FindAcrossUnits) {
+TEST(ArchiveDirectory, NamesAndFinds) {
+    const std::vector<std::string> six = {"a.txt", "folder\\b.bin", "c", std::string(40, 'd'), "e\\f\\g.h",
+                                          std::string(17, 'i')};
+    const std::vector<std::string> cut = {"first-name", "second-name-is-long", "third"};
     // Names of 37 bytes (with NUL) fall across every 512-byte unit boundary.
-    std::vector<std::string> names;
-    for (int i = 0; i < 60; ++i) {
-        std::string name = "dir\\" + std::to_string(100000 + i);
-        name.resize(36, static_cast<char>('a' + i % 26));
-        names.push_back(name);
-    }
-    LoadNames(names);
-    for (size_t i = 0; i < names.size(); ++i) ASSERT_EQ(Find(names[i]), static_cast<int64_t>(i)) << i;
-    // The name that covers byte 512 of the table.
-    EXPECT_EQ(Find(names[512 / 37]), 512 / 37);
-    std::string upper = names[5];
-    upper[0] = 'D';
-    EXPECT_EQ(Find(upper), -1);
-    EXPECT_EQ(Find(names[7].substr(0, 35)), -1);
-    EXPECT_EQ(Find(names[7] + "x"), -1);
-    EXPECT_EQ(Find("not there"), -1);
-}
-
-TEST_P(DirectoryTest, FindFirstOfEqualNamesAndNamesInThePadding) {
-    LoadNames({"one", "two", "one", "three"}, test::ToBytes(std::string("ghost\0", 6)));
-    EXPECT_EQ(Find("one"), 0);
-    EXPECT_EQ(Find("three"), 3);
-    // The search runs to the end of the file, not to the count of entries.
-    EXPECT_EQ(Find("ghost"), 4);
-    EXPECT_EQ(NameAt(4), "ghost");
-}
-
-TEST_P(DirectoryTest, FindNeedsWholeUnitsOfSixteen) {
-    if (Encrypted()) GTEST_SKIP() << "an encrypted table of the wrong length does not open";
-    // 512 bytes of names, then a last unit of 10 bytes: it is not searched.
-    std::vector<std::string> names(16, std::string(31, 'n'));
-    for (size_t i = 0; i < names.size(); ++i) names[i][0] = static_cast<char>('A' + i);
-    Bytes table = JoinNames(names);
-    ASSERT_EQ(table.size(), 512u);
+    std::vector<std::string> wide;
+    for (int i = 0; i < 60; ++i) wide.push_back(("dir\\" + std::to_string(100000 + i)).append(26, char('a' + i % 26)));
+    // 512 bytes of names, then a last unit of 10 bytes (not searched) or of 16.
+    std::vector<std::string> units(16, std::string(31, 'n'));
+    for (size_t i = 0; i < units.size(); ++i) units[i][0] = static_cast<char>('A' + i);
+    Bytes partial = JoinNames(units);
     const Bytes tail = test::ToBytes(std::string("tail\0", 5));
-    table.insert(table.end(), tail.begin(), tail.end());
-    table.resize(522, 0);
-    Load(table, static_cast<uint32_t>(table.size()));
-    EXPECT_EQ(Find(names[15]), 15);
-    EXPECT_EQ(Find("tail"), -1);
-    // With 16 bytes there it is.
-    table.resize(528, 0);
-    Load(table, static_cast<uint32_t>(table.size()));
-    EXPECT_EQ(Find("tail"), 16);
+    partial.insert(partial.end(), tail.begin(), tail.end());
+    Bytes whole = partial;
+    partial.resize(522, 0);
+    whole.resize(528, 0);
+    std::string upper = wide[5];
+    upper[0] = 'D';
+    const struct {
+        const char* what;
+        Bytes table;
+        uint32_t namesLength;
+        vorx_Error encryptedOpen;  // an encrypted table of the wrong length does not open
+        std::vector<std::pair<uint64_t, std::string>> names;
+        std::vector<std::pair<std::string, int64_t>> finds;
+    } rows[] = {
+        // Behind the last NUL lies only padding: an empty name; beyond the table nothing.
+        {"six", Table(six), Length(six), vorx_Success,
+         {{0, six[0]}, {1, six[1]}, {2, six[2]}, {3, six[3]}, {4, six[4]}, {5, six[5]}, {6, ""}, {206, "<4>"}}, {}},
+        {"empty first", Table({"", "second"}), 8, vorx_Success, {{0, "<4>"}, {1, "second"}}, {}},
+        // Cut inside the second name: the first is whole, the second cannot be completed;
+        // a length that is not a multiple of 16: the last, partial unit is still read.
+        {"cut", Cut(JoinNames(cut), 20), Length(cut), vorx_CorruptArchive, {{0, cut[0]}, {1, "<4>"}, {2, "<4>"}}, {}},
+        {"partial unit", Cut(JoinNames(cut), 35), Length(cut), vorx_CorruptArchive, {{1, cut[1]}, {2, "<4>"}}, {}},
+        {"across units", Table(wide), Length(wide), vorx_Success, {},
+         {{wide[0], 0}, {wide[13], 13}, {wide[14], 14}, {wide[59], 59}, {upper, -1}, {wide[7].substr(0, 35), -1},
+          {wide[7] + "x", -1}, {"not there", -1}}},
+        {"last unit short", partial, 522, vorx_CorruptArchive, {}, {{units[15], 15}, {"tail", -1}}},
+        {"last unit whole", whole, 528, vorx_Success, {}, {{"tail", 16}}},
+    };
+    for (bool encrypted : {false, true})
+        for (const auto& row : rows) {
+            SCOPED_TRACE(std::string(row.what) + (encrypted ? " encrypted" : " plain"));
+            Directory d(row.table, row.namesLength, encrypted);
+            ASSERT_EQ(d.opened, encrypted ? row.encryptedOpen : vorx_Success);
+            if (d.opened != vorx_Success) continue;
+            for (const auto& [index, name] : row.names) EXPECT_EQ(d.NameAt(index), name) << index;
+            for (const auto& [name, index] : row.finds) EXPECT_EQ(d.Find(name), index) << name;
+        }
 }
 
-TEST_P(DirectoryTest, OverlongStoredNamesAcrossUnits) {
-    // A stored name of 700 bytes covers a whole 512-byte unit; it matches nothing a
-    // caller can ask for, and the names behind it are still counted right.
-    LoadNames({"x", std::string(700, 'Y'), "behind"});
-    EXPECT_EQ(Find(std::string(255, 'Y')), -1);
-    EXPECT_EQ(Find("behind"), 2);
-    EXPECT_EQ(NameAt(1), "<4>");
-    EXPECT_EQ(NameAt(2), "behind");
+// A name is returned only when the bytes from its first byte to the end of the 16-byte
+// unit holding its NUL number fewer than 256: 239 bytes always fit, 255 never.
+TEST(ArchiveDirectory, CollectionLimitAtEveryOffset) {
+    for (bool encrypted : {false, true})
+        for (size_t offset = 0; offset < 16; ++offset)
+            for (size_t length : {239, 240, 241, 245, 250, 253, 254, 255, 256, 300}) {
+                std::vector<std::string> names;
+                if (offset > 0) names.push_back(std::string(offset - 1, 'p'));  // name + NUL = offset
+                names.push_back(std::string(length, 'L'));
+                names.push_back("after");
+                Directory d(Table(names), Length(names), encrypted);
+                ASSERT_EQ(d.opened, vorx_Success);
+                const bool fits = (offset + length) / 16 * 16 + 16 - offset < 256;
+                const size_t index = offset > 0 ? 1 : 0;
+                EXPECT_EQ(d.NameAt(index), fits ? names[index] : "<4>") << "offset " << offset << " length " << length;
+                EXPECT_EQ(d.NameAt(index + 1), "after");
+            }
 }
-
-INSTANTIATE_TEST_SUITE_P(PlainAndEncrypted, DirectoryTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Encrypted" : "Plain"; });
 
 }  // namespace
 }  // namespace vorx

@@ -59,6 +59,9 @@ TEST(NamePolicy, AcceptsAndRefusesByCodePage) {
         {"\x95\x5C\\\x83\x5C.txt", P::EmptyComponent, ok, P::BadSequence},
         {"end\x83", ok, P::BadSequence, P::BadSequence},
         {"\xE2\x82\xAC \xED\xA0\x80", ok, ok, P::BadSequence},  // a surrogate in UTF-8
+        // U+10FFFF, the last character UTF-8 holds, and one beyond it.
+        {"\xF4\x8F\xBF\xBF", ok, ok, ok},
+        {"\xF4\x90\x80\x80", ok, ok, P::BadSequence},
     };
     for (const Row& row : rows) {
         const std::pair<unsigned, P> expected[] = {{1252, row.cp1252}, {932, row.cp932}, {65001, row.utf8}};
