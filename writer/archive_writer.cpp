@@ -104,29 +104,6 @@ bool ArchiveWriter::WriteCarrier(const void* data, size_t length) {
     return CheckCarrier(p, length) && Put(p, length);
 }
 
-bool ArchiveWriter::CopyCarrierFile(const std::string& path) {
-    if (state_ != State::Carrier) return Fail("the carrier goes before the archive");
-    const int in =
-        platform::FileOpen(path.c_str(), platform::kOpenRead | platform::kOpenSequential);
-    if (in < 0) return Fail("cannot open " + path);
-    Bytes buffer(kOutputBufferSize);
-    bool ok = true;
-    for (;;) {
-        const int64_t n = platform::FileRead(in, buffer.data(), buffer.size());
-        if (n < 0) {
-            ok = Fail("cannot read " + path);
-            break;
-        }
-        if (n == 0) break;
-        if (!WriteCarrier(buffer.data(), static_cast<size_t>(n))) {
-            ok = false;
-            break;
-        }
-    }
-    platform::FileClose(in);
-    return ok;
-}
-
 bool ArchiveWriter::BeginArchive(uint32_t version) {
     if (state_ != State::Carrier) return Fail("the archive is already begun");
     archiveStart_ = position_;

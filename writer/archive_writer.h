@@ -79,7 +79,6 @@ public:
     bool Create(const std::string& path);
     // Carrier bytes in front of the archive; only before BeginArchive.
     bool WriteCarrier(const void* data, size_t length);
-    bool CopyCarrierFile(const std::string& path);
     // Writes the header; the archive starts here.
     bool BeginArchive(uint32_t version = kVersionFormat2);
 

@@ -103,26 +103,4 @@ bool PrepareStub(const char* stubPath, const SfxConfig& config, std::vector<uint
     return ReadFile(stubPath, out, error) && FillConfigBlock(*out, config, error);
 }
 
-bool WriteSelfExtractor(const char* stubPath, const char* archivePath, const char* outputPath,
-                        const SfxConfig& config, std::string* error) {
-    std::vector<uint8_t> stub;
-    if (!PrepareStub(stubPath, config, &stub, error)) return false;
-    std::vector<uint8_t> archive;
-    if (!ReadFile(archivePath, &archive, error)) return false;
-    if (archive.size() < kArchiveHeaderSize || !IsMagic(archive.data()) ||
-        !IsKnownVersion(ReadLe32(archive.data() + 4)))
-        return Fail(error, std::string(archivePath) + " is not an archive");
-
-    std::FILE* file = std::fopen(outputPath, "wb");
-    if (file == nullptr) return Fail(error, std::string("cannot create ") + outputPath);
-    const bool written = std::fwrite(stub.data(), 1, stub.size(), file) == stub.size() &&
-                         std::fwrite(archive.data(), 1, archive.size(), file) == archive.size();
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
-        std::remove(outputPath);
-        return Fail(error, std::string("cannot write ") + outputPath);
-    }
-    return true;
-}
-
 }  // namespace vorx

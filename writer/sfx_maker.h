@@ -38,9 +38,4 @@ bool FillConfigBlock(std::vector<uint8_t>& stub, const SfxConfig& config, std::s
 bool PrepareStub(const char* stubPath, const SfxConfig& config, std::vector<uint8_t>* out,
                  std::string* error);
 
-// Writes the self-extractor `outputPath` (created or replaced): the prepared stub, then
-// the archive file `archivePath` byte for byte.
-bool WriteSelfExtractor(const char* stubPath, const char* archivePath, const char* outputPath,
-                        const SfxConfig& config, std::string* error);
-
 }  // namespace vorx

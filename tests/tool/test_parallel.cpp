@@ -9,7 +9,6 @@
 
 #include "container/crc32.h"
 #include "platform/platform.h"
-#include "tests/support/stream_builder.h"
 #include "tests/support/test_support.h"
 
 #ifndef _WIN32
@@ -73,7 +72,7 @@ std::map<std::string, std::pair<std::string, int64_t>> Tree(const fs::path& root
     return files;
 }
 
-// Small entries of many sizes, entries of many blocks (stored and compressed mixed, one
+// Small entries of many sizes, entries of many compressed blocks (one
 // encrypted), and faults that -j 1 finds at the end of an entry or in its last block.
 void WriteMixedArchive(const std::string& path) {
     test::DamagingWriter w;
@@ -84,7 +83,7 @@ void WriteMixedArchive(const std::string& path) {
         EntryOptions e;
         e.name = name;
         e.time = time;
-        e.encoder = streams::CompressingEncoder(256 << 10, true);
+        e.encoder = test::PackingEncoder(256 << 10);
         if (password) e.password = password;
         ASSERT_TRUE(w.BeginEntry(e) && w.Write(data.data(), data.size()) &&
                     (tail.empty() || w.WriteRaw(tail.data(), tail.size())) && w.EndEntry(damage))
