@@ -141,9 +141,6 @@ int main(int argc, char** argv) {
             for (uint32_t i = 0; i < 40; ++i) plan.lengths.push_back({i < 23 ? 1u << (22 - i) : 1u, 3 + i});
         }
         plan.slots = Table(16, 16, huge);
-        if (plan.flags.empty()) plan.flags.push_back({1, 0});
-        if (plan.literals.empty()) plan.literals.push_back({1, 0});
-        if (plan.slots.empty()) plan.slots.push_back({1, 0});
         streams::BlockWriter w(plan);
         const uint32_t bias = rng() % 3;
         for (uint32_t i = rng() % 30000; i > 0; --i)

@@ -47,12 +47,8 @@ public:
                             folder.empty() ? nullptr : folder.c_str(), &startup, &info))
             return false;
         CloseHandle(info.hThread);
-        process_ = info.hProcess;
-        id_ = info.dwProcessId;
+        process_ = info.hProcess, id_ = info.dwProcessId;
         return true;
-    }
-    bool Start(const std::string& program, const std::string& arguments, const std::string& folder = "") {
-        return Start(Wide(program), Wide(arguments), Wide(folder));
     }
     // The exit code, or STILL_ACTIVE (259) when it has not ended within the time.
     DWORD WaitForExit(DWORD milliseconds) {
@@ -89,8 +85,7 @@ inline std::string Text(HWND window) {
 
 inline std::string ClassOf(HWND window) {
     char name[256] = {};
-    GetClassNameA(window, name, sizeof name);
-    return name;
+    return std::string(name, GetClassNameA(window, name, sizeof name));
 }
 
 // Visible top-level windows of a process.
@@ -124,8 +119,7 @@ inline bool ControlVisible(HWND dialog, int id) { return IsWindowVisible(GetDlgI
 inline bool ControlEnabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
 inline bool ControlChecked(HWND dialog, int id) { return Send(GetDlgItem(dialog, id), BM_GETCHECK) == BST_CHECKED; }
 
-// Replaces an edit's text; presses a button (of message boxes too); clicks a check box,
-// which toggles it and tells its dialog.
+// Replaces an edit's text; presses a button (of message boxes too); clicks a check box, which tells its dialog.
 inline void Type(HWND dialog, int id, const std::string& text) {
     Send(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
@@ -141,13 +135,14 @@ inline HWND WaitForMessageBox(DWORD processId, const std::string& caption, DWORD
     return box;
 }
 
-// A copy of the screen's pixels in `area`; the caller deletes it.
-inline HBITMAP Grab(const RECT& area) {
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
+// A copy of the screen's pixels in `area`, and `look` (may be null) run on it while selected; the
+// caller deletes the copy.
+inline HBITMAP Grab(const RECT& area, const std::function<void(HDC)>& look = nullptr) {
+    HDC screen = GetDC(nullptr), memory = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, area.right - area.left, area.bottom - area.top);
     HGDIOBJ old = SelectObject(memory, bitmap);
     BitBlt(memory, 0, 0, area.right - area.left, area.bottom - area.top, screen, area.left, area.top, SRCCOPY);
+    if (look) look(memory);
     SelectObject(memory, old);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
@@ -158,15 +153,11 @@ inline HBITMAP Grab(const RECT& area) {
 inline int CountPixels(HWND window, const RECT& clientArea, COLORREF colour) {
     RECT area = clientArea;
     MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&area), 2);
-    HBITMAP bitmap = Grab(area);
-    HDC memory = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(memory, bitmap);
     int count = 0;
-    for (int y = 0; y < area.bottom - area.top; ++y)
-        for (int x = 0; x < area.right - area.left; ++x) count += GetPixel(memory, x, y) == colour;
-    SelectObject(memory, old);
-    DeleteDC(memory);
-    DeleteObject(bitmap);
+    DeleteObject(Grab(area, [&](HDC copy) {
+        for (int y = 0; y < area.bottom - area.top; ++y)
+            for (int x = 0; x < area.right - area.left; ++x) count += GetPixel(copy, x, y) == colour;
+    }));
     return count;
 }
 
@@ -180,15 +171,12 @@ inline bool Screenshot(DWORD processId, const std::string& pngPath) {
         UnionRect(&area, &area, &rect);
     }
     if (IsRectEmpty(&area)) return false;
-    HBITMAP bitmap = Grab(area);
     Gdiplus::GdiplusStartupInput input;
     ULONG_PTR token = 0;
-    bool saved = false;
-    if (Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok) {
-        const CLSID png = {0x557CF406, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
-        Gdiplus::Bitmap image(bitmap, nullptr);
-        saved = image.Save(Wide(pngPath).c_str(), &png, nullptr) == Gdiplus::Ok;
-    }
+    if (Gdiplus::GdiplusStartup(&token, &input, nullptr) != Gdiplus::Ok) return false;
+    const CLSID png = {0x557CF406, 0x1A04, 0x11D3, {0x9A, 0x73, 0x00, 0x00, 0xF8, 0x1E, 0xF3, 0x2E}};
+    HBITMAP bitmap = Grab(area);
+    const bool saved = Gdiplus::Bitmap(bitmap, nullptr).Save(Wide(pngPath).c_str(), &png, nullptr) == Gdiplus::Ok;
     Gdiplus::GdiplusShutdown(token);
     DeleteObject(bitmap);
     return saved;

@@ -19,7 +19,6 @@ void Check(bool condition, const char* what) {
 }  // namespace
 
 BlockWriter::BlockWriter(const BlockPlan& planned) {
-    // A flag, literal or slot count cannot be 0: an empty table gets one entry.
     BlockPlan plan = planned;
     for (auto* t : {&plan.flags, &plan.literals, &plan.slots})
         if (t->empty()) t->push_back(Entry{1, 0});
@@ -82,42 +81,34 @@ std::vector<uint8_t> BlockWriter::Finish(uint32_t* bitCount) const {
 std::vector<uint8_t> EncodeSteps(const std::vector<Step>& steps, uint32_t* bitCount) {
     std::map<uint32_t, uint32_t> flagCounts, literalCounts, lengthCounts, slotCounts;
     std::vector<uint32_t> flagSymbols, slotSymbols;
-    for (size_t i = 0; i < steps.size(); i += 4) {
-        uint32_t symbol = 0;
-        for (size_t k = 0; k < 4 && i + k < steps.size(); ++k) {
-            if (steps[i + k].match) symbol |= 1u << k;
+    size_t matches = 0;
+    for (size_t i = 0; i < steps.size(); ++i) {
+        if (i % 4 == 0) flagSymbols.push_back(0);
+        if (!steps[i].match) {
+            ++literalCounts[steps[i].value];
+            continue;
         }
-        flagSymbols.push_back(symbol);
-        ++flagCounts[symbol];
+        flagSymbols.back() |= 1u << (i % 4);
+        ++lengthCounts[steps[i].value];
+        if (matches % 2 == 0) slotSymbols.push_back(0);
+        slotSymbols.back() |= (steps[i].selector & 3u) << (2 * (matches++ % 2));
     }
-    std::vector<uint32_t> selectors;
-    for (const Step& s : steps) {
-        if (s.match) {
-            selectors.push_back(s.selector & 3u);
-            ++lengthCounts[s.value];
-        } else {
-            ++literalCounts[s.value];
-        }
-    }
-    for (size_t i = 0; i < selectors.size(); i += 2) {
-        const uint32_t symbol = selectors[i] | (i + 1 < selectors.size() ? selectors[i + 1] << 2 : 0u);
-        slotSymbols.push_back(symbol);
-        ++slotCounts[symbol];
-    }
-    auto table = [&](const std::map<uint32_t, uint32_t>& counts, bool needsOne) {
+    for (uint32_t symbol : flagSymbols) ++flagCounts[symbol];
+    for (uint32_t symbol : slotSymbols) ++slotCounts[symbol];
+    // Empty tables get their one entry from the writer.
+    auto table = [](const std::map<uint32_t, uint32_t>& counts) {
         std::vector<Entry> t;
         for (const auto& [symbol, count] : counts)
             t.push_back(Entry{std::min(count, vorx::kLargestEscapedNumber), symbol});
-        if (t.empty() && needsOne) t.push_back(Entry{1, 0});
         std::stable_sort(t.begin(), t.end(), [](const Entry& a, const Entry& b) { return a.weight > b.weight; });
         return t;
     };
     BlockPlan plan;
     plan.stepCount = static_cast<uint32_t>(steps.size());
-    plan.flags = table(flagCounts, true);
-    plan.literals = table(literalCounts, true);
-    plan.lengths = table(lengthCounts, false);
-    plan.slots = table(slotCounts, true);
+    plan.flags = table(flagCounts);
+    plan.literals = table(literalCounts);
+    plan.lengths = table(lengthCounts);
+    plan.slots = table(slotCounts);
     BlockWriter writer(plan);
     size_t match = 0;
     for (size_t i = 0; i < steps.size(); ++i) {

@@ -19,8 +19,7 @@ using reference::Entry;
 struct BlockPlan {
     uint32_t stepCount = 0;
     uint32_t literalWidth = 8;
-    // A flag, literal or slot count cannot be 0: an empty one of these tables is written
-    // as (weight 1, symbol 0).
+    // A flag, literal or slot count cannot be 0: an empty one is written as (1, 0).
     std::vector<Entry> flags, literals, lengths, slots;
 };
 

@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -88,28 +87,19 @@ Bytes WordText(size_t length, uint32_t seed) {
 
 void WriteArchive(const std::string& path, const TestArchive& archive) {
     DamagingWriter writer;
-    bool ok = writer.Create(path) && writer.WriteCarrier(archive.carrier.data(), archive.carrier.size()) &&
-              writer.BeginArchive(archive.version);
+    bool ok = writer.Create(path) && writer.BeginArchive();
     for (const TestEntry& e : archive.entries) {
         if (!ok) break;
         EntryOptions entry;
         entry.name = e.name;
         entry.timeKind = e.timeKind;
         entry.time = e.time;
-        entry.attributes = e.attributes;
         entry.password = e.password;
-        entry.encoder = e.encoder ? *e.encoder : StoredBlockEncoder(e.chunkSize);
+        entry.encoder = e.encoder ? *e.encoder : StoredBlockEncoder(kDefaultChunkSize);
         ok = writer.AddEntry(entry, e.data.data(), e.data.size());
     }
     ok = ok && writer.Finish(archive.directory);
     ASSERT_TRUE(ok) << writer.Error();
-}
-
-Bytes ArchiveBytes(const TestArchive& archive) {
-    TempDir dir;
-    const std::string path = dir.File("archive.vorx");
-    WriteArchive(path, archive);
-    return ReadFile(path);
 }
 
 vorx_Error Handle::Open(const std::string& path, const char* password, uint32_t mode) {

@@ -55,24 +55,18 @@ struct TestEntry {
     Bytes data;
     uint8_t timeKind = 1;
     uint64_t time = 0;
-    uint16_t attributes = 0x20;
     std::optional<std::string> password;
-    size_t chunkSize = kDefaultChunkSize;
-    std::optional<BlockEncoder> encoder;  // stored blocks of chunkSize when not set
+    std::optional<BlockEncoder> encoder;  // stored blocks when not set
 };
 
 struct TestArchive {
     std::vector<TestEntry> entries;
-    Bytes carrier;
-    uint32_t version = kVersionFormat2;
     DamagedDirectory directory;
 };
 
 // Writes the archive to `path` with DamagingWriter (so tests may use names the format
 // does not allow, and the directory's faults). Fails the current test on error.
 void WriteArchive(const std::string& path, const TestArchive& archive);
-// The same, returned as bytes.
-Bytes ArchiveBytes(const TestArchive& archive);
 
 // An open archive handle, closed at the end of the scope.
 class Handle {

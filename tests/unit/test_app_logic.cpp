@@ -35,8 +35,7 @@ TEST(PathTexts, ResultsThatDoNotFitAreRefusedNeverCut) {
         {Made('C', 12, "ab", "cdefgh", "ijk"), "abcdefghijk"}, {Made('C', 12, "ab", "cdefgh", "ijkl"), "refused: "},
         {Made('M', 64, "C:setup.exe"), "C:"}, {Made('M', 64, "setup.exe"), ""},
         {Made('M', 64, "\\\\server\\share\\x\\setup.exe"), "\\\\server\\share\\x\\"},
-        {Made('M', 64, "C:/tools/bin/setup.exe"), "C:/tools/bin/"},
-        {Made('M', 8, "C:\\long\\x.exe"), "refused: "},
+        {Made('M', 64, "C:/tools/bin/setup.exe"), "C:/tools/bin/"}, {Made('M', 8, "C:\\long\\x.exe"), "refused: "},
         {Made('J', 15, "C:\\out", "a.txt\\b"), "C:\\out\\a.txt\\b"},  // exactly fits
         {Made('J', 14, "C:\\out", "a.txt\\b"), "refused: "},
     };
@@ -83,14 +82,11 @@ TEST(SettleDestination, TakesAnExpansionThatFitsAndKeepsTheTextOtherwise) {
 // double-byte character whose trail byte is 0x5C is one character.
 TEST(EntryNames, TheStubsCheckIsTheNameRule) {
     const struct { const char* name; unsigned codePage; bool safe; } cases[] = {
-        {"docs\\readme.txt", 1252, true},  {"..data\\file..txt", 1252, true},
-        {"\x83\x5C\\a.txt", 932, true},    {"\x83\x5C\\a.txt", 1252, false},
-        {"..\\evil.exe", 1252, false},     {"docs\\..\\..\\evil.exe", 1252, false},
-        {"a\\.. \\b", 1252, false},        {"\\windows\\evil.exe", 1252, false},
-        {"C:evil.exe", 1252, false},       {"a/b", 1252, false},
-        {"a\\.\\b", 1252, false},          {"NUL", 1252, false},
-        {"docs\\com\xB9.txt", 1252, false}, {"x|y", 1252, false},
-        {"bell\a", 1252, false},           {"", 1252, false},
+        {"docs\\readme.txt", 1252, true}, {"..data\\file..txt", 1252, true}, {"\x83\x5C\\a.txt", 932, true},
+        {"\x83\x5C\\a.txt", 1252, false}, {"..\\evil.exe", 1252, false}, {"docs\\..\\..\\evil.exe", 1252, false},
+        {"a\\.. \\b", 1252, false}, {"\\windows\\evil.exe", 1252, false}, {"C:evil.exe", 1252, false},
+        {"a/b", 1252, false}, {"a\\.\\b", 1252, false}, {"NUL", 1252, false}, {"docs\\com\xB9.txt", 1252, false},
+        {"x|y", 1252, false}, {"bell\a", 1252, false}, {"", 1252, false},
     };
     for (const auto& c : cases) EXPECT_EQ(sfx::IsSafeEntryName(c.name, c.codePage), c.safe) << c.name;
     EXPECT_FALSE(sfx::IsSafeEntryName(nullptr, 1252));
@@ -100,7 +96,7 @@ TEST(EntryNames, TheStubsCheckIsTheNameRule) {
 // for a probe, "+path" for a creation.
 struct Walk {
     const char* folder;
-    std::set<std::string> existing, links, refuse;
+    std::set<std::string> existing, links;
     size_t trusted;
     sfx::FolderWalk walk;
     const char* after;
@@ -110,18 +106,18 @@ struct Walk {
 
 TEST(EnsureDirectory, CreatesWhatIsMissingBelowTheRootAndPassesNoLinkBelowTheDestination) {
     Walk cases[] = {
-        {"C:\\out\\docs\\deep", {"C:\\out\\"}, {}, {}, 0, sfx::FolderWalk::Done, "C:\\out\\docs\\deep\\",
+        {"C:\\out\\docs\\deep", {"C:\\out\\"}, {}, 0, sfx::FolderWalk::Done, "C:\\out\\docs\\deep\\",
          "?C:\\out\\ ?C:\\out\\docs\\ +C:\\out\\docs\\ ?C:\\out\\docs\\deep\\ +C:\\out\\docs\\deep\\ "},
-        {"C:\\a\\", {"C:\\a\\"}, {}, {}, 0, sfx::FolderWalk::Done, "C:\\a\\", "?C:\\a\\ "},
-        {"\\\\server\\share\\dir\\", {}, {}, {}, 0, sfx::FolderWalk::Done, "\\\\server\\share\\dir\\",
+        {"C:\\a\\", {"C:\\a\\"}, {}, 0, sfx::FolderWalk::Done, "C:\\a\\", "?C:\\a\\ "},
+        {"\\\\server\\share\\dir\\", {}, {}, 0, sfx::FolderWalk::Done, "\\\\server\\share\\dir\\",
          "?\\\\server\\share\\dir\\ +\\\\server\\share\\dir\\ "},
-        {"", {}, {}, {}, 0, sfx::FolderWalk::Done, "\\", "?\\ +\\ "},
+        {"", {}, {}, 0, sfx::FolderWalk::Done, "\\", "?\\ +\\ "},
         // The destination C:\me\out\ (10 characters) may sit behind links, nothing below it (the
         // GUI runs plant one there).
-        {"C:\\me\\out\\a\\", {"C:\\me\\", "C:\\me\\out\\", "C:\\me\\out\\a\\"}, {"C:\\me\\", "C:\\me\\out\\"}, {},
-         10, sfx::FolderWalk::Done, "C:\\me\\out\\a\\", "?C:\\me\\ ?C:\\me\\out\\ ?C:\\me\\out\\a\\ "},
-        {"C:\\me\\out\\a\\", {"C:\\me\\"}, {"C:\\me\\out\\"}, {}, 9, sfx::FolderWalk::ThroughLink,
-         "C:\\me\\out\\", "?C:\\me\\ ?C:\\me\\out\\ "},
+        {"C:\\me\\out\\a\\", {"C:\\me\\", "C:\\me\\out\\", "C:\\me\\out\\a\\"}, {"C:\\me\\", "C:\\me\\out\\"}, 10,
+         sfx::FolderWalk::Done, "C:\\me\\out\\a\\", "?C:\\me\\ ?C:\\me\\out\\ ?C:\\me\\out\\a\\ "},
+        {"C:\\me\\out\\a\\", {"C:\\me\\"}, {"C:\\me\\out\\"}, 9, sfx::FolderWalk::ThroughLink, "C:\\me\\out\\",
+         "?C:\\me\\ ?C:\\me\\out\\ "},
     };
     for (Walk& c : cases) {
         const sfx::DirectoryOps ops{
@@ -135,7 +131,7 @@ TEST(EnsureDirectory, CreatesWhatIsMissingBelowTheRootAndPassesNoLinkBelowTheDes
             [](void* walk, const char* path) {
                 auto* w = static_cast<Walk*>(walk);
                 w->got += "+" + std::string(path) + " ";
-                return !w->refuse.count(path) && w->existing.insert(path).second;
+                return w->existing.insert(path).second;
             }};
         char folder[sfx::kPathSize] = {};
         EXPECT_EQ(sfx::EnsureDirectory(std::strcpy(folder, c.folder), sizeof folder, c.trusted, ops), c.walk) << c.folder;
@@ -179,8 +175,7 @@ TEST(RunCommand, TheLongestPrefixThatThisRunWroteIsTheProgramAndNothingElseIsSta
                   c.line[0] ? sfx::RunCommand::Ready : c.room < 600 ? sfx::RunCommand::TooLong : sfx::RunCommand::NoProgram)
             << c.run;
         EXPECT_EQ(std::string(line), c.line) << c.run;
-        // The program is started by its exact path, never looked up by the system.
-        const std::string quoted = '"' + std::string(program) + '"';
+        const std::string quoted = '"' + std::string(program) + '"';  // started by its exact path, never looked up
         EXPECT_EQ(c.line[0] ? std::string(line).substr(0, quoted.size()) : "\"\"", quoted) << c.run;
     }
 }

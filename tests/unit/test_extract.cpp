@@ -1,15 +1,11 @@
-// Extraction to memory and to files, beyond the round trips and the conformance sample
-// (entries of every shape, bad block types, sizes one off, progress and the first
-// report's cancellation): damaged entries (one row per damage: the result and what was
-// produced), refusals before anything is written, output files that cannot be created
-// or written, the files' times, a cancellation made before a decode, and memory that
-// cannot be had.
+// Extraction to memory and to files beyond the round trips and the conformance sample:
+// damaged entries, refusals, output files that cannot be made or written, the files'
+// times, an earlier cancellation, and memory that cannot be had.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -21,7 +17,6 @@
 #else
 #include <sys/wait.h>
 #include <unistd.h>
-
 #endif
 
 #include "container/crc32.h"
@@ -97,8 +92,7 @@ std::vector<Step> Literals(const std::string& text) {
 Bytes Packed(std::vector<Step> steps, const std::vector<Step>& more = {}) {
     steps.insert(steps.end(), more.begin(), more.end());
     uint32_t bits = 0;
-    Bytes body = streams::EncodeSteps(steps, &bits);
-    body.resize((bits + 7) / 8);
+    const Bytes body = streams::EncodeSteps(steps, &bits);
     return Block(1, bits, body);
 }
 
@@ -115,9 +109,7 @@ Bytes Repeated(uint64_t total) {
         steps.push_back(Step{true, length, 0});
         left -= length;
     }
-    uint32_t bits = 0;
-    const Bytes body = streams::EncodeSteps(steps, &bits);
-    return Block(1, bits, body);
+    return Packed(steps);
 }
 
 struct RawEntry {
@@ -128,39 +120,34 @@ struct RawEntry {
     std::optional<uint32_t> crc;
 };
 
-void WriteRawArchive(const std::string& path, const std::vector<RawEntry>& entries) {
-    vorx::test::DamagingWriter w;
-    bool ok = w.Create(path) && w.BeginArchive();
-    for (const RawEntry& e : entries) {
-        vorx::EntryOptions entry;
-        entry.name = e.name;
-        vorx::test::RecordOverrides overrides;
-        overrides.uncompressedSize = e.declaredSize ? *e.declaredSize : e.decoded.size();
-        overrides.crc32 = e.crc ? *e.crc : vorx::Crc32::Of(e.decoded.data(), e.decoded.size());
-        ok = ok && w.BeginEntry(entry) && w.WriteRaw(e.area.data(), e.area.size()) && w.EndEntry(overrides);
-    }
-    ASSERT_TRUE(ok && w.Finish()) << w.Error();
-}
-
 // An archive made of the given entries (or of hand-made data areas), opened.
 struct Fixture {
     TempDir dir;
-    Handle handle;
+    Handle h;
     explicit Fixture(const TestArchive& archive) {
         vorx::test::WriteArchive(dir.File("a.vorx"), archive);
-        EXPECT_EQ(handle.Open(dir.File("a.vorx")), vorx_Success);
+        EXPECT_EQ(h.Open(dir.File("a.vorx")), vorx_Success);
     }
     explicit Fixture(const std::vector<RawEntry>& entries) {
-        WriteRawArchive(dir.File("a.vorx"), entries);
-        EXPECT_EQ(handle.Open(dir.File("a.vorx")), vorx_Success);
+        vorx::test::DamagingWriter w;
+        bool ok = w.Create(dir.File("a.vorx")) && w.BeginArchive();
+        for (const RawEntry& e : entries) {
+            vorx::EntryOptions entry;
+            entry.name = e.name;
+            vorx::test::RecordOverrides overrides;
+            overrides.uncompressedSize = e.declaredSize ? *e.declaredSize : e.decoded.size();
+            overrides.crc32 = e.crc ? *e.crc : vorx::Crc32::Of(e.decoded.data(), e.decoded.size());
+            ok = ok && w.BeginEntry(entry) && w.WriteRaw(e.area.data(), e.area.size()) && w.EndEntry(overrides);
+        }
+        EXPECT_TRUE(ok && w.Finish()) << w.Error();
+        EXPECT_EQ(h.Open(dir.File("a.vorx")), vorx_Success);
     }
 };
 
 }  // namespace
 
-// One row per damaged entry, decoded to memory and to a file: the result, the bytes
-// the file holds afterwards (the blocks before the bad one), and for some the
-// progress reports.
+// One row per damaged entry, decoded to memory and to a file: the result, the bytes the
+// file keeps (the blocks before the bad one), and for some the progress reports.
 TEST(Extract, DamagedEntries) {
     const std::string fox = "the quick brown fox jumps over the lazy dog";
     const size_t n = fox.size();
@@ -173,7 +160,7 @@ TEST(Extract, DamagedEntries) {
     struct Row {
         RawEntry entry;
         vorx_Error code;
-        size_t fileBytes;            // what a file extraction leaves (SIZE_MAX: not checked)
+        size_t fileBytes;            // what a file extraction leaves
         std::vector<int> progress;   // to memory; empty: not checked
     };
     std::vector<Row> rows = {
@@ -203,8 +190,7 @@ TEST(Extract, DamagedEntries) {
     std::vector<RawEntry> entries;
     for (const Row& row : rows) entries.push_back(row.entry);
     Fixture f(entries);
-    Handle& h = f.handle;
-    const TempDir& dir = f.dir;
+    auto& [dir, h] = f;
     for (const Row& row : rows) {
         const RawEntry& e = row.entry;
         const Outcome memory = Extract(h, e.name);
@@ -229,7 +215,7 @@ TEST(Extract, RefusalsBeforeAnythingIsWritten) {
     secret.password = "open sesame";
     a.entries = {secret, TestEntry("plain", WordText(100, 2))};
     Fixture f(a);
-    Handle& h = f.handle;
+    Handle& h = f.h;
     Bytes buffer(5000, 0xEE);
     EXPECT_EQ(vorx_DecompressToPtr(h, "missing", buffer.data(), nullptr, nullptr), vorx_NotFound);
     EXPECT_EQ(vorx_DecompressToPtr(h, std::string(300, 'x').c_str(), buffer.data(), nullptr, nullptr), vorx_NotFound);
@@ -259,8 +245,7 @@ TEST(Extract, TheDeclaredSizeDecidesAboutMemoryAndDiskSpace) {
     Fixture f({{"big", Stored(text), text, 1ull << 32, {}},
                {"fits", Stored(text), text, (1ull << 32) - 1, {}},
                {"huge", Stored(text), text, 1ull << 62, {}}});
-    Handle& h = f.handle;
-    const TempDir& dir = f.dir;
+    auto& [dir, h] = f;
     Bytes buffer(64);
     EXPECT_EQ(vorx_DecompressToPtr(h, "big", buffer.data(), nullptr, nullptr), vorx_OutOfMemory);
     // Only what the blocks produce is written.
@@ -275,17 +260,14 @@ TEST(Extract, OneBlockMayProduceAtMost64MiBInAFile) {
     const uint64_t tooBig = (64ull << 20) + 1;
     const std::string big(tooBig, 'a');
     Fixture f({{"too big", Repeated(tooBig), big, {}, {}}, {"exact", Repeated(tooBig - 1), big.substr(0, tooBig - 1), {}, {}}});
-    Handle& h = f.handle;
-    const TempDir& dir = f.dir;
+    auto& [dir, h] = f;
     EXPECT_EQ(vorx_DecompressToFile(h, "too big", dir.File("big").c_str(), nullptr, nullptr), vorx_Unknown);
     // Exactly 64 MiB: the window grows to its limit and not beyond.
     ASSERT_EQ(vorx_DecompressToFile(h, "exact", dir.File("exact").c_str(), nullptr, nullptr), vorx_Success);
     EXPECT_EQ(ReadFile(dir.File("exact")), Bytes(static_cast<size_t>(tooBig - 1), 'a'));
     // Memory has no such limit, only the caller's buffer.
-    {
-        Bytes memory(static_cast<size_t>(tooBig));
-        EXPECT_EQ(vorx_DecompressToPtr(h, "too big", memory.data(), nullptr, nullptr), vorx_Success);
-    }
+    Bytes memory(static_cast<size_t>(tooBig));
+    EXPECT_EQ(vorx_DecompressToPtr(h, "too big", memory.data(), nullptr, nullptr), vorx_Success);
 }
 
 TEST(Extract, AReadOnlyOrFullOutputFile) {
@@ -298,18 +280,18 @@ TEST(Extract, AReadOnlyOrFullOutputFile) {
     // A file in use by a program that lets nobody else write it.
     const int holder = _sopen(out.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYRW);
     ASSERT_GE(holder, 0);
-    EXPECT_EQ(vorx_DecompressToFile(f.handle, "plain", out.c_str(), nullptr, nullptr), vorx_InvalidArgument);
+    EXPECT_EQ(vorx_DecompressToFile(f.h, "plain", out.c_str(), nullptr, nullptr), vorx_InvalidArgument);
     _close(holder);
 #else
     ASSERT_EQ(chmod(out.c_str(), 0444), 0);
     // The superuser may write any file.
     if (geteuid() != 0) {
-        EXPECT_EQ(vorx_DecompressToFile(f.handle, "plain", out.c_str(), nullptr, nullptr), vorx_InvalidArgument);
+        EXPECT_EQ(vorx_DecompressToFile(f.h, "plain", out.c_str(), nullptr, nullptr), vorx_InvalidArgument);
     }
     // A device that is always full.
     if (Exists("/dev/full")) {
-        EXPECT_EQ(vorx_DecompressToFile(f.handle, "plain", "/dev/full", nullptr, nullptr), vorx_WriteFailed);
-        EXPECT_EQ(vorx_DecompressToFile(f.handle, "compressed", "/dev/full", nullptr, nullptr), vorx_WriteFailed);
+        EXPECT_EQ(vorx_DecompressToFile(f.h, "plain", "/dev/full", nullptr, nullptr), vorx_WriteFailed);
+        EXPECT_EQ(vorx_DecompressToFile(f.h, "compressed", "/dev/full", nullptr, nullptr), vorx_WriteFailed);
     }
 #endif
     EXPECT_EQ(ReadFile(out), vorx::test::ToBytes("old"));
@@ -324,7 +306,7 @@ TEST(Extract, SetsTheLastWriteTimeOfEachTimeKind) {
     Fixture f(a);
     const int64_t before = platform::CurrentTime();
     for (const TestEntry& e : a.entries)
-        ASSERT_EQ(vorx_DecompressToFile(f.handle, e.name.c_str(), f.dir.File(e.name).c_str(), nullptr, nullptr), vorx_Success);
+        ASSERT_EQ(vorx_DecompressToFile(f.h, e.name.c_str(), f.dir.File(e.name).c_str(), nullptr, nullptr), vorx_Success);
     EXPECT_EQ(vorx::test::ModificationTime(f.dir.File("1")), utc);
     EXPECT_EQ(vorx::test::ModificationTime(f.dir.File("2")), utc + 7200);
     // A FILETIME kind: the file keeps the time of its writing.
@@ -340,8 +322,8 @@ TEST(Extract, AnEarlierCancellationDoesNotCarryOver) {
     Fixture f(a);
     const std::string out = f.dir.File("out");
     for (const std::string* file : {static_cast<const std::string*>(nullptr), &out}) {
-        ASSERT_EQ(vorx_CancelOperation(f.handle), vorx_Success);
-        const Outcome o = Extract(f.handle, "many blocks", file);
+        ASSERT_EQ(vorx_CancelOperation(f.h), vorx_Success);
+        const Outcome o = Extract(f.h, "many blocks", file);
         EXPECT_EQ(o.code, vorx_Success);
         EXPECT_EQ(o.bytes, a.entries[0].data);
     }
@@ -385,7 +367,7 @@ TEST(OutOfMemory, MemoryThatCannotBeHadIsEleven) {
     TestArchive a;
     a.entries = {Compressed("compressed", WordText(20000, 1))};
     Fixture f(a);
-    vorx_Stream* h = f.handle;
+    vorx_Stream* h = f.h;
     const std::string out = f.dir.File("out");
     // The output window's 128 MiB of address space.
     EXPECT_EQ(WithLittleMemory(16u << 20, [&] { return vorx_DecompressToFile(h, "compressed", out.c_str(), nullptr, nullptr); }),

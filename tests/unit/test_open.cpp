@@ -1,10 +1,15 @@
 // Opening archives: the results the conformance sample does not reach (one row per
-// damage or password), a null handle on every failure, nothing left behind, and the
+// damage or password), a null handle and no descriptor left on every failure, and the
 // arguments.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 #include "tests/support/test_support.h"
 #include "writer/archive_parts.h"
@@ -81,15 +86,22 @@ const OpenRow kRows[] = {
 };
 
 TEST(Open, EveryDamageAndPassword) {
+#ifndef _WIN32
+    rlimit files{};  // few descriptors, so that a leak shows within one row's repetitions
+    getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = std::min<rlim_t>(files.rlim_cur, 256);
+    setrlimit(RLIMIT_NOFILE, &files);
+#endif
     test::TempDir dir;
     const std::string path = dir.File("a.vorx");
     for (const OpenRow& row : kRows) {
         TestArchive a = ThreeEntries();
         if (row.damage) row.damage(a);
-        Bytes bytes = test::ArchiveBytes(a);
-        test::WriteFile(path, bytes);
+        test::WriteArchive(path, a);
         SCOPED_TRACE("row " + std::to_string(&row - kRows));
-        ExpectOpen(path, row.password, row.expected);
+        // Failures come after the file was opened: a descriptor leaked by each would
+        // exhaust the process's descriptors long before the last repetition.
+        for (int i = row.expected == vorx_Success ? 1 : 400; i > 0; --i) ExpectOpen(path, row.password, row.expected);
     }
 }
 
@@ -115,22 +127,6 @@ TEST(Open, ArgumentsAndFilesWithoutAnArchive) {
     EXPECT_EQ(vorx_CancelOperation(nullptr), vorx_InvalidArgument);
     EXPECT_EQ(vorx_GetNumFiles(nullptr), 0u);
     EXPECT_EQ(vorx_CloseStream(nullptr), vorx_InvalidArgument);
-}
-
-TEST(Open, FailedOpensLeaveNothingBehind) {
-    test::TempDir dir;
-    TestArchive a = ThreeEntries();
-    a.directory.password = "pw";
-    const std::string path = dir.File("enc.vorx");
-    test::WriteArchive(path, a);
-    // Each failure happens after the file was opened; a leaked descriptor per failure
-    // would exhaust the process's descriptors long before the end.
-    for (int i = 0; i < 3000; ++i) {
-        const test::OpenOutcome outcome = test::TryOpen(path, i % 2 ? "bad" : nullptr);
-        ASSERT_NE(outcome.code, vorx_Success);
-        ASSERT_TRUE(outcome.nullHandle);
-    }
-    ExpectOpen(path, "pw", vorx_Success);
 }
 
 }  // namespace
