@@ -288,7 +288,8 @@ TEST_F(SelfExtractor, ScriptedRuns) {
             }
         }
         if (r.entries.empty()) {
-            fs::copy_file(WindowsPath(VORX_STUB), Path("setup.exe"), fs::copy_options::overwrite_existing);
+            fs::remove(Path("setup.exe"));  // the runtime's overwrite option fails on an existing file
+            fs::copy_file(WindowsPath(VORX_STUB), Path("setup.exe"));
         } else {
             Make("setup.exe", {r.wide ? "%VORX_GUI_WIDE%\\escaped\\" : "%VORX_GUI_TARGET%\\out dir\\", r.runAfter},
                  r.entries, r.directory);
