@@ -54,10 +54,10 @@ Bytes JoinNames(const std::vector<std::string>& names) {
     return joined;
 }
 
-Bytes PadNamesTable(const Bytes& names, const Bytes& padding, uint8_t fill) {
+Bytes PadNamesTable(const Bytes& names, const Bytes& padding) {
     Bytes table = names;
     table.insert(table.end(), padding.begin(), padding.end());
-    table.resize(PadTo16(table.size()), fill);
+    table.resize(PadTo16(table.size()), 0);
     return table;
 }
 

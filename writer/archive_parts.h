@@ -30,9 +30,9 @@ Bytes EncodeStoredBlock(const uint8_t* data, size_t length, const char* password
 // meaningful bytes) is the size of the result.
 Bytes JoinNames(const std::vector<std::string>& names);
 
-// A names table: `names` (as made by JoinNames), then `padding`, then `fill` bytes up
-// to the next multiple of 16. Bytes after the names are padding, whatever they hold.
-Bytes PadNamesTable(const Bytes& names, const Bytes& padding = {}, uint8_t fill = 0);
+// A names table: `names` (as made by JoinNames), then `padding`, then zeros up to the
+// next multiple of 16. Bytes after the names are padding, whatever they hold.
+Bytes PadNamesTable(const Bytes& names, const Bytes& padding = {});
 
 // Encrypts `data` in place, every whole 8-byte block, keyed with the password's bytes.
 void EncryptWithPassword(const char* password, uint8_t* data, size_t length);

@@ -1,17 +1,13 @@
 // The conformance sample: archives made by an independent writer, each with the results
-// a sound reader gives (manifest.json; every expectation is a set of acceptable codes,
-// more than one where the format leaves the choice open). For every archive: the open
-// without a password and with the right, a wrong and an equivalent one; for every entry
-// what enumeration (forwards and backwards) and look-up by name report; the look-ups
-// that must fail; indices out of range. For every entry that decodes: the result to
-// memory with the right password, without one and with a wrong one, the bytes (length
-// and SHA-256), the progress reports, a cancel from the first report, and the same
-// decode to a file.
+// a sound reader gives (manifest.json; every expectation is a set of acceptable codes).
+// Per archive the opens with each password, enumeration both ways, look-ups and indices
+// out of range; per entry that decodes, the result to memory and to a file with each
+// password, the bytes (length and SHA-256), the progress and a cancel at its first report.
 //
-// One departure from the sample is deliberate: blocks that produce more bytes than the
-// entry's declared size are corrupt data (3) in a file extraction too, so that an
-// archive cannot write more than the free-space check was asked about. Where the
-// sample has memory refuse such output (3) and the file take it (0), 3 is accepted.
+// One departure is deliberate: blocks that produce more than the entry's declared size
+// are corrupt data (3) in a file extraction too, so that an archive cannot write more
+// than the free-space check was asked about; where the sample has the file take them
+// (0), 3 is accepted.
 #include <gtest/gtest.h>
 
 #include <algorithm>

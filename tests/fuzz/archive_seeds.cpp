@@ -16,6 +16,7 @@ namespace {
 
 using vorx::Bytes;
 using vorx::test::WordText;
+const auto Noise = vorx::test::RandomBytes;
 
 struct Entry {
     Entry(std::string n, Bytes d, vorx::BlockEncoder e = vorx::StoredBlockEncoder(32))
@@ -33,12 +34,6 @@ struct Seed {
     bool encryptEntries = false;
     vorx::test::DamagedDirectory directory;
 };
-
-Bytes Noise(size_t size, unsigned seed) {
-    Bytes out(size);
-    for (auto& b : out) b = static_cast<uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
-    return out;
-}
 
 bool Write(const std::string& folder, const Seed& seed) {
     vorx::test::DamagingWriter w;

@@ -1,10 +1,8 @@
-// Writes the seed corpus of the block fuzz target into the folder given as argument.
-// Each seed is 8 bytes that choose the bit count, the output room and the progress
-// fractions, then a block body. The corpus is the decoder's agreement suite: blocks the
-// product's compressor makes of text, noise, runs and short periods at every level, the
-// same with bits flipped and bit counts and room moved, hand-laid adversarial tables
-// (ties, huge weights, deep chains) over random step bits, runs of literal steps that
-// end at every point of the body and the room, and random bodies.
+// Writes the block fuzz target's seed corpus into the folder given: each seed is 8 bytes
+// choosing the bit count, the room and the progress fractions, then a body. It is the
+// decoder's agreement suite: the product's blocks of many shapes at every level, damaged
+// copies, hand-laid adversarial tables (ties, huge weights and symbols, deep chains),
+// literal runs that end at every point of the body and the room, and random bodies.
 #include <cstdio>
 #include <memory>
 #include <random>
@@ -86,7 +84,10 @@ Body Encoded(const Body& data, uint32_t* bits) {
 std::vector<reference::Entry> Table(size_t maxCount, uint32_t symbolLimit, bool huge) {
     std::vector<reference::Entry> t(rng() % (maxCount + 1));
     for (auto& e : t) {
-        e.symbol = symbolLimit ? static_cast<uint32_t>(rng() % symbolLimit) : 1 + static_cast<uint32_t>(rng() % 300);
+        // Lengths are mostly short; now and then near the largest, beyond what a lookup entry holds.
+        e.symbol = symbolLimit ? static_cast<uint32_t>(rng() % symbolLimit)
+                   : rng() % 64 ? 1 + static_cast<uint32_t>(rng() % 300)
+                                : vorx::kLargestEscapedNumber - static_cast<uint32_t>(rng() % 200000);
         e.weight = huge ? 1 + static_cast<uint32_t>(rng() % vorx::kLargestEscapedNumber)
                         : 1 + static_cast<uint32_t>(rng() % (rng() % 2 ? 3 : 1000));
     }

@@ -6,10 +6,7 @@
 // name the names table does not hold.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -17,36 +14,15 @@
 #include "container/blowfish.h"
 #include "library/stream.h"
 #include "platform/platform.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
+
+using fuzz::Check;
 
 // The seed generator makes its encrypted archives with this password.
 constexpr char kPassword[] = "fuzz";
 constexpr uint64_t kMaxEntries = 256;
-
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
-
-// The input's file, removed again after each input: the fuzzing engine may end the
-// process without running destructors.
-struct TempFile {
-    std::string path;
-    TempFile() {
-        std::random_device random;
-        path = (std::filesystem::temp_directory_path() /
-                ("vorx-fuzz-" + std::to_string(random()) + std::to_string(random()) + ".vorx"))
-                   .string();
-    }
-};
-
-struct RemoveAfterUse {
-    const std::string& path;
-    ~RemoveAfterUse() { std::remove(path.c_str()); }
-};
 
 bool NameIsTerminated(const vorx_FileInfo& info) {
     return std::memchr(info.name, 0, sizeof info.name) != nullptr;
@@ -125,17 +101,13 @@ void Explore(vorx_Stream* h) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static TempFile file;
-    const RemoveAfterUse removal{file.path};
-    std::FILE* out = std::fopen(file.path.c_str(), "wb");
-    if (!out) return 0;
-    const bool written = std::fwrite(data, 1, size, out) == size;
-    std::fclose(out);
-    if (!written) return 0;
+    static const std::string path = fuzz::TempPath(".vorx");
+    const fuzz::RemoveAfterUse removal{path};
+    if (!fuzz::WriteInput(path, data, size)) return 0;
 
     for (const char* password : {static_cast<const char*>(nullptr), kPassword}) {
         vorx_Stream* h = nullptr;
-        const vorx_Error e = vorx_OpenStream(&h, file.path.c_str(), password, 2);
+        const vorx_Error e = vorx_OpenStream(&h, path.c_str(), password, 2);
         if (e != vorx_Success) {
             Check(h == nullptr, "a failed open gives a null handle");
             Check(e == vorx_NotFound || e == vorx_ReadFailed || e == vorx_CorruptArchive ||

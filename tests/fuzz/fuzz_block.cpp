@@ -13,16 +13,12 @@
 #include "codec/block_decoder.h"
 #include "codec/context_table.h"
 #include "container/format.h"
+#include "tests/fuzz/fuzz_support.h"
 #include "tests/support/reference_decoder.h"
 
 namespace {
 
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "disagreement: %s\n", what);
-        std::abort();
-    }
-}
+using fuzz::Check;
 
 vorx_Error RefuseMore(vorx::OutputTarget*, uint64_t) { return vorx_CorruptArchive; }
 

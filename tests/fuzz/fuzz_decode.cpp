@@ -7,42 +7,21 @@
 // memory and to a file.
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "library/vorx.h"
+#include "tests/fuzz/fuzz_support.h"
 
 namespace {
+
+using fuzz::Check;
 
 constexpr char kPassword[] = "fuzz";
 constexpr uint64_t kMaxEntries = 64;
 // Entries may declare any size; larger ones are not decoded, to keep every input quick.
 constexpr uint64_t kMaxDecoded = 16u << 20;
-
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
-
-std::string TempPath(const char* suffix) {
-    std::random_device random;
-    return (std::filesystem::temp_directory_path() /
-            ("vorx-fuzz-" + std::to_string(random()) + std::to_string(random()) + suffix))
-        .string();
-}
-
-// Files removed again after each input: the fuzzing engine may end the process
-// without running destructors.
-struct RemoveAfterUse {
-    const std::string& path;
-    ~RemoveAfterUse() { std::remove(path.c_str()); }
-};
 
 struct Progress {
     int calls = 0;
@@ -104,15 +83,9 @@ void DecodeEntry(vorx_Stream* h, const vorx_FileInfo& enumerated, const char* pa
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string archive = TempPath(".vorx");
-    static const std::string output = TempPath(".out");
-    const RemoveAfterUse removeArchive{archive};
-    const RemoveAfterUse removeOutput{output};
-    std::FILE* out = std::fopen(archive.c_str(), "wb");
-    if (!out) return 0;
-    const bool written = std::fwrite(data, 1, size, out) == size;
-    std::fclose(out);
-    if (!written) return 0;
+    static const std::string archive = fuzz::TempPath(".vorx"), output = fuzz::TempPath(".out");
+    const fuzz::RemoveAfterUse removeArchive{archive}, removeOutput{output};
+    if (!fuzz::WriteInput(archive, data, size)) return 0;
 
     vorx_Stream* h = nullptr;
     if (vorx_OpenStream(&h, archive.c_str(), kPassword, 2) != vorx_Success) return 0;

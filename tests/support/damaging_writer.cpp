@@ -26,7 +26,7 @@ bool DamagingWriter::WriteCarrier(const void* data, size_t length) {
     return true;
 }
 
-bool DamagingWriter::BeginArchive(uint32_t version) { return writer_.BeginArchive(version); }
+bool DamagingWriter::BeginArchive() { return writer_.BeginArchive(); }
 
 // The writer gets a name it accepts; the table with the real names replaces its own.
 bool DamagingWriter::BeginEntry(const EntryOptions& options) {
@@ -96,7 +96,7 @@ bool DamagingWriter::Finish(const DamagedDirectory& directory) {
     }
 
     const Bytes joined = JoinNames(names);
-    Bytes table = PadNamesTable(joined, directory.padding, directory.fill);
+    Bytes table = PadNamesTable(joined, directory.padding);
     DirectoryHeader header{};
     header.namesEncrypted = directory.password ? 1 : 0;
     header.namesLength = static_cast<uint32_t>(joined.size());
@@ -108,7 +108,6 @@ bool DamagingWriter::Finish(const DamagedDirectory& directory) {
     const Bytes encoded = EncodeDirectoryHeader(header);
     out.insert(out.end(), encoded.begin(), encoded.end());
     out.insert(out.end(), table.begin(), table.end());
-    out.insert(out.end(), directory.trailing.begin(), directory.trailing.end());
     const uint64_t count = directory.entryCount ? *directory.entryCount : entries_.size();
     WriteLe64(out.data() + archiveStart + 8, count);
 

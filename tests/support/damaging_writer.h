@@ -1,8 +1,8 @@
 // Archives with faults in them, for the reader's tests: the product writer makes a
 // sound archive, and the faults are patched into its file when it is finished: record
 // sizes, CRC, directory fields and the entry count overridden, raw bytes spliced into an
-// entry's data area, names the writer would refuse, padding that holds names, bytes
-// after the table, and a carrier that may hold the signature.
+// entry's data area, names the writer would refuse, padding that holds names, and a
+// carrier that may hold the signature.
 #pragma once
 
 #include <cstddef>
@@ -25,11 +25,9 @@ struct DamagedDirectory {
     std::optional<std::string> password;  // encrypts the names table
     // Bytes behind the names, before the fill up to a multiple of 16.
     Bytes padding;
-    uint8_t fill = 0;
     std::optional<uint32_t> namesLength;
     std::optional<uint32_t> namesCrc;
     std::optional<uint64_t> entryCount;  // the count in the archive header
-    Bytes trailing;                      // bytes after the table
 };
 
 // The writer's calls, with any name and carrier allowed. Write may not follow WriteRaw
@@ -38,7 +36,7 @@ class DamagingWriter {
 public:
     bool Create(const std::string& path);
     bool WriteCarrier(const void* data, size_t length);
-    bool BeginArchive(uint32_t version = kVersionFormat2);
+    bool BeginArchive();
     bool BeginEntry(const EntryOptions& options);
     bool Write(const void* data, size_t length);
     // Bytes put at the end of the entry's data area as they are; they count in

@@ -30,6 +30,7 @@ private:
 };
 
 Bytes ReadFile(const std::string& path);
+std::string ReadText(const std::string& path);  // the same bytes as a string
 // A file's last-write time in seconds since 1970 (UTC), or -1 when it cannot be read.
 int64_t ModificationTime(const std::string& path);
 void WriteFile(const std::string& path, const Bytes& bytes);

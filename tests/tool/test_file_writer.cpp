@@ -15,12 +15,8 @@
 
 namespace {
 
+using vorx::test::ReadText;
 using vorx::test::TempDir;
-
-std::string Read(const std::string& path) {
-    const vorx::Bytes bytes = vorx::test::ReadFile(path);
-    return {bytes.begin(), bytes.end()};
-}
 
 size_t EntriesIn(const std::string& folder) {
     std::vector<std::string> names;
@@ -56,14 +52,14 @@ TEST(FileWriter, WritesInOrderAndReportsFailuresWithoutLeftovers) {
     EXPECT_EQ(writer.TakeFailures(), (std::vector<std::string>{"missing/two", "existing"}));
     EXPECT_EQ(writer.written(), 60u);
     for (int i = 0; i < 20; ++i) {
-        EXPECT_EQ(Read(dir.File("f" + std::to_string(i))), std::string(i + 2, 'c')) << i;
+        EXPECT_EQ(ReadText(dir.File("f" + std::to_string(i))), std::string(i + 2, 'c')) << i;
         EXPECT_EQ(vorx::test::ModificationTime(dir.File("f" + std::to_string(i))), 1500000002 + i) << i;
     }
-    EXPECT_EQ(Read(dir.File("existing")), "old");
+    EXPECT_EQ(ReadText(dir.File("existing")), "old");
     EXPECT_EQ(EntriesIn(dir.Path()), 21u);
     writer.Submit(job("late", "4", false));
     writer.Submit(job("existing", "5", false));
-    EXPECT_EQ(Read(dir.File("late")), "4");
+    EXPECT_EQ(ReadText(dir.File("late")), "4");
     EXPECT_EQ(writer.written(), 61u);
     EXPECT_EQ(writer.TakeFailures(), std::vector<std::string>{"existing"});
 }
@@ -82,7 +78,7 @@ TEST(HostFolders, ATemporaryFileStaysInTheFolderItWasMadeIn) {
     ASSERT_EQ(symlink("../outside/victim", dir.File("moved/target").c_str()), 0);
     ASSERT_TRUE(temporary.RenameTo("target"));
     EXPECT_EQ(EntriesIn(dir.File("outside")), 0u);
-    EXPECT_EQ(Read(dir.File("moved/target")), "data");
+    EXPECT_EQ(ReadText(dir.File("moved/target")), "data");
     EXPECT_EQ(EntriesIn(dir.File("moved")), 1u);
 }
 #endif

@@ -1,5 +1,6 @@
 // vorx t and x on several threads: whatever -j says, the same output, messages, exit
-// code, files and times as on one thread; and the CRC-32 of pieces combined.
+// code, files and times as on one thread (a large entry's CRC-32 is then combined from
+// its blocks').
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,7 +8,6 @@
 #include <map>
 #include <string>
 
-#include "container/crc32.h"
 #include "platform/platform.h"
 #include "tests/support/test_support.h"
 
@@ -21,26 +21,10 @@ namespace {
 namespace fs = std::filesystem;
 using test::TempDir;
 
-TEST(Crc32, CombinedPiecesGiveTheWholeChecksum) {
-    const Bytes data = test::RandomBytes(70000, 7);
-    for (size_t split : {size_t{0}, size_t{1}, size_t{15}, size_t{4096}, size_t{69999}, data.size()}) {
-        const uint32_t first = Crc32::Of(data.data(), split);
-        const uint32_t second = Crc32::Of(data.data() + split, data.size() - split);
-        EXPECT_EQ(Crc32::Combine(first, second, data.size() - split),
-                  Crc32::Of(data.data(), data.size()))
-            << "split at " << split;
-    }
-}
-
 struct Outcome {
     int code;
     std::string out, err;
 };
-
-std::string Slurp(const fs::path& path) {
-    const Bytes bytes = test::ReadFile(path.string());
-    return std::string(bytes.begin(), bytes.end());
-}
 
 // The tool with `args`, its input empty, so that it never sees a terminal.
 Outcome Vorx(const TempDir& dir, const std::string& args) {
@@ -57,7 +41,7 @@ Outcome Vorx(const TempDir& dir, const std::string& args) {
         std::system(("'" + tool + "' " + args + " </dev/null >'" + out + "' 2>'" + err + "'").c_str());
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
-    return Outcome{code, Slurp(out), Slurp(err)};
+    return Outcome{code, test::ReadText(out), test::ReadText(err)};
 }
 
 // Every file below `root` with its bytes and last-write time.
@@ -66,7 +50,7 @@ std::map<std::string, std::pair<std::string, int64_t>> Tree(const fs::path& root
     for (const auto& item : fs::recursive_directory_iterator(root))
         if (!item.is_directory())
             files[fs::relative(item.path(), root).generic_string()] = {
-                Slurp(item.path()), test::ModificationTime(item.path().string())};
+                test::ReadText(item.path().string()), test::ModificationTime(item.path().string())};
     return files;
 }
 
@@ -138,7 +122,7 @@ TEST(Parallel, ManyThreadsTestAndExtractAsOneDoes) {
             first = tree;
             EXPECT_EQ(x.code, 2);
             EXPECT_EQ(tree.at("small/f3.txt").first, "mine");
-            EXPECT_EQ(tree.at("big/whole.bin").first, Slurp(fs::path(dir.Path()) / "whole"));
+            EXPECT_EQ(tree.at("big/whole.bin").first, test::ReadText(dir.File("whole")));
             EXPECT_EQ(tree.at("big/locked.bin").second, 1650000400);
             EXPECT_EQ(tree.size(), 40 + 2 + 1u);  // small files, big ones, last
             continue;

@@ -23,11 +23,6 @@ struct Row {
     std::string after = "";
 };
 
-std::string Text(const std::string& path) {
-    const Bytes bytes = test::ReadFile(path);
-    return {bytes.begin(), bytes.end()};
-}
-
 // Shared by every row: $VORX, the folder $A of prepared files, `vorx` for set-up runs,
 // `snap DIR` (every path outside DIR, and the checksum of every file there), and the
 // tree src/ (folders, an empty file, text, random bytes, two fixed times).
@@ -85,7 +80,7 @@ protected:
             const int status = std::system(run.c_str());
             const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
             ASSERT_NE(code, 99) << "set-up failed";
-            const std::string out = Text(dir.File("stdout.txt")), err = Text(dir.File("stderr.txt"));
+            const std::string out = test::ReadText(dir.File("stdout.txt")), err = test::ReadText(dir.File("stderr.txt"));
             EXPECT_TRUE(row.code < 0 || code == row.code) << code << "\n" << out << err;
             for (const std::string& s : row.out) EXPECT_NE(out.find(s), std::string::npos) << s << "\n" << out;
             for (const std::string& s : row.err) EXPECT_NE(err.find(s), std::string::npos) << s << "\n" << err;

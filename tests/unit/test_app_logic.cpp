@@ -77,18 +77,11 @@ TEST(SettleDestination, TakesAnExpansionThatFitsAndKeepsTheTextOtherwise) {
     }
 }
 
-// The stub's check is the name rule in the system's code page: names that leave the
-// destination, devices, '/' and characters Windows refuses are never written; a
-// double-byte character whose trail byte is 0x5C is one character.
-TEST(EntryNames, TheStubsCheckIsTheNameRule) {
-    const struct { const char* name; unsigned codePage; bool safe; } cases[] = {
-        {"docs\\readme.txt", 1252, true}, {"..data\\file..txt", 1252, true}, {"\x83\x5C\\a.txt", 932, true},
-        {"\x83\x5C\\a.txt", 1252, false}, {"..\\evil.exe", 1252, false}, {"docs\\..\\..\\evil.exe", 1252, false},
-        {"a\\.. \\b", 1252, false}, {"\\windows\\evil.exe", 1252, false}, {"C:evil.exe", 1252, false},
-        {"a/b", 1252, false}, {"a\\.\\b", 1252, false}, {"NUL", 1252, false}, {"docs\\com\xB9.txt", 1252, false},
-        {"x|y", 1252, false}, {"bell\a", 1252, false}, {"", 1252, false},
-    };
-    for (const auto& c : cases) EXPECT_EQ(sfx::IsSafeEntryName(c.name, c.codePage), c.safe) << c.name;
+// The stub's check is the name rule (judged in full by its own table) in the system's code
+// page: a double-byte character whose trail byte is 0x5C is one character there.
+TEST(EntryNames, TheStubsCheckIsTheNameRuleInTheSystemsCodePage) {
+    EXPECT_TRUE(sfx::IsSafeEntryName("\x83\x5C\\a.txt", 932) && sfx::IsSafeEntryName("docs\\readme.txt", 1252));
+    EXPECT_FALSE(sfx::IsSafeEntryName("\x83\x5C\\a.txt", 1252) || sfx::IsSafeEntryName("docs\\..\\..\\evil.exe", 1252));
     EXPECT_FALSE(sfx::IsSafeEntryName(nullptr, 1252));
 }
 

@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "library/stream.h"
-#include "platform/platform.h"
 #include "tests/support/test_support.h"
 
 namespace vorx {
@@ -29,18 +29,12 @@ TestArchive Entries(size_t count) {
     return a;
 }
 
-// Overwrites the record of entry `index` in the file with garbage whose size field
-// points past the end of the file: any walk over it fails, so a success shows that
-// the record was not read.
-void SpoilRecord(const std::string& path, uint64_t recordPosition) {
-    const int fd = platform::FileOpen(path.c_str(), platform::kOpenReadWrite);
-    ASSERT_GE(fd, 0);
-    uint8_t garbage[40];
-    std::memset(garbage, 0xFF, sizeof garbage);
-    ASSERT_EQ(platform::FileSeek(fd, static_cast<int64_t>(recordPosition), platform::Whence::Begin),
-              static_cast<int64_t>(recordPosition));
-    ASSERT_EQ(platform::FileWrite(fd, garbage, sizeof garbage), 40);
-    platform::FileClose(fd);
+// Overwrites 40 bytes at `at` with 0xFF: a record there has a size field pointing past
+// the end of the file, so any walk over it fails and a success shows it was not read.
+void SpoilRecord(const std::string& path, uint64_t at) {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(static_cast<std::streamoff>(at)).write(std::string(40, '\xFF').data(), 40);
+    ASSERT_TRUE(file.good()) << path;
 }
 
 // A name too long to complete (the record is converted and the cursor moves, but the

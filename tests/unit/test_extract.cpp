@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -37,11 +38,6 @@ using vorx::test::WordText;
 
 namespace {
 
-bool Exists(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
-
 TestEntry Compressed(const std::string& name, Bytes data, size_t chunk = 1 << 20) {
     TestEntry e(name, std::move(data));
     e.encoder = vorx::test::PackingEncoder(chunk);
@@ -65,7 +61,7 @@ Outcome Extract(Handle& h, const std::string& name, const std::string* file = nu
     EXPECT_EQ(vorx_SetUserData(h, &o.progress), vorx_Success);
     if (file) {
         o.code = vorx_DecompressToFile(h, name.c_str(), file->c_str(), &RecordProgress, nullptr);
-        if (Exists(*file)) o.bytes = ReadFile(*file);
+        if (std::filesystem::exists(*file)) o.bytes = ReadFile(*file);
     } else {
         o.bytes.resize(static_cast<size_t>(info.uncompressedSize));
         o.code = vorx_DecompressToPtr(h, name.c_str(), o.bytes.data(), &RecordProgress, nullptr);
@@ -231,7 +227,7 @@ TEST(Extract, RefusalsBeforeAnythingIsWritten) {
     EXPECT_EQ(vorx_DecompressToFile(h, "secret", out.c_str(), nullptr, nullptr), vorx_PasswordRequired);
     EXPECT_EQ(ReadFile(out), vorx::test::ToBytes("keep me"));
     EXPECT_EQ(vorx_DecompressToFile(h, "secret", fresh.c_str(), nullptr, nullptr), vorx_PasswordRequired);
-    EXPECT_FALSE(Exists(fresh));
+    EXPECT_FALSE(std::filesystem::exists(fresh));
     EXPECT_EQ(vorx_DecompressToFile(nullptr, "plain", out.c_str(), nullptr, nullptr), vorx_InvalidArgument);
     // Output files that cannot be created: a missing folder (whose free space is
     // unknown, which is no reason to refuse), and a folder where the file should be.
@@ -253,7 +249,7 @@ TEST(Extract, TheDeclaredSizeDecidesAboutMemoryAndDiskSpace) {
     EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + 24), text);
     // No volume has room for 4 EiB: refused before the file is made.
     EXPECT_EQ(vorx_DecompressToFile(h, "huge", dir.File("out").c_str(), nullptr, nullptr), vorx_OutOfDiskSpace);
-    EXPECT_FALSE(Exists(dir.File("out")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("out")));
 }
 
 TEST(Extract, OneBlockMayProduceAtMost64MiBInAFile) {
@@ -289,7 +285,7 @@ TEST(Extract, AReadOnlyOrFullOutputFile) {
         EXPECT_EQ(vorx_DecompressToFile(f.h, "plain", out.c_str(), nullptr, nullptr), vorx_InvalidArgument);
     }
     // A device that is always full.
-    if (Exists("/dev/full")) {
+    if (std::filesystem::exists("/dev/full")) {
         EXPECT_EQ(vorx_DecompressToFile(f.h, "plain", "/dev/full", nullptr, nullptr), vorx_WriteFailed);
         EXPECT_EQ(vorx_DecompressToFile(f.h, "compressed", "/dev/full", nullptr, nullptr), vorx_WriteFailed);
     }
