@@ -107,7 +107,8 @@ int Extract(const Options& o) {
     // in entry order, as on one thread.
     std::unique_ptr<ParallelDecoder> pool;
     if (const unsigned threads = Threads(o); threads > 1)
-        pool.reset(new ParallelDecoder(archive.handle, o.archive, archive.Password(), threads));
+        pool.reset(
+            new ParallelDecoder(archive.handle, o.archive, archive.Password(), threads, false));
     for (size_t index = 0; index < list.entries.size(); ++index) {
         const vorx_FileInfo& info = list.entries[index];
         reportWriterFailures();

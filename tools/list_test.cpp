@@ -95,7 +95,8 @@ int Test(const Options& o) {
     const host::FolderPtr scratchFolder = host::OpenFolder(host::ParentFolder(o.archive));
     std::unique_ptr<ParallelDecoder> pool;
     if (const unsigned threads = Threads(o); threads > 1)
-        pool.reset(new ParallelDecoder(archive.handle, o.archive, archive.Password(), threads));
+        pool.reset(
+            new ParallelDecoder(archive.handle, o.archive, archive.Password(), threads, true));
     for (size_t index = 0; index < list.entries.size(); ++index) {
         const vorx_FileInfo& info = list.entries[index];
         if (gInterrupted) break;

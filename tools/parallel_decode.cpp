@@ -104,16 +104,42 @@ unsigned Threads(const Options& o) {
     return o.jobs != 0 ? o.jobs : std::min(host::ProcessorCount(), kMaxJobs);
 }
 
+void ParallelDecoder::AwaitDone(const SlotState& state) {
+    while (commandDecodes_ && state != SlotState::Done) {
+        if (!blockQueue_.empty()) {
+            BlockSlot* slot = blockQueue_.front();
+            blockQueue_.pop_front();
+            slot->state = SlotState::Running;
+            mutex_.Unlock();
+            RunBlock(*mainState_, *slot);
+            mutex_.Lock();
+            slot->state = SlotState::Done;
+        } else if (!entryQueue_.empty()) {
+            const std::shared_ptr<EntrySlot> slot = entryQueue_.front();
+            entryQueue_.pop_front();
+            slot->state = SlotState::Running;
+            mutex_.Unlock();
+            RunEntry(main_, *slot);
+            mutex_.Lock();
+            slot->state = SlotState::Done;
+        } else {
+            break;
+        }
+    }
+    WaitDone(state);
+}
+
 ParallelDecoder::ParallelDecoder(vorx_Stream* main, const std::string& path, const char* password,
-                                 unsigned threads)
+                                 unsigned threads, bool commandDecodes)
     : main_(main),
       path_(path),
       password_(password ? password : ""),
       hasPassword_(password != nullptr),
       threads_(std::max(threads, 1u)),
+      commandDecodes_(commandDecodes),
       mainState_(new WorkerState) {
     workers_.reserve(threads_);  // no allocation may fail once a worker runs
-    for (unsigned i = 0; i < threads_; ++i) {
+    for (unsigned i = commandDecodes_ ? 1 : 0; i < threads_; ++i) {
         std::unique_ptr<host::Thread> thread(new host::Thread);
         // Fewer workers only slow it down: the command's thread decodes what none took.
         if (!thread->Start(&ParallelDecoder::Run, this)) break;
@@ -229,7 +255,7 @@ DecodedEntry ParallelDecoder::Take(size_t index) {
         mutex_.Lock();
         slot->state = SlotState::Done;
     }
-    WaitDone(slot->state);
+    AwaitDone(slot->state);
     return std::move(slot->result);
 }
 
@@ -435,7 +461,7 @@ vorx_Error ParallelDecoder::DecodeBlocks(const vorx_FileInfo& info, uint64_t rec
                 mutex_.Lock();
                 slot.state = SlotState::Done;
             }
-            WaitDone(slot.state);
+            AwaitDone(slot.state);
         }
         const uint64_t remaining = info.uncompressedSize - produced;
         if (gInterrupted) {

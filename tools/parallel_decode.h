@@ -64,11 +64,15 @@ unsigned Threads(const Options& o);
 
 class ParallelDecoder {
 public:
-    // Starts `threads` workers on the archive at `path`, opened with `password` (in the
+    // Decodes on `threads` threads the archive at `path`, opened with `password` (in the
     // archive's code page, or null). `main` is the command's handle, on whose file the
-    // command's thread reads the blocks of large entries.
+    // command's thread reads the blocks of large entries. When `commandDecodes` (vorx t,
+    // whose thread has nothing else to do) the command's thread is one of them: it
+    // decodes queued blocks and entries while it waits for a result, beside threads - 1
+    // workers. Otherwise (vorx x, whose thread hands files to the writer) `threads`
+    // workers start and it only waits.
     ParallelDecoder(vorx_Stream* main, const std::string& path, const char* password,
-                    unsigned threads);
+                    unsigned threads, bool commandDecodes);
     ~ParallelDecoder();  // stops the workers; results not taken are dropped
     ParallelDecoder(const ParallelDecoder&) = delete;
     ParallelDecoder& operator=(const ParallelDecoder&) = delete;
@@ -99,6 +103,9 @@ private:
                             const DecodeProgress* progress);
     // Waits (the lock held) until `state` is Done.
     void WaitDone(const SlotState& state);
+    // The same, with the command's thread decoding queued work meanwhile when it is one
+    // of the decoders.
+    void AwaitDone(const SlotState& state);
     // Wakes idle workers after tasks were queued (the lock held).
     void WakeWorkers();
     // Memory for a block (the command's thread only): a spare, or fresh pages; null when
@@ -114,7 +121,8 @@ private:
     const std::string path_;
     const std::string password_;
     const bool hasPassword_;
-    const unsigned threads_;
+    const unsigned threads_;  // the decoding threads, the command's included when it decodes
+    const bool commandDecodes_;
 
     host::Mutex mutex_;
     // Every hand-over wakes only the side that waits for it: on a loaded machine each
