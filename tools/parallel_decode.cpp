@@ -105,28 +105,30 @@ unsigned Threads(const Options& o) {
 }
 
 void ParallelDecoder::AwaitDone(const SlotState& state) {
-    while (commandDecodes_ && state != SlotState::Done) {
-        if (!blockQueue_.empty()) {
-            BlockSlot* slot = blockQueue_.front();
-            blockQueue_.pop_front();
-            slot->state = SlotState::Running;
-            mutex_.Unlock();
-            RunBlock(*mainState_, *slot);
-            mutex_.Lock();
-            slot->state = SlotState::Done;
-        } else if (!entryQueue_.empty()) {
-            const std::shared_ptr<EntrySlot> slot = entryQueue_.front();
-            entryQueue_.pop_front();
-            slot->state = SlotState::Running;
-            mutex_.Unlock();
-            RunEntry(main_, *slot);
-            mutex_.Lock();
-            slot->state = SlotState::Done;
-        } else {
-            break;
-        }
-    }
+    while (commandDecodes_ && state != SlotState::Done &&
+           !(blockQueue_.empty() && entryQueue_.empty()))
+        RunQueued(*mainState_, main_);
     WaitDone(state);
+}
+
+void ParallelDecoder::RunQueued(WorkerState& state, vorx_Stream* handle) {
+    if (!blockQueue_.empty()) {
+        BlockSlot* slot = blockQueue_.front();
+        blockQueue_.pop_front();
+        slot->state = SlotState::Running;
+        mutex_.Unlock();
+        RunBlock(state, *slot);
+        mutex_.Lock();
+        slot->state = SlotState::Done;
+    } else {
+        const std::shared_ptr<EntrySlot> slot = entryQueue_.front();
+        entryQueue_.pop_front();
+        slot->state = SlotState::Running;
+        mutex_.Unlock();
+        RunEntry(handle, *slot);
+        mutex_.Lock();
+        slot->state = SlotState::Done;
+    }
 }
 
 ParallelDecoder::ParallelDecoder(vorx_Stream* main, const std::string& path, const char* password,
@@ -175,23 +177,7 @@ void ParallelDecoder::Work() {
                 --idle_;
             }
             if (stopping_) break;
-            if (!blockQueue_.empty()) {
-                BlockSlot* slot = blockQueue_.front();
-                blockQueue_.pop_front();
-                slot->state = SlotState::Running;
-                mutex_.Unlock();
-                RunBlock(state, *slot);
-                mutex_.Lock();
-                slot->state = SlotState::Done;
-            } else {
-                std::shared_ptr<EntrySlot> slot = entryQueue_.front();
-                entryQueue_.pop_front();
-                slot->state = SlotState::Running;
-                mutex_.Unlock();
-                RunEntry(handle, *slot);
-                mutex_.Lock();
-                slot->state = SlotState::Done;
-            }
+            RunQueued(state, handle);
             if (waiting_) done_.NotifyAll();
         }
     }

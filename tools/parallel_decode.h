@@ -106,6 +106,9 @@ private:
     // The same, with the command's thread decoding queued work meanwhile when it is one
     // of the decoders.
     void AwaitDone(const SlotState& state);
+    // Runs the first queued block, or else the first queued entry (on `handle`), the lock
+    // released meanwhile (held on entry and on return); something must be queued.
+    void RunQueued(WorkerState& state, vorx_Stream* handle);
     // Wakes idle workers after tasks were queued (the lock held).
     void WakeWorkers();
     // Memory for a block (the command's thread only): a spare, or fresh pages; null when
