@@ -115,20 +115,28 @@ void ParallelDecoder::RunQueued(WorkerState& state, vorx_Stream* handle) {
     if (!blockQueue_.empty()) {
         BlockSlot* slot = blockQueue_.front();
         blockQueue_.pop_front();
-        slot->state = SlotState::Running;
-        mutex_.Unlock();
-        RunBlock(state, *slot);
-        mutex_.Lock();
-        slot->state = SlotState::Done;
+        RunTaken(state, *slot);
     } else {
-        const std::shared_ptr<EntrySlot> slot = entryQueue_.front();
+        const std::shared_ptr<EntrySlot> slot = entryQueue_.front();  // alive while it runs
         entryQueue_.pop_front();
-        slot->state = SlotState::Running;
-        mutex_.Unlock();
-        RunEntry(handle, *slot);
-        mutex_.Lock();
-        slot->state = SlotState::Done;
+        RunTaken(handle, *slot);
     }
+}
+
+void ParallelDecoder::RunTaken(WorkerState& state, BlockSlot& slot) {
+    slot.state = SlotState::Running;
+    mutex_.Unlock();
+    RunBlock(state, slot);
+    mutex_.Lock();
+    slot.state = SlotState::Done;
+}
+
+void ParallelDecoder::RunTaken(vorx_Stream* handle, EntrySlot& slot) {
+    slot.state = SlotState::Running;
+    mutex_.Unlock();
+    RunEntry(handle, slot);
+    mutex_.Lock();
+    slot.state = SlotState::Done;
 }
 
 ParallelDecoder::ParallelDecoder(vorx_Stream* main, const std::string& path, const char* password,
@@ -236,10 +244,7 @@ DecodedEntry ParallelDecoder::Take(size_t index) {
     entries_.erase(it);
     if (slot->state == SlotState::Queued) {
         Remove(entryQueue_, slot);
-        mutex_.Unlock();
-        RunEntry(main_, *slot);
-        mutex_.Lock();
-        slot->state = SlotState::Done;
+        RunTaken(main_, *slot);
     }
     AwaitDone(slot->state);
     return std::move(slot->result);
@@ -441,11 +446,7 @@ vorx_Error ParallelDecoder::DecodeBlocks(const vorx_FileInfo& info, uint64_t rec
             host::Locked lock(mutex_);
             if (slot.state == SlotState::Queued) {
                 Remove(blockQueue_, &slot);
-                slot.state = SlotState::Running;
-                mutex_.Unlock();
-                RunBlock(*mainState_, slot);
-                mutex_.Lock();
-                slot.state = SlotState::Done;
+                RunTaken(*mainState_, slot);
             }
             AwaitDone(slot.state);
         }

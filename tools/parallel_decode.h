@@ -109,6 +109,9 @@ private:
     // Runs the first queued block, or else the first queued entry (on `handle`), the lock
     // released meanwhile (held on entry and on return); something must be queued.
     void RunQueued(WorkerState& state, vorx_Stream* handle);
+    // Runs a slot already taken off its queue, the same way.
+    void RunTaken(WorkerState& state, BlockSlot& slot);
+    void RunTaken(vorx_Stream* handle, EntrySlot& slot);
     // Wakes idle workers after tasks were queued (the lock held).
     void WakeWorkers();
     // Memory for a block (the command's thread only): a spare, or fresh pages; null when

@@ -15,8 +15,8 @@
 namespace {
 
 using vorx::Bytes;
+using vorx::test::RandomBytes;
 using vorx::test::WordText;
-const auto Noise = vorx::test::RandomBytes;
 
 struct Entry {
     Entry(std::string n, Bytes d, vorx::BlockEncoder e = vorx::StoredBlockEncoder(32))
@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
 
     std::vector<Seed> seeds(18);
     seeds[0].file = "basic.vorx";
-    seeds[0].entries = {{"readme.txt", Noise(40, 1)}, {"dir\\data.bin", Noise(100, 2)}, {"$comments$", Noise(9, 3)}};
+    seeds[0].entries = {{"readme.txt", RandomBytes(40, 1)}, {"dir\\data.bin", RandomBytes(100, 2)}, {"$comments$", RandomBytes(9, 3)}};
     for (size_t i : {1, 2, 3, 4, 5}) seeds[i] = seeds[0];
     seeds[1].file = "carrier.vorx";
     seeds[1].carrier = WordText(300, 4);
@@ -113,19 +113,19 @@ int main(int argc, char** argv) {
     seeds[5].file = "wrong-count.vorx";
     seeds[5].directory.entryCount = 5;
     seeds[6].file = "many.vorx";
-    for (unsigned i = 0; i < 40; ++i) seeds[6].entries.push_back({"f" + std::to_string(i), Noise(i % 7, i)});
+    for (unsigned i = 0; i < 40; ++i) seeds[6].entries.push_back({"f" + std::to_string(i), RandomBytes(i % 7, i)});
     seeds[7].file = "long-names.vorx";
-    seeds[7].entries = {{std::string(239, 'a'), Noise(3, 5)}, {std::string(250, 'b'), Noise(3, 6)},
-                        {std::string(255, 'c'), Noise(3, 7)}, {"", Noise(2, 8)}, {"short", Noise(1, 9)}};
+    seeds[7].entries = {{std::string(239, 'a'), RandomBytes(3, 5)}, {std::string(250, 'b'), RandomBytes(3, 6)},
+                        {std::string(255, 'c'), RandomBytes(3, 7)}, {"", RandomBytes(2, 8)}, {"short", RandomBytes(1, 9)}};
     seeds[8].file = "empty.vorx";
     seeds[9].file = "multi-block.vorx";
-    seeds[9].entries = {{"blocks.bin", Noise(200, 10), vorx::StoredBlockEncoder(16)}, {"tail", Noise(17, 11)}};
+    seeds[9].entries = {{"blocks.bin", RandomBytes(200, 10), vorx::StoredBlockEncoder(16)}, {"tail", RandomBytes(17, 11)}};
     seeds[10].file = "text.vorx";
     seeds[10].entries = {{"text.txt", WordText(3000, 1), packed(1 << 20)}};
     seeds[11].file = "blocks.vorx";
     seeds[11].entries = {{"blocks", WordText(6000, 2), packed(700)}};
     seeds[12].file = "mixed.vorx";
-    seeds[12].entries = {{"mixed", Noise(1500, 3), packed(300)}, {"empty", {}}, {"one", {0x41}}};
+    seeds[12].entries = {{"mixed", RandomBytes(1500, 3), packed(300)}, {"empty", {}}, {"one", {0x41}}};
     seeds[13].file = "secret.vorx";
     seeds[13].entries = {{"secret", WordText(2500, 4), packed(900)}, {"plain", WordText(700, 5), packed(1 << 20)}};
     seeds[13].encryptEntries = true;
@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
     seeds[14].file = "runs.vorx";
     Bytes runs(20000, 'r');
     for (size_t i = 0; i < runs.size(); i += 997) runs[i] = static_cast<uint8_t>(i);
-    seeds[14].entries = {{"runs", runs, packed(1 << 20)}, {"noise", Noise(3000, 6), packed(1 << 20)}};
+    seeds[14].entries = {{"runs", runs, packed(1 << 20)}, {"noise", RandomBytes(3000, 6), packed(1 << 20)}};
     seeds[15].file = "many-packed.vorx";
     for (int i = 0; i < 24; ++i)
         seeds[15].entries.push_back({"dir\\file" + std::to_string(i), WordText(60 + 13 * i, 10 + i), packed(1 << 20)});

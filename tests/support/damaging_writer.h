@@ -23,7 +23,7 @@ struct RecordOverrides {
 
 struct DamagedDirectory {
     std::optional<std::string> password;  // encrypts the names table
-    // Bytes behind the names, before the fill up to a multiple of 16.
+    // Bytes behind the names, before the zeros up to a multiple of 16.
     Bytes padding;
     std::optional<uint32_t> namesLength;
     std::optional<uint32_t> namesCrc;
