@@ -6,6 +6,7 @@
 #include "container/format.h"
 #include "writer/block_plan.h"
 #include "writer/match_model.h"
+#include "writer/parsers.h"
 #include "writer/prices.h"
 
 namespace vorx::bench {
@@ -184,6 +185,100 @@ uint64_t UnlimitedBytes(const uint8_t* d, size_t n, TableDesigner& designer) {
     return std::min<uint64_t>(kBlockHeaderSize + PadTo16(n), kBlockHeaderSize + PadTo16((plan.totalBits + 7) / 8));
 }
 
+// Our level-9 parse of a block: four optimal passes, each priced by the one before,
+// the later ones weighing what positions are worth keeping (as the compressor does).
+std::vector<Step> LevelNineSteps(const uint8_t* d, size_t n, TableDesigner& designer, uint64_t* bytes) {
+    static MatchModel model;
+    static OptimalParser parser;
+    Prices prices;
+    DefaultPrices(d, n, &prices);
+    ParseOptions options;
+    options.window = 256;
+    options.commit = 224;
+    options.nice = 128;
+    std::vector<uint32_t> keepValue, keepUntil;
+    std::vector<Step> steps, best;
+    BlockPlan plan;
+    uint64_t bestBits = UINT64_MAX;
+    for (int pass = 0; pass < 4; ++pass) {
+        parser.Run(model, prices, d, n, options, &steps);
+        if (!PlanBlock(d, steps, 2, designer, &plan)) break;
+        PricesFromPlan(plan, n, &prices);
+        FutureValues(d, n, steps, prices, 16, &keepValue, &keepUntil);
+        options.keepValue = keepValue.data();
+        options.keepUntil = keepUntil.data();
+        if (plan.totalBits < bestBits) {
+            bestBits = plan.totalBits;
+            best = steps;
+        }
+    }
+    const uint64_t stored = kBlockHeaderSize + PadTo16(n);
+    *bytes = bestBits == UINT64_MAX ? stored : std::min(stored, kBlockHeaderSize + PadTo16((bestBits + 7) / 8));
+    return best;
+}
+
+// The lost sources of our level-9 parse (bench/bound.h).
+void AddLostSources(const uint8_t* d, size_t n, TableDesigner& designer, BoundFigures* f) {
+    static MatchModel model;
+    uint64_t bytes;
+    const std::vector<Step> steps = LevelNineSteps(d, n, designer, &bytes);
+    f->parseBytes += bytes;
+    if (steps.empty()) return;
+    constexpr uint32_t kDepth = 64, kLongest = 258, kWorthCopying = 4;
+    model.Clear(d, n);
+    // Every step start by bucket (head, previous), the one after it in its bucket, and
+    // whether a match began there or copied from it.
+    std::vector<int32_t> head(MatchModel::kBuckets, -1), previous(n, -1), next(n, -1);
+    std::vector<int32_t> last(MatchModel::kBuckets, -1);
+    std::vector<uint8_t> beginsMatch(n, 0), copied(n, 0);
+    size_t p = 0, counted = 0;  // literal steps below `counted` belong to a counted copy
+    for (const Step s : steps) {
+        if (p >= 3) {
+            const uint32_t bucket = model.Select(p);
+            if (IsMatch(s)) {
+                copied[model.Get(bucket).position[StepSlot(s)] - 1] = 1;
+            } else if (p >= counted) {
+                const size_t limit = std::min<size_t>(n - p, kLongest);
+                uint32_t slots[4];
+                model.Lengths(bucket, p, limit, slots);
+                uint32_t best = 0;
+                int32_t source = -1;
+                uint32_t depth = kDepth;
+                for (int32_t c = head[bucket]; c >= 0 && depth-- > 0; c = previous[c]) {
+                    const uint32_t len = CommonLength(d, static_cast<size_t>(c), p, limit);
+                    if (len > best) {
+                        best = len;
+                        source = c;
+                    }
+                }
+                if (best >= kWorthCopying && *std::max_element(slots, slots + 4) < kWorthCopying) {
+                    counted = p + best;
+                    ++f->lost;
+                    f->lostBytes += best;
+                    const int32_t replacer = next[source];
+                    if (!copied[source] && replacer >= 0) {
+                        ++f->lostUnused;
+                        const size_t r = static_cast<size_t>(replacer);
+                        if (d[r] == d[static_cast<size_t>(source)]) {
+                            ++f->lostRefreshable;
+                            f->lostRefreshableBytes += best;
+                        }
+                        if (beginsMatch[r]) ++f->lostByMatchStart;
+                        if (last[bucket] == replacer) ++f->lostNextStep;
+                    }
+                }
+            }
+            model.Step(bucket, p, IsMatch(s) ? StepSlot(s) : kLiteralSlot);
+            beginsMatch[p] = IsMatch(s);
+            previous[p] = head[bucket];
+            head[bucket] = static_cast<int32_t>(p);
+            if (last[bucket] >= 0) next[last[bucket]] = static_cast<int32_t>(p);
+            last[bucket] = static_cast<int32_t>(p);
+        }
+        p += StepLength(s);
+    }
+}
+
 // The sources a bucket holds under the oracle: four slots, each with its source and
 // the last use planned for it.
 struct OracleSlot {
@@ -297,6 +392,7 @@ void BoundOfBlock(const uint8_t* d, size_t n, BoundFigures* f) {
     StepsOf(table, n, &steps);
     f->sizeTable += BlockBytes(d, n, steps, designer);
     f->sizeUnlimited += UnlimitedBytes(d, n, designer);
+    AddLostSources(d, n, designer, f);
 }
 
 }  // namespace

@@ -21,6 +21,16 @@
 // codes of a first such parse. It says roughly what the four-slot limit and the
 // table's management cost.
 //
+// And where our own level-9 parse loses its matches: at every literal step, the longest
+// copy that an earlier step start of the selected bucket would give (as if the bucket
+// kept them all) against what the four slots give. A copy of four bytes or more that
+// the slots miss is a lost source, counted once per run of literals it would have
+// covered, with how it left the table: replaced as the bucket's unused slot (a slot no
+// match has copied from) by a later step of that bucket, or pushed out of the slots
+// that matches keep. A source replaced as the unused slot survives only if the step
+// that replaces it copies from it instead: whether that step could have (its bytes
+// agree for at least one) says what planning which positions the slots keep can win.
+//
 // A match not kept is sent as literals. Each variant's steps are planned by the
 // compressor's own table design (real code lengths and table costs, a stored block
 // where smaller) and summed over the corpus like our compressed sizes.
@@ -41,6 +51,13 @@ struct BoundFigures {
     uint64_t tableMatches = 0, tableBytes = 0;
     uint64_t sizeAll = 0, sizeOracle = 0, sizeTable = 0;  // bytes, blocks as stored
     uint64_t sizeUnlimited = 0;  // our own parse with a table of unlimited slots
+    // Sources our level-9 parse loses (see above): copies and their bytes.
+    uint64_t lost = 0, lostBytes = 0;
+    uint64_t lostUnused = 0;        // replaced as the unused slot
+    uint64_t lostRefreshable = 0, lostRefreshableBytes = 0;  // ... by a step that could copy it
+    uint64_t lostByMatchStart = 0;  // ... by a step that begins a match
+    uint64_t lostNextStep = 0;      // ... by the very next step of that bucket
+    uint64_t parseBytes = 0;        // that parse's compressed bytes, blocks as stored
 };
 
 // Adds one file's figures (cut into blocks of `blockSize`).

@@ -423,6 +423,16 @@ void PrintBound(const Input& input, uint64_t zlib9, uint64_t ours, uint64_t ours
     std::printf("  our own parse with a table of unlimited slots (every earlier position of either bucket, chains of 64, "
                 "lengths up to 258): %.3f\n\n",
                 static_cast<double>(f.sizeUnlimited) / zlib9);
+    std::printf("Where our level-9 parse (%.3f x zlib-9 here) loses its matches: at its literal steps, %" PRIu64
+                " copies of 4 bytes or more (%" PRIu64 " bytes, %.1f%% of the input) from an earlier step start of the\n"
+                "  bucket, which the four slots no longer held. Of these sources %.1f%% had been replaced as the bucket's unused slot\n"
+                "  by a later step of that bucket (%.1f%% by its very next step, %.1f%% by a step beginning a match);\n"
+                "  the replacing step could have copied one byte or more from the source, and so kept it, for %.1f%% of them\n"
+                "  (%" PRIu64 " bytes, %.1f%% of the lost bytes); the others it could keep only by beginning no step in that bucket\n"
+                "  until they were wanted\n\n",
+                static_cast<double>(f.parseBytes) / zlib9, f.lost, f.lostBytes, share(f.lostBytes, f.inputBytes),
+                share(f.lostUnused, f.lost), share(f.lostNextStep, f.lost), share(f.lostByMatchStart, f.lost),
+                share(f.lostRefreshable, f.lost), f.lostRefreshableBytes, share(f.lostRefreshableBytes, f.lostBytes));
     Target("bound: zlib-9's matches, oracle table, size/zlib-9", Figure("%.3f", oracle), "(measured)");
     Target("bound: own parse, unlimited slots, size/zlib-9", Figure("%.3f", static_cast<double>(f.sizeUnlimited) / zlib9),
            "(measured)");
