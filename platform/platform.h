@@ -86,6 +86,9 @@ struct CalendarTime {
 // Current time in seconds since 1970 UTC.
 int64_t CurrentTime();
 
+// The local-time conversions below read the time zone once per process; a program that
+// changes TZ afterwards calls tzset() (on Windows _tzset()) for them to follow.
+
 // Converts seconds since 1970 UTC to local calendar time with the runtime's rules
 // (daylight saving of that date applied). False when it cannot be represented.
 bool LocalCalendarTime(int64_t seconds, CalendarTime* out);

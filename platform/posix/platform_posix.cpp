@@ -28,6 +28,16 @@ int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
 
 bool IsLeap(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
+// Reads the time zone (TZ, else the system's setting) on the first call. tzset() stats
+// the zone file every time it runs, and an entry's times take several conversions, so
+// that on every call it cost a listing of a few thousand entries more than the reads of
+// their records. A program that changes TZ later calls tzset() itself, as POSIX asks of
+// it, and the conversions then follow.
+void ReadTimeZoneOnce() {
+    static const bool read = (tzset(), true);
+    (void)read;
+}
+
 }  // namespace
 
 int FileOpen(const char* path, unsigned flags) {
@@ -144,7 +154,7 @@ void ReleaseRange(void* pointer, size_t bytes) {
 int64_t CurrentTime() { return static_cast<int64_t>(time(nullptr)); }
 
 bool LocalCalendarTime(int64_t seconds, CalendarTime* out) {
-    tzset();
+    ReadTimeZoneOnce();
     time_t t = static_cast<time_t>(seconds);
     struct tm tm;
     if (!localtime_r(&t, &tm)) return false;
@@ -162,7 +172,7 @@ bool LocalCalendarTime(int64_t seconds, CalendarTime* out) {
 }
 
 int32_t TimeZoneBiasMinutes() {
-    tzset();
+    ReadTimeZoneOnce();
     return static_cast<int32_t>(timezone / 60);
 }
 
@@ -180,7 +190,7 @@ bool CalendarToFileTime(const CalendarTime& c, uint64_t* fileTime) {
 }
 
 bool LocalFileTimeToUtc(uint64_t localFileTime, uint64_t* utcFileTime) {
-    tzset();
+    ReadTimeZoneOnce();
     time_t now = time(nullptr);
     struct tm tm;
     if (!localtime_r(&now, &tm)) return false;
