@@ -13,9 +13,7 @@ size_t ReadAt(int file, uint64_t offset, void* buffer, size_t count) {
     if (count == 0) return 0;
     // No file reaches this far; a seek there would be refused anyway.
     if (offset > static_cast<uint64_t>(INT64_MAX)) return 0;
-    if (platform::FileSeek(file, static_cast<int64_t>(offset), platform::Whence::Begin) < 0)
-        return 0;
-    const int64_t got = platform::FileRead(file, buffer, count);
+    const int64_t got = platform::FileReadAt(file, offset, buffer, count);
     return got > 0 ? static_cast<size_t>(got) : 0;
 }
 

@@ -30,6 +30,9 @@ int FileOpen(const char* path, unsigned flags);
 int64_t FileRead(int fd, void* buffer, size_t count);
 // Writes `count` bytes; returns the number written or -1.
 int64_t FileWrite(int fd, const void* buffer, size_t count);
+// Reads up to `count` bytes at `offset` (at most INT64_MAX); returns the number read
+// (0 at end of file) or -1. Where the file position is afterwards is unspecified.
+int64_t FileReadAt(int fd, uint64_t offset, void* buffer, size_t count);
 // Moves the file position; returns the new position or -1.
 int64_t FileSeek(int fd, int64_t offset, Whence whence);
 int64_t FileTell(int fd);

@@ -77,6 +77,23 @@ int64_t FileRead(int fd, void* buffer, size_t count) {
     return static_cast<int64_t>(done);
 }
 
+// One call where a seek and a read would take two: the record walks read a few bytes at
+// a time at scattered places.
+int64_t FileReadAt(int fd, uint64_t offset, void* buffer, size_t count) {
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::pread(fd, static_cast<char*>(buffer) + done, count - done,
+                            static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return done ? static_cast<int64_t>(done) : -1;
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(done);
+}
+
 int64_t FileWrite(int fd, const void* buffer, size_t count) {
     size_t done = 0;
     while (done < count) {

@@ -38,6 +38,11 @@ int64_t FileRead(int fd, void* buffer, size_t count) {
     return static_cast<int64_t>(done);
 }
 
+int64_t FileReadAt(int fd, uint64_t offset, void* buffer, size_t count) {
+    if (_lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) < 0) return -1;
+    return FileRead(fd, buffer, count);
+}
+
 int64_t FileWrite(int fd, const void* buffer, size_t count) {
     size_t done = 0;
     while (done < count) {
