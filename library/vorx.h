@@ -79,7 +79,9 @@ typedef struct vorx_FileInfo {
     uint32_t crc32;              /* CRC-32 of the uncompressed data */
     uint64_t compressedSize;     /* bytes of entry data in the archive */
     uint64_t uncompressedSize;   /* bytes once extracted */
-    vorx_FileTime lastWriteTime; /* UTC */
+    vorx_FileTime lastWriteTime; /* UTC (converted through local time: the C runtime's
+                                    time zone, read once per process; call tzset() after
+                                    changing TZ) */
     char name[256];              /* NUL-terminated, at most 255 bytes */
     int64_t lastWriteSeconds;    /* seconds since 1970 UTC; 0 when the archive stores a FILETIME */
 } vorx_FileInfo;
