@@ -63,10 +63,16 @@ int FileOpen(const char* path, unsigned flags) {
     return fd;
 }
 
-int64_t FileRead(int fd, void* buffer, size_t count) {
+namespace {
+
+// Repeats `transfer(done)` (a read or write of the bytes from `done` on) until `count`
+// bytes have moved, the end of the file is reached or a call fails; an interrupted
+// call is repeated. Returns the bytes moved, or -1 when the first call fails.
+template <typename Transfer>
+int64_t TransferAll(size_t count, Transfer transfer) {
     size_t done = 0;
     while (done < count) {
-        ssize_t n = ::read(fd, static_cast<char*>(buffer) + done, count - done);
+        const ssize_t n = transfer(done);
         if (n < 0) {
             if (errno == EINTR) continue;
             return done ? static_cast<int64_t>(done) : -1;
@@ -75,37 +81,27 @@ int64_t FileRead(int fd, void* buffer, size_t count) {
         done += static_cast<size_t>(n);
     }
     return static_cast<int64_t>(done);
+}
+
+}  // namespace
+
+int64_t FileRead(int fd, void* buffer, size_t count) {
+    char* const bytes = static_cast<char*>(buffer);
+    return TransferAll(count, [&](size_t done) { return ::read(fd, bytes + done, count - done); });
 }
 
 // One call where a seek and a read would take two: the record walks read a few bytes at
 // a time at scattered places.
 int64_t FileReadAt(int fd, uint64_t offset, void* buffer, size_t count) {
-    size_t done = 0;
-    while (done < count) {
-        ssize_t n = ::pread(fd, static_cast<char*>(buffer) + done, count - done,
-                            static_cast<off_t>(offset + done));
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return done ? static_cast<int64_t>(done) : -1;
-        }
-        if (n == 0) break;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<int64_t>(done);
+    char* const bytes = static_cast<char*>(buffer);
+    return TransferAll(count, [&](size_t done) {
+        return ::pread(fd, bytes + done, count - done, static_cast<off_t>(offset + done));
+    });
 }
 
 int64_t FileWrite(int fd, const void* buffer, size_t count) {
-    size_t done = 0;
-    while (done < count) {
-        ssize_t n = ::write(fd, static_cast<const char*>(buffer) + done, count - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return done ? static_cast<int64_t>(done) : -1;
-        }
-        if (n == 0) break;
-        done += static_cast<size_t>(n);
-    }
-    return static_cast<int64_t>(done);
+    const char* const bytes = static_cast<const char*>(buffer);
+    return TransferAll(count, [&](size_t done) { return ::write(fd, bytes + done, count - done); });
 }
 
 int64_t FileSeek(int fd, int64_t offset, Whence whence) {
