@@ -6,7 +6,7 @@
 #include "container/format.h"
 #include "writer/block_plan.h"
 #include "writer/match_model.h"
-#include "writer/parsers.h"
+#include "writer/compressor.h"
 #include "writer/prices.h"
 
 namespace vorx::bench {
@@ -185,44 +185,16 @@ uint64_t UnlimitedBytes(const uint8_t* d, size_t n, TableDesigner& designer) {
     return std::min<uint64_t>(kBlockHeaderSize + PadTo16(n), kBlockHeaderSize + PadTo16((plan.totalBits + 7) / 8));
 }
 
-// Our level-9 parse of a block: four optimal passes, each priced by the one before,
-// the later ones weighing what positions are worth keeping (as the compressor does).
-std::vector<Step> LevelNineSteps(const uint8_t* d, size_t n, TableDesigner& designer, uint64_t* bytes) {
-    static MatchModel model;
-    static OptimalParser parser;
-    Prices prices;
-    DefaultPrices(d, n, &prices);
-    ParseOptions options;
-    options.window = 256;
-    options.commit = 224;
-    options.nice = 128;
-    std::vector<uint32_t> keepValue, keepUntil;
-    std::vector<Step> steps, best;
-    BlockPlan plan;
-    uint64_t bestBits = UINT64_MAX;
-    for (int pass = 0; pass < 4; ++pass) {
-        parser.Run(model, prices, d, n, options, &steps);
-        if (!PlanBlock(d, steps, 2, designer, &plan)) break;
-        PricesFromPlan(plan, n, &prices);
-        FutureValues(d, n, steps, prices, 16, &keepValue, &keepUntil);
-        options.keepValue = keepValue.data();
-        options.keepUntil = keepUntil.data();
-        if (plan.totalBits < bestBits) {
-            bestBits = plan.totalBits;
-            best = steps;
-        }
-    }
-    const uint64_t stored = kBlockHeaderSize + PadTo16(n);
-    *bytes = bestBits == UINT64_MAX ? stored : std::min(stored, kBlockHeaderSize + PadTo16((bestBits + 7) / 8));
-    return best;
-}
-
 // The lost sources of our level-9 parse (bench/bound.h).
-void AddLostSources(const uint8_t* d, size_t n, TableDesigner& designer, BoundFigures* f) {
+void AddLostSources(const uint8_t* d, size_t n, BoundFigures* f) {
     static MatchModel model;
-    uint64_t bytes;
-    const std::vector<Step> steps = LevelNineSteps(d, n, designer, &bytes);
-    f->parseBytes += bytes;
+    static Compressor compressor(9);
+    EncodedBlock block;
+    if (!compressor.EncodeBlock(d, n, &block)) return;
+    f->parseBytes += kBlockHeaderSize + PadTo16(block.type == BlockType::Stored
+                                                    ? block.sizeField
+                                                    : (uint64_t{block.sizeField} + 7) / 8);
+    const std::vector<Step>& steps = compressor.lastSteps();
     if (steps.empty()) return;
     constexpr uint32_t kDepth = 64, kLongest = 258, kWorthCopying = 4;
     model.Clear(d, n);
@@ -392,7 +364,7 @@ void BoundOfBlock(const uint8_t* d, size_t n, BoundFigures* f) {
     StepsOf(table, n, &steps);
     f->sizeTable += BlockBytes(d, n, steps, designer);
     f->sizeUnlimited += UnlimitedBytes(d, n, designer);
-    AddLostSources(d, n, designer, f);
+    AddLostSources(d, n, f);
 }
 
 }  // namespace

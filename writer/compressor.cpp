@@ -67,6 +67,7 @@ Compressor::Compressor(int level, size_t blockSize)
 Compressor::~Compressor() = default;
 
 bool Compressor::EncodeBlock(const uint8_t* data, size_t length, EncodedBlock* block) {
+    lastCompressed_ = false;
     auto storeIt = [&]() {
         if (stats_) {
             ++stats_->storedBlocks;
@@ -147,10 +148,16 @@ bool Compressor::EncodeBlock(const uint8_t* data, size_t length, EncodedBlock* b
             s.tableEntries[k] += d[k]->table.size();
         }
     }
+    lastCompressed_ = true;
     block->type = BlockType::Compressed;
     block->sizeField = static_cast<uint32_t>(bits);
     block->body = st.body;
     return true;
+}
+
+const std::vector<Step>& Compressor::lastSteps() const {
+    static const std::vector<Step> kNone;
+    return lastCompressed_ ? state_->bestSteps : kNone;
 }
 
 namespace {

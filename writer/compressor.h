@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "writer/archive_writer.h"
+#include "writer/block_plan.h"
 
 namespace vorx {
 
@@ -71,12 +72,17 @@ public:
     // Adds every later block's figures to `stats` (null stops it).
     void set_stats(CompressorStats* stats) { stats_ = stats; }
 
+    // The steps of the last block EncodeBlock made, empty when it stored the block: for
+    // analyses of the parse.
+    const std::vector<Step>& lastSteps() const;
+
 private:
     struct State;
     int level_;
     size_t blockSize_;
     bool forceCompressed_ = false;
     CompressorStats* stats_ = nullptr;
+    bool lastCompressed_ = false;
     std::unique_ptr<State> state_;
 };
 
