@@ -31,22 +31,6 @@ HICON LoadAppIcon(int side) {
                                          IMAGE_ICON, side, side, LR_DEFAULTCOLOR));
 }
 
-// Moves the window into the work area of the display it is mostly on, where it lies
-// partly outside (a dialog opened at the mouse pointer near the screen's edge).
-void KeepOnWorkArea(HWND window) {
-    MONITORINFO monitor;
-    monitor.cbSize = sizeof monitor;
-    RECT rect;
-    if (!GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor) ||
-        !GetWindowRect(window, &rect))
-        return;
-    const RECT& work = monitor.rcWork;
-    const LONG x = rect.left + (rect.right > work.right ? work.right - rect.right : 0);
-    const LONG y = rect.top + (rect.bottom > work.bottom ? work.bottom - rect.bottom : 0);
-    SetWindowPos(window, nullptr, x > work.left ? x : work.left, y > work.top ? y : work.top, 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 // Area averaging of a line of `from` pixels into `to` pixels (blue, green, red and a
 // fourth byte; `inStep` and `outStep` bytes apart): each pixel made is the mean of the
 // part of the line it covers. Input pixel j spans [j * to, (j + 1) * to), output pixel i
@@ -161,7 +145,7 @@ void DialogScale::Init(HWND dialog) {
     if (auto behaviour = SystemFunctionAs<BehaviourFn>("user32.dll", "SetDialogDpiChangeBehavior"))
         behaviour(dialog, kDialogScalesItself, kDialogScalesItself);
     SetIcons(dialog);
-    KeepOnWorkArea(dialog);
+    SendMessageW(dialog, DM_REPOSITION, 0, 0);  // wholly on its display
     // Posted, so that it comes after the dialog manager's own choice at creation, which
     // hides the cues until a key is pressed.
     PostMessageW(dialog, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS | UISF_HIDEACCEL),
@@ -198,7 +182,7 @@ void DialogScale::Change(HWND dialog, UINT dpi, const RECT& suggested) {
     font_ = font;
     dpi_ = dpi;
     SetIcons(dialog);
-    InvalidateRect(dialog, nullptr, TRUE);
+    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void DialogScale::Release(HWND dialog) {

@@ -36,7 +36,7 @@ class DialogScale {
 public:
     // At WM_INITDIALOG: records the controls, leaves DPI changes to the dialog, gives it
     // its icons, keeps its keyboard cues (focus rectangle, access keys) visible and moves
-    // it onto its display's work area where it lies partly outside.
+    // it wholly onto its display (a dialog opened at the mouse pointer may lie outside).
     void Init(HWND dialog);
     // At WM_DPICHANGED: the dialog takes the rectangle Windows suggests, the recorded
     // controls their places and the dialog font at `dpi`, the icons their new sizes.
