@@ -364,9 +364,10 @@ struct Measures {
     std::map<std::string, double> sizes;
 };
 
-// Every visible control of the dialog lies inside its client area and overlaps no other.
+// The dialog lies on the screen; every visible control of it inside its client area, overlapping no other.
 void ExpectTidy(HWND dialog, const std::string& what) {
-    RECT client, both;
+    RECT client, both, window, screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    EXPECT_TRUE(GetWindowRect(dialog, &window) && IntersectRect(&both, &window, &screen) && EqualRect(&both, &window)) << what;
     GetClientRect(dialog, &client);
     std::vector<HWND> shown;
     for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
@@ -404,11 +405,10 @@ TEST_F(SelfExtractor, PagesAtOneScale) {
     ReleaseDC(nullptr, screen);
     shots_ += std::to_string(dpi) + "dpi-";
     Measures measured;
-    const std::string password = "scale-password";
     Make("setup.exe", {out_, "after.exe"},
          {{"$comments$", "Welcome to the sample.\nSecond line.\nThird line.\n"}, {"readme.txt", "read me\r\n"},
           {"docs\\guide\\big.bin", std::string(6u << 20, 'b'), {}, 256}, {"after.exe", "never started"}},
-         {.password = password});
+         {.password = "scale-password"});
     gui::Process process;
     EXPECT_TRUE(process.Start(gui::Wide(Path("setup.exe")), L"", gui::Wide(dir_)));
 
@@ -427,7 +427,7 @@ TEST_F(SelfExtractor, PagesAtOneScale) {
     EXPECT_EQ(GetWindow(box, GW_OWNER), prompt);
     gui::Key(box, VK_ESCAPE);
     EXPECT_TRUE(gui::WaitUntil([&] { return !IsWindow(box); }, kAppear)) << "Esc leaves the box";
-    gui::Type(prompt, kPasswordEdit, password);
+    gui::Type(prompt, kPasswordEdit, "scale-password");
     gui::Key(prompt, VK_RETURN);
 
     HWND wizard = WaitForPage(process, kCommentView);
