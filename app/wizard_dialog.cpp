@@ -223,9 +223,10 @@ void WizardDialog::ShowPage(HWND dialog) {
                     ES_READONLY,
                 0, 0, 0, 0, dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_COMMENT_VIEW)),
                 GetModuleHandleW(nullptr), nullptr);
-            // Read, and reached with Tab, after the header and before the buttons.
+            // Read, and reached with Tab, before the buttons; right after the subtitle, which
+            // screen readers take as its label.
             if (CommentView != nullptr)
-                SetWindowPos(CommentView, GetDlgItem(dialog, IDC_HEADER_LINE), 0, 0, 0, 0,
+                SetWindowPos(CommentView, GetDlgItem(dialog, IDC_SUBTITLE), 0, 0, 0, 0,
                              SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
             FocusControl(dialog, IDOK);
             break;
