@@ -535,7 +535,7 @@ Result ReadTables(const uint8_t* body, uint32_t bitCount, BlockScratch& scratch,
     }
     if (*at >= bitCount) return kCorruptArchive;
     for (int a = 0; a < BlockScratch::kAlphabets; ++a) {
-        if (!scratch.trees[a].BuildFromTable(scratch.tables[a]) ||
+        if (!scratch.trees[a].Build(scratch.tables[a]) ||
             !scratch.lookup[a].Build(scratch.trees[a], BlockScratch::kRootBits[a],
                                      scratch.entries + BlockScratch::kOffset[a],
                                      BlockScratch::kValueMask[a]))
