@@ -17,8 +17,6 @@ struct BlowfishContext {
 // The standard key schedule. Exactly 72 key bytes are consumed, cycling through the
 // key; a key of length 0 acts as 72 zero bytes.
 void BlowfishSetKey(BlowfishContext* context, const uint8_t* key, size_t keyLength);
-void BlowfishEncrypt(const BlowfishContext* context, uint32_t* left, uint32_t* right);
-void BlowfishDecrypt(const BlowfishContext* context, uint32_t* left, uint32_t* right);
 
 // Decrypts / encrypts every whole 8-byte block of `data` in place, in the archive's
 // byte order. A tail of fewer than 8 bytes is left as it is.

@@ -68,7 +68,6 @@ public:
     // Answers every look-up with the walks from now on (for comparisons in tests and
     // benchmarks), and frees the index.
     void Disable();
-    bool enabled() const { return enabled_; }
 
     // Most bytes of names the index holds in memory; beyond them the walks answer.
     static constexpr uint64_t kLargestTable = uint64_t{1} << 30;

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <vector>
 
-#include "codec/code_tree.h"
 #include "writer/block_output.h"
 #include "writer/block_plan.h"
 #include "writer/prices.h"
