@@ -86,7 +86,7 @@ void BlowfishEncryptBlocks(const BlowfishContext* context, uint8_t* data, size_t
 
 void BlowfishSetPassword(BlowfishContext* context, const char* password) {
     size_t length = 0;
-    while (length < kMaxPasswordLength && password[length] != '\0') ++length;
+    while (length < kMaxPasswordBytesKept && password[length] != '\0') ++length;
     BlowfishSetKey(context, reinterpret_cast<const uint8_t*>(password), length);
 }
 

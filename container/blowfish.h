@@ -23,11 +23,12 @@ void BlowfishSetKey(BlowfishContext* context, const uint8_t* key, size_t keyLeng
 void BlowfishDecryptBlocks(const BlowfishContext* context, uint8_t* data, size_t length);
 void BlowfishEncryptBlocks(const BlowfishContext* context, uint8_t* data, size_t length);
 
-// Longest password kept; only the first 72 bytes enter the key, so cutting changes nothing.
-constexpr size_t kMaxPasswordLength = 255;
+// The most bytes of a password the reader keeps; only the first 72 enter the key, so
+// cutting a longer one changes nothing.
+constexpr size_t kMaxPasswordBytesKept = 255;
 
 // Keys the context with a password: its bytes up to the terminating NUL, at most
-// kMaxPasswordLength of them.
+// kMaxPasswordBytesKept of them.
 void BlowfishSetPassword(BlowfishContext* context, const char* password);
 
 }  // namespace vorx

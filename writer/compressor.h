@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "codec/block_head.h"
 #include "writer/archive_writer.h"
 #include "writer/block_plan.h"
 
@@ -27,10 +28,6 @@ namespace vorx {
 constexpr int kMinLevel = 0;  // stores
 constexpr int kMaxLevel = 9;
 constexpr int kDefaultLevel = 5;
-
-// Bytes per block: the unit the context table and the code trees span. Far below the
-// 64 MiB a reader accepts, and what a reader must hold in memory at once.
-constexpr size_t kCompressorBlockSize = 4u << 20;
 
 // Where a compressor's output went, summed over the blocks it made: for profiling.
 struct CompressorStats {
@@ -51,7 +48,7 @@ struct CompressorStats {
 class Compressor {
 public:
     // `level` 0 stores every block; 1 to 9 trade speed for size.
-    explicit Compressor(int level = kDefaultLevel, size_t blockSize = kCompressorBlockSize);
+    explicit Compressor(int level = kDefaultLevel, size_t blockSize = kWriterBlockSize);
     ~Compressor();
     Compressor(const Compressor&) = delete;
     Compressor& operator=(const Compressor&) = delete;

@@ -42,7 +42,7 @@ TEST(LargeEntry, MoreThanFourGiBRoundTripsThroughWriterAndReader) {
     uint64_t freeBytes = 0;
     if (platform::FreeBytesForFolder(dir.Path().c_str(), &freeBytes) && freeBytes < kEntrySize + (512u << 20))
         GTEST_SKIP() << "needs " << (kEntrySize >> 20) << " MiB free in " << dir.Path();
-    constexpr size_t kChunk = kCompressorBlockSize, kPiece = 3u << 20;  // pieces straddle chunks
+    constexpr size_t kChunk = kWriterBlockSize, kPiece = 3u << 20;  // pieces straddle chunks
     std::unique_ptr<uint8_t[]> chunk(new uint8_t[kChunk]);
     Crc32 written;
     ReusingEncoder encoder;
