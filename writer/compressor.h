@@ -75,6 +75,15 @@ public:
 
 private:
     struct State;
+    // `data` as a stored block.
+    bool Store(const uint8_t* data, size_t length, EncodedBlock* block);
+    // The level's parses of one block, each priced by the one before; the cheapest one's
+    // steps and plan are kept in the state, its bits in *bestBits. False when a parse
+    // needs more distinct lengths than a table holds.
+    bool PlanPasses(const uint8_t* data, size_t length, uint64_t* bestBits);
+    // Adds the block just written to the figures of set_stats.
+    void CountCompressed(size_t length);
+
     int level_;
     size_t blockSize_;
     bool forceCompressed_ = false;
