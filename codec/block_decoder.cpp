@@ -140,10 +140,10 @@ int Percent(float value) {
 
 // Reads one table of the block: up to `entries` (symbol, weight) pairs (at most
 // `size`), stopping once the position reaches the block's bit count. A symbol is an
-// escape-coded number when `escapedSymbols` is set, else `width` plain bits. A code
-// beyond the format (ReadEscapedNumber's 0) is corrupt data. The table holds the pairs
-// read and nothing else: the entries the stream does not send would have weight 0,
-// and a tree takes none from the first of weight 0 on, so they need not be written.
+// escape-coded number when `escapedSymbols` is set, else `width` plain bits. An escape
+// code too long to carry a number (ReadEscapedNumber's 0) is corrupt data. The table holds the
+// pairs read and nothing else: the entries the stream does not send would have weight 0, and a tree
+// takes none from the first of weight 0 on, so they need not be written.
 Result ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool escapedSymbols,
                  uint32_t width, const uint8_t* body, uint32_t bitCount, uint32_t& pos) {
     if (!table.Allocate(size)) return kOutOfMemory;

@@ -63,7 +63,7 @@ public:
     int level() const { return level_; }
     size_t blockSize() const { return blockSize_; }
 
-    // Always produce a compressed block (no stored fallback): for tests of the format.
+    // Always produce a compressed block (no stored fallback): for tests of the decoder.
     void set_forceCompressed(bool force) { forceCompressed_ = force; }
 
     // Adds every later block's figures to `stats` (null stops it).
