@@ -59,7 +59,7 @@ BlockWriter::Codes BlockWriter::CodesOf(const std::vector<Entry>& table) {
     reference::Tree tree;
     tree.Build(table);
     Codes codes;
-    for (const reference::Node* leaf : tree.Leaves()) codes.emplace(leaf->value, reference::PathOf(leaf));
+    for (const reference::Tree::Leaf& leaf : tree.Leaves()) codes.emplace(leaf.symbol, leaf.path);
     return codes;
 }
 
