@@ -490,9 +490,8 @@ Result DecodeOneStep(const BlockInput& input, Cursor& cursor) {
     }
     cursor = Cursor{op, opEnd, pos, flags, selectors};
     return kSuccess;
-
 corrupt:
-    e = kCorruptArchive;
+    return kCorruptArchive;
 stop:
     return e;
 }

@@ -7,6 +7,11 @@
 namespace reference {
 namespace {
 
+// The value of the root and of every inner node; a walk that meets a missing child
+// yields all ones.
+constexpr uint32_t kInner = 100000;
+constexpr uint32_t kMissingChild = 0xFFFFFFFFu;
+
 // Bit p of the stream is bit p % 8 of byte p / 8.
 uint32_t Bit(const uint8_t* buffer, uint32_t p) { return (buffer[p / 8] >> (p % 8)) & 1u; }
 

@@ -18,14 +18,8 @@
 
 namespace reference {
 
-// The value of the root and of every inner node; a walk that meets a missing child
-// yields all ones.
-constexpr uint32_t kInner = 100000;
-constexpr uint32_t kMissingChild = 0xFFFFFFFFu;
-
 struct Entry {
-    uint32_t weight;
-    uint32_t symbol;
+    uint32_t weight, symbol;
 };
 
 // A code tree grown by insertion: each symbol of the table, up to the first of weight
