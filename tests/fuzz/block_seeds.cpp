@@ -30,12 +30,14 @@ Body Sample(size_t size) {
             break;
         case 2:
             for (size_t i = 0; i < size;)
-                for (size_t n = 1 + rng() % 300, b = rng() % 4; n && i < size; --n) data[i++] = static_cast<uint8_t>(b);
+                for (size_t n = 1 + rng() % 300, b = rng() % 4; n && i < size; --n)
+                    data[i++] = static_cast<uint8_t>(b);
             break;
         case 3: {
             const size_t period = 1 + rng() % 40;
             for (size_t i = 0; i < size; ++i)
-                data[i] = i < period || rng() % 97 == 0 ? static_cast<uint8_t>(rng()) : data[i - period];
+                data[i] =
+                    i < period || rng() % 97 == 0 ? static_cast<uint8_t>(rng()) : data[i - period];
             break;
         }
         default:
@@ -46,7 +48,8 @@ Body Sample(size_t size) {
 
 int written = 0;
 
-bool Save(const std::string& folder, const Body& body, uint32_t bits, uint64_t capacity, bool progress) {
+bool Save(const std::string& folder, const Body& body, uint32_t bits, uint64_t capacity,
+          bool progress) {
     if (body.size() > 8000) return true;  // beyond the target's input size
     if (capacity > 0xFFFFu * 16 + 15) capacity = 0xFFFFu * 16 + 15;
     Body input(8);
@@ -84,10 +87,12 @@ Body Encoded(const Body& data, uint32_t* bits) {
 std::vector<reference::Entry> Table(size_t maxCount, uint32_t symbolLimit, bool huge) {
     std::vector<reference::Entry> t(rng() % (maxCount + 1));
     for (auto& e : t) {
-        // Lengths are mostly short; now and then near the largest, beyond what a lookup entry holds.
+        // Lengths are mostly short; now and then near the largest, beyond what a lookup entry
+        // holds.
         e.symbol = symbolLimit ? static_cast<uint32_t>(rng() % symbolLimit)
-                   : rng() % 64 ? 1 + static_cast<uint32_t>(rng() % 300)
-                                : vorx::kLargestEscapedNumber - static_cast<uint32_t>(rng() % 200000);
+                   : rng() % 64
+                       ? 1 + static_cast<uint32_t>(rng() % 300)
+                       : vorx::kLargestEscapedNumber - static_cast<uint32_t>(rng() % 200000);
         e.weight = huge ? 1 + static_cast<uint32_t>(rng() % vorx::kLargestEscapedNumber)
                         : 1 + static_cast<uint32_t>(rng() % (rng() % 2 ? 3 : 1000));
     }
@@ -118,13 +123,15 @@ int main(int argc, char** argv) {
             if (bit / 8 < body.size()) body[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
         }
         if (rng() % 4 == 0) bits = static_cast<uint32_t>(rng() % (body.size() * 8 + 1));
-        ok &= Save(folder, body, bits, rng() % 3 ? data.size() : data.size() + rng() % 300000, rng() % 2);
+        ok &= Save(folder, body, bits, rng() % 3 ? data.size() : data.size() + rng() % 300000,
+                   rng() % 2);
     }
     // Short periods: long overlapping matches that end at the end of the room.
     for (uint32_t period = 1; period <= 40; period += 3)
         for (size_t size : {5, 17, 64, 1000, 70000}) {
             Body data(size);
-            for (size_t i = 0; i < size; ++i) data[i] = i < period ? static_cast<uint8_t>(rng()) : data[i - period];
+            for (size_t i = 0; i < size; ++i)
+                data[i] = i < period ? static_cast<uint8_t>(rng()) : data[i - period];
             const Body body = Encoded(data, &bits);
             ok &= Save(folder, body, bits, size, false);
         }
@@ -139,13 +146,16 @@ int main(int argc, char** argv) {
         plan.lengths = Table(rng() % 4 == 0 ? 3000 : 40, 0, huge);
         if (round % 8 == 0) {  // halving weights: a chain deeper than 32 steps
             plan.lengths.clear();
-            for (uint32_t i = 0; i < 40; ++i) plan.lengths.push_back({i < 23 ? 1u << (22 - i) : 1u, 3 + i});
+            for (uint32_t i = 0; i < 40; ++i)
+                plan.lengths.push_back({i < 23 ? 1u << (22 - i) : 1u, 3 + i});
         }
         plan.slots = Table(16, 16, huge);
         streams::BlockWriter w(plan);
         const uint32_t bias = rng() % 3;
         for (uint32_t i = rng() % 30000; i > 0; --i)
-            w.bits().WriteBit(bias == 0 ? rng() % 2 : bias == 1 ? (rng() % 8 == 0) : (rng() % 8 != 0));
+            w.bits().WriteBit(bias == 0   ? rng() % 2
+                              : bias == 1 ? (rng() % 8 == 0)
+                                          : (rng() % 8 != 0));
         const Body body = w.Finish(&bits);
         ok &= Save(folder, body, bits, rng() % 200000, rng() % 2);
     }
@@ -157,7 +167,9 @@ int main(int argc, char** argv) {
         plan.flags = {{1, 5}, {1, 0}};
         const uint32_t symbols = 2 + rng() % 60;
         for (uint32_t i = 0; i < symbols; ++i)
-            plan.literals.push_back({static_cast<uint32_t>(1 + (rng() % 4 == 0 ? rng() % 5000 : rng() % 3)), i * 4 + 1});
+            plan.literals.push_back(
+                {static_cast<uint32_t>(1 + (rng() % 4 == 0 ? rng() % 5000 : rng() % 3)),
+                 i * 4 + 1});
         plan.lengths = {{1, 2}};
         plan.slots = {{1, 0}};
         const uint32_t runs = rng() % 12;
@@ -168,7 +180,10 @@ int main(int argc, char** argv) {
             for (int i = 0; i < 4; ++i) w.Literal(plan.literals[rng() % symbols].symbol);
         }
         const Body body = w.Finish(&bits);
-        ok &= Save(folder, body, bits, round % 3 == 0 ? 1 << 16 : round % 3 == 1 ? 4 * runs + rng() % 8 : rng() % 400,
+        ok &= Save(folder, body, bits,
+                   round % 3 == 0   ? 1 << 16
+                   : round % 3 == 1 ? 4 * runs + rng() % 8
+                                    : rng() % 400,
                    false);
     }
     // Random bodies, half of them with small table counts so that the steps are reached.
@@ -182,7 +197,8 @@ int main(int argc, char** argv) {
             body[6] &= 0x03;
             body[7] &= 0x03;
         }
-        ok &= Save(folder, body, static_cast<uint32_t>(rng() % (body.size() * 8 + 1)), rng() % 5000, false);
+        ok &= Save(folder, body, static_cast<uint32_t>(rng() % (body.size() * 8 + 1)), rng() % 5000,
+                   false);
     }
     std::printf("%d seeds\n", written);
     return ok ? 0 : 1;

@@ -53,15 +53,16 @@ bool TableHoldsName(vorx_Stream* h, const char* name) {
         vorx::BlowfishDecryptBlocks(key, table.data(), table.size());
     const size_t size = std::strlen(name) + 1;
     for (size_t at = 0; at + size <= table.size(); ++at) {
-        if ((at == 0 || table[at - 1] == 0) && std::memcmp(&table[at], name, size) == 0) return true;
+        if ((at == 0 || table[at - 1] == 0) && std::memcmp(&table[at], name, size) == 0)
+            return true;
     }
     return false;
 }
 
 bool SameInfo(const vorx_FileInfo& a, const vorx_FileInfo& b) {
-    return std::strcmp(a.name, b.name) == 0 && a.attributes == b.attributes &&
-           a.crc32 == b.crc32 && a.compressedSize == b.compressedSize &&
-           a.uncompressedSize == b.uncompressedSize && a.lastWriteSeconds == b.lastWriteSeconds;
+    return std::strcmp(a.name, b.name) == 0 && a.attributes == b.attributes && a.crc32 == b.crc32 &&
+           a.compressedSize == b.compressedSize && a.uncompressedSize == b.uncompressedSize &&
+           a.lastWriteSeconds == b.lastWriteSeconds;
 }
 
 // The answers of `walker`, a handle of the same archive whose index is disabled, are
@@ -73,8 +74,9 @@ void CompareWithWalks(vorx_Stream* h, vorx_Stream* walker, uint64_t index, const
               (byIndex != vorx_Success || SameInfo(a, b)),
           "the entry index enumerates as the walks do");
     const vorx_Error byName = vorx_GetFileInfo(h, &a, name);
-    Check(vorx_GetFileInfo(walker, &b, name) == byName && (byName != vorx_Success || SameInfo(a, b)),
-          "the entry index looks names up as the walks do");
+    Check(
+        vorx_GetFileInfo(walker, &b, name) == byName && (byName != vorx_Success || SameInfo(a, b)),
+        "the entry index looks names up as the walks do");
 }
 
 void Explore(vorx_Stream* h, vorx_Stream* walker) {
@@ -94,7 +96,8 @@ void Explore(vorx_Stream* h, vorx_Stream* walker) {
         // The record walk may still fail (13) when the name sits in the table's padding.
         Check(f == vorx_Success || f == vorx_ReadFailed || (f == vorx_NotFound && !wholeUnits),
               "a name just enumerated is found");
-        if (f == vorx_Success) Check(std::strcmp(found.name, info.name) == 0, "look-up copies the name");
+        if (f == vorx_Success)
+            Check(std::strcmp(found.name, info.name) == 0, "look-up copies the name");
         Check(vorx_GetFileInfo(h, nullptr, info.name) == f, "look-up without info agrees");
     }
     if (limit > 0) {
@@ -140,7 +143,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(vorx_OpenStream(&walker, path.c_str(), password, 2) == vorx_Success, "open again");
         walker->index.Disable();
         Explore(h, walker);
-        Check(vorx_CloseStream(walker) == vorx_Success && vorx_CloseStream(h) == vorx_Success, "close");
+        Check(vorx_CloseStream(walker) == vorx_Success && vorx_CloseStream(h) == vorx_Success,
+              "close");
     }
     return 0;
 }

@@ -23,7 +23,7 @@ TEST(KnownAnswers, BlowfishAndCrc32) {
     };
     // The archive stores each half little-endian: the published big-endian halves are
     // laid out so, encrypted, compared, and decrypted again.
-    const auto bytesOf = [](uint64_t halves, uint8_t (&block)[8]) {
+    const auto bytesOf = [](uint64_t halves, uint8_t(&block)[8]) {
         for (int i = 0; i < 4; ++i) {
             block[i] = static_cast<uint8_t>(halves >> (32 + 8 * i));
             block[4 + i] = static_cast<uint8_t>(halves >> (8 * i));
