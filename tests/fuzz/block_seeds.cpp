@@ -48,12 +48,15 @@ Body Sample(size_t size) {
 
 int written = 0;
 
+// The block fuzz target's input: the bit count (its top byte, random unless the count
+// must stay exact, also chooses the progress fraction), the room, the progress choice.
 bool Save(const std::string& folder, const Body& body, uint32_t bits, uint64_t capacity,
-          bool progress) {
+          bool progress, bool exactBits = false) {
     if (body.size() > 8000) return true;  // beyond the target's input size
     if (capacity > 0xFFFFu * 16 + 15) capacity = 0xFFFFu * 16 + 15;
     Body input(8);
-    vorx::WriteLe32(input.data(), (bits & 0xFFFFFFu) | (static_cast<uint32_t>(rng() % 256) << 24));
+    const uint32_t top = exactBits ? 0 : static_cast<uint32_t>(rng() % 256);
+    vorx::WriteLe32(input.data(), (bits & 0xFFFFFFu) | (top << 24));
     vorx::WriteLe16(input.data() + 4, static_cast<uint16_t>(capacity / 16));
     input[6] = static_cast<uint8_t>(capacity % 16);
     input[7] = static_cast<uint8_t>((rng() % 128) << 1 | (progress ? 1 : 0));
@@ -185,6 +188,33 @@ int main(int argc, char** argv) {
                    : round % 3 == 1 ? 4 * runs + rng() % 8
                                     : rng() % 400,
                    false);
+    }
+    // Literal steps in the zero slack that end exactly at its end (the last bit a code
+    // may read): whole groups (a flag code and four times the leftmost literal code, an
+    // odd number of bits) and then 0 to 3 steps one by one; and the same with a group more,
+    // which reads past it. The body is made as long as that requires.
+    for (int round = 0; round < 80; ++round) {
+        streams::BlockPlan plan;
+        plan.flags = {{1, 5}, {1, 0}};
+        for (uint32_t i = 0, n = 2 + rng() % 40; i < n; ++i)
+            plan.literals.push_back({1 + static_cast<uint32_t>(rng() % 9), i});
+        plan.lengths = {{1, 2}};
+        plan.slots = {{1, 0}};
+        reference::Tree literals;
+        literals.Build(plan.literals);
+        const uint32_t code = static_cast<uint32_t>(literals.Leaves()[0].path.size());
+        const uint32_t group = 1 + 4 * code, tail = round % 4,
+                       tailBits = tail ? 1 + tail * code : 0;
+        const uint32_t tables = static_cast<uint32_t>(streams::BlockWriter(plan).bits().bitCount());
+        uint32_t bodyBits = (tables + tailBits + 128) / 128 * 128;
+        while ((bodyBits + 128 - tables - tailBits) % group != 0) bodyBits += 128;
+        for (uint32_t more : {0u, 4u}) {
+            plan.stepCount = 4 * ((bodyBits + 128 - tables - tailBits) / group) + tail + more;
+            streams::BlockWriter w(plan);
+            while (w.bits().bitCount() < bodyBits) w.bits().WriteBit(0);
+            const Body body = w.Finish(&bits);
+            ok &= Save(folder, body, bits, plan.stepCount + rng() % 2000, false, true);
+        }
     }
     // Random bodies, half of them with small table counts so that the steps are reached.
     for (int round = 0; round < 300; ++round) {

@@ -143,9 +143,9 @@ TEST(SfxMaker, RefusesImagesThatAreNotCleanStubs) {
     struct Row {
         const char* what;
         Image image;
-        size_t at;  // where `bytes` go, when any
+        size_t at;  // where `bytes` go, when any; where the block goes, when accepted
         std::vector<uint8_t> bytes;
-        const char* message;
+        const char* message;                 // null: accepted
         SfxConfig config = {"C:\\x\\", ""};  // the tool refuses longer fields and NULs itself
     };
     // A stub whose configuration section has the given size, offset and characteristics.
@@ -166,13 +166,19 @@ TEST(SfxMaker, RefusesImagesThatAreNotCleanStubs) {
         {"carries an archive", large, 6000, sig, "already carries an archive"},
         {"an archive at its end", large, 8184, sig, "already carries"},
         {"a long command", stub, 0, {}, "run", {"", std::string(256, 'r')}},
+        {"a section that ends the file", config(0x200, 4096 - 0x200, kData), 0xE00, {}, nullptr},
     };
     for (const Row& row : rows) {
         Image image = row.image;
         std::copy(row.bytes.begin(), row.bytes.end(), image.begin() + static_cast<long>(row.at));
         const Image before = image;
         std::string error;
-        EXPECT_FALSE(FillConfigBlock(image, row.config, &error)) << row.what;
+        const bool accepted = FillConfigBlock(image, row.config, &error);
+        EXPECT_EQ(accepted, !row.message) << row.what << ": " << error;
+        if (accepted) {
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(&image[row.at])), "C:\\x\\");
+            continue;
+        }
         EXPECT_NE(error.find(row.message), std::string::npos) << row.what << ": " << error;
         EXPECT_EQ(image, before) << row.what;
     }
