@@ -7,53 +7,16 @@
 namespace vorx {
 
 // ---------------------------------------------------------------------------
-// SymbolTable
-
-bool SymbolTable::Allocate(int32_t count) {
-    const size_t n = count > 0 ? static_cast<size_t>(count) : 0;
-    if (n > capacity_) {
-        Destroy();
-        entries_ = static_cast<SymbolEntry*>(std::malloc(n * sizeof(SymbolEntry)));
-        if (!entries_) return false;
-        capacity_ = n;
-    }
-    count_ = 0;
-    return true;
-}
-
-void SymbolTable::Destroy() {
-    std::free(entries_);
-    entries_ = nullptr;
-    count_ = 0;
-    capacity_ = 0;
-}
-
-// ---------------------------------------------------------------------------
 // CodeTree
-
-void CodeTree::Destroy() {
-    std::free(nodes_);
-    nodes_ = nullptr;
-    count_ = 0;
-    capacity_ = 0;
-    maxDepth_ = 0;
-}
 
 bool CodeTree::Build(const SymbolEntry* entries, size_t count) {
     size_t used = 0;
     while (used < count && entries[used].weight != 0) ++used;
     // The root, one node for each of the first two symbols, two for every later one:
     // all in one array, made before the first insertion, so that node addresses stay.
-    const size_t needed = used < 2 ? used + 1 : 2 * used;
-    if (needed > capacity_) {
-        Destroy();
-        if (needed > SIZE_MAX / sizeof(CodeTreeNode)) return false;
-        nodes_ = static_cast<CodeTreeNode*>(std::malloc(needed * sizeof(CodeTreeNode)));
-        if (!nodes_) return false;
-        capacity_ = needed;
-    }
     count_ = 0;
     maxDepth_ = 0;
+    if (!nodes_.Reserve(used < 2 ? used + 1 : 2 * used)) return false;
     Take(kInnerNodeMarker, 0, 0, 0);
     for (size_t i = 0; i < used && i < 2; ++i) HangFromRoot(entries[i].symbol, entries[i].weight);
     for (size_t i = 2; i < used; ++i) SplitLighterLeaf(entries[i].symbol, entries[i].weight);
@@ -63,8 +26,8 @@ bool CodeTree::Build(const SymbolEntry* entries, size_t count) {
 // A node from the room Build has made.
 inline CodeTreeNode* CodeTree::Take(uint32_t value, uint32_t weight, uint32_t code,
                                     uint32_t codeLength) {
-    assert(count_ < capacity_);
-    CodeTreeNode* node = nodes_ + count_++;
+    assert(count_ < nodes_.capacity());
+    CodeTreeNode* node = nodes_.get() + count_++;
     *node = CodeTreeNode{nullptr, nullptr, value, weight, code, codeLength};
     return node;
 }
@@ -72,7 +35,7 @@ inline CodeTreeNode* CodeTree::Take(uint32_t value, uint32_t weight, uint32_t co
 // A root that lacks a child: the leaf hangs right if the right is free, else left. No
 // weight changes.
 void CodeTree::HangFromRoot(uint32_t symbol, uint32_t weight) {
-    CodeTreeNode* const root = nodes_;
+    CodeTreeNode* const root = nodes_.get();
     const bool right = !root->right;
     CodeTreeNode* leaf = Take(symbol, weight, right ? 1u : 0u, 1);
     (right ? root->right : root->left) = leaf;
@@ -86,7 +49,7 @@ void CodeTree::HangFromRoot(uint32_t symbol, uint32_t weight) {
 // children has been made, so the choices are those of the walk that adds the weight
 // afterwards.
 void CodeTree::SplitLighterLeaf(uint32_t symbol, uint32_t weight) {
-    CodeTreeNode* node = nodes_;
+    CodeTreeNode* node = nodes_.get();
     assert(node->left && node->right);
     do {
         node->weight += weight;
@@ -112,8 +75,6 @@ void CodeTree::SplitLighterLeaf(uint32_t symbol, uint32_t weight) {
 // ---------------------------------------------------------------------------
 // DecodeTable
 
-DecodeTable::~DecodeTable() { std::free(links_); }
-
 bool DecodeTable::Build(const CodeTree& tree, uint32_t rootBits, uint32_t* storage,
                         uint32_t valueMask) {
     assert(tree.root() && storage);
@@ -122,12 +83,7 @@ bool DecodeTable::Build(const CodeTree& tree, uint32_t rootBits, uint32_t* stora
     entries_ = storage;
     const size_t size = size_t{1} << rootBits_;
     // Every entry may name a node of its own to walk on from.
-    if (size > linkCapacity_) {
-        std::free(links_);
-        links_ = static_cast<const CodeTreeNode**>(std::malloc(size * sizeof(CodeTreeNode*)));
-        linkCapacity_ = links_ ? size : 0;
-        if (!links_) return false;
-    }
+    if (!links_.Reserve(size)) return false;
     linkCount_ = 0;
     plain_ = true;
     // A tree no deeper than the table decides each entry by the low bits up to its
@@ -160,7 +116,7 @@ void DecodeTable::FillStrided(uint32_t first, uint32_t depth, uint32_t entry) {
 
 uint32_t DecodeTable::LinkTo(const CodeTreeNode* node, uint32_t depth) {
     plain_ = false;
-    links_[linkCount_] = node;
+    links_.get()[linkCount_] = node;
     return (linkCount_++ << kValueShift) | (kLink << kKindShift) | depth;
 }
 
@@ -198,7 +154,7 @@ uint64_t DecodeTable::Finish(uint32_t entry, const uint8_t* buffer, uint32_t bit
     if (kind == kLeaf) {
         symbol = Value(entry);
     } else if (kind == kLink) {
-        const CodeTreeNode* node = links_[Value(entry)];
+        const CodeTreeNode* node = links_.get()[Value(entry)];
         while (!node->IsLeaf()) {
             if (bitPosition >= limitBits) return kWalkPastLimit;
             const uint32_t bit = (buffer[bitPosition >> 3] >> (bitPosition & 7)) & 1u;

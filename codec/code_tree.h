@@ -27,8 +27,36 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 namespace vorx {
+
+// Memory for n elements of T that a table or tree keeps from one block to the next: it
+// grows when a block needs more, and what it held before is not kept.
+template <typename T>
+class ScratchArray {
+public:
+    // False when the memory cannot be had (the array is then empty).
+    bool Reserve(size_t n) {
+        if (n <= capacity_) return true;
+        memory_.reset();
+        capacity_ = 0;
+        if (n > SIZE_MAX / sizeof(T)) return false;
+        memory_.reset(static_cast<T*>(std::malloc(n * sizeof(T))));
+        if (memory_) capacity_ = n;
+        return memory_ != nullptr;
+    }
+    T* get() const { return memory_.get(); }
+    size_t capacity() const { return capacity_; }
+
+private:
+    struct Free {
+        void operator()(T* p) const { std::free(p); }
+    };
+    std::unique_ptr<T, Free> memory_;
+    size_t capacity_ = 0;
+};
 
 // The value of the root and of every inner node.
 constexpr uint32_t kInnerNodeMarker = 100000;
@@ -42,29 +70,23 @@ struct SymbolEntry {
 
 class SymbolTable {
 public:
-    SymbolTable() = default;
-    ~SymbolTable() { Destroy(); }
-    SymbolTable(const SymbolTable&) = delete;
-    SymbolTable& operator=(const SymbolTable&) = delete;
-
     // Makes room for `count` entries without filling them and leaves the table empty;
     // a reader writes the entries it has and then sets the count with SetCount. Memory
     // of an earlier call is reused when it is large enough. Returns false when the
     // memory cannot be had.
-    bool Allocate(int32_t count);
+    bool Allocate(int32_t count) {
+        count_ = 0;
+        return entries_.Reserve(count > 0 ? static_cast<size_t>(count) : 0);
+    }
     void SetCount(int32_t count) { count_ = count; }
-    // Frees the entries.
-    void Destroy();
 
     int32_t count() const { return count_; }
-    const SymbolEntry* entries() const { return entries_; }
-    SymbolEntry& operator[](size_t i) { return entries_[i]; }
-    const SymbolEntry& operator[](size_t i) const { return entries_[i]; }
+    const SymbolEntry* entries() const { return entries_.get(); }
+    SymbolEntry& operator[](size_t i) { return entries_.get()[i]; }
 
 private:
-    SymbolEntry* entries_ = nullptr;
+    ScratchArray<SymbolEntry> entries_;
     int32_t count_ = 0;
-    size_t capacity_ = 0;
 };
 
 struct CodeTreeNode {
@@ -80,11 +102,6 @@ struct CodeTreeNode {
 
 class CodeTree {
 public:
-    CodeTree() = default;
-    ~CodeTree() { Destroy(); }
-    CodeTree(const CodeTree&) = delete;
-    CodeTree& operator=(const CodeTree&) = delete;
-
     // Grows the tree of the entries by the rule above, stopping at the end of the
     // entries or at the first of weight 0. Memory of an earlier build is reused when
     // it is large enough. Returns false when memory cannot be had; the tree then has
@@ -94,11 +111,8 @@ public:
         return Build(table.entries(), table.count() > 0 ? static_cast<size_t>(table.count()) : 0);
     }
 
-    // Frees every node; the tree has no root afterwards.
-    void Destroy();
-
     // The nodes in the order they were made, the root first (null: no root).
-    const CodeTreeNode* root() const { return count_ ? nodes_ : nullptr; }
+    const CodeTreeNode* root() const { return count_ ? nodes_.get() : nullptr; }
     size_t nodeCount() const { return count_; }
     // Depth of the deepest leaf (0 when the root has no children).
     uint32_t maxDepth() const { return maxDepth_; }
@@ -108,9 +122,8 @@ private:
     void HangFromRoot(uint32_t symbol, uint32_t weight);
     void SplitLighterLeaf(uint32_t symbol, uint32_t weight);
 
-    CodeTreeNode* nodes_ = nullptr;
+    ScratchArray<CodeTreeNode> nodes_;
     size_t count_ = 0;
-    size_t capacity_ = 0;
     uint32_t maxDepth_ = 0;
 };
 
@@ -136,11 +149,6 @@ public:
     static constexpr uint32_t kValueShift = 8;
     static constexpr uint32_t kLargestTableValue = (1u << (kKindShift - kValueShift)) - 1;
     static uint32_t Value(uint32_t entry) { return (entry & ~kKindMask) >> kValueShift; }
-
-    DecodeTable() = default;
-    ~DecodeTable();
-    DecodeTable(const DecodeTable&) = delete;
-    DecodeTable& operator=(const DecodeTable&) = delete;
 
     // Derives the table of `tree` (which must have a root and outlive the table's use),
     // looking up `rootBits` bits at once (at most kMaxRootBits), into the 2^rootBits
@@ -170,9 +178,8 @@ private:
     void FillStrided(uint32_t first, uint32_t depth, uint32_t entry);
     uint32_t LinkTo(const CodeTreeNode* node, uint32_t depth);
 
-    uint32_t* entries_ = nullptr;  // the caller's storage
-    const CodeTreeNode** links_ = nullptr;
-    size_t linkCapacity_ = 0;
+    uint32_t* entries_ = nullptr;              // the caller's storage
+    ScratchArray<const CodeTreeNode*> links_;  // the nodes that kLink entries name
     uint32_t linkCount_ = 0;
     uint32_t rootBits_ = 0;
     uint32_t fillBits_ = 0;  // the low bits that decide an entry: min(deepest leaf, rootBits_)
