@@ -56,7 +56,7 @@ bench: native
 fuzz: native-san
 	scripts/fuzz
 
-# A tool, not a test: MUTANTS_SEED, MUTANTS_COUNT, MUTANTS_SECONDS (scripts/mutants).
+# A tool, not a test: MUTANTS_SEED, MUTANTS_COUNT, MUTANTS_FOLDERS, MUTANTS_SECONDS (scripts/mutants).
 mutants: deps
 	scripts/mutants
 

@@ -86,7 +86,7 @@ private:
     std::vector<int32_t> head_, prev_;
 };
 
-uint32_t TwoByteKey(const uint8_t* d, size_t q) { return KeysAt(d, q).twoByte; }
+uint32_t TwoByteKey(const uint8_t* d, size_t q) { return IndicesAt(d, q).twoByte; }
 
 // Bytes of a block as it would be written: compressed or stored, whichever is smaller.
 uint64_t BlockBytes(const uint8_t* d, size_t n, const std::vector<Step>& steps, TableDesigner& designer) {
@@ -119,7 +119,7 @@ void StepsOf(const std::vector<Kept>& kept, size_t n, std::vector<Step>* steps) 
 class UnlimitedParser {
 public:
     void Run(const uint8_t* d, size_t n, const Prices& prices, std::vector<Step>* steps) {
-        head_.assign(MatchModel::kBuckets, -1);
+        head_.assign(kContextBuckets, -1);
         prev_.assign(n, -1);
         cost_.assign(n + 1, UINT64_MAX);
         step_.assign(n + 1, 0);
@@ -133,13 +133,13 @@ public:
                 step_[p + 1] = 0;
             }
             if (p < 3) continue;
-            const BucketKeys keys = KeysAt(d, p);
+            const ContextIndices keys = IndicesAt(d, p);
             const uint32_t key = keys.twoByte;
             const size_t most = std::min<size_t>(kLongest, n - p);
             uint32_t best = 0;
             // The two-byte bucket, and the three-byte one the decoder may select instead.
             for (uint32_t bucket : {key, keys.threeByte}) {
-                if (bucket >= MatchModel::kBuckets || (bucket == key && best)) continue;
+                if (bucket >= kContextBuckets || (bucket == key && best)) continue;
                 uint32_t depth = kDepth;
                 for (int32_t c = head_[bucket]; c >= 0 && depth-- > 0 && best < most; c = prev_[c]) {
                     const size_t s = static_cast<size_t>(c);
@@ -200,8 +200,8 @@ void AddLostSources(const uint8_t* d, size_t n, BoundFigures* f) {
     model.Clear(d, n);
     // Every step start by bucket (head, previous), the one after it in its bucket, and
     // whether a match began there or copied from it.
-    std::vector<int32_t> head(MatchModel::kBuckets, -1), previous(n, -1), next(n, -1);
-    std::vector<int32_t> last(MatchModel::kBuckets, -1);
+    std::vector<int32_t> head(kContextBuckets, -1), previous(n, -1), next(n, -1);
+    std::vector<int32_t> last(kContextBuckets, -1);
     std::vector<uint8_t> beginsMatch(n, 0), copied(n, 0);
     size_t p = 0, counted = 0;  // literal steps below `counted` belong to a counted copy
     for (const Step s : steps) {
@@ -278,7 +278,7 @@ void BoundOfBlock(const uint8_t* d, size_t n, BoundFigures* f) {
 
     std::vector<Kept> all, oracle, table;
     std::vector<Step> steps;
-    std::vector<std::array<OracleSlot, 4>> buckets(MatchModel::kBuckets);
+    std::vector<std::array<OracleSlot, 4>> buckets(kContextBuckets);
     for (const DeflateMatch& m : matches) {
         ++f->matches;
         f->matchBytes += m.length;

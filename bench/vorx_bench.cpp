@@ -404,7 +404,7 @@ int DecodeOnly(const fs::path& corpus, int rounds) {
 // its two sizes also join the targets' summary.
 void PrintBound(const Input& input, uint64_t zlib9, uint64_t ours, uint64_t oursMatchBytes) {
     BoundFigures f;
-    for (const Bytes& file : input.files) AddBound(file.data(), file.size(), kCompressorBlockSize, &f);
+    for (const Bytes& file : input.files) AddBound(file.data(), file.size(), kWriterBlockSize, &f);
     auto share = [](uint64_t part, uint64_t whole) { return whole ? 100.0 * part / whole : 0.0; };
     std::printf("Bound: a zlib-9-like parse (32 KiB window, chains of 4096, lengths 3..258, lazy) in this format\n");
     std::printf("  its matches: %" PRIu64 ", covering %.1f%% of the bytes (vorx -m9's matches cover %.1f%%)\n", f.matches,

@@ -47,8 +47,8 @@ constexpr uint32_t kLargestEscapedNumber = 8524069;
 // fields before it, plus 1.
 //
 // A 23-bit field of all ones would announce a 30-bit field, which no 32-bit read can
-// deliver exactly; such a code lies outside the format and gives 0 (no valid code
-// does), with the position advanced past the 23-bit field. Callers treat 0 as corrupt.
+// deliver exactly; a stream never holds such a code. It gives 0 (no valid code does),
+// with the position advanced past the 23-bit field. Callers treat 0 as corrupt.
 inline uint32_t ReadEscapedNumber(const uint8_t* buffer, uint32_t& bitPosition) {
     uint32_t width = 2;
     uint32_t step = 1;

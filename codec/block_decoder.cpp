@@ -140,10 +140,10 @@ int Percent(float value) {
 
 // Reads one table of the block: up to `entries` (symbol, weight) pairs (at most
 // `size`), stopping once the position reaches the block's bit count. A symbol is an
-// escape-coded number when `escapedSymbols` is set, else `width` plain bits. A code
-// beyond the format (ReadEscapedNumber's 0) is corrupt data. The table holds the pairs
-// read and nothing else: the entries the stream does not send would have weight 0,
-// and a tree takes none from the first of weight 0 on, so they need not be written.
+// escape-coded number when `escapedSymbols` is set, else `width` plain bits. An escape
+// code too long to carry a number (ReadEscapedNumber's 0) is corrupt data. The table holds the
+// pairs read and nothing else: the entries the stream does not send would have weight 0, and a tree
+// takes none from the first of weight 0 on, so they need not be written.
 Result ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool escapedSymbols,
                  uint32_t width, const uint8_t* body, uint32_t bitCount, uint32_t& pos) {
     if (!table.Allocate(size)) return kOutOfMemory;
@@ -206,6 +206,19 @@ Result ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool escape
         }                                                                                        \
     } while (0)
 
+// Takes the next selector of a match: the pending one, or the first of a slot symbol
+// decoded now.
+#define VORX_NEXT_SELECTOR(selectorOut)            \
+    do {                                           \
+        if (selectors == kUsedUp) {                \
+            uint32_t symbol_;                      \
+            VORX_DECODE(Slots, symbol_);           \
+            selectors = PendingSelectors(symbol_); \
+        }                                          \
+        (selectorOut) = selectors & 3u;            \
+        selectors >>= 2;                           \
+    } while (0)
+
 // Asks for room for `needed` bytes of output when a step lacks it: the bit position is
 // checked first (a code that read past the body is corrupt whatever the room), then
 // the target. Out of the hot loop's way.
@@ -214,7 +227,18 @@ Result ReadTable(SymbolTable& table, int32_t size, uint32_t entries, bool escape
     return room.Need(needed);
 }
 
-// The state the group loop moves on.
+// What the steps of one block read and write besides their cursor.
+struct BlockInput {
+    const uint8_t* body;
+    uint32_t limitBits;         // a code that reads a bit at or past it is corrupt data
+    const uint32_t* lookup;     // BlockScratch::entries: the four tables at their places
+    const DecodeTable* tables;  // for the walks beyond them
+    ContextTable* contexts;
+    Room* room;
+    uint8_t* out;  // the block's first output byte
+};
+
+// The state the steps move on.
 struct Cursor {
     uint8_t* op;     // the next output byte
     uint8_t* opEnd;  // the end of the room known
@@ -223,26 +247,31 @@ struct Cursor {
     uint32_t selectors;
 };
 
-// One literal step at op >= out + 3 whose output room is known. The bucket of the
-// three bytes before op records op in the slot its order replaces first (a literal
-// leaves the order as it is, unless it is the bucket's first write).
-#define VORX_LITERAL_STEP()                                                      \
-    do {                                                                         \
-        const ContextTable::Choice c_ = contexts.Choose(op[-3], op[-2], op[-1]); \
-        const uintptr_t bucket_ = c_.bucket;                                     \
-        const uintptr_t order_ = c_.order;                                       \
-        contexts.order[bucket_] = contexts.afterLiteral[order_];                 \
-        contexts.positions[bucket_][SlotOrder::FirstSlot(order_)] = Mark(op);    \
-        uint32_t literal_;                                                       \
-        VORX_DECODE(Literals, literal_);                                         \
-        *op++ = static_cast<uint8_t>(literal_);                                  \
+// The locals the step macros work on, from a BlockInput (a function's hot state in
+// locals whose address is never taken, so that the byte stores of the output, which may
+// alias anything, do not force it back to memory).
+#define VORX_BLOCK_LOCALS(input)                      \
+    const uint8_t* const body = (input).body;         \
+    const uint32_t limitBits = (input).limitBits;     \
+    const uint32_t* const lookup = (input).lookup;    \
+    const DecodeTable* const tables = (input).tables; \
+    ContextTable& contexts = *(input).contexts;       \
+    Room& room = *(input).room;                       \
+    uint8_t* const out = (input).out
+
+// One literal step at op >= out + 3 whose output room is known: the bucket of the
+// three bytes before op records op.
+#define VORX_LITERAL_STEP()                                                        \
+    do {                                                                           \
+        contexts.RecordLiteral(contexts.Choose(op[-3], op[-2], op[-1]), Mark(op)); \
+        uint32_t literal_;                                                         \
+        VORX_DECODE(Literals, literal_);                                           \
+        *op++ = static_cast<uint8_t>(literal_);                                    \
     } while (0)
 
 // Match step k (0 to 3) of a group, at op >= out + 3, with a fresh bit buffer: its
-// length and selector codes take at most 18 of its bits in the tables' reach. The
-// selected slot gets the newest stamp and op goes to the slot first in the new order;
-// the copy reads the selected slot, which that never is. A slot the order calls empty
-// (every slot of an unwritten bucket) is corrupt data.
+// length and selector codes take at most 18 of its bits in the tables' reach. A slot
+// the order calls empty (every slot of an unwritten bucket) is corrupt data.
 //
 // A match that leaves 16 bytes of room behind it is copied in words (most take two
 // 16-byte moves), and the literals after it in the group have their room. Otherwise it
@@ -251,23 +280,13 @@ struct Cursor {
 #define VORX_MATCH_STEP(k)                                                                         \
     do {                                                                                           \
         const ContextTable::Choice c_ = contexts.Choose(op[-3], op[-2], op[-1]);                   \
-        const uintptr_t bucket_ = c_.bucket;                                                       \
-        const uintptr_t order_ = c_.order;                                                         \
         w = Peek(body, loadedAt = pos);                                                            \
-        uint32_t length_;                                                                          \
+        uint32_t length_, selector_;                                                               \
         VORX_DECODE(Lengths, length_);                                                             \
-        if (selectors == kUsedUp) {                                                                \
-            uint32_t symbol_;                                                                      \
-            VORX_DECODE(Slots, symbol_);                                                           \
-            selectors = PendingSelectors(symbol_);                                                 \
-        }                                                                                          \
-        const uint32_t selector_ = selectors & 3u;                                                 \
-        selectors >>= 2;                                                                           \
-        const uint32_t next_ = contexts.afterMatch[order_][selector_];                             \
-        if (next_ == SlotOrder::kEmptySlot) goto corrupt;                                          \
-        const uint32_t distance_ = Mark(op) - contexts.positions[bucket_][selector_];              \
-        contexts.positions[bucket_][SlotOrder::FirstSlot(next_)] = Mark(op);                       \
-        contexts.order[bucket_] = static_cast<uint8_t>(next_);                                     \
+        VORX_NEXT_SELECTOR(selector_);                                                             \
+        const ContextTable::Source source_ = contexts.RecordMatch(c_, selector_, Mark(op));        \
+        if (!source_.found) goto corrupt;                                                          \
+        const uint32_t distance_ = source_.distance;                                               \
         const uint64_t room_ = static_cast<uint64_t>(opEnd - op);                                  \
         if (length_ <= 32 && distance_ >= 16 && (kAmple || room_ >= 48)) {                         \
             std::memcpy(op, op - distance_, 16);                                                   \
@@ -321,9 +340,9 @@ constexpr uint64_t kAmpleAfterLong = 3 * 32 + 16;
 // starting where a flag symbol is due and op >= out + 3 (every step has its context).
 // It stops where four literals would lack room, or inside a group after a match that
 // lacked room (cursor.flags then holds the group's flags still pending), for the
-// caller's step-by-step path; *done says how many steps it decoded. A function of its
-// own so that the compiler keeps the bit buffer, the position, op and the table bases
-// in registers.
+// step-by-step path; *done says how many steps it decoded. A function of its own so
+// that the compiler keeps the bit buffer, the position, op and the table bases in
+// registers.
 //
 // One load of the bit buffer serves the flag symbol and the literal codes; a match
 // loads it anew. The bit position is checked against the body's end once per group: a
@@ -338,10 +357,9 @@ constexpr uint64_t kAmpleAfterLong = 3 * 32 + 16;
 // With kPlain, the entries of the flag, literal and slot tables are all plain leaves
 // (DecodeTable::plain), and their decodes take no other case.
 template <bool kAmple, bool kPlain>
-[[gnu::noinline]] Result DecodeGroups(const uint8_t* body, uint32_t limitBits,
-                                      const uint32_t* lookup, const DecodeTable* tables,
-                                      ContextTable& contexts, Room& room, uint8_t* out,
-                                      uint64_t stepLimit, Cursor& cursor, uint64_t* done) {
+[[gnu::noinline]] Result DecodeGroups(const BlockInput& input, uint64_t stepLimit, Cursor& cursor,
+                                      uint64_t* done) {
+    VORX_BLOCK_LOCALS(input);
     uint8_t* op = cursor.op;
     uint8_t* opEnd = cursor.opEnd;
     uint32_t pos = cursor.pos;
@@ -363,8 +381,7 @@ template <bool kAmple, bool kPlain>
         VORX_DECODE(Flags, symbol);
         if ((symbol & 15u) == 0) {
             // Four literals, the commonest pattern: their codes follow the flag code
-            // in the bit buffer. (A jump on all sixteen patterns, each with its own
-            // sequence of steps, made the loop seven times larger and no faster.)
+            // in the bit buffer.
             VORX_LITERAL_STEP();
             VORX_LITERAL_STEP();
             VORX_LITERAL_STEP();
@@ -394,9 +411,169 @@ stop:
     return e;
 }
 
+// The groups that fit in the next `stepLimit` steps where a flag symbol is due and
+// every step has its context: first those with ample room, then those that check it.
+// Adds the steps decoded to *s.
+Result DecodeGroupsWhereDue(const BlockInput& input, bool plain, uint64_t stepLimit, Cursor& cursor,
+                            uint64_t* s) {
+    if (cursor.flags != kUsedUp || stepLimit < 4 || cursor.op - input.out < 3) return kSuccess;
+    uint64_t done = 0;
+    Result e;
+    if (cursor.opEnd - cursor.op >= kAmpleRoom) {
+        if ((e = (plain ? DecodeGroups<true, true>
+                        : DecodeGroups<true, false>)(input, stepLimit, cursor, &done)) != kSuccess)
+            return e;
+        *s += done;
+        stepLimit -= done;
+        done = 0;
+    }
+    if (cursor.flags == kUsedUp && stepLimit >= 4 &&
+        (e = DecodeGroups<false, false>(input, stepLimit, cursor, &done)) != kSuccess)
+        return e;
+    *s += done;
+    return kSuccess;
+}
+
+// One step with every check, for what the groups leave: the first three positions of a
+// block (which have no context: no bucket is selected, no position is recorded, and a
+// match finds its slot empty), flags pending from a symbol a group or a report left,
+// the last steps, and output that needs room.
+Result DecodeOneStep(const BlockInput& input, Cursor& cursor) {
+    VORX_BLOCK_LOCALS(input);
+    constexpr bool kPlain = false;  // every case of every table
+    uint8_t* op = cursor.op;
+    uint8_t* opEnd = cursor.opEnd;
+    uint32_t pos = cursor.pos;
+    uint32_t flags = cursor.flags;
+    uint32_t selectors = cursor.selectors;
+    Result e = kSuccess;
+    {
+        [[maybe_unused]] uint32_t loadedAt = pos;
+        uint64_t w = Peek(body, pos);
+        if (flags == kUsedUp) {
+            uint32_t symbol;
+            VORX_DECODE(Flags, symbol);
+            flags = PendingFlags(symbol);
+        }
+        const uint32_t flag = flags & 1u;
+        flags >>= 1;
+        const bool context = op - out >= 3;
+        if (flag == 0) {
+            uint32_t literal;
+            VORX_DECODE(Literals, literal);
+            if (pos > limitBits) goto corrupt;
+            if (op >= opEnd) {
+                if ((e = room.Need(static_cast<uint64_t>(op - out) + 1)) != kSuccess) goto stop;
+                opEnd = out + room.limit();
+            }
+            if (context) contexts.RecordLiteral(contexts.Choose(op[-3], op[-2], op[-1]), Mark(op));
+            *op++ = static_cast<uint8_t>(literal);
+        } else {
+            uint32_t length, selector;
+            VORX_DECODE(Lengths, length);
+            VORX_NEXT_SELECTOR(selector);
+            if (pos > limitBits) goto corrupt;
+            // The codes are read (and may reach past the body) before a match without
+            // context fails for want of a slot; both are corrupt data.
+            if (!context) goto corrupt;
+            const ContextTable::Source source =
+                contexts.RecordMatch(contexts.Choose(op[-3], op[-2], op[-1]), selector, Mark(op));
+            if (!source.found) goto corrupt;
+            if (length > static_cast<uint64_t>(opEnd - op)) {
+                if ((e = room.Need(static_cast<uint64_t>(op - out) + length)) != kSuccess)
+                    goto stop;
+                opEnd = out + room.limit();
+            }
+            CopyMatch(op, op - source.distance, length, static_cast<uint64_t>(opEnd - op));
+            op += length;
+        }
+    }
+    cursor = Cursor{op, opEnd, pos, flags, selectors};
+    return kSuccess;
+corrupt:
+    return kCorruptArchive;
+stop:
+    return e;
+}
+
 #undef VORX_GROUP_STEP
 #undef VORX_MATCH_STEP
 #undef VORX_LITERAL_STEP
+#undef VORX_BLOCK_LOCALS
+#undef VORX_NEXT_SELECTOR
+#undef VORX_DECODE
+#undef VORX_ASSUME
+
+// Reads the block's head and its four tables and builds the trees and lookup tables;
+// *at is then the position of the first step. Each table entry starts below the bit
+// count, so none reads more than 140 bits past it: well inside the zeroed slack and
+// overread bytes.
+Result ReadTables(const uint8_t* body, uint32_t bitCount, BlockScratch& scratch, BlockHead* head,
+                  uint32_t* at) {
+    const uint32_t head1 = ReadBits(body, 0, 16) | (ReadBits(body, 16, 16) << 16);
+    const uint32_t head2 = ReadBits(body, 32, 16) | (ReadBits(body, 48, 16) << 16);
+    *head = BlockHead::Parse(head1, head2);
+    *at = 64;
+    struct Layout {
+        int32_t size;
+        uint32_t entries;
+        bool escapedSymbols;
+        uint32_t width;
+    };
+    const Layout layout[BlockScratch::kAlphabets] = {
+        {16, head->flagCount, false, 4},
+        {256, head->literalCount, false, head->literalWidth},
+        {static_cast<int32_t>(head->lengthCount), head->lengthCount, true, 0},
+        {16, head->slotCount, false, 4},
+    };
+    for (int a = 0; a < BlockScratch::kAlphabets; ++a) {
+        const Layout& l = layout[a];
+        if (const Result e = ReadTable(scratch.tables[a], l.size, l.entries, l.escapedSymbols,
+                                       l.width, body, bitCount, *at))
+            return e;
+    }
+    if (*at >= bitCount) return kCorruptArchive;
+    for (int a = 0; a < BlockScratch::kAlphabets; ++a) {
+        if (!scratch.trees[a].Build(scratch.tables[a]) ||
+            !scratch.lookup[a].Build(scratch.trees[a], BlockScratch::kRootBits[a],
+                                     scratch.entries + BlockScratch::kOffset[a],
+                                     BlockScratch::kValueMask[a]))
+            return kOutOfMemory;
+    }
+    return kSuccess;
+}
+
+// Progress inside a block: reports at steps interval, 2 x interval + 1,
+// 3 x interval + 2, ... (every step when the interval is 0), interval being the steps
+// of a hundredth of the entry.
+class ProgressSteps {
+public:
+    ProgressSteps(const BlockProgress* progress, uint32_t stepCount) : progress_(progress) {
+        if (!progress || !progress->callback || stepCount == 0) return;
+        stepFraction_ = SinglePrecision(progress->blockFraction / static_cast<float>(stepCount));
+        const float perHundredth = SinglePrecision(0.01f / stepFraction_);
+        interval_ = perHundredth >= 1.8e19f ? UINT64_MAX : static_cast<uint64_t>(perHundredth);
+        next_ = interval_;
+    }
+
+    // The step at which the next report is due (UINT64_MAX: none).
+    uint64_t next() const { return next_; }
+
+    // Reports step s, which is next().
+    void Report(uint64_t s) {
+        float t = SinglePrecision(static_cast<float>(s) * stepFraction_);
+        t = SinglePrecision(t + progress_->startFraction);
+        t = SinglePrecision(t * 100.0f);
+        progress_->callback(progress_->userData, Percent(t));
+        next_ = interval_ >= UINT64_MAX - s ? UINT64_MAX : s + interval_ + 1;
+    }
+
+private:
+    const BlockProgress* progress_;
+    float stepFraction_ = 0.0f;
+    uint64_t interval_ = 0;
+    uint64_t next_ = UINT64_MAX;
+};
 
 }  // namespace
 
@@ -406,181 +583,39 @@ Result DecodeCompressedBlock(const uint8_t* body, uint32_t bitCount, uint32_t bo
                              uint64_t* produced) {
     *produced = 0;
     contexts.Clear();
-    const uint32_t limitBits = (bodyBytes + static_cast<uint32_t>(kBodySlackBytes)) * 8;
-
-    // Head and tables. Each table entry starts below the bit count, so none reads more
-    // than 140 bits past it: well inside the zeroed slack and overread bytes.
-    const uint32_t head1 = ReadBits(body, 0, 16) | (ReadBits(body, 16, 16) << 16);
-    const uint32_t head2 = ReadBits(body, 32, 16) | (ReadBits(body, 48, 16) << 16);
-    const BlockHead head = BlockHead::Parse(head1, head2);
-    uint32_t at = 64;
-    Result e;
-    if ((e = ReadTable(scratch.tables[BlockScratch::kFlags], 16, head.flagCount, false, 4, body,
-                       bitCount, at)) != kSuccess ||
-        (e = ReadTable(scratch.tables[BlockScratch::kLiterals], 256, head.literalCount, false,
-                       head.literalWidth, body, bitCount, at)) != kSuccess ||
-        (e = ReadTable(scratch.tables[BlockScratch::kLengths],
-                       static_cast<int32_t>(head.lengthCount), head.lengthCount, true, 0, body,
-                       bitCount, at)) != kSuccess ||
-        (e = ReadTable(scratch.tables[BlockScratch::kSlots], 16, head.slotCount, false, 4, body,
-                       bitCount, at)) != kSuccess)
-        return e;
-    if (at >= bitCount) return kCorruptArchive;
-
-    for (int a = 0; a < BlockScratch::kAlphabets; ++a) {
-        if (!scratch.trees[a].BuildFromTable(scratch.tables[a]) ||
-            !scratch.lookup[a].Build(scratch.trees[a], BlockScratch::kRootBits[a],
-                                     scratch.entries + BlockScratch::kOffset[a],
-                                     BlockScratch::kValueMask[a]))
-            return kOutOfMemory;
-    }
-    // The hot state lives in locals whose address is never taken, so that the byte
-    // stores of the output (which may alias anything) do not force it back to memory.
-    const DecodeTable* const tables = scratch.lookup;
-    constexpr bool kPlain = false;  // the steps taken one by one take every case
-    // In most blocks the flag, literal and slot codes all lie in their tables' reach:
-    // their groups take only that case for them.
-    const bool plain = tables[BlockScratch::kFlags].plain() &&
-                       tables[BlockScratch::kLiterals].plain() &&
-                       tables[BlockScratch::kSlots].plain();
-    const uint32_t* const lookup = scratch.entries;
-
-    // Progress inside the block: the step counter of the format reports at steps
-    // interval, 2 x interval + 1, 3 x interval + 2, ... (every step when it is 0).
-    const uint64_t stepCount = head.stepCount;
-    uint64_t nextReport = UINT64_MAX;
-    uint64_t interval = 0;
-    float stepFraction = 0.0f;
-    if (progress && progress->callback && stepCount > 0) {
-        stepFraction =
-            SinglePrecision(progress->blockFraction / static_cast<float>(head.stepCount));
-        const float perHundredth = SinglePrecision(0.01f / stepFraction);
-        interval = perHundredth >= 1.8e19f ? UINT64_MAX : static_cast<uint64_t>(perHundredth);
-        nextReport = interval;
-    }
+    BlockHead head;
+    uint32_t at;
+    if (const Result e = ReadTables(body, bitCount, scratch, &head, &at)) return e;
 
     Room room(target, entryRemaining);
-    uint8_t* const out = target.base;
-    uint8_t* op = out;
-    uint8_t* opEnd = out + room.limit();
-    uint32_t pos = at;
-    uint32_t flags = kUsedUp;
-    uint32_t selectors = kUsedUp;
+    const BlockInput input{body,
+                           (bodyBytes + static_cast<uint32_t>(kBodySlackBytes)) * 8,
+                           scratch.entries,
+                           scratch.lookup,
+                           &contexts,
+                           &room,
+                           target.base};
+    // In most blocks the flag, literal and slot codes all lie in their tables' reach:
+    // their groups take only that case for them.
+    const bool plain = scratch.lookup[BlockScratch::kFlags].plain() &&
+                       scratch.lookup[BlockScratch::kLiterals].plain() &&
+                       scratch.lookup[BlockScratch::kSlots].plain();
+    Cursor cursor{input.out, input.out + room.limit(), at, kUsedUp, kUsedUp};
+    ProgressSteps reports(progress, head.stepCount);
+    const uint64_t stepCount = head.stepCount;
     uint64_t s = 0;
-    uint32_t(*const positions)[4] = contexts.positions;
-    uint8_t* const orders = contexts.order;
-
     while (s < stepCount) {
-        if (s == nextReport) {
-            float t = SinglePrecision(static_cast<float>(s) * stepFraction);
-            t = SinglePrecision(t + progress->startFraction);
-            t = SinglePrecision(t * 100.0f);
-            progress->callback(progress->userData, Percent(t));
-            nextReport = interval >= UINT64_MAX - s ? UINT64_MAX : s + interval + 1;
-        }
-        const uint64_t chunkEnd = stepCount < nextReport ? stepCount : nextReport;
-
+        if (s == reports.next()) reports.Report(s);
+        const uint64_t chunkEnd = stepCount < reports.next() ? stepCount : reports.next();
         while (s < chunkEnd) {
-            // Groups of four steps, the common case: a flag symbol is due, four steps
-            // remain before the next report and every step has its context.
-            if (flags == kUsedUp && chunkEnd - s >= 4 && op - out >= 3) {
-                Cursor cursor{op, opEnd, pos, flags, selectors};
-                uint64_t done = 0;
-                if (opEnd - op >= kAmpleRoom) {
-                    if ((e = (plain ? DecodeGroups<true, true>
-                                    : DecodeGroups<true, false>)(body, limitBits, lookup, tables,
-                                                                 contexts, room, out, chunkEnd - s,
-                                                                 cursor, &done)) != kSuccess)
-                        return e;
-                    s += done;
-                    done = 0;
-                }
-                // Where the room ran short: the groups that check it.
-                if (cursor.flags == kUsedUp && chunkEnd - s >= 4 &&
-                    (e = DecodeGroups<false, false>(body, limitBits, lookup, tables, contexts, room,
-                                                    out, chunkEnd - s, cursor, &done)) != kSuccess)
-                    return e;
-                op = cursor.op;
-                opEnd = cursor.opEnd;
-                pos = cursor.pos;
-                flags = cursor.flags;
-                selectors = cursor.selectors;
-                s += done;
-                if (s == chunkEnd) break;
-            }
-
-            // One step with every check: the first three positions of a block (which
-            // have no context: no bucket is selected, no position is recorded, and a
-            // match finds its slot empty), flags pending from a symbol the last group
-            // or report left, the last steps, and output that needs room.
-            [[maybe_unused]] uint32_t loadedAt = pos;
-            uint64_t w = Peek(body, pos);
-            if (flags == kUsedUp) {
-                uint32_t symbol;
-                VORX_DECODE(Flags, symbol);
-                flags = PendingFlags(symbol);
-            }
-            const uint32_t flag = flags & 1u;
-            flags >>= 1;
-            const bool context = op - out >= 3;
-            if (flag == 0) {
-                uint32_t literal;
-                VORX_DECODE(Literals, literal);
-                if (pos > limitBits) goto corrupt;
-                if (op >= opEnd) {
-                    if ((e = room.Need(static_cast<uint64_t>(op - out) + 1)) != kSuccess) goto stop;
-                    opEnd = out + room.limit();
-                }
-                if (context) {
-                    const uint32_t bucket = contexts.Select(op[-3], op[-2], op[-1]);
-                    const uint32_t order = orders[bucket];
-                    if (order == SlotOrder::kUnwritten) orders[bucket] = SlotOrder::kInitial;
-                    positions[bucket][SlotOrder::FirstSlot(order)] = Mark(op);
-                }
-                *op++ = static_cast<uint8_t>(literal);
-            } else {
-                uint32_t length;
-                VORX_DECODE(Lengths, length);
-                if (selectors == kUsedUp) {
-                    uint32_t symbol;
-                    VORX_DECODE(Slots, symbol);
-                    selectors = PendingSelectors(symbol);
-                }
-                const uint32_t selector = selectors & 3u;
-                selectors >>= 2;
-                if (pos > limitBits) goto corrupt;
-                // The codes are read (and may reach past the body) before a match
-                // without context fails for want of a slot; both are corrupt data.
-                if (!context) goto corrupt;
-                const uint32_t bucket = contexts.Select(op[-3], op[-2], op[-1]);
-                const uint32_t order = orders[bucket];
-                const uint32_t next = SlotOrder::kMatch[order][selector];
-                if (next == SlotOrder::kEmptySlot) goto corrupt;
-                const uint32_t source = positions[bucket][selector];
-                positions[bucket][SlotOrder::FirstSlot(next)] = Mark(op);
-                orders[bucket] = static_cast<uint8_t>(next);
-                if (length > static_cast<uint64_t>(opEnd - op)) {
-                    if ((e = room.Need(static_cast<uint64_t>(op - out) + length)) != kSuccess)
-                        goto stop;
-                    opEnd = out + room.limit();
-                }
-                CopyMatch(op, op - static_cast<uint32_t>(Mark(op) - source), length,
-                          static_cast<uint64_t>(opEnd - op));
-                op += length;
-            }
-            ++s;
+            Result e = DecodeGroupsWhereDue(input, plain, chunkEnd - s, cursor, &s);
+            if (e == kSuccess && s < chunkEnd && (e = DecodeOneStep(input, cursor)) == kSuccess)
+                ++s;
+            if (e != kSuccess) return e;
         }
     }
-    *produced = static_cast<uint64_t>(op - out);
+    *produced = static_cast<uint64_t>(cursor.op - input.out);
     return kSuccess;
-
-corrupt:
-    e = kCorruptArchive;
-stop:
-    return e;
 }
-
-#undef VORX_DECODE
-#undef VORX_ASSUME
 
 }  // namespace vorx

@@ -11,9 +11,10 @@
 // before it when that bucket's slot 0 is empty). Every step at a position of 3 or more
 // records its own position in the slot with the smallest stamp of that bucket; a match
 // first stamps the slot it copies from with a counter that grows by one per match.
-// The format describes that stamp as taken by looking the match's codes up ahead of
-// the slot update; they are the very codes the match then reads, so the decoder reads
-// them once and updates the bucket afterwards, which gives the same result.
+// That stamp goes on before the step's position is recorded, and the slot it goes to
+// is the one the match's own codes select: the decoder reads those codes once, then
+// updates the bucket (codec/context_rules.h), and copies from the position the
+// selected slot held before the update.
 //
 // Output is bounded: the decoder asks its OutputTarget for room before every write
 // and stops with the target's code when it refuses. Reads are bounded: a table field

@@ -1,13 +1,20 @@
-// The 64-bit head of a compressed block: two 32-bit words, each stored as two 16-bit
-// fields, low half first. The block decoder parses it, the compressor encodes it.
+// What the block decoder and the compressor share about a compressed block: the size
+// of block the writer makes, and the 64-bit head, two 32-bit words, each stored as two
+// 16-bit fields, low half first. The block decoder parses it, the compressor encodes it.
 //   word 1: bits 0-23 step count (low part), bits 24-31 literal count - 1
 //   word 2: bits 0-15 length count, 16-19 flag count - 1, 20-23 literal width,
 //           24-27 slot count - 1, 28-31 step count (bits 24-27)
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace vorx {
+
+// Bytes per block the writer makes (an entry's last block may be shorter): the unit
+// the context table and the code trees span, far below the 64 MiB a reader accepts.
+// A reader that knows it sizes its room for a block before decoding it.
+constexpr size_t kWriterBlockSize = 4u << 20;
 
 struct BlockHead {
     uint32_t stepCount;     // 0 to 2^28 - 1

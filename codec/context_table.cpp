@@ -18,19 +18,19 @@ namespace vorx {
 // would make this clear look like a third of a small entry's decode.
 void ContextTable::Clear() {
 #if defined(__SSE2__)
-    static_assert(kBucketCount % 64 == 0 && SlotOrder::kUnwritten == 0);
+    static_assert(kContextBuckets % 64 == 0 && SlotOrder::kUnwritten == 0);
     const __m128i zero = _mm_setzero_si128();
-    for (size_t i = 0; i < kBucketCount; i += 64) {
+    for (size_t i = 0; i < kContextBuckets; i += 64) {
         _mm_storeu_si128(reinterpret_cast<__m128i*>(order + i), zero);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(order + i + 16), zero);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(order + i + 32), zero);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(order + i + 48), zero);
     }
 #else
-    std::memset(order, SlotOrder::kUnwritten, kBucketCount);
+    std::memset(order, SlotOrder::kUnwritten, kContextBuckets);
 #endif
     // The upper half of the orders is never written: it still reads as fresh pages.
-    assert(std::all_of(order + kBucketCount, order + kIndexCount,
+    assert(std::all_of(order + kContextBuckets, order + kContextIndices,
                        [](uint8_t o) { return o == SlotOrder::kUnwritten; }));
 }
 

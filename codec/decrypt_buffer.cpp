@@ -2,12 +2,6 @@
 
 namespace vorx {
 
-void DecryptBuffer(uint8_t* buffer, size_t length, const char* password) {
-    BlowfishContext key;
-    BlowfishSetPassword(&key, password);
-    DecryptBuffer(buffer, length, key);
-}
-
 void DecryptBuffer(uint8_t* buffer, size_t length, const BlowfishContext& key) {
     BlowfishDecryptBlocks(&key, buffer, length & ~static_cast<size_t>(7));
 }

@@ -9,14 +9,10 @@
 
 namespace vorx {
 
-// Prepares the key schedule of `password` (its bytes up to the terminating NUL) and
-// decrypts the whole 8-byte groups of the first `length` bytes of `buffer` in place.
-// Bytes from `length` on are never touched; a trailing partial group (which a block
-// body, a multiple of 16 bytes, never has) is left as it is.
-void DecryptBuffer(uint8_t* buffer, size_t length, const char* password);
-
-// The same with a key schedule prepared once by the caller, so that the blocks of one
-// entry share it.
+// Decrypts the whole 8-byte groups of the first `length` bytes of `buffer` in place,
+// with a key schedule prepared once by the caller (BlowfishSetPassword), so that the
+// blocks of one entry share it. Bytes from `length` on are never touched; a trailing
+// partial group (which a block body, a multiple of 16 bytes, never has) is left as it is.
 void DecryptBuffer(uint8_t* buffer, size_t length, const BlowfishContext& key);
 
 }  // namespace vorx

@@ -17,11 +17,7 @@
 namespace vorx {
 namespace {
 
-constexpr size_t kNameUnit = 16;
-constexpr size_t kFindUnit = 512;
 constexpr size_t kVerifyUnit = 128;
-// NameAt gives up once this many bytes are collected without a terminating NUL.
-constexpr size_t kNameCollectLimit = 256;
 
 }  // namespace
 
@@ -48,7 +44,7 @@ Result ArchiveDirectory::Open(int archiveFile, const char* givenPassword, uint64
     if (givenPassword) {
         // Only the first 72 bytes enter the key, so cutting a longer password keeps it.
         size_t length = 0;
-        while (length < kMaxPasswordLength && givenPassword[length] != '\0') ++length;
+        while (length < kMaxPasswordBytesKept && givenPassword[length] != '\0') ++length;
         std::memcpy(password, givenPassword, length);
         password[length] = '\0';
         hasPassword = true;
@@ -84,14 +80,14 @@ Result ArchiveDirectory::VerifyPassword() {
     return crc.Final() == header.namesCrc ? kSuccess : kCrcMismatch;
 }
 
-Result ArchiveDirectory::NameAt(uint64_t index, char (&destination)[256]) {
+Result ArchiveDirectory::NameAt(uint64_t index, char (&destination)[kNameBufferSize]) {
     BlowfishContext key;
     UnitReader reader(file, TableStart(), NamesKey(&key));
 
     // Find where the name starts: behind the index-th NUL, or at the table's first
     // byte for index 0. An empty first name therefore cannot be returned: its NUL
     // raises the count to 1 before the comparison.
-    uint8_t collected[kNameCollectLimit + kNameUnit];
+    uint8_t collected[kNameBufferSize + kNameUnit];
     size_t have = 0;
     uint64_t nulCount = 0;
     bool started = false;
@@ -112,7 +108,7 @@ Result ArchiveDirectory::NameAt(uint64_t index, char (&destination)[256]) {
     }
 
     // Collect whole units until one holds the NUL. The bytes from the name's start to
-    // the end of the unit holding its NUL must number fewer than 256.
+    // the end of the unit holding its NUL must number fewer than kNameBufferSize.
     for (;;) {
         if (const void* nul = std::memchr(collected, 0, have)) {
             const size_t length = static_cast<size_t>(static_cast<const uint8_t*>(nul) - collected);
@@ -122,16 +118,17 @@ Result ArchiveDirectory::NameAt(uint64_t index, char (&destination)[256]) {
         const uint8_t* unit;
         const size_t n = reader.Next(kNameUnit, &unit);
         if (n == 0) return kNotFound;
-        // invariant: have < 256 here, so the append stays inside `collected`.
+        // invariant: have < kNameBufferSize here, so the append stays inside `collected`.
         std::memcpy(collected + have, unit, n);
         have += n;
-        if (have >= kNameCollectLimit) return kNotFound;
+        if (have >= kNameBufferSize) return kNotFound;
     }
 }
 
 // The stored names are compared with `name` as they stream past, byte by byte with the
 // NUL included, so a name that runs across units needs no assembly buffer and a stored
-// name of any length is handled within bounds (one longer than 255 bytes never matches).
+// name of any length is handled within bounds (one longer than the name looked up never
+// matches).
 bool ArchiveDirectory::Find(const char* name, uint64_t* index) {
     BlowfishContext key;
     UnitReader reader(file, TableStart(), NamesKey(&key));

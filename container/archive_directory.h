@@ -13,6 +13,12 @@
 
 namespace vorx {
 
+// The units in which the walks read the names table, counted from its first byte: 16
+// bytes for NameAt, 512 for Find. Any unit decrypts by itself (electronic codebook
+// over 8-byte blocks).
+constexpr size_t kNameUnit = 16;
+constexpr size_t kFindUnit = 512;
+
 class ArchiveDirectory {
 public:
     // Reads the DirectoryHeader at `directoryOffset` and, for an encrypted names
@@ -23,8 +29,9 @@ public:
 
     // Copies the name of entry `index` (up to and including its NUL) into
     // `destination`. Returns 0, or 4 when the table ends before the name is complete
-    // or the name does not fit the collection limit of 256 bytes.
-    Result NameAt(uint64_t index, char (&destination)[256]);
+    // or when the bytes from the name's start to the end of the unit holding its NUL
+    // number kNameBufferSize or more.
+    Result NameAt(uint64_t index, char (&destination)[kNameBufferSize]);
 
     // Finds the first name equal to `name`, byte for byte. The search runs to the end
     // of the file, so names stored in the table's padding count too.
@@ -42,7 +49,7 @@ public:
 
     DirectoryHeader header{};
     uint64_t directoryOffset = 0;
-    char password[256] = {};
+    char password[kMaxPasswordBytesKept + 1] = {};
     bool hasPassword = false;
     int file = -1;
     Crc32 crc;

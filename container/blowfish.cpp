@@ -17,32 +17,32 @@ inline uint32_t F(const BlowfishContext* c, uint32_t x) {
            c->s[3][x & 0xFF];
 }
 
-inline void Encrypt(const BlowfishContext* c, uint32_t& l, uint32_t& r) {
+// One cipher block: the rounds take the P-array forward to encrypt, backward to decrypt.
+template <bool kEncrypt>
+inline void Cipher(const BlowfishContext* c, uint32_t& l, uint32_t& r) {
+    const auto key = [c](int i) { return c->p[kEncrypt ? i : kRounds + 1 - i]; };
     for (int i = 0; i < kRounds; i += 2) {
-        l ^= c->p[i];
+        l ^= key(i);
         r ^= F(c, l);
-        r ^= c->p[i + 1];
+        r ^= key(i + 1);
         l ^= F(c, r);
     }
-    l ^= c->p[16];
-    r ^= c->p[17];
+    l ^= key(kRounds);
+    r ^= key(kRounds + 1);
     const uint32_t t = l;
     l = r;
     r = t;
 }
 
-inline void Decrypt(const BlowfishContext* c, uint32_t& l, uint32_t& r) {
-    for (int i = kRounds + 1; i > 1; i -= 2) {
-        l ^= c->p[i];
-        r ^= F(c, l);
-        r ^= c->p[i - 1];
-        l ^= F(c, r);
+// Every whole 8-byte block of `data`, each half a little-endian word.
+template <bool kEncrypt>
+void CipherBlocks(const BlowfishContext* context, uint8_t* data, size_t length) {
+    for (size_t i = 0; i + 8 <= length; i += 8) {
+        uint32_t l = ReadLe32(data + i), r = ReadLe32(data + i + 4);
+        Cipher<kEncrypt>(context, l, r);
+        WriteLe32(data + i, l);
+        WriteLe32(data + i + 4, r);
     }
-    l ^= c->p[1];
-    r ^= c->p[0];
-    const uint32_t t = l;
-    l = r;
-    r = t;
 }
 
 }  // namespace
@@ -63,50 +63,30 @@ void BlowfishSetKey(BlowfishContext* context, const uint8_t* key, size_t keyLeng
         context->p[i] ^= word;
     }
 
+    // Then the P-array and the S-boxes, two words at a time, from the chained encryption
+    // of a zero block.
+    const auto word = [context](int i) -> uint32_t& {
+        return i < 18 ? context->p[i] : context->s[(i - 18) / 256][(i - 18) % 256];
+    };
     uint32_t l = 0, r = 0;
-    for (int i = 0; i < 18; i += 2) {
-        Encrypt(context, l, r);
-        context->p[i] = l;
-        context->p[i + 1] = r;
+    for (int i = 0; i < 18 + 4 * 256; i += 2) {
+        Cipher<true>(context, l, r);
+        word(i) = l;
+        word(i + 1) = r;
     }
-    for (int box = 0; box < 4; ++box) {
-        for (int j = 0; j < 256; j += 2) {
-            Encrypt(context, l, r);
-            context->s[box][j] = l;
-            context->s[box][j + 1] = r;
-        }
-    }
-}
-
-void BlowfishEncrypt(const BlowfishContext* context, uint32_t* left, uint32_t* right) {
-    Encrypt(context, *left, *right);
-}
-
-void BlowfishDecrypt(const BlowfishContext* context, uint32_t* left, uint32_t* right) {
-    Decrypt(context, *left, *right);
 }
 
 void BlowfishDecryptBlocks(const BlowfishContext* context, uint8_t* data, size_t length) {
-    for (size_t i = 0; i + 8 <= length; i += 8) {
-        uint32_t l = ReadLe32(data + i), r = ReadLe32(data + i + 4);
-        Decrypt(context, l, r);
-        WriteLe32(data + i, l);
-        WriteLe32(data + i + 4, r);
-    }
+    CipherBlocks<false>(context, data, length);
 }
 
 void BlowfishEncryptBlocks(const BlowfishContext* context, uint8_t* data, size_t length) {
-    for (size_t i = 0; i + 8 <= length; i += 8) {
-        uint32_t l = ReadLe32(data + i), r = ReadLe32(data + i + 4);
-        Encrypt(context, l, r);
-        WriteLe32(data + i, l);
-        WriteLe32(data + i + 4, r);
-    }
+    CipherBlocks<true>(context, data, length);
 }
 
 void BlowfishSetPassword(BlowfishContext* context, const char* password) {
     size_t length = 0;
-    while (length < kMaxPasswordLength && password[length] != '\0') ++length;
+    while (length < kMaxPasswordBytesKept && password[length] != '\0') ++length;
     BlowfishSetKey(context, reinterpret_cast<const uint8_t*>(password), length);
 }
 

@@ -17,19 +17,18 @@ struct BlowfishContext {
 // The standard key schedule. Exactly 72 key bytes are consumed, cycling through the
 // key; a key of length 0 acts as 72 zero bytes.
 void BlowfishSetKey(BlowfishContext* context, const uint8_t* key, size_t keyLength);
-void BlowfishEncrypt(const BlowfishContext* context, uint32_t* left, uint32_t* right);
-void BlowfishDecrypt(const BlowfishContext* context, uint32_t* left, uint32_t* right);
 
 // Decrypts / encrypts every whole 8-byte block of `data` in place, in the archive's
 // byte order. A tail of fewer than 8 bytes is left as it is.
 void BlowfishDecryptBlocks(const BlowfishContext* context, uint8_t* data, size_t length);
 void BlowfishEncryptBlocks(const BlowfishContext* context, uint8_t* data, size_t length);
 
-// Longest password kept; only the first 72 bytes enter the key, so cutting changes nothing.
-constexpr size_t kMaxPasswordLength = 255;
+// The most bytes of a password the reader keeps; only the first 72 enter the key, so
+// cutting a longer one changes nothing.
+constexpr size_t kMaxPasswordBytesKept = 255;
 
 // Keys the context with a password: its bytes up to the terminating NUL, at most
-// kMaxPasswordLength of them.
+// kMaxPasswordBytesKept of them.
 void BlowfishSetPassword(BlowfishContext* context, const char* password);
 
 }  // namespace vorx

@@ -1,7 +1,8 @@
 // The self-extractor's configuration block: 512 bytes in a writable PE section of their
 // own, shipped in the stub and filled in by the self-extractor maker. The maker finds
 // the section by name in the PE headers; the block carries no marker, length or
-// checksum. Both the stub and the maker take the layout from here.
+// checksum. Both the stub and the maker take the layout from here, and the writer the
+// limits of what the stub takes.
 #pragma once
 
 #include <cstddef>
@@ -21,6 +22,11 @@ struct ConfigBlock {
                                              // folder that holds the self-extractor
     char runAfterExtract[kConfigFieldSize];  // started from the destination; empty: nothing
 };
+
+// Passwords the self-extractor's dialog takes: at least 6 and at most 63 bytes (its
+// edit field takes no more).
+constexpr size_t kMinStubPasswordLength = 6;
+constexpr size_t kMaxStubPasswordLength = 63;
 
 constexpr size_t kConfigBlockSize = sizeof(ConfigBlock);
 constexpr size_t kConfigDestinationOffset = offsetof(ConfigBlock, destination);

@@ -166,8 +166,6 @@ uint32_t Crc32::Combine(uint32_t first, uint32_t second, uint64_t secondLength) 
     return MultiplyModulo(shift, first) ^ second;
 }
 
-const uint32_t* Crc32::ByteTable() { return kTables.t[0]; }
-
 uint32_t Crc32::Advance(uint32_t reg, const void* data, size_t length) {
     const uint8_t* p = static_cast<const uint8_t*>(data);
 #ifdef VORX_CRC_FOLDING

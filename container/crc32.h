@@ -29,10 +29,6 @@ public:
     // the whole.
     static uint32_t Combine(uint32_t first, uint32_t second, uint64_t secondLength);
 
-    // The byte-wise table of the reflected polynomial (entry i is the register after
-    // shifting byte i through it). Shared by every instance; built at compile time.
-    static const uint32_t* ByteTable();
-
 private:
     // Runs `length` bytes through a raw register (no pre- or post-inversion).
     static uint32_t Advance(uint32_t reg, const void* data, size_t length);

@@ -13,11 +13,6 @@
 namespace vorx {
 namespace {
 
-// The units in which the walks read the names table (see ArchiveDirectory).
-constexpr size_t kNameUnit = 16;
-constexpr size_t kFindUnit = 512;
-constexpr size_t kNameCollectLimit = 256;
-
 // Grows `*array` (of `*capacity` elements) to hold at least `needed` elements.
 template <class T>
 bool Grow(T** array, size_t* capacity, size_t needed) {
@@ -223,7 +218,8 @@ bool EntryIndex::Find(const char* name, bool* found, uint64_t* index) const {
     return true;
 }
 
-bool EntryIndex::NameAt(uint64_t index, char (&destination)[256], Result* result) const {
+bool EntryIndex::NameAt(uint64_t index, char (&destination)[kNameBufferSize],
+                        Result* result) const {
     if (names_ != Names::Ready) return false;
     // The walk counts NULs up to the index-th one (index 0: the first byte, which must
     // not be a NUL) and then looks for the name's own NUL; when the bytes read run out
@@ -252,10 +248,10 @@ bool EntryIndex::NameAt(uint64_t index, char (&destination)[256], Result* result
     }
     const size_t nul = nuls_[nulNumber];
     // The walk collects whole 16-byte units (counted from the table's start; the last
-    // one may be short) and gives up at 256 bytes.
+    // one may be short) and gives up at kNameBufferSize bytes.
     size_t unitEnd = (nul / kNameUnit + 1) * kNameUnit;
     if (unitEnd > tableLength_) unitEnd = tableLength_;
-    if (unitEnd - start >= kNameCollectLimit) {
+    if (unitEnd - start >= kNameBufferSize) {
         *result = kNotFound;
         return true;
     }

@@ -14,7 +14,7 @@
 //     last unit shorter than 16 bytes;
 //   - NameAt: the name behind the index-th NUL (index 0: the first byte, unless it is
 //     a NUL), refused when the bytes from its start to the end of the 16-byte unit
-//     holding its NUL number 256 or more.
+//     holding its NUL number kNameBufferSize (256) or more.
 //
 // The index reflects the archive as it was opened. When memory for it cannot be had,
 // or the names table is implausibly large, the handle answers with the walks instead.
@@ -23,6 +23,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "container/format.h"
 #include "container/result.h"
 
 namespace vorx {
@@ -59,7 +60,7 @@ public:
 
     // The answer of ArchiveDirectory::NameAt (0 and the name, or 4) in *result, when the
     // names read answer it; false when only the walk can (the caller then walks).
-    bool NameAt(uint64_t index, char (&destination)[256], Result* result) const;
+    bool NameAt(uint64_t index, char (&destination)[kNameBufferSize], Result* result) const;
     // The answer of ArchiveDirectory::Find in *found and *index, when the names read
     // answer it; false when only the walk can (a name not among them, whose first
     // occurrence may lie further on).
@@ -68,7 +69,6 @@ public:
     // Answers every look-up with the walks from now on (for comparisons in tests and
     // benchmarks), and frees the index.
     void Disable();
-    bool enabled() const { return enabled_; }
 
     // Most bytes of names the index holds in memory; beyond them the walks answer.
     static constexpr uint64_t kLargestTable = uint64_t{1} << 30;

@@ -160,6 +160,11 @@ inline uint64_t PaddedBodyLength(uint32_t header) {
     return BlockTypeOf(header) == 0 ? PadTo16(size) : PadTo16((size + 7) / 8);
 }
 
+// The longest entry name the reader looks up or hands out: 255 bytes, which fit with
+// their NUL in a name buffer of kNameBufferSize bytes.
+constexpr size_t kMaxReadNameBytes = 255;
+constexpr size_t kNameBufferSize = kMaxReadNameBytes + 1;
+
 // Name of the entry that holds the archive comment; never extracted.
 constexpr char kCommentEntryName[] = "$comments$";
 

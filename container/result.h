@@ -11,7 +11,7 @@ namespace vorx {
 using Result = int32_t;
 
 constexpr Result kSuccess = 0;
-constexpr Result kCorruptArchive = 3;     // the bytes contradict the format
+constexpr Result kCorruptArchive = 3;     // the bytes break the archive's layout rules
 constexpr Result kNotFound = 4;           // no signature, no such name
 constexpr Result kCrcMismatch = 9;        // checksum or password check failed
 constexpr Result kPasswordRequired = 10;  // encrypted names table and no password

@@ -68,6 +68,10 @@ void SecondsToFileTime(int64_t seconds, vorx_FileTime* fileTime) {
                   fileTime);
 }
 
+// The public header restates two facts of the archive's layout.
+static_assert(VORX_ATTRIBUTE_ENCRYPTED == kAttributeEncrypted);
+static_assert(sizeof(vorx_FileInfo{}.name) == kNameBufferSize);
+
 void RecordToFileInfo(const EntryRecord& record, vorx_FileInfo* info) {
     info->attributes = record.attributes;
     info->crc32 = record.crc32;

@@ -40,11 +40,6 @@ Bytes EncodeBlock(uint32_t headerValue, const uint8_t* body, size_t bodyLength,
     return block;
 }
 
-Bytes EncodeStoredBlock(const uint8_t* data, size_t length, const char* password) {
-    return EncodeBlock(BlockHeaderValue(BlockType::Stored, static_cast<uint32_t>(length)), data,
-                       length, password);
-}
-
 Bytes JoinNames(const std::vector<std::string>& names) {
     Bytes joined;
     for (const std::string& name : names) {

@@ -23,8 +23,6 @@ Bytes EncodeDirectoryHeader(const DirectoryHeader& header);
 // value is taken as given, so any type and size can be written.
 Bytes EncodeBlock(uint32_t headerValue, const uint8_t* body, size_t bodyLength,
                   const char* password = nullptr);
-// A stored block holding `data` (at most kMaxBlockSizeField bytes).
-Bytes EncodeStoredBlock(const uint8_t* data, size_t length, const char* password = nullptr);
 
 // The names in order, each followed by a NUL. `namesLength` (the directory's count of
 // meaningful bytes) is the size of the result.

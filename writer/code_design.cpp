@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <numeric>
 
 #include "codec/bit_writer.h"
@@ -72,46 +73,14 @@ std::vector<uint32_t> LimitedHuffmanLengths(const std::vector<uint64_t>& counts,
 
 uint64_t TableDesigner::Grow(const std::vector<uint32_t>& weights) {
     const size_t n = weights.size();
-    nodes_.clear();
-    nodes_.push_back(Node{kNone, kNone, kNone, 0, 0, kNone});
-    leafOf_.resize(n);
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint32_t w = weights[i];
-        uint32_t at = 0;
-        while (nodes_[at].left != kNone && nodes_[at].right != kNone) {
-            const Node& x = nodes_[at];
-            at = nodes_[x.right].weight > nodes_[x.left].weight ? x.left : x.right;
-        }
-        const uint32_t next = static_cast<uint32_t>(nodes_.size());
-        if (at == 0) {
-            // The root lacks a child: the leaf hangs there, right first.
-            nodes_.push_back(Node{kNone, kNone, 0, w, 1, i});
-            if (nodes_[0].right == kNone)
-                nodes_[0].right = next;
-            else
-                nodes_[0].left = next;
-            leafOf_[i] = next;
-            continue;
-        }
-        // Split the leaf: its copy and the new symbol become its children, the new one
-        // on the left when it weighs no more.
-        const Node leaf = nodes_[at];
-        if (leaf.depth + 1 > kMaxCodeLength) return UINT64_MAX;
-        nodes_.push_back(Node{kNone, kNone, at, leaf.weight, leaf.depth + 1, leaf.entry});
-        nodes_.push_back(Node{kNone, kNone, at, w, leaf.depth + 1, i});
-        if (w <= leaf.weight) {
-            nodes_[at].left = next + 1;
-            nodes_[at].right = next;
-        } else {
-            nodes_[at].left = next;
-            nodes_[at].right = next + 1;
-        }
-        leafOf_[leaf.entry] = next;
-        leafOf_[i] = next + 1;
-        for (uint32_t x = at; x != kNone; x = nodes_[x].parent) nodes_[x].weight += w;
-    }
+    entries_.resize(n);
+    for (size_t i = 0; i < n; ++i) entries_[i] = SymbolEntry{weights[i], static_cast<uint32_t>(i)};
+    if (!tree_.Build(entries_.data(), n)) throw std::bad_alloc();
+    if (tree_.maxDepth() > kMaxCodeLength) return UINT64_MAX;
+    const CodeTreeNode* const nodes = tree_.root();
     uint64_t bits = 0;
-    for (uint32_t i = 0; i < n; ++i) bits += counts_[i] * nodes_[leafOf_[i]].depth;
+    for (size_t i = 1; i < tree_.nodeCount(); ++i)
+        if (nodes[i].IsLeaf()) bits += counts_[nodes[i].value] * nodes[i].codeLength;
     return bits;
 }
 
@@ -123,46 +92,16 @@ uint64_t TableDesigner::Total(const std::vector<uint32_t>& weights) {
     return data + table;
 }
 
-void TableDesigner::Design(const std::vector<SymbolCount>& counts, SymbolFieldBits symbolBits,
-                           uint32_t context, int effort, AlphabetDesign* design) {
-    *design = AlphabetDesign{};
-    const size_t n = counts.size();
-    design->codes.assign(n, SymbolCode{});
-    if (n == 0) return;
-
-    uint64_t symbolFieldBits = 0;
-    for (size_t i = 0; i < n; ++i) symbolFieldBits += symbolBits(counts[i].symbol, context);
-
-    if (n == 1) {
-        design->table.push_back(SymbolEntry{1, counts[0].symbol});
-        design->codes[0] = SymbolCode{1, 1};
-        design->tableBits = symbolFieldBits + BitWriter::EscapedNumberBits(1);
-        design->dataBits = counts[0].count;
-        design->maxLength = 1;
-        return;
-    }
-
-    // Table order: most frequent first; equal counts by symbol, so that designs are
-    // reproducible.
-    order_.resize(n);
-    std::iota(order_.begin(), order_.end(), 0u);
-    std::sort(order_.begin(), order_.end(), [&](uint32_t a, uint32_t b) {
-        if (counts[a].count != counts[b].count) return counts[a].count > counts[b].count;
-        return counts[a].symbol < counts[b].symbol;
-    });
-    counts_.resize(n);
-    for (size_t i = 0; i < n; ++i) counts_[i] = counts[order_[i]].count;
-
-    std::vector<uint32_t> best;
+void TableDesigner::Search(int effort, std::vector<uint32_t>* best) {
+    const size_t n = counts_.size();
     uint64_t bestTotal = UINT64_MAX;
     auto consider = [&](std::vector<uint32_t>&& weights) {
         const uint64_t total = Total(weights);
         if (total < bestTotal) {
             bestTotal = total;
-            best = std::move(weights);
+            *best = std::move(weights);
         }
     };
-
     // Flat weights: a balanced tree, 2 bits a weight. Always within the depth limit.
     consider(std::vector<uint32_t>(n, 1));
     // Counts scaled into the ranges the escape code sends in 2, 5, 10 and 18 bits.
@@ -197,26 +136,52 @@ void TableDesigner::Design(const std::vector<SymbolCount>& counts, SymbolFieldBi
         }
         limit = deepest - 1;
     }
-    // The chosen tree again, and its codes: a node's code extends its parent's, and
-    // every node comes after its parent.
+}
+
+void TableDesigner::Design(const std::vector<SymbolCount>& counts, SymbolFieldBits symbolBits,
+                           uint32_t context, int effort, AlphabetDesign* design) {
+    *design = AlphabetDesign{};
+    const size_t n = counts.size();
+    design->codes.assign(n, SymbolCode{});
+    if (n == 0) return;
+
+    design->tableBits = 0;
+    for (size_t i = 0; i < n; ++i) design->tableBits += symbolBits(counts[i].symbol, context);
+    if (n == 1) {
+        design->table.push_back(SymbolEntry{1, counts[0].symbol});
+        design->codes[0] = SymbolCode{1, 1};
+        design->tableBits += BitWriter::EscapedNumberBits(1);
+        design->dataBits = counts[0].count;
+        design->maxLength = 1;
+        return;
+    }
+
+    // Table order: most frequent first; equal counts by symbol, so that designs are
+    // reproducible.
+    order_.resize(n);
+    std::iota(order_.begin(), order_.end(), 0u);
+    std::sort(order_.begin(), order_.end(), [&](uint32_t a, uint32_t b) {
+        if (counts[a].count != counts[b].count) return counts[a].count > counts[b].count;
+        return counts[a].symbol < counts[b].symbol;
+    });
+    counts_.resize(n);
+    for (size_t i = 0; i < n; ++i) counts_[i] = counts[order_[i]].count;
+
+    std::vector<uint32_t> best;
+    Search(effort, &best);
+    // The chosen tree again, and its codes.
     design->dataBits = Grow(best);
     design->table.resize(n);
-    design->tableBits = symbolFieldBits;
     for (size_t i = 0; i < n; ++i) {
         design->table[i] = SymbolEntry{best[i], counts[order_[i]].symbol};
         design->tableBits += BitWriter::EscapedNumberBits(best[i]);
     }
-    std::vector<uint32_t> code(nodes_.size(), 0);
-    for (uint32_t x = 1; x < nodes_.size(); ++x) {
-        const Node& parent = nodes_[nodes_[x].parent];
-        const uint32_t bit = parent.right == x ? 1u : 0u;
-        code[x] = code[nodes_[x].parent] | (bit << parent.depth);
+    const CodeTreeNode* const nodes = tree_.root();
+    for (size_t i = 1; i < tree_.nodeCount(); ++i) {
+        if (!nodes[i].IsLeaf()) continue;
+        design->codes[order_[nodes[i].value]] = SymbolCode{nodes[i].code, nodes[i].codeLength};
     }
-    for (size_t i = 0; i < n; ++i) {
-        const uint32_t leaf = leafOf_[i];
-        design->codes[order_[i]] = SymbolCode{code[leaf], nodes_[leaf].depth};
-        design->maxLength = std::max(design->maxLength, nodes_[leaf].depth);
-    }
+    design->maxLength = tree_.maxDepth();
 }
 
 }  // namespace vorx

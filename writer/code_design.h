@@ -1,14 +1,13 @@
 // Choosing the symbol table a block sends for one alphabet.
 //
-// The decoder builds each code tree by inserting the table's entries in order, every
-// new symbol splitting the leaf reached by stepping to the lighter child. The table's
-// order and weights are the encoder's to choose: they need not be counts, only give a
-// tree whose codes are short for frequent symbols. The designer tries several tables
-// (weights 2^(deepest - length) from length-limited Huffman code lengths, flat
-// weights, counts scaled to small ranges), grows each tree exactly as the decoder
-// does, and keeps the one whose total cost is least: the codes' bits over the symbol
-// counts plus the table's own bits (its symbols and escape-coded weights, where small
-// weights are cheap).
+// The decoder grows each code tree from the table's entries in order (codec/code_tree.h).
+// The table's order and weights are the encoder's to choose: they need not be counts,
+// only give a tree whose codes are short for frequent symbols. The designer tries
+// several tables (weights 2^(deepest - length) from length-limited Huffman code
+// lengths, flat weights, counts scaled to small ranges), grows each tree with the
+// decoder's own CodeTree, and keeps the one whose total cost is least: the codes' bits
+// over the symbol counts plus the table's own bits (its symbols and escape-coded
+// weights, where small weights are cheap).
 #pragma once
 
 #include <cstddef>
@@ -52,25 +51,19 @@ public:
                 uint32_t context, int effort, AlphabetDesign* design);
 
 private:
-    struct Node {
-        uint32_t left, right, parent;
-        uint32_t weight;
-        uint32_t depth;
-        uint32_t entry;  // a leaf's table entry
-    };
-    static constexpr uint32_t kNone = UINT32_MAX;
-
     // Grows the tree of the entries' weights (most frequent first) as the decoder
-    // does; returns the bits of all codes, or UINT64_MAX when a code would be longer
-    // than kMaxCodeLength.
+    // does, each leaf's symbol being its entry; returns the bits of all codes, or
+    // UINT64_MAX when a code would be longer than kMaxCodeLength.
     uint64_t Grow(const std::vector<uint32_t>& weights);
     // The total of a candidate: its table's weight bits and its codes' bits.
     uint64_t Total(const std::vector<uint32_t>& weights);
+    // The candidates' weights, the cheapest in `best`.
+    void Search(int effort, std::vector<uint32_t>* best);
 
-    std::vector<Node> nodes_;
-    std::vector<uint32_t> leafOf_;  // by entry: the node that holds it
-    std::vector<uint64_t> counts_;  // by entry
-    std::vector<uint32_t> order_;   // entry -> input index
+    CodeTree tree_;
+    std::vector<SymbolEntry> entries_;  // the candidate's (weight, entry) pairs
+    std::vector<uint64_t> counts_;      // by entry
+    std::vector<uint32_t> order_;       // entry -> input index
 };
 
 // Code lengths of an optimal prefix code for `counts` with no code longer than

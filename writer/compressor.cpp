@@ -4,7 +4,6 @@
 #include <cstring>
 #include <vector>
 
-#include "codec/code_tree.h"
 #include "writer/block_output.h"
 #include "writer/block_plan.h"
 #include "writer/prices.h"
@@ -68,26 +67,47 @@ Compressor::~Compressor() = default;
 
 bool Compressor::EncodeBlock(const uint8_t* data, size_t length, EncodedBlock* block) {
     lastCompressed_ = false;
-    auto storeIt = [&]() {
-        if (stats_) {
-            ++stats_->storedBlocks;
-            stats_->inputBytes += length;
-            stats_->outputBytes += 4 + PadTo16(length);
-        }
-        block->type = BlockType::Stored;
-        block->sizeField = static_cast<uint32_t>(length);
-        block->body.assign(data, data + length);
-        return true;
-    };
     if (length > kMaxBlockSizeField) return false;
-    if (level_ == 0 || length == 0) return storeIt();
+    if (level_ == 0 || length == 0) return Store(data, length, block);
     if (!state_) state_ = std::make_unique<State>();
     State& st = *state_;
-    const LevelParams params = ParamsFor(level_);
-
-    if (!st.carryPrices) DefaultPrices(data, length, &st.prices);
-
     uint64_t bestBits = UINT64_MAX;
+    if (!PlanPasses(data, length, &bestBits))
+        return forceCompressed_ ? false : Store(data, length, block);
+    // The next block continues this entry only when this one was a whole block: then
+    // its prices are the better first guess.
+    st.carryPrices = length == blockSize_;
+
+    const uint64_t compressedBody = PadTo16((bestBits + 7) / 8);
+    if (!forceCompressed_ && compressedBody >= PadTo16(length)) return Store(data, length, block);
+    if (bestBits > kMaxBlockSizeField) return forceCompressed_ ? false : Store(data, length, block);
+
+    const uint64_t bits = WriteBlock(data, st.bestSteps, st.bestPlan, &st.body);
+    if (bits > kMaxBlockSizeField) return forceCompressed_ ? false : Store(data, length, block);
+    if (stats_) CountCompressed(length);
+    lastCompressed_ = true;
+    block->type = BlockType::Compressed;
+    block->sizeField = static_cast<uint32_t>(bits);
+    block->body = st.body;
+    return true;
+}
+
+bool Compressor::Store(const uint8_t* data, size_t length, EncodedBlock* block) {
+    if (stats_) {
+        ++stats_->storedBlocks;
+        stats_->inputBytes += length;
+        stats_->outputBytes += 4 + PadTo16(length);
+    }
+    block->type = BlockType::Stored;
+    block->sizeField = static_cast<uint32_t>(length);
+    block->body.assign(data, data + length);
+    return true;
+}
+
+bool Compressor::PlanPasses(const uint8_t* data, size_t length, uint64_t* bestBits) {
+    State& st = *state_;
+    const LevelParams params = ParamsFor(level_);
+    if (!st.carryPrices) DefaultPrices(data, length, &st.prices);
     ParseOptions parse;
     parse.window = params.window;
     parse.commit = params.commit;
@@ -106,8 +126,7 @@ bool Compressor::EncodeBlock(const uint8_t* data, size_t length, EncodedBlock* b
         }
         // A block of at most 64 MiB has room for fewer than 11600 distinct match
         // lengths (their sum is at most its size), far below what a table holds.
-        if (!PlanBlock(data, st.steps, params.effort, st.designer, &st.plan))
-            return forceCompressed_ ? false : storeIt();
+        if (!PlanBlock(data, st.steps, params.effort, st.designer, &st.plan)) return false;
         PricesFromPlan(st.plan, length, &st.prices);
         if (params.keepDepth && pass + 1 < params.passes) {
             FutureValues(data, length, st.steps, st.prices, params.keepDepth, &st.keepValue,
@@ -115,44 +134,31 @@ bool Compressor::EncodeBlock(const uint8_t* data, size_t length, EncodedBlock* b
             parse.keepValue = st.keepValue.data();
             parse.keepUntil = st.keepUntil.data();
         }
-        if (st.plan.totalBits < bestBits) {
-            bestBits = st.plan.totalBits;
+        if (st.plan.totalBits < *bestBits) {
+            *bestBits = st.plan.totalBits;
             std::swap(st.steps, st.bestSteps);
             std::swap(st.plan, st.bestPlan);
         }
     }
-    // The next block continues this entry only when this one was a whole block: then
-    // its prices are the better first guess.
-    st.carryPrices = length == blockSize_;
-
-    const uint64_t compressedBody = PadTo16((bestBits + 7) / 8);
-    if (!forceCompressed_ && compressedBody >= PadTo16(length)) return storeIt();
-    if (bestBits > kMaxBlockSizeField) return forceCompressed_ ? false : storeIt();
-
-    const uint64_t bits = WriteBlock(data, st.bestSteps, st.bestPlan, &st.body);
-    if (bits > kMaxBlockSizeField) return forceCompressed_ ? false : storeIt();
-    if (stats_) {
-        CompressorStats& s = *stats_;
-        const BlockPlan& a = st.bestPlan;
-        ++s.blocks;
-        s.inputBytes += length;
-        s.outputBytes += 4 + PadTo16(st.body.size());
-        s.literals += a.literalSteps;
-        s.matches += a.matchSteps;
-        s.matchBytes += a.matchBytes;
-        s.headBits += 64;
-        const AlphabetDesign* d[4] = {&a.flags, &a.literals, &a.lengths, &a.slots};
-        for (int k = 0; k < 4; ++k) {
-            s.tableBits[k] += d[k]->tableBits;
-            s.codeBits[k] += d[k]->dataBits;
-            s.tableEntries[k] += d[k]->table.size();
-        }
-    }
-    lastCompressed_ = true;
-    block->type = BlockType::Compressed;
-    block->sizeField = static_cast<uint32_t>(bits);
-    block->body = st.body;
     return true;
+}
+
+void Compressor::CountCompressed(size_t length) {
+    CompressorStats& s = *stats_;
+    const BlockPlan& a = state_->bestPlan;
+    ++s.blocks;
+    s.inputBytes += length;
+    s.outputBytes += 4 + PadTo16(state_->body.size());
+    s.literals += a.literalSteps;
+    s.matches += a.matchSteps;
+    s.matchBytes += a.matchBytes;
+    s.headBits += 64;
+    const AlphabetDesign* d[4] = {&a.flags, &a.literals, &a.lengths, &a.slots};
+    for (int k = 0; k < 4; ++k) {
+        s.tableBits[k] += d[k]->tableBits;
+        s.codeBits[k] += d[k]->dataBits;
+        s.tableEntries[k] += d[k]->table.size();
+    }
 }
 
 const std::vector<Step>& Compressor::lastSteps() const {

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "codec/block_head.h"
 #include "writer/archive_writer.h"
 #include "writer/block_plan.h"
 
@@ -27,10 +28,6 @@ namespace vorx {
 constexpr int kMinLevel = 0;  // stores
 constexpr int kMaxLevel = 9;
 constexpr int kDefaultLevel = 5;
-
-// Bytes per block: the unit the context table and the code trees span. Far below the
-// 64 MiB a reader accepts, and what a reader must hold in memory at once.
-constexpr size_t kCompressorBlockSize = 4u << 20;
 
 // Where a compressor's output went, summed over the blocks it made: for profiling.
 struct CompressorStats {
@@ -51,7 +48,7 @@ struct CompressorStats {
 class Compressor {
 public:
     // `level` 0 stores every block; 1 to 9 trade speed for size.
-    explicit Compressor(int level = kDefaultLevel, size_t blockSize = kCompressorBlockSize);
+    explicit Compressor(int level = kDefaultLevel, size_t blockSize = kWriterBlockSize);
     ~Compressor();
     Compressor(const Compressor&) = delete;
     Compressor& operator=(const Compressor&) = delete;
@@ -66,7 +63,7 @@ public:
     int level() const { return level_; }
     size_t blockSize() const { return blockSize_; }
 
-    // Always produce a compressed block (no stored fallback): for tests of the format.
+    // Always produce a compressed block (no stored fallback): for tests of the decoder.
     void set_forceCompressed(bool force) { forceCompressed_ = force; }
 
     // Adds every later block's figures to `stats` (null stops it).
@@ -78,6 +75,15 @@ public:
 
 private:
     struct State;
+    // `data` as a stored block.
+    bool Store(const uint8_t* data, size_t length, EncodedBlock* block);
+    // The level's parses of one block, each priced by the one before; the cheapest one's
+    // steps and plan are kept in the state, its bits in *bestBits. False when a parse
+    // needs more distinct lengths than a table holds.
+    bool PlanPasses(const uint8_t* data, size_t length, uint64_t* bestBits);
+    // Adds the block just written to the figures of set_stats.
+    void CountCompressed(size_t length);
+
     int level_;
     size_t blockSize_;
     bool forceCompressed_ = false;

@@ -1,5 +1,6 @@
 #include "writer/entry_names.h"
 
+#include "container/config_block.h"
 #include "container/format.h"
 
 namespace vorx {
@@ -99,11 +100,11 @@ std::string WindowsNameKey(const std::string& utf8) {
 }
 
 std::string PasswordProblem(const std::string& password) {
-    if (password.size() < kMinPasswordLength)
-        return "a password needs at least " + std::to_string(kMinPasswordLength) +
+    if (password.size() < kMinStubPasswordLength)
+        return "a password needs at least " + std::to_string(kMinStubPasswordLength) +
                " characters (the self-extractor takes no shorter one)";
-    if (password.size() > kMaxPasswordLength)
-        return "a password has at most " + std::to_string(kMaxPasswordLength) +
+    if (password.size() > kMaxStubPasswordLength)
+        return "a password has at most " + std::to_string(kMaxStubPasswordLength) +
                " characters (the self-extractor cuts longer ones)";
     if (password.find('\0') != std::string::npos) return "a password cannot hold a NUL character";
     return "";

@@ -13,10 +13,6 @@
 
 namespace vorx {
 
-// Passwords the self-extractor's dialog takes: at least 6 and at most 63 characters.
-constexpr size_t kMinPasswordLength = 6;
-constexpr size_t kMaxPasswordLength = 63;
-
 // Why a stored name (in code page `codePage`) cannot be stored for a user's file, or
 // "": what the name rule of container/name_policy.h refuses, and the comment's name.
 std::string EntryNameProblem(const std::string& name, unsigned codePage);
@@ -32,7 +28,8 @@ bool SplitForExtraction(const std::string& name, unsigned codePage, std::vector<
 // one file on Windows.
 std::string WindowsNameKey(const std::string& utf8);
 
-// Why a password (bytes in the archive's code page) is refused, or "".
+// Why a password (bytes in the archive's code page) is refused, or "": one the
+// self-extractor's dialog would not take (container/config_block.h).
 std::string PasswordProblem(const std::string& password);
 
 // Comment text as stored: every line feed not preceded by a carriage return gets one.

@@ -1,23 +1,13 @@
 // The decoder's context table as the compressor runs it.
 //
 // A match names one of the four slots of the bucket that the bytes before the current
-// position select, so the compressor keeps the same table, step for step, and only
-// ever emits a match whose slot holds, when the decoder gets there, the position the
-// compressor copies from. The table follows the decoder's rules exactly:
+// position select, so the compressor keeps the same table, step for step, by the rules
+// of codec/context_rules.h, and only ever emits a match whose slot holds, when the
+// decoder gets there, the position the compressor copies from.
 //
-//   - At a position p >= 3 with bytes b0 b1 b2 before it, the three-byte index
-//     ((b0 << 11) ^ (b1 << 7) ^ b2) & 0xFFFF selects its bucket when that bucket's
-//     slot 0 holds a position; otherwise the two-byte index (b1 << 7) ^ b2 does.
-//   - Every step at p >= 3 puts p into the selected bucket: a match first makes the
-//     slot it copies from the most recently used, then p replaces the slot that comes
-//     first in the replacement order (slots never used by a match, lowest first, then
-//     the least recently used).
-//
-// Only buckets below 32768 are ever written (a bucket is written only when selected,
-// and a three-byte index is selected only when already written), so the model keeps
-// that half. Slots hold positions plus one, 0 marking an empty slot; a bitmap of the
-// buckets written so far empties the table for a new block (a bucket is emptied when
-// it is first selected).
+// Slots hold positions plus one, 0 marking an empty slot; a bitmap of the buckets
+// written so far empties the table for a new block (a bucket is emptied when it is
+// first selected).
 #pragma once
 
 #include <algorithm>
@@ -27,131 +17,43 @@
 #include <cstring>
 #include <vector>
 
-#include <array>
+#include "codec/context_rules.h"
 
 namespace vorx {
-
-// A bucket's stamps matter only through their order: a new position replaces the slot
-// of the smallest stamp (the lowest slot among equals) and gets stamp 0; a match first
-// gives the slot it copies from a stamp above all others. So the stamps of a bucket
-// are one of 24 x 5 replacement orders (the slots from the first to be replaced to the
-// last, and how many of the first ones have stamp 0), and each step's change is a
-// table look-up made at compile time.
-namespace StampOrder {
-
-struct Change {
-    uint8_t next;    // the order afterwards
-    uint8_t victim;  // the slot that takes the step's position
-};
-
-namespace detail {
-
-struct Order {
-    uint8_t slot[4];  // first to be replaced first
-    uint8_t zeros;    // how many of the first slots have stamp 0
-};
-
-constexpr std::array<std::array<uint8_t, 4>, 24> Permutations() {
-    std::array<std::array<uint8_t, 4>, 24> all{};
-    int n = 0;
-    for (uint8_t a = 0; a < 4; ++a)
-        for (uint8_t b = 0; b < 4; ++b)
-            for (uint8_t c = 0; c < 4; ++c)
-                for (uint8_t d = 0; d < 4; ++d)
-                    if (a != b && a != c && a != d && b != c && b != d && c != d)
-                        all[n++] = {a, b, c, d};
-    return all;
-}
-inline constexpr auto kPermutations = Permutations();
-
-constexpr uint8_t Key(const Order& o) {
-    for (uint8_t i = 0; i < 24; ++i) {
-        const auto& p = kPermutations[i];
-        if (p[0] == o.slot[0] && p[1] == o.slot[1] && p[2] == o.slot[2] && p[3] == o.slot[3])
-            return static_cast<uint8_t>(i * 5 + o.zeros);
-    }
-    return 0;
-}
-
-constexpr Order FromKey(uint8_t key) {
-    const auto& p = kPermutations[key / 5];
-    return Order{{p[0], p[1], p[2], p[3]}, static_cast<uint8_t>(key % 5)};
-}
-
-// The first slot in order takes the new position and stamp 0: if it had the stamp of
-// a match, it becomes the only slot of stamp 0 (its place in the order stays first).
-constexpr Change Place(Order o) {
-    if (o.zeros == 0) o.zeros = 1;
-    return Change{Key(o), o.slot[0]};
-}
-
-// A match from `selector`: that slot gets the newest stamp (it moves last and leaves
-// the slots of stamp 0 if it was one), then the step's position is placed.
-constexpr Change AfterMatch(Order o, uint8_t selector) {
-    int at = 0;
-    while (o.slot[at] != selector) ++at;
-    if (at < o.zeros) --o.zeros;
-    for (int i = at; i < 3; ++i) o.slot[i] = o.slot[i + 1];
-    o.slot[3] = selector;
-    return Place(o);
-}
-
-constexpr std::array<Change, 120> LiteralTable() {
-    std::array<Change, 120> t{};
-    for (uint8_t k = 0; k < 120; ++k) t[k] = Place(FromKey(k));
-    return t;
-}
-
-constexpr std::array<std::array<Change, 4>, 120> MatchTable() {
-    std::array<std::array<Change, 4>, 120> t{};
-    for (uint8_t k = 0; k < 120; ++k)
-        for (uint8_t s = 0; s < 4; ++s) t[k][s] = AfterMatch(FromKey(k), s);
-    return t;
-}
-
-}  // namespace detail
-
-// All four slots of stamp 0: 0, 1, 2, 3.
-inline constexpr uint8_t kInitial = detail::Key(detail::Order{{0, 1, 2, 3}, 4});
-// A literal step: the first slot in order takes the position.
-inline constexpr std::array<Change, 120> kLiteral = detail::LiteralTable();
-// A match from slot `selector`: that slot becomes the newest, then the first slot in
-// order takes the position (never the selected one).
-inline constexpr std::array<std::array<Change, 4>, 120> kMatch = detail::MatchTable();
-
-}  // namespace StampOrder
 
 // The slot number of a literal step in the compressor's step records.
 constexpr uint32_t kLiteralSlot = 4;
 
+// The order of a bucket after a step: a literal (slot kLiteralSlot) or a match that
+// copies from `slot`, which must be filled.
+inline uint8_t OrderAfter(uint8_t order, uint32_t slot) {
+    return slot < 4 ? SlotOrder::kMatch[order][slot] : SlotOrder::kLiteral[order];
+}
+
+// The slot that takes a step's position.
+inline uint32_t Victim(uint8_t order, uint32_t slot) {
+    return SlotOrder::FirstSlot(OrderAfter(order, slot));
+}
+
 struct ModelBucket {
     uint32_t position[4];  // position + 1; 0 is an empty slot
-    uint8_t order;         // StampOrder key: the slots' replacement order
+    uint8_t order;         // the slots' replacement order (SlotOrder)
 
-    static ModelBucket Empty() { return ModelBucket{{0, 0, 0, 0}, StampOrder::kInitial}; }
+    static ModelBucket Empty() { return ModelBucket{{0, 0, 0, 0}, SlotOrder::kUnwritten}; }
 
     // The bucket after a step at `p`: a literal (slot kLiteralSlot) or a match that
     // copies from `slot`.
     ModelBucket After(uint32_t slot, size_t p) const {
-        const StampOrder::Change c =
-            slot < 4 ? StampOrder::kMatch[order][slot] : StampOrder::kLiteral[order];
         ModelBucket b = *this;
-        b.position[c.victim] = static_cast<uint32_t>(p) + 1;
-        b.order = c.next;
+        b.order = OrderAfter(order, slot);
+        b.position[SlotOrder::FirstSlot(b.order)] = static_cast<uint32_t>(p) + 1;
         return b;
     }
 };
 
-// The two indices a position's bytes give.
-struct BucketKeys {
-    uint32_t threeByte;  // below 32768 only when it can be selected at all
-    uint32_t twoByte;
-};
-
-inline BucketKeys KeysAt(const uint8_t* d, size_t p) {
-    const uint32_t b0 = d[p - 3], b1 = d[p - 2], b2 = d[p - 1];
-    const uint32_t two = (b1 << 7) ^ b2;
-    return BucketKeys{((b0 << 11) ^ two) & 0xFFFFu, two};
+// The two indices the bytes before position p >= 3 give.
+inline ContextIndices IndicesAt(const uint8_t* d, size_t p) {
+    return IndicesOf(d[p - 3], d[p - 2], d[p - 1]);
 }
 
 // Number of equal bytes at d + s and d + p, at most `limit` (s < p; the ranges may
@@ -173,9 +75,8 @@ inline uint32_t CommonLength(const uint8_t* d, size_t s, size_t p, size_t limit)
 
 class MatchModel {
 public:
-    static constexpr uint32_t kBuckets = 32768;
-
-    MatchModel() : written_(kBuckets / 64, 0), lines_(kBuckets), orders_(kBuckets) {}
+    MatchModel()
+        : written_(kContextBuckets / 64, 0), lines_(kContextBuckets), orders_(kContextBuckets) {}
 
     // Empties every bucket for a new block of `n` bytes at `data`. A 4 KiB bitmap says
     // which buckets hold anything, so that the look-ups stay near the processor.
@@ -185,11 +86,13 @@ public:
         n_ = n;
     }
 
-    // The replacement order of a written bucket.
-    uint8_t Order(uint32_t index) const { return orders_[index]; }
+    // The replacement order of a bucket.
+    uint8_t Order(uint32_t index) const {
+        return Written(index) ? orders_[index] : SlotOrder::kUnwritten;
+    }
 
     bool Written(uint32_t index) const {
-        return index < kBuckets && ((written_[index >> 6] >> (index & 63)) & 1u);
+        return index < kContextBuckets && ((written_[index >> 6] >> (index & 63)) & 1u);
     }
 
     ModelBucket Get(uint32_t index) const {
@@ -207,19 +110,18 @@ public:
         uint8_t& order = orders_[index];
         if (!Written(index)) {
             line = Line{};
-            order = StampOrder::kInitial;
+            order = SlotOrder::kUnwritten;
             written_[index >> 6] |= uint64_t{1} << (index & 63);
         }
-        const StampOrder::Change c =
-            slot < 4 ? StampOrder::kMatch[order][slot] : StampOrder::kLiteral[order];
-        line.position[c.victim] = static_cast<uint32_t>(p) + 1;
-        line.check[c.victim] = Word(p);
-        order = c.next;
+        order = OrderAfter(order, slot);
+        const uint32_t victim = SlotOrder::FirstSlot(order);
+        line.position[victim] = static_cast<uint32_t>(p) + 1;
+        line.check[victim] = Word(p);
     }
 
     // The bucket the decoder selects at p (p >= 3).
     uint32_t Select(size_t p) const {
-        const BucketKeys k = KeysAt(data_, p);
+        const ContextIndices k = IndicesAt(data_, p);
         return Written(k.threeByte) ? k.threeByte : k.twoByte;
     }
 

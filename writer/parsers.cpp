@@ -82,18 +82,16 @@ void LazyParse(MatchModel& model, const Prices& prices, const uint8_t* d, size_t
         if (c.slot < 4 && c.length < options.nice && p + 1 < n) {
             // The table as a literal here would leave it: only the selected bucket
             // changes, its first slot in order taking p.
-            const BucketKeys keys = KeysAt(d, p + 1);
+            const ContextIndices keys = IndicesAt(d, p + 1);
             const bool threeWritten =
                 keys.threeByte == selected ||
-                (keys.threeByte < MatchModel::kBuckets && model.Written(keys.threeByte));
+                (keys.threeByte < kContextBuckets && model.Written(keys.threeByte));
             const uint32_t nextIndex = threeWritten ? keys.threeByte : keys.twoByte;
             const size_t limit = std::min<size_t>(n - p - 1, options.longest);
             uint32_t lengths[4];
             model.Lengths(nextIndex, p + 1, limit, lengths);
             if (nextIndex == selected) {
-                const uint8_t order =
-                    model.Written(selected) ? model.Order(selected) : StampOrder::kInitial;
-                const uint32_t victim = StampOrder::kLiteral[order].victim;
+                const uint32_t victim = Victim(model.Order(selected), kLiteralSlot);
                 lengths[victim] = CommonLength(d, p, p + 1, limit);
             }
             const Choice later = BestMatch(lengths, prices, sums, p + 1);
@@ -187,10 +185,10 @@ void OptimalParser::Expand(uint32_t at, LongMatch* longMatch) {
         return;
     }
 
-    const BucketKeys keys = KeysAt(d_, p);
+    const ContextIndices keys = IndicesAt(d_, p);
     ModelBucket bucket{};
     uint32_t selected = keys.twoByte;
-    if (keys.threeByte < MatchModel::kBuckets) {
+    if (keys.threeByte < kContextBuckets) {
         bucket = BucketAt(at, keys.threeByte);
         if (bucket.position[0]) selected = keys.threeByte;
     }
@@ -205,7 +203,7 @@ void OptimalParser::Expand(uint32_t at, LongMatch* longMatch) {
     }
     uint32_t literalCost = node.cost + pr.flag[count][bits][0] + pr.literal[d_[p]];
     if (options_.keepValue)
-        literalCost += EvictionCost(bucket, StampOrder::kLiteral[bucket.order].victim, p);
+        literalCost += EvictionCost(bucket, Victim(bucket.order, kLiteralSlot), p);
     Relax(at, at + 1, literalCost, kLiteralSlot, 1);
 
     const size_t limit = std::min<size_t>(n_ - p, options_.longest);
@@ -215,8 +213,7 @@ void OptimalParser::Expand(uint32_t at, LongMatch* longMatch) {
         const uint32_t len = CommonLength(d_, bucket.position[k] - 1, p, limit);
         if (!len) continue;
         uint32_t base = matchBase + pr.selector[node.pending][k];
-        if (options_.keepValue)
-            base += EvictionCost(bucket, StampOrder::kMatch[bucket.order][k].victim, p);
+        if (options_.keepValue) base += EvictionCost(bucket, Victim(bucket.order, k), p);
         if (len >= options_.nice) {
             // Taken at once (below); the shorter lengths need no pricing.
             if (len > longMatch->length) *longMatch = LongMatch{at, len, k};
@@ -244,8 +241,8 @@ void OptimalParser::Run(MatchModel& model, const Prices& prices, const uint8_t* 
     options_ = options;
     steps->clear();
     model.Clear(data, n);
-    touched_.assign(MatchModel::kBuckets / 64, 0);
-    firstTouch_.resize(MatchModel::kBuckets);
+    touched_.assign(kContextBuckets / 64, 0);
+    firstTouch_.resize(kContextBuckets);
     touchedList_.clear();
     uint8_t flags = 0, pending = 0;
     start_ = 0;
@@ -320,17 +317,17 @@ void FutureValues(const uint8_t* d, size_t n, const std::vector<Step>& steps, co
                   uint32_t depth, std::vector<uint32_t>* value, std::vector<uint32_t>* until) {
     value->assign(n, 0);
     until->assign(n, 0);
-    std::vector<uint32_t> head(MatchModel::kBuckets, UINT32_MAX);
+    std::vector<uint32_t> head(kContextBuckets, UINT32_MAX);
     std::vector<uint32_t> previous(n, UINT32_MAX);
     // The buckets the parse's steps have selected so far: the decoder's choice of the
     // three-byte bucket depends on them.
-    std::vector<uint64_t> written(MatchModel::kBuckets / 64, 0);
+    std::vector<uint64_t> written(kContextBuckets / 64, 0);
     size_t p = 0;
     for (Step s : steps) {
         const uint32_t len = StepLength(s);
         if (p >= 3) {
-            const BucketKeys keys = KeysAt(d, p);
-            const bool three = keys.threeByte < MatchModel::kBuckets &&
+            const ContextIndices keys = IndicesAt(d, p);
+            const bool three = keys.threeByte < kContextBuckets &&
                                ((written[keys.threeByte >> 6] >> (keys.threeByte & 63)) & 1u);
             const uint32_t context = three ? keys.threeByte : keys.twoByte;
             written[context >> 6] |= uint64_t{1} << (context & 63);

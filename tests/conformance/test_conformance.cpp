@@ -64,13 +64,15 @@ std::vector<size_t> ArchiveIndices() {
 
 std::string FromHex(const std::string& hex) {
     std::string out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
     return out;
 }
 
 std::string Hex(const std::string& bytes) {
     std::string out;
-    for (unsigned char c : bytes) out += "0123456789abcdef"[c >> 4], out += "0123456789abcdef"[c & 15];
+    for (unsigned char c : bytes)
+        out += "0123456789abcdef"[c >> 4], out += "0123456789abcdef"[c & 15];
     return out;
 }
 
@@ -88,13 +90,16 @@ bool Accepts(const json& expectation, int code) {
     return std::find(codes.begin(), codes.end(), code) != codes.end();
 }
 
-bool Settled(const json& expectation, int code) { return expectation.at("codes") == json::array({code}); }
+bool Settled(const json& expectation, int code) {
+    return expectation.at("codes") == json::array({code});
+}
 
 // A check that the code is among the expected ones, saying which and why when not.
 ::testing::AssertionResult Expected(const json& expectation, int code) {
     if (Accepts(expectation, code)) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "got " << code << ", expected one of " << expectation.at("codes").dump()
-                                         << " " << expectation.value("why", std::string());
+    return ::testing::AssertionFailure()
+           << "got " << code << ", expected one of " << expectation.at("codes").dump() << " "
+           << expectation.value("why", std::string());
 }
 
 // A run in another zone is given it by the test driver before the process starts, so
@@ -120,12 +125,14 @@ void ExpectInfo(const vorx_FileInfo& info, const json& e, const std::string& whe
     EXPECT_EQ(info.crc32, e.at("crc32").get<uint32_t>()) << where;
     const int kind = e.at("timeKind").get<int>();
     const int64_t shift = kind == 2 ? ZoneShiftSeconds() : 0;
-    const int64_t seconds = static_cast<int64_t>(static_cast<uint64_t>(e.at("lastWriteSeconds").get<int64_t>()) +
-                                                 static_cast<uint64_t>(shift));
+    const int64_t seconds =
+        static_cast<int64_t>(static_cast<uint64_t>(e.at("lastWriteSeconds").get<int64_t>()) +
+                             static_cast<uint64_t>(shift));
     EXPECT_EQ(info.lastWriteSeconds, seconds) << where << " time kind " << kind;
     if (!e.at("lastWriteTime").is_null()) {
-        const uint64_t expected = shift == 0 ? e.at("lastWriteTime").get<uint64_t>()
-                                             : static_cast<uint64_t>(seconds + 11644473600) * 10000000u;
+        const uint64_t expected = shift == 0
+                                      ? e.at("lastWriteTime").get<uint64_t>()
+                                      : static_cast<uint64_t>(seconds + 11644473600) * 10000000u;
         EXPECT_EQ(Ticks(info.lastWriteTime), expected) << where << " time kind " << kind;
     }
 }
@@ -136,7 +143,8 @@ protected:
     void SetUp() override {
         if (GivenZoneBias()) return;
         const int bias = ManifestBias(), magnitude = std::abs(bias);
-        std::string tz = std::string("VXT") + (bias < 0 ? "-" : "") + std::to_string(magnitude / 60);
+        std::string tz =
+            std::string("VXT") + (bias < 0 ? "-" : "") + std::to_string(magnitude / 60);
         if (magnitude % 60) tz += ":" + std::to_string(magnitude % 60);
         test::SetTimeZone(tz.c_str());
     }
@@ -144,7 +152,9 @@ protected:
         if (!GivenZoneBias()) test::SetTimeZone("UTC0");
     }
     const json& Case() const { return Archive(GetParam()); }
-    std::string Path() const { return std::string(VORX_CONFORMANCE_DIR) + "/" + Case().at("file").get<std::string>(); }
+    std::string Path() const {
+        return std::string(VORX_CONFORMANCE_DIR) + "/" + Case().at("file").get<std::string>();
+    }
     std::string File() const { return Case().at("file").get<std::string>(); }
 };
 
@@ -157,11 +167,12 @@ TEST(ConformanceSample, IsPresent) {
 TEST_P(Conformance, Open) {
     const json& a = Case();
     for (const auto& [kind, expected] : a.at("open").items()) {
-        std::optional<std::string> password;
-        if (kind == "right_password") password = Password(a, "open_password");
-        else if (kind == "wrong_password") password = Password(a, "wrong_password");
-        else if (kind == "equivalent_password") password = Password(a, "equivalent_password");
-        else ASSERT_EQ(kind, "no_password") << "unknown kind of open in the manifest";
+        // The kind names the manifest's password field (right_password: open_password).
+        ASSERT_TRUE(kind == "no_password" || kind == "right_password" || kind == "wrong_password" ||
+                    kind == "equivalent_password")
+            << "unknown kind of open in the manifest: " << kind;
+        const std::optional<std::string> password =
+            kind == "right_password" ? Password(a, "open_password") : Password(a, kind);
         const test::OpenOutcome outcome = test::TryOpen(Path(), Text(password));
         EXPECT_TRUE(Expected(expected, outcome.code)) << File() << " " << kind;
         EXPECT_EQ(outcome.nullHandle, outcome.code != vorx_Success) << File() << " " << kind;
@@ -170,7 +181,8 @@ TEST_P(Conformance, Open) {
 
 TEST_P(Conformance, EntriesAndLookups) {
     const json& a = Case();
-    const json entries = a.value("entries", json::array()), lookups = a.value("lookups", json::array());
+    const json entries = a.value("entries", json::array()),
+               lookups = a.value("lookups", json::array());
     test::Handle h;
     const vorx_Error opened = h.Open(Path(), Text(Password(a, "open_password")));
     if (opened != vorx_Success) {
@@ -188,7 +200,8 @@ TEST_P(Conformance, EntriesAndLookups) {
     for (int pass = 0; pass < 2; ++pass) {
         for (size_t k = 0; k < entries.size(); ++k) {
             const json& e = entries[pass == 0 ? k : entries.size() - 1 - k];
-            const std::string where = File() + " entry " + e.at("index").dump() + (pass ? " (backwards)" : "");
+            const std::string where =
+                File() + " entry " + e.at("index").dump() + (pass ? " (backwards)" : "");
             vorx_FileInfo info;
             std::memset(&info, 0, sizeof info);
             const vorx_Error code = vorx_EnumerateFiles(h, &info, e.at("index").get<uint64_t>());
@@ -223,7 +236,8 @@ TEST_P(Conformance, EntriesAndLookups) {
         EXPECT_TRUE(Expected(l, code)) << where;
         if (code != vorx_Success) continue;
         EXPECT_EQ(std::string(info.name), name) << where;
-        const uint64_t got[] = {info.attributes, info.compressedSize, info.uncompressedSize, info.crc32};
+        const uint64_t got[] = {info.attributes, info.compressedSize, info.uncompressedSize,
+                                info.crc32};
         const char* keys[] = {"attributes", "compressedSize", "uncompressedSize", "crc32"};
         for (size_t i = 0; i < 4; ++i) {
             if (l.contains(keys[i]) && !l[keys[i]].is_null()) {
@@ -234,13 +248,16 @@ TEST_P(Conformance, EntriesAndLookups) {
     if (a.contains("enumerate_out_of_range") && a["enumerate_out_of_range"].is_object()) {
         const json& out = a["enumerate_out_of_range"];
         vorx_FileInfo info;
-        EXPECT_TRUE(Expected(out, vorx_EnumerateFiles(h, &info, out.at("index").get<uint64_t>()))) << File();
+        EXPECT_TRUE(Expected(out, vorx_EnumerateFiles(h, &info, out.at("index").get<uint64_t>())))
+            << File();
     }
-    if (a.contains("enumerate_all") && a["enumerate_all"].is_object() && a.contains("entry_count")) {
+    if (a.contains("enumerate_all") && a["enumerate_all"].is_object() &&
+        a.contains("entry_count")) {
         const uint64_t count = std::min<uint64_t>(a["entry_count"].get<uint64_t>(), 1000);
         for (uint64_t i = 0; i < count; ++i) {
             vorx_FileInfo info;
-            EXPECT_TRUE(Expected(a["enumerate_all"], vorx_EnumerateFiles(h, &info, i))) << File() << " index " << i;
+            EXPECT_TRUE(Expected(a["enumerate_all"], vorx_EnumerateFiles(h, &info, i)))
+                << File() << " index " << i;
         }
     }
 }
@@ -252,10 +269,14 @@ TEST_P(Conformance, EntriesAndLookups) {
 class Destination {
 public:
     Destination(uint64_t declared, uint64_t expected) {
-        const auto pages = [](uint64_t n) { return (std::max<uint64_t>(n, 1) + platform::kPageSize - 1) / platform::kPageSize * platform::kPageSize; };
+        const auto pages = [](uint64_t n) {
+            return (std::max<uint64_t>(n, 1) + platform::kPageSize - 1) / platform::kPageSize *
+                   platform::kPageSize;
+        };
         const uint64_t usable = pages(declared <= (64u << 20) ? declared : expected);
         uint64_t reserved = pages(declared);
-        if (reserved <= SIZE_MAX / 2) base_ = static_cast<uint8_t*>(platform::ReserveRange(static_cast<size_t>(reserved)));
+        if (reserved <= SIZE_MAX / 2)
+            base_ = static_cast<uint8_t*>(platform::ReserveRange(static_cast<size_t>(reserved)));
         if (!base_ && (reserved = usable + (1u << 20)) <= SIZE_MAX / 2)
             base_ = static_cast<uint8_t*>(platform::ReserveRange(static_cast<size_t>(reserved)));
         reserved_ = static_cast<size_t>(reserved);
@@ -307,14 +328,16 @@ Result Decode(vorx_Stream* h, const std::string& name, const std::optional<std::
         // The name may be shared with an earlier entry, which it then finds: the memory
         // is the declared size of the entry found.
         vorx_FileInfo info;
-        const uint64_t declared = vorx_GetFileInfo(h, &info, name.c_str()) == vorx_Success ? info.uncompressedSize : 0;
+        const uint64_t declared =
+            vorx_GetFileInfo(h, &info, name.c_str()) == vorx_Success ? info.uncompressedSize : 0;
         Destination destination(declared, expectedLength);
         if (!destination.data()) {
             ADD_FAILURE() << "no memory for a destination of " << declared << " bytes";
             return r;
         }
         r.code = vorx_DecompressToPtr(h, name.c_str(), destination.data(), &Record, Text(password));
-        if (r.code == vorx_Success) r.bytes.assign(destination.data(), destination.data() + expectedLength);
+        if (r.code == vorx_Success)
+            r.bytes.assign(destination.data(), destination.data() + expectedLength);
     }
     r.progress = recorder.percents;
     return r;
@@ -322,17 +345,21 @@ Result Decode(vorx_Stream* h, const std::string& name, const std::optional<std::
 
 // The bytes (length and digest, where given) and the progress (one of the sequences
 // the manifest accepts, where it settles the result).
-void ExpectDecoded(const json& entry, const json& expectation, const Result& r, bool progress, const std::string& where) {
+void ExpectDecoded(const json& entry, const json& expectation, const Result& r, bool progress,
+                   const std::string& where) {
     if (r.code == vorx_Success && expectation.contains("length")) {
         EXPECT_EQ(r.bytes.size(), expectation["length"].get<uint64_t>()) << where;
     }
     if (r.code == vorx_Success && expectation.contains("sha256")) {
-        EXPECT_EQ(test::Sha256Hex(r.bytes.data(), r.bytes.size()), expectation["sha256"].get<std::string>()) << where;
+        EXPECT_EQ(test::Sha256Hex(r.bytes.data(), r.bytes.size()),
+                  expectation["sha256"].get<std::string>())
+            << where;
     }
     if (!progress || !entry.contains("progress")) return;
     const json& sequences = entry["progress"];
     EXPECT_TRUE(std::find(sequences.begin(), sequences.end(), json(r.progress)) != sequences.end())
-        << where << ": progress " << json(r.progress).dump() << " is not among the manifest's " << sequences.dump();
+        << where << ": progress " << json(r.progress).dump() << " is not among the manifest's "
+        << sequences.dump();
 }
 
 TEST_P(Conformance, Decode) {
@@ -349,16 +376,20 @@ TEST_P(Conformance, Decode) {
         const std::optional<std::string> password = Password(e, "ptr_password");
         // To memory, with the entry's password, without one, with a wrong one.
         const std::pair<const char*, std::optional<std::string>> variants[] = {
-            {"ptr", password}, {"ptr_no_password", std::nullopt}, {"ptr_wrong_password", Password(e, "wrong_entry_password")}};
+            {"ptr", password},
+            {"ptr_no_password", std::nullopt},
+            {"ptr_wrong_password", Password(e, "wrong_entry_password")}};
         for (const auto& [key, variantPassword] : variants) {
             if (!e.contains(key)) continue;
             const Result r = Decode(h, name, variantPassword, e[key].value("length", length));
             EXPECT_TRUE(Expected(e[key], r.code)) << where << " " << key;
-            ExpectDecoded(e, e[key], r, std::strcmp(key, "ptr") == 0 && ptr["codes"].size() == 1, where + " " + key);
+            ExpectDecoded(e, e[key], r, std::strcmp(key, "ptr") == 0 && ptr["codes"].size() == 1,
+                          where + " " + key);
         }
         if (e.contains("cancel_on_first_progress_call")) {
             const Result r = Decode(h, name, password, length, "", true);
-            EXPECT_TRUE(Expected(e["cancel_on_first_progress_call"], r.code)) << where << " cancelled";
+            EXPECT_TRUE(Expected(e["cancel_on_first_progress_call"], r.code))
+                << where << " cancelled";
         }
         // To a file: as to memory unless the manifest says otherwise.
         json file = e.contains("file") ? e["file"] : ptr;
@@ -366,16 +397,19 @@ TEST_P(Conformance, Decode) {
             file["codes"].push_back(vorx_CorruptArchive);
         const Result r = Decode(h, name, password, length, dir.File("out " + e.at("index").dump()));
         EXPECT_TRUE(Expected(file, r.code)) << where << " to a file";
-        if (r.code == vorx_Success) ExpectDecoded(e, file, r, ptr["codes"].size() == 1, where + " to a file");
+        if (r.code == vorx_Success)
+            ExpectDecoded(e, file, r, ptr["codes"].size() == 1, where + " to a file");
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sample, Conformance, ::testing::ValuesIn(ArchiveIndices()), [](const auto& info) {
-    std::string name = Archive(info.param).at("file").template get<std::string>();
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Sample, Conformance, ::testing::ValuesIn(ArchiveIndices()),
+                         [](const auto& info) {
+                             std::string name =
+                                 Archive(info.param).at("file").template get<std::string>();
+                             for (char& c : name)
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             return name;
+                         });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(Conformance);
 
 }  // namespace

@@ -3,7 +3,8 @@
 // entries, many entries, long names, names in the padding, stored and compressed
 // entries of one block and many, text, noise and runs), entries of hand-made blocks
 // that reach the edges of the format (trees of one symbol, no lengths), and a wrong
-// entry count (the conformance sample adds the older format and damaged tables). Encrypted parts use the targets' password.
+// entry count (the conformance sample adds the older format and damaged tables). Encrypted parts
+// use the targets' password.
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -37,8 +38,8 @@ struct Seed {
 
 bool Write(const std::string& folder, const Seed& seed) {
     vorx::test::DamagingWriter w;
-    bool ok = w.Create(folder + "/" + seed.file) && w.WriteCarrier(seed.carrier.data(), seed.carrier.size()) &&
-              w.BeginArchive();
+    bool ok = w.Create(folder + "/" + seed.file) &&
+              w.WriteCarrier(seed.carrier.data(), seed.carrier.size()) && w.BeginArchive();
     uint8_t kind = 0;
     for (const Entry& e : seed.entries) {
         if (!ok) break;
@@ -54,7 +55,8 @@ bool Write(const std::string& folder, const Seed& seed) {
             vorx::test::RecordOverrides overrides;
             overrides.uncompressedSize = e.data.size();
             overrides.crc32 = vorx::Crc32::Of(e.data.data(), e.data.size());
-            ok = w.BeginEntry(entry) && w.WriteRaw(e.raw.data(), e.raw.size()) && w.EndEntry(overrides);
+            ok = w.BeginEntry(entry) && w.WriteRaw(e.raw.data(), e.raw.size()) &&
+                 w.EndEntry(overrides);
         }
     }
     ok = ok && w.Finish(seed.directory);
@@ -99,7 +101,9 @@ int main(int argc, char** argv) {
 
     std::vector<Seed> seeds(18);
     seeds[0].file = "basic.vorx";
-    seeds[0].entries = {{"readme.txt", RandomBytes(40, 1)}, {"dir\\data.bin", RandomBytes(100, 2)}, {"$comments$", RandomBytes(9, 3)}};
+    seeds[0].entries = {{"readme.txt", RandomBytes(40, 1)},
+                        {"dir\\data.bin", RandomBytes(100, 2)},
+                        {"$comments$", RandomBytes(9, 3)}};
     for (size_t i : {1, 2, 3, 4, 5}) seeds[i] = seeds[0];
     seeds[1].file = "carrier.vorx";
     seeds[1].carrier = WordText(300, 4);
@@ -113,30 +117,39 @@ int main(int argc, char** argv) {
     seeds[5].file = "wrong-count.vorx";
     seeds[5].directory.entryCount = 5;
     seeds[6].file = "many.vorx";
-    for (unsigned i = 0; i < 40; ++i) seeds[6].entries.push_back({"f" + std::to_string(i), RandomBytes(i % 7, i)});
+    for (unsigned i = 0; i < 40; ++i)
+        seeds[6].entries.push_back({"f" + std::to_string(i), RandomBytes(i % 7, i)});
     seeds[7].file = "long-names.vorx";
-    seeds[7].entries = {{std::string(239, 'a'), RandomBytes(3, 5)}, {std::string(250, 'b'), RandomBytes(3, 6)},
-                        {std::string(255, 'c'), RandomBytes(3, 7)}, {"", RandomBytes(2, 8)}, {"short", RandomBytes(1, 9)}};
+    seeds[7].entries = {{std::string(239, 'a'), RandomBytes(3, 5)},
+                        {std::string(250, 'b'), RandomBytes(3, 6)},
+                        {std::string(255, 'c'), RandomBytes(3, 7)},
+                        {"", RandomBytes(2, 8)},
+                        {"short", RandomBytes(1, 9)}};
     seeds[8].file = "empty.vorx";
     seeds[9].file = "multi-block.vorx";
-    seeds[9].entries = {{"blocks.bin", RandomBytes(200, 10), vorx::StoredBlockEncoder(16)}, {"tail", RandomBytes(17, 11)}};
+    seeds[9].entries = {{"blocks.bin", RandomBytes(200, 10), vorx::StoredBlockEncoder(16)},
+                        {"tail", RandomBytes(17, 11)}};
     seeds[10].file = "text.vorx";
     seeds[10].entries = {{"text.txt", WordText(3000, 1), packed(1 << 20)}};
     seeds[11].file = "blocks.vorx";
     seeds[11].entries = {{"blocks", WordText(6000, 2), packed(700)}};
     seeds[12].file = "mixed.vorx";
-    seeds[12].entries = {{"mixed", RandomBytes(1500, 3), packed(300)}, {"empty", {}}, {"one", {0x41}}};
+    seeds[12].entries = {
+        {"mixed", RandomBytes(1500, 3), packed(300)}, {"empty", {}}, {"one", {0x41}}};
     seeds[13].file = "secret.vorx";
-    seeds[13].entries = {{"secret", WordText(2500, 4), packed(900)}, {"plain", WordText(700, 5), packed(1 << 20)}};
+    seeds[13].entries = {{"secret", WordText(2500, 4), packed(900)},
+                         {"plain", WordText(700, 5), packed(1 << 20)}};
     seeds[13].encryptEntries = true;
     seeds[13].directory.password = "fuzz";
     seeds[14].file = "runs.vorx";
     Bytes runs(20000, 'r');
     for (size_t i = 0; i < runs.size(); i += 997) runs[i] = static_cast<uint8_t>(i);
-    seeds[14].entries = {{"runs", runs, packed(1 << 20)}, {"noise", RandomBytes(3000, 6), packed(1 << 20)}};
+    seeds[14].entries = {{"runs", runs, packed(1 << 20)},
+                         {"noise", RandomBytes(3000, 6), packed(1 << 20)}};
     seeds[15].file = "many-packed.vorx";
     for (int i = 0; i < 24; ++i)
-        seeds[15].entries.push_back({"dir\\file" + std::to_string(i), WordText(60 + 13 * i, 10 + i), packed(1 << 20)});
+        seeds[15].entries.push_back(
+            {"dir\\file" + std::to_string(i), WordText(60 + 13 * i, 10 + i), packed(1 << 20)});
     seeds[16].file = "edge0.vorx";
     seeds[16].entries = {EdgeEntry(true)};
     seeds[17].file = "edge1.vorx";

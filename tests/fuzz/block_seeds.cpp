@@ -30,12 +30,14 @@ Body Sample(size_t size) {
             break;
         case 2:
             for (size_t i = 0; i < size;)
-                for (size_t n = 1 + rng() % 300, b = rng() % 4; n && i < size; --n) data[i++] = static_cast<uint8_t>(b);
+                for (size_t n = 1 + rng() % 300, b = rng() % 4; n && i < size; --n)
+                    data[i++] = static_cast<uint8_t>(b);
             break;
         case 3: {
             const size_t period = 1 + rng() % 40;
             for (size_t i = 0; i < size; ++i)
-                data[i] = i < period || rng() % 97 == 0 ? static_cast<uint8_t>(rng()) : data[i - period];
+                data[i] =
+                    i < period || rng() % 97 == 0 ? static_cast<uint8_t>(rng()) : data[i - period];
             break;
         }
         default:
@@ -46,11 +48,15 @@ Body Sample(size_t size) {
 
 int written = 0;
 
-bool Save(const std::string& folder, const Body& body, uint32_t bits, uint64_t capacity, bool progress) {
+// The block fuzz target's input: the bit count (its top byte, random unless the count
+// must stay exact, also chooses the progress fraction), the room, the progress choice.
+bool Save(const std::string& folder, const Body& body, uint32_t bits, uint64_t capacity,
+          bool progress, bool exactBits = false) {
     if (body.size() > 8000) return true;  // beyond the target's input size
     if (capacity > 0xFFFFu * 16 + 15) capacity = 0xFFFFu * 16 + 15;
     Body input(8);
-    vorx::WriteLe32(input.data(), (bits & 0xFFFFFFu) | (static_cast<uint32_t>(rng() % 256) << 24));
+    const uint32_t top = exactBits ? 0 : static_cast<uint32_t>(rng() % 256);
+    vorx::WriteLe32(input.data(), (bits & 0xFFFFFFu) | (top << 24));
     vorx::WriteLe16(input.data() + 4, static_cast<uint16_t>(capacity / 16));
     input[6] = static_cast<uint8_t>(capacity % 16);
     input[7] = static_cast<uint8_t>((rng() % 128) << 1 | (progress ? 1 : 0));
@@ -84,10 +90,12 @@ Body Encoded(const Body& data, uint32_t* bits) {
 std::vector<reference::Entry> Table(size_t maxCount, uint32_t symbolLimit, bool huge) {
     std::vector<reference::Entry> t(rng() % (maxCount + 1));
     for (auto& e : t) {
-        // Lengths are mostly short; now and then near the largest, beyond what a lookup entry holds.
+        // Lengths are mostly short; now and then near the largest, beyond what a lookup entry
+        // holds.
         e.symbol = symbolLimit ? static_cast<uint32_t>(rng() % symbolLimit)
-                   : rng() % 64 ? 1 + static_cast<uint32_t>(rng() % 300)
-                                : vorx::kLargestEscapedNumber - static_cast<uint32_t>(rng() % 200000);
+                   : rng() % 64
+                       ? 1 + static_cast<uint32_t>(rng() % 300)
+                       : vorx::kLargestEscapedNumber - static_cast<uint32_t>(rng() % 200000);
         e.weight = huge ? 1 + static_cast<uint32_t>(rng() % vorx::kLargestEscapedNumber)
                         : 1 + static_cast<uint32_t>(rng() % (rng() % 2 ? 3 : 1000));
     }
@@ -118,13 +126,15 @@ int main(int argc, char** argv) {
             if (bit / 8 < body.size()) body[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
         }
         if (rng() % 4 == 0) bits = static_cast<uint32_t>(rng() % (body.size() * 8 + 1));
-        ok &= Save(folder, body, bits, rng() % 3 ? data.size() : data.size() + rng() % 300000, rng() % 2);
+        ok &= Save(folder, body, bits, rng() % 3 ? data.size() : data.size() + rng() % 300000,
+                   rng() % 2);
     }
     // Short periods: long overlapping matches that end at the end of the room.
     for (uint32_t period = 1; period <= 40; period += 3)
         for (size_t size : {5, 17, 64, 1000, 70000}) {
             Body data(size);
-            for (size_t i = 0; i < size; ++i) data[i] = i < period ? static_cast<uint8_t>(rng()) : data[i - period];
+            for (size_t i = 0; i < size; ++i)
+                data[i] = i < period ? static_cast<uint8_t>(rng()) : data[i - period];
             const Body body = Encoded(data, &bits);
             ok &= Save(folder, body, bits, size, false);
         }
@@ -139,13 +149,16 @@ int main(int argc, char** argv) {
         plan.lengths = Table(rng() % 4 == 0 ? 3000 : 40, 0, huge);
         if (round % 8 == 0) {  // halving weights: a chain deeper than 32 steps
             plan.lengths.clear();
-            for (uint32_t i = 0; i < 40; ++i) plan.lengths.push_back({i < 23 ? 1u << (22 - i) : 1u, 3 + i});
+            for (uint32_t i = 0; i < 40; ++i)
+                plan.lengths.push_back({i < 23 ? 1u << (22 - i) : 1u, 3 + i});
         }
         plan.slots = Table(16, 16, huge);
         streams::BlockWriter w(plan);
         const uint32_t bias = rng() % 3;
         for (uint32_t i = rng() % 30000; i > 0; --i)
-            w.bits().WriteBit(bias == 0 ? rng() % 2 : bias == 1 ? (rng() % 8 == 0) : (rng() % 8 != 0));
+            w.bits().WriteBit(bias == 0   ? rng() % 2
+                              : bias == 1 ? (rng() % 8 == 0)
+                                          : (rng() % 8 != 0));
         const Body body = w.Finish(&bits);
         ok &= Save(folder, body, bits, rng() % 200000, rng() % 2);
     }
@@ -157,7 +170,9 @@ int main(int argc, char** argv) {
         plan.flags = {{1, 5}, {1, 0}};
         const uint32_t symbols = 2 + rng() % 60;
         for (uint32_t i = 0; i < symbols; ++i)
-            plan.literals.push_back({static_cast<uint32_t>(1 + (rng() % 4 == 0 ? rng() % 5000 : rng() % 3)), i * 4 + 1});
+            plan.literals.push_back(
+                {static_cast<uint32_t>(1 + (rng() % 4 == 0 ? rng() % 5000 : rng() % 3)),
+                 i * 4 + 1});
         plan.lengths = {{1, 2}};
         plan.slots = {{1, 0}};
         const uint32_t runs = rng() % 12;
@@ -168,8 +183,38 @@ int main(int argc, char** argv) {
             for (int i = 0; i < 4; ++i) w.Literal(plan.literals[rng() % symbols].symbol);
         }
         const Body body = w.Finish(&bits);
-        ok &= Save(folder, body, bits, round % 3 == 0 ? 1 << 16 : round % 3 == 1 ? 4 * runs + rng() % 8 : rng() % 400,
+        ok &= Save(folder, body, bits,
+                   round % 3 == 0   ? 1 << 16
+                   : round % 3 == 1 ? 4 * runs + rng() % 8
+                                    : rng() % 400,
                    false);
+    }
+    // Literal steps in the zero slack that end exactly at its end (the last bit a code
+    // may read): whole groups (a flag code and four times the leftmost literal code, an
+    // odd number of bits) and then 0 to 3 steps one by one; and the same with a group more,
+    // which reads past it. The body is made as long as that requires.
+    for (int round = 0; round < 80; ++round) {
+        streams::BlockPlan plan;
+        plan.flags = {{1, 5}, {1, 0}};
+        for (uint32_t i = 0, n = 2 + rng() % 40; i < n; ++i)
+            plan.literals.push_back({1 + static_cast<uint32_t>(rng() % 9), i});
+        plan.lengths = {{1, 2}};
+        plan.slots = {{1, 0}};
+        reference::Tree literals;
+        literals.Build(plan.literals);
+        const uint32_t code = static_cast<uint32_t>(literals.Leaves()[0].path.size());
+        const uint32_t group = 1 + 4 * code, tail = round % 4,
+                       tailBits = tail ? 1 + tail * code : 0;
+        const uint32_t tables = static_cast<uint32_t>(streams::BlockWriter(plan).bits().bitCount());
+        uint32_t bodyBits = (tables + tailBits + 128) / 128 * 128;
+        while ((bodyBits + 128 - tables - tailBits) % group != 0) bodyBits += 128;
+        for (uint32_t more : {0u, 4u}) {
+            plan.stepCount = 4 * ((bodyBits + 128 - tables - tailBits) / group) + tail + more;
+            streams::BlockWriter w(plan);
+            while (w.bits().bitCount() < bodyBits) w.bits().WriteBit(0);
+            const Body body = w.Finish(&bits);
+            ok &= Save(folder, body, bits, plan.stepCount + rng() % 2000, false, true);
+        }
     }
     // Random bodies, half of them with small table counts so that the steps are reached.
     for (int round = 0; round < 300; ++round) {
@@ -182,7 +227,8 @@ int main(int argc, char** argv) {
             body[6] &= 0x03;
             body[7] &= 0x03;
         }
-        ok &= Save(folder, body, static_cast<uint32_t>(rng() % (body.size() * 8 + 1)), rng() % 5000, false);
+        ok &= Save(folder, body, static_cast<uint32_t>(rng() % (body.size() * 8 + 1)), rng() % 5000,
+                   false);
     }
     std::printf("%d seeds\n", written);
     return ok ? 0 : 1;

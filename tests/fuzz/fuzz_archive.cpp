@@ -3,7 +3,8 @@
 // each name looked up again. Besides crashes, leaks and hangs it catches answers the
 // library must never give: codes outside the documented set, names without their NUL,
 // a look-up that cannot find a name that enumeration just gave, a look-up that finds a
-// name the names table does not hold.
+// name the names table does not hold, and an entry index whose answers differ from
+// those of the walks over the records and names it stands in for.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -52,12 +53,33 @@ bool TableHoldsName(vorx_Stream* h, const char* name) {
         vorx::BlowfishDecryptBlocks(key, table.data(), table.size());
     const size_t size = std::strlen(name) + 1;
     for (size_t at = 0; at + size <= table.size(); ++at) {
-        if ((at == 0 || table[at - 1] == 0) && std::memcmp(&table[at], name, size) == 0) return true;
+        if ((at == 0 || table[at - 1] == 0) && std::memcmp(&table[at], name, size) == 0)
+            return true;
     }
     return false;
 }
 
-void Explore(vorx_Stream* h) {
+bool SameInfo(const vorx_FileInfo& a, const vorx_FileInfo& b) {
+    return std::strcmp(a.name, b.name) == 0 && a.attributes == b.attributes && a.crc32 == b.crc32 &&
+           a.compressedSize == b.compressedSize && a.uncompressedSize == b.uncompressedSize &&
+           a.lastWriteSeconds == b.lastWriteSeconds;
+}
+
+// The answers of `walker`, a handle of the same archive whose index is disabled, are
+// those of `h` for every index and name asked.
+void CompareWithWalks(vorx_Stream* h, vorx_Stream* walker, uint64_t index, const char* name) {
+    vorx_FileInfo a{}, b{};
+    const vorx_Error byIndex = vorx_EnumerateFiles(h, &a, index);
+    Check(vorx_EnumerateFiles(walker, &b, index) == byIndex &&
+              (byIndex != vorx_Success || SameInfo(a, b)),
+          "the entry index enumerates as the walks do");
+    const vorx_Error byName = vorx_GetFileInfo(h, &a, name);
+    Check(
+        vorx_GetFileInfo(walker, &b, name) == byName && (byName != vorx_Success || SameInfo(a, b)),
+        "the entry index looks names up as the walks do");
+}
+
+void Explore(vorx_Stream* h, vorx_Stream* walker) {
     const bool wholeUnits = TableEndsOnAUnit(h);
     const uint64_t count = vorx_GetNumFiles(h);
     const uint64_t limit = count < kMaxEntries ? count : kMaxEntries;
@@ -65,6 +87,7 @@ void Explore(vorx_Stream* h) {
         vorx_FileInfo info;
         const vorx_Error e = vorx_EnumerateFiles(h, &info, i);
         Check(e == vorx_Success || e == vorx_NotFound || e == vorx_ReadFailed, "enumeration code");
+        CompareWithWalks(h, walker, i, e == vorx_Success ? info.name : "");
         if (e != vorx_Success) continue;
         Check(NameIsTerminated(info), "enumerated name has its NUL");
         if (info.name[0] == '\0') continue;  // an empty name is refused by the look-up
@@ -73,7 +96,8 @@ void Explore(vorx_Stream* h) {
         // The record walk may still fail (13) when the name sits in the table's padding.
         Check(f == vorx_Success || f == vorx_ReadFailed || (f == vorx_NotFound && !wholeUnits),
               "a name just enumerated is found");
-        if (f == vorx_Success) Check(std::strcmp(found.name, info.name) == 0, "look-up copies the name");
+        if (f == vorx_Success)
+            Check(std::strcmp(found.name, info.name) == 0, "look-up copies the name");
         Check(vorx_GetFileInfo(h, nullptr, info.name) == f, "look-up without info agrees");
     }
     if (limit > 0) {
@@ -115,8 +139,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                   "open code");
             continue;
         }
-        Explore(h);
-        Check(vorx_CloseStream(h) == vorx_Success, "close");
+        vorx_Stream* walker = nullptr;
+        Check(vorx_OpenStream(&walker, path.c_str(), password, 2) == vorx_Success, "open again");
+        walker->index.Disable();
+        Explore(h, walker);
+        Check(vorx_CloseStream(walker) == vorx_Success && vorx_CloseStream(h) == vorx_Success,
+              "close");
     }
     return 0;
 }

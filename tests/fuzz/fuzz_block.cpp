@@ -45,19 +45,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<int> reports;
     vorx::BlockProgress p{&Record, &reports, start, fraction};
     uint64_t produced = 0;
-    const vorx_Error code = vorx::DecodeCompressedBlock(body.data(), bitCount, static_cast<uint32_t>(bodyBytes),
-                                                        *contexts, scratch, target, capacity,
-                                                        progress ? &p : nullptr, &produced);
+    const vorx_Error code = vorx::DecodeCompressedBlock(
+        body.data(), bitCount, static_cast<uint32_t>(bodyBytes), *contexts, scratch, target,
+        capacity, progress ? &p : nullptr, &produced);
 
     std::vector<uint8_t> padded(bodyBytes + 4096, 0);
     std::memcpy(padded.data(), data + 8, size - 8);
     const uint32_t limitBits = static_cast<uint32_t>((bodyBytes + vorx::kBodySlackBytes) * 8);
-    const reference::BlockResult r =
-        reference::DecodeBlock(padded.data(), bitCount, limitBits, capacity, start, fraction, progress);
+    const reference::BlockResult r = reference::DecodeBlock(padded.data(), bitCount, limitBits,
+                                                            capacity, start, fraction, progress);
     Check(code == r.code, "result code");
     if (code == vorx_Success) {
         Check(produced == r.output.size(), "output length");
-        Check(produced == 0 || std::memcmp(out.data(), r.output.data(), produced) == 0, "output bytes");
+        Check(produced == 0 || std::memcmp(out.data(), r.output.data(), produced) == 0,
+              "output bytes");
         Check(reports == r.progress, "progress reports");
     }
     return 0;

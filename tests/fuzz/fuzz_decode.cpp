@@ -42,7 +42,8 @@ bool OneOf(vorx_Error e, std::initializer_list<vorx_Error> codes) {
     return false;
 }
 
-void DecodeEntry(vorx_Stream* h, const vorx_FileInfo& enumerated, const char* password, const std::string& output) {
+void DecodeEntry(vorx_Stream* h, const vorx_FileInfo& enumerated, const char* password,
+                 const std::string& output) {
     // A name shared by several entries finds the first of them: the memory must hold
     // the declared size of the entry found.
     vorx_FileInfo info;
@@ -51,7 +52,8 @@ void DecodeEntry(vorx_Stream* h, const vorx_FileInfo& enumerated, const char* pa
     Progress progress;
     vorx_SetUserData(h, &progress);
     std::vector<uint8_t> memory(static_cast<size_t>(info.uncompressedSize));
-    const vorx_Error toMemory = vorx_DecompressToPtr(h, info.name, memory.data(), &OnProgress, password);
+    const vorx_Error toMemory =
+        vorx_DecompressToPtr(h, info.name, memory.data(), &OnProgress, password);
     Check(OneOf(toMemory, {vorx_Success, vorx_CorruptArchive, vorx_NotFound, vorx_CrcMismatch,
                            vorx_PasswordRequired, vorx_OutOfMemory}),
           "code of the decode to memory");
@@ -59,15 +61,18 @@ void DecodeEntry(vorx_Stream* h, const vorx_FileInfo& enumerated, const char* pa
     if (toMemory == vorx_Success) Check(progress.last == 100, "a decode ends on 100");
 
     progress = Progress();
-    const vorx_Error toFile = vorx_DecompressToFile(h, info.name, output.c_str(), &OnProgress, password);
-    Check(OneOf(toFile, {vorx_Success, vorx_Unknown, vorx_InvalidArgument, vorx_CorruptArchive, vorx_NotFound,
-                         vorx_OutOfDiskSpace, vorx_CrcMismatch, vorx_PasswordRequired, vorx_OutOfMemory,
-                         vorx_ReadFailed, vorx_WriteFailed}),
-          "code of the decode to a file");
+    const vorx_Error toFile =
+        vorx_DecompressToFile(h, info.name, output.c_str(), &OnProgress, password);
+    Check(
+        OneOf(toFile, {vorx_Success, vorx_Unknown, vorx_InvalidArgument, vorx_CorruptArchive,
+                       vorx_NotFound, vorx_OutOfDiskSpace, vorx_CrcMismatch, vorx_PasswordRequired,
+                       vorx_OutOfMemory, vorx_ReadFailed, vorx_WriteFailed}),
+        "code of the decode to a file");
     Check(progress.inRange, "progress within 0 to 100");
     // The two calls run the same decode; a file may still fail to take the entry's
     // time (13), which a fuzzed record can put out of the system's range.
-    if (toMemory == vorx_Success) Check(toFile == vorx_Success || toFile == vorx_ReadFailed, "file agrees with memory");
+    if (toMemory == vorx_Success)
+        Check(toFile == vorx_Success || toFile == vorx_ReadFailed, "file agrees with memory");
     if (toMemory == vorx_Success && toFile == vorx_Success) {
         std::FILE* in = std::fopen(output.c_str(), "rb");
         Check(in != nullptr, "the output file exists");

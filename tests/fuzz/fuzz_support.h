@@ -21,7 +21,8 @@ inline void Check(bool condition, const char* what) {
 // A path in the temporary folder that no other process running a target uses.
 inline std::string TempPath(const char* suffix) {
     std::random_device random;
-    const std::string name = "vorx-fuzz-" + std::to_string(random()) + std::to_string(random()) + suffix;
+    const std::string name =
+        "vorx-fuzz-" + std::to_string(random()) + std::to_string(random()) + suffix;
     return (std::filesystem::temp_directory_path() / name).string();
 }
 

@@ -20,7 +20,8 @@ bool RunFile(const std::filesystem::path& path) {
         std::fprintf(stderr, "cannot read %s\n", path.string().c_str());
         return false;
     }
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                                     std::istreambuf_iterator<char>());
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     return true;
 }

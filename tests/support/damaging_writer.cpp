@@ -89,7 +89,8 @@ bool DamagingWriter::Finish(const DamagedDirectory& directory) {
         if (e.overrides.crc32) record.crc32 = *e.overrides.crc32;
         const Bytes patched = EncodeEntryRecord(record);
         out.insert(out.end(), patched.begin(), patched.end());
-        out.insert(out.end(), file.begin() + static_cast<std::ptrdiff_t>(e.record + kEntryRecordSize),
+        out.insert(out.end(),
+                   file.begin() + static_cast<std::ptrdiff_t>(e.record + kEntryRecordSize),
                    file.begin() + static_cast<std::ptrdiff_t>(e.dataEnd));
         out.insert(out.end(), e.raw.begin(), e.raw.end());
         names.push_back(e.name);

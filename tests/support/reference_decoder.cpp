@@ -1,176 +1,201 @@
 #include "tests/support/reference_decoder.h"
 
 #include <algorithm>
-#include <cstring>
+#include <cmath>
+#include <utility>
 
 namespace reference {
 namespace {
 
-uint32_t ReadBits(const uint8_t* buffer, uint32_t pos, uint32_t width) {
-    uint32_t word;
-    std::memcpy(&word, buffer + pos / 8, 4);
-    return (word >> (pos % 8)) & ((1u << (width % 32)) - 1u);
+// The value of the root and of every inner node; a walk that meets a missing child
+// yields all ones.
+constexpr uint32_t kInner = 100000;
+constexpr uint32_t kMissingChild = 0xFFFFFFFFu;
+
+// Bit p of the stream is bit p % 8 of byte p / 8.
+uint32_t Bit(const uint8_t* buffer, uint32_t p) { return (buffer[p / 8] >> (p % 8)) & 1u; }
+
+// A field of `width` bits from bit p on, its first bit the least significant.
+uint32_t Field(const uint8_t* buffer, uint32_t p, uint32_t width) {
+    uint32_t value = 0;
+    for (uint32_t k = 0; k < width; ++k) value |= Bit(buffer, p + k) << k;
+    return value;
 }
 
-// The escape code; 0 for a code beyond its 23-bit field (outside the format).
-uint32_t ReadEscaped(const uint8_t* buffer, uint32_t& pos) {
-    uint32_t width = 2, step = 1, sum = 0;
-    uint32_t x = ReadBits(buffer, pos, width);
-    pos += width;
-    while (x == (1u << width) - 1u) {
-        if (width == 23) return 0;
-        width += step;
-        sum += x;
-        step += 1;
-        x = ReadBits(buffer, pos, width);
+// An escape-coded number: fields of the widths below, each read while the one before
+// was all ones; the number is the last field plus the all-ones fields before it, plus
+// 1. All ones in the 23-bit field would announce a field no stream holds: 0.
+uint32_t Escaped(const uint8_t* buffer, uint32_t& pos) {
+    static constexpr uint32_t kWidths[] = {2, 3, 5, 8, 12, 17, 23};
+    uint32_t sum = 0;
+    for (uint32_t width : kWidths) {
+        const uint32_t field = Field(buffer, pos, width);
         pos += width;
+        if (field != (1u << width) - 1u) return sum + field + 1;
+        sum += field;
     }
-    return x + sum + 1;
+    return 0;
 }
 
-// One step of single-precision arithmetic, rounded as SSE rounds it. The x87 unit of a
-// 32-bit x86 build keeps float expressions, and floats held in registers, at a wider
-// precision until they are stored; the progress values would then depend on the
-// compiler's register choices.
-float Single(float value) {
-    volatile float rounded = value;
+// A single-precision operation done in double and rounded once: a double carries more
+// than twice a float's digits, so the result is the correctly rounded single one. The
+// volatile store is where the rounding happens, also for x87 code that would keep
+// more digits in its registers.
+float ToSingle(double value) {
+    volatile float rounded = static_cast<float>(value);
     return rounded;
 }
 
-int Percent(float value) {
-    if (!(value > 0.0f)) return 0;
-    if (value >= 100.0f) return 100;
-    return static_cast<int>(value);
-}
+// The context table: 65536 buckets of four slots with stamps, every slot empty at the
+// start of a block.
+class ContextModel {
+public:
+    static constexpr int64_t kEmpty = -1;
+    ContextModel() : slots_(65536 * 4) {}
+    void Clear() {
+        std::fill(slots_.begin(), slots_.end(), Slot{kEmpty, 0});
+        stamp_ = 100;
+    }
+
+    // The bucket of the three bytes before position p >= 3, or of the two bytes before
+    // it when the first one's slot 0 is empty.
+    uint32_t Select(const uint8_t* out, uint64_t p) const {
+        const uint32_t b0 = out[p - 3], b1 = out[p - 2], b2 = out[p - 1];
+        const uint32_t three = ((((b0 << 4) ^ b1) << 7) ^ b2) & 0xFFFF;
+        return slots_[three * 4].position != kEmpty ? three : (b1 << 7) ^ b2;
+    }
+    int64_t Position(uint32_t bucket, uint32_t slot) const {
+        return slots_[bucket * 4 + slot].position;
+    }
+    // A step at p: a match (selector 0-3) first stamps its slot; then the slot of the
+    // smallest stamp (the lowest among equals) takes p with stamp 0.
+    void Update(uint32_t bucket, uint64_t p, int selector) {
+        Slot* s = &slots_[bucket * 4];
+        if (selector >= 0) s[selector].stamp = stamp_++;
+        Slot* oldest = std::min_element(
+            s, s + 4, [](const Slot& a, const Slot& b) { return a.stamp < b.stamp; });
+        *oldest = Slot{static_cast<int64_t>(p), 0};
+    }
+
+private:
+    struct Slot {
+        int64_t position;
+        uint32_t stamp;
+    };
+    std::vector<Slot> slots_;
+    uint32_t stamp_ = 100;
+};
+
+// Reports about every hundredth of the entry: the steps of a hundredth are
+// 0.01 / (blockFraction / stepCount), truncated; a report comes at the first step and
+// then at every step after that many steps without one, saying
+// (s x blockFraction / stepCount + startFraction) x 100 percent, truncated and kept
+// within 0 to 100. Every operation is single precision.
+class Progress {
+public:
+    Progress(bool on, uint32_t stepCount, float startFraction, float blockFraction)
+        : on_(on && stepCount > 0), start_(startFraction) {
+        if (!on_) return;
+        perStep_ = ToSingle(double{blockFraction} / double{static_cast<float>(stepCount)});
+        // Past the range of a step counter (or infinite) it never comes.
+        hundredth_ = std::trunc(ToSingle(double{0.01f} / perStep_));
+    }
+    void Step(uint64_t s, std::vector<int>* reports) {
+        if (!on_) return;
+        if (static_cast<double>(sinceReport_) < hundredth_) {
+            ++sinceReport_;
+            return;
+        }
+        sinceReport_ = 0;
+        const float done = ToSingle(double{ToSingle(static_cast<double>(s))} * perStep_);
+        const float percent = ToSingle(double{ToSingle(double{done} + start_)} * 100.0);
+        const double whole = std::trunc(percent);
+        reports->push_back(std::isnan(whole) ? 0 : static_cast<int>(std::clamp(whole, 0.0, 100.0)));
+    }
+
+private:
+    bool on_;
+    float start_;
+    float perStep_ = 0.0f;
+    double hundredth_ = 0.0;
+    uint64_t sinceReport_ = 0;
+};
 
 }  // namespace
 
-std::vector<uint8_t> PathOf(const Node* node) {
-    std::vector<uint8_t> bits;
-    for (; node->parent; node = node->parent) bits.push_back(node == node->parent->left ? 0 : 1);
-    std::reverse(bits.begin(), bits.end());
-    return bits;
-}
-
-Node* Tree::NewNode(Node* parent, uint32_t value, uint32_t weight) {
-    nodes_.push_back(std::make_unique<Node>());
-    Node* n = nodes_.back().get();
-    n->parent = parent;
-    n->value = value;
-    n->weight = weight;
-    return n;
+int Tree::Add(int parent, uint32_t value, uint32_t weight) {
+    nodes_.push_back(Node{parent, kNone, kNone, value, weight});
+    return static_cast<int>(nodes_.size()) - 1;
 }
 
 void Tree::Build(const std::vector<Entry>& table) {
     nodes_.clear();
-    root_ = NewNode(nullptr, kInnerNodeMarker, 0);
+    Add(kNone, kInner, 0);
     for (const Entry& e : table) {
         if (e.weight == 0) break;
-        Insert(e.symbol, e.weight);
-    }
-}
-
-void Tree::Insert(uint32_t symbol, uint32_t weight) {
-    Node* node = root_;
-    while (node->left && node->right) {
-        if (node->right->weight > node->left->weight) {
-            node = node->left;
-        } else {
-            node = node->right;
+        if (nodes_[0].left == kNone || nodes_[0].right == kNone) {
+            const int leaf = Add(0, e.symbol, e.weight);
+            (nodes_[0].right == kNone ? nodes_[0].right : nodes_[0].left) = leaf;
+            continue;
         }
-    }
-    if (node == root_) {
-        Node* leaf = NewNode(root_, symbol, weight);
-        if (!root_->right) {
-            root_->right = leaf;
-        } else {
-            root_->left = leaf;
+        int at = 0;
+        while (nodes_[at].left != kNone) {
+            const Node& n = nodes_[at];
+            at = nodes_[n.left].weight < nodes_[n.right].weight ? n.left : n.right;
         }
-        return;
+        const int copy = Add(at, nodes_[at].value, nodes_[at].weight);
+        const int added = Add(at, e.symbol, e.weight);
+        const bool addedLeft = e.weight <= nodes_[at].weight;
+        nodes_[at].left = addedLeft ? added : copy;
+        nodes_[at].right = addedLeft ? copy : added;
+        nodes_[at].value = kInner;
+        for (int up = at; up != kNone; up = nodes_[up].parent) nodes_[up].weight += e.weight;
     }
-    Split(node, symbol, weight);
 }
 
-void Tree::Split(Node* leaf, uint32_t symbol, uint32_t weight) {
-    Node* old = NewNode(leaf, leaf->value, leaf->weight);
-    Node* added = NewNode(leaf, symbol, weight);
-    if (weight <= leaf->weight) {
-        leaf->left = added;
-        leaf->right = old;
-    } else {
-        leaf->left = old;
-        leaf->right = added;
-    }
-    leaf->value = kInnerNodeMarker;
-    for (Node* n = leaf; n; n = n->parent) n->weight += weight;
-}
-
-uint32_t Tree::Decode(const uint8_t* buffer, uint32_t& pos, uint32_t limitBits, bool* overread) const {
-    const Node* node = root_;
-    if (!node) return kNoLeaf;
-    while (node->left || node->right) {
+uint32_t Tree::Decode(const uint8_t* buffer, uint32_t& pos, uint32_t limitBits,
+                      bool* overread) const {
+    int at = 0;
+    while (nodes_[at].left != kNone || nodes_[at].right != kNone) {
         if (pos >= limitBits) {
             *overread = true;
             return 0;
         }
-        const uint32_t bit = (buffer[pos / 8] >> (pos % 8)) & 1u;
-        ++pos;
-        node = bit ? node->right : node->left;
-        if (!node) return kNoLeaf;
+        at = Bit(buffer, pos++) ? nodes_[at].right : nodes_[at].left;
+        if (at == kNone) return kMissingChild;
     }
-    return node->value;
+    return nodes_[at].value;
 }
 
-std::vector<const Node*> Tree::Leaves() const {
-    std::vector<const Node*> leaves;
-    if (!root_) return leaves;
-    std::vector<const Node*> stack{root_};
-    while (!stack.empty()) {
-        const Node* n = stack.back();
-        stack.pop_back();
-        if (!n->left && !n->right) {
-            if (n != root_) leaves.push_back(n);
+std::vector<Tree::Leaf> Tree::Leaves() const {
+    std::vector<Leaf> leaves;
+    // Depth first, the left child before the right, each node with its path.
+    std::vector<std::pair<int, std::vector<uint8_t>>> pending{{0, {}}};
+    while (!pending.empty()) {
+        auto [at, path] = std::move(pending.back());
+        pending.pop_back();
+        const Node& n = nodes_[at];
+        if (n.left == kNone && n.right == kNone) {
+            if (at != 0) leaves.push_back(Leaf{n.value, path});
             continue;
         }
-        if (n->right) stack.push_back(n->right);
-        if (n->left) stack.push_back(n->left);
+        for (const auto& [child, bit] : {std::pair{n.right, 1}, std::pair{n.left, 0}}) {
+            if (child == kNone) continue;
+            pending.emplace_back(child, path);
+            pending.back().second.push_back(static_cast<uint8_t>(bit));
+        }
     }
     return leaves;
 }
 
-ContextModel::ContextModel() : slots_(65536 * 4) { Clear(); }
-
-void ContextModel::Clear() {
-    std::fill(slots_.begin(), slots_.end(), Slot{kEmpty, 0});
-    stamp_ = 100;
-}
-
-uint32_t ContextModel::Select(const uint8_t* out, uint64_t p) const {
-    const uint32_t b0 = out[p - 3], b1 = out[p - 2], b2 = out[p - 1];
-    uint32_t h = ((((b0 << 4) ^ b1) << 7) ^ b2) & 0xFFFF;
-    if (slots_[h * 4].position == kEmpty) h = (b1 << 7) ^ b2;
-    return h;
-}
-
-void ContextModel::Update(uint32_t bucket, uint64_t p, int selector) {
-    Slot* s = &slots_[bucket * 4];
-    if (selector >= 0) s[selector].stamp = stamp_++;
-    int oldest = 0;
-    for (int i = 1; i < 4; ++i) {
-        if (s[i].stamp < s[oldest].stamp) oldest = i;
-    }
-    s[oldest].position = static_cast<int64_t>(p);
-    s[oldest].stamp = 0;
-}
-
-BlockResult DecodeBlock(const uint8_t* body, uint32_t bitCount, uint32_t limitBits, uint64_t capacity,
-                        float startFraction, float blockFraction, bool reportProgress) {
+BlockResult DecodeBlock(const uint8_t* body, uint32_t bitCount, uint32_t limitBits,
+                        uint64_t capacity, float startFraction, float blockFraction,
+                        bool reportProgress) {
     BlockResult r;
     static ContextModel contexts;
     contexts.Clear();
 
-    const uint32_t head1 = ReadBits(body, 0, 16) | (ReadBits(body, 16, 16) << 16);
-    const uint32_t head2 = ReadBits(body, 32, 16) | (ReadBits(body, 48, 16) << 16);
+    const uint32_t head1 = Field(body, 0, 32), head2 = Field(body, 32, 32);
     const uint32_t stepCount = (head1 & 0xFFFFFF) | ((head2 >> 28) << 24);
     const uint32_t literalCount = (head1 >> 24) + 1;
     const uint32_t lengthCount = head2 & 0xFFFF;
@@ -192,20 +217,22 @@ BlockResult DecodeBlock(const uint8_t* body, uint32_t bitCount, uint32_t limitBi
             if (pos >= bitCount) break;
             uint32_t symbol;
             if (symbolWidth < 0) {
-                symbol = ReadEscaped(body, pos);
+                symbol = Escaped(body, pos);
                 if (symbol == 0) return false;
             } else {
-                symbol = ReadBits(body, pos, static_cast<uint32_t>(symbolWidth));
+                symbol = Field(body, pos, static_cast<uint32_t>(symbolWidth));
                 pos += static_cast<uint32_t>(symbolWidth);
             }
-            const uint32_t weight = ReadEscaped(body, pos);
+            const uint32_t weight = Escaped(body, pos);
             if (weight == 0) return false;
             table[i] = Entry{weight, symbol};
         }
         return true;
     };
-    if (!readTable(flags, flagCount, 4) || !readTable(literals, literalCount, static_cast<int>(literalWidth)) ||
-        !readTable(lengths, lengthCount, -1) || !readTable(slots, slotCount, 4) || pos >= bitCount) {
+    if (!readTable(flags, flagCount, 4) ||
+        !readTable(literals, literalCount, static_cast<int>(literalWidth)) ||
+        !readTable(lengths, lengthCount, -1) || !readTable(slots, slotCount, 4) ||
+        pos >= bitCount) {
         r.code = vorx_CorruptArchive;
         return r;
     }
@@ -221,14 +248,7 @@ BlockResult DecodeBlock(const uint8_t* body, uint32_t bitCount, uint32_t limitBi
     uint32_t bucket = 0;
     int64_t snapshot[4] = {ContextModel::kEmpty, ContextModel::kEmpty, ContextModel::kEmpty,
                            ContextModel::kEmpty};
-    float stepFraction = 0.0f;
-    uint64_t interval = 0;
-    if (reportProgress && stepCount > 0) {
-        stepFraction = Single(blockFraction / static_cast<float>(stepCount));
-        const float perHundredth = Single(0.01f / stepFraction);
-        interval = perHundredth >= 1.8e19f ? UINT64_MAX : static_cast<uint64_t>(perHundredth);
-    }
-    uint64_t counter = 0;
+    Progress progress(reportProgress, stepCount, startFraction, blockFraction);
     bool overread = false;
     auto corrupt = [&]() {
         r.code = vorx_CorruptArchive;
@@ -238,19 +258,10 @@ BlockResult DecodeBlock(const uint8_t* body, uint32_t bitCount, uint32_t limitBi
     for (uint64_t s = 0; s < stepCount; ++s) {
         if (p >= 3) {
             bucket = contexts.Select(out.data(), p);
-            for (int i = 0; i < 4; ++i) snapshot[i] = contexts.Position(bucket, static_cast<uint32_t>(i));
+            for (int i = 0; i < 4; ++i)
+                snapshot[i] = contexts.Position(bucket, static_cast<uint32_t>(i));
         }
-        if (reportProgress) {
-            if (counter >= interval) {
-                counter = 0;
-                float t = Single(static_cast<float>(s) * stepFraction);
-                t = Single(t + startFraction);
-                t = Single(t * 100.0f);
-                r.progress.push_back(Percent(t));
-            } else {
-                ++counter;
-            }
-        }
+        progress.Step(s, &r.progress);
         if (flagIndex == 4) {
             flagSymbol = flagTree.Decode(body, pos, limitBits, &overread);
             if (overread) return corrupt();

@@ -1,7 +1,10 @@
-// A literal, slow implementation of the block format for the tests: its own code trees
-// (linked nodes walked one bit at a time), its own context model (a full table cleared
-// by a fill, the look-ahead before the slot update, the snapshot of the bucket), and a
-// byte-by-byte match copy. The fast decoder must agree with it bit for bit.
+// A literal, slow decoder of compressed blocks for the tests, written from the block's
+// rules and sharing no code with the product: its own bit reading (one bit at a time),
+// escape codes (a list of field widths), code trees (nodes in a vector, walked one bit
+// at a time), context model (a full table of stamps cleared by a fill, the look-ahead
+// before the slot update, the snapshot of the bucket), progress arithmetic (in double,
+// rounded to single precision per operation) and byte-by-byte match copy. The fast
+// decoder must agree with it bit for bit.
 //
 // Its bounds follow the product's rules: a table field or code that consumes a bit at
 // or past `limitBits` is corrupt (3), output beyond `capacity` is corrupt (3).
@@ -9,73 +12,43 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "library/vorx.h"
 
 namespace reference {
 
-constexpr uint32_t kInnerNodeMarker = 100000;
-constexpr uint32_t kNoLeaf = 0xFFFFFFFFu;
-
 struct Entry {
-    uint32_t weight;
-    uint32_t symbol;
+    uint32_t weight, symbol;
 };
 
-struct Node {
-    Node* parent = nullptr;
-    Node* left = nullptr;
-    Node* right = nullptr;
-    uint32_t value = kInnerNodeMarker;
-    uint32_t weight = 0;
-};
-
-// The bits of the path from the root to `node`, in stream order.
-std::vector<uint8_t> PathOf(const Node* node);
-
-// The code tree grown by insertion, exactly as the format describes it.
+// A code tree grown by insertion: each symbol of the table, up to the first of weight
+// 0, hangs from the root while the root lacks a child (right first), else splits the
+// leaf reached by stepping to the lighter child (ties right), going left when it weighs
+// no more than that leaf.
 class Tree {
 public:
     void Build(const std::vector<Entry>& table);
     // Walks one bit at a time from the root. Sets *overread (and stops) when the walk
     // would read a bit at or past limitBits.
     uint32_t Decode(const uint8_t* buffer, uint32_t& pos, uint32_t limitBits, bool* overread) const;
-    const Node* root() const { return root_; }
-    // Every symbol leaf, left to right.
-    std::vector<const Node*> Leaves() const;
 
-private:
-    Node* NewNode(Node* parent, uint32_t value, uint32_t weight);
-    void Insert(uint32_t symbol, uint32_t weight);
-    void Split(Node* leaf, uint32_t symbol, uint32_t weight);
-
-    std::vector<std::unique_ptr<Node>> nodes_;
-    Node* root_ = nullptr;
-};
-
-// The context table of the format, cleared by a fill.
-class ContextModel {
-public:
-    static constexpr int64_t kEmpty = -1;
-    ContextModel();
-    void Clear();
-    // The bucket selected at output position p (p >= 3) of `out`.
-    uint32_t Select(const uint8_t* out, uint64_t p) const;
-    int64_t Position(uint32_t bucket, uint32_t slot) const { return slots_[bucket * 4 + slot].position; }
-    // The slot update of a step at position p: a match (selector 0-3) first stamps its
-    // slot; then the slot of the smallest stamp takes p with stamp 0.
-    void Update(uint32_t bucket, uint64_t p, int selector);
-    void ResetStamps() { stamp_ = 100; }
-
-private:
-    struct Slot {
-        int64_t position;
-        uint32_t stamp;
+    struct Leaf {
+        uint32_t symbol;
+        std::vector<uint8_t> path;  // the bits from the root, in stream order
     };
-    std::vector<Slot> slots_;
-    uint32_t stamp_ = 100;
+    // Every symbol leaf, left to right.
+    std::vector<Leaf> Leaves() const;
+
+private:
+    static constexpr int kNone = -1;
+    struct Node {
+        int parent, left, right;
+        uint32_t value, weight;
+    };
+    int Add(int parent, uint32_t value, uint32_t weight);
+
+    std::vector<Node> nodes_;  // nodes_[0] is the root
 };
 
 struct BlockResult {
@@ -86,8 +59,10 @@ struct BlockResult {
 };
 
 // Decodes one compressed block. `body` must be readable far past limitBits (the walk is
-// bounded by limitBits, but whole-word field reads touch three more bytes).
-// With a non-zero blockFraction, records the progress reports of the format.
+// bounded by limitBits, but table fields may be read beyond it, as the product may).
+// With `reportProgress`, records the reports a block makes about every hundredth of
+// its entry: the block starts at `startFraction` of the entry's compressed size and
+// takes `blockFraction` of it.
 BlockResult DecodeBlock(const uint8_t* body, uint32_t bitCount, uint32_t limitBits,
                         uint64_t capacity, float startFraction = 0.0f, float blockFraction = 0.0f,
                         bool reportProgress = false);

@@ -31,9 +31,10 @@ void Compress(uint32_t state[8], const uint8_t block[64]) {
     std::memcpy(v, state, sizeof v);
     for (int i = 0; i < 64; ++i) {
         const uint32_t e = v[4], a = v[0];
-        const uint32_t t1 =
-            v[7] + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & v[5]) ^ (~e & v[6])) + kRound[i] + w[i];
-        const uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & v[1]) ^ (a & v[2]) ^ (v[1] & v[2]));
+        const uint32_t t1 = v[7] + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) +
+                            ((e & v[5]) ^ (~e & v[6])) + kRound[i] + w[i];
+        const uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) +
+                            ((a & v[1]) ^ (a & v[2]) ^ (v[1] & v[2]));
         std::memmove(v + 1, v, 7 * sizeof v[0]);
         v[4] += t1;
         v[0] = t1 + t2;

@@ -27,7 +27,8 @@ BlockWriter::BlockWriter(const BlockPlan& planned) {
     const uint32_t lengthCount = count(plan.lengths), slotCount = count(plan.slots);
     Require(flagCount <= 16 && literalCount <= 256 && lengthCount <= 65535 && slotCount <= 16 &&
             plan.literalWidth <= 15 && plan.stepCount < (1u << 28));
-    const vorx::BlockHead head{plan.stepCount, literalCount, lengthCount, flagCount, plan.literalWidth, slotCount};
+    const vorx::BlockHead head{plan.stepCount, literalCount,      lengthCount,
+                               flagCount,      plan.literalWidth, slotCount};
     uint32_t head1, head2;
     head.Encode(&head1, &head2);
     bits_.WriteBits(head1, 32);
@@ -59,7 +60,7 @@ BlockWriter::Codes BlockWriter::CodesOf(const std::vector<Entry>& table) {
     reference::Tree tree;
     tree.Build(table);
     Codes codes;
-    for (const reference::Node* leaf : tree.Leaves()) codes.emplace(leaf->value, reference::PathOf(leaf));
+    for (const reference::Tree::Leaf& leaf : tree.Leaves()) codes.emplace(leaf.symbol, leaf.path);
     return codes;
 }
 
@@ -100,7 +101,8 @@ std::vector<uint8_t> EncodeSteps(const std::vector<Step>& steps, uint32_t* bitCo
         std::vector<Entry> t;
         for (const auto& [symbol, count] : counts)
             t.push_back(Entry{std::min(count, vorx::kLargestEscapedNumber), symbol});
-        std::stable_sort(t.begin(), t.end(), [](const Entry& a, const Entry& b) { return a.weight > b.weight; });
+        std::stable_sort(t.begin(), t.end(),
+                         [](const Entry& a, const Entry& b) { return a.weight > b.weight; });
         return t;
     };
     BlockPlan plan;

@@ -48,7 +48,9 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-std::string TempDir::File(const std::string& name) const { return (fs::path(path_) / name).string(); }
+std::string TempDir::File(const std::string& name) const {
+    return (fs::path(path_) / name).string();
+}
 
 Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -63,11 +65,14 @@ std::string ReadText(const std::string& path) {
 
 void WriteFile(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     EXPECT_TRUE(out.good()) << "cannot write " << path;
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) { WriteFile(path, ToBytes(bytes)); }
+void WriteFile(const std::string& path, const std::string& bytes) {
+    WriteFile(path, ToBytes(bytes));
+}
 
 Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
@@ -79,12 +84,14 @@ Bytes RandomBytes(size_t length, uint32_t seed) {
 }
 
 Bytes WordText(size_t length, uint32_t seed) {
-    static const char* const kWords[] = {"archive ", "vorx ", "block ", "the ", "of ", "slot\n", "data "};
+    static const char* const kWords[] = {"archive ", "vorx ",  "block ", "the ",
+                                         "of ",      "slot\n", "data "};
     Bytes out;
     uint32_t x = seed;
     while (out.size() < length) {
         x = x * 1103515245u + 12345u;
-        for (const char* w = kWords[(x >> 16) % 7]; *w; ++w) out.push_back(static_cast<uint8_t>(*w));
+        for (const char* w = kWords[(x >> 16) % 7]; *w; ++w)
+            out.push_back(static_cast<uint8_t>(*w));
     }
     out.resize(length);
     return out;

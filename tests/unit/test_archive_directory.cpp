@@ -59,16 +59,21 @@ struct Directory {
 };
 
 Bytes Table(const std::vector<std::string>& names) { return PadNamesTable(JoinNames(names)); }
-uint32_t Length(const std::vector<std::string>& names) { return static_cast<uint32_t>(JoinNames(names).size()); }
-Bytes Cut(const Bytes& b, size_t n) { return Bytes(b.begin(), b.begin() + static_cast<ptrdiff_t>(n)); }
+uint32_t Length(const std::vector<std::string>& names) {
+    return static_cast<uint32_t>(JoinNames(names).size());
+}
+Bytes Cut(const Bytes& b, size_t n) {
+    return Bytes(b.begin(), b.begin() + static_cast<ptrdiff_t>(n));
+}
 
 TEST(ArchiveDirectory, NamesAndFinds) {
-    const std::vector<std::string> six = {"a.txt", "folder\\b.bin", "c", std::string(40, 'd'), "e\\f\\g.h",
-                                          std::string(17, 'i')};
+    const std::vector<std::string> six = {
+        "a.txt", "folder\\b.bin", "c", std::string(40, 'd'), "e\\f\\g.h", std::string(17, 'i')};
     const std::vector<std::string> cut = {"first-name", "second-name-is-long", "third"};
     // Names of 37 bytes (with NUL) fall across every 512-byte unit boundary.
     std::vector<std::string> wide;
-    for (int i = 0; i < 60; ++i) wide.push_back(("dir\\" + std::to_string(100000 + i)).append(26, char('a' + i % 26)));
+    for (int i = 0; i < 60; ++i)
+        wide.push_back(("dir\\" + std::to_string(100000 + i)).append(26, char('a' + i % 26)));
     // 512 bytes of names, then a last unit of 10 bytes (not searched) or of 16.
     std::vector<std::string> units(16, std::string(31, 'n'));
     for (size_t i = 0; i < units.size(); ++i) units[i][0] = static_cast<char>('A' + i);
@@ -89,16 +94,47 @@ TEST(ArchiveDirectory, NamesAndFinds) {
         std::vector<std::pair<std::string, int64_t>> finds;
     } rows[] = {
         // Behind the last NUL lies only padding: an empty name; beyond the table nothing.
-        {"six", Table(six), Length(six), vorx_Success,
-         {{0, six[0]}, {1, six[1]}, {2, six[2]}, {3, six[3]}, {4, six[4]}, {5, six[5]}, {6, ""}, {206, "<4>"}}, {}},
+        {"six",
+         Table(six),
+         Length(six),
+         vorx_Success,
+         {{0, six[0]},
+          {1, six[1]},
+          {2, six[2]},
+          {3, six[3]},
+          {4, six[4]},
+          {5, six[5]},
+          {6, ""},
+          {206, "<4>"}},
+         {}},
         {"empty first", Table({"", "second"}), 8, vorx_Success, {{0, "<4>"}, {1, "second"}}, {}},
         // Cut inside the second name: the first is whole, the second cannot be completed;
         // a length that is not a multiple of 16: the last, partial unit is still read.
-        {"cut", Cut(JoinNames(cut), 20), Length(cut), vorx_CorruptArchive, {{0, cut[0]}, {1, "<4>"}, {2, "<4>"}}, {}},
-        {"partial unit", Cut(JoinNames(cut), 35), Length(cut), vorx_CorruptArchive, {{1, cut[1]}, {2, "<4>"}}, {}},
-        {"across units", Table(wide), Length(wide), vorx_Success, {},
-         {{wide[0], 0}, {wide[13], 13}, {wide[14], 14}, {wide[59], 59}, {upper, -1}, {wide[7].substr(0, 35), -1},
-          {wide[7] + "x", -1}, {"not there", -1}}},
+        {"cut",
+         Cut(JoinNames(cut), 20),
+         Length(cut),
+         vorx_CorruptArchive,
+         {{0, cut[0]}, {1, "<4>"}, {2, "<4>"}},
+         {}},
+        {"partial unit",
+         Cut(JoinNames(cut), 35),
+         Length(cut),
+         vorx_CorruptArchive,
+         {{1, cut[1]}, {2, "<4>"}},
+         {}},
+        {"across units",
+         Table(wide),
+         Length(wide),
+         vorx_Success,
+         {},
+         {{wide[0], 0},
+          {wide[13], 13},
+          {wide[14], 14},
+          {wide[59], 59},
+          {upper, -1},
+          {wide[7].substr(0, 35), -1},
+          {wide[7] + "x", -1},
+          {"not there", -1}}},
         {"last unit short", partial, 522, vorx_CorruptArchive, {}, {{units[15], 15}, {"tail", -1}}},
         {"last unit whole", whole, 528, vorx_Success, {}, {{"tail", 16}}},
     };
@@ -120,14 +156,16 @@ TEST(ArchiveDirectory, CollectionLimitAtEveryOffset) {
         for (size_t offset = 0; offset < 16; ++offset)
             for (size_t length : {239, 240, 241, 245, 250, 253, 254, 255, 256, 300}) {
                 std::vector<std::string> names;
-                if (offset > 0) names.push_back(std::string(offset - 1, 'p'));  // name + NUL = offset
+                if (offset > 0)
+                    names.push_back(std::string(offset - 1, 'p'));  // name + NUL = offset
                 names.push_back(std::string(length, 'L'));
                 names.push_back("after");
                 Directory d(Table(names), Length(names), encrypted);
                 ASSERT_EQ(d.opened, vorx_Success);
                 const bool fits = (offset + length) / 16 * 16 + 16 - offset < 256;
                 const size_t index = offset > 0 ? 1 : 0;
-                EXPECT_EQ(d.NameAt(index), fits ? names[index] : "<4>") << "offset " << offset << " length " << length;
+                EXPECT_EQ(d.NameAt(index), fits ? names[index] : "<4>")
+                    << "offset " << offset << " length " << length;
                 EXPECT_EQ(d.NameAt(index + 1), "after");
             }
 }

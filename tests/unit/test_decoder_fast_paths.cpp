@@ -11,7 +11,8 @@ namespace {
 TEST(DecoderFastPaths, EscapeCodesByLookupReadLikeFieldByField) {
     for (uint32_t bits = 0; bits < 0x10000; ++bits) {
         // The 16 bits from bit 3 on, then ones and a fixed byte: room for every field.
-        const uint8_t buffer[16] = {static_cast<uint8_t>(bits << 3 | 5), static_cast<uint8_t>(bits >> 5),
+        const uint8_t buffer[16] = {static_cast<uint8_t>(bits << 3 | 5),
+                                    static_cast<uint8_t>(bits >> 5),
                                     static_cast<uint8_t>(bits >> 13 | 0xF8), 0x5A};
         uint32_t slow = 3, quick = 3;
         const uint32_t expected = vorx::ReadEscapedNumber(buffer, slow);

@@ -63,10 +63,12 @@ TEST(Enumerate, LongNamesRangesAndArguments) {
     const struct {
         std::string name;
         vorx_Error code;
-    } lookups[] = {{"ENTRY-0\\file.txt", vorx_NotFound}, {"entry-0\\FILE.TXT", vorx_NotFound},
-                   {"entry-2\\file.tx", vorx_NotFound},  {"", vorx_NotFound},
-                   {std::string(255, 'x'), vorx_NotFound}, {std::string(256, 'x'), vorx_InvalidArgument}};
-    for (const auto& l : lookups) EXPECT_EQ(vorx_GetFileInfo(h, &info, l.name.c_str()), l.code) << l.name;
+    } lookups[] = {
+        {"ENTRY-0\\file.txt", vorx_NotFound},   {"entry-0\\FILE.TXT", vorx_NotFound},
+        {"entry-2\\file.tx", vorx_NotFound},    {"", vorx_NotFound},
+        {std::string(255, 'x'), vorx_NotFound}, {std::string(256, 'x'), vorx_InvalidArgument}};
+    for (const auto& l : lookups)
+        EXPECT_EQ(vorx_GetFileInfo(h, &info, l.name.c_str()), l.code) << l.name;
     EXPECT_EQ(vorx_GetFileInfo(h, nullptr, "nothing"), vorx_NotFound);
     EXPECT_EQ(vorx_GetFileInfo(h, &info, nullptr), vorx_InvalidArgument);
     EXPECT_EQ(vorx_GetFileInfo(nullptr, &info, "entry-0\\file.txt"), vorx_InvalidArgument);

@@ -4,7 +4,10 @@
 #include "library/vorx.h"
 
 TEST(ErrorStrings, EveryCodeHasItsExactMessage) {
-    struct Case { vorx_Error code; const char* text; };
+    struct Case {
+        vorx_Error code;
+        const char* text;
+    };
     const Case cases[] = {
         {0, "Success"},
         {1, "Unknown"},
@@ -19,8 +22,9 @@ TEST(ErrorStrings, EveryCodeHasItsExactMessage) {
         {10, "The selected operation requires a correct password"},
         {11, "The selected operation failed to allocate enough memory"},
         {12, "The open archive is an older archive format, this operation is not supported"},
-        {13, "The operation failed reading the input from disk, archive might be corrupt, check "
-             "file restrictions, etc"},
+        {13,
+         "The operation failed reading the input from disk, archive might be corrupt, check "
+         "file restrictions, etc"},
         {14, "Not found or in use by another program"},
         {15, "The operation failed writing the output to disk, check restrictions and disk spac"},
         {256, "Debug1"},

@@ -28,14 +28,20 @@ TestArchive ThreeEntries() {
     return a;
 }
 
-void ExpectOpen(const std::string& path, const char* password, vorx_Error expected, uint32_t mode = 2) {
+void ExpectOpen(const std::string& path, const char* password, vorx_Error expected,
+                uint32_t mode = 2) {
     const test::OpenOutcome outcome = test::TryOpen(path, password, mode);
-    EXPECT_EQ(outcome.code, expected) << path << " password " << (password ? password : "(none)") << " mode " << mode;
+    EXPECT_EQ(outcome.code, expected)
+        << path << " password " << (password ? password : "(none)") << " mode " << mode;
     EXPECT_EQ(outcome.nullHandle, expected != vorx_Success);
 }
 
 // Its 72nd byte differs from its first, so that a key of 71 bytes cycled is not the key of 72.
-std::string Long() { std::string s; while (s.size() < 300) s += "0123456789abcdefghijklmnopq"; return s; }
+std::string Long() {
+    std::string s;
+    while (s.size() < 300) s += "0123456789abcdefghijklmnopq";
+    return s;
+}
 const std::string kLong = Long();
 const std::string kLong72 = kLong.substr(0, 72), kLong71 = kLong.substr(0, 71);
 
@@ -50,7 +56,8 @@ void EncryptEmpty(TestArchive& a) { a.directory.password = ""; }
 void EncryptLong(TestArchive& a) { a.directory.password = kLong; }
 // Only the length rounded up to 16 counts.
 void EncryptLengthSameUnit(TestArchive& a) {
-    const uint32_t joined = static_cast<uint32_t>(JoinNames({"one.txt", "dir\\two.bin", "three"}).size());
+    const uint32_t joined =
+        static_cast<uint32_t>(JoinNames({"one.txt", "dir\\two.bin", "three"}).size());
     a.directory.password = "pw", a.directory.namesLength = joined - 1 - (joined - 1) % 16 + 1;
 }
 void EncryptNoNames(TestArchive& a) { a.entries.clear(), a.directory.password = "anything"; }
@@ -99,7 +106,8 @@ TEST(Open, EveryDamageAndPassword) {
         SCOPED_TRACE("row " + std::to_string(&row - kRows));
         // Failures come after the file was opened: a descriptor leaked by each would
         // exhaust the process's descriptors long before the last repetition.
-        for (int i = row.expected == vorx_Success ? 1 : 400; i > 0; --i) ExpectOpen(path, row.password, row.expected);
+        for (int i = row.expected == vorx_Success ? 1 : 400; i > 0; --i)
+            ExpectOpen(path, row.password, row.expected);
     }
 }
 
@@ -109,13 +117,15 @@ TEST(Open, ArgumentsAndFilesWithoutAnArchive) {
     test::WriteArchive(path, ThreeEntries());
     for (uint32_t mode : {0u, 4u, 8u, 12u, 0x100u, 1u | 4u, 1u | 8u, 3u | 4u, 3u | 12u})
         ExpectOpen(path, nullptr, vorx_InvalidArgument, mode);
-    for (uint32_t mode : {1u, 2u, 3u, 2u | 4u, 2u | 8u, 2u | 0x100u, 1u | 0x10u}) ExpectOpen(path, nullptr, vorx_Success, mode);
+    for (uint32_t mode : {1u, 2u, 3u, 2u | 4u, 2u | 8u, 2u | 0x100u, 1u | 0x10u})
+        ExpectOpen(path, nullptr, vorx_Success, mode);
     EXPECT_EQ(vorx_OpenStream(nullptr, path.c_str(), nullptr, 2), vorx_InvalidArgument);
     ExpectOpen(std::string(255, 'q'), nullptr, vorx_NotFound);  // fits, and does not exist
     ExpectOpen(std::string(256, 'q'), nullptr, vorx_InvalidArgument);
     ExpectOpen(dir.File("missing.vorx"), nullptr, vorx_NotFound);
     ExpectOpen(dir.Path(), nullptr, vorx_NotFound);
-    for (const Bytes& plain : {test::RandomBytes(5000, 9), Bytes(), Bytes{'V', 'O', 'R', 'X', 2, 0, 0, 0x8F}}) {
+    for (const Bytes& plain :
+         {test::RandomBytes(5000, 9), Bytes(), Bytes{'V', 'O', 'R', 'X', 2, 0, 0, 0x8F}}) {
         test::WriteFile(path, plain);
         ExpectOpen(path, nullptr, vorx_NotFound);
     }

@@ -39,13 +39,17 @@ TEST(SignatureScan, PlantedSignatures) {
     constexpr size_t kChunk = kSignatureScanChunk;
     const struct {
         size_t length;
-        uint8_t fill;  // 'x': the planted signature carries another version
+        uint8_t fill;          // 'x': the planted signature carries another version
         size_t first, second;  // where kSig1 and kSig2 are planted; 0 for none but at 0
         bool sig1AtFirst;
         int64_t expected;
     } rows[] = {
-        {300, 0, 100, 200, true, 100}, {200, 'V', 37, 37, false, 37}, {9, 0, 0, 0, false, 0},
-        {50, 0, 42, 42, false, -1},     {51, 0, 42, 42, false, 42},     {200, 'x', 10, 10, false, -1},
+        {300, 0, 100, 200, true, 100},
+        {200, 'V', 37, 37, false, 37},
+        {9, 0, 0, 0, false, 0},
+        {50, 0, 42, 42, false, -1},
+        {51, 0, 42, 42, false, 42},
+        {200, 'x', 10, 10, false, -1},
         {3 * kChunk, 'V', kChunk - 8, kChunk - 8, false, kChunk - 8},
         {3 * kChunk, 'V', kChunk - 1, kChunk - 1, false, kChunk - 1},
         {3 * kChunk, 'V', kChunk, kChunk, false, kChunk},

@@ -13,7 +13,9 @@ namespace {
 constexpr int64_t kEpochTicks = 116444736000000000;  // 1970-01-01 as a FILETIME
 
 uint64_t Ticks(const vorx_FileTime& t) { return (uint64_t{t.highDateTime} << 32) | t.lowDateTime; }
-uint64_t ExactFileTime(int64_t seconds) { return static_cast<uint64_t>(kEpochTicks + seconds * 10000000); }
+uint64_t ExactFileTime(int64_t seconds) {
+    return static_cast<uint64_t>(kEpochTicks + seconds * 10000000);
+}
 
 vorx_FileInfo Convert(uint8_t timeKind, uint64_t time) {
     EntryRecord record{};
@@ -64,7 +66,8 @@ TEST(Times, KindsZonesAndRanges) {
         EXPECT_EQ(info.lastWriteSeconds, row.seconds) << row.tz << " " << row.time;
         EXPECT_EQ(info.attributes, 0x0000FFFFu);
         if (row.ticks != kSkip) {
-            EXPECT_EQ(Ticks(info.lastWriteTime), row.ticks == kAny ? ExactFileTime(row.seconds) : row.ticks)
+            EXPECT_EQ(Ticks(info.lastWriteTime),
+                      row.ticks == kAny ? ExactFileTime(row.seconds) : row.ticks)
                 << row.tz << " kind " << int{row.kind} << " " << row.time;
         }
     }

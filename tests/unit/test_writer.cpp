@@ -22,17 +22,22 @@ TEST(Writer, LayoutOfAStoredEntry) {
     TempDir dir;
     const Bytes data = test::RandomBytes(150, 8);
     ArchiveWriter writer;
-    ASSERT_TRUE(writer.Create(dir.File("one.vorx")) && writer.BeginArchive() &&
-                writer.BeginEntry({"data.bin", kTimeUtcSeconds, 0, 0x20, {}, StoredBlockEncoder(64)}));
-    for (size_t at = 0; at < data.size(); at += 7) ASSERT_TRUE(writer.Write(&data[at], std::min<size_t>(7, 150 - at)));
+    ASSERT_TRUE(
+        writer.Create(dir.File("one.vorx")) && writer.BeginArchive() &&
+        writer.BeginEntry({"data.bin", kTimeUtcSeconds, 0, 0x20, {}, StoredBlockEncoder(64)}));
+    for (size_t at = 0; at < data.size(); at += 7)
+        ASSERT_TRUE(writer.Write(&data[at], std::min<size_t>(7, 150 - at)));
     ASSERT_TRUE(writer.EndEntry() && writer.Finish()) << writer.Error();
     const Bytes f = test::ReadFile(dir.File("one.vorx"));
     ASSERT_EQ(f.size(), 64 + 3 * 4 + 64 + 64 + 32 + 12 + 16u);
     EXPECT_EQ(Bytes(f.begin(), f.begin() + 32),
-              (Bytes{'V', 'O', 'R', 'X', 2, 0, 0, 0x8F, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0x20, 0, 0, 0, 0, 0}));
+              (Bytes{'V', 'O', 'R', 'X', 2, 0, 0, 0x8F, 1, 0, 0,    0, 0, 0, 0, 0,
+                     0,   0,   0,   0,   0, 0, 0, 0,    1, 0, 0x20, 0, 0, 0, 0, 0}));
     EXPECT_EQ(Bytes(&f[226], &f[236]), Bytes(10, 0));
     EXPECT_EQ(std::memcmp(&f[248], "data.bin\0\0\0\0\0\0\0\0", 16), 0);
 }
+
+bool Refuses(void*, const uint8_t*, size_t, EncodedBlock*) { return false; }
 
 bool Inconsistent(void*, const uint8_t*, size_t length, EncodedBlock* block) {
     block->type = BlockType::Compressed;
@@ -60,9 +65,10 @@ TEST(Writer, RefusesWhatReadersCannotRead) {
         {"\x83\x5C", 932, {}, {}, stored, true},    // one character in 932
         {"a", 1252, std::string("p\0w", 3), {}, stored, false},
         {"a", 1252, {}, std::string("\0", 1), stored, false},
-        {"a", 1252, {}, {}, BlockEncoder{[](void*, const uint8_t*, size_t, EncodedBlock*) { return false; }, nullptr, 10}, false},
+        {"a", 1252, {}, {}, BlockEncoder{&Refuses, nullptr, 10}, false},
         {"a", 1252, {}, {}, BlockEncoder{&Inconsistent, nullptr, 10}, false},
-        {"a", 1252, {}, {}, StoredBlockEncoder(kMaxChunkSize), true},  // the largest block a reader takes
+        // The largest block a reader takes, and one byte more.
+        {"a", 1252, {}, {}, StoredBlockEncoder(kMaxChunkSize), true},
         {"a", 1252, {}, {}, StoredBlockEncoder(kMaxChunkSize + 1), false},
     };
     for (const Row& row : rows) {
@@ -77,7 +83,9 @@ TEST(Writer, RefusesWhatReadersCannotRead) {
         DirectoryOptions directory{row.namesPassword};
         EXPECT_EQ(added && writer.Finish(directory), row.ok);
         EXPECT_EQ(writer.Error().empty(), row.ok);
-        EXPECT_TRUE(row.ok || (!writer.AddEntry(EntryOptions{"b", 1, 0, 0x20, {}, stored}, "x", 1) && !writer.Finish()));
+        EXPECT_TRUE(row.ok ||
+                    (!writer.AddEntry(EntryOptions{"b", 1, 0, 0x20, {}, stored}, "x", 1) &&
+                     !writer.Finish()));
     }
 }
 
@@ -89,7 +97,8 @@ TEST(Writer, CarrierMustNotHoldASignature) {
     std::memcpy(&ok[100], "VORX\x05\0\0\x8F", 8);
     std::memcpy(&bad[500], "VORX\x02\0\0\x8F", 8);
     ArchiveWriter whole, split, good;
-    ASSERT_TRUE(whole.Create(dir.File("1")) && split.Create(dir.File("2")) && good.Create(dir.File("3")));
+    ASSERT_TRUE(whole.Create(dir.File("1")) && split.Create(dir.File("2")) &&
+                good.Create(dir.File("3")));
     EXPECT_FALSE(whole.WriteCarrier(bad.data(), bad.size()));
     EXPECT_TRUE(split.WriteCarrier(bad.data(), 503));
     EXPECT_FALSE(split.WriteCarrier(bad.data() + 503, bad.size() - 503));
@@ -99,11 +108,15 @@ TEST(Writer, CarrierMustNotHoldASignature) {
 
 using Image = std::vector<uint8_t>;
 
-struct Section { const char* name; uint32_t virtualSize, rawSize, rawOffset, characteristics; };
+struct Section {
+    const char* name;
+    uint32_t virtualSize, rawSize, rawOffset, characteristics;
+};
 
 constexpr uint32_t kData = 0xC0000040u, kCode = 0x60000020u, kReadOnly = 0x40000040u;
-const std::vector<Section> kStub = {
-    {".text", 0x300, 0x400, 0x400, kCode}, {".sfxcfg", 0x200, 0x200, 0x800, kData}, {".rdata", 0x100, 0x200, 0xA00, kReadOnly}};
+const std::vector<Section> kStub = {{".text", 0x300, 0x400, 0x400, kCode},
+                                    {".sfxcfg", 0x200, 0x200, 0x800, kData},
+                                    {".rdata", 0x100, 0x200, 0xA00, kReadOnly}};
 
 // DOS header, PE signature, file header, a 240-byte optional header and the section table.
 Image MakeImage(const std::vector<Section>& sections, size_t size = 4096) {
@@ -130,30 +143,42 @@ TEST(SfxMaker, RefusesImagesThatAreNotCleanStubs) {
     struct Row {
         const char* what;
         Image image;
-        size_t at;  // where `bytes` go, when any
+        size_t at;  // where `bytes` go, when any; where the block goes, when accepted
         std::vector<uint8_t> bytes;
-        const char* message;
+        const char* message;                 // null: accepted
         SfxConfig config = {"C:\\x\\", ""};  // the tool refuses longer fields and NULs itself
     };
+    // A stub whose configuration section has the given size, offset and characteristics.
+    const auto config = [](uint32_t size, uint32_t offset, uint32_t characteristics) {
+        return MakeImage({{".sfxcfg", size, 0x200, offset, characteristics}});
+    };
+    const Image stub = MakeImage(kStub), large = MakeImage(kStub, 8192);
+    const std::vector<uint8_t> sig(signature, signature + 8);
     const Row rows[] = {
         {"empty", {}, 0, {}, "not a Windows executable"},
-        {"PE offset beyond the file", MakeImage(kStub), 0x3C, {0xF0, 0xFF, 0xFF, 0xFF}, "cut short"},
-        {"section table beyond the file", MakeImage(kStub), 0x86, {0xFF, 0xFF}, "cut short"},
+        {"PE offset beyond the file", stub, 0x3C, {0xF0, 0xFF, 0xFF, 0xFF}, "cut short"},
+        {"section table beyond the file", stub, 0x86, {0xFF, 0xFF}, "cut short"},
         {"no configuration section", MakeImage({kStub[0]}), 0, {}, "no configuration section"},
-        {"too small", MakeImage({{".sfxcfg", 0x100, 0x200, 0x800, kData}}), 0, {}, "smaller than 512"},
-        {"outside the file", MakeImage({{".sfxcfg", 0x200, 0x200, 0xF00, kData}}), 0, {}, "outside the file"},
-        {"offset wraps", MakeImage({{".sfxcfg", 0x200, 0x200, 0xFFFFFF00u, kData}}), 0, {}, "outside the file"},
-        {"read-only", MakeImage({{".sfxcfg", 0x200, 0x200, 0x800, kReadOnly}}), 0, {}, "not writable"},
-        {"carries an archive", MakeImage(kStub, 8192), 6000, {signature, signature + 8}, "already carries an archive"},
-        {"an archive at its end", MakeImage(kStub, 8192), 8184, {signature, signature + 8}, "already carries"},
-        {"a long command", MakeImage(kStub), 0, {}, "run", {"", std::string(256, 'r')}},
+        {"too small", config(0x100, 0x800, kData), 0, {}, "smaller than 512"},
+        {"outside the file", config(0x200, 0xF00, kData), 0, {}, "outside the file"},
+        {"offset wraps", config(0x200, 0xFFFFFF00u, kData), 0, {}, "outside the file"},
+        {"read-only", config(0x200, 0x800, kReadOnly), 0, {}, "not writable"},
+        {"carries an archive", large, 6000, sig, "already carries an archive"},
+        {"an archive at its end", large, 8184, sig, "already carries"},
+        {"a long command", stub, 0, {}, "run", {"", std::string(256, 'r')}},
+        {"a section that ends the file", config(0x200, 4096 - 0x200, kData), 0xE00, {}, nullptr},
     };
     for (const Row& row : rows) {
         Image image = row.image;
         std::copy(row.bytes.begin(), row.bytes.end(), image.begin() + static_cast<long>(row.at));
         const Image before = image;
         std::string error;
-        EXPECT_FALSE(FillConfigBlock(image, row.config, &error)) << row.what;
+        const bool accepted = FillConfigBlock(image, row.config, &error);
+        EXPECT_EQ(accepted, !row.message) << row.what << ": " << error;
+        if (accepted) {
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(&image[row.at])), "C:\\x\\");
+            continue;
+        }
         EXPECT_NE(error.find(row.message), std::string::npos) << row.what << ": " << error;
         EXPECT_EQ(image, before) << row.what;
     }
