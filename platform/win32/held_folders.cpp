@@ -1,0 +1,267 @@
+// Steps below a held folder through ntdll. Measured under Wine, whose folders are Linux
+// folders: a relative open follows the held folder wherever it was moved (the step is
+// taken from its descriptor); a Linux symbolic link to a folder opened without following
+// gives a handle of the folder it points to, with no reparse attribute, but whose final
+// path is the target's; querying attributes by a root handle is not supported, opening
+// is.
+#include "platform/win32/held_folders.h"
+
+#include <winternl.h>
+
+#include <cstring>
+
+namespace platform {
+namespace held {
+namespace {
+
+constexpr NTSTATUS kNameNotFound = static_cast<NTSTATUS>(0xC0000034);
+constexpr NTSTATUS kPathNotFound = static_cast<NTSTATUS>(0xC000003A);
+constexpr NTSTATUS kNoSuchFile = static_cast<NTSTATUS>(0xC000000F);
+constexpr NTSTATUS kNameCollision = static_cast<NTSTATUS>(0xC0000035);
+constexpr NTSTATUS kNotADirectory = static_cast<NTSTATUS>(0xC0000103);
+constexpr NTSTATUS kInvalidName = static_cast<NTSTATUS>(0xC0000033);
+constexpr NTSTATUS kNoEntryPoint = static_cast<NTSTATUS>(0xC0000139);
+
+// The longest component a Windows file system holds.
+constexpr size_t kMaxComponent = 255;
+
+// What a held folder may do: be the root of the next step and be asked what it is.
+constexpr ACCESS_MASK kFolderAccess = FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+
+struct Ntdll {
+    NTSTATUS(NTAPI* createFile)
+    (PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG,
+     ULONG, ULONG, PVOID, ULONG);
+    NTSTATUS(NTAPI* queryFile)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+    NTSTATUS(NTAPI* setFile)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
+    NTSTATUS(NTAPI* queryVolume)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+    ULONG(NTAPI* toError)(NTSTATUS);
+};
+
+template <typename Function>
+void Find(HMODULE module, const char* name, Function* out) {
+    *out = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+const Ntdll& Nt() {
+    static const Ntdll functions = [] {
+        Ntdll f{};
+        if (HMODULE module = GetModuleHandleW(L"ntdll.dll")) {
+            Find(module, "NtCreateFile", &f.createFile);
+            Find(module, "NtQueryInformationFile", &f.queryFile);
+            Find(module, "NtSetInformationFile", &f.setFile);
+            Find(module, "NtQueryVolumeInformationFile", &f.queryVolume);
+            Find(module, "RtlNtStatusToDosError", &f.toError);
+        }
+        return f;
+    }();
+    return functions;
+}
+
+// Keeps the status as the thread's last error, for messages; true on success.
+bool Succeeded(NTSTATUS status) {
+    if (status >= 0) return true;
+    SetLastError(Nt().toError ? Nt().toError(status) : ERROR_INVALID_FUNCTION);
+    return false;
+}
+
+// A name that stays one entry of the folder: no separator, no stream, not "." or "..".
+bool IsPlainName(Name name) {
+    if (name.length == 0 || name.length > kMaxComponent) return false;
+    for (size_t i = 0; i < name.length; ++i) {
+        const wchar_t c = name.text[i];
+        if (c < 0x20 || c == L'\\' || c == L'/' || c == L':') return false;
+    }
+    return !(name.text[0] == L'.' &&
+             (name.length == 1 || (name.length == 2 && name.text[1] == L'.')));
+}
+
+NTSTATUS OpenIn(HANDLE root, Name name, ACCESS_MASK access, ULONG share, ULONG disposition,
+                ULONG options, HANDLE* out, ULONG_PTR* information = nullptr) {
+    *out = nullptr;
+    if (!IsPlainName(name)) return kInvalidName;
+    if (!Nt().createFile) return kNoEntryPoint;
+    UNICODE_STRING text;
+    text.Buffer = const_cast<PWSTR>(name.text);
+    text.Length = text.MaximumLength = static_cast<USHORT>(name.length * sizeof(wchar_t));
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, root, nullptr);
+    IO_STATUS_BLOCK io{};
+    const NTSTATUS status =
+        Nt().createFile(out, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+                        disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (status < 0) *out = nullptr;
+    if (information) *information = io.Information;
+    return status;
+}
+
+bool Query(HANDLE file, void* buffer, ULONG size, FILE_INFORMATION_CLASS kind) {
+    IO_STATUS_BLOCK io{};
+    return Nt().queryFile && Succeeded(Nt().queryFile(file, &io, buffer, size, kind));
+}
+
+bool Set(HANDLE file, void* buffer, ULONG size, FILE_INFORMATION_CLASS kind) {
+    IO_STATUS_BLOCK io{};
+    return Nt().setFile && Succeeded(Nt().setFile(file, &io, buffer, size, kind));
+}
+
+// The final path of an open file or folder (\Device\...), on the heap; null when the
+// system cannot tell it.
+wchar_t* FinalPath(HANDLE handle, DWORD* length) {
+    const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_NT;
+    const DWORD size = GetFinalPathNameByHandleW(handle, nullptr, 0, flags);
+    if (size == 0) return nullptr;
+    auto* path = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, size * sizeof(wchar_t)));
+    if (path == nullptr) return nullptr;
+    *length = GetFinalPathNameByHandleW(handle, path, size, flags);
+    if (*length == 0 || *length >= size) {
+        HeapFree(GetProcessHeap(), 0, path);
+        return nullptr;
+    }
+    return path;
+}
+
+// Whether `child`, opened as `name` in `parent`, is that entry of the folder: its final
+// path is the parent's, a separator and `name` (letter case as the system compares
+// names). A link the system followed, or a short alias, has another path.
+bool IsNamedChild(HANDLE parent, HANDLE child, Name name) {
+    DWORD parentLength = 0, childLength = 0;
+    wchar_t* above = FinalPath(parent, &parentLength);
+    wchar_t* below = above ? FinalPath(child, &childLength) : nullptr;
+    bool same = false;
+    if (below != nullptr) {
+        const size_t separator = above[parentLength - 1] == L'\\' ? 0 : 1;
+        const size_t start = parentLength + separator;
+        same = childLength == start + name.length &&
+               CompareStringOrdinal(below, static_cast<int>(parentLength), above,
+                                    static_cast<int>(parentLength), FALSE) == CSTR_EQUAL &&
+               (separator == 0 || below[parentLength] == L'\\') &&
+               CompareStringOrdinal(below + start, static_cast<int>(name.length), name.text,
+                                    static_cast<int>(name.length), TRUE) == CSTR_EQUAL;
+    }
+    if (below != nullptr) HeapFree(GetProcessHeap(), 0, below);
+    if (above != nullptr) HeapFree(GetProcessHeap(), 0, above);
+    return same;
+}
+
+}  // namespace
+
+HANDLE OpenFolderPath(const wchar_t* path) {
+    HANDLE folder = CreateFileW(path, kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) return nullptr;
+    FILE_ATTRIBUTE_TAG_INFORMATION tag;
+    if (Query(folder, &tag, sizeof tag, FileAttributeTagInformation) &&
+        (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return folder;
+    CloseHandle(folder);
+    SetLastError(ERROR_DIRECTORY);
+    return nullptr;
+}
+
+Step OpenSubfolder(HANDLE parent, Name name, HANDLE* out) {
+    ULONG_PTR information = 0;
+    const NTSTATUS status =
+        OpenIn(parent, name, kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
+               FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, out, &information);
+    if (!Succeeded(status)) return status == kNotADirectory ? Step::NotFolder : Step::Failed;
+    FILE_ATTRIBUTE_TAG_INFORMATION tag;
+    Step step = information == FILE_CREATED ? Step::Made : Step::Opened;
+    if (!Query(*out, &tag, sizeof tag, FileAttributeTagInformation))
+        step = Step::Failed;
+    else if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+             !IsNamedChild(parent, *out, name))
+        step = Step::Link;
+    else if (!(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        step = Step::NotFolder;
+    if (step != Step::Made && step != Step::Opened) {
+        CloseHandle(*out);
+        *out = nullptr;
+    }
+    return step;
+}
+
+Status StatusOf(HANDLE folder, Name name) {
+    Status status{};
+    HANDLE file;
+    const NTSTATUS opened = OpenIn(folder, name, FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   FILE_OPEN, FILE_OPEN_REPARSE_POINT, &file);
+    if (opened == kNameNotFound || opened == kPathNotFound || opened == kNoSuchFile) return status;
+    status.exists = true;
+    if (opened < 0) return status;
+    status.identified = IdOf(file, &status.id);
+    FILE_NETWORK_OPEN_INFORMATION info;
+    if (Query(file, &info, sizeof info, FileNetworkOpenInformation)) {
+        status.attributes = info.FileAttributes;
+        status.folder = (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        status.size = static_cast<uint64_t>(info.EndOfFile.QuadPart);
+        status.writeTime = static_cast<uint64_t>(info.LastWriteTime.QuadPart);
+    }
+    CloseHandle(file);
+    return status;
+}
+
+HANDLE CreateFileIn(HANDLE folder, Name name, bool* taken, bool openedAgain) {
+    HANDLE file;
+    const ULONG share = FILE_SHARE_READ | (openedAgain ? FILE_SHARE_WRITE : 0);
+    const ACCESS_MASK access =
+        GENERIC_READ | GENERIC_WRITE | SYNCHRONIZE | (openedAgain ? 0 : DELETE);
+    const NTSTATUS status =
+        OpenIn(folder, name, access, share, FILE_CREATE, FILE_NON_DIRECTORY_FILE, &file);
+    if (taken) *taken = status == kNameCollision;
+    return Succeeded(status) ? file : nullptr;
+}
+
+HANDLE OpenFileIn(HANDLE folder, Name name) {
+    HANDLE file;
+    const NTSTATUS status =
+        OpenIn(folder, name, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+               FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, &file);
+    return Succeeded(status) ? file : nullptr;
+}
+
+bool RenameOpenFile(HANDLE file, HANDLE folder, Name name) {
+    if (!IsPlainName(name)) return Succeeded(kInvalidName);
+    union {
+        FILE_RENAME_INFORMATION info;
+        unsigned char bytes[sizeof(FILE_RENAME_INFORMATION) + kMaxComponent * sizeof(wchar_t)];
+    } rename;
+    rename.info.ReplaceIfExists = TRUE;
+    rename.info.RootDirectory = folder;
+    rename.info.FileNameLength = static_cast<ULONG>(name.length * sizeof(wchar_t));
+    std::memcpy(rename.bytes + offsetof(FILE_RENAME_INFORMATION, FileName), name.text,
+                name.length * sizeof(wchar_t));
+    return Set(file, &rename,
+               static_cast<ULONG>(offsetof(FILE_RENAME_INFORMATION, FileName) +
+                                  name.length * sizeof(wchar_t)),
+               FileRenameInformation);
+}
+
+bool RemoveOpenFile(HANDLE file) {
+    FILE_DISPOSITION_INFORMATION disposition;
+    disposition.DoDeleteFile = TRUE;
+    return Set(file, &disposition, sizeof disposition, FileDispositionInformation);
+}
+
+bool IdOf(HANDLE file, uint64_t* id) {
+    LARGE_INTEGER number;
+    if (!Query(file, &number, sizeof number, FileInternalInformation)) return false;
+    *id = static_cast<uint64_t>(number.QuadPart);
+    return true;
+}
+
+bool FreeBytes(HANDLE folder, uint64_t* bytes) {
+    FILE_FS_FULL_SIZE_INFORMATION size;
+    IO_STATUS_BLOCK io{};
+    if (!Nt().queryVolume ||
+        !Succeeded(Nt().queryVolume(folder, &io, &size, sizeof size, FileFsFullSizeInformation)))
+        return false;
+    *bytes = static_cast<uint64_t>(size.CallerAvailableAllocationUnits.QuadPart) *
+             size.SectorsPerAllocationUnit * size.BytesPerSector;
+    return true;
+}
+
+}  // namespace held
+}  // namespace platform
