@@ -11,7 +11,6 @@
 #include <initializer_list>
 
 #include "app/app_logic.h"
-#include "app/code_page.h"
 #include "app/extract_worker.h"
 #include "app/res/resource.h"
 #include "app/system_libraries.h"
@@ -46,8 +45,7 @@ void UseClassicLook(HWND control) {
         setTheme(control, L"", L"");
 }
 
-// The folder browser answers in wide characters; a folder whose name the code page
-// cannot hold exactly is refused rather than turned into another name.
+// The folder browser answers in wide characters, as the destination is kept.
 void Browse(HWND dialog) {
     using BrowseFn = LPITEMIDLIST(WINAPI*)(LPBROWSEINFOW);
     using PathFn = BOOL(WINAPI*)(LPCITEMIDLIST, LPWSTR);
@@ -70,16 +68,7 @@ void Browse(HWND dialog) {
     LPITEMIDLIST folder = browse(&info);
     if (folder == nullptr) return;
     wchar_t wide[MAX_PATH];
-    if (pathOf(folder, wide)) {
-        char path[MAX_PATH];
-        if (ToAnsiPath(wide, path, sizeof path) == AnsiPath::Exact)
-            SetDlgItemTextA(dialog, IDC_DESTINATION, path);
-        else
-            MessageBoxA(dialog,
-                        "The name of the chosen folder has characters that this system's code "
-                        "page cannot represent. Please choose another folder.",
-                        "Error", MB_ICONERROR);
-    }
+    if (pathOf(folder, wide)) SetDlgItemTextW(dialog, IDC_DESTINATION, wide);
     if (taskFree != nullptr) taskFree(folder);
 }
 
@@ -88,8 +77,8 @@ void OnNext(WizardDialog* self, HWND dialog) {
     if (self->Page >= 2) return;
     if (self->Page == 1) {
         ExtractWorker* worker = self->Worker;
-        GetDlgItemTextA(dialog, IDC_DESTINATION, worker->Destination, sizeof worker->Destination);
-        if (std::strlen(worker->Destination) < 2) {
+        GetDlgItemTextW(dialog, IDC_DESTINATION, worker->Destination, sfx::kDestinationChars);
+        if (lstrlenW(worker->Destination) < 2) {
             MessageBoxA(dialog, "Please enter a path", "Error", MB_ICONERROR);
             return;
         }
@@ -173,7 +162,7 @@ void WizardDialog::ShowPage(HWND dialog) {
             break;
         }
         case 1:
-            SetDlgItemTextA(dialog, IDC_DESTINATION, Worker->Destination);
+            SetDlgItemTextW(dialog, IDC_DESTINATION, Worker->Destination);
             break;
         case 2: {
             HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
