@@ -301,9 +301,11 @@ bool ExtractWorker::ExtractIndex(uint64_t index) {
     if (walk == sfx::FolderWalk::ThroughLink) {
         Result = vorx_WriteFailed;
         wchar_t folder[sfx::kOutputPathChars];
+        // The folder at fault, with its backslash.
         const size_t length = parts.start[stopped - 1] + parts.length[stopped - 1];
         std::memcpy(text, name, length * sizeof(wchar_t));
-        text[length] = L'\0';
+        text[length] = L'\\';
+        text[length + 1] = L'\0';
         sfx::BuildOutputPath(folder, sfx::kOutputPathChars, Destination, text);
         sfx::Compose(text, kTextChars, L"Not extracted: ", folder,
                      L" is a link to another place (a junction or symbolic link) inside the "

@@ -8,6 +8,7 @@
 
 #include <winternl.h>
 
+#include <atomic>
 #include <cstring>
 
 namespace platform {
@@ -28,40 +29,43 @@ constexpr size_t kMaxComponent = 255;
 // What a held folder may do: be the root of the next step and be asked what it is.
 constexpr ACCESS_MASK kFolderAccess = FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 
-struct Ntdll {
-    NTSTATUS(NTAPI* createFile)
-    (PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG,
-     ULONG, ULONG, PVOID, ULONG);
-    NTSTATUS(NTAPI* queryFile)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
-    NTSTATUS(NTAPI* setFile)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS);
-    NTSTATUS(NTAPI* queryVolume)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
-    ULONG(NTAPI* toError)(NTSTATUS);
+// ntdll's functions, looked up at their first use. Atomic slots rather than a static
+// with a guard: the guard would bring the C++ runtime's exception support into the stub.
+template <typename Function>
+class NtFunction {
+public:
+    explicit constexpr NtFunction(const char* name) : name_(name) {}
+    Function get() {
+        void* function = slot_.load(std::memory_order_acquire);
+        if (function == nullptr) {
+            if (HMODULE module = GetModuleHandleW(L"ntdll.dll"))
+                function = reinterpret_cast<void*>(GetProcAddress(module, name_));
+            slot_.store(function, std::memory_order_release);
+        }
+        return reinterpret_cast<Function>(function);
+    }
+
+private:
+    const char* name_;
+    std::atomic<void*> slot_{nullptr};
 };
 
-template <typename Function>
-void Find(HMODULE module, const char* name, Function* out) {
-    *out = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
-const Ntdll& Nt() {
-    static const Ntdll functions = [] {
-        Ntdll f{};
-        if (HMODULE module = GetModuleHandleW(L"ntdll.dll")) {
-            Find(module, "NtCreateFile", &f.createFile);
-            Find(module, "NtQueryInformationFile", &f.queryFile);
-            Find(module, "NtSetInformationFile", &f.setFile);
-            Find(module, "NtQueryVolumeInformationFile", &f.queryVolume);
-            Find(module, "RtlNtStatusToDosError", &f.toError);
-        }
-        return f;
-    }();
-    return functions;
-}
+NtFunction<NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                            PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG)>
+    gCreateFile("NtCreateFile");
+NtFunction<NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS)>
+    gQueryFile("NtQueryInformationFile");
+NtFunction<NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMATION_CLASS)>
+    gSetFile("NtSetInformationFile");
+NtFunction<NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG)> gQueryVolume(
+    "NtQueryVolumeInformationFile");
+NtFunction<ULONG(NTAPI*)(NTSTATUS)> gToError("RtlNtStatusToDosError");
 
 // Keeps the status as the thread's last error, for messages; true on success.
 bool Succeeded(NTSTATUS status) {
     if (status >= 0) return true;
-    SetLastError(Nt().toError ? Nt().toError(status) : ERROR_INVALID_FUNCTION);
+    const auto toError = gToError.get();
+    SetLastError(toError ? toError(status) : ERROR_INVALID_FUNCTION);
     return false;
 }
 
@@ -80,7 +84,8 @@ NTSTATUS OpenIn(HANDLE root, Name name, ACCESS_MASK access, ULONG share, ULONG d
                 ULONG options, HANDLE* out, ULONG_PTR* information = nullptr) {
     *out = nullptr;
     if (!IsPlainName(name)) return kInvalidName;
-    if (!Nt().createFile) return kNoEntryPoint;
+    const auto createFile = gCreateFile.get();
+    if (!createFile) return kNoEntryPoint;
     UNICODE_STRING text;
     text.Buffer = const_cast<PWSTR>(name.text);
     text.Length = text.MaximumLength = static_cast<USHORT>(name.length * sizeof(wchar_t));
@@ -88,8 +93,8 @@ NTSTATUS OpenIn(HANDLE root, Name name, ACCESS_MASK access, ULONG share, ULONG d
     InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, root, nullptr);
     IO_STATUS_BLOCK io{};
     const NTSTATUS status =
-        Nt().createFile(out, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
-                        disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+        createFile(out, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+                   disposition, options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     if (status < 0) *out = nullptr;
     if (information) *information = io.Information;
     return status;
@@ -97,12 +102,14 @@ NTSTATUS OpenIn(HANDLE root, Name name, ACCESS_MASK access, ULONG share, ULONG d
 
 bool Query(HANDLE file, void* buffer, ULONG size, FILE_INFORMATION_CLASS kind) {
     IO_STATUS_BLOCK io{};
-    return Nt().queryFile && Succeeded(Nt().queryFile(file, &io, buffer, size, kind));
+    const auto queryFile = gQueryFile.get();
+    return queryFile && Succeeded(queryFile(file, &io, buffer, size, kind));
 }
 
 bool Set(HANDLE file, void* buffer, ULONG size, FILE_INFORMATION_CLASS kind) {
     IO_STATUS_BLOCK io{};
-    return Nt().setFile && Succeeded(Nt().setFile(file, &io, buffer, size, kind));
+    const auto setFile = gSetFile.get();
+    return setFile && Succeeded(setFile(file, &io, buffer, size, kind));
 }
 
 // The final path of an open file or folder (\Device\...), on the heap; null when the
@@ -255,8 +262,9 @@ bool IdOf(HANDLE file, uint64_t* id) {
 bool FreeBytes(HANDLE folder, uint64_t* bytes) {
     FILE_FS_FULL_SIZE_INFORMATION size;
     IO_STATUS_BLOCK io{};
-    if (!Nt().queryVolume ||
-        !Succeeded(Nt().queryVolume(folder, &io, &size, sizeof size, FileFsFullSizeInformation)))
+    const auto queryVolume = gQueryVolume.get();
+    if (!queryVolume ||
+        !Succeeded(queryVolume(folder, &io, &size, sizeof size, FileFsFullSizeInformation)))
         return false;
     *bytes = static_cast<uint64_t>(size.CallerAvailableAllocationUnits.QuadPart) *
              size.SectorsPerAllocationUnit * size.BytesPerSector;

@@ -2,7 +2,7 @@
 // as a hostile writer would store them; each entry holds its own name's hexadecimal text,
 // or the bytes of FILE. With --sfx the archive follows the stub STUB, whose configuration
 // gets the destination and the command to run (hexadecimal bytes too).
-//   craft_archive [--sfx STUB [--dest HEX] [--run HEX]] OUTPUT HEXNAME[=FILE]...
+//   craft_archive [--sfx STUB] [--dest HEX] [--run HEX] OUTPUT HEXNAME[=FILE]...
 #include <cstdio>
 #include <cstring>
 #include <fstream>
