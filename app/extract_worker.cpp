@@ -71,6 +71,7 @@ struct EntryJob {
     const char* name;  // as stored, for the library
     HANDLE folder;     // held: where the file goes
     held::Name leaf;   // its name there
+    bool replace;      // a file of that name exists, and is replaced
     HANDLE partial;    // the file being written under a temporary name; null when none
 };
 
@@ -129,7 +130,8 @@ vorx_Error ExtractWith(void* context, const char* password) {
     if (_close(descriptor) != 0 && result == vorx_Success) result = vorx_WriteFailed;
     // The complete file takes the target's name in one step, in the held folder: a link
     // or a hard link by that name is replaced, not written through.
-    if (result == vorx_Success && !held::RenameOpenFile(job->partial, job->folder, job->leaf))
+    if (result == vorx_Success &&
+        !held::RenameOpenFile(job->partial, job->folder, job->leaf, job->replace))
         result = vorx_InvalidArgument;
     uint64_t id = 0;
     if (result == vorx_Success && held::IdOf(job->partial, &id) && !job->worker->Files.Add(id))
@@ -194,8 +196,8 @@ bool ExtractWorker::IsRunning() const {
 }
 
 vorx_Error ExtractWorker::ExtractEntry(const char* name, HANDLE folder, const wchar_t* leaf,
-                                       size_t length) {
-    EntryJob job{this, name, folder, {leaf, length}, nullptr};
+                                       size_t length, bool replace) {
+    EntryJob job{this, name, folder, {leaf, length}, replace, nullptr};
     const sfx::PasswordProtocolOps ops{&job, ExtractWith, RememberedPassword, AskPassword};
     return sfx::RunPasswordProtocol(ops);
 }
@@ -342,7 +344,7 @@ bool ExtractWorker::ExtractIndex(uint64_t index) {
         !MayReplace(outputPath, name, existing.id, existing.identified))
         return !Cancelled.load(std::memory_order_relaxed);
 
-    code = ExtractEntry(info.name, folder, leaf, leafLength);
+    code = ExtractEntry(info.name, folder, leaf, leafLength, existing.exists);
     // A decode that the user's cancel stopped is not an error to report.
     if (code != vorx_Success && Cancelled.load(std::memory_order_relaxed)) return false;
     if (code != vorx_Success) {

@@ -65,8 +65,10 @@ struct ExtractWorker {
     bool WasStarted() const { return Thread != nullptr; }
     // Extracts one entry, asking for passwords as needed; returns the library's code.
     // The file appears as `leaf` (`length` units) in the held `folder` only when the
-    // whole entry was written.
-    vorx_Error ExtractEntry(const char* name, HANDLE folder, const wchar_t* leaf, size_t length);
+    // whole entry was written; an existing file of that name is replaced only when
+    // `replace` (the person agreed).
+    vorx_Error ExtractEntry(const char* name, HANDLE folder, const wchar_t* leaf, size_t length,
+                            bool replace);
     static DWORD WINAPI ThreadMain(LPVOID worker);
 
 private:

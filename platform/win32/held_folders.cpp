@@ -1,9 +1,11 @@
 // Steps below a held folder through ntdll. Measured under Wine, whose folders are Linux
 // folders: a relative open follows the held folder wherever it was moved (the step is
-// taken from its descriptor); a Linux symbolic link to a folder opened without following
-// gives a handle of the folder it points to, with no reparse attribute, but whose final
-// path is the target's; querying attributes by a root handle is not supported, opening
-// is.
+// taken from its descriptor), and so does reopening it with an empty name; a Linux
+// symbolic link to a folder opened without following gives a handle of the folder it
+// points to, with no reparse attribute, while the folder's listing shows the name as a
+// reparse point; a handle's final path is its path looked up again when asked (a swapped
+// name gives the new one's), so it proves nothing; querying attributes by a root handle
+// is not supported, opening is.
 #include "platform/win32/held_folders.h"
 
 #include <winternl.h>
@@ -59,6 +61,9 @@ NtFunction<NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, FILE_INFORMA
     gSetFile("NtSetInformationFile");
 NtFunction<NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG)> gQueryVolume(
     "NtQueryVolumeInformationFile");
+NtFunction<NTSTATUS(NTAPI*)(HANDLE, HANDLE, PVOID, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG,
+                            FILE_INFORMATION_CLASS, BOOLEAN, PUNICODE_STRING, BOOLEAN)>
+    gQueryDirectory("NtQueryDirectoryFile");
 NtFunction<ULONG(NTAPI*)(NTSTATUS)> gToError("RtlNtStatusToDosError");
 
 // Keeps the status as the thread's last error, for messages; true on success.
@@ -69,21 +74,24 @@ bool Succeeded(NTSTATUS status) {
     return false;
 }
 
-// A name that stays one entry of the folder: no separator, no stream, not "." or "..".
+// A name that stays one entry of the folder: no separator, no stream, no wildcard (the
+// check lists the folder by the name), not "." or "..".
 bool IsPlainName(Name name) {
     if (name.length == 0 || name.length > kMaxComponent) return false;
     for (size_t i = 0; i < name.length; ++i) {
         const wchar_t c = name.text[i];
-        if (c < 0x20 || c == L'\\' || c == L'/' || c == L':') return false;
+        if (c < 0x20 || c == L'\\' || c == L'/' || c == L':' || c == L'*' || c == L'?' ||
+            c == L'<' || c == L'>' || c == L'"')
+            return false;
     }
     return !(name.text[0] == L'.' &&
              (name.length == 1 || (name.length == 2 && name.text[1] == L'.')));
 }
 
-NTSTATUS OpenIn(HANDLE root, Name name, ACCESS_MASK access, ULONG share, ULONG disposition,
-                ULONG options, HANDLE* out, ULONG_PTR* information = nullptr) {
+// Opens `name` relative to `root`; the empty name reopens `root` itself.
+NTSTATUS OpenRelative(HANDLE root, Name name, ACCESS_MASK access, ULONG share, ULONG disposition,
+                      ULONG options, HANDLE* out, ULONG_PTR* information = nullptr) {
     *out = nullptr;
-    if (!IsPlainName(name)) return kInvalidName;
     const auto createFile = gCreateFile.get();
     if (!createFile) return kNoEntryPoint;
     UNICODE_STRING text;
@@ -100,6 +108,13 @@ NTSTATUS OpenIn(HANDLE root, Name name, ACCESS_MASK access, ULONG share, ULONG d
     return status;
 }
 
+NTSTATUS OpenIn(HANDLE root, Name name, ACCESS_MASK access, ULONG share, ULONG disposition,
+                ULONG options, HANDLE* out, ULONG_PTR* information = nullptr) {
+    *out = nullptr;
+    if (!IsPlainName(name)) return kInvalidName;
+    return OpenRelative(root, name, access, share, disposition, options, out, information);
+}
+
 bool Query(HANDLE file, void* buffer, ULONG size, FILE_INFORMATION_CLASS kind) {
     IO_STATUS_BLOCK io{};
     const auto queryFile = gQueryFile.get();
@@ -112,43 +127,41 @@ bool Set(HANDLE file, void* buffer, ULONG size, FILE_INFORMATION_CLASS kind) {
     return setFile && Succeeded(setFile(file, &io, buffer, size, kind));
 }
 
-// The final path of an open file or folder (\Device\...), on the heap; null when the
-// system cannot tell it.
-wchar_t* FinalPath(HANDLE handle, DWORD* length) {
-    const DWORD flags = FILE_NAME_NORMALIZED | VOLUME_NAME_NT;
-    const DWORD size = GetFinalPathNameByHandleW(handle, nullptr, 0, flags);
-    if (size == 0) return nullptr;
-    auto* path = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, size * sizeof(wchar_t)));
-    if (path == nullptr) return nullptr;
-    *length = GetFinalPathNameByHandleW(handle, path, size, flags);
-    if (*length == 0 || *length >= size) {
-        HeapFree(GetProcessHeap(), 0, path);
-        return nullptr;
-    }
-    return path;
-}
-
-// Whether `child`, opened as `name` in `parent`, is that entry of the folder: its final
-// path is the parent's, a separator and `name` (letter case as the system compares
-// names). A link the system followed, or a short alias, has another path.
-bool IsNamedChild(HANDLE parent, HANDLE child, Name name) {
-    DWORD parentLength = 0, childLength = 0;
-    wchar_t* above = FinalPath(parent, &parentLength);
-    wchar_t* below = above ? FinalPath(child, &childLength) : nullptr;
-    bool same = false;
-    if (below != nullptr) {
-        const size_t separator = above[parentLength - 1] == L'\\' ? 0 : 1;
-        const size_t start = parentLength + separator;
-        same = childLength == start + name.length &&
-               CompareStringOrdinal(below, static_cast<int>(parentLength), above,
-                                    static_cast<int>(parentLength), FALSE) == CSTR_EQUAL &&
-               (separator == 0 || below[parentLength] == L'\\') &&
-               CompareStringOrdinal(below + start, static_cast<int>(name.length), name.text,
-                                    static_cast<int>(name.length), TRUE) == CSTR_EQUAL;
-    }
-    if (below != nullptr) HeapFree(GetProcessHeap(), 0, below);
-    if (above != nullptr) HeapFree(GetProcessHeap(), 0, above);
-    return same;
+// Whether `child`, opened as `name` in `parent`, is that entry of the folder as the folder
+// lists it: a folder, no reparse point, listed under that very name (not another name of
+// it, such as a short alias) and with the child's identity (where the file system keeps
+// identities in its listing). A link the system followed anyway lists as a reparse point,
+// or, swapped after the open, with another identity.
+bool IsEntryOf(HANDLE parent, HANDLE child, Name name) {
+    uint64_t id = 0;
+    HANDLE listing;
+    const auto queryDirectory = gQueryDirectory.get();
+    // The folder reopened from its handle: a handle lists by the name given first only.
+    if (!queryDirectory || !IdOf(child, &id) ||
+        !Succeeded(OpenRelative(parent, {L"", 0}, FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                                FILE_DIRECTORY_FILE, &listing)))
+        return false;
+    union {
+        FILE_ID_BOTH_DIR_INFORMATION info;
+        unsigned char bytes[sizeof(FILE_ID_BOTH_DIR_INFORMATION) + kMaxComponent * sizeof(wchar_t)];
+    } entry;
+    UNICODE_STRING mask;
+    mask.Buffer = const_cast<PWSTR>(name.text);
+    mask.Length = mask.MaximumLength = static_cast<USHORT>(name.length * sizeof(wchar_t));
+    IO_STATUS_BLOCK io{};
+    const bool listed =
+        Succeeded(queryDirectory(listing, nullptr, nullptr, nullptr, &io, &entry, sizeof entry,
+                                 FileIdBothDirectoryInformation, TRUE, &mask, TRUE));
+    CloseHandle(listing);
+    const FILE_ID_BOTH_DIR_INFORMATION& e = entry.info;
+    const uint64_t listedId = static_cast<uint64_t>(e.FileId.QuadPart);
+    return listed && e.FileNameLength == mask.Length &&
+           CompareStringOrdinal(e.FileName, static_cast<int>(name.length), name.text,
+                                static_cast<int>(name.length), TRUE) == CSTR_EQUAL &&
+           (e.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+               FILE_ATTRIBUTE_DIRECTORY &&
+           (listedId == 0 || listedId == id);
 }
 
 }  // namespace
@@ -176,8 +189,7 @@ Step OpenSubfolder(HANDLE parent, Name name, HANDLE* out) {
     Step step = information == FILE_CREATED ? Step::Made : Step::Opened;
     if (!Query(*out, &tag, sizeof tag, FileAttributeTagInformation))
         step = Step::Failed;
-    else if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-             !IsNamedChild(parent, *out, name))
+    else if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !IsEntryOf(parent, *out, name))
         step = Step::Link;
     else if (!(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         step = Step::NotFolder;
@@ -229,21 +241,31 @@ HANDLE OpenFileIn(HANDLE folder, Name name) {
     return Succeeded(status) ? file : nullptr;
 }
 
-bool RenameOpenFile(HANDLE file, HANDLE folder, Name name) {
+bool RenameOpenFile(HANDLE file, HANDLE folder, Name name, bool replace) {
     if (!IsPlainName(name)) return Succeeded(kInvalidName);
     union {
         FILE_RENAME_INFORMATION info;
         unsigned char bytes[sizeof(FILE_RENAME_INFORMATION) + kMaxComponent * sizeof(wchar_t)];
     } rename;
-    rename.info.ReplaceIfExists = TRUE;
+    rename.info.ReplaceIfExists = replace ? TRUE : FALSE;
     rename.info.RootDirectory = folder;
     rename.info.FileNameLength = static_cast<ULONG>(name.length * sizeof(wchar_t));
     std::memcpy(rename.bytes + offsetof(FILE_RENAME_INFORMATION, FileName), name.text,
                 name.length * sizeof(wchar_t));
-    return Set(file, &rename,
-               static_cast<ULONG>(offsetof(FILE_RENAME_INFORMATION, FileName) +
-                                  name.length * sizeof(wchar_t)),
-               FileRenameInformation);
+    if (!Set(file, &rename,
+             static_cast<ULONG>(offsetof(FILE_RENAME_INFORMATION, FileName) +
+                                name.length * sizeof(wchar_t)),
+             FileRenameInformation))
+        return false;
+    // The name in the held folder must now be the file. Under Wine a rename is made by
+    // paths, so a folder above it swapped by a Linux program (which sharing rules do not
+    // stop) can send it elsewhere: then it is removed again at once, and the rename fails.
+    uint64_t id = 0;
+    const Status placed = StatusOf(folder, name);
+    if (!IdOf(file, &id) || !placed.identified || placed.id == id) return true;
+    RemoveOpenFile(file);
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return false;
 }
 
 bool RemoveOpenFile(HANDLE file) {

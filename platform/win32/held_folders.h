@@ -3,7 +3,7 @@
 // with a root directory, looked up at run time), never by a path, so a name above a held
 // folder is not looked up again and a link swapped in meanwhile is never passed. Names
 // are UTF-16 components without a separator. Shared by the tool's host services and the
-// self-extractor; no allocation but for the final-path check.
+// self-extractor; no allocation.
 #pragma once
 
 #include <windows.h>
@@ -29,16 +29,18 @@ enum class Step {
     Opened,
     Made,       // it was missing and this call made it
     Link,       // a reparse point (symbolic link, junction, mount point), or not the folder
-                // of that name in `parent` (another name of it, or a link the system
-                // followed): refused
+                // listed under that name in `parent` (another name of it, or a link the
+                // system followed): refused
     NotFolder,  // a file has the name
     Failed,
 };
 
 // Opens (making it when missing) the folder `name` inside the held folder `parent`,
-// never through a reparse point: checked on the handle itself (its attributes, and that
-// its final path is the parent's followed by `name`, which catches a link the system
-// resolved anyway). On Opened and Made `*out` holds it as OpenFolderPath does.
+// never through a reparse point: checked on the handle itself (its attributes), and
+// against the parent's listing after the open (the name must list as a folder that is
+// no reparse point, under that very name, with the handle's identity), which catches a
+// link the system resolved anyway and a name swapped between the open and the check.
+// On Opened and Made `*out` holds it as OpenFolderPath does.
 Step OpenSubfolder(HANDLE parent, Name name, HANDLE* out);
 
 struct Status {
@@ -64,9 +66,11 @@ Status StatusOf(HANDLE folder, Name name);
 HANDLE CreateFileIn(HANDLE folder, Name name, bool* taken, bool openedAgain = false);
 // Opens the file `name` in `folder`, not through a link, to rename or remove it. Null on failure.
 HANDLE OpenFileIn(HANDLE folder, Name name);
-// Gives the open `file` the name `name` in `folder`, replacing a file (or a link) of
-// that name, never what a link points to.
-bool RenameOpenFile(HANDLE file, HANDLE folder, Name name);
+// Gives the open `file` (opened with the right to delete) the name `name` in `folder`,
+// replacing a file (or a link) of that name when `replace` (never what a link points
+// to), failing on one otherwise. Afterwards the name in `folder` is checked to be the
+// file; where it is not, the file is removed and the call fails.
+bool RenameOpenFile(HANDLE file, HANDLE folder, Name name, bool replace);
 // Marks the open `file` to be removed when its last handle closes.
 bool RemoveOpenFile(HANDLE file);
 

@@ -273,8 +273,8 @@ bool SetFileTimesOf(int fd, int64_t accessSeconds, int64_t writeSeconds) {
 bool RenameIn(const Folder& folder, const std::string& from, const std::string& to) {
     HANDLE file = platform::held::OpenFileIn(FolderAccess::Handle(folder), WideName(from).name());
     if (file == nullptr) return false;
-    const bool renamed =
-        platform::held::RenameOpenFile(file, FolderAccess::Handle(folder), WideName(to).name());
+    const bool renamed = platform::held::RenameOpenFile(file, FolderAccess::Handle(folder),
+                                                        WideName(to).name(), true);
     CloseHandle(file);
     return renamed;
 }
