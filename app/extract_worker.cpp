@@ -72,23 +72,26 @@ struct EntryJob {
     HANDLE folder;     // held: where the file goes
     held::Name leaf;   // its name there
     bool replace;      // a file of that name exists, and is replaced
-    HANDLE partial;    // the file being written under a temporary name; null when none
+    HANDLE partial;    // the file being written; null when none
 };
 
-// Creates a new file "~vxXXXXXXXX.tmp" in the target's held folder, exclusively: nothing
-// that exists under that name, not even a link, is opened. The job keeps the handle (to
-// rename or remove the file); the library writes through a descriptor of its own.
+// Creates the file being written in the target's held folder, exclusively: nothing that
+// exists under its name, not even a link, is opened. A new file is made under its own
+// name; one that replaces another under a fresh name "~vxXXXXXXXX.tmp" beside it, renamed
+// over it when complete. The job keeps the handle (to rename or remove the file); the
+// library writes through a descriptor of its own.
 int OpenPartialFile(void* context) {
     auto* job = static_cast<EntryJob*>(context);
     job->partial = nullptr;
     for (int attempt = 0; attempt < 16; ++attempt) {
-        wchar_t name[] = L"~vx00000000.tmp";
+        wchar_t temporary[] = L"~vx00000000.tmp";
         uint32_t word = RandomWord();
         for (int digit = 10; digit >= 3; --digit, word >>= 4)
-            name[digit] = L"0123456789abcdef"[word & 15];
+            temporary[digit] = L"0123456789abcdef"[word & 15];
         bool taken = false;
-        HANDLE file = held::CreateFileIn(job->folder, {name, 15}, &taken);
-        if (file == nullptr && taken) continue;
+        HANDLE file = held::CreateFileIn(
+            job->folder, job->replace ? held::Name{temporary, 15} : job->leaf, &taken);
+        if (file == nullptr && taken && job->replace) continue;
         HANDLE copy = nullptr;
         if (file == nullptr || !DuplicateHandle(GetCurrentProcess(), file, GetCurrentProcess(),
                                                 &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
@@ -128,10 +131,10 @@ vorx_Error ExtractWith(void* context, const char* password) {
     }
     // A file that cannot be closed may not hold what was written to it.
     if (_close(descriptor) != 0 && result == vorx_Success) result = vorx_WriteFailed;
-    // The complete file takes the target's name in one step, in the held folder: a link
-    // or a hard link by that name is replaced, not written through.
-    if (result == vorx_Success &&
-        !held::RenameOpenFile(job->partial, job->folder, job->leaf, job->replace))
+    // A complete replacement takes the target's name in one step, in the held folder: a
+    // link or a hard link by that name is replaced, not written through.
+    if (result == vorx_Success && job->replace &&
+        !held::RenameOpenFile(job->partial, job->folder, job->leaf, true))
         result = vorx_InvalidArgument;
     uint64_t id = 0;
     if (result == vorx_Success && held::IdOf(job->partial, &id) && !job->worker->Files.Add(id))

@@ -4,10 +4,11 @@
 // wizard. Paths and names are UTF-16: an entry's name is checked as stored, converted
 // once from the ANSI code page and split there. The folders below the destination are
 // held open while their files are written, each opened from the one above and never
-// through a link (platform/win32/held_folders.h); every file is written under a fresh
-// name in its held folder and renamed there when complete, so links at the target's
-// name are replaced, never written through, and a failed extraction leaves the old file
-// (or nothing) behind.
+// through a link (platform/win32/held_folders.h). A new file is created exclusively in
+// its held folder (nothing of its name, not even a link, is opened) and removed again
+// when it fails; a file that replaces another is written under a fresh name beside it
+// and renamed over it when complete, so a link at the target's name is replaced, never
+// written through, and a failed extraction leaves the old file behind.
 //
 // Cross-thread touch points, all of them:
 //  - Cancelled: written by the main thread (Cancel) and by the worker (Cancel at the

@@ -214,9 +214,9 @@ int Extract(const Options& o) {
         job.folder = folder;
         job.name = leaf;
         job.path = hostPath;
-        // A file of that name may exist (where names ignore case, under another spelling
-        // the walk of a fresh folder cannot see).
-        job.replace = existing != host::PathKind::Missing || host::NamesIgnoreCase();
+        // Where names ignore case no folder counts as fresh, so the file system was asked
+        // (under any spelling); an entry of a name seen before was refused.
+        job.replace = existing != host::PathKind::Missing;
         job.size = static_cast<size_t>(found.uncompressedSize);
         job.lastWriteSeconds = found.lastWriteSeconds;
         vorx_Error e = vorx_Success;

@@ -262,7 +262,7 @@ bool RenameOpenFile(HANDLE file, HANDLE folder, Name name, bool replace) {
     // stop) can send it elsewhere: then it is removed again at once, and the rename fails.
     uint64_t id = 0;
     const Status placed = StatusOf(folder, name);
-    if (!IdOf(file, &id) || !placed.identified || placed.id == id) return true;
+    if (!IdOf(file, &id) || (placed.exists && (!placed.identified || placed.id == id))) return true;
     RemoveOpenFile(file);
     SetLastError(ERROR_PATH_NOT_FOUND);
     return false;
