@@ -7,12 +7,15 @@
 
 #include <cstdint>
 
+#include "app/dialog_scale.h"
+
 struct PasswordDialog {
     char* Output;        // the caller's 256-byte buffer; receives the password on OK
     const char* Prompt;  // text for the prompt line; null keeps the template's text
     char Remembered[256];
     uint8_t HasRemembered;
     HINSTANCE Instance;
+    DialogScale Scale;  // of the dialog shown now
 
     void Init(HINSTANCE instance);
     // 1 when the user confirmed a password of at least 6 characters, 2 on Cancel,

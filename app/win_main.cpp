@@ -23,6 +23,7 @@
 #include "app/silent_mode.h"
 #include "app/system_libraries.h"
 #include "app/wizard_dialog.h"
+#include "library/completeness.h"
 #include "library/extract.h"
 #include "library/vorx.h"
 
@@ -46,6 +47,10 @@ uint32_t ExpandEnvironment(void*, const wchar_t* source, wchar_t* destination, u
     return ExpandEnvironmentStringsW(source, destination, size);
 }
 
+constexpr char kIncomplete[] =
+    "This self-extractor is incomplete: its file was cut short, probably while it was "
+    "downloaded or copied. Please download it again.";
+
 int ReportOpenFailure(vorx_Error code) {
     ShowMessageBox(nullptr, vorx_GetErrorString(code), "Error opening file", MB_ICONERROR);
     return code;
@@ -54,8 +59,9 @@ int ReportOpenFailure(vorx_Error code) {
 // This executable opened by its UTF-16 path, as a descriptor for the library (which
 // would take a path in the ANSI code page); -1 when it cannot be opened.
 int OpenSelf(const wchar_t* path) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return -1;
     const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
     if (descriptor < 0) CloseHandle(file);
@@ -80,6 +86,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
         return vorx_InvalidArgument;
     }
 
+    // A file that ends before its image and the archive behind it is not trusted at all.
+    const int self = OpenSelf(path);
+    if (self >= 0 && vorx::CheckCompleteness(self).cutShort) {
+        _close(self);
+        ShowMessageBox(nullptr, kIncomplete, "Error opening file", MB_ICONERROR);
+        return vorx_ReadFailed;
+    }
+
     // Whatever the block holds, each field is read only up to its last byte.
     vorx::ConfigBlock& config = g_ConfigBlock;
     config.destination[sizeof config.destination - 1] = '\0';
@@ -101,7 +115,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
         sfx::SettleDestination(destination, moduleFolder, ExpandEnvironment, nullptr);
     }
 
-    const int self = OpenSelf(path);
     vorx_Stream* archive = nullptr;
     vorx_Error result = vorx::OpenStreamOnFile(&archive, self, nullptr, vorx_OpenReadOnly);
     if (result == vorx_PasswordRequired) {

@@ -19,11 +19,36 @@
 namespace {
 
 constexpr COLORREF kBarColour = 0x00BE7D0B;
+// Pixels at 96 DPI: the header's font heights, the comment's, and the comment view's
+// distance from the dialog's edges and from the label above the buttons.
+constexpr int kTitleHeight = 20;
+constexpr int kSubtitleHeight = 14;
+constexpr int kCommentHeight = 14;
+constexpr int kMargin = 10;
+constexpr UINT kDpiChanged = 0x02E0;  // WM_DPICHANGED
 
-// The comment text of `size` bytes, its line ends widened for the edit control; null
-// when there is no memory for it. The caller frees the text.
-char* ReadComment(vorx_Stream* archive, uint64_t size) {
-    if (size >= SIZE_MAX / 2) return nullptr;
+constexpr wchar_t kFolderTooLong[] =
+    L"The path of this folder is too long. Please choose another folder.";
+
+// A text of this program or of the library (plain ASCII) in UTF-16.
+template <size_t N>
+void Widen(const char* text, wchar_t (&out)[N]) {
+    if (MultiByteToWideChar(CP_ACP, 0, text, -1, out, static_cast<int>(N)) == 0) out[0] = L'\0';
+    out[N - 1] = L'\0';
+}
+
+void Complain(HWND dialog, const wchar_t* text) {
+    MessageBoxW(dialog, text, L"Error", MB_ICONERROR);
+}
+
+void FocusControl(HWND dialog, int id) {
+    SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, id)), TRUE);
+}
+
+// The comment text of `size` bytes in the archive's code page, its line ends widened for
+// the edit control, in UTF-16; null when there is no memory for it. The caller frees it.
+wchar_t* ReadComment(vorx_Stream* archive, uint64_t size) {
+    if (size >= SIZE_MAX / 4) return nullptr;
     char* raw = static_cast<char*>(std::calloc(static_cast<size_t>(size) + 1, 1));
     if (raw == nullptr) return nullptr;
     // An entry that cannot be decoded (an encrypted one, say) leaves the text empty.
@@ -32,10 +57,18 @@ char* ReadComment(vorx_Stream* archive, uint64_t size) {
         raw[0] = '\0';
     const size_t length = std::strlen(raw);
     char* text = static_cast<char*>(std::malloc(2 * length + 1));
-    if (text == nullptr) return raw;
-    text[vorx::WidenLineEnds(raw, length, text)] = '\0';
+    wchar_t* wide = static_cast<wchar_t*>(std::malloc((2 * length + 1) * sizeof(wchar_t)));
+    if (text != nullptr && wide != nullptr) {
+        text[vorx::WidenLineEnds(raw, length, text)] = '\0';
+        if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide, static_cast<int>(2 * length + 1)) == 0)
+            wide[0] = L'\0';
+    } else {
+        std::free(wide);
+        wide = nullptr;
+    }
+    std::free(text);
     std::free(raw);
-    return text;
+    return wide;
 }
 
 // The classic look keeps the progress bar's own colour on systems with visual styles.
@@ -45,7 +78,26 @@ void UseClassicLook(HWND control) {
         setTheme(control, L"", L"");
 }
 
-// The folder browser answers in wide characters, as the destination is kept.
+// The two places where the wizard meets the worker's destination: shown in the path box,
+// and taken from it as typed (UTF-16, as the worker keeps it).
+void ShowDestination(HWND dialog, const ExtractWorker& worker) {
+    SetDlgItemTextW(dialog, IDC_DESTINATION, worker.Destination);
+}
+
+bool TakeDestination(HWND dialog, ExtractWorker& worker) {
+    const int length = GetWindowTextLengthW(GetDlgItem(dialog, IDC_DESTINATION));
+    if (length >= static_cast<int>(sfx::kDestinationChars)) {
+        Complain(dialog, kFolderTooLong);
+        return false;
+    }
+    if (GetDlgItemTextW(dialog, IDC_DESTINATION, worker.Destination, sfx::kDestinationChars) < 2) {
+        Complain(dialog, L"Please enter a path");
+        return false;
+    }
+    return true;
+}
+
+// The folder browser answers in UTF-16, as the destination is kept.
 void Browse(HWND dialog) {
     using BrowseFn = LPITEMIDLIST(WINAPI*)(LPBROWSEINFOW);
     using PathFn = BOOL(WINAPI*)(LPCITEMIDLIST, LPWSTR);
@@ -67,8 +119,8 @@ void Browse(HWND dialog) {
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_UAHINT;
     LPITEMIDLIST folder = browse(&info);
     if (folder == nullptr) return;
-    wchar_t wide[MAX_PATH];
-    if (pathOf(folder, wide)) SetDlgItemTextW(dialog, IDC_DESTINATION, wide);
+    wchar_t path[MAX_PATH];
+    if (pathOf(folder, path)) SetDlgItemTextW(dialog, IDC_DESTINATION, path);
     if (taskFree != nullptr) taskFree(folder);
 }
 
@@ -76,26 +128,22 @@ void OnNext(WizardDialog* self, HWND dialog) {
     // Next is disabled on the last page; a stray confirmation (Enter) changes nothing.
     if (self->Page >= 2) return;
     if (self->Page == 1) {
-        ExtractWorker* worker = self->Worker;
-        GetDlgItemTextW(dialog, IDC_DESTINATION, worker->Destination, sfx::kDestinationChars);
-        if (lstrlenW(worker->Destination) < 2) {
-            MessageBoxA(dialog, "Please enter a path", "Error", MB_ICONERROR);
-            return;
-        }
-        if (!worker->Start(dialog, IsDlgButtonChecked(dialog, IDC_OVERWRITE) == BST_CHECKED)) {
-            MessageBoxA(dialog, vorx_GetErrorString(vorx_OutOfMemory), "Error extracting", MB_OK);
+        if (!TakeDestination(dialog, *self->Worker)) return;
+        if (!self->Worker->Start(dialog,
+                                 IsDlgButtonChecked(dialog, IDC_OVERWRITE) == BST_CHECKED)) {
+            wchar_t text[128];
+            Widen(vorx_GetErrorString(vorx_OutOfMemory), text);
+            MessageBoxW(dialog, text, L"Error extracting", MB_OK);
             EndDialog(dialog, 2);
             return;
         }
-        EnableControl(dialog, IDOK, FALSE);
     }
     self->NextPage(dialog);
-    InvalidateRect(dialog, nullptr, TRUE);
 }
 
 void OnCancel(WizardDialog* self, HWND dialog) {
     if (self->Worker->IsRunning()) {
-        if (MessageBoxA(dialog, "Are you sure you wish to cancel extraction?", "Cancel",
+        if (MessageBoxW(dialog, L"Are you sure you wish to cancel extraction?", L"Cancel",
                         MB_YESNO | MB_ICONQUESTION) != IDYES)
             return;
         self->Worker->Cancel();
@@ -126,8 +174,11 @@ INT_PTR WizardDialog::Run(HINSTANCE instance, vorx_Stream* archive, ExtractWorke
     Window = nullptr;
     Worker = &worker;
     Archive = archive;
+    TitleFont = SubtitleFont = CommentFont = nullptr;
+    Picture = nullptr;
+    PictureSide = 0;
     vorx_SetUserData(archive, this);
-    return DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_WIZARD), nullptr, WizardDialogProc,
+    return DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_WIZARD), nullptr, WizardDialogProc,
                            reinterpret_cast<LPARAM>(this));
 }
 
@@ -138,121 +189,168 @@ void WizardDialog::GetPageTexts(int page, const char** title, const char** subti
 }
 
 void WizardDialog::ShowPage(HWND dialog) {
+    const char* texts[2];
+    GetPageTexts(Page, &texts[0], &texts[1]);
+    const int header[2] = {IDC_TITLE, IDC_SUBTITLE};
+    for (int i = 0; i < 2; ++i) {
+        wchar_t text[128];
+        Widen(texts[i], text);
+        SetDlgItemTextW(dialog, header[i], text);
+    }
     switch (Page) {
-        case 0: {
+        case 0:
             for (int id : {IDC_DESTINATION, IDC_OVERWRITE, IDC_BROWSE, IDC_STATUS})
                 ShowControl(dialog, id, SW_HIDE);
-            RECT client;
-            GetClientRect(dialog, &client);
-            CommentView =
-                CreateWindowExA(0, "EDIT", "",
-                                WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | WS_TABSTOP |
-                                    ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY,
-                                10, 80, client.right - 20, client.bottom - 145, dialog,
-                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_COMMENT_VIEW)),
-                                GetModuleHandleA(nullptr), nullptr);
-            if (CommentView == nullptr) break;
-            HFONT font = CreateFontA(14, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
-                                     0, "Courier New");
-            if (font == nullptr)
-                MessageBoxA(dialog, "Courier New not Found!", "Font failure", MB_ICONERROR);
-            else
-                SendMessageA(CommentView, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+            // Sunken like the path box on the next page.
+            CommentView = CreateWindowExW(
+                WS_EX_CLIENTEDGE, L"EDIT", L"",
+                WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL |
+                    ES_READONLY,
+                0, 0, 0, 0, dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_COMMENT_VIEW)),
+                GetModuleHandleW(nullptr), nullptr);
+            // Read, and reached with Tab, before the buttons; right after the subtitle, which
+            // screen readers take as its label.
+            if (CommentView != nullptr)
+                SetWindowPos(CommentView, GetDlgItem(dialog, IDC_SUBTITLE), 0, 0, 0, 0,
+                             SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            FocusControl(dialog, IDOK);
             break;
-        }
         case 1:
-            SetDlgItemTextW(dialog, IDC_DESTINATION, Worker->Destination);
+            ShowDestination(dialog, *Worker);
+            FocusControl(dialog, IDC_DESTINATION);
             break;
         case 2: {
             HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
-            SendMessageA(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-            SendMessageA(bar, PBM_SETBARCOLOR, 0, kBarColour);
+            SendMessageW(bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+            SendMessageW(bar, PBM_SETBARCOLOR, 0, kBarColour);
             UseClassicLook(bar);
-            const POINT place = GetControlOffset(dialog, IDC_DESTINATION);
-            RECT size;
-            GetClientRect(bar, &size);
-            MoveWindow(bar, place.x, place.y, size.right, size.bottom, TRUE);
             ShowWindow(bar, SW_SHOW);
+            // Focus leaves Next before it is disabled, so that keys still reach the dialog.
+            FocusControl(dialog, IDCANCEL);
+            EnableControl(dialog, IDOK, FALSE);
             break;
         }
         default:
             break;
     }
+    ApplyScale(dialog);
+    if (CommentView != nullptr && CommentFont == nullptr)
+        MessageBoxW(dialog, L"Courier New not Found!", L"Font failure", MB_ICONERROR);
 }
 
 void WizardDialog::NextPage(HWND dialog) {
     if (Page == 0) {
         if (CommentView != nullptr) {
-            auto font = reinterpret_cast<HFONT>(SendMessageA(CommentView, WM_GETFONT, 0, 0));
-            SendMessageA(CommentView, WM_SETFONT,
-                         reinterpret_cast<WPARAM>(GetStockObject(ANSI_VAR_FONT)), TRUE);
-            if (font != nullptr) DeleteObject(font);
             DestroyWindow(CommentView);
             CommentView = nullptr;
         }
+        if (CommentFont != nullptr) DeleteObject(CommentFont);
+        CommentFont = nullptr;
         for (int id : {IDC_DESTINATION, IDC_OVERWRITE, IDC_BROWSE, IDC_STATUS})
             ShowControl(dialog, id, SW_SHOW);
     } else if (Page == 1) {
         for (int id : {IDC_DESTINATION, IDC_OVERWRITE, IDC_BROWSE})
             ShowControl(dialog, id, SW_HIDE);
-        SetDlgItemTextA(dialog, IDC_STATUS, "");
+        // From now on the label is the worker's status line, which shows names as they are.
+        HWND status = GetDlgItem(dialog, IDC_STATUS);
+        SetWindowLongPtrW(status, GWL_STYLE, GetWindowLongPtrW(status, GWL_STYLE) | SS_NOPREFIX);
+        SetWindowTextW(status, L"");
     }
     ++Page;
     ShowPage(dialog);
 }
 
-void WizardDialog::PaintHeader(HWND dialog, HDC dc) {
-    const int lineY = GetControlOffset(dialog, IDC_HEADER_LINE).y;
-    RECT client;
-    GetClientRect(dialog, &client);
-    RECT band{0, 0, client.right, lineY - 1};
-    FillRect(dc, &band, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-
-    const char* title;
-    const char* subtitle;
-    GetPageTexts(Page, &title, &subtitle);
-    SetTextColor(dc, RGB(0, 0, 0));
-    SetBkMode(dc, TRANSPARENT);
-
-    struct Line {
-        const char* text;
-        int height;
-        int weight;
-        int x;
-        int y;
-    };
-    const Line lines[] = {{title, 20, FW_BOLD, 10, 5}, {subtitle, 14, FW_NORMAL, 15, 26}};
-    for (const Line& line : lines) {
-        HFONT font = CreateFontA(line.height, 0, 0, 0, line.weight, FALSE, FALSE, FALSE,
-                                 DEFAULT_CHARSET, 0, 0, ANTIALIASED_QUALITY, 0, "Arial");
-        if (font == nullptr) return;
-        HGDIOBJ old = SelectObject(dc, font);
-        TextOutA(dc, line.x, line.y, line.text, static_cast<int>(std::strlen(line.text)));
-        SelectObject(dc, old);
-        DeleteObject(font);
+void WizardDialog::ApplyScale(HWND dialog) {
+    const UINT dpi = Scale.Dpi();
+    const HFONT old[3] = {TitleFont, SubtitleFont, CommentFont};
+    TitleFont = CreateScaledFont(kTitleHeight, FW_BOLD, L"Arial", dpi);
+    SubtitleFont = CreateScaledFont(kSubtitleHeight, FW_NORMAL, L"Arial", dpi);
+    CommentFont = CommentView != nullptr
+                      ? CreateScaledFont(kCommentHeight, FW_NORMAL, L"Courier New", dpi)
+                      : nullptr;
+    SendDlgItemMessageW(dialog, IDC_TITLE, WM_SETFONT, reinterpret_cast<WPARAM>(TitleFont), TRUE);
+    SendDlgItemMessageW(dialog, IDC_SUBTITLE, WM_SETFONT, reinterpret_cast<WPARAM>(SubtitleFont),
+                        TRUE);
+    if (CommentView != nullptr) {
+        // Between the header and the label left of the line above the buttons, clear of
+        // both and of everything below them.
+        RECT client;
+        GetClientRect(dialog, &client);
+        const int margin = ScaledPixels(kMargin, dpi);
+        const int top = ControlRect(dialog, IDC_HEADER_LINE).bottom + 2 * margin;
+        const int bottom = ControlRect(dialog, IDC_BRAND).top - margin;
+        MoveWindow(CommentView, margin, top, client.right - 2 * margin,
+                   bottom > top ? bottom - top : 0, TRUE);
+        SendMessageW(CommentView, WM_SETFONT, reinterpret_cast<WPARAM>(CommentFont), TRUE);
     }
+    if (Page == 2) {
+        // The bar's frame takes the place of the hidden path box and keeps its own client
+        // size.
+        HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
+        const POINT place = GetControlOffset(dialog, IDC_DESTINATION);
+        RECT size;
+        GetClientRect(bar, &size);
+        MoveWindow(bar, place.x, place.y, size.right, size.bottom, TRUE);
+    }
+    for (HFONT font : old)
+        if (font != nullptr) DeleteObject(font);
+}
+
+void WizardDialog::PaintHeader(HWND dialog, HDC dc) {
+    RECT band;
+    GetClientRect(dialog, &band);
+    band.bottom = ControlRect(dialog, IDC_HEADER_LINE).top;
+    FillRect(dc, &band, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+}
+
+void WizardDialog::DrawPicture(const DRAWITEMSTRUCT& item) {
+    const RECT& area = item.rcItem;
+    FillRect(item.hDC, &area, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    const int side = width < height ? width : height;
+    if (side != PictureSide) {
+        if (Picture != nullptr) DeleteObject(Picture);
+        Picture = CreateIconPicture(side);
+        PictureSide = side;
+    }
+    HDC memory = Picture != nullptr ? CreateCompatibleDC(item.hDC) : nullptr;
+    if (memory == nullptr) return;
+    HGDIOBJ old = SelectObject(memory, Picture);
+    BitBlt(item.hDC, area.right - side, area.top, side, side, memory, 0, 0, SRCCOPY);
+    SelectObject(memory, old);
+    DeleteDC(memory);
+}
+
+void WizardDialog::Release(HWND dialog) {
+    Scale.Release(dialog);
+    for (HFONT font : {TitleFont, SubtitleFont, CommentFont})
+        if (font != nullptr) DeleteObject(font);
+    TitleFont = SubtitleFont = CommentFont = nullptr;
+    if (Picture != nullptr) DeleteObject(Picture);
+    Picture = nullptr;
 }
 
 INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<WizardDialog*>(GetWindowLongPtrA(dialog, GWLP_USERDATA));
+    auto* self = reinterpret_cast<WizardDialog*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
     switch (message) {
         case WM_INITDIALOG: {
             self = reinterpret_cast<WizardDialog*>(lParam);
-            SetWindowLongPtrA(dialog, GWLP_USERDATA, lParam);
+            SetWindowLongPtrW(dialog, GWLP_USERDATA, lParam);
             self->Window = dialog;
+            self->Scale.Init(dialog);
             vorx_FileInfo info;
             if (vorx_GetFileInfo(self->Archive, &info, vorx::kCommentEntryName) == vorx_Success) {
                 // Without memory for the text the page stays empty.
-                char* comment = ReadComment(self->Archive, info.uncompressedSize);
+                wchar_t* comment = ReadComment(self->Archive, info.uncompressedSize);
                 self->ShowPage(dialog);
                 if (comment != nullptr && self->CommentView != nullptr)
-                    SetWindowTextA(self->CommentView, comment);
+                    SetWindowTextW(self->CommentView, comment);
                 std::free(comment);
             } else {
                 self->NextPage(dialog);
             }
-            return TRUE;
+            return FALSE;  // the page has set the focus
         }
         case WM_PAINT: {
             if (self == nullptr) return FALSE;
@@ -262,6 +360,28 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
             EndPaint(dialog, &paint);
             return FALSE;
         }
+        case WM_CTLCOLORSTATIC: {
+            const int id = GetDlgCtrlID(reinterpret_cast<HWND>(lParam));
+            if (id != IDC_TITLE && id != IDC_SUBTITLE) return FALSE;
+            auto dc = reinterpret_cast<HDC>(wParam);
+            SetTextColor(dc, RGB(0, 0, 0));
+            SetBkColor(dc, RGB(255, 255, 255));
+            return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
+        }
+        case WM_DRAWITEM: {
+            const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+            if (self == nullptr || item->CtlID != IDC_HEADER_PICTURE) return FALSE;
+            self->DrawPicture(*item);
+            return TRUE;
+        }
+        case kDpiChanged:
+            if (self == nullptr) return FALSE;
+            self->Scale.Change(dialog, HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            self->ApplyScale(dialog);
+            return TRUE;
+        case WM_DESTROY:
+            if (self != nullptr) self->Release(dialog);
+            return FALSE;
         case WM_COMMAND:
             if (self == nullptr) return FALSE;
             switch (LOWORD(wParam)) {

@@ -1,6 +1,7 @@
 // What the vorx tool's commands share.
 #include "tools/commands.h"
 
+#include "library/completeness.h"
 #include "library/extract.h"
 #include "platform/host.h"
 #include "platform/platform.h"
@@ -41,6 +42,18 @@ int ToArchiveText(const std::string& text, unsigned codePage, const char* what, 
     return kExitOk;
 }
 
+bool ReportIfCutShort(int file, const std::string& path) {
+    const vorx::Completeness c = vorx::CheckCompleteness(file);
+    if (!c.cutShort) return false;
+    const std::string needed =
+        c.promised == vorx::kUnknownPromise
+            ? ", inside its own headers"
+            : ", but what it holds needs at least " + std::to_string(c.promised);
+    Error("'" + path + "' is incomplete: it ends after " + std::to_string(c.length) + " bytes" +
+          needed + "; it was cut short, probably while it was downloaded or copied: get it again");
+    return true;
+}
+
 int Open(const Options& o, OpenArchive* archive) {
     if (o.password) {
         std::string converted;
@@ -50,6 +63,11 @@ int Open(const Options& o, OpenArchive* archive) {
     }
     const int file = host::OpenForReading(o.archive);
     if (file < 0) return Fail(kExitFatal, "cannot find the archive '" + o.archive + "'");
+    // Nothing of a file cut short is trusted, even where what is there would read.
+    if (ReportIfCutShort(file, o.archive)) {
+        platform::FileClose(file);
+        return kExitFatal;
+    }
     const vorx_Error e =
         vorx::OpenStreamOnFile(&archive->handle, file, archive->Password(), vorx_OpenReadOnly);
     if (e == vorx_Success) return kExitOk;

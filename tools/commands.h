@@ -56,10 +56,14 @@ struct OpenArchive {
     }
 };
 
-// Opens the archive of l, t and x with the password given; reports why it cannot and
-// returns the exit code. The tool opens the file itself and hands the library its
-// descriptor: no host path reaches the library, whose paths are in the ANSI code page
-// on Windows.
+// When the archive `path`, open as `file`, ends before what it holds (a download or copy
+// cut short), reports it and returns true.
+bool ReportIfCutShort(int file, const std::string& path);
+
+// Opens the archive of l, t and x with the password given; reports why it cannot (an
+// incomplete file as such) and returns the exit code. The tool opens the file itself and
+// hands the library its descriptor: no host path reaches the library, whose paths are in
+// the ANSI code page on Windows.
 int Open(const Options& o, OpenArchive* archive);
 
 // Opens archive `path` for a second handle (a decoding thread's own): null when it cannot.

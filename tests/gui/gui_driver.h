@@ -1,6 +1,7 @@
 // Drives another process's windows as a person would: finds its dialogs and message boxes (class
-// #32770) by caption, reads and presses their controls by ID, types into edit fields, and takes
-// screenshots. Clicks are posted, not sent: a sent click can be lost after a modal box closes.
+// #32770) by caption, reads and presses their controls by ID, types into edit fields, presses keys
+// where its focus is, measures what it drew and takes screenshots. Clicks and keys are posted, not
+// sent: a sent click can be lost after a modal box closes.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +9,9 @@
 #include <gdiplus.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -58,6 +61,7 @@ public:
     }
     bool Running() const { return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
     DWORD Id() const { return id_; }
+    HANDLE Handle() const { return process_; }
 
 private:
     HANDLE process_ = nullptr;
@@ -109,10 +113,11 @@ inline HWND WaitForDialog(DWORD processId, const std::string& caption, DWORD mil
     return found;
 }
 
-inline POINT ControlClientOrigin(HWND dialog, int id) {  // relative to the dialog's client area
-    POINT origin{0, 0};
-    MapWindowPoints(GetDlgItem(dialog, id), dialog, &origin, 1);
-    return origin;
+inline RECT RectIn(HWND dialog, HWND control) {  // in the dialog's client coordinates
+    RECT rect;
+    GetWindowRect(control, &rect);
+    MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
 }
 inline std::string ControlText(HWND dialog, int id) { return Text(GetDlgItem(dialog, id)); }
 inline bool ControlVisible(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
@@ -127,6 +132,17 @@ inline void Press(HWND dialog, int id) {
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }
 inline void ClickCheckBox(HWND dialog, int id) { PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+
+// The window with the keyboard focus in the thread of `window`.
+inline HWND Focus(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+// Presses a key (VK_TAB, VK_RETURN, VK_ESCAPE), or a letter with Alt (an access key), where the
+// focus of `window`'s thread is.
+inline void Key(HWND window, UINT key) { PostMessageA(Focus(window), WM_KEYDOWN, key, 1); }
+inline void AltKey(HWND window, char letter) { PostMessageA(Focus(window), WM_SYSCHAR, letter, 1 | 1 << 29); }
 
 // A message box (or dialog, its text in control `text`) once its text is laid out; null if none appears.
 inline HWND WaitForMessageBox(DWORD processId, const std::string& caption, DWORD milliseconds, int text = 65535) {
@@ -149,16 +165,46 @@ inline HBITMAP Grab(const RECT& area, const std::function<void(HDC)>& look = nul
     return bitmap;
 }
 
-// How many pixels of a rectangle of `window`'s client area show `colour` on screen.
-inline int CountPixels(HWND window, const RECT& clientArea, COLORREF colour) {
-    RECT area = clientArea;
+// The colours of a rectangle of `window`'s client area as shown on screen, row by row.
+inline std::vector<COLORREF> Pixels(HWND window, RECT area) {
     MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&area), 2);
-    int count = 0;
+    std::vector<COLORREF> pixels;
     DeleteObject(Grab(area, [&](HDC copy) {
         for (int y = 0; y < area.bottom - area.top; ++y)
-            for (int x = 0; x < area.right - area.left; ++x) count += GetPixel(copy, x, y) == colour;
+            for (int x = 0; x < area.right - area.left; ++x) pixels.push_back(GetPixel(copy, x, y));
     }));
-    return count;
+    return pixels;
+}
+
+// The size of what a window drew in its client area: the box around the pixels that differ clearly
+// from its most common colour.
+inline SIZE InkSize(HWND window) {
+    RECT client;
+    GetClientRect(window, &client);
+    const std::vector<COLORREF> pixels = Pixels(window, client);
+    std::map<COLORREF, int> counts;
+    for (COLORREF c : pixels) ++counts[c];
+    const COLORREF back = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
+    RECT ink{client.right, client.bottom, 0, 0};
+    for (LONG i = 0; i < static_cast<LONG>(pixels.size()); ++i) {
+        const COLORREF c = pixels[i];
+        if (abs(GetRValue(c) - GetRValue(back)) + abs(GetGValue(c) - GetGValue(back)) + abs(GetBValue(c) - GetBValue(back)) > 96)
+            ink = {std::min(ink.left, i % client.right), std::min(ink.top, i / client.right),
+                   std::max(ink.right, i % client.right + 1), std::max(ink.bottom, i / client.right + 1)};
+    }
+    return SIZE{std::max<LONG>(0, ink.right - ink.left), std::max<LONG>(0, ink.bottom - ink.top)};
+}
+
+// Tells `window` that its display scale became `dpi`, as Windows does when it moves to another display,
+// suggesting `rect` (screen coordinates), which is written into the window's process for it.
+inline bool ChangeScale(const Process& process, HWND window, int dpi, const RECT& rect) {
+    void* remote = VirtualAllocEx(process.Handle(), nullptr, sizeof rect, MEM_COMMIT, PAGE_READWRITE);
+    const bool written = remote != nullptr && WriteProcessMemory(process.Handle(), remote, &rect, sizeof rect, nullptr);
+    DWORD_PTR result = 0;
+    const bool told = written && SendMessageTimeoutA(window, 0x02E0 /* WM_DPICHANGED */, MAKEWPARAM(dpi, dpi),
+                                                     reinterpret_cast<LPARAM>(remote), SMTO_ABORTIFHUNG, 5000, &result);
+    if (remote != nullptr) VirtualFreeEx(process.Handle(), remote, 0, MEM_RELEASE);
+    return told;
 }
 
 // Saves the screen area covered by the process's visible windows as a PNG file.

@@ -1,8 +1,8 @@
 #!/bin/bash
 # Checks a built self-extractor stub as a file, read with its toolchain's binutils: the
 # machine, a GUI program, the exports by name and ordinal, the imported DLLs, the
-# configuration section as shipped, and the resources (dialog templates, header picture,
-# icons, version, manifest) against the table in stub_image.expected.
+# configuration section as shipped against the table in stub_image.expected; the
+# resources (dialog templates, icon, version, manifest) by the rules of stub_resources.py.
 #   stub_image.sh OBJDUMP WINDRES STUB FORMAT VERSION EXPECTED [MAX_BYTES]
 # Exits with 77 (skipped) when STUB has not been built.
 set -euo pipefail
@@ -28,16 +28,9 @@ summary() {
     echo ".sfxcfg:$(tail -1 <<<"$section" | tr -s ' ')$( ((16#$size >= 512)) || echo ' SMALLER THAN 512')"
     echo "destination: $(tail -c +$((16#$offset + 1)) "$stub" | head -c 256 | tr -d '\0')"
     echo "run command byte:$(tail -c +$((16#$offset + 257)) "$stub" | head -c 1 | od -An -tu1)"
-    # Resources, with each binary one summed up as its length and first four words, and
-    # of the manifest only the lines that matter.
-    "$windres" -i "$stub" -O rc | awk '
-        NF == 0 { next }
-        /^  0x/ { for (i = 1; i <= NF; i++) if ($i ~ /^0x/ && ++n <= 4) first = first " " $i; next }
-        /^END/ && n { print "  " n " words:" first; n = 0; first = "" }
-        /^  "/ && !/asInvoker|Common-Controls/ { next }
-        { print }'
 }
 
-diff -u <(sed -e "s/@VERSION@/$version/g" -e "s/@VERSION_WORDS@/${version//./, }, 0/g" "$expected") \
-        <(summary) || fail "differs from $expected (- expected, + found)"
+diff -u "$expected" <(summary) || fail "differs from $expected (- expected, + found)"
+"$windres" -i "$stub" -O rc | python3 "$(dirname "$0")/stub_resources.py" "$version" ||
+    fail "resources break the rules above"
 echo "$stub: as expected"

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,8 @@ constexpr DWORD kAppear = 20000;  // ms for a window to appear
 constexpr DWORD kFinish = 60000;  // ms for a run to end
 constexpr char kPasswordCaption[] = "Enter password";
 constexpr int kNext = 1, kCancel = 2, kDestination = 1000, kBrowse = 1002, kOverwriteAll = 1003,
-              kProgress = 1004, kStatus = 1006, kCommentView = 7000;  // the wizard's controls
+              kProgress = 1004, kStatus = 1006, kTitle = 1010, kSubtitle = 1011, kPicture = 1012,
+              kCommentView = 7000;  // the wizard's controls
 constexpr int kPasswordEdit = 1035, kRemember = 1033, kPrompt = 1008;  // the password dialog's
 
 std::string ReadFile(const fs::path& path) {
@@ -319,57 +321,182 @@ TEST_F(SelfExtractor, ScriptedRuns) {
         for (const auto& [name, data] : r.after)
             EXPECT_EQ(fs::exists(out_ + name) ? ReadFile(out_ + name) : "<absent>", data.value_or("<absent>")) << name;
         ExpectNoTemporaries(fs::exists(out_) ? out_ : dir_);
-        EXPECT_EQ(r.links ? ExpectNoTemporaries(Path("outside")) : 2u, 2u) << "written through a link";
+        // Beside the destination: the self-extractor and, for the links, the folder they lead to.
+        std::set<std::string> beside;
+        for (const auto& item : fs::directory_iterator(dir_)) beside.insert(item.path().filename().string());
+        beside.erase("out dir");
+        EXPECT_EQ(beside, (r.links ? std::set<std::string>{"outside", "setup.exe"} : std::set<std::string>{"setup.exe"}));
+        if (r.links) {
+            EXPECT_EQ(ExpectNoTemporaries(Path("outside")), 2u) << "written through a link";
+        }
     }
 }
 
-TEST_F(SelfExtractor, WizardPagesCommentsDestinationExtractingAndCancel) {
+// Sizes drawn on screen, in pixels, by name, which must grow with the scale (within 10 %). A line of
+// text is measured by its width: its height at 96 DPI is too few pixels to tell 10 %.
+struct Measures {
+    void Ink(const std::string& name, HWND window, bool line = false) {
+        const SIZE ink = gui::InkSize(window);
+        EXPECT_TRUE(ink.cx > 0 && ink.cy > 0) << name << " shows nothing";
+        sizes[name + ".width"] = ink.cx;
+        if (!line) sizes[name + ".height"] = ink.cy;
+    }
+    void Page(const std::string& page, HWND wizard, int text, bool line) {  // its header, a text, the dialog
+        Ink(page + ".text", GetDlgItem(wizard, text), line);
+        Ink(page + ".title", GetDlgItem(wizard, kTitle), true);
+        Ink(page + ".subtitle", GetDlgItem(wizard, kSubtitle), true);
+        Ink(page + ".picture", GetDlgItem(wizard, kPicture));
+        Client(page + ".dialog", wizard);
+    }
+    void Client(const std::string& name, HWND window) {
+        RECT c;
+        sizes[name + ".width"] = GetClientRect(window, &c) ? c.right : 0, sizes[name + ".height"] = c.bottom;
+    }
+    void ExpectScaled(const Measures& base, double factor, const std::string& what) const {
+        for (const auto& [name, size] : sizes)
+            EXPECT_NEAR(size / base.sizes.at(name), factor, factor / 10) << what << ": " << name << " " << size;
+    }
+    std::map<std::string, double> sizes;
+};
+
+// The dialog lies on the screen; every visible control of it inside its client area, overlapping no other.
+void ExpectTidy(HWND dialog, const std::string& what) {
+    RECT client, both, window, screen{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    EXPECT_TRUE(GetWindowRect(dialog, &window) && IntersectRect(&both, &window, &screen) && EqualRect(&both, &window)) << what;
+    GetClientRect(dialog, &client);
+    std::vector<HWND> shown;
+    for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
+        if (IsWindowVisible(c)) shown.push_back(c);
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const RECT rect = gui::RectIn(dialog, shown[i]);
+        EXPECT_TRUE(IntersectRect(&both, &rect, &client) && EqualRect(&both, &rect))
+            << what << ": control " << GetDlgCtrlID(shown[i]) << " leaves the dialog, right " << rect.right;
+        for (size_t j = i + 1; j < shown.size(); ++j) {
+            const RECT other = gui::RectIn(dialog, shown[j]);
+            EXPECT_FALSE(IntersectRect(&both, &rect, &other)) << what << ": " << GetDlgCtrlID(shown[i]) << " overlaps " << GetDlgCtrlID(shown[j]);
+        }
+    }
+}
+
+// Tab, pressed from the focused control, visits the controls `next` names in turn (the last: where it started).
+void ExpectTabOrder(HWND dialog, const std::vector<int>& next, const std::string& what) {
+    std::vector<int> visited;
+    for (HWND from = gui::Focus(dialog), to = from; visited.size() < next.size(); visited.push_back(GetDlgCtrlID(from = to))) {
+        gui::Key(dialog, VK_TAB);
+        gui::WaitUntil([&] { return (to = gui::Focus(dialog)) != from; }, 2000);
+    }
+    EXPECT_EQ(visited, next) << what;
+}
+
+// The dialogs at this session's display scale, driven from the keyboard (scale_sessions.sh: 96, 144 and
+// 192 DPI). What is drawn grows with the scale; no control overlaps another or leaves its dialog; Tab
+// follows reading order; Enter confirms; Esc cancels, asking first while files are extracted.
+TEST_F(SelfExtractor, PagesAtOneScale) {
+    const char* scale = std::getenv("VORX_GUI_DPI");
+    if (scale == nullptr) GTEST_SKIP() << "needs a session at a set scale (scale_sessions.sh)";
+    const int dpi = std::atoi(scale);
+    HDC screen = GetDC(nullptr);
+    ASSERT_EQ(GetDeviceCaps(screen, LOGPIXELSY), dpi) << "the session runs at another scale";
+    ReleaseDC(nullptr, screen);
+    shots_ += std::to_string(dpi) + "dpi-";
+    Measures measured;
     Make("setup.exe", {out_, "after.exe"},
-         {{"$comments$", "Welcome to the sample.\nSecond line.\n"}, {"readme.txt", "read me\r\n"},
-          {"docs\\guide\\big.bin", std::string(6u << 20, 'b'), {}, 256}, {"after.exe", "never started"}});
+         {{"$comments$", "Welcome to the sample.\nSecond line.\nThird line.\n"}, {"readme.txt", "read me\r\n"},
+          {"docs\\guide\\big.bin", std::string(6u << 20, 'b'), {}, 256}, {"after.exe", "never started"}},
+         {.password = "scale-password"});
     gui::Process process;
     EXPECT_TRUE(process.Start(gui::Wide(Path("setup.exe")), L"", gui::Wide(dir_)));
-    HWND wizard = WaitForPage(process, kCommentView);
-    EXPECT_EQ(gui::ClassOf(GetDlgItem(wizard, kCommentView)), "Edit");
-    EXPECT_EQ(gui::ControlText(wizard, kCommentView), "Welcome to the sample.\r\nSecond line.\r\n");
-    for (int id : {kDestination, kOverwriteAll, kBrowse, kStatus, kProgress}) EXPECT_FALSE(gui::ControlVisible(wizard, id));
-    Shot(process, "1-comments");
 
-    gui::Press(wizard, kNext);
+    // The archive's password: Enter confirms; a short one is refused by a box that Esc closes.
+    HWND prompt = gui::WaitForMessageBox(process.Id(), kPasswordCaption, kAppear, kPrompt);
+    ASSERT_NE(prompt, nullptr);
+    EXPECT_EQ(gui::Focus(prompt), GetDlgItem(prompt, kPasswordEdit));
+    ExpectTidy(prompt, "password");
+    ExpectTabOrder(prompt, {kRemember, IDOK, IDCANCEL, kPasswordEdit}, "password");
+    measured.Ink("password.prompt", GetDlgItem(prompt, kPrompt), true);
+    measured.Client("password.dialog", prompt);
+    gui::Type(prompt, kPasswordEdit, "short");
+    Shot(process, "0-password");
+    gui::Key(prompt, VK_RETURN);
+    HWND box = gui::WaitForMessageBox(process.Id(), "Error", kAppear);
+    EXPECT_EQ(GetWindow(box, GW_OWNER), prompt);
+    gui::Key(box, VK_ESCAPE);
+    EXPECT_TRUE(gui::WaitUntil([&] { return !IsWindow(box); }, kAppear)) << "Esc leaves the box";
+    gui::Type(prompt, kPasswordEdit, "scale-password");
+    gui::Key(prompt, VK_RETURN);
+
+    HWND wizard = WaitForPage(process, kCommentView);
+    ASSERT_NE(wizard, nullptr);
+    EXPECT_EQ(gui::ControlText(wizard, kCommentView), "Welcome to the sample.\r\nSecond line.\r\nThird line.\r\n");
+    for (int id : {kDestination, kOverwriteAll, kBrowse, kStatus, kProgress}) EXPECT_FALSE(gui::ControlVisible(wizard, id));
+    EXPECT_EQ(gui::Send(wizard, WM_QUERYUISTATE), 0u) << "the focus and access keys are always shown";
+    EXPECT_EQ(gui::Focus(wizard), GetDlgItem(wizard, kNext));
+    ExpectTidy(wizard, "comments");
+    ExpectTabOrder(wizard, {kCommentView, kCancel, kNext}, "comments");
+    measured.Page("comments", wizard, kCommentView, false);
+    Shot(process, "1-comments");
+    gui::Key(wizard, VK_RETURN);
+
     ASSERT_EQ(WaitForPage(process, kDestination), wizard);
     EXPECT_EQ(GetDlgItem(wizard, kCommentView), nullptr) << "the comment view is destroyed";
-    EXPECT_EQ(gui::ControlText(wizard, kStatus), "Directory to extract files to:");
+    EXPECT_EQ(gui::ControlText(wizard, kStatus), "&Directory to extract files to:");
     EXPECT_FALSE(gui::ControlChecked(wizard, kOverwriteAll));
-    for (int id : {kDestination, kOverwriteAll, kBrowse, kStatus}) EXPECT_TRUE(gui::ControlVisible(wizard, id)) << id;
+    EXPECT_EQ(gui::Focus(wizard), GetDlgItem(wizard, kDestination));
+    ExpectTidy(wizard, "destination");
+    ExpectTabOrder(wizard, {kBrowse, kOverwriteAll, kCancel, kNext, kDestination}, "destination");
+    measured.Page("destination", wizard, kStatus, true);
     Shot(process, "2-destination");
-
-    // A one-character path is refused; the folder browser, cancelled, keeps the text.
+    // At 96 DPI, a move to a display of 192 and back (WM_DPICHANGED): twice the size, then as before.
+    RECT frame, client;
+    GetWindowRect(wizard, &frame);
+    GetClientRect(wizard, &client);
+    for (const int to : {192, 96}) {
+        if (dpi != 96) break;  // twice as large would not fit the virtual screen
+        // At the screen's top left corner, so that it fits.
+        const RECT suggested{0, 0, frame.right - frame.left + client.right * (to - 96) / 96,
+                             frame.bottom - frame.top + client.bottom * (to - 96) / 96};
+        const std::string moved = "moved to " + std::to_string(to) + " DPI";
+        ASSERT_TRUE(gui::ChangeScale(process, wizard, to, suggested)) << moved;
+        Sleep(300);
+        Measures changed;
+        changed.Page("destination", wizard, kStatus, true);
+        changed.ExpectScaled(measured, to / 96.0, moved);
+        ExpectTidy(wizard, moved);
+        if (to != 96) Shot(process, "2-destination-moved-to-192dpi");
+    }
+    // Access keys: the label's leads to its path box, the check box's ticks it; a one-character path
+    // is refused; the folder browser (Alt+B), closed with Esc, keeps the text.
+    gui::Key(wizard, VK_TAB);
+    gui::AltKey(wizard, 'd');
+    EXPECT_TRUE(gui::WaitUntil([&] { return gui::Focus(wizard) == GetDlgItem(wizard, kDestination); }, 2000));
+    gui::AltKey(wizard, 'o');
+    EXPECT_TRUE(gui::WaitUntil([&] { return gui::ControlChecked(wizard, kOverwriteAll); }, 2000)) << "Alt+O";
+    gui::ClickCheckBox(wizard, kOverwriteAll);
     gui::Type(wizard, kDestination, "C");
-    gui::Press(wizard, kNext);
+    gui::Key(wizard, VK_RETURN);
     Answer(process, {"Error", "Please enter a path", IDOK, Owner::Dialog}, wizard, "3-path-refused");
-    gui::Press(wizard, kBrowse);
+    gui::AltKey(wizard, 'b');
     HWND browser = gui::WaitForMessageBox(process.Id(), "Browse for Folder", kAppear, 0x3742);  // its title's ID
     EXPECT_EQ(gui::ControlText(browser, 0x3742), "Select the folder to extract to");
     EXPECT_EQ(GetWindow(browser, GW_OWNER), wizard);
     Shot(process, "4-browse");
-    gui::Press(browser, IDCANCEL);
+    gui::Key(browser, VK_ESCAPE);
     ASSERT_TRUE(gui::WaitUntil([&] { return !IsWindow(browser) || !IsWindowVisible(browser); }, kAppear));
-    EXPECT_TRUE(gui::ControlVisible(wizard, kDestination) && gui::ControlEnabled(wizard, kNext));
     EXPECT_EQ(gui::ControlText(wizard, kDestination), "C");
     gui::Type(wizard, kDestination, out_);
 
-    // The bar's frame takes the place of the path box's client area and keeps its own client size.
-    const POINT pathBox = gui::ControlClientOrigin(wizard, kDestination);
+    // The bar's frame takes the place of the path box and keeps its own client size.
+    POINT pathBox{0, 0};  // the path box's client area
+    MapWindowPoints(GetDlgItem(wizard, kDestination), wizard, &pathBox, 1);
     RECT inner;
     GetClientRect(GetDlgItem(wizard, kProgress), &inner);
-    gui::Press(wizard, kNext);
+    gui::Key(wizard, VK_RETURN);
     ASSERT_EQ(WaitForPage(process, kProgress), wizard);
     for (int id : {kDestination, kOverwriteAll, kBrowse}) EXPECT_FALSE(gui::ControlVisible(wizard, id)) << id;
     EXPECT_TRUE(!gui::ControlEnabled(wizard, kNext) && gui::ControlEnabled(wizard, kCancel));
     EXPECT_FALSE(gui::ControlEnabled(wizard, kProgress)) << "the bar only displays";
-    RECT bar;  // the bar's frame
-    GetWindowRect(GetDlgItem(wizard, kProgress), &bar);
-    MapWindowPoints(nullptr, wizard, reinterpret_cast<POINT*>(&bar), 2);
+    EXPECT_EQ(gui::Focus(wizard), GetDlgItem(wizard, kCancel)) << "the focus left Next as it was disabled";
+    const RECT bar = gui::RectIn(wizard, GetDlgItem(wizard, kProgress));
     EXPECT_EQ(std::vector<LONG>({bar.left, bar.top, bar.right - bar.left, bar.bottom - bar.top}),
               std::vector<LONG>({pathBox.x, pathBox.y, inner.right, inner.bottom}));
     EXPECT_EQ(std::vector<DWORD_PTR>({Bar(wizard, PBM_GETBARCOLOR), Bar(wizard, PBM_GETRANGE, TRUE),
@@ -377,30 +504,45 @@ TEST_F(SelfExtractor, WizardPagesCommentsDestinationExtractingAndCancel) {
     ASSERT_TRUE(gui::WaitUntil(
         [&] { return gui::ControlText(wizard, kStatus) == "Current file: docs\\guide\\big.bin"; }, kAppear));
     ASSERT_TRUE(gui::WaitUntil([&] { return Bar(wizard, PBM_GETPOS) >= 10; }, kFinish));
-    // Painted: the white header band above the etched line with the page's title in black, the bar in blue.
+    ExpectTidy(wizard, "extracting");
+    // Painted: the white header band, its title in black, the bar in blue.
     Sleep(200);
-    const POINT in = gui::ControlClientOrigin(wizard, kProgress);
-    const LONG band = gui::ControlClientOrigin(wizard, 1009).y - 1;
-    const struct { RECT area; COLORREF colour; int least; } painted[] = {
-        {{0, 0, 240, band}, RGB(255, 255, 255), 240 * band * 3 / 4}, {{10, 5, 200, 25}, RGB(0, 0, 0), 40},
-        {{in.x, in.y, in.x + inner.right, in.y + inner.bottom}, RGB(11, 125, 190), 50}};
-    for (const auto& p : painted) EXPECT_GT(gui::CountPixels(wizard, p.area, p.colour), p.least) << p.colour;
+    const RECT title = gui::RectIn(wizard, GetDlgItem(wizard, kTitle)), in{bar.left + 1, bar.top + 1, bar.right - 1, bar.bottom - 1};
+    const struct { RECT area; COLORREF colour; int least; } painted[] = {{{0, 0, title.right, title.bottom},
+        RGB(255, 255, 255), title.right * title.bottom / 2}, {title, 0, 40 * dpi * dpi / 96 / 96}, {in, RGB(11, 125, 190), 50}};
+    for (const auto& p : painted) EXPECT_GT(std::ranges::count(gui::Pixels(wizard, p.area), p.colour), p.least) << p.colour;
     Shot(process, "5-extracting");
 
-    // Cancel asks; No lets the extraction go on, Yes ends the run (without an error and
-    // without the program to run after) and removes the file being written.
-    const Box question{"Cancel", "Are you sure you wish to cancel extraction?", IDNO, Owner::Dialog};
-    gui::Press(wizard, kCancel);
-    Answer(process, question, wizard, "6-cancel-question");
-    const DWORD_PTR before = Bar(wizard, PBM_GETPOS);
-    EXPECT_TRUE(gui::WaitUntil([&] { return Bar(wizard, PBM_GETPOS) > before; }, kFinish)) << "stopped at No";
-    ASSERT_TRUE(process.Running() && gui::ControlEnabled(wizard, kCancel));
-    gui::Press(wizard, kCancel);
-    Answer(process, {question.caption, question.text, IDYES, Owner::Dialog}, wizard, "");
+    // Esc asks; No (its access key) lets the extraction go on, Yes (Enter) ends the run (without an
+    // error and without the program to run after) and removes the file being written.
+    for (const bool yes : {false, true}) {
+        gui::Key(wizard, VK_ESCAPE);
+        HWND question = gui::WaitForMessageBox(process.Id(), "Cancel", kAppear);
+        EXPECT_EQ(gui::ControlText(question, 65535), "Are you sure you wish to cancel extraction?");
+        EXPECT_EQ(GetWindow(question, GW_OWNER), wizard);
+        if (!yes) Shot(process, "6-cancel-question");
+        const DWORD_PTR before = Bar(wizard, PBM_GETPOS);
+        yes ? gui::Key(question, VK_RETURN) : gui::AltKey(question, 'n');
+        EXPECT_TRUE(gui::WaitUntil([&] { return !IsWindow(question); }, kAppear));
+        EXPECT_TRUE(yes || gui::WaitUntil([&] { return Bar(wizard, PBM_GETPOS) > before; }, kFinish)) << "stopped";
+    }
     EXPECT_EQ(process.WaitForExit(kFinish), 2u);
     EXPECT_EQ(ReadFile(out_ + "readme.txt"), "read me\r\n");
     EXPECT_EQ(ExpectNoTemporaries(out_ + "docs\\guide"), 0u) << "the file being written is removed";
     EXPECT_FALSE(fs::exists(out_ + "$comments$") || fs::exists(out_ + "after.exe"));
+
+    const std::string base = WindowsPath(VORX_GUI_WORK) + "\\scale-96.txt";
+    if (dpi == 96) {
+        std::ofstream out(base);
+        for (const auto& [name, size] : measured.sizes) out << name << " " << size << "\n";
+        ASSERT_TRUE(out.flush()) << base;
+    } else {
+        Measures at96;
+        std::ifstream in(base);
+        for (std::string name; in >> name;) in >> at96.sizes[name];
+        if (at96.sizes.empty()) GTEST_SKIP() << "no sizes from a walk at 96 DPI in " << base;
+        measured.ExpectScaled(at96, dpi / 96.0, "at " + std::to_string(dpi) + " DPI");
+    }
 }
 
 // The demo's pictures, not a test: scripts/demo runs it (--gtest_also_run_disabled_tests) on its
