@@ -338,8 +338,7 @@ bool ExtractWorker::ExtractIndex(uint64_t index) {
         // Two entries, one file: the later one would silently replace the earlier one.
         Result = vorx_CorruptArchive;
         sfx::Compose(text, kTextChars, L"Not extracted: ", outputPath,
-                     L" is the file of an earlier entry of this archive: Windows takes both "
-                     L"names for one file, which cannot hold both.");
+                     L" would replace the file of an earlier entry of the same name.");
         ShowMessageBox(Window, text, L"Error extracting", MB_ICONERROR);
         return false;
     }
@@ -374,9 +373,7 @@ void ExtractWorker::Finish() {
             // A file that this run did not write may have been put there by anyone.
             if (Result == vorx_Success) Result = vorx_NotFound;
             if (RunCommandInvalid)
-                lstrcpynW(text,
-                          L"Nothing was started: the command to run is no text of this "
-                          L"system's code page.",
+                lstrcpynW(text, L"Nothing was started: the command is no text of the code page.",
                           kTextChars);
             else
                 sfx::Compose(text, kTextChars, L"Nothing was started: \"", RunAfterExtract,

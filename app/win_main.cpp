@@ -34,14 +34,9 @@ namespace {
 constexpr DWORD kModuleChars = MAX_PATH + 1;
 
 constexpr char kModulePathRefused[] =
-    "The path of this program is too long, so it cannot open itself. Copy it to a folder "
-    "with a shorter path and start it from there.";
-constexpr char kDestinationRefusedQuiet[] =
-    "The configured destination folder is no text of this system's code page. Nothing was "
-    "extracted.";
-constexpr char kDestinationRefusedWizard[] =
-    "The configured destination folder is no text of this system's code page. Please choose "
-    "a folder on the next page.";
+    "The path of this program is too long: start it from a folder with a shorter path.";
+constexpr char kDestinationRefused[] =
+    "The configured destination folder is no text of this system's code page.";
 
 uint32_t ExpandEnvironment(void*, const wchar_t* source, wchar_t* destination, uint32_t size) {
     return ExpandEnvironmentStringsW(source, destination, size);
@@ -108,8 +103,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
                             sfx::kDestinationChars) == 0) {
         destination[0] = L'\0';
         // Quietly there is nobody to choose another folder; the wizard asks for one.
-        ShowMessageBox(nullptr, quiet ? kDestinationRefusedQuiet : kDestinationRefusedWizard,
-                       "Error", MB_ICONERROR);
+        ShowMessageBox(nullptr, kDestinationRefused, "Error", MB_ICONERROR);
         if (quiet) return vorx_InvalidArgument;
     } else {
         sfx::SettleDestination(destination, moduleFolder, ExpandEnvironment, nullptr);
