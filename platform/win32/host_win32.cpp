@@ -7,7 +7,6 @@
 
 #include <windows.h>
 #include <ntsecapi.h>
-#include <shellapi.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -20,6 +19,16 @@
 #include <algorithm>
 
 #include "platform/win32/held_folders.h"
+
+// The C runtime's split of the UTF-16 command line (msvcrt exports it; no header declares it).
+extern "C" {
+struct StartupInfo {
+    int newMode;
+};
+__declspec(dllimport) int __cdecl __wgetmainargs(int* count, wchar_t*** arguments,
+                                                 wchar_t*** environment, int expandWildcards,
+                                                 StartupInfo* startup);
+}
 
 namespace host {
 namespace {
@@ -400,13 +409,16 @@ bool FromCodePage(const std::string& text, unsigned codePage, std::string* out,
 
 bool CodePageAvailable(unsigned codePage) { return IsValidCodePage(codePage) != 0; }
 
-std::vector<std::string> Arguments(int, char**) {
-    std::vector<std::string> arguments;
+std::vector<std::string> Arguments(int argc, char** argv) {
+    // The C runtime's own split of the UTF-16 command line, the same rules as for argv.
     int count = 0;
-    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    for (int i = 0; wide != nullptr && i < count; ++i)
-        arguments.push_back(Narrow(wide[i], wcslen(wide[i])));
-    LocalFree(wide);
+    wchar_t** wide = nullptr;
+    wchar_t** environment = nullptr;
+    StartupInfo startup{};
+    if (__wgetmainargs(&count, &wide, &environment, 0, &startup) < 0 || wide == nullptr)
+        return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i) arguments.push_back(Narrow(wide[i], wcslen(wide[i])));
     return arguments;
 }
 
