@@ -131,8 +131,9 @@ bool Set(HANDLE file, void* buffer, ULONG size, FILE_INFORMATION_CLASS kind) {
 // lists it: a folder, no reparse point, listed under that very name (not another name of
 // it, such as a short alias) and with the child's identity (where the file system keeps
 // identities in its listing). A link the system followed anyway lists as a reparse point,
-// or, swapped after the open, with another identity.
-bool IsEntryOf(HANDLE parent, HANDLE child, Name name) {
+// or, swapped after the open, with another identity. Failed when the folder cannot be
+// listed (or the system has no call for it).
+Step IsEntryOf(HANDLE parent, HANDLE child, Name name) {
     uint64_t id = 0;
     HANDLE listing;
     const auto queryDirectory = gQueryDirectory.get();
@@ -141,7 +142,7 @@ bool IsEntryOf(HANDLE parent, HANDLE child, Name name) {
         !Succeeded(OpenRelative(parent, {L"", 0}, FILE_LIST_DIRECTORY | SYNCHRONIZE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
                                 FILE_DIRECTORY_FILE, &listing)))
-        return false;
+        return Step::Failed;
     union {
         FILE_ID_BOTH_DIR_INFORMATION info;
         unsigned char bytes[sizeof(FILE_ID_BOTH_DIR_INFORMATION) + kMaxComponent * sizeof(wchar_t)];
@@ -156,12 +157,14 @@ bool IsEntryOf(HANDLE parent, HANDLE child, Name name) {
     CloseHandle(listing);
     const FILE_ID_BOTH_DIR_INFORMATION& e = entry.info;
     const uint64_t listedId = static_cast<uint64_t>(e.FileId.QuadPart);
-    return listed && e.FileNameLength == mask.Length &&
-           CompareStringOrdinal(e.FileName, static_cast<int>(name.length), name.text,
-                                static_cast<int>(name.length), TRUE) == CSTR_EQUAL &&
-           (e.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-               FILE_ATTRIBUTE_DIRECTORY &&
-           (listedId == 0 || listedId == id);
+    const bool same =
+        listed && e.FileNameLength == mask.Length &&
+        CompareStringOrdinal(e.FileName, static_cast<int>(name.length), name.text,
+                             static_cast<int>(name.length), TRUE) == CSTR_EQUAL &&
+        (e.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+            FILE_ATTRIBUTE_DIRECTORY &&
+        (listedId == 0 || listedId == id);
+    return same ? Step::Opened : Step::Link;
 }
 
 }  // namespace
@@ -189,10 +192,12 @@ Step OpenSubfolder(HANDLE parent, Name name, HANDLE* out) {
     Step step = information == FILE_CREATED ? Step::Made : Step::Opened;
     if (!Query(*out, &tag, sizeof tag, FileAttributeTagInformation))
         step = Step::Failed;
-    else if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !IsEntryOf(parent, *out, name))
+    else if (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
         step = Step::Link;
     else if (!(tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         step = Step::NotFolder;
+    else if (const Step listed = IsEntryOf(parent, *out, name); listed != Step::Opened)
+        step = listed;
     if (step != Step::Made && step != Step::Opened) {
         CloseHandle(*out);
         *out = nullptr;
