@@ -16,28 +16,42 @@
 #include "app/wizard_dialog.h"
 #include "container/format.h"
 #include "library/extract.h"
+#include "platform/win32/held_folders.h"
+
+namespace held = platform::held;
 
 namespace {
 
-// The walk's prefixes end in a backslash, which would make the system look through a
-// link to what it points to: the attributes are asked of the name without it.
-sfx::FolderState ProbeFolder(void*, const char* path) {
-    char name[sfx::kDestinationSize];
-    lstrcpynA(name, path, sizeof name);
-    const int length = lstrlenA(name);
-    if (length > 1 && name[length - 1] == '\\' && name[length - 2] != ':') name[length - 1] = '\0';
-    const DWORD attributes = GetFileAttributesA(name);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return sfx::FolderState::Missing;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return sfx::FolderState::Link;
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? sfx::FolderState::Folder
-                                                   : sfx::FolderState::Missing;
+// Room for the longest output path or command inside the fixed message texts.
+constexpr size_t kTextChars = 2 * sfx::kOutputPathChars;
+
+// Names compare as the system compares file names, case ignored by its own table.
+bool SameNames(const wchar_t* a, const wchar_t* b, size_t length) {
+    return CompareStringOrdinal(a, static_cast<int>(length), b, static_cast<int>(length), TRUE) ==
+           CSTR_EQUAL;
 }
 
-// A file in the way of a folder is a failure; a folder made meanwhile by someone else is not.
-bool CreateFolder(void* context, const char* path) {
-    return CreateDirectoryA(path, nullptr) ||
-           ProbeFolder(context, path) == sfx::FolderState::Folder;
+sfx::FolderStep OpenFolderStep(void*, void* parent, const wchar_t* name, size_t length,
+                               void** folder) {
+    HANDLE opened = nullptr;
+    switch (held::OpenSubfolder(static_cast<HANDLE>(parent), {name, length}, &opened)) {
+        case held::Step::Opened:
+        case held::Step::Made:
+            *folder = opened;
+            return sfx::FolderStep::Opened;
+        case held::Step::Link:
+            return sfx::FolderStep::Link;
+        case held::Step::NotFolder:
+            return sfx::FolderStep::NotFolder;
+        case held::Step::Failed:
+            break;
+    }
+    return sfx::FolderStep::Failed;
 }
+
+void CloseFolderStep(void*, void* folder) { CloseHandle(static_cast<HANDLE>(folder)); }
+
+const sfx::FolderOps kFolderOps{nullptr, OpenFolderStep, CloseFolderStep};
 
 // Random bits for the names of the files being written; a clock mix where the system's
 // generator is missing (the names are created exclusively either way).
@@ -54,51 +68,59 @@ uint32_t RandomWord() {
 // One entry's extraction as seen by the password protocol.
 struct EntryJob {
     ExtractWorker* worker;
-    const char* name;
-    const char* outputPath;
-    char partial[MAX_PATH];  // the file being written, beside the target; empty when none
+    const char* name;  // as stored, for the library
+    HANDLE folder;     // held: where the file goes
+    held::Name leaf;   // its name there
+    bool replace;      // a file of that name exists, and is replaced
+    HANDLE partial;    // the file being written; null when none
 };
 
-// Creates a new file under a random name in the target's folder. CREATE_NEW does not
-// open anything that exists, and with FILE_FLAG_OPEN_REPARSE_POINT not even through a
-// link planted under that name.
+// Creates the file being written in the target's held folder, exclusively: nothing that
+// exists under its name, not even a link, is opened. A new file is made under its own
+// name; one that replaces another under a fresh name "~vxXXXXXXXX.tmp" beside it, renamed
+// over it when complete. The job keeps the handle (to rename or remove the file); the
+// library writes through a descriptor of its own.
 int OpenPartialFile(void* context) {
     auto* job = static_cast<EntryJob*>(context);
-    char folder[MAX_PATH];
-    if (sfx::GetDirectoryPart(folder, sizeof folder, job->outputPath)) {
-        for (int attempt = 0; attempt < 16; ++attempt) {
-            char name[] = "~vx00000000.tmp";
-            uint32_t word = RandomWord();
-            for (int digit = 10; digit >= 3; --digit, word >>= 4)
-                name[digit] = "0123456789abcdef"[word & 15];
-            if (!sfx::Compose(job->partial, sizeof job->partial, folder, name, "")) break;
-            HANDLE file = CreateFileA(
-                job->partial, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN,
-                nullptr);
-            if (file != INVALID_HANDLE_VALUE) {
-                const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_BINARY);
-                if (descriptor >= 0) return descriptor;
-                CloseHandle(file);
-                DeleteFileA(job->partial);
-                break;
-            }
-            const DWORD error = GetLastError();
-            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    job->partial = nullptr;
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        wchar_t temporary[] = L"~vx00000000.tmp";
+        uint32_t word = RandomWord();
+        for (int digit = 10; digit >= 3; --digit, word >>= 4)
+            temporary[digit] = L"0123456789abcdef"[word & 15];
+        bool taken = false;
+        HANDLE file = held::CreateFileIn(
+            job->folder, job->replace ? held::Name{temporary, 15} : job->leaf, &taken);
+        if (file == nullptr && taken && job->replace) continue;
+        HANDLE copy = nullptr;
+        if (file == nullptr || !DuplicateHandle(GetCurrentProcess(), file, GetCurrentProcess(),
+                                                &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+            break;
+        const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(copy), _O_BINARY);
+        if (descriptor >= 0) {
+            job->partial = file;
+            return descriptor;
         }
+        CloseHandle(copy);
+        held::RemoveOpenFile(file);
+        CloseHandle(file);
+        break;
     }
-    job->partial[0] = '\0';
     return -1;
+}
+
+bool FreeBytesOf(void* context, uint64_t* bytes) {
+    return held::FreeBytes(static_cast<EntryJob*>(context)->folder, bytes);
 }
 
 vorx_Error ExtractWith(void* context, const char* password) {
     auto* job = static_cast<EntryJob*>(context);
-    job->partial[0] = '\0';
+    job->partial = nullptr;
     vorx_FileInfo info;
     int descriptor = -1;
     vorx_Error result = vorx::DecompressToOutput(
-        job->worker->Archive, job->name, job->outputPath, OnExtractProgress, password,
-        vorx::FileOutput{job, OpenPartialFile}, &info, &descriptor);
+        job->worker->Archive, job->name, nullptr, OnExtractProgress, password,
+        vorx::FileOutput{job, OpenPartialFile, FreeBytesOf}, &info, &descriptor);
     if (descriptor < 0) return result;
     if (result == vorx_Success) {
         const __time64_t now = _time64(nullptr);
@@ -109,12 +131,17 @@ vorx_Error ExtractWith(void* context, const char* password) {
     }
     // A file that cannot be closed may not hold what was written to it.
     if (_close(descriptor) != 0 && result == vorx_Success) result = vorx_WriteFailed;
-    // The complete file takes the target's name in one step: a link or a hard link by
-    // that name is replaced, not written through.
-    if (result == vorx_Success &&
-        !MoveFileExA(job->partial, job->outputPath, MOVEFILE_REPLACE_EXISTING))
+    // A complete replacement takes the target's name in one step, in the held folder: a
+    // link or a hard link by that name is replaced, not written through.
+    if (result == vorx_Success && job->replace &&
+        !held::RenameOpenFile(job->partial, job->folder, job->leaf, true))
         result = vorx_InvalidArgument;
-    if (result != vorx_Success) DeleteFileA(job->partial);
+    uint64_t id = 0;
+    if (result == vorx_Success && held::IdOf(job->partial, &id) && !job->worker->Files.Add(id))
+        result = vorx_OutOfMemory;
+    if (result != vorx_Success) held::RemoveOpenFile(job->partial);
+    CloseHandle(job->partial);
+    job->partial = nullptr;
     return result;
 }
 
@@ -129,8 +156,8 @@ intptr_t AskPassword(void* context, char (&buffer)[sfx::kPathSize]) {
 
 }  // namespace
 
-void ExtractWorker::Init(vorx_Stream* archive, PasswordDialog& passwords, const char* destination,
-                         const char* runAfterExtract) {
+void ExtractWorker::Init(vorx_Stream* archive, PasswordDialog& passwords,
+                         const wchar_t* destination, const char* runAfterExtract) {
     Thread = nullptr;
     Window = nullptr;
     Passwords = &passwords;
@@ -138,9 +165,14 @@ void ExtractWorker::Init(vorx_Stream* archive, PasswordDialog& passwords, const 
     OverwriteAll = 0;
     Cancelled.store(0, std::memory_order_relaxed);
     Result = vorx_Success;
-    lstrcpynA(Destination, destination, sizeof Destination);
-    lstrcpynA(RunAfterExtract, runAfterExtract, sizeof RunAfterExtract);
+    lstrcpynW(Destination, destination, sfx::kDestinationChars);
+    // Converted once, strictly: bytes that are no text of the code page start nothing.
+    RunCommandInvalid = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, runAfterExtract, -1,
+                                            RunAfterExtract, sfx::kConfigFieldSize) == 0;
+    if (RunCommandInvalid) RunAfterExtract[0] = L'\0';
     sfx::ClearRunCandidates(Written);
+    Folders.folder[0] = nullptr;
+    Folders.depth = 0;
 }
 
 bool ExtractWorker::Start(HWND window, bool overwriteAll) {
@@ -166,8 +198,9 @@ bool ExtractWorker::IsRunning() const {
     return Thread != nullptr && GetExitCodeThread(Thread, &code) && code == STILL_ACTIVE;
 }
 
-vorx_Error ExtractWorker::ExtractEntry(const char* name, const char* outputPath) {
-    EntryJob job{this, name, outputPath, {}};
+vorx_Error ExtractWorker::ExtractEntry(const char* name, HANDLE folder, const wchar_t* leaf,
+                                       size_t length, bool replace) {
+    EntryJob job{this, name, folder, {leaf, length}, replace, nullptr};
     const sfx::PasswordProtocolOps ops{&job, ExtractWith, RememberedPassword, AskPassword};
     return sfx::RunPasswordProtocol(ops);
 }
@@ -175,6 +208,8 @@ vorx_Error ExtractWorker::ExtractEntry(const char* name, const char* outputPath)
 DWORD WINAPI ExtractWorker::ThreadMain(LPVOID worker) {
     auto* self = static_cast<ExtractWorker*>(worker);
     self->ExtractAll();
+    // The folders are let go before the program runs, which may move them.
+    self->ReleaseFolders();
     if (self->Cancelled.load(std::memory_order_relaxed)) {
         self->Result = vorx_InvalidArgument;
         return 0;  // no command is run and the wizard is not ended
@@ -188,112 +223,175 @@ void ExtractWorker::Report(vorx_Error code, const char* caption, UINT flags) {
     ShowMessageBox(Window, vorx_GetErrorString(code), caption, flags);
 }
 
+bool ExtractWorker::HoldDestination() {
+    if (Folders.folder[0] != nullptr) return true;
+    // The destination is the person's choice: made with its parents, links followed.
+    sfx::CreateDestination(Destination, nullptr,
+                           [](void*, const wchar_t* path) { CreateDirectoryW(path, nullptr); });
+    Folders.folder[0] = held::OpenFolderPath(Destination);
+    Folders.depth = 0;
+    return Folders.folder[0] != nullptr;
+}
+
+void ExtractWorker::ReleaseFolders() {
+    sfx::ReleaseFolders(Folders, kFolderOps);
+    if (Folders.folder[0] != nullptr) CloseHandle(static_cast<HANDLE>(Folders.folder[0]));
+    Folders.folder[0] = nullptr;
+}
+
 void ExtractWorker::ExtractAll() {
-    char outputPath[sfx::kPathSize];
-    char folder[sfx::kPathSize];
-    // Room for the longest output path or command inside the fixed message texts.
-    char text[2 * sfx::kPathSize];
-    vorx_FileInfo info;
-    const sfx::DirectoryOps folders{nullptr, ProbeFolder, CreateFolder};
-    // The destination itself was chosen by the person; below it the archive decides.
-    const size_t destinationLength = std::strlen(Destination);
-    const size_t trustedLength =
-        destinationLength +
-        (destinationLength > 0 && Destination[destinationLength - 1] == '\\' ? 0 : 1);
-
     for (uint64_t index = 0; index < vorx_GetNumFiles(Archive); ++index) {
-        if (Cancelled.load(std::memory_order_relaxed)) return;
-        vorx_Error code = vorx_EnumerateFiles(Archive, &info, index);
-        if (code != vorx_Success) return Report(code, "Archive Enum Error", MB_ICONERROR);
-        info.name[sizeof info.name - 1] = '\0';
-        if (std::strcmp(info.name, vorx::kCommentEntryName) == 0) continue;
-
-        // A name that would leave the destination is never written.
-        if (!sfx::IsSafeEntryName(info.name, GetACP()))
-            return Report(vorx_CorruptArchive, "Error extracting", MB_OK);
-        code = sfx::BuildOutputPath(outputPath, sizeof outputPath, Destination, info.name);
-        if (code != vorx_Success) return Report(code, "Error extracting", MB_OK);
-
-        sfx::GetDirectoryPart(folder, sizeof folder, outputPath);
-        const sfx::FolderWalk walk =
-            sfx::EnsureDirectory(folder, sizeof folder, trustedLength, folders);
-        if (walk == sfx::FolderWalk::ThroughLink) {
-            Result = vorx_WriteFailed;
-            sfx::Compose(text, sizeof text, "Not extracted: ", folder,
-                         " is a link to another place (a junction or symbolic link) inside the "
-                         "destination folder, and nothing is written through it.");
-            ShowMessageBox(Window, text, "Error extracting", MB_ICONERROR);
-            return;
-        }
-        if (walk != sfx::FolderWalk::Done) {
-            Result = vorx_WriteFailed;
-            ShowMessageBox(nullptr, "Error creating directory", "Error",
-                           MB_ICONERROR | MB_SETFOREGROUND);
-            return;
-        }
-
-        if (Window != nullptr) {
-            sfx::Compose(text, sizeof text, "Current file: ", info.name, "");
-            SetDlgItemTextA(Window, IDC_STATUS, text);
-        }
-
-        if (!OverwriteAll && GetFileAttributesA(outputPath) != INVALID_FILE_ATTRIBUTES) {
-            sfx::Compose(text, sizeof text, "File ", outputPath, " exists already, ovewrite it?");
-            const int answer =
-                ShowMessageBox(Window, text, "Overwrite", MB_YESNOCANCEL | MB_ICONQUESTION);
-            switch (sfx::OverwriteAnswerOf(answer)) {
-                case sfx::OverwriteAnswer::Replace:
-                    break;
-                case sfx::OverwriteAnswer::Keep:
-                    sfx::NoteWrittenEntry(Written, RunAfterExtract, info.name);
-                    continue;
-                case sfx::OverwriteAnswer::Stop:
-                    Cancelled.store(1, std::memory_order_relaxed);
-                    return;
-                case sfx::OverwriteAnswer::Unanswered:
-                    // Nobody said Yes: the file stays, and the exit code tells.
-                    if (Result == vorx_Success) Result = vorx_EntryExists;
-                    continue;
-            }
-        }
-
-        code = ExtractEntry(info.name, outputPath);
-        // A decode that the user's cancel stopped is not an error to report.
-        if (code != vorx_Success && Cancelled.load(std::memory_order_relaxed)) return;
-        if (code != vorx_Success) return Report(code, "Error extracting", MB_OK);
-        sfx::NoteWrittenEntry(Written, RunAfterExtract, info.name);
+        if (Cancelled.load(std::memory_order_relaxed) || !ExtractIndex(index)) return;
     }
 }
 
+bool ExtractWorker::MayReplace(const wchar_t* outputPath, const wchar_t* name, uint64_t id,
+                               bool identified) {
+    wchar_t text[kTextChars];
+    sfx::Compose(text, kTextChars, L"File ", outputPath, L" exists already, ovewrite it?");
+    const int answer = ShowMessageBox(Window, text, L"Overwrite", MB_YESNOCANCEL | MB_ICONQUESTION);
+    switch (sfx::OverwriteAnswerOf(answer)) {
+        case sfx::OverwriteAnswer::Replace:
+            return true;
+        case sfx::OverwriteAnswer::Stop:
+            Cancelled.store(1, std::memory_order_relaxed);
+            return false;
+        case sfx::OverwriteAnswer::Unanswered:
+            // Nobody said Yes: the file stays, and the exit code tells.
+            if (Result == vorx_Success) Result = vorx_EntryExists;
+            break;
+        case sfx::OverwriteAnswer::Keep:
+            sfx::NoteWrittenEntry(Written, RunAfterExtract, name, SameNames);
+            break;
+    }
+    // A kept file counts as this run's: a later entry of its name is not asked about.
+    if (identified) Files.Add(id);
+    return false;
+}
+
+bool ExtractWorker::ExtractIndex(uint64_t index) {
+    vorx_FileInfo info;
+    vorx_Error code = vorx_EnumerateFiles(Archive, &info, index);
+    if (code != vorx_Success) {
+        Report(code, "Archive Enum Error", MB_ICONERROR);
+        return false;
+    }
+    info.name[sizeof info.name - 1] = '\0';
+    if (std::strcmp(info.name, vorx::kCommentEntryName) == 0) return true;
+
+    // The name is judged as stored, then converted once (strictly) and split as UTF-16;
+    // a name that would leave the destination, or changes shape, is never written.
+    wchar_t name[sfx::kMaxNameChars + 1];
+    sfx::NameParts parts;
+    const UINT codePage = GetACP();
+    if (!sfx::IsSafeEntryName(info.name, codePage) ||
+        MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, info.name, -1, name,
+                            sfx::kMaxNameChars + 1) == 0 ||
+        !sfx::SplitEntryName(info.name, codePage, name, &parts)) {
+        Report(vorx_CorruptArchive, "Error extracting", MB_OK);
+        return false;
+    }
+    wchar_t outputPath[sfx::kOutputPathChars];
+    wchar_t text[kTextChars];
+    if (sfx::BuildOutputPath(outputPath, sfx::kOutputPathChars, Destination, name) !=
+        vorx_Success) {
+        Report(vorx_InvalidArgument, "Error extracting", MB_OK);
+        return false;
+    }
+
+    size_t stopped = 0;
+    const sfx::FolderWalk walk = !HoldDestination()
+                                     ? sfx::FolderWalk::CannotCreate
+                                     : sfx::WalkFolders(Folders, name, parts, kFolderOps, &stopped);
+    if (walk == sfx::FolderWalk::ThroughLink) {
+        Result = vorx_WriteFailed;
+        wchar_t folder[sfx::kOutputPathChars];
+        // The folder at fault, with its backslash.
+        const size_t length = parts.start[stopped - 1] + parts.length[stopped - 1];
+        std::memcpy(text, name, length * sizeof(wchar_t));
+        text[length] = L'\\';
+        text[length + 1] = L'\0';
+        sfx::BuildOutputPath(folder, sfx::kOutputPathChars, Destination, text);
+        sfx::Compose(text, kTextChars, L"Not extracted: ", folder,
+                     L" is a link to another place (a junction or symbolic link) inside the "
+                     L"destination folder, and nothing is written through it.");
+        ShowMessageBox(Window, text, L"Error extracting", MB_ICONERROR);
+        return false;
+    }
+    if (walk != sfx::FolderWalk::Done) {
+        Result = vorx_WriteFailed;
+        ShowMessageBox(nullptr, "Error creating directory", "Error",
+                       MB_ICONERROR | MB_SETFOREGROUND);
+        return false;
+    }
+
+    if (Window != nullptr) {
+        sfx::Compose(text, kTextChars, L"Current file: ", name, L"");
+        SetDlgItemTextW(Window, IDC_STATUS, text);
+    }
+
+    const HANDLE folder = static_cast<HANDLE>(Folders.folder[Folders.depth]);
+    const wchar_t* leaf = name + parts.start[parts.count - 1];
+    const size_t leafLength = parts.length[parts.count - 1];
+    const held::Status existing = held::StatusOf(folder, {leaf, leafLength});
+    if (existing.exists && existing.identified && Files.Contains(existing.id)) {
+        // Two entries, one file: the later one would silently replace the earlier one.
+        Result = vorx_CorruptArchive;
+        sfx::Compose(text, kTextChars, L"Not extracted: ", outputPath,
+                     L" would replace the file of an earlier entry of the same name.");
+        ShowMessageBox(Window, text, L"Error extracting", MB_ICONERROR);
+        return false;
+    }
+    if (existing.exists && !OverwriteAll &&
+        !MayReplace(outputPath, name, existing.id, existing.identified))
+        return !Cancelled.load(std::memory_order_relaxed);
+
+    code = ExtractEntry(info.name, folder, leaf, leafLength, existing.exists);
+    // A decode that the user's cancel stopped is not an error to report.
+    if (code != vorx_Success && Cancelled.load(std::memory_order_relaxed)) return false;
+    if (code != vorx_Success) {
+        Report(code, "Error extracting", MB_OK);
+        return false;
+    }
+    sfx::NoteWrittenEntry(Written, RunAfterExtract, name, SameNames);
+    return true;
+}
+
 void ExtractWorker::Finish() {
-    if (RunAfterExtract[0] != '\0') {
-        char program[sfx::kDestinationSize + sfx::kConfigFieldSize + 8];
-        char commandLine[3 * sfx::kPathSize];
-        char text[2 * sfx::kPathSize];
+    if (RunAfterExtract[0] != L'\0' || RunCommandInvalid) {
+        wchar_t program[sfx::kDestinationChars + sfx::kConfigFieldSize + 8];
+        wchar_t commandLine[sfx::kDestinationChars + 2 * sfx::kConfigFieldSize + 8];
+        wchar_t text[kTextChars];
         const auto resolved =
-            sfx::ResolveRunCommand(Destination, RunAfterExtract, Written, program, sizeof program,
-                                   commandLine, sizeof commandLine);
+            RunCommandInvalid
+                ? sfx::RunCommand::NoProgram
+                : sfx::ResolveRunCommand(Destination, RunAfterExtract, Written, program,
+                                         sizeof program / 2, commandLine, sizeof commandLine / 2);
         if (resolved == sfx::RunCommand::TooLong) {
             Report(vorx_InvalidArgument, "Error extracting", MB_OK);
         } else if (resolved == sfx::RunCommand::NoProgram) {
             // A file that this run did not write may have been put there by anyone.
             if (Result == vorx_Success) Result = vorx_NotFound;
-            sfx::Compose(text, sizeof text, "Nothing was started: \"", RunAfterExtract,
-                         "\" names no file that was extracted.");
-            ShowMessageBox(Window, text, "Error", MB_ICONERROR);
+            if (RunCommandInvalid)
+                lstrcpynW(text, L"Nothing was started: the command is no text of the code page.",
+                          kTextChars);
+            else
+                sfx::Compose(text, kTextChars, L"Nothing was started: \"", RunAfterExtract,
+                             L"\" names no file that was extracted.");
+            ShowMessageBox(Window, text, L"Error", MB_ICONERROR);
         } else {
             if (Window != nullptr) {
-                sfx::Compose(text, sizeof text, "Executing ", RunAfterExtract, " ...");
-                SetDlgItemTextA(Window, IDC_STATUS, text);
+                sfx::Compose(text, kTextChars, L"Executing ", RunAfterExtract, L" ...");
+                SetDlgItemTextW(Window, IDC_STATUS, text);
             }
-            STARTUPINFOA startup;
+            STARTUPINFOW startup;
             std::memset(&startup, 0, sizeof startup);
             startup.cb = sizeof startup;
             PROCESS_INFORMATION process;
             std::memset(&process, 0, sizeof process);
             // The program is named exactly: the system neither searches for it nor
             // appends ".exe" to it.
-            if (CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+            if (CreateProcessW(program, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &startup, &process)) {
                 WaitForSingleObject(process.hProcess, INFINITE);
                 CloseHandle(process.hProcess);

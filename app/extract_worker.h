@@ -1,9 +1,14 @@
 // The extraction worker: extracts every entry of the open archive below the destination
 // on a thread of its own, asks before overwriting, retries encrypted entries with a
 // remembered or newly typed password, then starts the configured program and ends the
-// wizard. Every file is written under a fresh name beside its target and renamed over
-// it when complete, so links at the target's name are replaced, never written through,
-// and a failed extraction leaves the old file (or nothing) behind.
+// wizard. Paths and names are UTF-16: an entry's name is checked as stored, converted
+// once from the ANSI code page and split there. The folders below the destination are
+// held open while their files are written, each opened from the one above and never
+// through a link (platform/win32/held_folders.h). A new file is created exclusively in
+// its held folder (nothing of its name, not even a link, is opened) and removed again
+// when it fails; a file that replaces another is written under a fresh name beside it
+// and renamed over it when complete, so a link at the target's name is replaced, never
+// written through, and a failed extraction leaves the old file behind.
 //
 // Cross-thread touch points, all of them:
 //  - Cancelled: written by the main thread (Cancel) and by the worker (Cancel at the
@@ -32,17 +37,26 @@ struct ExtractWorker {
     vorx_Stream* Archive;
     uint8_t OverwriteAll;
     std::atomic<uint8_t> Cancelled;
-    char RunAfterExtract[sfx::kConfigFieldSize];
-    char Destination[sfx::kDestinationSize];
+    // The command to run afterwards; invalid when its configured bytes are no text of the
+    // ANSI code page (then nothing is started).
+    wchar_t RunAfterExtract[sfx::kConfigFieldSize];
+    bool RunCommandInvalid;
+    // The destination folder: from start-up, or as typed on the wizard's page.
+    wchar_t Destination[sfx::kDestinationChars];
     // Which names the run command may mean are files this run wrote or the person kept:
     // only those are started.
     sfx::RunCandidates Written;
+    // The files this run wrote or kept, by identity: a later entry that lands on one of
+    // them has an earlier entry's name, and the run stops there.
+    sfx::FileIdSet Files;
+    // The destination and the folders of the entry being written, held open.
+    sfx::HeldFolders Folders;
     // The code that stopped the run: 0 when every entry was extracted or deliberately
     // skipped, 2 when the user cancelled, 5 when an overwrite question could not be
     // shown, 4 when the run command names no file of this run. The process exit code.
     vorx_Error Result;
 
-    void Init(vorx_Stream* archive, PasswordDialog& passwords, const char* destination,
+    void Init(vorx_Stream* archive, PasswordDialog& passwords, const wchar_t* destination,
               const char* runAfterExtract);
     // Starts the thread; false when it cannot be created.
     bool Start(HWND window, bool overwriteAll);
@@ -51,12 +65,23 @@ struct ExtractWorker {
     bool IsRunning() const;
     bool WasStarted() const { return Thread != nullptr; }
     // Extracts one entry, asking for passwords as needed; returns the library's code.
-    // The file appears at `outputPath` only when the whole entry was written.
-    vorx_Error ExtractEntry(const char* name, const char* outputPath);
+    // The file appears as `leaf` (`length` units) in the held `folder` only when the
+    // whole entry was written; an existing file of that name is replaced only when
+    // `replace` (the person agreed).
+    vorx_Error ExtractEntry(const char* name, HANDLE folder, const wchar_t* leaf, size_t length,
+                            bool replace);
     static DWORD WINAPI ThreadMain(LPVOID worker);
 
 private:
     void ExtractAll();
+    // One entry: false when the run stops there.
+    bool ExtractIndex(uint64_t index);
+    // Holds the destination, making it first; false when it cannot.
+    bool HoldDestination();
+    void ReleaseFolders();
+    // Asks whether to replace the existing file `outputPath`: false when the entry is
+    // not to be written (kept, or the run stops: see Cancelled).
+    bool MayReplace(const wchar_t* outputPath, const wchar_t* name, uint64_t id, bool identified);
     void Finish();
     void Report(vorx_Error code, const char* caption, UINT flags);
 };

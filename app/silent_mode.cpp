@@ -10,10 +10,21 @@ void EnableSilentMode() { g_Silent = true; }
 
 bool SilentMode() { return g_Silent; }
 
-int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT flags) {
-    if (!g_Silent) return MessageBoxA(owner, text, caption, flags);
+namespace {
+
+int SilentAnswer(UINT flags) {
     const UINT buttons = flags & MB_TYPEMASK;
     return buttons == MB_YESNOCANCEL || buttons == MB_OKCANCEL || buttons == MB_RETRYCANCEL
                ? IDCANCEL
                : IDOK;
+}
+
+}  // namespace
+
+int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT flags) {
+    return g_Silent ? SilentAnswer(flags) : MessageBoxA(owner, text, caption, flags);
+}
+
+int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT flags) {
+    return g_Silent ? SilentAnswer(flags) : MessageBoxW(owner, text, caption, flags);
 }

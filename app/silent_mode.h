@@ -13,3 +13,5 @@ bool SilentMode();
 // Cancel for a box that has a Cancel button (an overwrite question stops the run),
 // OK for any other.
 int ShowMessageBox(HWND owner, const char* text, const char* caption, UINT flags);
+// The same for texts with paths and names in them, which are UTF-16.
+int ShowMessageBox(HWND owner, const wchar_t* text, const wchar_t* caption, UINT flags);

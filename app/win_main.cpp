@@ -2,6 +2,10 @@
 // opens the archive appended to this executable (asking once for its password when the
 // archive demands one), then extracts quietly ("/q") or through the wizard.
 //
+// Paths are UTF-16 throughout: the program's own path, the destination (the configured
+// bytes converted once from the ANSI code page, then expanded), and the archive, which
+// is opened here and handed to the library as a descriptor.
+//
 // The process exit code tells a script what happened: 0 when the archive opened and
 // every entry was extracted or deliberately skipped, otherwise the code that stopped
 // the run (the open's code, the failed entry's code, 2 when the user cancelled or a
@@ -13,7 +17,6 @@
 #include <io.h>
 
 #include "app/app_logic.h"
-#include "app/code_page.h"
 #include "app/config_block.h"
 #include "app/extract_worker.h"
 #include "app/password_dialog.h"
@@ -21,85 +24,43 @@
 #include "app/system_libraries.h"
 #include "app/wizard_dialog.h"
 #include "library/completeness.h"
+#include "library/extract.h"
 #include "library/vorx.h"
 
 namespace {
 
-constexpr char kModulePathRefused[] =
-    "The path of this program is too long or has characters that this system's code page "
-    "cannot represent, so it cannot open itself safely. Copy it to a folder with a short "
-    "plain name and start it from there.";
-constexpr char kDestinationRefusedQuiet[] =
-    "The configured destination folder has characters that this system's code page cannot "
-    "represent. Nothing was extracted.";
-constexpr char kDestinationRefusedWizard[] =
-    "The configured destination folder has characters that this system's code page cannot "
-    "represent. Please choose a folder on the next page.";
+// The program's own path: as long as a path may be without the long-path prefix, so
+// that its folder, the default destination, fits the destination's room.
+constexpr DWORD kModuleChars = MAX_PATH + 1;
 
-// The expansion is made in wide characters and kept only when the code page holds it
-// exactly.
-uint32_t ExpandEnvironment(void*, const char* source, char* destination, uint32_t size) {
-    wchar_t wideSource[sfx::kConfigFieldSize];
-    if (MultiByteToWideChar(CP_ACP, 0, source, -1, wideSource, sfx::kConfigFieldSize) == 0)
-        return 0;
-    wchar_t expanded[MAX_PATH];
-    const DWORD needed = ExpandEnvironmentStringsW(wideSource, expanded, MAX_PATH);
-    if (needed == 0) return 0;
-    if (needed > MAX_PATH) return size + 1;  // does not fit: kept as written
-    switch (ToAnsiPath(expanded, destination, size)) {
-        case AnsiPath::Exact:
-            return static_cast<uint32_t>(lstrlenA(destination) + 1);
-        case AnsiPath::TooLong:
-            return size + 1;
-        case AnsiPath::Unrepresentable:
-            break;
-    }
-    return sfx::kUnrepresentable;
+constexpr char kModulePathRefused[] =
+    "The path of this program is too long: start it from a folder with a shorter path.";
+constexpr char kDestinationRefused[] =
+    "The configured destination folder is no text of this system's code page.";
+
+uint32_t ExpandEnvironment(void*, const wchar_t* source, wchar_t* destination, uint32_t size) {
+    return ExpandEnvironmentStringsW(source, destination, size);
 }
 
 constexpr char kIncomplete[] =
     "This self-extractor is incomplete: its file was cut short, probably while it was "
     "downloaded or copied. Please download it again.";
 
-// Whether this program's own file ends before what it holds: its image and the archive
-// behind it. Such a file is not trusted at all.
-bool IsCutShort() {
-    wchar_t self[MAX_PATH + 1];
-    const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH + 1);
-    if (length == 0 || length > MAX_PATH) return false;
-    HANDLE file =
-        CreateFileW(self, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
-    if (descriptor < 0) {
-        CloseHandle(file);
-        return false;
-    }
-    const bool cut = vorx::CheckCompleteness(descriptor).cutShort;
-    _close(descriptor);
-    return cut;
-}
-
 int ReportOpenFailure(vorx_Error code) {
     ShowMessageBox(nullptr, vorx_GetErrorString(code), "Error opening file", MB_ICONERROR);
     return code;
 }
 
-// The executable's own full path, taken in wide characters; false when neither it nor
-// its short (8.3) form fits `path` and is represented exactly in the code page, since
-// an approximated text would name another file.
-bool ModulePath(char (&path)[sfx::kPathSize]) {
-    wchar_t wide[MAX_PATH + 1];
-    const DWORD length = GetModuleFileNameW(nullptr, wide, MAX_PATH + 1);
-    path[0] = '\0';
-    if (length == 0 || length > MAX_PATH) return false;
-    if (ToAnsiPath(wide, path, sizeof path) == AnsiPath::Exact) return true;
-    // Where the volume keeps short names, they name the same file in plain characters.
-    wchar_t shortPath[MAX_PATH + 1];
-    const DWORD shortLength = GetShortPathNameW(wide, shortPath, MAX_PATH + 1);
-    return shortLength > 0 && shortLength <= MAX_PATH &&
-           ToAnsiPath(shortPath, path, sizeof path) == AnsiPath::Exact;
+// This executable opened by its UTF-16 path, as a descriptor for the library (which
+// would take a path in the ANSI code page); -1 when it cannot be opened.
+int OpenSelf(const wchar_t* path) {
+    HANDLE file =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
+    if (descriptor < 0) CloseHandle(file);
+    return descriptor;
 }
 
 }  // namespace
@@ -113,15 +74,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
     PasswordDialog passwords;
     passwords.Init(instance);
 
-    // A path that does not fit or cannot be represented could only name another file:
-    // refused before anything is opened.
-    char path[sfx::kPathSize];
-    if (!ModulePath(path)) {
+    wchar_t path[kModuleChars];
+    const DWORD pathLength = GetModuleFileNameW(nullptr, path, kModuleChars);
+    if (pathLength == 0 || pathLength >= kModuleChars) {
         ShowMessageBox(nullptr, kModulePathRefused, "Error opening file", MB_ICONERROR);
         return vorx_InvalidArgument;
     }
 
-    if (IsCutShort()) {
+    // A file that ends before its image and the archive behind it is not trusted at all.
+    const int self = OpenSelf(path);
+    if (self >= 0 && vorx::CheckCompleteness(self).cutShort) {
+        _close(self);
         ShowMessageBox(nullptr, kIncomplete, "Error opening file", MB_ICONERROR);
         return vorx_ReadFailed;
     }
@@ -131,31 +94,39 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
     config.destination[sizeof config.destination - 1] = '\0';
     config.runAfterExtract[sizeof config.runAfterExtract - 1] = '\0';
     // The folder that holds the executable, ending in a backslash.
-    char moduleFolder[sfx::kPathSize];
-    if (!sfx::ModuleFolderOf(path, moduleFolder, sizeof moduleFolder)) moduleFolder[0] = '\0';
+    wchar_t moduleFolder[sfx::kDestinationChars];
+    if (!sfx::ModuleFolderOf(path, moduleFolder, sfx::kDestinationChars)) moduleFolder[0] = L'\0';
     const bool quiet = silent || sfx::IsQuietTail(commandTail);
-    if (!sfx::SettleDestination(config.destination, moduleFolder, ExpandEnvironment, nullptr)) {
+    // The configured text is converted once, strictly, and expanded in UTF-16.
+    wchar_t destination[sfx::kDestinationChars];
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, config.destination, -1, destination,
+                            sfx::kDestinationChars) == 0) {
+        destination[0] = L'\0';
         // Quietly there is nobody to choose another folder; the wizard asks for one.
-        ShowMessageBox(nullptr, quiet ? kDestinationRefusedQuiet : kDestinationRefusedWizard,
-                       "Error", MB_ICONERROR);
+        ShowMessageBox(nullptr, kDestinationRefused, "Error", MB_ICONERROR);
         if (quiet) return vorx_InvalidArgument;
+    } else {
+        sfx::SettleDestination(destination, moduleFolder, ExpandEnvironment, nullptr);
     }
 
     vorx_Stream* archive = nullptr;
-    vorx_Error result = vorx_OpenStream(&archive, path, nullptr, vorx_OpenReadOnly);
+    vorx_Error result = vorx::OpenStreamOnFile(&archive, self, nullptr, vorx_OpenReadOnly);
     if (result == vorx_PasswordRequired) {
         char password[sfx::kPathSize] = {};
         if (passwords.Run(nullptr, password,
                           "This archive is protected, please enter the password for it below") == 1)
-            result = vorx_OpenStream(&archive, path, password, vorx_OpenReadOnly);
+            result = vorx::OpenStreamOnFile(&archive, self, password, vorx_OpenReadOnly);
         SecureZeroMemory(password, sizeof password);
     }
-    if (result != vorx_Success) return ReportOpenFailure(result);
+    if (result != vorx_Success) {
+        if (self >= 0) _close(self);
+        return ReportOpenFailure(result);
+    }
 
     ExtractWorker worker;
     int exitCode;
     if (quiet) {
-        worker.Init(archive, passwords, config.destination, config.runAfterExtract);
+        worker.Init(archive, passwords, destination, config.runAfterExtract);
         if (worker.Start(nullptr, false))
             worker.Wait();
         else
@@ -166,7 +137,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
         if (auto initCommonControls =
                 SystemFunctionAs<InitFn>("comctl32.dll", "InitCommonControls"))
             initCommonControls();
-        worker.Init(archive, passwords, config.destination, config.runAfterExtract);
+        worker.Init(archive, passwords, destination, config.runAfterExtract);
         WizardDialog wizard;
         const INT_PTR ended = wizard.Run(instance, archive, worker);
         // After a confirmed Cancel the worker stops at its next block; the archive is

@@ -11,7 +11,6 @@
 #include <initializer_list>
 
 #include "app/app_logic.h"
-#include "app/code_page.h"
 #include "app/extract_worker.h"
 #include "app/res/resource.h"
 #include "app/system_libraries.h"
@@ -28,9 +27,6 @@ constexpr int kCommentHeight = 14;
 constexpr int kMargin = 10;
 constexpr UINT kDpiChanged = 0x02E0;  // WM_DPICHANGED
 
-constexpr wchar_t kFolderUnrepresentable[] =
-    L"The name of this folder has characters that this system's code page cannot represent. "
-    L"Please choose another folder.";
 constexpr wchar_t kFolderTooLong[] =
     L"The path of this folder is too long. Please choose another folder.";
 
@@ -83,36 +79,25 @@ void UseClassicLook(HWND control) {
 }
 
 // The two places where the wizard meets the worker's destination: shown in the path box,
-// and taken from it exactly (a path that the destination cannot hold as typed is
-// refused, never approximated).
+// and taken from it as typed (UTF-16, as the worker keeps it).
 void ShowDestination(HWND dialog, const ExtractWorker& worker) {
-    SetDlgItemTextA(dialog, IDC_DESTINATION, worker.Destination);
+    SetDlgItemTextW(dialog, IDC_DESTINATION, worker.Destination);
 }
 
 bool TakeDestination(HWND dialog, ExtractWorker& worker) {
-    wchar_t typed[MAX_PATH + 1];
     const int length = GetWindowTextLengthW(GetDlgItem(dialog, IDC_DESTINATION));
-    if (length > MAX_PATH) {
+    if (length >= static_cast<int>(sfx::kDestinationChars)) {
         Complain(dialog, kFolderTooLong);
         return false;
     }
-    if (GetDlgItemTextW(dialog, IDC_DESTINATION, typed, MAX_PATH + 1) < 2) {
+    if (GetDlgItemTextW(dialog, IDC_DESTINATION, worker.Destination, sfx::kDestinationChars) < 2) {
         Complain(dialog, L"Please enter a path");
         return false;
     }
-    switch (ToAnsiPath(typed, worker.Destination, sizeof worker.Destination)) {
-        case AnsiPath::Exact:
-            return true;
-        case AnsiPath::TooLong:
-            Complain(dialog, kFolderTooLong);
-            return false;
-        case AnsiPath::Unrepresentable:
-            break;
-    }
-    Complain(dialog, kFolderUnrepresentable);
-    return false;
+    return true;
 }
 
+// The folder browser answers in UTF-16, as the destination is kept.
 void Browse(HWND dialog) {
     using BrowseFn = LPITEMIDLIST(WINAPI*)(LPBROWSEINFOW);
     using PathFn = BOOL(WINAPI*)(LPCITEMIDLIST, LPWSTR);

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
 #include <immintrin.h>
 #define VORX_CRC_FOLDING 1
 #endif
@@ -138,7 +139,12 @@ VORX_FOLDING_TARGET uint32_t AdvanceFolding(uint32_t reg, const uint8_t* p, size
     return static_cast<uint32_t>(_mm_extract_epi32(x1, 1));
 }
 
-bool HasFolding() { return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1"); }
+// Asked of the processor directly: __builtin_cpu_supports would link the runtime's whole
+// processor survey (about 5 KiB) into the size-limited self-extractor.
+bool HasFolding() {
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    return __get_cpuid(1, &eax, &ebx, &ecx, &edx) && (ecx & bit_PCLMUL) && (ecx & bit_SSE4_1);
+}
 #endif
 
 // Product of two polynomials modulo the generator, both in the reflected form (bit 31

@@ -69,12 +69,16 @@ vorx_Error vorx::DecompressToOutput(vorx_Stream* handle, const char* name, const
                                     const FileOutput& output, vorx_FileInfo* info,
                                     int* descriptor) {
     *descriptor = -1;
-    if (!handle || !name || !outputPath) return vorx_InvalidArgument;
+    if (!handle || !name || (!outputPath && !output.FreeBytes)) return vorx_InvalidArgument;
     uint64_t recordPosition = 0;
     if (FindEntry(handle, name, info, &recordPosition) != vorx_Success) return vorx_NotFound;
     if (!password && (info->attributes & kAttributeEncrypted)) return vorx_PasswordRequired;
     // Refused only when the volume is known to be too small; equal is enough.
-    const FreeSpace space = FreeSpaceForPath(outputPath);
+    FreeSpace space{false, 0};
+    if (output.FreeBytes)
+        space.known = output.FreeBytes(output.context, &space.bytes);
+    else
+        space = FreeSpaceForPath(outputPath);
     if (space.known && info->uncompressedSize > space.bytes) return vorx_OutOfDiskSpace;
 
     // The window is reserved at the handle's first file extraction and kept until the

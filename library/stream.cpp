@@ -10,6 +10,7 @@
 
 #include "codec/decoder_state.h"
 #include "container/archive_reader.h"
+#include "library/extract.h"
 #include "library/stream.h"
 #include "platform/platform.h"
 
@@ -53,21 +54,19 @@ vorx_Error OpenArchive(vorx_Stream* handle, const char* password) {
 
 using namespace vorx;
 
-extern "C" vorx_Error VORX_CALL vorx_OpenStream(vorx_Stream** handleOut, const char* path,
-                                                const char* password, uint32_t mode) {
+vorx_Error vorx::OpenStreamOnFile(vorx_Stream** handleOut, int file, const char* password,
+                                  uint32_t mode) {
     if (!handleOut) return vorx_InvalidArgument;
     *handleOut = nullptr;
-    if (!path) return vorx_InvalidArgument;
     // Bit 1 alone reads; bit 0 reads and writes, and is meaningless with bits 2 or 3.
     if ((mode & 3u) == 0) return vorx_InvalidArgument;
     if ((mode & 1u) && (mode & 0xCu)) return vorx_InvalidArgument;
-    const size_t pathLength = strnlen(path, kMaxPathLength + 1);
-    if (pathLength > kMaxPathLength) return vorx_InvalidArgument;
+    if (file < 0) return vorx_NotFound;
 
     vorx_Stream* handle = new (std::nothrow) vorx_Stream();
     if (!handle) return vorx_OutOfMemory;
-    std::memcpy(handle->path, path, pathLength + 1);
-    handle->file = -1;
+    handle->path[0] = '\0';
+    handle->file = file;
     handle->mode = mode;
     handle->archiveStart = 0;
     handle->cursorPosition = UINT64_MAX;
@@ -80,20 +79,37 @@ extern "C" vorx_Error VORX_CALL vorx_OpenStream(vorx_Stream** handleOut, const c
     handle->decoder = nullptr;
     handle->outputWindow = nullptr;
 
-    const unsigned flags =
-        (mode & 1u) ? platform::kOpenReadWrite | platform::kOpenRandom : platform::kOpenRead;
-    handle->file = platform::FileOpen(path, flags);
-    if (handle->file < 0) {
-        DestroyHandle(handle);
-        return vorx_NotFound;
-    }
-
     if (vorx_Error e = OpenArchive(handle, password)) {
-        platform::FileClose(handle->file);
         DestroyHandle(handle);
         return e;
     }
     *handleOut = handle;
+    return vorx_Success;
+}
+
+bool vorx::IsOlderFormat(const vorx_Stream* handle) {
+    return handle && handle->header.version != kVersionFormat2;
+}
+
+extern "C" vorx_Error VORX_CALL vorx_OpenStream(vorx_Stream** handleOut, const char* path,
+                                                const char* password, uint32_t mode) {
+    if (!handleOut) return vorx_InvalidArgument;
+    *handleOut = nullptr;
+    if (!path) return vorx_InvalidArgument;
+    if ((mode & 3u) == 0 || ((mode & 1u) && (mode & 0xCu))) return vorx_InvalidArgument;
+    const size_t pathLength = strnlen(path, kMaxPathLength + 1);
+    if (pathLength > kMaxPathLength) return vorx_InvalidArgument;
+
+    const unsigned flags =
+        (mode & 1u) ? platform::kOpenReadWrite | platform::kOpenRandom : platform::kOpenRead;
+    const int file = platform::FileOpen(path, flags);
+    if (file < 0) return vorx_NotFound;
+    const vorx_Error e = OpenStreamOnFile(handleOut, file, password, mode);
+    if (e != vorx_Success) {
+        platform::FileClose(file);
+        return e;
+    }
+    std::memcpy((*handleOut)->path, path, pathLength + 1);
     return vorx_Success;
 }
 

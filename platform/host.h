@@ -2,6 +2,11 @@
 // what a path is, the names in a folder, folders made, code-page conversion of names,
 // the terminal, and the interrupt key. Implemented in posix/host_posix.cpp and
 // win32/host_win32.cpp; the tool includes no OS header itself.
+//
+// Host text (paths, names, the command line, what is printed) is UTF-8 on every system.
+// Windows takes it in UTF-16 at every call, so any name works whatever the ANSI code
+// page, and a path split at the byte '\\' or '/' is split at a separator (no UTF-8
+// sequence holds those bytes).
 #pragma once
 
 #include <cstdint>
@@ -38,8 +43,9 @@ bool MakeDirectory(const std::string& path, bool* created = nullptr);
 // Files made below a folder the user named, where other programs may have planted
 // links. A folder is held open while it is used, and each step below it is taken from
 // the one above (POSIX: descriptors and the *at calls; Windows: handles that keep the
-// folders from being renamed or deleted meanwhile), so a folder checked once stays the
-// folder written to, and no link below it is ever passed through.
+// folders from being renamed or deleted meanwhile, and ntdll's opens relative to them,
+// platform/win32/held_folders.h), so a folder checked once stays the folder written to,
+// and no link below it is ever passed through.
 
 class Folder {
 public:
@@ -68,8 +74,11 @@ enum class Subfolder { Opened, Made, Link, NotFolder, Failed };
 Subfolder OpenSubfolder(const FolderPtr& parent, const std::string& name, FolderPtr* out);
 
 // Status of `name` in `folder`, not following a link: a link has isLink set and, unless
-// it is a folder itself, the kind File.
+// it is a folder itself, the kind File. (Windows cannot tell every link; what it shows
+// as the linked file is reported as that file.)
 PathStatus StatIn(const Folder& folder, const std::string& name);
+// Bytes this user may still write on the volume of `folder`; false when unknown.
+bool FreeBytesIn(const Folder& folder, uint64_t* bytes);
 
 // Creates the file `name` in `folder` for writing, exclusively: nothing that exists
 // under that name (a file, a link, a dangling link) is opened or followed. A descriptor
@@ -99,7 +108,12 @@ public:
 
     // Makes the file in `folder`; false when it cannot.
     bool Create(FolderPtr folder);
+    // The file's host path, for messages (and, through LibraryPath, for code that opens
+    // by path).
     const std::string& path() const { return path_; }
+    // A new descriptor of platform.h that writes this file, for the caller to close; -1
+    // when it cannot be made.
+    int OpenForWriting() const;
     // Renames the file over `name` in its folder; afterwards this object holds nothing.
     bool RenameTo(const std::string& name);
     void Remove();
@@ -123,14 +137,29 @@ bool NamesIgnoreCase();
 // Absolute form of `path`, with "." and ".." resolved textually.
 std::string AbsolutePath(const std::string& path);
 
-// Converts a host name (UTF-8 on POSIX, the ANSI code page on Windows) to Windows code
-// page `codePage`, refusing characters the code page cannot hold. False with a reason.
+// Converts host text to Windows code page `codePage`, refusing characters the code page
+// cannot hold (never a "best fit" stand-in). False with a reason.
 bool ToCodePage(const std::string& hostText, unsigned codePage, std::string* out,
                 std::string* error);
-// The reverse: bytes in code page `codePage` to a host name.
+// The reverse: bytes in code page `codePage` to host text, strictly: bytes the code page
+// does not define, and C1 control characters (U+0080 to U+009F, which Windows makes of
+// the bytes code page 1252 leaves undefined), are refused.
 bool FromCodePage(const std::string& text, unsigned codePage, std::string* out, std::string* error);
 // Whether code page `codePage` can be converted to and from on this system.
 bool CodePageAvailable(unsigned codePage);
+
+// The program's arguments in host text (Windows: from the UTF-16 command line; `argv`,
+// in the ANSI code page, is not used).
+std::vector<std::string> Arguments(int argc, char** argv);
+// Makes printed host text show as it is: on Windows a console is switched to UTF-8
+// while the program runs (a pipe or a file receives UTF-8 as it is everywhere).
+void PrepareOutput();
+// A host path as platform.h's functions take paths (Windows: the ANSI code page),
+// converted exactly; empty when it has no such form. For code that opens by path only.
+std::string LibraryPath(const std::string& path);
+// Opens the regular file at `path` (a link there is followed) for reading, never waiting
+// on a device or a pipe: a descriptor of platform.h, or -1.
+int OpenForReading(const std::string& path);
 
 bool IsTerminal(int fd);  // 0 standard input, 2 standard error
 // Reads one line from the terminal (standard input); false at end of input.
@@ -145,13 +174,13 @@ void OnInterrupt(void (*handler)());
 std::string ExecutablePath();
 // Columns of the terminal on descriptor `fd`; 80 when it cannot be told.
 int TerminalColumns(int fd);
-// Whether host text is UTF-8 (POSIX), where a character may take several bytes and C1
-// controls are two; otherwise it is the ANSI code page, counted a column a byte.
+// Whether host text is UTF-8, where a character may take several bytes and C1 controls
+// are two (it is, on every system this tool is built for).
 bool TextIsUtf8();
 // The UTC calendar fields of `seconds` since 1970; false when the system cannot tell them.
 bool UtcCalendarTime(int64_t seconds, std::tm* out);
-// Whether a path found by ListDirectory stands for a name the host's narrow names cannot
-// spell: Windows puts '?' for the missing characters, and no file has that name.
+// Whether a path found by ListDirectory stands for a name host text cannot spell (on
+// Windows a lone UTF-16 surrogate, given as '?', which no file name holds).
 bool NameLostCharacters(const std::string& path);
 
 // Threads: a second thread of the tool, and the lock and condition it shares with the

@@ -23,8 +23,7 @@ using vorx::Bytes;
 constexpr size_t kReadPiece = 1u << 20;
 
 bool ReadWholeFile(const std::string& path, std::string* out) {
-    const int fd =
-        platform::FileOpen(path.c_str(), platform::kOpenRead | platform::kOpenSequential);
+    const int fd = host::OpenForReading(path);
     if (fd < 0) return false;
     out->clear();
     char buffer[65536];
@@ -107,7 +106,7 @@ struct Collector {
             warnings.push_back("'" + hostPath + "': not a regular file, skipped");
         } else if (depth > 0 && host::NameLostCharacters(hostPath)) {
             problems.push_back("'" + hostPath +
-                               "': the name has characters outside the system's ANSI code page");
+                               "': the name cannot be read as text (a lone UTF-16 surrogate)");
         } else {
             problems.push_back("cannot find '" + hostPath + "'");
         }
@@ -243,7 +242,7 @@ int Add(const Options& o) {
         std::string stub, error;
         if (!FindStub(*o.sfx, &stub, &error))
             collector.problems.push_back(error);
-        else if (!vorx::PrepareStub(stub.c_str(), config, &carrier, &error))
+        else if (!vorx::PrepareStub(host::LibraryPath(stub).c_str(), config, &carrier, &error))
             collector.problems.push_back("the stub '" + stub + "': " + error);
     }
 
@@ -265,7 +264,7 @@ int Add(const Options& o) {
         temporary.Remove();
         return code;
     };
-    if (!writer.Create(temporary.path()))
+    if (!writer.Create(host::LibraryPath(temporary.path())))
         return abandon("cannot create '" + o.archive + "'", kExitFatal);
     if (!carrier.empty() && !writer.WriteCarrier(carrier.data(), carrier.size()))
         return abandon(writer.Error(), kExitFatal);
@@ -292,8 +291,7 @@ int Add(const Options& o) {
     uint64_t added = 0, originalBytes = 0;
     for (const Input& in : collector.inputs) {
         progress.SetFile(in.display);
-        const int fd = platform::FileOpen(in.hostPath.c_str(),
-                                          platform::kOpenRead | platform::kOpenSequential);
+        const int fd = host::OpenForReading(in.hostPath);
         if (fd < 0) {
             progress.Done();
             Error("warning: cannot open '" + in.hostPath + "', skipped");

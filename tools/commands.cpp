@@ -2,6 +2,7 @@
 #include "tools/commands.h"
 
 #include "library/completeness.h"
+#include "library/extract.h"
 #include "platform/host.h"
 #include "platform/platform.h"
 
@@ -41,11 +42,8 @@ int ToArchiveText(const std::string& text, unsigned codePage, const char* what, 
     return kExitOk;
 }
 
-bool ReportIfCutShort(const std::string& path) {
-    const int file = platform::FileOpen(path.c_str(), platform::kOpenRead);
-    if (file < 0) return false;
+bool ReportIfCutShort(int file, const std::string& path) {
     const vorx::Completeness c = vorx::CheckCompleteness(file);
-    platform::FileClose(file);
     if (!c.cutShort) return false;
     const std::string needed =
         c.promised == vorx::kUnknownPromise
@@ -63,13 +61,17 @@ int Open(const Options& o, OpenArchive* archive) {
             return e;
         archive->password = converted;
     }
-    if (host::Stat(o.archive).kind != host::PathKind::File)
-        return Fail(kExitFatal, "cannot find the archive '" + o.archive + "'");
+    const int file = host::OpenForReading(o.archive);
+    if (file < 0) return Fail(kExitFatal, "cannot find the archive '" + o.archive + "'");
     // Nothing of a file cut short is trusted, even where what is there would read.
-    if (ReportIfCutShort(o.archive)) return kExitFatal;
-    const vorx_Error e = vorx_OpenStream(&archive->handle, o.archive.c_str(), archive->Password(),
-                                         vorx_OpenReadOnly);
+    if (ReportIfCutShort(file, o.archive)) {
+        platform::FileClose(file);
+        return kExitFatal;
+    }
+    const vorx_Error e =
+        vorx::OpenStreamOnFile(&archive->handle, file, archive->Password(), vorx_OpenReadOnly);
     if (e == vorx_Success) return kExitOk;
+    platform::FileClose(file);
     archive->handle = nullptr;
     switch (e) {
         case vorx_NotFound:
@@ -87,6 +89,56 @@ int Open(const Options& o, OpenArchive* archive) {
     return ExitForError(e);
 }
 
+vorx_Stream* OpenAgain(const std::string& path, const char* password) {
+    const int file = host::OpenForReading(path);
+    vorx_Stream* handle = nullptr;
+    if (file >= 0 &&
+        vorx::OpenStreamOnFile(&handle, file, password, vorx_OpenReadOnly) == vorx_Success)
+        return handle;
+    if (file >= 0) platform::FileClose(file);
+    return nullptr;
+}
+
+vorx_Error FinishOutput(int fd, int64_t lastWriteSeconds, vorx_Error result) {
+    if (result == vorx_Success) {
+        const int64_t now = platform::CurrentTime();
+        if (!host::SetFileTimesOf(fd, now, lastWriteSeconds ? lastWriteSeconds : now))
+            result = vorx_ReadFailed;
+    }
+    // A file that cannot be closed may not hold what was written to it.
+    if (platform::FileClose(fd) != 0 && result == vorx_Success) result = vorx_WriteFailed;
+    return result;
+}
+
+namespace {
+
+struct TemporaryOutput {
+    const host::TemporaryFile* file;
+    const host::Folder* folder;
+};
+
+int OpenTemporary(void* output) {
+    return static_cast<TemporaryOutput*>(output)->file->OpenForWriting();
+}
+
+bool FreeBytesOfFolder(void* output, uint64_t* bytes) {
+    return host::FreeBytesIn(*static_cast<TemporaryOutput*>(output)->folder, bytes);
+}
+
+}  // namespace
+
+vorx_Error DecompressToTemporary(vorx_Stream* handle, const char* name,
+                                 const host::TemporaryFile& temporary, const host::Folder& folder,
+                                 vorx_ProgressCallback progress, const char* password) {
+    TemporaryOutput output{&temporary, &folder};
+    vorx_FileInfo info;
+    int fd = -1;
+    const vorx_Error e = vorx::DecompressToOutput(
+        handle, name, nullptr, progress, password,
+        vorx::FileOutput{&output, &OpenTemporary, &FreeBytesOfFolder}, &info, &fd);
+    return fd < 0 ? e : FinishOutput(fd, info.lastWriteSeconds, e);
+}
+
 EntryList ReadEntries(vorx_Stream* handle) {
     EntryList list;
     const uint64_t count = vorx_GetNumFiles(handle);
@@ -100,11 +152,16 @@ EntryList ReadEntries(vorx_Stream* handle) {
     return list;
 }
 
-int ReportUnreadableEntry(const EntryList& list) {
-    Error(list.error == vorx_NotFound
-              ? "the archive is of the older format, whose entries cannot be read"
-              : "cannot read entry " + std::to_string(list.entries.size()) + ": " +
-                    vorx_GetErrorString(list.error));
+int ReportUnreadableEntry(vorx_Stream* handle, const EntryList& list) {
+    const std::string entry = "cannot read entry " + std::to_string(list.entries.size()) + ": ";
+    if (vorx::IsOlderFormat(handle))
+        Error("the archive is of the older format, whose entries cannot be read");
+    else if (list.error == vorx_NotFound)
+        Error(entry +
+              "its name is missing from the names table or longer than the 255 bytes "
+              "a name may take");
+    else
+        Error(entry + vorx_GetErrorString(list.error));
     return ExitForError(list.error);
 }
 

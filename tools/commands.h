@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "library/vorx.h"
+#include "platform/host.h"
 #include "tools/console.h"
 #include "tools/options.h"
 
@@ -55,13 +56,28 @@ struct OpenArchive {
     }
 };
 
-// When the file at `path` ends before what it holds (a download or copy cut short),
-// reports it and returns true.
-bool ReportIfCutShort(const std::string& path);
+// When the archive `path`, open as `file`, ends before what it holds (a download or copy
+// cut short), reports it and returns true.
+bool ReportIfCutShort(int file, const std::string& path);
 
 // Opens the archive of l, t and x with the password given; reports why it cannot (an
-// incomplete file as such) and returns the exit code.
+// incomplete file as such) and returns the exit code. The tool opens the file itself and
+// hands the library its descriptor: no host path reaches the library, whose paths are in
+// the ANSI code page on Windows.
 int Open(const Options& o, OpenArchive* archive);
+
+// Opens archive `path` for a second handle (a decoding thread's own): null when it cannot.
+vorx_Stream* OpenAgain(const std::string& path, const char* password);
+
+// The end of decoding into a file the tool opened: the last-write time (now when it is 0)
+// and the close, whose failure is a write failure. Returns `result` or the first failure.
+vorx_Error FinishOutput(int fd, int64_t lastWriteSeconds, vorx_Error result);
+
+// vorx_DecompressToFile of entry `name` into `temporary`, made in `folder`, through a
+// descriptor of it (free space asked of the folder): no path reaches the library.
+vorx_Error DecompressToTemporary(vorx_Stream* handle, const char* name,
+                                 const host::TemporaryFile& temporary, const host::Folder& folder,
+                                 vorx_ProgressCallback progress, const char* password);
 
 // Every entry's information, in the archive's order, and the sum of their sizes. Reading
 // stops at the first entry that cannot be read: `error` says why, and `entries` holds
@@ -72,8 +88,9 @@ struct EntryList {
     vorx_Error error = vorx_Success;
 };
 EntryList ReadEntries(vorx_Stream* handle);
-// Reports the entry that could not be read; returns the exit code.
-int ReportUnreadableEntry(const EntryList& list);
+// Reports the entry of `handle` that could not be read, with its real reason; returns
+// the exit code.
+int ReportUnreadableEntry(vorx_Stream* handle, const EntryList& list);
 
 // Progress of one entry's decode, moving the bar between the entry's first and last byte.
 struct DecodeProgress {

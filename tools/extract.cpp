@@ -80,7 +80,7 @@ int Extract(const Options& o) {
     if (!root) return Fail(kExitFatal, "cannot open the folder '" + outDir + "'");
 
     const EntryList list = ReadEntries(archive.handle);
-    if (list.error != vorx_Success) return ReportUnreadableEntry(list);
+    if (list.error != vorx_Success) return ReportUnreadableEntry(archive.handle, list);
 
     Overwrite policy = o.yes ? Overwrite::All : Overwrite::Ask;
     const bool canAsk = host::IsTerminal(0) && host::IsTerminal(2);
@@ -89,9 +89,11 @@ int Extract(const Options& o) {
     int exitCode = kExitOk;
     size_t extractedHere = 0, skipped = 0, failed = 0;
     gActiveHandle = archive.handle;
-    // Files extracted (or queued for writing) so far: a later entry of the same name
-    // replaces them without asking.
+    // Files extracted (or queued for writing) so far, by host path.
     std::set<std::string> written;
+    // The names of the entries so far as Windows compares them: an entry of a name seen
+    // before would replace (or be asked about as if it were) the earlier entry's file.
+    std::set<std::string> claimed;
     tool::FileWriter writer(kWriterQueueBytes);
     const auto fail = [&](const std::string& message, int code) {
         progress.Done();
@@ -122,6 +124,13 @@ int Extract(const Options& o) {
         const WalkPlan plan = PlanWalk(info.name, o.codePage, outDir);
         if (!plan.refusal.empty()) {
             fail("refused '" + display + "': " + plan.refusal, kExitFatal);
+            continue;
+        }
+        if (!claimed.insert(plan.key).second) {
+            fail("refused '" + display +
+                     "': an earlier entry has this name (as Windows compares names, letter case "
+                     "ignored), and one file cannot hold both",
+                 kExitFatal);
             continue;
         }
         // Folder by folder from the output folder, each opened from the one above.
@@ -173,11 +182,10 @@ int Extract(const Options& o) {
             // A link of the file's name counts as a file: it is replaced, never followed.
             existing = host::StatIn(*folder, leaf).kind;
         }
-        OverwriteDecision decision = DecideOverwrite(existing, written.count(hostPath) != 0, policy,
-                                                     canAsk, Reply::NotAsked);
+        OverwriteDecision decision = DecideOverwrite(existing, policy, canAsk, Reply::NotAsked);
         while (decision.action == Action::Ask) {
             progress.Done();
-            decision = DecideOverwrite(existing, false, policy, canAsk, AskReplace(hostPath));
+            decision = DecideOverwrite(existing, policy, canAsk, AskReplace(hostPath));
         }
         policy = decision.policy;
         if (decision.action == Action::FolderInTheWay) {
@@ -206,10 +214,9 @@ int Extract(const Options& o) {
         job.folder = folder;
         job.name = leaf;
         job.path = hostPath;
-        // A file of that name may exist, or wait to be written for an earlier entry (where
-        // names ignore case, under a name that differs in case only).
-        job.replace = existing != host::PathKind::Missing || written.count(hostPath) != 0 ||
-                      host::NamesIgnoreCase();
+        // Where names ignore case no folder counts as fresh, so the file system was asked
+        // (under any spelling); an entry of a name seen before was refused.
+        job.replace = existing != host::PathKind::Missing;
         job.size = static_cast<size_t>(found.uncompressedSize);
         job.lastWriteSeconds = found.lastWriteSeconds;
         vorx_Error e = vorx_Success;
@@ -238,8 +245,8 @@ int Extract(const Options& o) {
                 fail("cannot write '" + hostPath + "'", kExitFatal);
                 continue;
             }
-            e = pool ? pool->ExtractToFile(info.name, temporary.path().c_str(), pw, &tracker)
-                     : vorx_DecompressToFile(archive.handle, info.name, temporary.path().c_str(),
+            e = pool ? pool->ExtractToFile(info.name, temporary, *folder, pw, &tracker)
+                     : DecompressToTemporary(archive.handle, info.name, temporary, *folder,
                                              &OnDecodeProgress, pw);
             if (e == vorx_Success && !temporary.RenameTo(leaf)) {
                 fail("cannot write '" + hostPath + "'", kExitFatal);

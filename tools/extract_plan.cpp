@@ -7,14 +7,11 @@
 namespace tool {
 namespace {
 
-// The conversion to the host's names is checked again: a component must stay one
-// component of a file below the output folder (judged in UTF-8, where a separator byte
-// is always a separator).
+// The conversion to host text is checked again: a component must stay one component of
+// a file below the output folder (in UTF-8 a separator byte is always a separator).
 bool IsPlainHostName(const std::string& part) {
-    std::string utf8 = part, error;
-    if (!host::TextIsUtf8() && !host::ToCodePage(part, 65001, &utf8, &error)) return false;
-    return !utf8.empty() && utf8 != "." && utf8 != ".." &&
-           utf8.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
+    return !part.empty() && part != "." && part != ".." &&
+           part.find_first_of(std::string("/\\\0", 3)) == std::string::npos;
 }
 
 }  // namespace
@@ -37,12 +34,14 @@ WalkPlan PlanWalk(const std::string& stored, unsigned codePage, const std::strin
             break;
         }
         path = JoinPath(path, part);
+        plan.key += (plan.names.empty() ? "" : "\\") + vorx::WindowsNameKey(part);
         plan.names.push_back(part);
         plan.paths.push_back(path);
     }
     if (!plan.refusal.empty()) {
         plan.names.clear();
         plan.paths.clear();
+        plan.key.clear();
     }
     return plan;
 }
@@ -55,11 +54,10 @@ Reply ParseReply(const std::string& line) {
     return Reply::Unclear;
 }
 
-OverwriteDecision DecideOverwrite(host::PathKind existing, bool writtenHere, Overwrite policy,
-                                  bool canAsk, Reply reply) {
+OverwriteDecision DecideOverwrite(host::PathKind existing, Overwrite policy, bool canAsk,
+                                  Reply reply) {
     if (existing == host::PathKind::Directory) return {Action::FolderInTheWay, policy};
-    // A file this extraction wrote is replaced by a later entry of its name.
-    if (existing == host::PathKind::Missing || writtenHere) return {Action::Write, policy};
+    if (existing == host::PathKind::Missing) return {Action::Write, policy};
     switch (reply) {
         case Reply::Yes:
             return {Action::Write, policy};

@@ -14,12 +14,15 @@ namespace tool {
 struct WalkPlan {
     std::vector<std::string> names;  // host names: each folder, then the file
     std::vector<std::string> paths;  // the host path of each, from the output folder
+    std::string key;                 // the name as Windows compares it (WindowsNameKey)
     std::string refusal;             // why the entry is not written; empty when it is
 };
 
 // The plan for the stored name `stored` (code page `codePage`) below `outDir`. Refused
-// are names the extraction rule refuses, components the host cannot spell, and those
-// that in the host's names would not stay one component.
+// are names the extraction rule refuses, components the host cannot spell (bytes the
+// code page does not define, C1 controls), and those that in host text would not stay
+// one component. The name is converted once and split as host text (UTF-8), where a
+// trail byte 0x5C of a double-byte code page has become part of its character.
 WalkPlan PlanWalk(const std::string& stored, unsigned codePage, const std::string& outDir);
 
 // The standing answer about existing files: -y gives All, [A]ll and [N]one on the
@@ -36,11 +39,11 @@ struct OverwriteDecision {
     Overwrite policy;  // the standing answer from now on
 };
 
-// What to do with an entry whose file is `existing` (a link counts as a file), when this
-// extraction wrote that file already or not, under the standing answer `policy`, with or
-// without a terminal to ask on, after `reply`. Ask means: ask, then decide again with the
-// reply.
-OverwriteDecision DecideOverwrite(host::PathKind existing, bool writtenHere, Overwrite policy,
-                                  bool canAsk, Reply reply);
+// What to do with an entry whose file is `existing` (a link counts as a file) under the
+// standing answer `policy`, with or without a terminal to ask on, after `reply`. Ask
+// means: ask, then decide again with the reply. (A file of an earlier entry of this run
+// is never in the way: an entry of a name seen before is refused.)
+OverwriteDecision DecideOverwrite(host::PathKind existing, Overwrite policy, bool canAsk,
+                                  Reply reply);
 
 }  // namespace tool

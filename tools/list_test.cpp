@@ -68,7 +68,7 @@ int List(const Options& o) {
     }
     if (list.error != vorx_Success) {
         if (o.json) std::printf("]}\n");
-        return ReportUnreadableEntry(list);
+        return ReportUnreadableEntry(archive.handle, list);
     }
     const uint64_t count = list.entries.size();
     if (o.json)
@@ -84,7 +84,7 @@ int Test(const Options& o) {
     OpenArchive archive;
     if (const int e = Open(o, &archive)) return e;
     const EntryList list = ReadEntries(archive.handle);
-    if (list.error != vorx_Success) return ReportUnreadableEntry(list);
+    if (list.error != vorx_Success) return ReportUnreadableEntry(archive.handle, list);
     gActiveHandle = archive.handle;
     std::vector<EntryResult> results;
     Progress progress(list.totalSize);
@@ -124,8 +124,8 @@ int Test(const Options& o) {
                        : vorx_OutOfMemory;
         } else if (e == vorx_Success) {
             host::TemporaryFile scratch;
-            e = scratch.Create(scratchFolder)
-                    ? vorx_DecompressToFile(archive.handle, info.name, scratch.path().c_str(),
+            e = scratchFolder && scratch.Create(scratchFolder)
+                    ? DecompressToTemporary(archive.handle, info.name, scratch, *scratchFolder,
                                             &OnDecodeProgress, archive.Password())
                     : vorx_InvalidArgument;
         }

@@ -171,10 +171,7 @@ void ParallelDecoder::Run(void* self) { static_cast<ParallelDecoder*>(self)->Wor
 
 void ParallelDecoder::Work() {
     // A handle of its own: a handle's decodes run one at a time.
-    vorx_Stream* handle = nullptr;
-    if (vorx_OpenStream(&handle, path_.c_str(), hasPassword_ ? password_.c_str() : nullptr,
-                        vorx_OpenReadOnly) != vorx_Success)
-        handle = nullptr;  // blocks only
+    vorx_Stream* handle = OpenAgain(path_, hasPassword_ ? password_.c_str() : nullptr);
     WorkerState state;
     {
         host::Locked lock(mutex_);
@@ -495,21 +492,22 @@ vorx_Error ParallelDecoder::Test(const char* name, const char* password, BlockRu
     return DecodeBlocks(info, recordPosition, password, rules, -1, progress);
 }
 
-vorx_Error ParallelDecoder::ExtractToFile(const char* name, const char* path, const char* password,
+vorx_Error ParallelDecoder::ExtractToFile(const char* name, const host::TemporaryFile& temporary,
+                                          const host::Folder& folder, const char* password,
                                           const DecodeProgress* progress) {
     vorx_FileInfo info;
     uint64_t recordPosition = 0;
     if (vorx::LocateEntry(main_, &info, &recordPosition, name) != vorx_Success)
         return vorx_NotFound;
     if (!password && (info.attributes & vorx::kAttributeEncrypted)) return vorx_PasswordRequired;
-    const vorx::FreeSpace space = vorx::FreeSpaceForPath(path);
-    if (space.known && info.uncompressedSize > space.bytes) return vorx_OutOfDiskSpace;
-    const int output = platform::FileOpen(
-        path, platform::kOpenReadWrite | platform::kOpenCreate | platform::kOpenTruncate);
+    uint64_t room = 0;
+    if (host::FreeBytesIn(folder, &room) && info.uncompressedSize > room)
+        return vorx_OutOfDiskSpace;
+    const int output = temporary.OpenForWriting();
     if (output < 0) return vorx_InvalidArgument;
     const vorx_Error result =
         DecodeBlocks(info, recordPosition, password, BlockRules::File, output, progress);
-    return vorx::FinishOutputFile(output, path, info, result);
+    return FinishOutput(output, info.lastWriteSeconds, result);
 }
 
 }  // namespace tool

@@ -88,8 +88,10 @@ public:
     // without the output: the same checks up to the decode and the same result codes.
     vorx_Error Test(const char* name, const char* password, BlockRules rules,
                     const DecodeProgress* progress);
-    // vorx_DecompressToFile of entry `name` into `path`, with its codes and its times.
-    vorx_Error ExtractToFile(const char* name, const char* path, const char* password,
+    // vorx_DecompressToFile of entry `name` into `temporary` (in `folder`), through a
+    // descriptor of its own, with its codes and its times.
+    vorx_Error ExtractToFile(const char* name, const host::TemporaryFile& temporary,
+                             const host::Folder& folder, const char* password,
                              const DecodeProgress* progress);
 
 private:

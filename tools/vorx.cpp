@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "container/name_policy.h"
 #include "platform/host.h"
@@ -21,9 +22,15 @@ namespace {
 using namespace tool;
 
 int Run(int argc, char** argv) {
+    host::PrepareOutput();
+    // The arguments as host text (UTF-8), whatever the system's code page.
+    std::vector<std::string> arguments = host::Arguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& argument : arguments) pointers.push_back(argument.data());
+    pointers.push_back(nullptr);
     Options o;
     try {
-        o = ParseCommandLine(argc, argv);
+        o = ParseCommandLine(static_cast<int>(arguments.size()), pointers.data());
     } catch (const UsageError& e) {
         Error(e.message);
         std::fprintf(stderr, "Try 'vorx --help'.\n");

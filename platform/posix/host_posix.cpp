@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <sys/random.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,6 +45,15 @@ bool Convert(const char* to, const char* from, const std::string& in, std::strin
     result.resize(result.size() - outLeft);
     *out = std::move(result);
     return true;
+}
+
+// Whether UTF-8 text holds a C1 control character (U+0080 to U+009F: C2 80 to C2 9F).
+bool HasC1Control(const std::string& utf8) {
+    for (size_t i = 0; i + 1 < utf8.size(); ++i)
+        if (static_cast<unsigned char>(utf8[i]) == 0xC2 &&
+            static_cast<unsigned char>(utf8[i + 1]) < 0xA0)
+            return true;
+    return false;
 }
 
 std::string CodePageName(unsigned codePage) {
@@ -217,6 +227,13 @@ PathStatus StatIn(const Folder& folder, const std::string& name) {
     return status;
 }
 
+bool FreeBytesIn(const Folder& folder, uint64_t* bytes) {
+    struct statvfs st;
+    if (fstatvfs(FolderAccess::Fd(folder), &st) != 0) return false;
+    *bytes = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+    return true;
+}
+
 int CreateFileIn(const Folder& folder, const std::string& name) {
     return OpenNew(FolderAccess::Fd(folder), name);
 }
@@ -286,6 +303,11 @@ bool TemporaryFile::Create(FolderPtr folder) {
     path_ = DescriptorPaths() ? "/proc/self/fd/" + std::to_string(fd) + "/" + kTemporaryFileName
                               : Join(Join(folder_->path(), name_), kTemporaryFileName);
     return true;
+}
+
+int TemporaryFile::OpenForWriting() const {
+    if (handle_ < 0) return -1;
+    return openat(static_cast<int>(handle_), kTemporaryFileName, O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
 }
 
 bool TemporaryFile::RenameTo(const std::string& name) {
@@ -369,7 +391,7 @@ bool FromCodePage(const std::string& text, unsigned codePage, std::string* out,
         *error = "code page " + std::to_string(codePage) + " is not available on this system";
         return false;
     }
-    if (!Convert("UTF-8", CodePageName(codePage).c_str(), text, out)) {
+    if (!Convert("UTF-8", CodePageName(codePage).c_str(), text, out) || HasC1Control(*out)) {
         *error = "it has bytes that code page " + std::to_string(codePage) + " does not define";
         return false;
     }
@@ -381,6 +403,25 @@ bool CodePageAvailable(unsigned codePage) {
     if (cd == reinterpret_cast<iconv_t>(-1)) return false;
     iconv_close(cd);
     return true;
+}
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+void PrepareOutput() {}
+
+std::string LibraryPath(const std::string& path) { return path; }
+
+int OpenForReading(const std::string& path) {
+    // Not blocking on a FIFO swapped in for the file: only a regular file is kept.
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    struct stat st;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 bool IsTerminal(int fd) { return isatty(fd) == 1; }

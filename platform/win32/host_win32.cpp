@@ -1,6 +1,8 @@
-// Win32 implementation of the tool's host services: file attributes and times,
-// FindFirstFileA, CreateDirectoryA, MultiByteToWideChar / WideCharToMultiByte for the
-// code pages, the console and its Ctrl+C handler. Host names are in the ANSI code page.
+// Win32 implementation of the tool's host services. Host text is UTF-8; every system
+// call takes it as UTF-16 (the W functions), and folders below the output folder are
+// walked through held handles (held_folders.h). Code pages are converted with
+// MultiByteToWideChar / WideCharToMultiByte, strictly; the console is switched to UTF-8
+// while the tool runs; Ctrl+C reaches the tool through a console handler.
 #include "platform/host.h"
 
 #include <windows.h>
@@ -11,9 +13,22 @@
 #include <process.h>
 #include <stdio.h>
 #include <cstdio>
+#include <cstdlib>
 #include <sys/stat.h>
 
 #include <algorithm>
+
+#include "platform/win32/held_folders.h"
+
+// The C runtime's split of the UTF-16 command line (msvcrt exports it; no header declares it).
+extern "C" {
+struct StartupInfo {
+    int newMode;
+};
+__declspec(dllimport) int __cdecl __wgetmainargs(int* count, wchar_t*** arguments,
+                                                 wchar_t*** environment, int expandWildcards,
+                                                 StartupInfo* startup);
+}
 
 namespace host {
 namespace {
@@ -28,6 +43,7 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
     return FALSE;
 }
 
+// Text in code page `codePage` to UTF-16; false for bytes the code page does not define.
 bool ToWide(const std::string& text, unsigned codePage, std::wstring* out) {
     out->clear();
     if (text.empty()) return true;
@@ -39,64 +55,94 @@ bool ToWide(const std::string& text, unsigned codePage, std::wstring* out) {
                                static_cast<int>(text.size()), out->data(), n) == n;
 }
 
+// UTF-16 to code page `codePage`, exactly: no best-fit stand-in, no default character,
+// and the bytes must read back as the same characters (some code pages give two
+// characters one byte sequence).
 bool FromWide(const std::wstring& text, unsigned codePage, std::string* out) {
     out->clear();
     if (text.empty()) return true;
     BOOL usedDefault = FALSE;
     // UTF-8 takes neither flag nor the default-character question.
     const bool utf8 = codePage == CP_UTF8;
-    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
     BOOL* used = utf8 ? nullptr : &usedDefault;
     const int n = WideCharToMultiByte(codePage, flags, text.data(), static_cast<int>(text.size()),
                                       nullptr, 0, nullptr, used);
     if (n <= 0 || usedDefault) return false;
     out->resize(static_cast<size_t>(n));
+    std::wstring back;
     return WideCharToMultiByte(codePage, flags, text.data(), static_cast<int>(text.size()),
                                out->data(), n, nullptr, used) == n &&
-           !usedDefault;
+           !usedDefault && ToWide(*out, codePage, &back) && back == text;
 }
 
-int64_t FileTimeToSeconds(const FILETIME& ft) {
-    const uint64_t ticks = (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+// Host text as UTF-16 for a system call; empty (which names nothing) when it is not UTF-8.
+std::wstring Wide(const std::string& text) {
+    std::wstring wide;
+    return ToWide(text, CP_UTF8, &wide) ? wide : std::wstring();
+}
+
+// UTF-16 from the system as host text; a lone surrogate, which UTF-8 cannot spell,
+// becomes '?' (no file name holds one).
+std::string Narrow(const wchar_t* text, size_t length) {
+    std::wstring copy(text, length);
+    for (size_t i = 0; i < copy.size(); ++i) {
+        const bool high = copy[i] >= 0xD800 && copy[i] <= 0xDBFF;
+        const bool low = copy[i] >= 0xDC00 && copy[i] <= 0xDFFF;
+        if (high && i + 1 < copy.size() && copy[i + 1] >= 0xDC00 && copy[i + 1] <= 0xDFFF)
+            ++i;
+        else if (high || low)
+            copy[i] = L'?';
+    }
+    std::string out;
+    return FromWide(copy, CP_UTF8, &out) ? out : std::string();
+}
+
+std::string Narrow(const std::wstring& text) { return Narrow(text.data(), text.size()); }
+
+int64_t FileTimeToSeconds(uint64_t ticks) {
     return static_cast<int64_t>(ticks / 10000000ull) - 11644473600ll;
 }
 
-// The status of the name itself, from its attributes: a reparse point is reported in isLink.
-PathStatus StatusOf(const std::string& path) {
-    PathStatus status;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return status;
-    const DWORD a = data.dwFileAttributes;
-    status.isLink = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    status.kind = (a & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory
-                  : (a & FILE_ATTRIBUTE_DEVICE)  ? PathKind::Other
-                                                 : PathKind::File;
-    status.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    status.writeSeconds = FileTimeToSeconds(data.ftLastWriteTime);
-    status.attributes = static_cast<uint16_t>(a & 0x27);
-    return status;
+PathKind KindOf(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory
+           : (attributes & FILE_ATTRIBUTE_DEVICE)  ? PathKind::Other
+                                                   : PathKind::File;
 }
 
 }  // namespace
 
-PathStatus Stat(const std::string& path) { return StatusOf(path); }
+PathStatus Stat(const std::string& path) {
+    PathStatus status;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return status;
+    const DWORD a = data.dwFileAttributes;
+    status.isLink = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    status.kind = KindOf(a);
+    status.size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    status.writeSeconds =
+        FileTimeToSeconds((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                          data.ftLastWriteTime.dwLowDateTime);
+    status.attributes = static_cast<uint16_t>(a & 0x27);
+    return status;
+}
 
 bool ListDirectory(const std::string& path, std::vector<std::string>* names) {
     names->clear();
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((Wide(path) + L"\\*").c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
-        const std::string name = data.cFileName;
-        if (name != "." && name != "..") names->push_back(name);
-    } while (FindNextFileA(find, &data));
+        const std::wstring name = data.cFileName;
+        if (name != L"." && name != L"..") names->push_back(Narrow(name));
+    } while (FindNextFileW(find, &data));
     FindClose(find);
     std::sort(names->begin(), names->end());
     return true;
 }
 
 bool MakeDirectory(const std::string& path, bool* created) {
-    const bool made = CreateDirectoryA(path.c_str(), nullptr) != 0;
+    const bool made = CreateDirectoryW(Wide(path).c_str(), nullptr) != 0;
     if (created) *created = made;
     if (made) return true;
     return Stat(path).kind == PathKind::Directory;
@@ -118,6 +164,13 @@ std::string Join(const std::string& folder, const std::string& name) {
     return last == '\\' || last == '/' || last == ':' ? folder + name : folder + "\\" + name;
 }
 
+// A name below a held folder, in the form the steps take.
+struct WideName {
+    explicit WideName(const std::string& name) : text(Wide(name)) {}
+    platform::held::Name name() const { return {text.data(), text.size()}; }
+    std::wstring text;
+};
+
 // `bytes` bytes from the system's random source, as hex digits.
 bool RandomHex(size_t bytes, std::string* out) {
     unsigned char buffer[32];
@@ -130,33 +183,25 @@ bool RandomHex(size_t bytes, std::string* out) {
     return true;
 }
 
-// Opens a folder for as long as it is used. Without delete sharing, no one can rename
-// or delete it (or a folder above it) meanwhile and put something else in its place.
-HANDLE OpenFolderHandle(const std::string& path, bool followLink, DWORD* attributes) {
-    const DWORD flags =
-        FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-    HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, flags, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return h;
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(h, &info)) {
-        CloseHandle(h);
-        return INVALID_HANDLE_VALUE;
+// A new file under a fresh random name ".vorx-RANDOM.tmp" in `folder`; null when none
+// could be made. A name already taken is a planted one, or chance: a few are tried.
+// Others may read and write it (code that opens it by path), not rename or delete it
+// while it is open.
+HANDLE CreateTemporary(const Folder& folder, std::string* name) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        std::string random;
+        if (!RandomHex(12, &random)) return nullptr;
+        *name = ".vorx-" + random + ".tmp";
+        bool taken = false;
+        HANDLE file = platform::held::CreateFileIn(FolderAccess::Handle(folder),
+                                                   WideName(*name).name(), &taken, true);
+        if (file != nullptr || !taken) return file;
     }
-    *attributes = info.dwFileAttributes;
-    return h;
-}
-
-// A new file, never over anything that exists under that name (CREATE_NEW does not
-// follow a link). Others may read it while it is written, not delete or rename it.
-HANDLE CreateNew(const std::string& path) {
-    return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    return nullptr;
 }
 
 int ToDescriptor(HANDLE h) {
-    if (h == INVALID_HANDLE_VALUE) return -1;
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) return -1;
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_BINARY);
     if (fd < 0) CloseHandle(h);
     return fd;
@@ -176,63 +221,55 @@ Folder::Folder(std::string path, intptr_t handle, std::shared_ptr<const Folder> 
 Folder::~Folder() { CloseHandle(reinterpret_cast<HANDLE>(handle_)); }
 
 FolderPtr OpenFolder(const std::string& path) {
-    DWORD attributes = 0;
-    HANDLE h = OpenFolderHandle(path.empty() ? "." : path, true, &attributes);
-    if (h == INVALID_HANDLE_VALUE) return nullptr;
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        CloseHandle(h);
-        return nullptr;
-    }
-    return FolderAccess::Make(path, h, nullptr);
+    HANDLE h = platform::held::OpenFolderPath(Wide(path.empty() ? "." : path).c_str());
+    return h ? FolderAccess::Make(path, h, nullptr) : nullptr;
 }
 
 Subfolder OpenSubfolder(const FolderPtr& parent, const std::string& name, FolderPtr* out) {
-    const std::string path = Join(parent->path(), name);
-    bool made = false;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        DWORD attributes = 0;
-        HANDLE h = OpenFolderHandle(path, false, &attributes);
-        if (h != INVALID_HANDLE_VALUE) {
-            // Checked on the handle itself: what was checked is what stays open.
-            const Subfolder kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? Subfolder::Link
-                                   : !(attributes & FILE_ATTRIBUTE_DIRECTORY) ? Subfolder::NotFolder
-                                   : made                                     ? Subfolder::Made
-                                                                              : Subfolder::Opened;
-            if (kind == Subfolder::Made || kind == Subfolder::Opened) {
-                *out = FolderAccess::Make(path, h, parent);
-            } else {
-                CloseHandle(h);
-            }
-            return kind;
-        }
-        const DWORD error = GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-            return Subfolder::Failed;
-        made = CreateDirectoryA(path.c_str(), nullptr) != 0;
-        if (!made && GetLastError() != ERROR_ALREADY_EXISTS) return Subfolder::Failed;
+    HANDLE h = nullptr;
+    using platform::held::Step;
+    const Step step =
+        platform::held::OpenSubfolder(FolderAccess::Handle(*parent), WideName(name).name(), &h);
+    switch (step) {
+        case Step::Opened:
+        case Step::Made:
+            // Held with the folders above it, which then cannot be renamed either.
+            *out = FolderAccess::Make(Join(parent->path(), name), h, parent);
+            return step == Step::Made ? Subfolder::Made : Subfolder::Opened;
+        case Step::Link:
+            return Subfolder::Link;
+        case Step::NotFolder:
+            return Subfolder::NotFolder;
+        case Step::Failed:
+            break;
     }
     return Subfolder::Failed;
 }
 
 PathStatus StatIn(const Folder& folder, const std::string& name) {
-    return StatusOf(Join(folder.path(), name));
+    PathStatus status;
+    const platform::held::Status found =
+        platform::held::StatusOf(FolderAccess::Handle(folder), WideName(name).name());
+    if (!found.exists) return status;
+    status.isLink = (found.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    status.kind = found.folder ? PathKind::Directory : PathKind::File;
+    status.size = found.size;
+    status.writeSeconds = FileTimeToSeconds(found.writeTime);
+    status.attributes = static_cast<uint16_t>(found.attributes & 0x27);
+    return status;
+}
+
+bool FreeBytesIn(const Folder& folder, uint64_t* bytes) {
+    return platform::held::FreeBytes(FolderAccess::Handle(folder), bytes);
 }
 
 int CreateFileIn(const Folder& folder, const std::string& name) {
-    return ToDescriptor(CreateNew(Join(folder.path(), name)));
+    return ToDescriptor(platform::held::CreateFileIn(FolderAccess::Handle(folder),
+                                                     WideName(name).name(), nullptr, true));
 }
 
 int CreateTemporaryIn(const Folder& folder, std::string* name) {
-    // A name already taken is a planted one, or chance: try a few fresh ones.
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        std::string random;
-        if (!RandomHex(12, &random)) return -1;
-        *name = ".vorx-" + random + ".tmp";
-        HANDLE h = CreateNew(Join(folder.path(), *name));
-        if (h != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_EXISTS)
-            return ToDescriptor(h);
-    }
-    return -1;
+    return ToDescriptor(CreateTemporary(folder, name));
 }
 
 bool SetFileTimesOf(int fd, int64_t accessSeconds, int64_t writeSeconds) {
@@ -243,37 +280,49 @@ bool SetFileTimesOf(int fd, int64_t accessSeconds, int64_t writeSeconds) {
 }
 
 bool RenameIn(const Folder& folder, const std::string& from, const std::string& to) {
-    return MoveFileExA(Join(folder.path(), from).c_str(), Join(folder.path(), to).c_str(),
-                       MOVEFILE_REPLACE_EXISTING) != 0;
+    HANDLE file = platform::held::OpenFileIn(FolderAccess::Handle(folder), WideName(from).name());
+    if (file == nullptr) return false;
+    const bool renamed = platform::held::RenameOpenFile(file, FolderAccess::Handle(folder),
+                                                        WideName(to).name(), true);
+    CloseHandle(file);
+    return renamed;
 }
 
 bool RemoveIn(const Folder& folder, const std::string& name) {
-    return DeleteFileA(Join(folder.path(), name).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+    HANDLE file = platform::held::OpenFileIn(FolderAccess::Handle(folder), WideName(name).name());
+    if (file == nullptr) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    const bool removed = platform::held::RemoveOpenFile(file);
+    CloseHandle(file);
+    return removed;
 }
 
 bool TemporaryFile::Create(FolderPtr folder) {
     Remove();
     if (!folder) return false;
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        std::string random;
-        if (!RandomHex(12, &random)) return false;
-        const std::string name = ".vorx-" + random + ".tmp";
-        HANDLE h = CreateNew(Join(folder->path(), name));
-        if (h != INVALID_HANDLE_VALUE) {
-            // Held open until it is renamed or removed: its name cannot change meanwhile.
-            handle_ = reinterpret_cast<intptr_t>(h);
-            name_ = name;
-            path_ = Join(folder->path(), name);
-            folder_ = std::move(folder);
-            return true;
-        }
-        if (GetLastError() != ERROR_FILE_EXISTS) return false;
-    }
-    return false;
+    std::string name;
+    // Held open until it is renamed or removed: no one else can rename or delete it.
+    HANDLE file = CreateTemporary(*folder, &name);
+    if (file == nullptr) return false;
+    handle_ = reinterpret_cast<intptr_t>(file);
+    name_ = name;
+    path_ = Join(folder->path(), name);
+    folder_ = std::move(folder);
+    return true;
+}
+
+int TemporaryFile::OpenForWriting() const {
+    HANDLE copy = nullptr;
+    if (handle_ == -1 ||
+        !DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(handle_),
+                         GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+        return -1;
+    return ToDescriptor(copy);
 }
 
 bool TemporaryFile::RenameTo(const std::string& name) {
     if (handle_ == -1) return false;
+    // Closed first, so that no handle of this program keeps the rename out; the name is
+    // taken in the held folder.
     CloseHandle(reinterpret_cast<HANDLE>(handle_));
     handle_ = -1;
     if (!RenameIn(*folder_, name_, name)) {
@@ -316,12 +365,15 @@ char PathSeparator() { return '\\'; }
 bool NamesIgnoreCase() { return true; }
 
 std::string AbsolutePath(const std::string& path) {
-    char buffer[MAX_PATH * 4];
-    const DWORD n = GetFullPathNameA(path.c_str(), sizeof buffer, buffer, nullptr);
-    if (n == 0 || n >= sizeof buffer) return path;
-    std::string result(buffer, n);
-    while (result.size() > 3 && (result.back() == '\\' || result.back() == '/')) result.pop_back();
-    return result;
+    const std::wstring wide = Wide(path);
+    const DWORD size = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (wide.empty() || size == 0) return path;
+    std::wstring full(size, L'\0');
+    const DWORD n = GetFullPathNameW(wide.c_str(), size, full.data(), nullptr);
+    if (n == 0 || n >= size) return path;
+    full.resize(n);
+    while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
+    return Narrow(full);
 }
 
 bool ToCodePage(const std::string& hostText, unsigned codePage, std::string* out,
@@ -331,7 +383,7 @@ bool ToCodePage(const std::string& hostText, unsigned codePage, std::string* out
         *error = "code page " + std::to_string(codePage) + " is not available on this system";
         return false;
     }
-    if (!ToWide(hostText, CP_ACP, &wide) || !FromWide(wide, codePage, out)) {
+    if (!ToWide(hostText, CP_UTF8, &wide) || !FromWide(wide, codePage, out)) {
         *error = "it has characters that code page " + std::to_string(codePage) + " cannot hold";
         return false;
     }
@@ -345,14 +397,64 @@ bool FromCodePage(const std::string& text, unsigned codePage, std::string* out,
         *error = "code page " + std::to_string(codePage) + " is not available on this system";
         return false;
     }
-    if (!ToWide(text, codePage, &wide) || !FromWide(wide, CP_ACP, out)) {
-        *error = "it has characters that this system's code page cannot hold";
+    const bool c1 =
+        ToWide(text, codePage, &wide) &&
+        std::any_of(wide.begin(), wide.end(), [](wchar_t c) { return c >= 0x80 && c <= 0x9F; });
+    if (c1 || !ToWide(text, codePage, &wide) || !FromWide(wide, CP_UTF8, out)) {
+        *error = "it has bytes that code page " + std::to_string(codePage) + " does not define";
         return false;
     }
     return true;
 }
 
 bool CodePageAvailable(unsigned codePage) { return IsValidCodePage(codePage) != 0; }
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+    // The C runtime's own split of the UTF-16 command line, the same rules as for argv.
+    int count = 0;
+    wchar_t** wide = nullptr;
+    wchar_t** environment = nullptr;
+    StartupInfo startup{};
+    if (__wgetmainargs(&count, &wide, &environment, 0, &startup) < 0 || wide == nullptr)
+        return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> arguments;
+    for (int i = 0; i < count; ++i) arguments.push_back(Narrow(wide[i], wcslen(wide[i])));
+    return arguments;
+}
+
+namespace {
+UINT gConsoleOutputCodePage = 0;
+void RestoreConsole() { SetConsoleOutputCP(gConsoleOutputCodePage); }
+}  // namespace
+
+void PrepareOutput() {
+    DWORD mode;
+    const bool console = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) ||
+                         GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode);
+    if (!console || gConsoleOutputCodePage != 0) return;
+    gConsoleOutputCodePage = GetConsoleOutputCP();
+    // The console's code page outlives the program: it is put back at the end.
+    if (SetConsoleOutputCP(CP_UTF8)) std::atexit(&RestoreConsole);
+}
+
+std::string LibraryPath(const std::string& path) {
+    std::wstring wide;
+    std::string ansi;
+    return ToWide(path, CP_UTF8, &wide) && FromWide(wide, CP_ACP, &ansi) ? ansi : std::string();
+}
+
+int OpenForReading(const std::string& path) {
+    HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return -1;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
+    if (fd < 0) CloseHandle(file);
+    return fd;
+}
 
 bool IsTerminal(int fd) { return _isatty(fd) != 0; }
 

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # vorx.exe under Wine: a/l/t/x round trip with names outside ASCII, options after the
-# paths, the overwrite rule, names no extraction may write, and the exit codes. Files
-# are made and compared on the Linux side; Wine shows them to the program as Z:\...
+# paths, the overwrite rule, names no extraction may write (tests/tool/hostile_names.txt),
+# names an earlier entry had, a planted folder link, and the exit codes. Files are made
+# and compared on the Linux side; Wine shows them to the program as Z:\...
 #
-#   vorx_exe_wine.sh VORX_EXE WINE_RUN CRAFT_ARCHIVE
+#   vorx_exe_wine.sh VORX_EXE WINE_RUN CRAFT_ARCHIVE HOSTILE_NAMES
 # Exits with 77 (skipped) when WINE_RUN does: this machine cannot run the program.
 set -u
 export LC_ALL=C.UTF-8
 vorx_exe=$(realpath "$1")
 wine_run=$(realpath "$2")
 craft=$(realpath "$3")
+hostile_names=$(realpath "$4")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
@@ -78,9 +80,9 @@ run 0 x -y out.vx -o dest
 cmp -s src/readme.txt dest/src/readme.txt || fail "-y did not replace the file"
 
 # Names that differ only in case are one file on Windows: `a` refuses to store both; in
-# an archive from elsewhere the later entry replaces the earlier one without a question
-# or a failure.
-hex() { printf '%s' "$1" | od -An -tx1 | tr -d ' \n'; }
+# an archive from elsewhere the later entry is refused (exit 2), never written over the
+# earlier one's file or asked about as if it were another file.
+hex() { printf '%s' "$1" | od -v -An -tx1 | tr -d ' \n'; }
 mkdir -p cases
 echo upper > cases/Name.txt
 echo lower > cases/name.txt
@@ -88,10 +90,11 @@ run 2 a cases.vx cases
 contains err.txt "Windows takes it for the same file as"
 [ -e cases.vx ] && fail "an archive was written with two names of one file"
 "$wine_run" "$craft" cases.vx "$(hex 'cases\Name.txt')" "$(hex 'cases\name.txt')" || fail "cannot craft"
-run 0 x cases.vx -o cased
-contains out.txt "2 files extracted"
+run 2 x cases.vx -o cased
+contains out.txt "1 file extracted, 1 failed"
+contains err.txt "refused 'cases\name.txt': an earlier entry has this name"
 [ "$(ls cased/cases | wc -l)" = 1 ] || fail "case variants gave more than one file"
-[ "$(cat cased/cases/*)" = "$(hex 'cases\name.txt')" ] || fail "the later of two case variants did not win"
+[ "$(cat cased/cases/*)" = "$(hex 'cases\Name.txt')" ] || fail "the later of two case variants replaced the first"
 
 # Encrypted data and names; the password is needed for all of it.
 run 0 a secret.vx src/sub -p "a long password" --encrypt-names
@@ -107,17 +110,20 @@ contains out.txt "FAILED  big.txt"
 run 2 x damaged.vx -o broken
 [ -e broken/big.txt ] && fail "a damaged entry left a file"
 
-# A name outside the program's ANSI code page cannot be opened by it: refused, and
-# nothing is written.
+# A name outside the archive's code page is refused, and nothing is written; the program
+# itself reads it whatever its ANSI code page (1252 here).
 mkdir -p wide
 echo x > "wide/$(printf '\xe6\x97\xa5\xe6\x9c\xac').txt"
 run 2 a wide.vx wide
-contains err.txt "outside the system's ANSI code page"
+contains err.txt "code page 1252 cannot hold"
 [ -e wide.vx ] && fail "an archive was written although a name was refused"
+run 0 a wide.vx wide --codepage 65001
+run 0 x wide.vx -o wideout --codepage 65001
+diff -r wide wideout/wide > diff.txt || { fail "a name outside the ANSI code page did not round-trip"; cat diff.txt >&2; }
 
-# Names no extraction may write (devices, components Windows resolves or changes,
-# characters it refuses, control bytes): each is refused (exit 2) and nothing outside
-# the destination appears or changes. The last name is "..\..\evil.txt" in EBCDIC,
+# Names no extraction may write: each is refused with its reason (exit 2) and nothing
+# outside the destination appears or changes; control bytes and bytes code page 1252
+# leaves undefined are never printed raw. The last name is "..\..\evil.txt" in EBCDIC,
 # whose code page is refused before anything is written.
 snapshot() {  # every file outside box/dest* with its checksum, and every path
   find . -path './box/dest*' -prune -o ! -name out.txt ! -name err.txt -type f -print0 |
@@ -126,36 +132,43 @@ snapshot() {  # every file outside box/dest* with its checksum, and every path
 }
 mkdir -p box
 echo kept > box/evil.txt
-esc="esc$(printf '\033')[2J.txt"
-hostile=()
-for name in NUL nul.txt COM1 AUX.txt CON 'CONOUT$' 'x\.. \.. \e' ... 'a\\b' 'bad|*?<>.txt' \
-            '..\evil.txt' "$esc" good.txt; do
-  hostile+=("$(hex "$name")")
-done
-"$wine_run" "$craft" box/hostile.vx "${hostile[@]}" 4b4be04b4be085a589934ba3a7a3 || fail "cannot craft the archive"
+hostile=() reasons=()
+while IFS=$'\t' read -r name reason; do
+  hostile+=("$(printf '%b' "$name" | od -v -An -tx1 | tr -d ' \n')") reasons+=("$reason")
+done < <(grep -v '^#' "$hostile_names")
+"$wine_run" "$craft" box/hostile.vx "${hostile[@]}" "$(hex good.txt)" 4b4be04b4be085a589934ba3a7a3 || fail "cannot craft the archive"
 before=$(snapshot)
 run 2 x box/hostile.vx -o box/dest
-for name in NUL nul.txt COM1 AUX.txt CON 'CONOUT$' 'x\.. \.. \e' ... 'a\\b' 'bad|*?<>.txt' '..\evil.txt'; do
-  contains err.txt "refused '$name': "
-done
+for reason in "${reasons[@]}"; do contains err.txt "$reason"; done
 contains err.txt "refused 'esc\x1B[2J.txt': the name has a control character"
-grep -q "$(printf '\033')" err.txt out.txt && fail "a control byte was printed raw"
-contains out.txt "2 files extracted, 12 failed"
+contains err.txt "refused 'undefined\x81.txt': it has bytes that code page 1252 does not define"
+LC_ALL=C grep -q "$(printf '[\033\201\235]')" err.txt out.txt && fail "a control or undefined byte was printed raw"
+contains out.txt "2 files extracted, ${#hostile[@]} failed"
 [ "$(cat box/dest/good.txt)" = "$(hex good.txt)" ] || fail "the good entry was not written"
 [ "$(find box/dest -type f | wc -l)" = 2 ] || fail "box/dest holds other files than two entries"
 [ "$(snapshot)" = "$before" ] || fail "a file outside the destination appeared or changed"
+run 0 l box/hostile.vx
+LC_ALL=C grep -q "$(printf '[\033\201\235]')" out.txt && fail "l printed a control or undefined byte raw"
 run 2 x box/hostile.vx -o box/dest500 --codepage 500
 contains err.txt "code page 500 cannot be used for names"
 [ -e box/dest500 ] && fail "a refused code page still made the destination"
 [ "$(snapshot)" = "$before" ] || fail "a file outside the destination appeared or changed"
 
+# A folder link planted below the output folder (a Linux link, which Wine opens as the
+# folder it points to without telling it is a link) is refused and never written through.
+mkdir -p planted/out planted/outside
+ln -s ../outside planted/out/sub
+"$wine_run" "$craft" planted.vx "$(hex 'sub\x.txt')" "$(hex 'y.txt')" || fail "cannot craft"
+run 2 x planted.vx -o planted/out
+contains err.txt "refused 'sub\x.txt': 'planted/out\sub' is a link"
+[ -z "$(ls -A planted/outside)" ] || fail "a file was written through a planted folder link"
+[ -f planted/out/y.txt ] || fail "the entry beside the link was not written"
+
 # Links below the output folder: a link or a second (hard) link at a file's name is
 # replaced, never written through, for a file written from memory and for one decoded
 # straight into its file; links planted under the names temporary files once had
 # (.vorx-PID.part, for every likely process id) are not used; a write that fails (here
-# at a file-size limit) keeps the old file and leaves no temporary. Wine shows a Linux
-# link to a folder as an ordinary folder and makes no junctions, so a folder link below
-# the output folder cannot be put before the program here.
+# at a file-size limit) keeps the old file and leaves no temporary.
 mkdir -p lk/src lk/outside lk/out
 echo "new text" > lk/src/file.txt
 echo "new hard" > lk/src/hard.txt

@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cwchar>
+#include <cwctype>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -10,34 +13,33 @@
 
 namespace {
 
-// A path text made in a buffer of `capacity` bytes, one more watched for an overrun: 'A'
-// AppendBackslash to `a`, 'D' GetDirectoryPart, 'C' Compose, 'M' ModuleFolderOf, 'J'
-// BuildOutputPath. What the buffer holds after, behind "refused: " when refused.
-std::string Made(char op, size_t capacity, const char* a, const char* b = "", const char* c = "") {
-    std::vector<char> buffer(capacity + 1, 'X');
-    char* out = std::strcpy(buffer.data(), op == 'A' ? a : "");
+// A path text made in a buffer of `capacity` units, one more watched for an overrun: 'A'
+// AppendBackslash to `a`, 'C' Compose, 'M' ModuleFolderOf, 'J' BuildOutputPath. What the
+// buffer holds after, behind "refused: " when refused.
+std::wstring Made(char op, size_t capacity, const wchar_t* a, const wchar_t* b = L"", const wchar_t* c = L"") {
+    std::vector<wchar_t> buffer(capacity + 1, L'X');
+    wchar_t* out = std::wcscpy(buffer.data(), op == 'A' ? a : L"");
     const bool ok = op == 'A'   ? sfx::AppendBackslash(out, capacity)
-                    : op == 'D' ? sfx::GetDirectoryPart(out, capacity, a)
                     : op == 'C' ? sfx::Compose(out, capacity, a, b, c)
                     : op == 'M' ? sfx::ModuleFolderOf(a, out, capacity)
                                 : sfx::BuildOutputPath(out, capacity, a, b) == vorx_Success;
-    EXPECT_EQ(buffer[capacity], 'X') << "written past the end";
-    return (ok ? "" : "refused: ") + std::string(out);
+    EXPECT_EQ(buffer[capacity], L'X') << "written past the end";
+    return (ok ? L"" : L"refused: ") + std::wstring(out);
 }
 
 TEST(PathTexts, ResultsThatDoNotFitAreRefusedNeverCut) {
-    const std::pair<std::string, std::string> rows[] = {
-        {Made('A', 16, "C:\\out\\"), "C:\\out\\"}, {Made('A', 4, ""), "\\"}, {Made('A', 4, "\\"), "\\"},
-        {Made('A', 9, "C:/out/"), "C:/out/\\"},  // only a backslash ends a folder
-        {Made('A', 8, "C:\\out"), "C:\\out\\"}, {Made('A', 7, "C:\\out"), "refused: C:\\out"},  // fits, then not
-        {Made('D', 64, "C:\\out\\docs\\readme.txt"), "C:\\out\\docs\\"}, {Made('D', 64, "a/b/c.txt"), ""},
-        {Made('D', 6, "abcd\\e"), "abcd\\"}, {Made('D', 5, "abcd\\e"), "refused: "},
-        {Made('C', 12, "ab", "cdefgh", "ijk"), "abcdefghijk"}, {Made('C', 12, "ab", "cdefgh", "ijkl"), "refused: "},
-        {Made('M', 64, "C:setup.exe"), "C:"}, {Made('M', 64, "setup.exe"), ""},
-        {Made('M', 64, "\\\\server\\share\\x\\setup.exe"), "\\\\server\\share\\x\\"},
-        {Made('M', 64, "C:/tools/bin/setup.exe"), "C:/tools/bin/"}, {Made('M', 8, "C:\\long\\x.exe"), "refused: "},
-        {Made('J', 15, "C:\\out", "a.txt\\b"), "C:\\out\\a.txt\\b"},  // exactly fits
-        {Made('J', 14, "C:\\out", "a.txt\\b"), "refused: "},
+    const std::pair<std::wstring, std::wstring> rows[] = {
+        {Made('A', 16, L"C:\\out\\"), L"C:\\out\\"}, {Made('A', 4, L""), L"\\"}, {Made('A', 4, L"\\"), L"\\"},
+        {Made('A', 9, L"C:/out/"), L"C:/out/\\"},  // only a backslash ends a folder
+        {Made('A', 8, L"C:\\out"), L"C:\\out\\"}, {Made('A', 7, L"C:\\out"), L"refused: C:\\out"},  // fits, then not
+        {Made('C', 12, L"ab", L"cdefgh", L"ijk"), L"abcdefghijk"}, {Made('C', 12, L"ab", L"cdefgh", L"ijkl"), L"refused: "},
+        {Made('M', 64, L"C:setup.exe"), L"C:"}, {Made('M', 64, L"setup.exe"), L""},
+        {Made('M', 64, L"\\\\server\\share\\x\\setup.exe"), L"\\\\server\\share\\x\\"},
+        {Made('M', 64, L"C:/tools/bin/setup.exe"), L"C:/tools/bin/"}, {Made('M', 8, L"C:\\long\\x.exe"), L"refused: "},
+        // A trail unit 0x5C is no backslash in UTF-16: U+30BD stays one character.
+        {Made('M', 64, L"C:\\\u30BD\\x.exe"), L"C:\\\u30BD\\"}, {Made('J', 64, L"C:\\\u30BD", L"\u8868\\a"), L"C:\\\u30BD\\\u8868\\a"},
+        {Made('J', 15, L"C:\\out", L"a.txt\\b"), L"C:\\out\\a.txt\\b"},  // exactly fits
+        {Made('J', 14, L"C:\\out", L"a.txt\\b"), L"refused: "},
     };
     for (const auto& [made, expected] : rows) EXPECT_EQ(made, expected);
 }
@@ -53,123 +55,186 @@ TEST(Switches, OnlyExactlySlashQOrSlashQSlashSInEitherCase) {
 }
 
 // The system's expansion is scripted per row: what it writes and the size it returns (the
-// size needed with the NUL; 0 when it fails). A lossy one is refused: the GUI runs tell.
+// size needed with the NUL; 0 when it fails).
 TEST(SettleDestination, TakesAnExpansionThatFitsAndKeepsTheTextOtherwise) {
-    const uint32_t field = sfx::kConfigFieldSize;
-    const std::string full(field - 1, 'f'), big(field, 'x');
-    using Expansion = std::pair<const char*, uint32_t>;
-    const struct { const char* configured; Expansion expansion; const char* settled; } cases[] = {
-        {"", {"unused", 7}, "D:\\%TEMP%\\"},  // the program's folder, never expanded
-        {"%FAIL%\\a\\", {"", 0}, "%FAIL%\\a\\"},
-        {"%BIG%\\", {big.c_str(), field + 1}, "%BIG%\\"},  // not written whole
-        {"%FULL%", {full.c_str(), field}, full.c_str()},
+    const uint32_t room = sfx::kDestinationChars;
+    const std::wstring full(room - 1, L'f'), big(room, L'x');
+    using Expansion = std::pair<const wchar_t*, uint32_t>;
+    const struct { const wchar_t* configured; Expansion expansion; const wchar_t* settled; } cases[] = {
+        {L"", {L"unused", 7}, L"D:\\%TEMP%\\"},  // the program's folder, never expanded
+        {L"%FAIL%\\a\\", {L"", 0}, L"%FAIL%\\a\\"},
+        {L"%BIG%\\", {big.c_str(), room + 1}, L"%BIG%\\"},  // not written whole
+        {L"%FULL%", {full.c_str(), room}, full.c_str()},
     };
     for (const auto& c : cases) {
-        char destination[sfx::kConfigFieldSize] = {};
-        const auto expand = [](void* expansion, const char*, char* out, uint32_t size) {
-            std::strncpy(out, static_cast<const Expansion*>(expansion)->first, size);  // only part when short
+        wchar_t destination[sfx::kDestinationChars] = {};
+        const auto expand = [](void* expansion, const wchar_t*, wchar_t* out, uint32_t size) {
+            std::wcsncpy(out, static_cast<const Expansion*>(expansion)->first, size);  // only part when short
             return static_cast<const Expansion*>(expansion)->second;
         };
         Expansion expansion = c.expansion;
-        std::strcpy(destination, c.configured);
-        EXPECT_TRUE(sfx::SettleDestination(destination, "D:\\%TEMP%\\", expand, &expansion)) << c.configured;
-        EXPECT_STREQ(destination, c.settled) << c.configured;
+        std::wcscpy(destination, c.configured);
+        sfx::SettleDestination(destination, L"D:\\%TEMP%\\", expand, &expansion);
+        EXPECT_EQ(std::wstring(destination), c.settled);
     }
 }
 
-// The stub's check is the name rule (judged in full by its own table) in the system's code
-// page: a double-byte character whose trail byte is 0x5C is one character there.
-TEST(EntryNames, TheStubsCheckIsTheNameRuleInTheSystemsCodePage) {
+// The name is judged as stored (the rule's own table judges it in full), then its UTF-16
+// conversion must keep its shape: the same components, none empty, "." or "..", none with
+// a '/' or a control character. The conversions below are what a system might make.
+TEST(EntryNames, StoredNameRuleThenTheConversionsShape) {
     EXPECT_TRUE(sfx::IsSafeEntryName("\x83\x5C\\a.txt", 932) && sfx::IsSafeEntryName("docs\\readme.txt", 1252));
     EXPECT_FALSE(sfx::IsSafeEntryName("\x83\x5C\\a.txt", 1252) || sfx::IsSafeEntryName("docs\\..\\..\\evil.exe", 1252));
     EXPECT_FALSE(sfx::IsSafeEntryName(nullptr, 1252));
+    const std::wstring longest(sfx::kMaxNameChars, L'n');
+    const struct { const char* stored; unsigned codePage; std::wstring wide; std::string parts; } rows[] = {
+        {"dir\x95\x5C\\inner.txt", 932, L"dir\u8868\\inner.txt", "0+4 5+9"},  // dir表\inner.txt
+        {"\x83\x5C", 932, L"\u30BD", "0+1"}, {"a\\b\\c", 1252, L"a\\b\\c", "0+1 2+1 4+1"},
+        {"a\\b", 1252, L"a\\b\\c", ""}, {"a\\b", 1252, L"a", ""},  // a separator made or lost
+        {"ab", 1252, L"a\\b", ""}, {"a\\b", 1252, L"a\\\\b", ""}, {"x", 1252, L".", ""}, {"x\\y", 1252, L"..\\y", ""},
+        {"a\x81", 1252, L"a\u0081", ""}, {"a\x9d", 1252, L"a\u009D", ""}, {"a", 1252, L"a\u007F", ""},  // C1 and DEL
+        {"a", 1252, L"a/b", ""}, {"a", 1252, L"", ""}, {"n", 1252, longest, "0+239"},
+        {"n", 1252, longest + L"n", ""},
+    };
+    for (const auto& row : rows) {
+        sfx::NameParts parts;
+        std::string got;
+        if (sfx::SplitEntryName(row.stored, row.codePage, row.wide.c_str(), &parts))
+            for (size_t i = 0; i < parts.count; ++i)
+                got += (i ? " " : "") + std::to_string(parts.start[i]) + "+" + std::to_string(parts.length[i]);
+        EXPECT_EQ(got, row.parts) << row.stored;
+    }
 }
 
-// A scripted file system for the folder walk, and what it was asked in order: "?path"
-// for a probe, "+path" for a creation.
-struct Walk {
-    const char* folder;
-    std::set<std::string> existing, links;
-    size_t trusted;
-    sfx::FolderWalk walk;
-    const char* after;
-    const char* asked;
-    std::string got = "";
+// The destination's missing folders are made from below the root, which never is.
+TEST(CreateDestination, MakesEveryFolderBelowTheRoot) {
+    const std::pair<const wchar_t*, std::wstring> rows[] = {
+        {L"C:\\out\\docs\\", L"C:\\out C:\\out\\docs "}, {L"C:\\a", L"C:\\a "}, {L"C:", L""},
+        {L"\\\\server\\share\\dir", L"\\\\server\\share\\dir "}, {L"\\\\server\\share", L""},
+        {L"\\\\?\\C:\\x\\y", L"\\\\?\\C:\\x \\\\?\\C:\\x\\y "},
+        {L"\\\\?\\UNC\\server\\share\\d", L"\\\\?\\UNC\\server\\share\\d "}, {L"rel/sub", L"rel rel/sub "},
+        {L"\\top", L"\\top "},
+    };
+    for (const auto& [destination, made] : rows) {
+        std::wstring got;
+        sfx::CreateDestination(destination, &got, [](void* g, const wchar_t* path) {
+            *static_cast<std::wstring*>(g) += std::wstring(path) + L" ";
+        });
+        EXPECT_EQ(got, made);
+    }
+}
+
+// A scripted file system for the held folders: a handle is the folder's path; opens and
+// closes are recorded in order ("+path", "-path").
+struct Folders {
+    std::set<std::wstring> links, files;
+    std::wstring log = L"";
+    std::vector<std::unique_ptr<std::wstring>> handles = {};
 };
 
-TEST(EnsureDirectory, CreatesWhatIsMissingBelowTheRootAndPassesNoLinkBelowTheDestination) {
-    Walk cases[] = {
-        {"C:\\out\\docs\\deep", {"C:\\out\\"}, {}, 0, sfx::FolderWalk::Done, "C:\\out\\docs\\deep\\",
-         "?C:\\out\\ ?C:\\out\\docs\\ +C:\\out\\docs\\ ?C:\\out\\docs\\deep\\ +C:\\out\\docs\\deep\\ "},
-        {"C:\\a\\", {"C:\\a\\"}, {}, 0, sfx::FolderWalk::Done, "C:\\a\\", "?C:\\a\\ "},
-        {"\\\\server\\share\\dir\\", {}, {}, 0, sfx::FolderWalk::Done, "\\\\server\\share\\dir\\",
-         "?\\\\server\\share\\dir\\ +\\\\server\\share\\dir\\ "},
-        {"", {}, {}, 0, sfx::FolderWalk::Done, "\\", "?\\ +\\ "},
-        // The destination C:\me\out\ (10 characters) may sit behind links, nothing below it (the
-        // GUI runs plant one there).
-        {"C:\\me\\out\\a\\", {"C:\\me\\", "C:\\me\\out\\", "C:\\me\\out\\a\\"}, {"C:\\me\\", "C:\\me\\out\\"}, 10,
-         sfx::FolderWalk::Done, "C:\\me\\out\\a\\", "?C:\\me\\ ?C:\\me\\out\\ ?C:\\me\\out\\a\\ "},
-        {"C:\\me\\out\\a\\", {"C:\\me\\"}, {"C:\\me\\out\\"}, 9, sfx::FolderWalk::ThroughLink, "C:\\me\\out\\",
-         "?C:\\me\\ ?C:\\me\\out\\ "},
+TEST(WalkFolders, KeepsWhatTheNextNameSharesAndPassesNoLink) {
+    Folders fs{{L"D\\a\\link"}, {L"D\\file"}};
+    const sfx::FolderOps ops{
+        &fs,
+        [](void* f, void* parent, const wchar_t* name, size_t length, void** out) {
+            auto* s = static_cast<Folders*>(f);
+            const std::wstring path = *static_cast<std::wstring*>(parent) + L"\\" + std::wstring(name, length);
+            if (s->links.count(path)) return sfx::FolderStep::Link;
+            if (s->files.count(path)) return sfx::FolderStep::NotFolder;
+            s->handles.push_back(std::make_unique<std::wstring>(path));
+            s->log += L"+" + path + L" ";
+            *out = s->handles.back().get();
+            return sfx::FolderStep::Opened;
+        },
+        [](void* f, void* folder) { static_cast<Folders*>(f)->log += L"-" + *static_cast<std::wstring*>(folder) + L" "; }};
+    std::wstring destination = L"D";
+    auto held = std::make_unique<sfx::HeldFolders>();
+    held->folder[0] = &destination;
+    held->depth = 0;
+    const struct { const wchar_t* name; sfx::FolderWalk walk; size_t stopped; const wchar_t* log; } steps[] = {
+        {L"a\\b\\f.txt", sfx::FolderWalk::Done, 0, L"+D\\a +D\\a\\b "},
+        {L"a\\b\\g.txt", sfx::FolderWalk::Done, 0, L""},
+        {L"a\\c\\h.txt", sfx::FolderWalk::Done, 0, L"-D\\a\\b +D\\a\\c "},
+        {L"A\\c\\h.txt", sfx::FolderWalk::Done, 0, L"-D\\a\\c -D\\a +D\\A +D\\A\\c "},  // as written, not folded
+        {L"top.txt", sfx::FolderWalk::Done, 0, L"-D\\A\\c -D\\A "},
+        {L"a\\link\\x\\y.txt", sfx::FolderWalk::ThroughLink, 2, L"+D\\a "},
+        {L"file\\y.txt", sfx::FolderWalk::CannotCreate, 1, L"-D\\a "},
+        {L"a\\b\\f.txt", sfx::FolderWalk::Done, 0, L"+D\\a +D\\a\\b "},
     };
-    for (Walk& c : cases) {
-        const sfx::DirectoryOps ops{
-            &c,
-            [](void* walk, const char* path) {
-                auto* w = static_cast<Walk*>(walk);
-                w->got += "?" + std::string(path) + " ";
-                return w->links.count(path) ? sfx::FolderState::Link
-                       : w->existing.count(path) ? sfx::FolderState::Folder : sfx::FolderState::Missing;
-            },
-            [](void* walk, const char* path) {
-                auto* w = static_cast<Walk*>(walk);
-                w->got += "+" + std::string(path) + " ";
-                return w->existing.insert(path).second;
-            }};
-        char folder[sfx::kPathSize] = {};
-        EXPECT_EQ(sfx::EnsureDirectory(std::strcpy(folder, c.folder), sizeof folder, c.trusted, ops), c.walk) << c.folder;
-        EXPECT_STREQ(folder, c.after) << c.folder;
-        EXPECT_EQ(c.got, c.asked) << c.folder;
+    for (const auto& step : steps) {
+        sfx::NameParts parts;
+        std::string shaped(std::wcslen(step.name), 'x');  // stored with separators where the name has them
+        for (size_t i = 0; step.name[i]; ++i) shaped[i] = step.name[i] == L'\\' ? '\\' : 'x';
+        ASSERT_TRUE(sfx::SplitEntryName(shaped.c_str(), 1252, step.name, &parts));
+        fs.log.clear();
+        size_t stopped = 0;
+        EXPECT_EQ(sfx::WalkFolders(*held, step.name, parts, ops, &stopped), step.walk);
+        EXPECT_EQ(stopped, step.stopped);
+        EXPECT_EQ(fs.log, step.log);
     }
-    char full[8] = "C:\\abcd";  // no room for the closing backslash
-    EXPECT_EQ(sfx::EnsureDirectory(full, sizeof full, 0, {}), sfx::FolderWalk::TooLong);
-    char deep[400] = "C:\\";  // longer than any folder the walk takes
-    std::memset(deep + 3, 'd', 256);
-    EXPECT_EQ(sfx::EnsureDirectory(deep, sizeof deep, 0, {}), sfx::FolderWalk::TooLong);
+    fs.log.clear();
+    sfx::ReleaseFolders(*held, ops);
+    EXPECT_EQ(fs.log, L"-D\\a\\b -D\\a ");
+}
+
+// Identities of many files, random and dense, 0 among them: each is found once added, and
+// none that was not.
+TEST(FileIdSet, FindsEveryIdentityAddedAndNoOther) {
+    sfx::FileIdSet set;
+    std::set<uint64_t> added;
+    uint64_t x = 88172645463325252ull;
+    for (int i = 0; i < 5000; ++i) {
+        x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+        const uint64_t id = i % 3 == 0 ? x : i % 3 == 1 ? static_cast<uint64_t>(i) * 64 : x % 1000;
+        EXPECT_EQ(set.Contains(id), added.count(id) == 1);
+        ASSERT_TRUE(set.Add(id));
+        added.insert(id);
+    }
+    for (const uint64_t id : added) EXPECT_TRUE(set.Contains(id));
+    EXPECT_TRUE(set.Add(0) && set.Contains(0));
+    for (uint64_t id = 5001; id < 6000; ++id) EXPECT_EQ(set.Contains(id * 64 + 1), added.count(id * 64 + 1) == 1);
+}
+
+// Names compare as a system that ignores ASCII letter case would: U+30A2 and U+30C2,
+// whose code page 932 bytes differ in one ASCII letter bit, stay two names.
+bool SameNames(const wchar_t* a, const wchar_t* b, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (std::towupper(a[i]) != std::towupper(b[i])) return false;
+    return true;
 }
 
 TEST(RunCommand, TheLongestPrefixThatThisRunWroteIsTheProgramAndNothingElseIsStarted) {
     // The entries written, the command, the command line ("": nothing is started) and its room.
-    const struct { std::vector<const char*> written; const char* run; const char* line; size_t room; } cases[] = {
-        {{"setup.exe"}, "setup /a  /b", "\"C:\\T\\setup.exe\" /a  /b", 600},
-        {{"Setup.EXE"}, "setup /a", "\"C:\\T\\setup.exe\" /a", 600},  // case ignored
-        {{"bin\\run.exe"}, "bin/run", "\"C:\\T\\bin/run.exe\"", 600},
+    const struct { std::vector<const wchar_t*> written; const wchar_t* run; const wchar_t* line; size_t room; } cases[] = {
+        {{L"setup.exe"}, L"setup /a  /b", L"\"C:\\T\\setup.exe\" /a  /b", 600},
+        {{L"Setup.EXE"}, L"setup /a", L"\"C:\\T\\setup.exe\" /a", 600},  // case ignored
+        {{L"bin\\run.exe"}, L"bin/run", L"\"C:\\T\\bin/run.exe\"", 600},
         // A file planted beside the extracted program names a shorter prefix: not taken.
-        {{"my.exe", "my tool.exe"}, "my tool.exe --go", "\"C:\\T\\my tool.exe\" --go", 600},
-        {{"my tool", "my tool.exe"}, "my tool --go", "\"C:\\T\\my tool\" --go", 600},
-        {{"my.exe", "my tool.exe extra"}, "my tool.exe extra --go", "\"C:\\T\\my tool.exe extra\" --go", 600},
-        {{"my tool.exe"}, "\"my tool\" /a b", "\"C:\\T\\my tool.exe\" /a b", 600},
-        {{"app"}, "\"app", "\"C:\\T\\app\"", 600},
-        {{"a.exe"}, "a /b", "\"C:\\T\\a.exe\" /b", 16},  // exactly fits
+        {{L"my.exe", L"my tool.exe"}, L"my tool.exe --go", L"\"C:\\T\\my tool.exe\" --go", 600},
+        {{L"my tool", L"my tool.exe"}, L"my tool --go", L"\"C:\\T\\my tool\" --go", 600},
+        {{L"my.exe", L"my tool.exe extra"}, L"my tool.exe extra --go", L"\"C:\\T\\my tool.exe extra\" --go", 600},
+        {{L"my tool.exe"}, L"\"my tool\" /a b", L"\"C:\\T\\my tool.exe\" /a b", 600},
+        {{L"app"}, L"\"app", L"\"C:\\T\\app\"", 600},
+        {{L"a.exe"}, L"a /b", L"\"C:\\T\\a.exe\" /b", 16},  // exactly fits
         // Programs this run did not write are never started.
-        {{"other.exe", "sub\\setup.exe", "setup.exe.txt", "setup.ex"}, "setup.exe /s", "", 600},
-        {{"setup.exe.txt"}, "setup /s", "", 600},
-        {{"my.exe"}, "\"my tool.exe\"", "", 600},
-        {{"app"}, "\"\" app", "", 600},
-        {{"x"}, "   ", "", 600},
-        {{"a.exe"}, "a /b", "", 15},  // does not fit: refused
+        {{L"other.exe", L"sub\\setup.exe", L"setup.exe.txt", L"setup.ex"}, L"setup.exe /s", L"", 600},
+        {{L"\u30A2.exe"}, L"\u30C2.exe", L"", 600},
+        {{L"setup.exe.txt"}, L"setup /s", L"", 600},
+        {{L"my.exe"}, L"\"my tool.exe\"", L"", 600},
+        {{L"app"}, L"\"\" app", L"", 600},
+        {{L"x"}, L"   ", L"", 600},
+        {{L"a.exe"}, L"a /b", L"", 15},  // does not fit: refused
     };
     for (const auto& c : cases) {
         sfx::RunCandidates candidates;
         sfx::ClearRunCandidates(candidates);
-        for (const char* name : c.written) sfx::NoteWrittenEntry(candidates, c.run, name);
-        char program[600], line[600];
-        EXPECT_EQ(sfx::ResolveRunCommand("C:\\T", c.run, candidates, program, sizeof program, line, c.room),
-                  c.line[0] ? sfx::RunCommand::Ready : c.room < 600 ? sfx::RunCommand::TooLong : sfx::RunCommand::NoProgram)
-            << c.run;
-        EXPECT_EQ(std::string(line), c.line) << c.run;
-        const std::string quoted = '"' + std::string(program) + '"';  // started by its exact path, never looked up
-        EXPECT_EQ(c.line[0] ? std::string(line).substr(0, quoted.size()) : "\"\"", quoted) << c.run;
+        for (const wchar_t* name : c.written) sfx::NoteWrittenEntry(candidates, c.run, name, SameNames);
+        wchar_t program[600], line[600];
+        EXPECT_EQ(sfx::ResolveRunCommand(L"C:\\T", c.run, candidates, program, 600, line, c.room),
+                  c.line[0] ? sfx::RunCommand::Ready : c.room < 600 ? sfx::RunCommand::TooLong : sfx::RunCommand::NoProgram);
+        EXPECT_EQ(std::wstring(line), c.line);
+        const std::wstring quoted = L'"' + std::wstring(program) + L'"';  // started by its exact path, never looked up
+        EXPECT_EQ(c.line[0] ? std::wstring(line).substr(0, quoted.size()) : L"\"\"", quoted);
     }
 }
 

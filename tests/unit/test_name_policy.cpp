@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "container/name_policy.h"
 
@@ -69,6 +71,10 @@ TEST(NamePolicy, AcceptsAndRefusesByCodePage) {
             EXPECT_EQ(CheckEntryName(row.name.data(), row.name.size(), codePage), problem)
                 << "'" << row.name << "' in " << codePage;
     }
+    // In 949 superscript one to three are A9 F6 to A9 F8; a character sharing either byte is none.
+    for (const auto& [name, problem] : std::vector<std::pair<std::string, P>>{
+             {"COM\xA9\xF7.txt", P::Device}, {"lpt\xA9\xA1", ok}, {"COM\xB0\xF6", ok}})
+        EXPECT_EQ(CheckEntryName(name.data(), name.size(), 949), problem) << name;
     for (const char c : std::string("|*?<>:\""))
         EXPECT_EQ(CheckEntryName((std::string("a") + c + "b").c_str(), 3, 1252), P::Reserved) << c;
 
