@@ -14,6 +14,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
 
 namespace host {
 namespace {
@@ -435,6 +438,192 @@ void Thread::Join() {
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     running_ = false;
+}
+
+// ---------------------------------------------------------------------------
+// The inputs of an archive: names listed, folders opened and files read through the wide
+// calls, with host text converted in one place.
+
+namespace {
+
+// The code page of host text.
+constexpr UINT kHostText = CP_ACP;
+
+std::wstring WidePath(const std::string& path) {
+    std::wstring wide;
+    ToWide(path, kHostText, &wide);
+    return wide;
+}
+
+uint64_t Ticks(const FILETIME& ft) {
+    return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+// What attributes, a size and a last-write time say of a name.
+void Describe(DWORD a, uint64_t size, const FILETIME& written, FolderItem* item) {
+    item->status.isLink = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    item->status.kind = (a & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory
+                        : (a & FILE_ATTRIBUTE_DEVICE)  ? PathKind::Other
+                                                       : PathKind::File;
+    item->status.size = size;
+    item->status.writeSeconds = FileTimeToSeconds(written);
+    item->status.attributes = static_cast<uint16_t>(a & 0x37);
+    item->stamp = FileStamp{size, static_cast<int64_t>(Ticks(written))};
+}
+
+}  // namespace
+
+bool ListFolder(const Folder& folder, std::vector<FolderItem>* items) {
+    items->clear();
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(WidePath(Join(folder.path(), "*")).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        FolderItem item;
+        if (FromWide(name, kHostText, &item.name)) {
+            Describe(data.dwFileAttributes,
+                     (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+                     data.ftLastWriteTime, &item);
+        } else {
+            // Spelled as the narrow calls would ('?' for what host text lacks): no file has
+            // that name, and the kind stays Missing.
+            char spelled[MAX_PATH * 4];
+            const int n =
+                WideCharToMultiByte(kHostText, 0, name.c_str(), static_cast<int>(name.size()),
+                                    spelled, sizeof spelled, nullptr, nullptr);
+            item.name.assign(spelled, n > 0 ? static_cast<size_t>(n) : 0);
+        }
+        items->push_back(std::move(item));
+    } while (FindNextFileW(find, &data));
+    const DWORD error = GetLastError();
+    FindClose(find);
+    SetLastError(error);
+    std::sort(items->begin(), items->end(),
+              [](const FolderItem& a, const FolderItem& b) { return a.name < b.name; });
+    return error == ERROR_NO_MORE_FILES;
+}
+
+bool StatItem(const Folder& folder, const std::string& name, bool followLink, FolderItem* item) {
+    const std::wstring path = WidePath(Join(folder.path(), name));
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    item->name = name;
+    Describe(data.dwFileAttributes,
+             (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+             data.ftLastWriteTime, item);
+    if (followLink && item->status.isLink) {
+        // What the link leads to, through a handle that follows it.
+        HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        BY_HANDLE_FILE_INFORMATION info;
+        const bool ok = GetFileInformationByHandle(h, &info) != 0;
+        CloseHandle(h);
+        if (!ok) return false;
+        Describe(info.dwFileAttributes,
+                 (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+                 info.ftLastWriteTime, item);
+    }
+    return true;
+}
+
+Subfolder OpenExistingSubfolder(const FolderPtr& parent, const std::string& name, FolderPtr* out) {
+    const std::string path = Join(parent->path(), name);
+    DWORD attributes = 0;
+    HANDLE h = OpenFolderHandle(path, false, &attributes);
+    if (h == INVALID_HANDLE_VALUE) return Subfolder::Failed;
+    // Wine shows a link's reparse bit on the path, not on the handle: both are asked.
+    const DWORD byPath = GetFileAttributesW(WidePath(path).c_str());
+    const bool link =
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        (byPath != INVALID_FILE_ATTRIBUTES && (byPath & FILE_ATTRIBUTE_REPARSE_POINT));
+    const Subfolder kind = link                                       ? Subfolder::Link
+                           : !(attributes & FILE_ATTRIBUTE_DIRECTORY) ? Subfolder::NotFolder
+                                                                      : Subfolder::Opened;
+    if (kind == Subfolder::Opened)
+        *out = FolderAccess::Make(path, h, parent);
+    else
+        CloseHandle(h);
+    return kind;
+}
+
+InputKind OpenInput(const Folder& folder, const std::string& name, bool followLink, int* fd,
+                    FileStamp* stamp) {
+    const std::wstring path = WidePath(Join(folder.path(), name));
+    // A reparse point (symbolic link, junction) is opened itself, not followed; a share
+    // mode like any reader's, since a change is found by the stamp.
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS |
+                               (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT),
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE) return InputKind::Failed;
+    BY_HANDLE_FILE_INFORMATION info;
+    InputKind kind = InputKind::Failed;
+    if (GetFileInformationByHandle(h, &info)) {
+        const DWORD a = info.dwFileAttributes;
+        const DWORD byPath = followLink ? 0 : GetFileAttributesW(path.c_str());
+        const bool link =
+            !followLink &&
+            ((a & FILE_ATTRIBUTE_REPARSE_POINT) ||
+             (byPath != INVALID_FILE_ATTRIBUTES && (byPath & FILE_ATTRIBUTE_REPARSE_POINT)));
+        kind = link                             ? InputKind::Link
+               : (a & FILE_ATTRIBUTE_DIRECTORY) ? InputKind::Folder
+               : GetFileType(h) != FILE_TYPE_DISK || (a & FILE_ATTRIBUTE_DEVICE)
+                   ? InputKind::Special
+                   : InputKind::File;
+        *stamp = FileStamp{(static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+                           static_cast<int64_t>(Ticks(info.ftLastWriteTime))};
+    }
+    if (kind != InputKind::File) {
+        const DWORD error = GetLastError();
+        CloseHandle(h);
+        SetLastError(error);
+        return kind;
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+    if (descriptor < 0) {
+        CloseHandle(h);
+        return InputKind::Failed;
+    }
+    *fd = descriptor;
+    return kind;
+}
+
+bool StampOf(int fd, FileStamp* stamp) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &info))
+        return false;
+    *stamp = FileStamp{(static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+                       static_cast<int64_t>(Ticks(info.ftLastWriteTime))};
+    return true;
+}
+
+SystemError LastError() {
+    const DWORD code = GetLastError();
+    const int crt = errno;
+    SystemError error;
+    if (code == 0) {
+        // A failure of the C runtime alone.
+        error.text = std::strerror(crt);
+        error.diskFull = crt == ENOSPC;
+        return error;
+    }
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring wide(text ? text : L"", n);
+    if (text) LocalFree(text);
+    while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L'.'))
+        wide.pop_back();
+    if (wide.empty() || !FromWide(wide, kHostText, &error.text))
+        error.text = "system error " + std::to_string(code);
+    error.diskFull = code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL;
+    return error;
 }
 
 }  // namespace host
