@@ -2,6 +2,7 @@
 #include "tools/commands.h"
 
 #include "platform/host.h"
+#include "platform/platform.h"
 
 namespace tool {
 
@@ -30,6 +31,33 @@ int ExitForError(vorx_Error e) { return e == vorx_OutOfMemory ? kExitNoMemory : 
 int Fail(int code, const std::string& message) {
     Error(message);
     return code;
+}
+
+namespace {
+
+// " (10.0 MiB needed, 2.0 MiB free)", or "" when the free space cannot be told.
+std::string DiskSpace(const std::string& folder, uint64_t needed, bool atLeast) {
+    uint64_t free = 0;
+    if (!platform::FreeBytesForFolder(folder.empty() ? "." : folder.c_str(), &free)) return "";
+    std::string text = " (";
+    if (needed) text += (atLeast ? "at least " : "") + ByteCount(needed) + " needed, ";
+    return text + ByteCount(free) + " free)";
+}
+
+}  // namespace
+
+std::string SystemFailure(const std::string& what, const std::string& folder, uint64_t needed,
+                          bool atLeast) {
+    const host::SystemError error = host::LastError();
+    return what + ": " + error.text + (error.diskFull ? DiskSpace(folder, needed, atLeast) : "");
+}
+
+std::string LibraryFailure(vorx_Error e, const std::string& folder, uint64_t needed) {
+    const std::string text = vorx_GetErrorString(e);
+    if (e == vorx_OutOfDiskSpace) return text + DiskSpace(folder, needed, false);
+    if (e == vorx_WriteFailed || e == vorx_ReadFailed || e == vorx_NotFoundOrInUse)
+        return SystemFailure(text, folder, needed);
+    return text;
 }
 
 int ToArchiveText(const std::string& text, unsigned codePage, const char* what, std::string* out) {

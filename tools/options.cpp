@@ -1,8 +1,11 @@
 // The vorx tool's option parser and help texts.
 #include "tools/options.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/host.h"
 
 namespace tool {
 namespace {
@@ -170,8 +173,10 @@ Options ParseCommandLine(int argc, char** argv) {
         } else if (arg == "--run") {
             allowed("a", arg);
             o.run = value(arg);
+        } else if (arg == "-x" || (arg.rfind("-x", 0) == 0 && arg.size() > 2)) {
+            o.exclude.push_back(arg == "-x" ? value("-x") : arg.substr(2));
         } else if (arg == "-j" || (arg.rfind("-j", 0) == 0 && arg.size() > 2)) {
-            allowed("tx", "-j");
+            allowed("atx", "-j");
             const std::string text = arg == "-j" ? value("-j") : arg.substr(2);
             char* end = nullptr;
             const unsigned long n = std::strtoul(text.c_str(), &end, 10);
@@ -196,13 +201,15 @@ Options ParseCommandLine(int argc, char** argv) {
     if (o.help) return o;
     if (positional.empty()) throw UsageError{"no archive given"};
     o.archive = positional[0];
-    o.paths.assign(positional.begin() + 1, positional.end());
+    (o.command == 'a' ? o.paths : o.patterns).assign(positional.begin() + 1, positional.end());
     if (o.command == 'a' && o.paths.empty()) throw UsageError{"no files or folders to add"};
-    if (o.command != 'a' && !o.paths.empty())
-        throw UsageError{"unexpected argument '" + o.paths[0] + "'"};
     if (o.encryptNames && !o.password) throw UsageError{"--encrypt-names needs a password (-p)"};
     if ((o.dest || o.run) && !o.sfx) throw UsageError{"--dest and --run need --sfx STUB"};
     return o;
+}
+
+unsigned Threads(const Options& o) {
+    return o.jobs != 0 ? o.jobs : std::min(host::ProcessorCount(), kMaxJobs);
 }
 
 const char* HelpText(char command) {
