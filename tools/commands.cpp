@@ -102,9 +102,13 @@ EntryList ReadEntries(vorx_Stream* handle) {
     for (uint64_t i = 0; i < count; ++i) {
         vorx_FileInfo info;
         list.error = vorx_EnumerateFiles(handle, &info, i);
-        if (list.error != vorx_Success) break;
+        if (list.error != vorx_Success) {
+            list.unreadable = i;
+            break;
+        }
         list.totalSize += info.uncompressedSize;
         list.entries.push_back(info);
+        list.index.push_back(i);
     }
     return list;
 }
@@ -112,7 +116,7 @@ EntryList ReadEntries(vorx_Stream* handle) {
 int ReportUnreadableEntry(const EntryList& list) {
     Error(list.error == vorx_NotFound
               ? "the archive is of the older format, whose entries cannot be read"
-              : "cannot read entry " + std::to_string(list.entries.size()) + ": " +
+              : "cannot read entry " + std::to_string(list.unreadable) + ": " +
                     vorx_GetErrorString(list.error));
     return ExitForError(list.error);
 }

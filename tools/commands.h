@@ -75,8 +75,10 @@ int Open(const Options& o, OpenArchive* archive);
 // those before it.
 struct EntryList {
     std::vector<vorx_FileInfo> entries;
+    std::vector<uint64_t> index;  // each entry's index in the archive
     uint64_t totalSize = 0;
     vorx_Error error = vorx_Success;
+    uint64_t unreadable = 0;  // the index of the entry that could not be read
 };
 EntryList ReadEntries(vorx_Stream* handle);
 // Reports the entry that could not be read; returns the exit code.

@@ -14,17 +14,38 @@ const char kMainHelp[] =
     "vorx - creates, lists, tests and extracts archives and Windows self-extractors\n"
     "\n"
     "Usage:\n"
-    "  vorx a ARCHIVE PATH... [options]   create ARCHIVE from files and folders\n"
-    "  vorx l ARCHIVE [options]           list the entries of ARCHIVE\n"
-    "  vorx t ARCHIVE [options]           test every entry of ARCHIVE\n"
-    "  vorx x ARCHIVE [options]           extract ARCHIVE below a folder\n"
-    "  vorx COMMAND --help                the options of one command\n"
-    "  vorx --version                     the version of the tool (also -V)\n"
+    "  vorx a ARCHIVE PATH... [options]      create ARCHIVE from files and folders\n"
+    "  vorx l ARCHIVE [PATTERN...] [options] list the entries of ARCHIVE\n"
+    "  vorx t ARCHIVE [PATTERN...] [options] test the entries of ARCHIVE\n"
+    "  vorx x ARCHIVE [PATTERN...] [options] extract ARCHIVE below a folder\n"
+    "  vorx COMMAND --help                   the options of one command\n"
+    "  vorx --version                        the version of the tool (also -V)\n"
     "\n"
     "An archive appended to a self-extractor is read like any other.\n"
-    "Exit codes: 0 success, 1 warning (something was skipped), 2 fatal error (corrupt\n"
-    "data, wrong password, input or output failure, a refusal), 7 command-line error,\n"
-    "8 out of memory, 255 interrupted.\n";
+    "Exit codes: 0 success, 1 warning (something was skipped or left out, or a\n"
+    "PATTERN matched no entry), 2 fatal error (corrupt data, wrong password, input or\n"
+    "output failure, a refusal), 7 command-line error, 8 out of memory, 255 interrupted.\n";
+
+// What l, t and x say of their patterns.
+#define VORX_PATTERN_HELP                                                               \
+    "PATTERNs choose entries by their stored names: * stands for any characters, ?\n"   \
+    "for one that is not a separator, / and \\ both separate folders, letter case is\n" \
+    "ignored as on Windows, and a pattern that matches a folder takes everything\n"     \
+    "below it. Without PATTERNs every entry is taken. A PATTERN that matches no\n"      \
+    "entry is reported, and the exit code is then at least 1.\n"
+
+#define VORX_EXCLUDE_HELP \
+    "  -x PATTERN          leave out the entries PATTERN matches (may be repeated)\n"
+
+#define VORX_CODEPAGE_HELP                                                                  \
+    "  --codepage N        Windows code page of the names (default 1252; 874, 1250-1258,\n" \
+    "                      28591-28606, 932, 936, 949, 950 or 65001)\n"
+
+#define VORX_DECODE_JOBS_HELP                                                        \
+    "  -j N                decode on N threads (default: one per processor; -j 1\n"  \
+    "                      decodes on one). Output, messages and exit code do not\n" \
+    "                      depend on N. At most 2N blocks of one entry (96 MiB\n"    \
+    "                      together) and 64 small entries (32 MiB) are decoded ahead\n"
 
 const char kAddHelp[] =
     "Usage: vorx a ARCHIVE PATH... [options]\n"
@@ -32,9 +53,22 @@ const char kAddHelp[] =
     "Creates ARCHIVE from the files and folders given (folders with everything in them).\n"
     "Names are stored relative to each PATH's parent folder, with '\\' between folders,\n"
     "in a Windows code page. Nothing is written when a name cannot be stored.\n"
+    "A PATH is taken as you name it, a link there followed. Below it nothing is\n"
+    "followed: links, FIFOs, sockets and devices are left out and reported (an archive\n"
+    "holds files and folders only), as are files that cannot be opened; the exit code\n"
+    "is then 1. Each file is opened once; one that changes while it is read stops the\n"
+    "archive, and nothing is written.\n"
+    "@LISTFILE takes the paths in LISTFILE, one a line, each as written (blanks are part\n"
+    "of a name; a CR before the line feed is dropped; empty lines are skipped).\n"
     "\n"
     "Options (before or after the paths):\n"
     "  -m0 ... -m9         -m0 stores, -m1 is fastest, -m9 smallest (default -m5)\n"
+    "  -j N                compress on N threads (default: one per processor). The\n"
+    "                      archive is the same for every N. Memory: up to (2N + 2)\n"
+    "                      blocks of 4 MiB in flight, and each thread about 35 MiB\n"
+    "                      (-m1 to -m5) or 60 MiB (-m6 to -m9)\n"
+    "  -x PATTERN          leave out the files and folders whose stored names PATTERN\n"
+    "                      matches (as for vorx l; may be repeated)\n"
     "  -p PASSWORD         encrypt the data of every entry (6 to 63 characters)\n"
     "  --encrypt-names     also encrypt the names table with the same password\n"
     "  --comment FILE      store FILE as the archive's comment, shown by the\n"
@@ -43,9 +77,8 @@ const char kAddHelp[] =
     "                      win32 or win64 for the stub installed with the tool (win32\n"
     "                      runs on every Windows), or the path of a stub file\n"
     "  --dest TEXT         the folder the self-extractor proposes (%VARIABLES% allowed)\n"
-    "  --run TEXT          the command the self-extractor runs from that folder afterwards\n"
-    "  --codepage N        Windows code page of the names (default 1252; 874, 1250-1258,\n"
-    "                      28591-28606, 932, 936, 949, 950 or 65001)\n"
+    "  --run TEXT          the command the self-extractor runs from that folder "
+    "afterwards\n" VORX_CODEPAGE_HELP
     "  -y                  replace ARCHIVE when it exists\n"
     "\n"
     "Security: the cipher is legacy-strength. Blowfish is keyed directly with the\n"
@@ -54,53 +87,42 @@ const char kAddHelp[] =
     "determined attacker. Use a strong password, or encrypt the file by other means.\n";
 
 const char kListHelp[] =
-    "Usage: vorx l ARCHIVE [options]\n"
+    "Usage: vorx l ARCHIVE [PATTERN...] [options]\n"
     "\n"
     "Lists the entries: last-write time (UTC), attributes, size, stored size, name.\n"
-    "An 'E' marks an entry whose data is encrypted.\n"
+    "An 'E' marks an entry whose data is encrypted.\n" VORX_PATTERN_HELP
     "\n"
     "Options:\n"
-    "  -p PASSWORD         the password, needed when the names table is encrypted\n"
-    "  --json              machine-readable output\n"
-    "  --codepage N        Windows code page of the names (default 1252; 874, 1250-1258,\n"
-    "                      28591-28606, 932, 936, 949, 950 or 65001)\n";
+    "  -p PASSWORD         the password, needed when the names table is "
+    "encrypted\n" VORX_EXCLUDE_HELP
+    "  --json              machine-readable output\n" VORX_CODEPAGE_HELP;
 
 const char kTestHelp[] =
-    "Usage: vorx t ARCHIVE [options]\n"
+    "Usage: vorx t ARCHIVE [PATTERN...] [options]\n"
     "\n"
-    "Decodes every entry and checks its CRC-32, writing nothing.\n"
+    "Decodes the entries and checks their CRC-32, writing nothing.\n" VORX_PATTERN_HELP
     "\n"
     "Options:\n"
-    "  -p PASSWORD         the password for the names table and encrypted entries\n"
-    "  -j N                decode on N threads (default: one per processor; -j 1\n"
-    "                      decodes on one). Output, messages and exit code do not\n"
-    "                      depend on N. At most 2N blocks of one entry (96 MiB\n"
-    "                      together) and 64 small entries (32 MiB) are decoded ahead\n"
-    "  --json              machine-readable output\n"
-    "  --codepage N        Windows code page of the names (default 1252; 874, 1250-1258,\n"
-    "                      28591-28606, 932, 936, 949, 950 or 65001)\n";
+    "  -p PASSWORD         the password for the names table and encrypted "
+    "entries\n" VORX_EXCLUDE_HELP VORX_DECODE_JOBS_HELP
+    "  --json              machine-readable output\n" VORX_CODEPAGE_HELP;
 
 const char kExtractHelp[] =
-    "Usage: vorx x ARCHIVE [options]\n"
+    "Usage: vorx x ARCHIVE [PATTERN...] [options]\n"
     "\n"
-    "Extracts every entry below the output folder and restores its last-write time.\n"
+    "Extracts the entries below the output folder and restores their last-write times.\n"
     "Entries whose names Windows could not hold as one file below the folder are\n"
     "refused and reported (exit code 2): \"..\", absolute names, drives, '/', empty\n"
     "components, control characters, < > : \" | ? *, a component that ends in '.' or a\n"
     "blank, and device names (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9, LPT0-9, with\n"
     "any extension); so are entries that would pass through a link below the folder.\n"
-    "The comment entry is not extracted.\n"
+    "The comment entry is not extracted.\n" VORX_PATTERN_HELP
     "\n"
     "Options:\n"
     "  -o DIR              the output folder (default: the current folder)\n"
     "  -y                  replace existing files without asking\n"
-    "  -p PASSWORD         the password for the names table and encrypted entries\n"
-    "  -j N                decode on N threads (default: one per processor; -j 1\n"
-    "                      decodes on one). Output, messages and exit code do not\n"
-    "                      depend on N. At most 2N blocks of one entry (96 MiB\n"
-    "                      together) and 64 small entries (32 MiB) are decoded ahead\n"
-    "  --codepage N        Windows code page of the names (default 1252; 874, 1250-1258,\n"
-    "                      28591-28606, 932, 936, 949, 950 or 65001)\n"
+    "  -p PASSWORD         the password for the names table and encrypted "
+    "entries\n" VORX_EXCLUDE_HELP VORX_DECODE_JOBS_HELP VORX_CODEPAGE_HELP
     "\n"
     "An existing file is replaced only with -y or when you say so on a terminal;\n"
     "otherwise it is kept, reported, and the exit code is 1. A replacement is written\n"

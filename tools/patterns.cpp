@@ -68,7 +68,7 @@ bool Pattern::Matches(const std::string& name) const {
 
 NameFilter::NameFilter(const std::vector<std::string>& include,
                        const std::vector<std::string>& exclude)
-    : texts_(include), matched_(include.size(), false) {
+    : matched_(include.size(), false) {
     for (const std::string& p : include) include_.emplace_back(p);
     for (const std::string& p : exclude) exclude_.emplace_back(p);
 }
@@ -87,11 +87,52 @@ bool NameFilter::Excludes(const std::string& name) const {
     return false;
 }
 
-std::vector<std::string> NameFilter::Unmatched() const {
-    std::vector<std::string> unmatched;
-    for (size_t i = 0; i < texts_.size(); ++i)
-        if (!matched_[i]) unmatched.push_back(texts_[i]);
+std::vector<size_t> NameFilter::Unmatched() const {
+    std::vector<size_t> unmatched;
+    for (size_t i = 0; i < matched_.size(); ++i)
+        if (!matched_[i]) unmatched.push_back(i);
     return unmatched;
+}
+
+namespace {
+
+// The patterns in UTF-8; false after reporting one that is no host text.
+bool PatternsInUtf8(const std::vector<std::string>& given, const char* what,
+                    std::vector<std::string>* utf8) {
+    for (const std::string& pattern : given) {
+        std::string converted, error;
+        if (!HostToUtf8(pattern, &converted, &error)) {
+            Error(std::string(what) + " '" + pattern + "' cannot be compared with names: " + error);
+            return false;
+        }
+        utf8->push_back(converted);
+    }
+    return true;
+}
+
+}  // namespace
+
+int SelectEntries(const Options& o, EntryList* list) {
+    std::vector<std::string> include, exclude;
+    if (!PatternsInUtf8(o.patterns, "the pattern", &include) ||
+        !PatternsInUtf8(o.exclude, "-x", &exclude))
+        return kExitUsage;
+    if (include.empty() && exclude.empty()) return kExitOk;
+    NameFilter filter(include, exclude);
+    EntryList taken;
+    taken.error = list->error;
+    taken.unreadable = list->unreadable;
+    for (size_t i = 0; i < list->entries.size(); ++i) {
+        const vorx_FileInfo& info = list->entries[i];
+        if (!filter.Takes(StoredToUtf8(info.name, o.codePage))) continue;
+        taken.entries.push_back(info);
+        taken.index.push_back(list->index[i]);
+        taken.totalSize += info.uncompressedSize;
+    }
+    *list = std::move(taken);
+    const std::vector<size_t> unmatched = filter.Unmatched();
+    for (size_t i : unmatched) Error("no entry matches '" + o.patterns[i] + "'");
+    return unmatched.empty() ? kExitOk : kExitWarning;
 }
 
 bool HostToUtf8(const std::string& host, std::string* utf8, std::string* error) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/commands.h"
+
 namespace tool {
 
 class Pattern {
@@ -35,14 +37,19 @@ public:
     bool Takes(const std::string& name);
     // Whether an exclusion matches `name`: `vorx a` leaves a folder out unread.
     bool Excludes(const std::string& name) const;
-    // The include patterns, as given, that matched no name so far.
-    std::vector<std::string> Unmatched() const;
+    // The positions of the include patterns that matched no name so far.
+    std::vector<size_t> Unmatched() const;
 
 private:
-    std::vector<std::string> texts_;
     std::vector<Pattern> include_, exclude_;
     std::vector<bool> matched_;
 };
+
+// Keeps the entries of `list` that the patterns of l, t or x take (every entry without
+// patterns) and no -x leaves out. Reports every pattern that took no entry. Returns the exit
+// code: kExitWarning when a pattern took nothing, kExitUsage (the command stops) when a
+// pattern is no text of the host.
+int SelectEntries(const Options& o, EntryList* list);
 
 // Host text (the command line, a list file) as the UTF-8 that names are compared in.
 // False, with the reason, when it is no text the host could have given.
