@@ -79,6 +79,7 @@ struct EntryList {
     uint64_t totalSize = 0;
     vorx_Error error = vorx_Success;
     uint64_t unreadable = 0;  // the index of the entry that could not be read
+    int selectExit = 0;       // kExitWarning when a pattern of the command took no entry
 };
 EntryList ReadEntries(vorx_Stream* handle);
 // Reports the entry that could not be read; returns the exit code.

@@ -80,16 +80,14 @@ int Extract(const Options& o) {
     const host::FolderPtr root = host::OpenFolder(outDir);
     if (!root) return Fail(kExitFatal, SystemFailure("cannot open the folder '" + outDir + "'"));
 
-    EntryList list = ReadEntries(archive.handle);
+    const EntryList list = SelectEntries(o, ReadEntries(archive.handle));
     if (list.error != vorx_Success) return ReportUnreadableEntry(list);
-    const int selected = SelectEntries(o, &list);
-    if (selected == kExitUsage) return selected;
 
     Overwrite policy = o.yes ? Overwrite::All : Overwrite::Ask;
     const bool canAsk = host::IsTerminal(0) && host::IsTerminal(2);
     Progress progress(list.totalSize);
     uint64_t done = 0;
-    int exitCode = selected;
+    int exitCode = list.selectExit;
     size_t extractedHere = 0, skipped = 0, failed = 0;
     gActiveHandle = archive.handle;
     // Files extracted (or queued for writing) so far: a later entry of the same name

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/host.h"
+#include "tools/patterns.h"
 
 namespace tool {
 namespace {
@@ -130,6 +131,112 @@ const char kExtractHelp[] =
 
 }  // namespace
 
+namespace {
+
+// The options that take a text, and the commands they apply to.
+struct TextOption {
+    const char* name;
+    const char* commands;
+    std::optional<std::string> Options::*field;
+};
+constexpr TextOption kTextOptions[] = {
+    {"--comment", "a", &Options::comment},
+    {"--sfx", "a", &Options::sfx},
+    {"--dest", "a", &Options::dest},
+    {"--run", "a", &Options::run},
+};
+
+// The command line, read one argument after another.
+struct Parser {
+    int argc;
+    char** argv;
+    int i;
+    Options& o;
+
+    std::string Value(const std::string& name) {
+        if (i + 1 >= argc) throw UsageError{"option " + name + " needs a value"};
+        return argv[++i];
+    }
+    void Allowed(const char* commands, const std::string& name) const {
+        if (!std::strchr(commands, o.command))
+            throw UsageError{"option " + name + " does not apply to command '" +
+                             std::string(1, o.command) + "'"};
+    }
+    // The value of a short option, given apart ("-j 4") or joined ("-j4").
+    std::string Short(const std::string& arg, const std::string& name) {
+        return arg == name ? Value(name) : arg.substr(2);
+    }
+    // A number from 1 to `most`; 0 when the text is none.
+    static unsigned Number(const std::string& text, unsigned long most) {
+        char* end = nullptr;
+        const unsigned long n = std::strtoul(text.c_str(), &end, 10);
+        return text.empty() || text[0] == '-' || *end || n > most ? 0 : static_cast<unsigned>(n);
+    }
+    void Take(const std::string& arg);
+};
+
+bool Starts(const std::string& arg, const char* option) {
+    return arg.rfind(option, 0) == 0 && arg.size() > std::strlen(option);
+}
+
+void Parser::Take(const std::string& arg) {
+    for (const TextOption& t : kTextOptions)
+        if (arg == t.name) {
+            Allowed(t.commands, arg);
+            o.*t.field = Value(arg);
+            return;
+        }
+    if (arg == "--help" || arg == "-h") {
+        o.help = true;
+    } else if (arg == "-p" || (Starts(arg, "-p") && arg[2] != '-')) {
+        o.password = Short(arg, "-p");
+    } else if (arg == "-y" || arg == "--encrypt-names" || arg == "--json") {
+        Allowed(arg == "-y" ? "ax" : arg == "--json" ? "lt" : "a", arg);
+        (arg == "-y" ? o.yes : arg == "--json" ? o.json : o.encryptNames) = true;
+    } else if (arg == "-o" || Starts(arg, "-o")) {
+        Allowed("x", "-o");
+        o.outDir = Short(arg, "-o");
+    } else if (arg.size() == 3 && arg[0] == '-' && arg[1] == 'm' && arg[2] >= '0' &&
+               arg[2] <= '9') {
+        Allowed("a", arg);
+        o.level = arg[2] - '0';
+        o.levelGiven = true;
+    } else if (arg == "-x" || Starts(arg, "-x")) {
+        o.exclude.push_back(Short(arg, "-x"));
+    } else if (arg == "-j" || Starts(arg, "-j")) {
+        Allowed("atx", "-j");
+        const std::string text = Short(arg, "-j");
+        if (!(o.jobs = Number(text, kMaxJobs)))
+            throw UsageError{"-j needs a number of threads from 1 to " + std::to_string(kMaxJobs) +
+                             ", not '" + text + "'"};
+    } else if (arg == "--codepage" || arg.rfind("--codepage=", 0) == 0) {
+        const std::string text = arg == "--codepage" ? Value(arg) : arg.substr(11);
+        if (!(o.codePage = Number(text, 65535)))
+            throw UsageError{"--codepage needs a code page number, not '" + text + "'"};
+    } else {
+        throw UsageError{"unknown option '" + arg + "'"};
+    }
+}
+
+// What the arguments after the options make of the command.
+void TakePositional(const std::vector<std::string>& positional, Options* o) {
+    if (positional.empty()) throw UsageError{"no archive given"};
+    o->archive = positional[0];
+    (o->command == 'a' ? o->paths : o->patterns).assign(positional.begin() + 1, positional.end());
+    if (o->command == 'a' && o->paths.empty()) throw UsageError{"no files or folders to add"};
+    if (o->encryptNames && !o->password) throw UsageError{"--encrypt-names needs a password (-p)"};
+    if ((o->dest || o->run) && !o->sfx) throw UsageError{"--dest and --run need --sfx STUB"};
+    for (const std::vector<std::string>* list : {&o->patterns, &o->exclude})
+        for (const std::string& pattern : *list) {
+            std::string utf8, error;
+            if (!HostToUtf8(pattern, &utf8, &error))
+                throw UsageError{"the pattern '" + pattern +
+                                 "' cannot be compared with names: " + error};
+        }
+}
+
+}  // namespace
+
 Options ParseCommandLine(int argc, char** argv) {
     Options o;
     if (argc < 2) throw UsageError{"no command given"};
@@ -150,83 +257,16 @@ Options ParseCommandLine(int argc, char** argv) {
 
     std::vector<std::string> positional;
     bool optionsEnded = false;
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](const std::string& name) -> std::string {
-            if (i + 1 >= argc) throw UsageError{"option " + name + " needs a value"};
-            return argv[++i];
-        };
-        auto allowed = [&](const char* commands, const std::string& name) {
-            if (!std::strchr(commands, o.command))
-                throw UsageError{"option " + name + " does not apply to command '" +
-                                 std::string(1, o.command) + "'"};
-        };
-        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+    for (Parser p{argc, argv, 2, o}; p.i < argc; ++p.i) {
+        const std::string arg = argv[p.i];
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-")
             positional.push_back(arg);
-        } else if (arg == "--") {
+        else if (arg == "--")
             optionsEnded = true;
-        } else if (arg == "--help" || arg == "-h") {
-            o.help = true;
-        } else if (arg == "-p" || (arg.rfind("-p", 0) == 0 && arg.size() > 2 && arg[2] != '-')) {
-            o.password = arg == "-p" ? value("-p") : arg.substr(2);
-        } else if (arg == "-y") {
-            allowed("ax", arg);
-            o.yes = true;
-        } else if (arg == "-o" || (arg.rfind("-o", 0) == 0 && arg.size() > 2)) {
-            allowed("x", "-o");
-            o.outDir = arg == "-o" ? value("-o") : arg.substr(2);
-        } else if (arg.size() == 3 && arg[0] == '-' && arg[1] == 'm' && arg[2] >= '0' &&
-                   arg[2] <= '9') {
-            allowed("a", arg);
-            o.level = arg[2] - '0';
-            o.levelGiven = true;
-        } else if (arg == "--encrypt-names") {
-            allowed("a", arg);
-            o.encryptNames = true;
-        } else if (arg == "--comment") {
-            allowed("a", arg);
-            o.comment = value(arg);
-        } else if (arg == "--sfx") {
-            allowed("a", arg);
-            o.sfx = value(arg);
-        } else if (arg == "--dest") {
-            allowed("a", arg);
-            o.dest = value(arg);
-        } else if (arg == "--run") {
-            allowed("a", arg);
-            o.run = value(arg);
-        } else if (arg == "-x" || (arg.rfind("-x", 0) == 0 && arg.size() > 2)) {
-            o.exclude.push_back(arg == "-x" ? value("-x") : arg.substr(2));
-        } else if (arg == "-j" || (arg.rfind("-j", 0) == 0 && arg.size() > 2)) {
-            allowed("atx", "-j");
-            const std::string text = arg == "-j" ? value("-j") : arg.substr(2);
-            char* end = nullptr;
-            const unsigned long n = std::strtoul(text.c_str(), &end, 10);
-            if (text.empty() || text[0] == '-' || *end || n == 0 || n > kMaxJobs)
-                throw UsageError{"-j needs a number of threads from 1 to " +
-                                 std::to_string(kMaxJobs) + ", not '" + text + "'"};
-            o.jobs = static_cast<unsigned>(n);
-        } else if (arg == "--json") {
-            allowed("lt", arg);
-            o.json = true;
-        } else if (arg == "--codepage" || arg.rfind("--codepage=", 0) == 0) {
-            const std::string text = arg == "--codepage" ? value(arg) : arg.substr(11);
-            char* end = nullptr;
-            const unsigned long n = std::strtoul(text.c_str(), &end, 10);
-            if (text.empty() || *end || n == 0 || n > 65535)
-                throw UsageError{"--codepage needs a code page number, not '" + text + "'"};
-            o.codePage = static_cast<unsigned>(n);
-        } else {
-            throw UsageError{"unknown option '" + arg + "'"};
-        }
+        else
+            p.Take(arg);
     }
-    if (o.help) return o;
-    if (positional.empty()) throw UsageError{"no archive given"};
-    o.archive = positional[0];
-    (o.command == 'a' ? o.paths : o.patterns).assign(positional.begin() + 1, positional.end());
-    if (o.command == 'a' && o.paths.empty()) throw UsageError{"no files or folders to add"};
-    if (o.encryptNames && !o.password) throw UsageError{"--encrypt-names needs a password (-p)"};
-    if ((o.dest || o.run) && !o.sfx) throw UsageError{"--dest and --run need --sfx STUB"};
+    if (!o.help) TakePositional(positional, &o);
     return o;
 }
 

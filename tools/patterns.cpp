@@ -94,45 +94,31 @@ std::vector<size_t> NameFilter::Unmatched() const {
     return unmatched;
 }
 
-namespace {
-
-// The patterns in UTF-8; false after reporting one that is no host text.
-bool PatternsInUtf8(const std::vector<std::string>& given, const char* what,
-                    std::vector<std::string>* utf8) {
-    for (const std::string& pattern : given) {
-        std::string converted, error;
-        if (!HostToUtf8(pattern, &converted, &error)) {
-            Error(std::string(what) + " '" + pattern + "' cannot be compared with names: " + error);
-            return false;
-        }
-        utf8->push_back(converted);
-    }
-    return true;
-}
-
-}  // namespace
-
-int SelectEntries(const Options& o, EntryList* list) {
+EntryList SelectEntries(const Options& o, EntryList list) {
+    if (o.patterns.empty() && o.exclude.empty()) return list;
     std::vector<std::string> include, exclude;
-    if (!PatternsInUtf8(o.patterns, "the pattern", &include) ||
-        !PatternsInUtf8(o.exclude, "-x", &exclude))
-        return kExitUsage;
-    if (include.empty() && exclude.empty()) return kExitOk;
+    for (const auto& [given, utf8] : {std::pair{&o.patterns, &include}, {&o.exclude, &exclude}})
+        for (const std::string& pattern : *given) {
+            std::string converted, error;
+            HostToUtf8(pattern, &converted, &error);
+            utf8->push_back(converted);
+        }
     NameFilter filter(include, exclude);
     EntryList taken;
-    taken.error = list->error;
-    taken.unreadable = list->unreadable;
-    for (size_t i = 0; i < list->entries.size(); ++i) {
-        const vorx_FileInfo& info = list->entries[i];
+    taken.error = list.error;
+    taken.unreadable = list.unreadable;
+    for (size_t i = 0; i < list.entries.size(); ++i) {
+        const vorx_FileInfo& info = list.entries[i];
         if (!filter.Takes(StoredToUtf8(info.name, o.codePage))) continue;
         taken.entries.push_back(info);
-        taken.index.push_back(list->index[i]);
+        taken.index.push_back(list.index[i]);
         taken.totalSize += info.uncompressedSize;
     }
-    *list = std::move(taken);
-    const std::vector<size_t> unmatched = filter.Unmatched();
-    for (size_t i : unmatched) Error("no entry matches '" + o.patterns[i] + "'");
-    return unmatched.empty() ? kExitOk : kExitWarning;
+    for (size_t i : filter.Unmatched()) {
+        Error("no entry matches '" + o.patterns[i] + "'");
+        taken.selectExit = kExitWarning;
+    }
+    return taken;
 }
 
 bool HostToUtf8(const std::string& host, std::string* utf8, std::string* error) {

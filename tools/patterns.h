@@ -45,11 +45,10 @@ private:
     std::vector<bool> matched_;
 };
 
-// Keeps the entries of `list` that the patterns of l, t or x take (every entry without
-// patterns) and no -x leaves out. Reports every pattern that took no entry. Returns the exit
-// code: kExitWarning when a pattern took nothing, kExitUsage (the command stops) when a
-// pattern is no text of the host.
-int SelectEntries(const Options& o, EntryList* list);
+// The entries of `list` that the patterns of l, t or x take (every entry without
+// patterns) and no -x leaves out. Reports every pattern that took no entry, and sets
+// selectExit to kExitWarning then. (The command line checked that every pattern is text.)
+EntryList SelectEntries(const Options& o, EntryList list);
 
 // Host text (the command line, a list file) as the UTF-8 that names are compared in.
 // False, with the reason, when it is no text the host could have given.
