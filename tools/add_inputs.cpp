@@ -96,7 +96,9 @@ void Walker::Item(const WalkFolderPtr& node, const host::FolderPtr& held,
         result.warnings.push_back(LinkLeftOut(path));
     } else if (item.status.kind == host::PathKind::Directory) {
         host::FolderPtr sub;
-        const host::Subfolder opened = host::OpenExistingSubfolder(held, item.name, &sub);
+        const host::Subfolder opened = depth > kMaxDepth
+                                           ? host::Subfolder::Failed
+                                           : host::OpenExistingSubfolder(held, item.name, &sub);
         if (depth > kMaxDepth)
             result.problems.push_back("'" + path + "': folders nested too deeply");
         else if (opened == host::Subfolder::Link)

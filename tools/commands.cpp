@@ -74,8 +74,11 @@ int Open(const Options& o, OpenArchive* archive) {
             return e;
         archive->password = converted;
     }
-    if (host::Stat(o.archive).kind != host::PathKind::File)
-        return Fail(kExitFatal, "cannot find the archive '" + o.archive + "'");
+    const host::PathStatus status = host::Stat(o.archive);
+    if (status.kind == host::PathKind::Missing)
+        return Fail(kExitFatal, SystemFailure("cannot find the archive '" + o.archive + "'"));
+    if (status.kind != host::PathKind::File)
+        return Fail(kExitFatal, "'" + o.archive + "' is not a file");
     const vorx_Error e = vorx_OpenStream(&archive->handle, o.archive.c_str(), archive->Password(),
                                          vorx_OpenReadOnly);
     if (e == vorx_Success) return kExitOk;
@@ -91,7 +94,7 @@ int Open(const Options& o, OpenArchive* archive) {
             Error("wrong password for '" + o.archive + "'");
             break;
         default:
-            Error("cannot open '" + o.archive + "': " + vorx_GetErrorString(e));
+            Error("cannot open '" + o.archive + "': " + LibraryFailure(e));
     }
     return ExitForError(e);
 }
