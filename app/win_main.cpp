@@ -9,6 +9,9 @@
 // command names no file that the run extracted.
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include "app/app_logic.h"
 #include "app/code_page.h"
 #include "app/config_block.h"
@@ -17,6 +20,7 @@
 #include "app/silent_mode.h"
 #include "app/system_libraries.h"
 #include "app/wizard_dialog.h"
+#include "library/completeness.h"
 #include "library/vorx.h"
 
 namespace {
@@ -51,6 +55,30 @@ uint32_t ExpandEnvironment(void*, const char* source, char* destination, uint32_
             break;
     }
     return sfx::kUnrepresentable;
+}
+
+constexpr char kIncomplete[] =
+    "This self-extractor is incomplete: its file was cut short, probably while it was "
+    "downloaded or copied. Please download it again.";
+
+// Whether this program's own file ends before what it holds: its image and the archive
+// behind it. Such a file is not trusted at all.
+bool IsCutShort() {
+    wchar_t self[MAX_PATH + 1];
+    const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH) return false;
+    HANDLE file =
+        CreateFileW(self, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);
+    if (descriptor < 0) {
+        CloseHandle(file);
+        return false;
+    }
+    const bool cut = vorx::CheckCompleteness(descriptor).cutShort;
+    _close(descriptor);
+    return cut;
 }
 
 int ReportOpenFailure(vorx_Error code) {
@@ -91,6 +119,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
     if (!ModulePath(path)) {
         ShowMessageBox(nullptr, kModulePathRefused, "Error opening file", MB_ICONERROR);
         return vorx_InvalidArgument;
+    }
+
+    if (IsCutShort()) {
+        ShowMessageBox(nullptr, kIncomplete, "Error opening file", MB_ICONERROR);
+        return vorx_ReadFailed;
     }
 
     // Whatever the block holds, each field is read only up to its last byte.

@@ -1,6 +1,7 @@
 // What the vorx tool's commands share.
 #include "tools/commands.h"
 
+#include "library/completeness.h"
 #include "platform/host.h"
 #include "platform/platform.h"
 
@@ -67,6 +68,21 @@ int ToArchiveText(const std::string& text, unsigned codePage, const char* what, 
     return kExitOk;
 }
 
+bool ReportIfCutShort(const std::string& path) {
+    const int file = platform::FileOpen(path.c_str(), platform::kOpenRead);
+    if (file < 0) return false;
+    const vorx::Completeness c = vorx::CheckCompleteness(file);
+    platform::FileClose(file);
+    if (!c.cutShort) return false;
+    const std::string needed =
+        c.promised == vorx::kUnknownPromise
+            ? ", inside its own headers"
+            : ", but what it holds needs at least " + std::to_string(c.promised);
+    Error("'" + path + "' is incomplete: it ends after " + std::to_string(c.length) + " bytes" +
+          needed + "; it was cut short, probably while it was downloaded or copied: get it again");
+    return true;
+}
+
 int Open(const Options& o, OpenArchive* archive) {
     if (o.password) {
         std::string converted;
@@ -79,6 +95,8 @@ int Open(const Options& o, OpenArchive* archive) {
         return Fail(kExitFatal, SystemFailure("cannot find the archive '" + o.archive + "'"));
     if (status.kind != host::PathKind::File)
         return Fail(kExitFatal, "'" + o.archive + "' is not a file");
+    // Nothing of a file cut short is trusted, even where what is there would read.
+    if (ReportIfCutShort(o.archive)) return kExitFatal;
     const vorx_Error e = vorx_OpenStream(&archive->handle, o.archive.c_str(), archive->Password(),
                                          vorx_OpenReadOnly);
     if (e == vorx_Success) return kExitOk;

@@ -66,8 +66,12 @@ struct OpenArchive {
     }
 };
 
-// Opens the archive of l, t and x with the password given; reports why it cannot and
-// returns the exit code.
+// When the file at `path` ends before what it holds (a download or copy cut short),
+// reports it and returns true.
+bool ReportIfCutShort(const std::string& path);
+
+// Opens the archive of l, t and x with the password given; reports why it cannot (an
+// incomplete file as such) and returns the exit code.
 int Open(const Options& o, OpenArchive* archive);
 
 // Every entry's information, in the archive's order, and the sum of their sizes. Reading

@@ -6,15 +6,11 @@
 #include <cstring>
 
 #include "container/format.h"
+#include "container/pe_image.h"
 #include "writer/archive_parts.h"
 
 namespace vorx {
 namespace {
-
-constexpr size_t kPeOffsetField = 0x3C;
-constexpr size_t kFileHeaderSize = 20;
-constexpr size_t kSectionHeaderSize = 40;
-constexpr uint32_t kSectionWritable = 0x80000000u;
 
 bool Fail(std::string* error, const std::string& message) {
     if (error != nullptr) *error = message;
@@ -38,35 +34,26 @@ bool ReadFile(const char* path, std::vector<uint8_t>* out, std::string* error) {
 }  // namespace
 
 bool FindConfigBlock(const uint8_t* image, size_t size, uint64_t* offset, std::string* error) {
-    if (size < kPeOffsetField + 4 || image[0] != 'M' || image[1] != 'Z')
-        return Fail(error, "the stub is not a Windows executable");
-    const uint64_t pe = ReadLe32(image + kPeOffsetField);
-    if (pe > size || size - pe < 4 + kFileHeaderSize || std::memcmp(image + pe, "PE\0\0", 4) != 0)
-        return Fail(error, "the stub is not a Windows executable (no PE header)");
-    const uint8_t* fileHeader = image + pe + 4;
-    const uint32_t sectionCount = ReadLe16(fileHeader + 2);
-    const uint64_t optionalSize = ReadLe16(fileHeader + 16);
-    const uint64_t table = pe + 4 + kFileHeaderSize + optionalSize;
-    if (table > size || (size - table) / kSectionHeaderSize < sectionCount)
-        return Fail(error, "the stub's section table is cut short");
-
-    for (uint32_t i = 0; i < sectionCount; ++i) {
-        const uint8_t* section = image + table + uint64_t{i} * kSectionHeaderSize;
-        char name[9] = {};
-        std::memcpy(name, section, 8);
-        if (std::strcmp(name, kConfigSectionName) != 0) continue;
-        const uint32_t virtualSize = ReadLe32(section + 8);
-        const uint32_t rawSize = ReadLe32(section + 16);
-        const uint64_t rawOffset = ReadLe32(section + 20);
-        const uint32_t characteristics = ReadLe32(section + 36);
-        if (virtualSize < kConfigBlockSize || rawSize < kConfigBlockSize)
+    PeHeaders headers;
+    switch (ParsePeHeaders(image, size, &headers)) {
+        case PeParse::NotImage:
+            return Fail(error, "the stub is not a Windows executable");
+        case PeParse::CutShort:
+            return Fail(error, "the stub's headers are cut short");
+        case PeParse::Image:
+            break;
+    }
+    for (uint32_t i = 0; i < headers.sectionCount; ++i) {
+        const PeSection section = PeSectionAt(image, headers, i);
+        if (std::strcmp(section.name, kConfigSectionName) != 0) continue;
+        if (section.virtualSize < kConfigBlockSize || section.rawSize < kConfigBlockSize)
             return Fail(error, "the stub's configuration section is smaller than " +
                                    std::to_string(kConfigBlockSize) + " bytes");
-        if (rawOffset > size || size - rawOffset < kConfigBlockSize)
+        if (section.rawOffset > size || size - section.rawOffset < kConfigBlockSize)
             return Fail(error, "the stub's configuration section lies outside the file");
-        if (!(characteristics & kSectionWritable))
+        if (!(section.characteristics & kPeSectionWritable))
             return Fail(error, "the stub's configuration section is not writable");
-        *offset = rawOffset;
+        *offset = section.rawOffset;
         return true;
     }
     return Fail(error, std::string("the stub has no configuration section (") + kConfigSectionName +

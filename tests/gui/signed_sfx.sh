@@ -4,7 +4,9 @@
 # it, the signature verifies against that certificate (and no
 # longer once a byte of the archive has changed), vorx.exe lists, tests and extracts the
 # signed file as it did the unsigned one, and the signed file extracts "/q" under Wine
-# to the same files.
+# to the same files. The signed file cut short (in its signature, in its archive, in its
+# program image, as a download that broke off) is told as incomplete by vorx.exe and by
+# itself, and nothing of it is extracted.
 #
 #   signed_sfx.sh VORX_EXE STUB WINE_RUN
 set -euo pipefail
@@ -57,4 +59,18 @@ status=0
 timeout 120 "$wine_run" signed.exe /q </dev/null >/dev/null 2>&1 || status=$?
 [ $status -eq 0 ] || fail "signed.exe /q exited with $status"
 diff -r payload quiet/payload || fail "signed.exe /q extracted other files"
+# Cut short anywhere after the program's headers: incomplete, whoever reads it.
+signed=$(stat -c %s signed.exe)
+for cut in $((signed - 1)) $((size - 1)) $((size / 2)) 4096; do
+  head -c $cut signed.exe >cut.exe
+  code=0
+  vorx l cut.exe >/dev/null 2>cut.txt || code=$?
+  [ $code -eq 2 ] && grep -q "is incomplete" cut.txt || fail "vorx l of the file cut at $cut: exit $code, $(cat cut.txt)"
+  # Windows loads no program whose image is cut; behind the image the program tells.
+  [ $cut -lt $((size / 2)) ] && continue
+  rm -rf quiet
+  code=0
+  timeout 120 "$wine_run" cut.exe /q /s </dev/null >/dev/null 2>&1 || code=$?
+  [ $code -eq 13 ] && [ ! -e quiet ] || fail "cut.exe (cut at $cut) /q /s: exit $code"
+done
 echo "signed self-extractor: all checks passed"

@@ -438,7 +438,21 @@ TEST_F(VorxTool, SelfExtractorFromTheStub) {
         {"", "a long.exe src --sfx \"$STUB\" --dest " + std::string(256, 'd'), 7, {}, {"at most 255"},
          "! test -e long.exe"},
         {"", "a long.exe src --sfx \"$STUB\" --dest " + std::string(255, 'd'), 0, {}, {}, "grep -qaF " + std::string(255, 'd') + " long.exe"},
+        // Cut short, in its program image or in its archive: incomplete, and nothing is
+        // extracted; the stub itself holds no archive at all.
+        {"vorx " + sfx + " && head -c 5000 setup.exe >cut.exe", "l cut.exe", 2, {}, {"is incomplete", "get it again"}},
+        {"vorx " + sfx + " && head -c $(($(stat -c %s setup.exe) - 1)) setup.exe >cut.exe", "x cut.exe -o out", 2,
+         {}, {"is incomplete"}, "! test -e out"},
+        {"", "l \"$STUB\"", 2, {}, {"holds no archive"}},
     });
+}
+
+TEST_F(VorxTool, IncompleteArchives) {
+    // Cut anywhere: in the header, in an entry's data, in the names table's padding.
+    for (const char* cut : {"20", "$((size / 2))", "$((size - 1))"}) {
+        Run({{std::string("vorx a o.vx src && size=$(stat -c %s o.vx) && head -c ") + cut + " o.vx >cut.vx", "t cut.vx", 2,
+              {}, {"'cut.vx' is incomplete"}}});
+    }
 }
 
 }  // namespace

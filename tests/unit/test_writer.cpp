@@ -137,7 +137,7 @@ TEST(SfxMaker, RefusesImagesThatAreNotCleanStubs) {
     };
     const Row rows[] = {
         {"empty", {}, 0, {}, "not a Windows executable"},
-        {"PE offset beyond the file", MakeImage(kStub), 0x3C, {0xF0, 0xFF, 0xFF, 0xFF}, "no PE header"},
+        {"PE offset beyond the file", MakeImage(kStub), 0x3C, {0xF0, 0xFF, 0xFF, 0xFF}, "cut short"},
         {"section table beyond the file", MakeImage(kStub), 0x86, {0xFF, 0xFF}, "cut short"},
         {"no configuration section", MakeImage({kStub[0]}), 0, {}, "no configuration section"},
         {"too small", MakeImage({{".sfxcfg", 0x100, 0x200, 0x800, kData}}), 0, {}, "smaller than 512"},
