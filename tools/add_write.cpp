@@ -197,11 +197,12 @@ bool Writing::WriteFinished() {
             const bool wait = readAll || !encoder.HasRoom(reader.NextSize());
             vorx::FinishedBlock block;
             std::string error;
-            if (!encoder.TakeNext(wait, &block, &error)) {
-                if (error.empty()) return true;  // not finished yet: read meanwhile
-                return Stop("cannot compress '" + e.options.name + "': " + error,
-                            error == "out of memory" ? kExitNoMemory : kExitFatal);
-            }
+            const ParallelEncoder::Taken taken = encoder.TakeNext(wait, &block, &error);
+            if (taken == ParallelEncoder::Taken::NotYet) return true;  // read meanwhile
+            if (taken != ParallelEncoder::Taken::Block)
+                return Stop(
+                    "cannot compress '" + e.options.name + "': " + error,
+                    taken == ParallelEncoder::Taken::OutOfMemory ? kExitNoMemory : kExitFatal);
             if (!writer.AppendBlock(block)) return WriterFailed(block.bytes.size());
             done += block.length;
             if (e.input) out.bytes += block.length;

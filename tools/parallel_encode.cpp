@@ -25,6 +25,7 @@ void Encode(int level, std::unique_ptr<vorx::Compressor>* compressor, Job* job) 
     } catch (const std::bad_alloc&) {
         compressor->reset();
         job->ok = false;
+        job->outOfMemory = true;
         job->error = "out of memory";
     }
     job->chunk = {};
@@ -70,16 +71,12 @@ void ParallelEncoder::Submit(std::vector<uint8_t> chunk,
     changed_.NotifyAll();
 }
 
-bool ParallelEncoder::Pending() {
-    host::Locked lock(mutex_);
-    return !jobs_.empty();
-}
-
-bool ParallelEncoder::TakeNext(bool wait, vorx::FinishedBlock* block, std::string* error) {
+ParallelEncoder::Taken ParallelEncoder::TakeNext(bool wait, vorx::FinishedBlock* block,
+                                                 std::string* error) {
     host::Locked lock(mutex_);
     if (jobs_.empty()) {
         *error = "no block is queued";
-        return false;
+        return Taken::Failed;
     }
     Job& job = jobs_.front();
     if (threads_.empty() && !job.started) {
@@ -89,16 +86,17 @@ bool ParallelEncoder::TakeNext(bool wait, vorx::FinishedBlock* block, std::strin
         job.finished = true;
     }
     while (wait && !job.finished) changed_.Wait(mutex_);
-    if (!job.finished) return false;
-    const bool ok = job.ok;
+    if (!job.finished) return Taken::NotYet;
+    const Taken taken = job.ok            ? Taken::Block
+                        : job.outOfMemory ? Taken::OutOfMemory
+                                          : Taken::Failed;
     *block = std::move(job.block);
     *error = std::move(job.error);
     inFlight_ -= job.cost;
     jobs_.pop_front();
     --next_;
     changed_.NotifyAll();
-    if (!ok && error->empty()) *error = "the block could not be encoded";
-    return ok;
+    return taken;
 }
 
 void ParallelEncoder::Run(void* self) { static_cast<ParallelEncoder*>(self)->Work(); }

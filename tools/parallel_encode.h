@@ -40,18 +40,17 @@ public:
     bool HasRoom(size_t length);
     // Queues a chunk (1 to ChunkSize() bytes) of an entry encrypted with `password`.
     void Submit(std::vector<uint8_t> chunk, const std::optional<std::string>& password);
-    // Whether a block is queued and not taken yet.
-    bool Pending();
-    // The oldest block not taken yet: false while it is not finished, unless `wait`. False
-    // with `error` set when it could not be encoded.
-    bool TakeNext(bool wait, vorx::FinishedBlock* block, std::string* error);
+    enum class Taken { Block, NotYet, Failed, OutOfMemory };
+    // The oldest block not taken yet, waiting for it when `wait` (NotYet otherwise, while
+    // it is not finished). Failed and OutOfMemory set `error`.
+    Taken TakeNext(bool wait, vorx::FinishedBlock* block, std::string* error);
 
 private:
     struct Job {
         std::vector<uint8_t> chunk;
         std::optional<std::string> password;
         size_t cost = 0;
-        bool started = false, finished = false, ok = false;
+        bool started = false, finished = false, ok = false, outOfMemory = false;
         vorx::FinishedBlock block;
         std::string error;
     };
