@@ -96,7 +96,6 @@ struct FileStamp {
     uint64_t size = 0;
     int64_t writeTime = 0;  // POSIX: nanoseconds since 1970; Windows: FILETIME ticks
     bool operator==(const FileStamp& o) const { return size == o.size && writeTime == o.writeTime; }
-    bool operator!=(const FileStamp& o) const { return !(*this == o); }
 };
 
 // One name in a folder as the folder shows it, not following a link.
