@@ -94,6 +94,58 @@ bool RenameIn(const Folder& folder, const std::string& from, const std::string& 
 // Removes the file `name` from `folder`; true when it is gone.
 bool RemoveIn(const Folder& folder, const std::string& name);
 
+// ---------------------------------------------------------------------------
+// The inputs of an archive, read where other programs may swap a file for a link, a
+// FIFO or a device meanwhile: folders are listed through their open handles, and a
+// file is opened once, never through a link below the folder given, never waiting,
+// and kept only when the open handle shows a regular file.
+
+// When a file was last changed, as finely as the system tells it, and its size.
+struct FileStamp {
+    uint64_t size = 0;
+    int64_t writeTime = 0;  // POSIX: nanoseconds since 1970; Windows: FILETIME ticks
+    bool operator==(const FileStamp& o) const { return size == o.size && writeTime == o.writeTime; }
+};
+
+// One name in a folder as the folder shows it, not following a link.
+struct FolderItem {
+    std::string name;
+    PathStatus status;  // isLink for a link of any kind; kind Missing when the name
+                        // cannot be spelled in host text (Windows: outside the ANSI code page)
+    FileStamp stamp;
+};
+// The names in `folder` (without "." and ".."), sorted bytewise. False when it cannot be
+// read (LastError() says why).
+bool ListFolder(const Folder& folder, std::vector<FolderItem>* items);
+// One name of `folder` as ListFolder tells it, or what a link there leads to when
+// `followLink`. False when it cannot be told (LastError() says why).
+bool StatItem(const Folder& folder, const std::string& name, bool followLink, FolderItem* item);
+
+// Opens the existing folder `name` in `parent`: a link of that name is refused (Link), never
+// followed, and nothing is made (Failed when it is missing).
+Subfolder OpenExistingSubfolder(const FolderPtr& parent, const std::string& name, FolderPtr* out);
+
+enum class InputKind { File, Link, Folder, Special, Failed };
+
+// Opens `name` in `folder` for reading. A link there is not followed (Link) unless
+// `followLink`; the open never waits (a FIFO, a device); and what the open handle shows is
+// judged: only a regular file stays open (File, `*fd` a descriptor of platform.h, `*stamp`
+// its size and time). Failed: LastError() says why.
+InputKind OpenInput(const Folder& folder, const std::string& name, bool followLink, int* fd,
+                    FileStamp* stamp);
+
+// The size and time of an open file; false when they cannot be told.
+bool StampOf(int fd, FileStamp* stamp);
+
+// Why the last system call on this thread failed, in the system's words ("No space left on
+// device"; FormatMessage on Windows), read before anything else can fail; and whether that
+// reason is a full disk (or quota).
+struct SystemError {
+    std::string text;
+    bool diskFull = false;
+};
+SystemError LastError();
+
 // A new file, under a fresh random name, for code that opens files by path itself (the
 // library, the archive writer). While this object lives, path() names this file and no
 // other: on POSIX it lies in a folder of its own that only this user can change, reached

@@ -35,6 +35,33 @@ int Fail(int code, const std::string& message) {
     return code;
 }
 
+namespace {
+
+// " (10.0 MiB needed, 2.0 MiB free)", or "" when the free space cannot be told.
+std::string DiskSpace(const std::string& folder, uint64_t needed, bool atLeast) {
+    uint64_t free = 0;
+    if (!platform::FreeBytesForFolder(folder.empty() ? "." : folder.c_str(), &free)) return "";
+    std::string text = " (";
+    if (needed) text += (atLeast ? "at least " : "") + ByteCount(needed) + " needed, ";
+    return text + ByteCount(free) + " free)";
+}
+
+}  // namespace
+
+std::string SystemFailure(const std::string& what, const std::string& folder, uint64_t needed,
+                          bool atLeast) {
+    const host::SystemError error = host::LastError();
+    return what + ": " + error.text + (error.diskFull ? DiskSpace(folder, needed, atLeast) : "");
+}
+
+std::string LibraryFailure(vorx_Error e, const std::string& folder, uint64_t needed) {
+    const std::string text = vorx_GetErrorString(e);
+    if (e == vorx_OutOfDiskSpace) return text + DiskSpace(folder, needed, false);
+    if (e == vorx_WriteFailed || e == vorx_ReadFailed || e == vorx_NotFoundOrInUse)
+        return SystemFailure(text, folder, needed);
+    return text;
+}
+
 int ToArchiveText(const std::string& text, unsigned codePage, const char* what, std::string* out) {
     std::string error;
     if (!host::ToCodePage(text, codePage, out, &error))
@@ -62,7 +89,18 @@ int Open(const Options& o, OpenArchive* archive) {
         archive->password = converted;
     }
     const int file = host::OpenForReading(o.archive);
-    if (file < 0) return Fail(kExitFatal, "cannot find the archive '" + o.archive + "'");
+    if (file < 0) {
+        const std::string missing = SystemFailure("cannot find the archive '" + o.archive + "'");
+        const std::string other = SystemFailure("cannot open the archive '" + o.archive + "'");
+        switch (host::Stat(o.archive).kind) {
+            case host::PathKind::Missing:
+                return Fail(kExitFatal, missing);
+            case host::PathKind::File:
+                return Fail(kExitFatal, other);
+            default:
+                return Fail(kExitFatal, "'" + o.archive + "' is not a file");
+        }
+    }
     // Nothing of a file cut short is trusted, even where what is there would read.
     if (ReportIfCutShort(file, o.archive)) {
         platform::FileClose(file);
@@ -84,7 +122,7 @@ int Open(const Options& o, OpenArchive* archive) {
             Error("wrong password for '" + o.archive + "'");
             break;
         default:
-            Error("cannot open '" + o.archive + "': " + vorx_GetErrorString(e));
+            Error("cannot open '" + o.archive + "': " + LibraryFailure(e));
     }
     return ExitForError(e);
 }
@@ -145,15 +183,19 @@ EntryList ReadEntries(vorx_Stream* handle) {
     for (uint64_t i = 0; i < count; ++i) {
         vorx_FileInfo info;
         list.error = vorx_EnumerateFiles(handle, &info, i);
-        if (list.error != vorx_Success) break;
+        if (list.error != vorx_Success) {
+            list.unreadable = i;
+            break;
+        }
         list.totalSize += info.uncompressedSize;
         list.entries.push_back(info);
+        list.index.push_back(i);
     }
     return list;
 }
 
 int ReportUnreadableEntry(vorx_Stream* handle, const EntryList& list) {
-    const std::string entry = "cannot read entry " + std::to_string(list.entries.size()) + ": ";
+    const std::string entry = "cannot read entry " + std::to_string(list.unreadable) + ": ";
     if (vorx::IsOlderFormat(handle))
         Error("the archive is of the older format, whose entries cannot be read");
     else if (list.error == vorx_NotFound)

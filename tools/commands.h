@@ -39,6 +39,17 @@ int ExitForError(vorx_Error e);
 // Reports `message` and returns the exit code `code`: how every command refuses.
 int Fail(int code, const std::string& message);
 
+// "WHAT: REASON" for a system call that failed just now, the reason in the system's words
+// (read before anything else can fail). When the disk is full, also the bytes `needed`
+// (0: not known; at least that many when `atLeast`) and those free in `folder`:
+// "cannot write 'big.bin': No space left on device (10.0 MiB needed, 2.0 MiB free)".
+std::string SystemFailure(const std::string& what, const std::string& folder = "",
+                          uint64_t needed = 0, bool atLeast = false);
+
+// Why the library failed with `e` (its text; for a failure of the system, the system's
+// reason too, and for a full disk the bytes `needed` and those free in `folder`).
+std::string LibraryFailure(vorx_Error e, const std::string& folder = "", uint64_t needed = 0);
+
 // Converts a command-line text to the archive's code page into `out`. When it cannot, a
 // command-line error: reports it and returns its exit code.
 int ToArchiveText(const std::string& text, unsigned codePage, const char* what, std::string* out);
@@ -84,8 +95,11 @@ vorx_Error DecompressToTemporary(vorx_Stream* handle, const char* name,
 // those before it.
 struct EntryList {
     std::vector<vorx_FileInfo> entries;
+    std::vector<uint64_t> index;  // each entry's index in the archive
     uint64_t totalSize = 0;
     vorx_Error error = vorx_Success;
+    uint64_t unreadable = 0;  // the index of the entry that could not be read
+    int selectExit = 0;       // kExitWarning when a pattern of the command took no entry
 };
 EntryList ReadEntries(vorx_Stream* handle);
 // Reports the entry of `handle` that could not be read, with its real reason; returns

@@ -33,8 +33,7 @@ std::string TailThatFits(const std::string& text, int columns) {
     return "..." + text.substr(start);
 }
 
-// 1536 -> "1.5 KiB".
-std::string ByteCount(double bytes) {
+std::string Amount(double bytes) {
     static const char* const kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB"};
     int unit = 0;
     while (bytes >= 1024 && unit < 4) {
@@ -60,9 +59,9 @@ std::string ProgressLine(uint64_t done, uint64_t total, double seconds, const st
     std::string line = head;
     if (TextColumns(line) > columns)
         return line.substr(0, static_cast<size_t>(std::max(columns, 0)));
-    std::string pieces[2] = {ByteCount(static_cast<double>(done)) + " of " +
-                             ByteCount(static_cast<double>(total))};
-    if (seconds > 0 && done > 0) pieces[1] = ByteCount(static_cast<double>(done) / seconds) + "/s";
+    std::string pieces[2] = {Amount(static_cast<double>(done)) + " of " +
+                             Amount(static_cast<double>(total))};
+    if (seconds > 0 && done > 0) pieces[1] = Amount(static_cast<double>(done) / seconds) + "/s";
     for (const std::string& piece : pieces) {
         if (piece.empty()) continue;
         if (TextColumns(line) + 2 + TextColumns(piece) > columns) return line;
@@ -74,6 +73,8 @@ std::string ProgressLine(uint64_t done, uint64_t total, double seconds, const st
 }
 
 }  // namespace
+
+std::string ByteCount(uint64_t bytes) { return Amount(static_cast<double>(bytes)); }
 
 std::string Printable(const std::string& text) {
     const bool utf8 = host::TextIsUtf8();

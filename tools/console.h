@@ -60,6 +60,9 @@ private:
 // escapes them its own way).
 std::string DisplayName(const std::string& stored, unsigned codePage, bool printable = true);
 
+// A number of bytes as people read it: 1536 -> "1.5 KiB".
+std::string ByteCount(uint64_t bytes);
+
 // `s` as a JSON string, quotes included.
 std::string JsonString(const std::string& s);
 

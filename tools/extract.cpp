@@ -16,6 +16,7 @@
 #include "tools/extract_plan.h"
 #include "tools/file_writer.h"
 #include "tools/parallel_decode.h"
+#include "tools/patterns.h"
 
 namespace tool {
 namespace {
@@ -68,7 +69,7 @@ int Extract(const Options& o) {
             built = outDir.substr(0, end);
             bool created = false;
             if (!built.empty() && built.back() != ':' && !host::MakeDirectory(built, &created))
-                return Fail(kExitFatal, "cannot make the folder '" + built + "'");
+                return Fail(kExitFatal, SystemFailure("cannot make the folder '" + built + "'"));
             if (end == outDir.size() && created && !host::NamesIgnoreCase())
                 folders.made.insert(outDir);
             start = end + 1;
@@ -77,16 +78,16 @@ int Extract(const Options& o) {
     folders.existing.insert(outDir);
     // The output folder may be a link; nothing below it is followed.
     const host::FolderPtr root = host::OpenFolder(outDir);
-    if (!root) return Fail(kExitFatal, "cannot open the folder '" + outDir + "'");
+    if (!root) return Fail(kExitFatal, SystemFailure("cannot open the folder '" + outDir + "'"));
 
-    const EntryList list = ReadEntries(archive.handle);
+    const EntryList list = SelectEntries(o, ReadEntries(archive.handle));
     if (list.error != vorx_Success) return ReportUnreadableEntry(archive.handle, list);
 
     Overwrite policy = o.yes ? Overwrite::All : Overwrite::Ask;
     const bool canAsk = host::IsTerminal(0) && host::IsTerminal(2);
     Progress progress(list.totalSize);
     uint64_t done = 0;
-    int exitCode = kExitOk;
+    int exitCode = list.selectExit;
     size_t extractedHere = 0, skipped = 0, failed = 0;
     gActiveHandle = archive.handle;
     // Files extracted (or queued for writing) so far, by host path.
@@ -102,8 +103,7 @@ int Extract(const Options& o) {
         exitCode = std::max(exitCode, code);
     };
     const auto reportWriterFailures = [&] {
-        for (const std::string& path : writer.TakeFailures())
-            fail("cannot write '" + path + "'", kExitFatal);
+        for (const std::string& failure : writer.TakeFailures()) fail(failure, kExitFatal);
     };
     // Entries are decoded ahead on the workers' threads; everything else happens here,
     // in entry order, as on one thread.
@@ -157,7 +157,8 @@ int Extract(const Options& o) {
                      kExitFatal);
                 ok = false;
             } else if (step != host::Subfolder::Opened && step != host::Subfolder::Made) {
-                fail("cannot make the folder '" + path + "' for '" + display + "'", kExitFatal);
+                fail(SystemFailure("cannot make the folder '" + path + "' for '" + display + "'"),
+                     kExitFatal);
                 ok = false;
             } else {
                 if (folders.open.size() >= kOpenFolders) folders.open.clear();
@@ -207,7 +208,7 @@ int Extract(const Options& o) {
         // has the same name.
         vorx_FileInfo found;
         if (const vorx_Error e = vorx_GetFileInfo(archive.handle, &found, info.name)) {
-            fail("cannot extract '" + display + "': " + vorx_GetErrorString(e), ExitForError(e));
+            fail("cannot extract '" + display + "': " + LibraryFailure(e), ExitForError(e));
             continue;
         }
         tool::FileJob job;
@@ -242,14 +243,14 @@ int Extract(const Options& o) {
             writer.Drain();
             host::TemporaryFile temporary;
             if (!temporary.Create(folder)) {
-                fail("cannot write '" + hostPath + "'", kExitFatal);
+                fail(SystemFailure("cannot write '" + hostPath + "'"), kExitFatal);
                 continue;
             }
             e = pool ? pool->ExtractToFile(info.name, temporary, *folder, pw, &tracker)
                      : DecompressToTemporary(archive.handle, info.name, temporary, *folder,
                                              &OnDecodeProgress, pw);
             if (e == vorx_Success && !temporary.RenameTo(leaf)) {
-                fail("cannot write '" + hostPath + "'", kExitFatal);
+                fail(SystemFailure("cannot write '" + hostPath + "'"), kExitFatal);
                 continue;
             }
             if (e == vorx_Success) ++extractedHere;
@@ -259,7 +260,7 @@ int Extract(const Options& o) {
             fail("cannot extract '" + display + "': " +
                      (e == vorx_PasswordRequired
                           ? std::string("it is encrypted: give the password with -p")
-                          : std::string(vorx_GetErrorString(e))),
+                          : LibraryFailure(e, folder->path(), found.uncompressedSize)),
                  ExitForError(e));
             continue;
         }

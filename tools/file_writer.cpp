@@ -4,23 +4,35 @@
 
 #include "platform/host.h"
 #include "platform/platform.h"
+#include "tools/commands.h"
 
 namespace tool {
 
-bool WriteFileJob(const FileJob& job) {
+bool WriteFileJob(const FileJob& job, std::string* failure) {
+    const std::string what = "cannot write '" + job.path + "'";
     std::string temporary;
     const int fd = job.replace ? host::CreateTemporaryIn(*job.folder, &temporary)
                                : host::CreateFileIn(*job.folder, job.name);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        *failure = SystemFailure(what);
+        return false;
+    }
     bool ok = job.size == 0 ||
               platform::FileWrite(fd, job.data.get(), job.size) == static_cast<int64_t>(job.size);
     if (ok) {
         const int64_t now = platform::CurrentTime();
         ok = host::SetFileTimesOf(fd, now, job.lastWriteSeconds ? job.lastWriteSeconds : now);
     }
+    if (!ok) *failure = SystemFailure(what, job.folder->path(), job.size);
     // A file that cannot be closed may not hold what was written to it.
-    ok = platform::FileClose(fd) == 0 && ok;
-    if (ok && job.replace) ok = host::RenameIn(*job.folder, temporary, job.name);
+    if (platform::FileClose(fd) != 0 && ok) {
+        *failure = SystemFailure(what, job.folder->path(), job.size);
+        ok = false;
+    }
+    if (ok && job.replace && !host::RenameIn(*job.folder, temporary, job.name)) {
+        *failure = SystemFailure(what);
+        ok = false;
+    }
     if (!ok) host::RemoveIn(*job.folder, job.replace ? temporary : job.name);
     return ok;
 }
@@ -44,12 +56,13 @@ void FileWriter::Submit(FileJob job) {
     host::Locked lock(mutex_);
     if (stopping_) {
         mutex_.Unlock();
-        const bool ok = WriteFileJob(job);
+        std::string failure;
+        const bool ok = WriteFileJob(job, &failure);
         mutex_.Lock();
         if (ok)
             ++written_;
         else
-            failures_.push_back(job.path);
+            failures_.push_back(failure);
         return;
     }
     // One file larger than the limit still goes, alone.
@@ -105,7 +118,8 @@ void FileWriter::Work() {
         queue_.pop_front();
         busy_ = true;
         mutex_.Unlock();
-        const bool ok = WriteFileJob(job);
+        std::string failure;
+        const bool ok = WriteFileJob(job, &failure);
         const size_t cost = Cost(job);
         job.data.reset();
         job.folder.reset();
@@ -115,7 +129,7 @@ void FileWriter::Work() {
         if (ok)
             ++written_;
         else
-            failures_.push_back(job.path);
+            failures_.push_back(failure);
         changed_.NotifyAll();
     }
 }

@@ -33,8 +33,9 @@ struct FileJob {
     int64_t lastWriteSeconds = 0;  // 0: the time of writing
 };
 
-// Writes one job's file now. False when any step fails; the temporary file is removed.
-bool WriteFileJob(const FileJob& job);
+// Writes one job's file now. False when any step fails, with the message that says why
+// in `failure`; the temporary file is removed.
+bool WriteFileJob(const FileJob& job, std::string* failure);
 
 class FileWriter {
 public:
@@ -52,7 +53,8 @@ public:
     // otherwise. Submit writes at once afterwards.
     void Finish(bool abandon);
 
-    // The paths that failed since the last call, in submission order.
+    // Why each file that failed since the last call failed ("cannot write 'PATH': REASON"),
+    // in submission order.
     std::vector<std::string> TakeFailures();
     // Files written so far.
     size_t written();

@@ -12,6 +12,7 @@
 #include "platform/host.h"
 #include "tools/commands.h"
 #include "tools/parallel_decode.h"
+#include "tools/patterns.h"
 
 namespace tool {
 namespace {
@@ -35,7 +36,7 @@ const char* FailureText(vorx_Error code) {
 int List(const Options& o) {
     OpenArchive archive;
     if (const int e = Open(o, &archive)) return e;
-    const EntryList list = ReadEntries(archive.handle);
+    const EntryList list = SelectEntries(o, ReadEntries(archive.handle));
     if (o.json)
         std::printf("{\"archive\":%s,\"entries\":[", JsonString(o.archive).c_str());
     else
@@ -77,19 +78,19 @@ int List(const Options& o) {
     else
         std::printf("%-19s  %-5s %14" PRIu64 " %14" PRIu64 "  %" PRIu64 " entr%s\n", "", "",
                     list.totalSize, totalStored, count, count == 1 ? "y" : "ies");
-    return kExitOk;
+    return list.selectExit;
 }
 
 int Test(const Options& o) {
     OpenArchive archive;
     if (const int e = Open(o, &archive)) return e;
-    const EntryList list = ReadEntries(archive.handle);
+    const EntryList list = SelectEntries(o, ReadEntries(archive.handle));
     if (list.error != vorx_Success) return ReportUnreadableEntry(archive.handle, list);
     gActiveHandle = archive.handle;
     std::vector<EntryResult> results;
     Progress progress(list.totalSize);
     uint64_t done = 0;
-    int exitCode = kExitOk;
+    int exitCode = list.selectExit;
     // Large entries are decoded into a file of a fresh name beside the archive (on one
     // thread; with more, block by block in memory).
     const host::FolderPtr scratchFolder = host::OpenFolder(host::ParentFolder(o.archive));

@@ -32,7 +32,9 @@ struct Options {
     bool help = false;
     bool version = false;
     std::string archive;
-    std::vector<std::string> paths;
+    std::vector<std::string> paths;     // a: files, folders and @LISTFILEs
+    std::vector<std::string> patterns;  // l, t, x: the entries to take (none: all)
+    std::vector<std::string> exclude;   // -x: entries (a: paths collected) left out
     std::optional<std::string> password;
     bool encryptNames = false;
     std::optional<std::string> comment;
@@ -45,11 +47,14 @@ struct Options {
     std::optional<std::string> outDir;
     bool json = false;
     unsigned codePage = kDefaultCodePage;
-    unsigned jobs = 0;  // threads of t and x; 0: one per processor
+    unsigned jobs = 0;  // threads of a, t and x; 0: one per processor
 };
 
 // The most threads -j takes.
 constexpr unsigned kMaxJobs = 64;
+
+// The threads -j asks for, or one per processor this process may use.
+unsigned Threads(const Options& o);
 
 // The options of `argv`; a UsageError when they make no command (the only exception the
 // tool throws for a refusal: the commands report theirs and return the exit code).

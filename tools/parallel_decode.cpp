@@ -100,10 +100,6 @@ bool ContextsReady(vorx::DecoderState* state) {
 
 }  // namespace
 
-unsigned Threads(const Options& o) {
-    return o.jobs != 0 ? o.jobs : std::min(host::ProcessorCount(), kMaxJobs);
-}
-
 void ParallelDecoder::AwaitDone(const SlotState& state) {
     while (commandDecodes_ && state != SlotState::Done &&
            !(blockQueue_.empty() && entryQueue_.empty()))

@@ -59,9 +59,6 @@ class PageBuffer;
 }  // namespace vorx
 namespace tool {
 
-// The threads -j asks for, or one per processor.
-unsigned Threads(const Options& o);
-
 class ParallelDecoder {
 public:
     // Decodes on `threads` threads the archive at `path`, opened with `password` (in the

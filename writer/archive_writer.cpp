@@ -27,6 +27,29 @@ BlockEncoder StoredBlockEncoder(size_t chunkSize) {
     return BlockEncoder{&EncodeStored, nullptr, chunkSize};
 }
 
+bool EncodeChunk(const BlockEncoder& encoder, const uint8_t* data, size_t length,
+                 const std::optional<std::string>& password, FinishedBlock* out,
+                 std::string* error) {
+    EncodedBlock block;
+    if (length == 0 || length > encoder.chunkSize ||
+        !encoder.encode(encoder.context, data, length, &block)) {
+        *error = "the block encoder failed";
+        return false;
+    }
+    const uint64_t expected =
+        block.type == BlockType::Stored ? block.sizeField : (uint64_t{block.sizeField} + 7) / 8;
+    if (block.sizeField > kMaxBlockSizeField || block.body.size() != expected) {
+        *error = "the block encoder produced an inconsistent block";
+        return false;
+    }
+    const uint32_t header = BlockHeaderValue(block.type, block.sizeField);
+    out->bytes = EncodeBlock(header, block.body.data(), block.body.size(),
+                             password ? password->c_str() : nullptr);
+    out->length = length;
+    out->crc32 = Crc32::Of(data, length);
+    return true;
+}
+
 ArchiveWriter::ArchiveWriter(const WriterOptions& options) : options_(options) {}
 
 ArchiveWriter::~ArchiveWriter() {
@@ -46,12 +69,17 @@ bool ArchiveWriter::Fail(const std::string& message) {
     return false;
 }
 
+bool ArchiveWriter::FailOnFile(const std::string& message) {
+    if (state_ != State::Failed) failedOnFile_ = true;
+    return Fail(message);
+}
+
 bool ArchiveWriter::Put(const void* data, size_t length) {
     const uint8_t* p = static_cast<const uint8_t*>(data);
     if (outBuffer_.size() + length > kOutputBufferSize && !Flush()) return false;
     if (length >= kOutputBufferSize) {
         if (platform::FileWrite(file_, p, length) != static_cast<int64_t>(length))
-            return Fail("cannot write the output file");
+            return FailOnFile("cannot write the output file");
     } else {
         outBuffer_.insert(outBuffer_.end(), p, p + length);
     }
@@ -62,7 +90,8 @@ bool ArchiveWriter::Put(const void* data, size_t length) {
 bool ArchiveWriter::Flush() {
     if (outBuffer_.empty()) return true;
     const int64_t n = platform::FileWrite(file_, outBuffer_.data(), outBuffer_.size());
-    if (n != static_cast<int64_t>(outBuffer_.size())) return Fail("cannot write the output file");
+    if (n != static_cast<int64_t>(outBuffer_.size()))
+        return FailOnFile("cannot write the output file");
     outBuffer_.clear();
     return true;
 }
@@ -73,7 +102,7 @@ bool ArchiveWriter::PatchAt(uint64_t offset, const Bytes& bytes) {
         platform::FileWrite(file_, bytes.data(), bytes.size()) !=
             static_cast<int64_t>(bytes.size()) ||
         platform::FileSeek(file_, static_cast<int64_t>(position_), platform::Whence::Begin) < 0)
-        return Fail("cannot patch the output file");
+        return FailOnFile("cannot patch the output file");
     return true;
 }
 
@@ -82,7 +111,7 @@ bool ArchiveWriter::Create(const std::string& path) {
     file_ =
         platform::FileOpen(path.c_str(), platform::kOpenReadWrite | platform::kOpenCreate |
                                              platform::kOpenTruncate | platform::kOpenSequential);
-    if (file_ < 0) return Fail("cannot create " + path);
+    if (file_ < 0) return FailOnFile("cannot create " + path);
     state_ = State::Carrier;
     return true;
 }
@@ -129,7 +158,8 @@ bool ArchiveWriter::BeginEntry(const EntryOptions& options) {
     recordPosition_ = position_;
     compressedSize_ = 0;
     uncompressedSize_ = 0;
-    crc_.Reset();
+    crc_ = 0;
+    appended_ = false;
     chunk_.clear();
     // Placeholder; the real record is patched in by EndEntry.
     if (!Put(EncodeEntryRecord(EntryRecord{}).data(), kEntryRecordSize)) return false;
@@ -138,26 +168,33 @@ bool ArchiveWriter::BeginEntry(const EntryOptions& options) {
 }
 
 bool ArchiveWriter::EmitChunk(const uint8_t* data, size_t length) {
-    EncodedBlock block;
-    if (!entry_.encoder.encode(entry_.encoder.context, data, length, &block))
-        return Fail("the block encoder failed on '" + entry_.name + "'");
-    const uint64_t expected =
-        block.type == BlockType::Stored ? block.sizeField : (uint64_t{block.sizeField} + 7) / 8;
-    if (block.sizeField > kMaxBlockSizeField || block.body.size() != expected)
-        return Fail("the block encoder produced an inconsistent block");
+    FinishedBlock block;
+    std::string error;
+    if (!EncodeChunk(entry_.encoder, data, length, entry_.password, &block, &error))
+        return Fail(error + " on '" + entry_.name + "'");
+    return PutBlock(block);
+}
 
-    const uint32_t header = BlockHeaderValue(block.type, block.sizeField);
-    const char* password = entry_.password ? entry_.password->c_str() : nullptr;
-    const Bytes bytes = EncodeBlock(header, block.body.data(), block.body.size(), password);
-    if (!Put(bytes.data(), bytes.size())) return false;
-    compressedSize_ += bytes.size();
-    uncompressedSize_ += length;
-    crc_.Update(data, length);
+bool ArchiveWriter::PutBlock(const FinishedBlock& block) {
+    if (!Put(block.bytes.data(), block.bytes.size())) return false;
+    compressedSize_ += block.bytes.size();
+    uncompressedSize_ += block.length;
+    crc_ = Crc32::Combine(crc_, block.crc32, block.length);
     return true;
+}
+
+bool ArchiveWriter::AppendBlock(const FinishedBlock& block) {
+    if (state_ != State::Entry) return Fail("no entry is open");
+    if (!chunk_.empty()) return Fail("an entry takes its bytes one way: Write or AppendBlock");
+    if (block.length == 0 || block.length > kMaxChunkSize || block.bytes.size() < kBlockHeaderSize)
+        return Fail("a finished block of '" + entry_.name + "' is inconsistent");
+    appended_ = true;
+    return PutBlock(block);
 }
 
 bool ArchiveWriter::Write(const void* data, size_t length) {
     if (state_ != State::Entry) return Fail("no entry is open");
+    if (appended_ && length) return Fail("an entry takes its bytes one way: Write or AppendBlock");
     const uint8_t* p = static_cast<const uint8_t*>(data);
     const size_t chunkSize = entry_.encoder.chunkSize;
     while (length > 0) {
@@ -193,7 +230,7 @@ bool ArchiveWriter::EndEntry() {
     record.compressedSize = compressedSize_;
     record.uncompressedSize = uncompressedSize_;
     record.time = entry_.time;
-    record.crc32 = crc_.Final();
+    record.crc32 = crc_;
     if (!PatchAt(recordPosition_, EncodeEntryRecord(record))) return false;
     names_.push_back(entry_.name);
     entry_ = EntryOptions{};
@@ -231,7 +268,7 @@ bool ArchiveWriter::Finish(const DirectoryOptions& options) {
         return false;
     if (platform::FileClose(file_) != 0) {
         file_ = -1;
-        return Fail("cannot close the output file");
+        return FailOnFile("cannot close the output file");
     }
     file_ = -1;
     state_ = State::Finished;

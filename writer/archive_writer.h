@@ -48,6 +48,23 @@ struct BlockEncoder {
 // Stores every chunk as it is.
 BlockEncoder StoredBlockEncoder(size_t chunkSize = kDefaultChunkSize);
 
+// One chunk of an entry as it goes into the archive: the block's bytes as stored
+// (header, body, padding, encryption), with the chunk's length and CRC-32. EncodeChunk
+// makes it on any thread; ArchiveWriter::AppendBlock writes it into the open entry, so
+// that blocks encoded side by side are written in their order.
+struct FinishedBlock {
+    Bytes bytes;
+    size_t length = 0;   // of the chunk
+    uint32_t crc32 = 0;  // of the chunk
+};
+
+// Encodes `length` bytes (1 to encoder.chunkSize) with `encoder` and frames the block,
+// encrypted with `password` when there is one. False, with the reason in `error`, when
+// the encoder fails or makes a block that does not describe itself.
+bool EncodeChunk(const BlockEncoder& encoder, const uint8_t* data, size_t length,
+                 const std::optional<std::string>& password, FinishedBlock* out,
+                 std::string* error);
+
 struct EntryOptions {
     std::string name;
     uint8_t timeKind = kTimeUtcSeconds;
@@ -85,6 +102,9 @@ public:
     bool BeginEntry(const EntryOptions& options);
     // Entry bytes, in any number of pieces.
     bool Write(const void* data, size_t length);
+    // A block that EncodeChunk made of the entry's next chunk, with the entry's password
+    // (not mixed with Write in one entry).
+    bool AppendBlock(const FinishedBlock& block);
     bool EndEntry();
     // BeginEntry, Write, EndEntry.
     bool AddEntry(const EntryOptions& options, const void* data, size_t length);
@@ -98,6 +118,9 @@ public:
 
     // What went wrong, after a call returned false.
     const std::string& Error() const { return error_; }
+    // Whether that was a call on the output file that failed (errno, or the thread's last
+    // Windows error, tells why until another call fails).
+    bool FailedOnFile() const { return failedOnFile_; }
     uint64_t ArchiveStart() const { return archiveStart_; }
     // File offset at which the next byte will be written.
     uint64_t Position() const { return position_; }
@@ -106,16 +129,19 @@ private:
     enum class State { Closed, Carrier, Archive, Entry, Finished, Failed };
 
     bool Fail(const std::string& message);
+    bool FailOnFile(const std::string& message);
     bool Put(const void* data, size_t length);
     bool Flush();
     bool PatchAt(uint64_t offset, const Bytes& bytes);
     bool EmitChunk(const uint8_t* data, size_t length);
+    bool PutBlock(const FinishedBlock& block);
     bool CheckCarrier(const uint8_t* data, size_t length);
 
     WriterOptions options_;
     State state_ = State::Closed;
     int file_ = -1;
     std::string error_;
+    bool failedOnFile_ = false;
     uint64_t position_ = 0;
     uint64_t archiveStart_ = 0;
     Bytes outBuffer_;
@@ -127,7 +153,8 @@ private:
     uint64_t recordPosition_ = 0;
     uint64_t compressedSize_ = 0;
     uint64_t uncompressedSize_ = 0;
-    Crc32 crc_;
+    uint32_t crc_ = 0;       // of the entry's bytes so far
+    bool appended_ = false;  // the entry's blocks came through AppendBlock
     Bytes chunk_;
 };
 

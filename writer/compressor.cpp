@@ -51,7 +51,6 @@ struct Compressor::State {
     OptimalParser optimal;
     TableDesigner designer;
     Prices prices;
-    bool carryPrices = false;
     std::vector<Step> steps, bestSteps;
     BlockPlan plan, bestPlan;
     std::vector<uint8_t> body;
@@ -74,10 +73,6 @@ bool Compressor::EncodeBlock(const uint8_t* data, size_t length, EncodedBlock* b
     uint64_t bestBits = UINT64_MAX;
     if (!PlanPasses(data, length, &bestBits))
         return forceCompressed_ ? false : Store(data, length, block);
-    // The next block continues this entry only when this one was a whole block: then
-    // its prices are the better first guess.
-    st.carryPrices = length == blockSize_;
-
     const uint64_t compressedBody = PadTo16((bestBits + 7) / 8);
     if (!forceCompressed_ && compressedBody >= PadTo16(length)) return Store(data, length, block);
     if (bestBits > kMaxBlockSizeField) return forceCompressed_ ? false : Store(data, length, block);
@@ -107,7 +102,9 @@ bool Compressor::Store(const uint8_t* data, size_t length, EncodedBlock* block) 
 bool Compressor::PlanPasses(const uint8_t* data, size_t length, uint64_t* bestBits) {
     State& st = *state_;
     const LevelParams params = ParamsFor(level_);
-    if (!st.carryPrices) DefaultPrices(data, length, &st.prices);
+    // Every block starts from its own bytes alone, never from the block before, so that
+    // blocks can be compressed side by side and give the same bytes however they are.
+    DefaultPrices(data, length, &st.prices);
     ParseOptions parse;
     parse.window = params.window;
     parse.commit = params.commit;

@@ -12,7 +12,9 @@
 // Parsing: levels 1-2 greedy, 3-5 lazy (a literal is preferred when the next position
 // starts a better match), 6-9 optimal over a window of steps, with the table's changes
 // undone after each trial. Costs come from the code trees of the previous pass (levels
-// 7, 8 and 9 parse each block two, three and four times) or of the previous block.
+// 7, 8 and 9 parse each block two, three and four times), the first pass's from the
+// block's own byte counts: a block depends on nothing before it, so blocks may be
+// compressed side by side.
 #pragma once
 
 #include <cstddef>

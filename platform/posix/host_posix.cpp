@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <system_error>
 
 namespace host {
 namespace {
@@ -494,6 +495,144 @@ void Thread::Join() {
     if (!running_) return;
     pthread_join(static_cast<pthread_t>(handle_), nullptr);
     running_ = false;
+}
+
+// ---------------------------------------------------------------------------
+// The inputs of an archive.
+
+namespace {
+
+PathStatus StatusFrom(const struct stat& st, bool link) {
+    PathStatus status;
+    status.isLink = link;
+    status.kind = S_ISDIR(st.st_mode)   ? PathKind::Directory
+                  : S_ISREG(st.st_mode) ? PathKind::File
+                                        : PathKind::Other;
+    status.size = static_cast<uint64_t>(st.st_size);
+    status.writeSeconds = static_cast<int64_t>(st.st_mtim.tv_sec);
+    status.attributes = status.kind == PathKind::Directory ? 0x10 : 0x20;
+    if (!(st.st_mode & S_IWUSR)) status.attributes |= 0x01;
+    return status;
+}
+
+FileStamp StampFrom(const struct stat& st) {
+    return FileStamp{static_cast<uint64_t>(st.st_size),
+                     static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+}  // namespace
+
+bool ListFolder(const Folder& folder, std::vector<FolderItem>* items) {
+    items->clear();
+    // The held descriptor only names the folder; reading it takes one opened for reading.
+    const int fd = openat(FolderAccess::Fd(folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    DIR* dir = fdopendir(fd);
+    if (!dir) {
+        const int saved = errno;
+        close(fd);
+        errno = saved;
+        return false;
+    }
+    errno = 0;
+    while (dirent* e = readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        FolderItem item;
+        item.name = e->d_name;
+        struct stat st;
+        // A name that vanished meanwhile stays Missing: it is reported when it is read.
+        if (fstatat(dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+            item.status = StatusFrom(st, S_ISLNK(st.st_mode));
+            item.stamp = StampFrom(st);
+        }
+        items->push_back(std::move(item));
+        errno = 0;
+    }
+    const int saved = errno;
+    closedir(dir);
+    errno = saved;
+    std::sort(items->begin(), items->end(),
+              [](const FolderItem& a, const FolderItem& b) { return a.name < b.name; });
+    return saved == 0;
+}
+
+bool StatItem(const Folder& folder, const std::string& name, bool followLink, FolderItem* item) {
+    struct stat st;
+    if (fstatat(FolderAccess::Fd(folder), name.c_str(), &st,
+                followLink ? 0 : AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    item->name = name;
+    item->status = StatusFrom(st, S_ISLNK(st.st_mode));
+    item->stamp = StampFrom(st);
+    return true;
+}
+
+Subfolder OpenExistingSubfolder(const FolderPtr& parent, const std::string& name, FolderPtr* out) {
+    const int at = FolderAccess::Fd(*parent);
+    const int fd = openat(at, name.c_str(), kFolderOpen | O_NOFOLLOW);
+    if (fd >= 0) {
+        *out = FolderAccess::Make(Join(parent->path(), name), fd, nullptr);
+        return Subfolder::Opened;
+    }
+    const int saved = errno;
+    struct stat st;
+    if (fstatat(at, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (S_ISLNK(st.st_mode)) return Subfolder::Link;
+        if (!S_ISDIR(st.st_mode)) return Subfolder::NotFolder;
+    }
+    errno = saved;
+    return Subfolder::Failed;
+}
+
+InputKind OpenInput(const Folder& folder, const std::string& name, bool followLink, int* fd,
+                    FileStamp* stamp) {
+    const int at = FolderAccess::Fd(folder);
+    const int follow = followLink ? 0 : AT_SYMLINK_NOFOLLOW;
+    // Judged before the open as well, so that no device is opened at all unless one was
+    // swapped in between; O_NONBLOCK keeps even that open from waiting.
+    struct stat st;
+    if (fstatat(at, name.c_str(), &st, follow) != 0) return InputKind::Failed;
+    if (S_ISLNK(st.st_mode)) return InputKind::Link;
+    if (S_ISDIR(st.st_mode)) return InputKind::Folder;
+    if (!S_ISREG(st.st_mode)) return InputKind::Special;
+    const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
+    int opened;
+    do {
+        opened = openat(at, name.c_str(), flags);
+    } while (opened < 0 && errno == EINTR);
+    if (opened < 0) return errno == ELOOP && !followLink ? InputKind::Link : InputKind::Failed;
+    InputKind kind = InputKind::Failed;
+    if (fstat(opened, &st) == 0)
+        kind = S_ISREG(st.st_mode)   ? InputKind::File
+               : S_ISDIR(st.st_mode) ? InputKind::Folder
+                                     : InputKind::Special;
+    // Regular files never wait; the flag goes so that reads behave as usual.
+    if (kind == InputKind::File && fcntl(opened, F_SETFL, O_RDONLY) != 0) kind = InputKind::Failed;
+    if (kind != InputKind::File) {
+        const int saved = errno;
+        close(opened);
+        errno = saved;
+        return kind;
+    }
+    posix_fadvise(opened, 0, 0, POSIX_FADV_SEQUENTIAL);
+    *fd = opened;
+    *stamp = StampFrom(st);
+    return kind;
+}
+
+bool StampOf(int fd, FileStamp* stamp) {
+    struct stat st;
+    if (fstat(fd, &st) != 0) return false;
+    *stamp = StampFrom(st);
+    return true;
+}
+
+SystemError LastError() {
+    const int e = errno;
+    SystemError error;
+    error.text = std::system_category().message(e);
+    error.diskFull = e == ENOSPC || e == EDQUOT;
+    return error;
 }
 
 }  // namespace host

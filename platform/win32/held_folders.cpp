@@ -128,12 +128,12 @@ bool Set(HANDLE file, void* buffer, ULONG size, FILE_INFORMATION_CLASS kind) {
 }
 
 // Whether `child`, opened as `name` in `parent`, is that entry of the folder as the folder
-// lists it: a folder, no reparse point, listed under that very name (not another name of
-// it, such as a short alias) and with the child's identity (where the file system keeps
-// identities in its listing). A link the system followed anyway lists as a reparse point,
-// or, swapped after the open, with another identity. Failed when the folder cannot be
-// listed (or the system has no call for it).
-Step IsEntryOf(HANDLE parent, HANDLE child, Name name) {
+// lists it: a folder (a file when not `folder`), no reparse point, listed under that very name (not
+// another name of it, such as a short alias) and with the child's identity (where the file system
+// keeps identities in its listing). A link the system followed anyway lists as a reparse point, or,
+// swapped after the open, with another identity. Failed when the folder cannot be listed (or the
+// system has no call for it).
+Step IsEntryOf(HANDLE parent, HANDLE child, Name name, bool folder = true) {
     uint64_t id = 0;
     HANDLE listing;
     const auto queryDirectory = gQueryDirectory.get();
@@ -162,7 +162,7 @@ Step IsEntryOf(HANDLE parent, HANDLE child, Name name) {
         CompareStringOrdinal(e.FileName, static_cast<int>(name.length), name.text,
                              static_cast<int>(name.length), TRUE) == CSTR_EQUAL &&
         (e.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-            FILE_ATTRIBUTE_DIRECTORY &&
+            (folder ? FILE_ATTRIBUTE_DIRECTORY : 0u) &&
         (listedId == 0 || listedId == id);
     return same ? Step::Opened : Step::Link;
 }
@@ -182,11 +182,12 @@ HANDLE OpenFolderPath(const wchar_t* path) {
     return nullptr;
 }
 
-Step OpenSubfolder(HANDLE parent, Name name, HANDLE* out) {
+Step OpenSubfolder(HANDLE parent, Name name, HANDLE* out, bool make) {
     ULONG_PTR information = 0;
     const NTSTATUS status =
-        OpenIn(parent, name, kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
-               FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, out, &information);
+        OpenIn(parent, name, kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE,
+               make ? FILE_OPEN_IF : FILE_OPEN, FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, out,
+               &information);
     if (!Succeeded(status)) return status == kNotADirectory ? Step::NotFolder : Step::Failed;
     FILE_ATTRIBUTE_TAG_INFORMATION tag;
     Step step = information == FILE_CREATED ? Step::Made : Step::Opened;
@@ -199,6 +200,28 @@ Step OpenSubfolder(HANDLE parent, Name name, HANDLE* out) {
     else if (const Step listed = IsEntryOf(parent, *out, name); listed != Step::Opened)
         step = listed;
     if (step != Step::Made && step != Step::Opened) {
+        CloseHandle(*out);
+        *out = nullptr;
+    }
+    return step;
+}
+
+Step OpenFileToRead(HANDLE folder, Name name, HANDLE* out) {
+    const NTSTATUS status =
+        OpenIn(folder, name, GENERIC_READ | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+               FILE_OPEN, FILE_OPEN_REPARSE_POINT | FILE_SEQUENTIAL_ONLY, out);
+    if (!Succeeded(status)) return Step::Failed;
+    FILE_ATTRIBUTE_TAG_INFORMATION tag;
+    Step step = Step::Opened;
+    if (!Query(*out, &tag, sizeof tag, FileAttributeTagInformation))
+        step = Step::Failed;
+    else if (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        step = Step::Link;
+    else if (tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        step = Step::NotFolder;
+    else if (const Step listed = IsEntryOf(folder, *out, name, false); listed != Step::Opened)
+        step = listed;
+    if (step != Step::Opened) {
         CloseHandle(*out);
         *out = nullptr;
     }

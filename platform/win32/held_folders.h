@@ -40,8 +40,14 @@ enum class Step {
 // against the parent's listing after the open (the name must list as a folder that is
 // no reparse point, under that very name, with the handle's identity), which catches a
 // link the system resolved anyway and a name swapped between the open and the check.
-// On Opened and Made `*out` holds it as OpenFolderPath does.
-Step OpenSubfolder(HANDLE parent, Name name, HANDLE* out);
+// On Opened and Made `*out` holds it as OpenFolderPath does. Without `make` a missing
+// folder fails.
+Step OpenSubfolder(HANDLE parent, Name name, HANDLE* out, bool make = true);
+
+// Opens the file `name` in the held `folder` to read it, never through a reparse point,
+// checked as OpenSubfolder checks a folder: Opened (`*out` holds it; others may read and
+// write it meanwhile), Link, NotFolder when the name is a folder, Failed.
+Step OpenFileToRead(HANDLE folder, Name name, HANDLE* out);
 
 struct Status {
     bool exists;

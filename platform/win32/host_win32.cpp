@@ -17,6 +17,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
 
 #include "platform/win32/held_folders.h"
 
@@ -537,6 +540,183 @@ void Thread::Join() {
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     running_ = false;
+}
+
+// ---------------------------------------------------------------------------
+// The inputs of an archive: names listed, folders opened and files read through the wide
+// calls, with host text converted in one place.
+
+namespace {
+
+uint64_t Ticks(const FILETIME& ft) {
+    return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+// What attributes, a size and a last-write time say of a name.
+void Describe(DWORD a, uint64_t size, const FILETIME& written, FolderItem* item) {
+    item->status.isLink = (a & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    item->status.kind = (a & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory
+                        : (a & FILE_ATTRIBUTE_DEVICE)  ? PathKind::Other
+                                                       : PathKind::File;
+    item->status.size = size;
+    item->status.writeSeconds = FileTimeToSeconds(written);
+    item->status.attributes = static_cast<uint16_t>(a & 0x37);
+    item->stamp = FileStamp{size, static_cast<int64_t>(Ticks(written))};
+}
+
+}  // namespace
+
+bool ListFolder(const Folder& folder, std::vector<FolderItem>* items) {
+    items->clear();
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(Wide(Join(folder.path(), "*")).c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        FolderItem item;
+        item.name = Narrow(name);
+        // A lone surrogate, which UTF-8 cannot spell, became '?': no file has that name,
+        // and the kind stays Missing.
+        if (Wide(item.name) == name)
+            Describe(data.dwFileAttributes,
+                     (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+                     data.ftLastWriteTime, &item);
+        items->push_back(std::move(item));
+    } while (FindNextFileW(find, &data));
+    const DWORD error = GetLastError();
+    FindClose(find);
+    SetLastError(error);
+    std::sort(items->begin(), items->end(),
+              [](const FolderItem& a, const FolderItem& b) { return a.name < b.name; });
+    return error == ERROR_NO_MORE_FILES;
+}
+
+bool StatItem(const Folder& folder, const std::string& name, bool followLink, FolderItem* item) {
+    const std::wstring path = Wide(Join(folder.path(), name));
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    item->name = name;
+    Describe(data.dwFileAttributes,
+             (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow,
+             data.ftLastWriteTime, item);
+    if (followLink && item->status.isLink) {
+        // What the link leads to, through a handle that follows it.
+        HANDLE h = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return false;
+        BY_HANDLE_FILE_INFORMATION info;
+        const bool ok = GetFileInformationByHandle(h, &info) != 0;
+        CloseHandle(h);
+        if (!ok) return false;
+        Describe(info.dwFileAttributes,
+                 (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+                 info.ftLastWriteTime, item);
+    }
+    return true;
+}
+
+Subfolder OpenExistingSubfolder(const FolderPtr& parent, const std::string& name, FolderPtr* out) {
+    HANDLE h = nullptr;
+    using platform::held::Step;
+    switch (platform::held::OpenSubfolder(FolderAccess::Handle(*parent), WideName(name).name(), &h,
+                                          false)) {
+        case Step::Opened:
+        case Step::Made:
+            *out = FolderAccess::Make(Join(parent->path(), name), h, parent);
+            return Subfolder::Opened;
+        case Step::Link:
+            return Subfolder::Link;
+        case Step::NotFolder:
+            return Subfolder::NotFolder;
+        case Step::Failed:
+            break;
+    }
+    return Subfolder::Failed;
+}
+
+InputKind OpenInput(const Folder& folder, const std::string& name, bool followLink, int* fd,
+                    FileStamp* stamp) {
+    HANDLE h = nullptr;
+    if (followLink) {
+        // A path the person named: a link there is what they asked for.
+        h = CreateFileW(Wide(Join(folder.path(), name)).c_str(), GENERIC_READ,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                        FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return InputKind::Failed;
+    } else {
+        using platform::held::Step;
+        switch (platform::held::OpenFileToRead(FolderAccess::Handle(folder), WideName(name).name(),
+                                               &h)) {
+            case Step::Opened:
+            case Step::Made:
+                break;
+            case Step::Link:
+                return InputKind::Link;
+            case Step::NotFolder:
+                return InputKind::Folder;
+            case Step::Failed:
+                return InputKind::Failed;
+        }
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    InputKind kind = InputKind::Failed;
+    if (GetFileInformationByHandle(h, &info)) {
+        const DWORD a = info.dwFileAttributes;
+        kind = (a & FILE_ATTRIBUTE_DIRECTORY) ? InputKind::Folder
+               : GetFileType(h) != FILE_TYPE_DISK || (a & FILE_ATTRIBUTE_DEVICE)
+                   ? InputKind::Special
+                   : InputKind::File;
+        *stamp = FileStamp{(static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+                           static_cast<int64_t>(Ticks(info.ftLastWriteTime))};
+    }
+    if (kind != InputKind::File) {
+        const DWORD error = GetLastError();
+        CloseHandle(h);
+        SetLastError(error);
+        return kind;
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_RDONLY | _O_BINARY);
+    if (descriptor < 0) {
+        CloseHandle(h);
+        return InputKind::Failed;
+    }
+    *fd = descriptor;
+    return kind;
+}
+
+bool StampOf(int fd, FileStamp* stamp) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), &info))
+        return false;
+    *stamp = FileStamp{(static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow,
+                       static_cast<int64_t>(Ticks(info.ftLastWriteTime))};
+    return true;
+}
+
+SystemError LastError() {
+    const DWORD code = GetLastError();
+    const int crt = errno;
+    SystemError error;
+    if (code == 0) {
+        // A failure of the C runtime alone.
+        error.text = std::strerror(crt);
+        error.diskFull = crt == ENOSPC;
+        return error;
+    }
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring wide(text ? text : L"", n);
+    if (text) LocalFree(text);
+    while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L'.'))
+        wide.pop_back();
+    if (wide.empty() || !FromWide(wide, CP_UTF8, &error.text))
+        error.text = "system error " + std::to_string(code);
+    error.diskFull = code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL;
+    return error;
 }
 
 }  // namespace host

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/test_support.h"
@@ -323,9 +324,13 @@ TEST_F(VorxTool, AFailedWriteLeavesNothingBehind) {
     });
 }
 
-// Ctrl+C once the first file appears: exit 255 (or 0, had it finished), complete files only.
+// Ctrl+C once the first file appears: exit 255 (or 0, had it finished), complete files only;
+// once a's temporary appears: 255 and nothing left.
 TEST_F(VorxTool, InterruptedExtractionLeavesCompleteFilesOnly) {
-    Run({{"mkdir m && awk 'BEGIN { for (i = 0; i < 2000; i++) { f = \"m/f\" i; "
+    Run({{"cat \"$A/huge\" \"$A/huge\" >big || exit 99\n(for i in $(seq 1000); do ls -A | grep -q '^[.]vorx-' && break; sleep 0.01; done; "
+          "kill -INT $$) &",
+          "a -m9 -j 2 o.vx big", 255, {}, {"interrupted; nothing written"}, "[ \"$(ls -A | grep -c 'o.vx\\|^[.]vorx-')\" = 0 ]"},
+         {"mkdir m && awk 'BEGIN { for (i = 0; i < 2000; i++) { f = \"m/f\" i; "
           "for (l = 0; l < 300; l++) print \"file \" i \" line \" l >f; close(f) } }' && vorx a -m1 many.vx m || exit 99\n"
           "(for i in $(seq 1000); do [ -n \"$(ls -A out/m 2>/dev/null)\" ] && break; sleep 0.01; done; "
           "kill -INT $$) &",
@@ -333,6 +338,106 @@ TEST_F(VorxTool, InterruptedExtractionLeavesCompleteFilesOnly) {
           "case $code in 255) grep -q interrupted stderr.txt;; 0) [ $(ls out/m | wc -l) = 2000 ];; *) false;; esac && "
           "for f in $(ls -A out/m); do cmp -s out/m/$f m/$f || exit 1; done && echo \"exit $code, $(ls out/m | wc -l) "
           "of 2000 files\""}});
+}
+
+// The archive is the same for every thread count, level and password: files of several
+// 4 MiB blocks (one of exactly one block, whose compressor must not reach the next entry)
+// beside small ones; -m9 on the small ones alone, for time.
+TEST_F(VorxTool, ArchivesAreTheSameOnEveryCore) {
+    std::vector<Row> rows;
+    const std::string big = "mkdir t && cp -r src t/ && cp \"$A/huge\" t/huge.txt && head -c 4194304 \"$A/huge\" >t/exact";
+    const std::vector<std::tuple<std::string, std::string, std::string>> table = {
+        {big, "-m0", ""}, {big, "-m1 --encrypt-names", "-p 'pass word'"}, {big, "-m5", ""}, {"mkdir t && cp -r src t/", "-m9", "-p secret"}};
+    for (const auto& [tree, options, password] : table)
+        rows.push_back({tree, "a j1.vx t -j 1 " + options + " " + password, 0, {}, {},
+                        "for j in '-j 2' '-j 4' ''; do vorx a jn.vx t $j " + options + " " + password +
+                            " >/dev/null && cmp j1.vx jn.vx && rm jn.vx || exit 1; done && "
+                            "vorx t j1.vx " + password + " | grep -q ', 0 failed'"});
+    Run(rows);
+}
+
+// Patterns of l, t and x on stored names; -x and list files for a; code page 932 names
+// (a trail byte 0x5C in ソ), which a takes with --codepage.
+TEST_F(VorxTool, PatternsChooseEntries) {
+    const std::string tree = "mkdir -p 'p/a b/c d' p/sub/deeper && echo 1 >'p/a b/c d/e f.txt' && echo 2 >p/sub/deeper/x.TXT && "
+                             "echo 3 >p/sub/y.bin && echo 4 >p/top.txt && vorx a p.vx p";
+    const std::string kana = "mkdir -p k/\xE3\x82\xBD && echo a >k/\xE3\x82\xBD/a.txt && echo b >k/\xE8\xA1\xA8";
+    const std::string list = "printf 'p/top.txt\\r\\n\\np/a b/c d/e f.txt\\n' >list";
+    Run({
+        {tree, "l p.vx 'P/A B'", 0, {"p\\a b\\c d\\e f.txt", "1 entry"}},
+        {tree, "l p.vx '*.txt' -x p/sub", 0, {"e f.txt", "top.txt", "2 entries"}},
+        {tree, "t p.vx 'p/sub/*/?.txt' --json", 0, {"\"name\":\"p\\\\sub\\\\deeper\\\\x.TXT\"", "\"tested\":1,"}},
+        {tree, "x p.vx p/sub -x '*.bin' -o out", 0, {"1 file extracted"}, {}, "[ \"$(find out -type f)\" = out/p/sub/deeper/x.TXT ]"},
+        {tree, "l p.vx nothing p/top.txt", 1, {"1 entry"}, {"no entry matches 'nothing'"}},
+        {tree, "x p.vx '*.exe' -o out", 1, {"0 files extracted"}, {"no entry matches '*.exe'"}, "! test -e out/p"},
+        {tree, "a q.vx p -x p/sub -x '*/E F.TXT'", 0, {"1 file"}, {}, "vorx l q.vx | grep -q 'p.top.txt'"},
+        {tree + " && " + list, "a q.vx @list p/sub/y.bin", 0, {"3 files"}, {},
+         "vorx l q.vx >l.txt && grep -q 'top.txt' l.txt && grep -q '  e f.txt' l.txt && grep -q '  y.bin' l.txt"},
+        {"", "a q.vx @missing", 2, {}, {"cannot read the list 'missing': No such file or directory", "nothing written"}, kNoOut},
+        {kana, "a k.vx k --codepage 932", 0, {"2 files"}, {}, "vorx x k.vx --codepage 932 -o out && diff -r k out/k"},
+        {kana + " && vorx a k.vx k --codepage 932", "x k.vx --codepage 932 'K/\xE3\x82\xBD' -o out", 0, {"1 file extracted"}, {},
+         "[ \"$(find out -type f)\" = out/k/\xE3\x82\xBD/a.txt ]"},
+        {kana + " && vorx a k.vx k --codepage 932", "l k.vx --codepage 932 'k/\xE8\xA1\xA8' 'k/?/*'", 0, {"2 entries"}},
+    });
+}
+
+// Below a path given, links, FIFOs and sockets are left out (exit 1) and the rest archived;
+// a path given that is a link is followed.
+TEST_F(VorxTool, AddLeavesOutWhatAnArchiveCannotHold) {
+    const std::string tree = "mkdir -p d/real && echo a >d/a.txt && echo r >d/real/r.txt && mkfifo d/fifo && "
+                             "ln -s /dev/zero d/zero && ln -s nowhere d/dangling && ln -s real d/folder && "
+                             "python3 -c 'import socket; socket.socket(socket.AF_UNIX).bind(\"d/sock\")' && "
+                             "ln -s d/a.txt named.txt && ln -s d named";
+    Run({
+        {tree, "a o.vx d", 1, {"2 files"},
+         {"'d/fifo' is not a regular file", "'d/zero' is a link, left out: an archive cannot hold a link",
+          "'d/dangling' is a link", "'d/folder' is a link", "'d/sock' is not a regular file"},
+         "vorx l o.vx | grep -q '2 entries'"},
+        {tree, "a o.vx named.txt named -x named/fifo -x '*/zero' -x '*/sock' -x named/dangling -x named/folder", 0,
+         {"3 files"}, {}, "vorx l o.vx >l.txt && grep -q '  named.txt' l.txt && grep -q 'named.real.r.txt' l.txt"},
+    });
+}
+
+// A failure of the system is told in the system's words: a file where a folder must go.
+TEST_F(VorxTool, FailuresNameTheSystemsReason) {
+    Run({
+        {"echo x >f", "a f/o.vx src", 2, {}, {"cannot create a file beside 'f/o.vx': Not a directory"}},
+        {"echo x >f && vorx a o.vx src", "x o.vx -o f/out", 2, {}, {"cannot make the folder 'f': File exists"}},
+    });
+}
+
+// As an unprivileged user (root passes every permission): folders that may not be written
+// and a file that may not be read.
+TEST_F(VorxTool, UnprivilegedFailuresNameTheReason) {
+    if (geteuid() != 0 || std::system("setpriv --reuid=65534 --regid=65534 --clear-groups true 2>/dev/null") != 0)
+        GTEST_SKIP() << "needs root and setpriv to run the tool as the user nobody";
+    // The tool runs as nobody ($VORX is a wrapper), from a copy it may read.
+    const std::string nobody = "chmod 755 . && cp \"$VORX\" ./vorx-copy && vorx a o.vx src && mkdir -p ro/src && "
+                               "chmod 555 ro ro/src && chmod 000 src/readme.txt && "
+                               "printf '#!/bin/sh\\nexec setpriv --reuid=65534 --regid=65534 --clear-groups %s \"$@\"\\n' "
+                               "\"$PWD/vorx-copy\" >as-nobody && chmod 755 as-nobody && VORX=$PWD/as-nobody";
+    Run({
+        {nobody, "x o.vx -o ro/new", 2, {}, {"cannot make the folder 'ro/new': Permission denied"}},
+        {nobody, "x o.vx -o ro", 2, {}, {"cannot write 'ro/src/readme.txt': Permission denied"}},
+        {nobody, "a ro/n.vx src", 2, {}, {"cannot create a file beside 'ro/n.vx': Permission denied"}},
+        {nobody + " && mkdir -m 777 w", "a w/n.vx src", 1, {"3 files"}, {"cannot open 'src/readme.txt': Permission denied, left out"}},
+    });
+}
+
+// A full disk says how much was needed and how much was free: a tmpfs of 512 KiB, where
+// this machine lets the test mount one.
+TEST_F(VorxTool, AFullDiskSaysWhatWasNeededAndFree) {
+    test::TempDir probe;
+    if (std::system(("mount -t tmpfs -o size=64k tmpfs '" + probe.Path() + "' 2>/dev/null && umount '" + probe.Path() + "'").c_str()) != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here";
+    const std::string full = "mkdir in && head -c 3000000 \"$A/noise\" >in/noise && cp \"$A/huge\" in/huge && "
+                             "vorx a -m0 o.vx in && mkdir small && mount -t tmpfs -o size=512k tmpfs small";
+    const std::string unmount = "r=$?; umount small; exit $r";
+    Run({
+        {full, "x o.vx -o small", 2, {}, {"cannot write 'small/in/noise': No space left on device (2.9 MiB needed, ",
+                                         "cannot extract 'in\\huge': Out of disk space (9.0 MiB needed, "}, "true; " + unmount},
+        {full, "a small/n.vx in -m0", 2, {}, {"cannot write 'small/n.vx': No space left on device (at least ", " free)"}, "! test -e small/n.vx; " + unmount},
+    });
 }
 
 // The progress line on a 72-column terminal, never wider than 71 columns; off one, nothing.

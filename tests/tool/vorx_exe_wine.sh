@@ -59,6 +59,18 @@ for p in /proc/[0-9]*; do ls -l "$p/fd" 2>/dev/null; done | grep -qF -- "$work/e
 # The name is stored in code page 1252: e-acute is the one byte E9.
 grep -qa "caf$(printf '\xe9').txt" out.vx || fail "the archive does not hold the 1252 name"
 
+# Every core: the same archive on two threads as on one. Patterns choose entries; one that
+# matches nothing is reported (exit 1). A failure names the system's reason.
+run 0 a j1.vx src -m5 -j 1
+run 0 a j2.vx src -m5 -j 2
+cmp -s j1.vx j2.vx || fail "vorx a -j 2 wrote other bytes than -j 1"
+run 1 l out.vx 'SRC/SUB' nomatch
+contains out.txt "2 entries"
+contains err.txt "no entry matches 'nomatch'"
+echo x > f
+run 2 a f/o.vx src
+grep -q "cannot create a file beside 'f/o.vx': [A-Za-z]" err.txt || fail "no reason in: $(cat err.txt)"
+
 run 0 l out.vx
 contains out.txt 'src\sub\deeper\noise.dat'
 contains out.txt "2017-07-14 02:40:00"
