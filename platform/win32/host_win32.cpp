@@ -559,7 +559,7 @@ void Describe(DWORD a, uint64_t size, const FILETIME& written, FolderItem* item)
                         : (a & FILE_ATTRIBUTE_DEVICE)  ? PathKind::Other
                                                        : PathKind::File;
     item->status.size = size;
-    item->status.writeSeconds = FileTimeToSeconds(written);
+    item->status.writeSeconds = FileTimeToSeconds(Ticks(written));
     item->status.attributes = static_cast<uint16_t>(a & 0x37);
     item->stamp = FileStamp{size, static_cast<int64_t>(Ticks(written))};
 }
