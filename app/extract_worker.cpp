@@ -8,6 +8,7 @@
 #include <time.h>
 
 #include <cstring>
+#include <new>
 
 #include "app/password_dialog.h"
 #include "app/res/resource.h"
@@ -16,6 +17,8 @@
 #include "app/wizard_dialog.h"
 #include "container/format.h"
 #include "library/extract.h"
+#include "library/parallel_decoder.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -54,7 +57,8 @@ uint32_t RandomWord() {
 // One entry's extraction as seen by the password protocol.
 struct EntryJob {
     ExtractWorker* worker;
-    const char* name;
+    uint64_t index;
+    const vorx_FileInfo* info;  // as enumerated
     const char* outputPath;
     char partial[MAX_PATH];  // the file being written, beside the target; empty when none
 };
@@ -94,17 +98,27 @@ int OpenPartialFile(void* context) {
 vorx_Error ExtractWith(void* context, const char* password) {
     auto* job = static_cast<EntryJob*>(context);
     job->partial[0] = '\0';
-    vorx_FileInfo info;
+    // The entry is decoded by its index (never found again by its name), under the rules
+    // of vorx_DecompressToFile.
+    const vorx::FileOutput output{job, OpenPartialFile};
     int descriptor = -1;
-    vorx_Error result = vorx::DecompressToOutput(
-        job->worker->Archive, job->name, job->outputPath, OnExtractProgress, password,
-        vorx::FileOutput{job, OpenPartialFile}, &info, &descriptor);
+    vorx::EntryRequest request;
+    request.rules = vorx::Rules::File;
+    request.outputPath = job->outputPath;
+    request.output = &output;
+    request.descriptor = &descriptor;
+    request.progress = OnExtractProgress;
+    ExtractWorker* worker = job->worker;
+    vorx_Error result =
+        worker->Decoder ? worker->Decoder->Extract(job->index, password, request)
+                        : vorx::ExtractEntryByIndex(worker->Archive, job->index, password, request);
     if (descriptor < 0) return result;
     if (result == vorx_Success) {
         const __time64_t now = _time64(nullptr);
         __utimbuf64 times;
         times.actime = now;
-        times.modtime = info.lastWriteSeconds != 0 ? info.lastWriteSeconds : now;
+        const int64_t lastWrite = job->info->lastWriteSeconds;
+        times.modtime = lastWrite != 0 ? lastWrite : now;
         if (_futime64(descriptor, &times) != 0) result = vorx_ReadFailed;
     }
     // A file that cannot be closed may not hold what was written to it.
@@ -135,6 +149,7 @@ void ExtractWorker::Init(vorx_Stream* archive, PasswordDialog& passwords, const 
     Window = nullptr;
     Passwords = &passwords;
     Archive = archive;
+    Decoder = nullptr;
     OverwriteAll = 0;
     Cancelled.store(0, std::memory_order_relaxed);
     Result = vorx_Success;
@@ -166,15 +181,31 @@ bool ExtractWorker::IsRunning() const {
     return Thread != nullptr && GetExitCodeThread(Thread, &code) && code == STILL_ACTIVE;
 }
 
-vorx_Error ExtractWorker::ExtractEntry(const char* name, const char* outputPath) {
-    EntryJob job{this, name, outputPath, {}};
+vorx_Error ExtractWorker::ExtractEntry(uint64_t index, const vorx_FileInfo& info,
+                                       const char* outputPath) {
+    EntryJob job{this, index, &info, outputPath, {}};
     const sfx::PasswordProtocolOps ops{&job, ExtractWith, RememberedPassword, AskPassword};
     return sfx::RunPasswordProtocol(ops);
 }
 
 DWORD WINAPI ExtractWorker::ThreadMain(LPVOID worker) {
     auto* self = static_cast<ExtractWorker*>(worker);
+    // One decoding thread per processor the process may use; with one, none is started
+    // and every entry is decoded on this thread. The memory it may hold ahead is bounded
+    // (README: the self-extractor).
+    vorx::ParallelDecoder::Settings settings;
+    const unsigned processors = platform::ProcessorCount();
+    settings.threads = processors < kMaxDecodingThreads ? processors : kMaxDecodingThreads;
+    settings.aheadRules = vorx::Rules::File;
+    settings.skipComment = true;
+    settings.entries = 32;
+    settings.entryBytes = uint64_t{16} << 20;
+    settings.blockBytes = uint64_t{48} << 20;
+    self->Decoder = new (std::nothrow) vorx::ParallelDecoder(self->Archive, settings);
     self->ExtractAll();
+    // Stops the decoding threads (within a block after a Cancel) before anything else.
+    delete self->Decoder;
+    self->Decoder = nullptr;
     if (self->Cancelled.load(std::memory_order_relaxed)) {
         self->Result = vorx_InvalidArgument;
         return 0;  // no command is run and the wizard is not ended
@@ -203,6 +234,11 @@ void ExtractWorker::ExtractAll() {
 
     for (uint64_t index = 0; index < vorx_GetNumFiles(Archive); ++index) {
         if (Cancelled.load(std::memory_order_relaxed)) return;
+        if (Decoder) {
+            // Encrypted entries are decoded ahead with the password that would be tried.
+            Decoder->SetAheadPassword(Passwords->GetRemembered());
+            Decoder->Ahead(index);
+        }
         vorx_Error code = vorx_EnumerateFiles(Archive, &info, index);
         if (code != vorx_Success) return Report(code, "Archive Enum Error", MB_ICONERROR);
         info.name[sizeof info.name - 1] = '\0';
@@ -257,7 +293,7 @@ void ExtractWorker::ExtractAll() {
             }
         }
 
-        code = ExtractEntry(info.name, outputPath);
+        code = ExtractEntry(index, info, outputPath);
         // A decode that the user's cancel stopped is not an error to report.
         if (code != vorx_Success && Cancelled.load(std::memory_order_relaxed)) return;
         if (code != vorx_Success) return Report(code, "Error extracting", MB_OK);

@@ -25,6 +25,12 @@ std::string BaseName(const std::string& absolute) {
     return slash == std::string::npos ? absolute : absolute.substr(slash + 1);
 }
 
+unsigned Threads(const Options& o) {
+    if (o.jobs != 0) return o.jobs;
+    const unsigned processors = host::ProcessorCount();
+    return processors < kMaxJobs ? processors : kMaxJobs;
+}
+
 int ExitForError(vorx_Error e) { return e == vorx_OutOfMemory ? kExitNoMemory : kExitFatal; }
 
 int Fail(int code, const std::string& message) {

@@ -32,6 +32,9 @@ std::string JoinPath(const std::string& folder, const std::string& name);
 // The last component of an absolute host path.
 std::string BaseName(const std::string& absolute);
 
+// The decoding threads of t and x: what -j asks for, or one per processor.
+unsigned Threads(const Options& o);
+
 // The exit code of a library error: out of memory, or fatal.
 int ExitForError(vorx_Error e);
 

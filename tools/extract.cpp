@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "container/format.h"
+#include "library/parallel_decoder.h"
+#include "platform/platform.h"
 #include "platform/host.h"
 #include "tools/commands.h"
 #include "tools/extract_plan.h"
 #include "tools/file_writer.h"
-#include "tools/parallel_decode.h"
 
 namespace tool {
 namespace {
@@ -30,13 +31,35 @@ Reply AskReplace(const std::string& path) {
 }
 
 // Entries up to this size are decoded into memory and written by the file writer's
-// thread; larger ones are decoded straight into their file.
+// thread; larger ones are decoded straight into their file. With more threads, the
+// workers decode ahead every entry this command decodes into memory.
 constexpr uint64_t kExtractInMemoryLimit = 4ull << 20;
-// With more threads, the workers decode every entry this command decodes into memory.
-static_assert(kExtractInMemoryLimit <= kWholeEntryLimit);
+static_assert(kExtractInMemoryLimit <= vorx::ParallelDecoder::Settings().wholeEntry);
 // File data waiting for the writer's thread at most. Creating files is usually the
 // slower side, so a deeper queue would hold more memory without finishing sooner.
 constexpr size_t kWriterQueueBytes = 8u << 20;
+
+// Opens the temporary file a large entry is decoded into, created or truncated.
+int OpenOutput(void* path) {
+    return platform::FileOpen(static_cast<const char*>(path), platform::kOpenReadWrite |
+                                                                  platform::kOpenCreate |
+                                                                  platform::kOpenTruncate);
+}
+
+// vorx_DecompressToFile of entry `index` into `path`: its checks, its codes, its times.
+vorx_Error DecodeToFile(vorx::ParallelDecoder& decoder, size_t index, const vorx_FileInfo& info,
+                        const std::string& path, const char* password) {
+    const vorx::FileOutput output{const_cast<char*>(path.c_str()), &OpenOutput};
+    int descriptor = -1;
+    vorx::EntryRequest request;
+    request.rules = vorx::Rules::File;
+    request.outputPath = path.c_str();
+    request.output = &output;
+    request.descriptor = &descriptor;
+    request.progress = &OnDecodeProgress;
+    const vorx_Error e = decoder.Extract(index, password, request);
+    return descriptor < 0 ? e : vorx::FinishOutputFile(descriptor, path.c_str(), info, e);
+}
 
 // Folders held open at most for the walk from the output folder down (the files queued
 // for writing hold theirs besides).
@@ -104,16 +127,18 @@ int Extract(const Options& o) {
             fail("cannot write '" + path + "'", kExitFatal);
     };
     // Entries are decoded ahead on the workers' threads; everything else happens here,
-    // in entry order, as on one thread.
-    std::unique_ptr<ParallelDecoder> pool;
-    if (const unsigned threads = Threads(o); threads > 1)
-        pool.reset(
-            new ParallelDecoder(archive.handle, o.archive, archive.Password(), threads, false));
+    // in entry order, as on one thread. This thread hands the files to the writer and
+    // decodes nothing while it waits.
+    vorx::ParallelDecoder::Settings settings;
+    settings.threads = Threads(o);
+    settings.skipComment = true;
+    vorx::ParallelDecoder decoder(archive.handle, settings);
+    decoder.SetAheadPassword(archive.Password());
     for (size_t index = 0; index < list.entries.size(); ++index) {
         const vorx_FileInfo& info = list.entries[index];
         reportWriterFailures();
         if (gInterrupted) break;
-        if (pool) pool->Ahead(list.entries, index, vorx::kCommentEntryName);
+        decoder.Ahead(index);
         DecodeProgress tracker{&progress, done, info.uncompressedSize};
         done += info.uncompressedSize;
         if (std::strcmp(info.name, vorx::kCommentEntryName) == 0) continue;
@@ -194,14 +219,6 @@ int Extract(const Options& o) {
 
         vorx_SetUserData(archive.handle, &tracker);
         const char* pw = archive.Password();
-        // Extraction goes by name, and a look-up finds the first entry of a name: the
-        // memory must fit the entry found, which is not this one when an earlier entry
-        // has the same name.
-        vorx_FileInfo found;
-        if (const vorx_Error e = vorx_GetFileInfo(archive.handle, &found, info.name)) {
-            fail("cannot extract '" + display + "': " + vorx_GetErrorString(e), ExitForError(e));
-            continue;
-        }
         tool::FileJob job;
         job.folder = folder;
         job.name = leaf;
@@ -210,23 +227,22 @@ int Extract(const Options& o) {
         // names ignore case, under a name that differs in case only).
         job.replace = existing != host::PathKind::Missing || written.count(hostPath) != 0 ||
                       host::NamesIgnoreCase();
-        job.size = static_cast<size_t>(found.uncompressedSize);
-        job.lastWriteSeconds = found.lastWriteSeconds;
+        job.lastWriteSeconds = info.lastWriteSeconds;
+        // Each entry is decoded by its index, never found again by its name.
         vorx_Error e = vorx_Success;
         bool inMemory = false;
-        if (found.uncompressedSize <= kExtractInMemoryLimit) {
-            DecodedEntry decoded = pool ? pool->Take(index) : DecodedEntry{};
-            if (decoded.decoded) {
-                inMemory = true;
-                e = decoded.code;
-                job.data = std::move(decoded.data);
-            } else {
-                job.data.reset(new (std::nothrow) uint8_t[job.size ? job.size : 1]);
-                // Decoded here while the writer's thread writes the files before it.
-                if ((inMemory = job.data != nullptr))
-                    e = vorx_DecompressToPtr(archive.handle, info.name, job.data.get(),
-                                             &OnDecodeProgress, pw);
-            }
+        if (info.uncompressedSize <= kExtractInMemoryLimit) {
+            // Decoded here (or ahead) while the writer's thread writes the files before it.
+            uint8_t* data = nullptr;
+            vorx::EntryRequest request;
+            request.owned = &data;
+            request.progress = &OnDecodeProgress;
+            e = decoder.Extract(index, pw, request);
+            job.data.reset(data);
+            // Without memory for it, the entry goes through a file instead.
+            inMemory = data != nullptr || e != vorx_OutOfMemory;
+            // The bytes written are the bytes decoded: on success exactly the record's size.
+            job.size = static_cast<size_t>(info.uncompressedSize);
             if (inMemory && e == vorx_Success) writer.Submit(std::move(job));
         }
         if (!inMemory) {
@@ -238,9 +254,7 @@ int Extract(const Options& o) {
                 fail("cannot write '" + hostPath + "'", kExitFatal);
                 continue;
             }
-            e = pool ? pool->ExtractToFile(info.name, temporary.path().c_str(), pw, &tracker)
-                     : vorx_DecompressToFile(archive.handle, info.name, temporary.path().c_str(),
-                                             &OnDecodeProgress, pw);
+            e = DecodeToFile(decoder, index, info, temporary.path(), pw);
             if (e == vorx_Success && !temporary.RenameTo(leaf)) {
                 fail("cannot write '" + hostPath + "'", kExitFatal);
                 continue;
