@@ -214,6 +214,13 @@ DWORD WINAPI ExtractWorker::ThreadMain(LPVOID worker) {
     return 0;
 }
 
+void ExtractWorker::DecodeAhead(uint64_t index) {
+    if (!Decoder) return;
+    // Encrypted entries are decoded ahead with the password that would be tried first.
+    Decoder->SetAheadPassword(Passwords->GetRemembered());
+    Decoder->Ahead(index);
+}
+
 void ExtractWorker::Report(vorx_Error code, const char* caption, UINT flags) {
     Result = code;
     ShowMessageBox(Window, vorx_GetErrorString(code), caption, flags);
@@ -234,11 +241,7 @@ void ExtractWorker::ExtractAll() {
 
     for (uint64_t index = 0; index < vorx_GetNumFiles(Archive); ++index) {
         if (Cancelled.load(std::memory_order_relaxed)) return;
-        if (Decoder) {
-            // Encrypted entries are decoded ahead with the password that would be tried.
-            Decoder->SetAheadPassword(Passwords->GetRemembered());
-            Decoder->Ahead(index);
-        }
+        DecodeAhead(index);
         vorx_Error code = vorx_EnumerateFiles(Archive, &info, index);
         if (code != vorx_Success) return Report(code, "Archive Enum Error", MB_ICONERROR);
         info.name[sizeof info.name - 1] = '\0';

@@ -72,6 +72,8 @@ struct ExtractWorker {
 
 private:
     void ExtractAll();
+    // Lets the decoding threads work on the entries from `index` on.
+    void DecodeAhead(uint64_t index);
     void Finish();
     void Report(vorx_Error code, const char* caption, UINT flags);
 };
