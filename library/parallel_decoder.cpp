@@ -447,8 +447,8 @@ void ParallelDecoder::ReadBlock(BlockSlot& slot) {
     if (slot.block.padded > kBlockRoom || start > length || slot.block.padded > length - start)
         return;
     const bool compressed = slot.block.type == static_cast<uint32_t>(BlockType::Compressed);
-    slot.body = TakeBuffer(BodyRoom(slot.block.padded));
-    slot.output = compressed && slot.body ? TakeBuffer(kBlockRoom) : nullptr;
+    slot.body = TakeBuffer();
+    slot.output = compressed && slot.body ? TakeBuffer() : nullptr;
     if (!slot.body || (compressed && !slot.output) ||
         ReadBlockBody(handle_->file, slot.block, -1, slot.body->data()) != vorx_Success) {
         KeepBuffer(slot.body);
@@ -473,9 +473,11 @@ void ParallelDecoder::ReleaseFront() {
     --heldBlocks_;
 }
 
-PageBuffer* ParallelDecoder::TakeBuffer(size_t size) {
+// Every buffer of a block has the one size that holds the largest body read ahead or the
+// largest output decoded ahead, so that a spare always fits and none is ever remapped.
+PageBuffer* ParallelDecoder::TakeBuffer() {
     PageBuffer* buffer = spareCount_ > 0 ? spares_[--spareCount_] : new (std::nothrow) PageBuffer;
-    if (buffer && !buffer->EnsureCapacity(size)) {
+    if (buffer && !buffer->EnsureCapacity(BodyRoom(kBlockRoom))) {
         delete buffer;
         buffer = nullptr;
     }
@@ -483,10 +485,7 @@ PageBuffer* ParallelDecoder::TakeBuffer(size_t size) {
 }
 
 void ParallelDecoder::KeepBuffer(PageBuffer*& buffer) {
-    if (!buffer) return;
-    // Only the usual sizes, as many as the blocks held may need.
-    if (buffer->capacity() <= BodyRoom(kBlockRoom) + platform::kPageSize &&
-        spareCount_ < 2 * blockCapacity_)
+    if (buffer && spareCount_ < 2 * blockCapacity_)
         spares_[spareCount_++] = buffer;
     else
         delete buffer;

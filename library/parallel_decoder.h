@@ -98,7 +98,7 @@ private:
     void ReadBlock(BlockSlot& slot);
     // Lets the first held block go, its memory kept among the spares.
     void ReleaseFront();
-    PageBuffer* TakeBuffer(size_t size);
+    PageBuffer* TakeBuffer();
     void KeepBuffer(PageBuffer*& buffer);
 
     vorx_Stream* const handle_;
