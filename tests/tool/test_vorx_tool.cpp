@@ -294,18 +294,6 @@ TEST_F(VorxTool, AFailedWriteLeavesNothingBehind) {
     });
 }
 
-// Ctrl+C once the first file appears: exit 255 (or 0, had it finished), complete files only.
-TEST_F(VorxTool, InterruptedExtractionLeavesCompleteFilesOnly) {
-    Run({{"mkdir m && awk 'BEGIN { for (i = 0; i < 2000; i++) { f = \"m/f\" i; "
-          "for (l = 0; l < 300; l++) print \"file \" i \" line \" l >f; close(f) } }' && vorx a -m1 many.vx m || exit 99\n"
-          "(for i in $(seq 1000); do [ -n \"$(ls -A out/m 2>/dev/null)\" ] && break; sleep 0.01; done; "
-          "kill -INT $$) &",
-          "x many.vx -o out", -1, {}, {},
-          "case $code in 255) grep -q interrupted stderr.txt;; 0) [ $(ls out/m | wc -l) = 2000 ];; *) false;; esac && "
-          "for f in $(ls -A out/m); do cmp -s out/m/$f m/$f || exit 1; done && echo \"exit $code, $(ls out/m | wc -l) "
-          "of 2000 files\""}});
-}
-
 // The progress line on a 72-column terminal, never wider than 71 columns; off one, nothing.
 TEST_F(VorxTool, ProgressLineOnATerminalOnly) {
     Run({{"mkdir in && head -c 3145728 \"$A/noise\" >in/a-name-far-too-long-for-the-sixty-columns-of-this-terminal.bin "
