@@ -39,11 +39,12 @@ static_assert(kExtractInMemoryLimit <= vorx::ParallelDecoder::Settings().wholeEn
 // slower side, so a deeper queue would hold more memory without finishing sooner.
 constexpr size_t kWriterQueueBytes = 8u << 20;
 
-// Opens the temporary file a large entry is decoded into, created or truncated.
+// Opens the temporary file a large entry is decoded into. It was made empty a moment ago
+// and only this process writes it, so it is not truncated: on Linux a truncation to no
+// bytes makes the file system write the whole file out when it is closed (the data-loss
+// guard for files replaced in place), which costs x's thread as much time as the writes.
 int OpenOutput(void* path) {
-    return platform::FileOpen(static_cast<const char*>(path), platform::kOpenReadWrite |
-                                                                  platform::kOpenCreate |
-                                                                  platform::kOpenTruncate);
+    return platform::FileOpen(static_cast<const char*>(path), platform::kOpenReadWrite);
 }
 
 // vorx_DecompressToFile of entry `index` into `path`: its checks, its codes, its times.
