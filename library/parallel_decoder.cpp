@@ -70,8 +70,8 @@ ParallelDecoder::ParallelDecoder(vorx_Stream* handle, const Settings& settings)
     const unsigned wanted = settings.callerDecodes && threads > 0 ? threads - 1 : threads;
     if (threads <= 1 || wanted == 0) return;
     blockCapacity_ = 2 * static_cast<size_t>(threads);
-    const size_t entrySlots = settings.entries < kMaxEntries ? settings.entries : kMaxEntries;
-    entries_ = new (std::nothrow) EntrySlot[entrySlots];
+    entrySlots_ = settings.entries < kMaxEntries ? settings.entries : kMaxEntries;
+    entries_ = new (std::nothrow) EntrySlot[entrySlots_];
     blocks_ = new (std::nothrow) BlockSlot[blockCapacity_];
     spares_ = new (std::nothrow) PageBuffer*[2 * blockCapacity_];
     workers_ = new (std::nothrow) Worker[wanted];
@@ -90,9 +90,9 @@ ParallelDecoder::~ParallelDecoder() {
     work_.NotifyAll();
     mutex_.Unlock();
     delete[] workers_;  // joins each thread
-    const size_t entrySlots = settings_.entries < kMaxEntries ? settings_.entries : kMaxEntries;
-    for (size_t i = 0; entries_ && i < entrySlots; ++i) delete[] entries_[i].result.data;
-    if (entries_) std::memset(static_cast<void*>(entries_), 0, entrySlots * sizeof(EntrySlot));
+    // The passwords go with the memory that held them.
+    for (size_t i = 0; entries_ && i < entrySlots_; ++i) delete[] entries_[i].result.data;
+    if (entries_) std::memset(static_cast<void*>(entries_), 0, entrySlots_ * sizeof(EntrySlot));
     std::memset(aheadPassword_, 0, sizeof aheadPassword_);
     delete[] entries_;
     delete[] blocks_;
@@ -100,12 +100,9 @@ ParallelDecoder::~ParallelDecoder() {
     delete[] spares_;
 }
 
-void ParallelDecoder::Run(void* worker) {
-    Worker* w = static_cast<Worker*>(worker);
-    w->owner->Work(*w);
-}
+void ParallelDecoder::Run(void* worker) { static_cast<Worker*>(worker)->owner->Work(); }
 
-void ParallelDecoder::Work(Worker&) {
+void ParallelDecoder::Work() {
     DecoderState* state = CreateDecoderState();
     mutex_.Lock();
     while (!stopping_) {
@@ -137,8 +134,7 @@ bool ParallelDecoder::RunQueued(DecoderState* state) {
         return true;
     }
     EntrySlot* first = nullptr;
-    const size_t entrySlots = settings_.entries < kMaxEntries ? settings_.entries : kMaxEntries;
-    for (size_t i = 0; i < entrySlots; ++i) {
+    for (size_t i = 0; i < entrySlots_; ++i) {
         EntrySlot& slot = entries_[i];
         if (slot.state == SlotState::Queued && (!first || slot.entry.index < first->entry.index))
             first = &slot;
@@ -226,8 +222,7 @@ void ParallelDecoder::SetAheadPassword(const char* password) {
     std::memset(aheadPassword_, 0, sizeof aheadPassword_);
     if (hasAheadPassword_) std::memcpy(aheadPassword_, password, length);
     // Entries not started yet take the new password, or go when there is none.
-    const size_t entrySlots = settings_.entries < kMaxEntries ? settings_.entries : kMaxEntries;
-    for (size_t i = 0; i < entrySlots; ++i) {
+    for (size_t i = 0; i < entrySlots_; ++i) {
         EntrySlot& slot = entries_[i];
         if (slot.state != SlotState::Queued) continue;
         if (AheadPasswordFor(slot.entry, slot.password))
@@ -244,8 +239,7 @@ bool ParallelDecoder::AheadPasswordFor(const EntryAt& entry, char (&password)[25
 }
 
 ParallelDecoder::EntrySlot* ParallelDecoder::SlotOf(uint64_t index) {
-    const size_t entrySlots = settings_.entries < kMaxEntries ? settings_.entries : kMaxEntries;
-    for (size_t i = 0; i < entrySlots; ++i)
+    for (size_t i = 0; i < entrySlots_; ++i)
         if (entries_[i].state != SlotState::Free && entries_[i].entry.index == index)
             return &entries_[i];
     return nullptr;
@@ -266,18 +260,17 @@ void ParallelDecoder::Drop(EntrySlot& slot) {
 void ParallelDecoder::Ahead(uint64_t first) {
     if (workerCount_ == 0) return;
     platform::Locked lock(mutex_);
-    const size_t entrySlots = settings_.entries < kMaxEntries ? settings_.entries : kMaxEntries;
     size_t held = 0;
-    for (size_t i = 0; i < entrySlots; ++i) {
+    for (size_t i = 0; i < entrySlots_; ++i) {
         EntrySlot& slot = entries_[i];
         if (slot.state != SlotState::Free && (slot.entry.index < first || slot.dropped)) Drop(slot);
         if (slot.state != SlotState::Free) ++held;
     }
     if (nextAhead_ < first) nextAhead_ = first;
     // Refilled in batches, which keeps the workers' wake-ups few.
-    if (held > entrySlots / 2) return;
+    if (held > entrySlots_ / 2) return;
     const uint64_t count = vorx_GetNumFiles(handle_);
-    for (size_t free = 0; nextAhead_ < count && held < entrySlots; ++nextAhead_) {
+    for (size_t free = 0; nextAhead_ < count && held < entrySlots_; ++nextAhead_) {
         EntryAt entry;
         if (LocateEntryAt(handle_, nextAhead_, &entry) != vorx_Success) break;
         const uint64_t size = entry.info.uncompressedSize;

@@ -75,7 +75,7 @@ public:
 
 private:
     static void Run(void* worker);
-    void Work(Worker& worker);
+    void Work();
     // Runs the first queued block, or else the first queued entry, with `state`; the lock
     // is held on entry and on return and released meanwhile. False when none is queued.
     bool RunQueued(DecoderState* state);
@@ -115,9 +115,10 @@ private:
     bool waiting_ = false;      // the caller's thread waits on done_
     bool stopping_ = false;
 
-    EntrySlot* entries_ = nullptr;  // settings_.entries slots
-    uint64_t entryBytes_ = 0;       // sizes of the entries held
-    uint64_t nextAhead_ = 0;        // the first entry Ahead has not looked at
+    EntrySlot* entries_ = nullptr;  // entrySlots_ of them
+    size_t entrySlots_ = 0;
+    uint64_t entryBytes_ = 0;  // sizes of the entries held
+    uint64_t nextAhead_ = 0;   // the first entry Ahead has not looked at
     char aheadPassword_[256] = {};
     bool hasAheadPassword_ = false;
 
