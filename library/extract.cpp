@@ -170,9 +170,8 @@ vorx_Error ExtractEntryAt(vorx_Stream* handle, const EntryAt& entry, const char*
     const vorx_Error result = request.rules == Rules::Memory
                                   ? ExtractToMemory(handle, entry, password, request, ahead, supply)
                                   : ExtractToFile(handle, entry, password, request, ahead, supply);
-    // Bytes decoded ahead and not taken over go with the call.
-    if (ahead && !(request.owned && *request.owned == ahead->data)) delete[] ahead->data;
-    if (ahead) ahead->data = nullptr;
+    // Memory decoded ahead that the request took over is no longer the caller's.
+    if (ahead && request.owned && *request.owned == ahead->data) ahead->data = nullptr;
     return result;
 }
 

@@ -66,7 +66,8 @@ struct DecodedAhead {
 // encrypted without a password, 2 no memory given, 11 no memory to be had; File 10, 6
 // not enough free space, 11 no output window, 2 the output cannot be opened; then the
 // decode's codes. The handle's cancel flag is cleared first. `ahead` (may be null)
-// stands for the decode, its data taken over; `supply` (may be null) hands the decode
+// stands for the decode: when the request's `owned` receives its data, ahead->data is
+// set to null; otherwise it stays the caller's. `supply` (may be null) hands the decode
 // blocks prepared ahead.
 vorx_Error ExtractEntryAt(vorx_Stream* handle, const EntryAt& entry, const char* password,
                           const EntryRequest& request, DecodedAhead* ahead,

@@ -24,6 +24,7 @@ struct ParallelDecoder::EntrySlot {
     EntryAt entry;
     char password[256];
     DecodedAhead result = {vorx_Success, nullptr, 0, -1, -1};
+    EntryBuffer buffer = {nullptr, 0};  // the memory its decode goes to (result.data)
 };
 
 // One block of a large entry: read by the caller's thread, decrypted and decoded by a
@@ -72,10 +73,11 @@ ParallelDecoder::ParallelDecoder(vorx_Stream* handle, const Settings& settings)
     blockCapacity_ = 2 * static_cast<size_t>(threads);
     entrySlots_ = settings.entries < kMaxEntries ? settings.entries : kMaxEntries;
     entries_ = new (std::nothrow) EntrySlot[entrySlots_];
+    entrySpares_ = new (std::nothrow) EntryBuffer[entrySlots_];
     blocks_ = new (std::nothrow) BlockSlot[blockCapacity_];
     spares_ = new (std::nothrow) PageBuffer*[2 * blockCapacity_];
     workers_ = new (std::nothrow) Worker[wanted];
-    if (!entries_ || !blocks_ || !spares_ || !workers_) return;
+    if (!entries_ || !entrySpares_ || !blocks_ || !spares_ || !workers_) return;
     // Fewer workers only slow it down: the caller decodes what none took.
     for (; workerCount_ < wanted; ++workerCount_) {
         workers_[workerCount_].owner = this;
@@ -91,7 +93,9 @@ ParallelDecoder::~ParallelDecoder() {
     mutex_.Unlock();
     delete[] workers_;  // joins each thread
     // The passwords go with the memory that held them.
-    for (size_t i = 0; entries_ && i < entrySlots_; ++i) delete[] entries_[i].result.data;
+    for (size_t i = 0; entries_ && i < entrySlots_; ++i) delete[] entries_[i].buffer.data;
+    for (size_t i = 0; i < entrySpareCount_; ++i) delete[] entrySpares_[i].data;
+    delete[] entrySpares_;
     if (entries_) std::memset(static_cast<void*>(entries_), 0, entrySlots_ * sizeof(EntrySlot));
     std::memset(aheadPassword_, 0, sizeof aheadPassword_);
     delete[] entries_;
@@ -141,6 +145,7 @@ bool ParallelDecoder::RunQueued(DecoderState* state) {
     }
     if (!first) return false;
     first->state = SlotState::Running;
+    first->buffer = TakeEntryBuffer(first->entry.info.uncompressedSize + 1);
     mutex_.Unlock();
     RunEntry(*first, state);
     mutex_.Lock();
@@ -151,11 +156,16 @@ bool ParallelDecoder::RunQueued(DecoderState* state) {
 
 void ParallelDecoder::RunEntry(EntrySlot& slot, DecoderState* state) {
     const uint64_t size = slot.entry.info.uncompressedSize;  // admitted by Ahead
-    uint8_t* data = state ? new (std::nothrow) uint8_t[static_cast<size_t>(size) + 1] : nullptr;
     slot.result = DecodedAhead{vorx_Success, nullptr, 0, -1, -1};
     slot.declined = true;
-    if (!data) return;
-    OutputTarget target{data, size,
+    if (!slot.buffer.data) {
+        // Whole units, so that the memory serves entries of other sizes after this one.
+        const size_t room = (static_cast<size_t>(size) + kEntryUnit) & ~(kEntryUnit - 1);
+        slot.buffer = EntryBuffer{new (std::nothrow) uint8_t[room], room};
+        if (!slot.buffer.data) slot.buffer.capacity = 0;
+    }
+    if (!state || !slot.buffer.data) return;
+    OutputTarget target{slot.buffer.data, size,
                         settings_.aheadRules == Rules::File ? &RefuseAsFile : &RefuseAsMemory};
     const DecodeContext context{
         handle_->file,   state,        slot.hasPassword ? slot.password : nullptr,
@@ -165,13 +175,36 @@ void ParallelDecoder::RunEntry(EntrySlot& slot, DecoderState* state) {
         DecodeEntryBlocks(slot.entry, context, &target, nullptr, nullptr, &slot.result.produced);
     // What depends on this thread (its memory, the cancel flag, a body it may not read)
     // is left for the caller's own decode.
-    if (code == kDeclined || code == vorx_OutOfMemory || code == vorx_InvalidArgument) {
-        delete[] data;
-        return;
-    }
+    if (code == kDeclined || code == vorx_OutOfMemory || code == vorx_InvalidArgument) return;
     slot.result.code = code;
-    slot.result.data = data;
+    slot.result.data = slot.buffer.data;
     slot.declined = false;
+}
+
+ParallelDecoder::EntryBuffer ParallelDecoder::TakeEntryBuffer(uint64_t size) {
+    // The smallest spare that holds it.
+    size_t best = entrySpareCount_;
+    for (size_t i = 0; i < entrySpareCount_; ++i)
+        if (entrySpares_[i].capacity >= size &&
+            (best == entrySpareCount_ || entrySpares_[i].capacity < entrySpares_[best].capacity))
+            best = i;
+    if (best == entrySpareCount_) return EntryBuffer{nullptr, 0};
+    const EntryBuffer buffer = entrySpares_[best];
+    entrySpares_[best] = entrySpares_[--entrySpareCount_];
+    entrySpareBytes_ -= buffer.capacity;
+    return buffer;
+}
+
+void ParallelDecoder::KeepEntryBuffer(EntryBuffer buffer) {
+    if (!buffer.data) return;
+    // At most one per slot, and no more memory than the entries decoded ahead may take.
+    if (entrySpareCount_ < entrySlots_ &&
+        entrySpareBytes_ + buffer.capacity <= settings_.entryBytes) {
+        entrySpares_[entrySpareCount_++] = buffer;
+        entrySpareBytes_ += buffer.capacity;
+    } else {
+        delete[] buffer.data;
+    }
 }
 
 void ParallelDecoder::RunBlock(BlockSlot& slot, DecoderState* state) {
@@ -250,7 +283,8 @@ void ParallelDecoder::Drop(EntrySlot& slot) {
         slot.dropped = true;
         return;
     }
-    delete[] slot.result.data;
+    KeepEntryBuffer(slot.buffer);
+    slot.buffer = EntryBuffer{nullptr, 0};
     slot.result.data = nullptr;
     entryBytes_ -= slot.entry.info.uncompressedSize;
     slot.state = SlotState::Free;
@@ -303,6 +337,7 @@ vorx_Error ParallelDecoder::Extract(uint64_t index, const char* password,
     if (workerCount_ == 0) return ExtractEntryByIndex(handle_, index, password, request);
     EntryAt entry;
     DecodedAhead result{vorx_Success, nullptr, 0, -1, -1};
+    EntryBuffer buffer{nullptr, 0};
     bool ahead = false;
     {
         platform::Locked lock(mutex_);
@@ -321,6 +356,7 @@ vorx_Error ParallelDecoder::Extract(uint64_t index, const char* password,
             if (usable && slot->state == SlotState::Queued) {
                 // Not started yet: decoded here, the way a worker would.
                 slot->state = SlotState::Running;
+                slot->buffer = TakeEntryBuffer(slot->entry.info.uncompressedSize + 1);
                 mutex_.Unlock();
                 RunEntry(*slot, CallerState());
                 mutex_.Lock();
@@ -332,12 +368,21 @@ vorx_Error ParallelDecoder::Extract(uint64_t index, const char* password,
                 ahead = true;
                 entry = slot->entry;
                 result = slot->result;
-                slot->result.data = nullptr;
+                buffer = slot->buffer;
+                slot->buffer = EntryBuffer{nullptr, 0};
             }
             Drop(*slot);
         }
     }
-    if (ahead) return ExtractEntryAt(handle_, entry, password, request, &result, nullptr);
+    if (ahead) {
+        const vorx_Error e = ExtractEntryAt(handle_, entry, password, request, &result, nullptr);
+        // The memory serves the next entries unless the caller took it over.
+        if (result.data) {
+            platform::Locked lock(mutex_);
+            KeepEntryBuffer(buffer);
+        }
+        return e;
+    }
     if (LocateEntryAt(handle_, index, &entry) != vorx_Success ||
         entry.info.uncompressedSize <= settings_.wholeEntry)
         return ExtractEntryByIndex(handle_, index, password, request);

@@ -16,7 +16,8 @@
 // own; they look at the handle's cancel flag before every block.
 //
 // Memory is bounded: whole entries are decoded ahead only up to `wholeEntry` bytes each,
-// at most `entries` of them and `entryBytes` together; of a large entry at most two
+// at most `entries` of them and `entryBytes` together (and as much again kept for the
+// next ones once the caller has written theirs); of a large entry at most two
 // blocks per thread are held, their memory below `blockBytes` together (one block always
 // goes), and only blocks whose body and output fit kBlockRoom each; a worker reads no
 // body above kBlockRoom either. Each thread adds its decoder tables.
@@ -72,6 +73,10 @@ public:
     struct EntrySlot;
     struct BlockSlot;
     struct Worker;
+    struct EntryBuffer {
+        uint8_t* data;
+        size_t capacity;
+    };
 
 private:
     static void Run(void* worker);
@@ -88,6 +93,11 @@ private:
     EntrySlot* SlotOf(uint64_t index);
     DecoderState* CallerState();
     void Drop(EntrySlot& slot);
+    // Memory for an entry decoded ahead (the lock held): a spare of at least `size` bytes,
+    // or none; KeepEntryBuffer takes memory back among the spares, or frees it.
+    EntryBuffer TakeEntryBuffer(uint64_t size);
+    void KeepEntryBuffer(EntryBuffer buffer);
+    static constexpr size_t kEntryUnit = size_t{64} << 10;
     bool AheadPasswordFor(const EntryAt& entry, char (&password)[256]) const;
 
     // A large entry's blocks (the caller's thread).
@@ -117,6 +127,10 @@ private:
 
     EntrySlot* entries_ = nullptr;  // entrySlots_ of them
     size_t entrySlots_ = 0;
+    // Memory of entries decoded ahead whose bytes were written, kept for the next ones.
+    EntryBuffer* entrySpares_ = nullptr;
+    size_t entrySpareCount_ = 0;
+    uint64_t entrySpareBytes_ = 0;
     uint64_t entryBytes_ = 0;  // sizes of the entries held
     uint64_t nextAhead_ = 0;   // the first entry Ahead has not looked at
     char aheadPassword_[256] = {};
