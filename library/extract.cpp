@@ -99,20 +99,23 @@ vorx_Error ExtractToMemory(vorx_Stream* handle, const EntryAt& entry, const char
     if ((info.uncompressedSize >> 32) != 0) return vorx_OutOfMemory;
     if (!password && (info.attributes & kAttributeEncrypted)) return vorx_PasswordRequired;
     uint8_t* memory = request.destination;
-    if (!memory && !request.owned && info.uncompressedSize > 0) return vorx_InvalidArgument;
-    if (!memory && request.owned) {
+    const bool ours = !memory && (request.owned || request.drop);
+    if (!memory && !ours && info.uncompressedSize > 0) return vorx_InvalidArgument;
+    uint8_t* allocated = nullptr;
+    if (ours && ahead) {
+        memory = ahead->data;  // no copy
+    } else if (ours) {
         const uint64_t room = info.uncompressedSize + 1;  // below 2^32 + 1
-        if (ahead) {
-            memory = ahead->data;  // taken over: no copy
-        } else if (room > SIZE_MAX ||
-                   !(memory = new (std::nothrow) uint8_t[static_cast<size_t>(room)])) {
+        if (room > SIZE_MAX ||
+            !(memory = allocated = new (std::nothrow) uint8_t[static_cast<size_t>(room)]))
             return vorx_OutOfMemory;
-        }
-        *request.owned = memory;
     }
+    if (request.owned && ours) *request.owned = memory;
     OutputTarget target{memory, info.uncompressedSize, &RefuseMoreOutput};
-    return Decode(handle, entry, password, request, Destination{&target, nullptr, nullptr}, ahead,
-                  supply);
+    const vorx_Error e = Decode(handle, entry, password, request,
+                                Destination{&target, nullptr, nullptr}, ahead, supply);
+    if (!request.owned) delete[] allocated;
+    return e;
 }
 
 vorx_Error ExtractToFile(vorx_Stream* handle, const EntryAt& entry, const char* password,

@@ -37,10 +37,11 @@ struct FileOutput {
 struct EntryRequest {
     Rules rules = Rules::Memory;
     // Memory: the caller's memory of the entry's size; or, when null, `owned` receives
-    // memory of the library's (new[], freed with delete[]) that holds the bytes, and
-    // when that is null too the bytes are dropped.
+    // memory of the library's (new[], freed with delete[]) that holds the bytes; or, with
+    // `drop`, the bytes are decoded into memory of the library's and dropped.
     uint8_t* destination = nullptr;
     uint8_t** owned = nullptr;
+    bool drop = false;
     // File: the folder of `outputPath` must have room for the entry (null: not asked);
     // `output` opens the file the bytes are written to (null: the bytes are dropped), and
     // `descriptor` receives it (-1 when none was opened) for the caller to finish.
