@@ -1,13 +1,14 @@
 # Front door of the project. Every target first makes sure the build dependencies are installed.
 #   make demo   builds everything and runs the demo self-extractor under Wine
-#   make test   builds the four presets and runs every test suite (win32 under 32-bit Wine)
+#   make test   builds the four presets and runs every test suite (win32 under 32-bit Wine),
+#               and the tool's parallel runs under the thread sanitizer
 #   make bench  compares the codec and the tool with zlib, xz and zstd
 #   make fuzz   runs the fuzz targets for longer
 #   make mutants  seeds faults in the product one at a time and counts those the tests catch
 #   make install [PREFIX=/usr/local]   installs the tool, the library and both stubs
 #   make package                       builds the Debian package (build/native/package/)
 SHELL := /bin/bash
-.PHONY: all deps native native-san win64 win32 test test-native test-san test-win64 test-win32 demo bench fuzz mutants install package format-check clean
+.PHONY: all deps native native-san native-tsan win64 win32 test test-native test-san test-tsan test-win64 test-win32 demo bench fuzz mutants install package format-check clean
 PREFIX ?= /usr/local
 
 all: native
@@ -15,7 +16,7 @@ all: native
 deps:
 	@scripts/install-deps
 
-native native-san win64 win32: deps
+native native-san native-tsan win64 win32: deps
 	cmake --preset $@
 	cmake --build --preset $@
 
@@ -26,6 +27,11 @@ test-native: native win32 win64
 
 test-san: native-san
 	ctest --preset native-san
+
+# The tool's runs on several threads under the thread sanitizer: the preset builds only the
+# library, the tool and test_parallel, and runs that test alone.
+test-tsan: native-tsan
+	ctest --preset native-tsan
 
 test-win64: win64
 	scripts/test-session ctest --preset win64
@@ -40,7 +46,7 @@ test-win32: win32
 format-check: deps
 	scripts/format-check
 
-test: format-check win32 win64 test-native test-san test-win64 test-win32
+test: format-check win32 win64 test-native test-san test-tsan test-win64 test-win32
 	@if reason=$$(scripts/i386-probe 2>&1); then \
 	  echo "all test suites passed"; \
 	else \

@@ -8,6 +8,7 @@
 #include <time.h>
 
 #include <cstring>
+#include <new>
 
 #include "app/password_dialog.h"
 #include "app/res/resource.h"
@@ -16,6 +17,8 @@
 #include "app/wizard_dialog.h"
 #include "container/format.h"
 #include "library/extract.h"
+#include "library/parallel_decoder.h"
+#include "platform/platform.h"
 #include "platform/win32/held_folders.h"
 
 namespace held = platform::held;
@@ -68,11 +71,12 @@ uint32_t RandomWord() {
 // One entry's extraction as seen by the password protocol.
 struct EntryJob {
     ExtractWorker* worker;
-    const char* name;  // as stored, for the library
-    HANDLE folder;     // held: where the file goes
-    held::Name leaf;   // its name there
-    bool replace;      // a file of that name exists, and is replaced
-    HANDLE partial;    // the file being written; null when none
+    uint64_t index;
+    const vorx_FileInfo* info;  // as enumerated
+    HANDLE folder;              // held: where the file goes
+    held::Name leaf;            // its name there
+    bool replace;               // a file of that name exists, and is replaced
+    HANDLE partial;             // the file being written; null when none
 };
 
 // Creates the file being written in the target's held folder, exclusively: nothing that
@@ -116,17 +120,26 @@ bool FreeBytesOf(void* context, uint64_t* bytes) {
 vorx_Error ExtractWith(void* context, const char* password) {
     auto* job = static_cast<EntryJob*>(context);
     job->partial = nullptr;
-    vorx_FileInfo info;
+    // The entry is decoded by its index (never found again by its name), under the rules
+    // of vorx_DecompressToFile; the room is asked of the held folder's volume.
+    const vorx::FileOutput output{job, OpenPartialFile, FreeBytesOf};
     int descriptor = -1;
-    vorx_Error result = vorx::DecompressToOutput(
-        job->worker->Archive, job->name, nullptr, OnExtractProgress, password,
-        vorx::FileOutput{job, OpenPartialFile, FreeBytesOf}, &info, &descriptor);
+    vorx::EntryRequest request;
+    request.rules = vorx::Rules::File;
+    request.output = &output;
+    request.descriptor = &descriptor;
+    request.progress = OnExtractProgress;
+    ExtractWorker* worker = job->worker;
+    vorx_Error result =
+        worker->Decoder ? worker->Decoder->Extract(job->index, password, request)
+                        : vorx::ExtractEntryByIndex(worker->Archive, job->index, password, request);
     if (descriptor < 0) return result;
     if (result == vorx_Success) {
         const __time64_t now = _time64(nullptr);
         __utimbuf64 times;
         times.actime = now;
-        times.modtime = info.lastWriteSeconds != 0 ? info.lastWriteSeconds : now;
+        const int64_t lastWrite = job->info->lastWriteSeconds;
+        times.modtime = lastWrite != 0 ? lastWrite : now;
         if (_futime64(descriptor, &times) != 0) result = vorx_ReadFailed;
     }
     // A file that cannot be closed may not hold what was written to it.
@@ -162,6 +175,7 @@ void ExtractWorker::Init(vorx_Stream* archive, PasswordDialog& passwords,
     Window = nullptr;
     Passwords = &passwords;
     Archive = archive;
+    Decoder = nullptr;
     OverwriteAll = 0;
     Cancelled.store(0, std::memory_order_relaxed);
     Result = vorx_Success;
@@ -198,17 +212,32 @@ bool ExtractWorker::IsRunning() const {
     return Thread != nullptr && GetExitCodeThread(Thread, &code) && code == STILL_ACTIVE;
 }
 
-vorx_Error ExtractWorker::ExtractEntry(const char* name, HANDLE folder, const wchar_t* leaf,
-                                       size_t length, bool replace) {
-    EntryJob job{this, name, folder, {leaf, length}, replace, nullptr};
+vorx_Error ExtractWorker::ExtractEntry(uint64_t index, const vorx_FileInfo& info, HANDLE folder,
+                                       const wchar_t* leaf, size_t length, bool replace) {
+    EntryJob job{this, index, &info, folder, {leaf, length}, replace, nullptr};
     const sfx::PasswordProtocolOps ops{&job, ExtractWith, RememberedPassword, AskPassword};
     return sfx::RunPasswordProtocol(ops);
 }
 
 DWORD WINAPI ExtractWorker::ThreadMain(LPVOID worker) {
     auto* self = static_cast<ExtractWorker*>(worker);
+    // One decoding thread per processor the process may use; with one, none is started
+    // and every entry is decoded on this thread. The memory it may hold ahead is bounded
+    // (README: the self-extractor).
+    vorx::ParallelDecoder::Settings settings;
+    const unsigned processors = platform::ProcessorCount();
+    settings.threads = processors < kMaxDecodingThreads ? processors : kMaxDecodingThreads;
+    settings.aheadRules = vorx::Rules::File;
+    settings.skipComment = true;
+    settings.entries = 32;
+    settings.entryBytes = uint64_t{16} << 20;
+    settings.blockBytes = uint64_t{48} << 20;
+    self->Decoder = new (std::nothrow) vorx::ParallelDecoder(self->Archive, settings);
     self->ExtractAll();
-    // The folders are let go before the program runs, which may move them.
+    // Stops the decoding threads (within a block after a Cancel) before anything else;
+    // the folders are let go before the program runs, which may move them.
+    delete self->Decoder;
+    self->Decoder = nullptr;
     self->ReleaseFolders();
     if (self->Cancelled.load(std::memory_order_relaxed)) {
         self->Result = vorx_InvalidArgument;
@@ -216,6 +245,13 @@ DWORD WINAPI ExtractWorker::ThreadMain(LPVOID worker) {
     }
     self->Finish();
     return 0;
+}
+
+void ExtractWorker::DecodeAhead(uint64_t index) {
+    if (!Decoder) return;
+    // Encrypted entries are decoded ahead with the password that would be tried first.
+    Decoder->SetAheadPassword(Passwords->GetRemembered());
+    Decoder->Ahead(index);
 }
 
 void ExtractWorker::Report(vorx_Error code, const char* caption, UINT flags) {
@@ -241,7 +277,9 @@ void ExtractWorker::ReleaseFolders() {
 
 void ExtractWorker::ExtractAll() {
     for (uint64_t index = 0; index < vorx_GetNumFiles(Archive); ++index) {
-        if (Cancelled.load(std::memory_order_relaxed) || !ExtractIndex(index)) return;
+        if (Cancelled.load(std::memory_order_relaxed)) return;
+        DecodeAhead(index);
+        if (!ExtractIndex(index)) return;
     }
 }
 
@@ -346,7 +384,7 @@ bool ExtractWorker::ExtractIndex(uint64_t index) {
         !MayReplace(outputPath, name, existing.id, existing.identified))
         return !Cancelled.load(std::memory_order_relaxed);
 
-    code = ExtractEntry(info.name, folder, leaf, leafLength, existing.exists);
+    code = ExtractEntry(index, info, folder, leaf, leafLength, existing.exists);
     // A decode that the user's cancel stopped is not an error to report.
     if (code != vorx_Success && Cancelled.load(std::memory_order_relaxed)) return false;
     if (code != vorx_Success) {

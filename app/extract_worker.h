@@ -10,10 +10,16 @@
 // and renamed over it when complete, so a link at the target's name is replaced, never
 // written through, and a failed extraction leaves the old file behind.
 //
+// Entries are decoded ahead on decoding threads of the library's parallel decoder (one
+// per processor the process may use, at most kMaxDecodingThreads); the worker takes
+// every result in entry order and does everything else (questions, files, messages) as
+// on one thread.
+//
 // Cross-thread touch points, all of them:
 //  - Cancelled: written by the main thread (Cancel) and by the worker (Cancel at the
 //    overwrite question), read by the worker between entries and at the end;
-//  - vorx_CancelOperation: called by the main thread while the worker decodes;
+//  - vorx_CancelOperation: called by the main thread while the worker decodes; the
+//    decoding threads stop at their next block;
 //  - IsRunning: the main thread asks the thread's exit code;
 //  - the wizard window: the worker reaches it only through synchronous calls (status
 //    line, progress position, owned message boxes and dialogs, EndDialog);
@@ -29,12 +35,20 @@
 #include "library/vorx.h"
 
 struct PasswordDialog;
+namespace vorx {
+class ParallelDecoder;
+}  // namespace vorx
+
+// The decoding threads at most, whatever the processors: the memory they may take
+// together stays far below what a 32-bit process has (README: the self-extractor).
+constexpr unsigned kMaxDecodingThreads = 8;
 
 struct ExtractWorker {
     HANDLE Thread;
     HWND Window;                // the wizard; null in quiet mode
     PasswordDialog* Passwords;  // shared with start-up
     vorx_Stream* Archive;
+    vorx::ParallelDecoder* Decoder;  // while the entries are extracted; null: one thread
     uint8_t OverwriteAll;
     std::atomic<uint8_t> Cancelled;
     // The command to run afterwards; invalid when its configured bytes are no text of the
@@ -64,12 +78,12 @@ struct ExtractWorker {
     void Wait();
     bool IsRunning() const;
     bool WasStarted() const { return Thread != nullptr; }
-    // Extracts one entry, asking for passwords as needed; returns the library's code.
-    // The file appears as `leaf` (`length` units) in the held `folder` only when the
-    // whole entry was written; an existing file of that name is replaced only when
-    // `replace` (the person agreed).
-    vorx_Error ExtractEntry(const char* name, HANDLE folder, const wchar_t* leaf, size_t length,
-                            bool replace);
+    // Extracts entry `index` (`info` as enumerated), asking for passwords as needed;
+    // returns the library's code. The file appears as `leaf` (`length` units) in the held
+    // `folder` only when the whole entry was written; an existing file of that name is
+    // replaced only when `replace` (the person agreed).
+    vorx_Error ExtractEntry(uint64_t index, const vorx_FileInfo& info, HANDLE folder,
+                            const wchar_t* leaf, size_t length, bool replace);
     static DWORD WINAPI ThreadMain(LPVOID worker);
 
 private:
@@ -82,6 +96,8 @@ private:
     // Asks whether to replace the existing file `outputPath`: false when the entry is
     // not to be written (kept, or the run stops: see Cancelled).
     bool MayReplace(const wchar_t* outputPath, const wchar_t* name, uint64_t id, bool identified);
+    // Lets the decoding threads work on the entries from `index` on.
+    void DecodeAhead(uint64_t index);
     void Finish();
     void Report(vorx_Error code, const char* caption, UINT flags);
 };

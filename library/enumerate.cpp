@@ -21,15 +21,6 @@ bool ReadRecord(int file, uint64_t position, EntryRecord* record) {
     return true;
 }
 
-// The name of entry `index`, from the handle's index when it can answer, else by the
-// walk over the names table: the same answer either way.
-vorx_Error NameOfEntry(vorx_Stream* handle, uint64_t index, char (&destination)[256]) {
-    handle->index.EnsureNames(handle->directory, handle->header.entryCount);
-    vorx_Error result;
-    if (handle->index.NameAt(index, destination, &result)) return result;
-    return handle->directory.NameAt(index, destination);
-}
-
 // The index of the first entry called `name`, the same way.
 bool FindEntryName(vorx_Stream* handle, const char* name, uint64_t* index) {
     handle->index.EnsureNames(handle->directory, handle->header.entryCount);
@@ -44,6 +35,15 @@ void StoreFileTime(uint64_t value, vorx_FileTime* out) {
 }
 
 }  // namespace
+
+// The name of entry `index`, from the handle's index when it can answer, else by the
+// walk over the names table: the same answer either way.
+vorx_Error NameOfEntry(vorx_Stream* handle, uint64_t index, char (&destination)[256]) {
+    handle->index.EnsureNames(handle->directory, handle->header.entryCount);
+    vorx_Error result;
+    if (handle->index.NameAt(index, destination, &result)) return result;
+    return handle->directory.NameAt(index, destination);
+}
 
 void SecondsToFileTime(int64_t seconds, vorx_FileTime* fileTime) {
     // The round trip through local calendar time: the local-time conversion applies the
@@ -139,6 +139,28 @@ vorx_Error LocateEntry(vorx_Stream* handle, vorx_FileInfo* info, uint64_t* recor
         std::memcpy(info->name, name, std::strlen(name) + 1);
     }
     if (recordPosition) *recordPosition = position;
+    return vorx_Success;
+}
+
+vorx_Error LocateEntryAt(vorx_Stream* handle, uint64_t index, EntryAt* entry) {
+    if (!handle || index >= handle->header.entryCount) return vorx_InvalidArgument;
+    if (handle->header.version != kVersionFormat2) return vorx_NotFound;
+    uint64_t position = handle->archiveStart + kArchiveHeaderSize;
+    uint64_t current = 0;
+    if (handle->index.HasRecords()) {
+        current = index;
+        position = handle->index.RecordPosition(index);
+    }
+    EntryRecord record;
+    for (;; ++current) {
+        if (!ReadRecord(handle->file, position, &record)) return vorx_ReadFailed;
+        if (current == index) break;
+        position = NextRecordPosition(position, record.compressedSize);
+    }
+    entry->index = index;
+    entry->recordPosition = position;
+    RecordToFileInfo(record, &entry->info);
+    entry->info.name[0] = '\0';
     return vorx_Success;
 }
 

@@ -55,6 +55,22 @@ struct vorx_Stream {
 
 namespace vorx {
 
+// An entry found by its index: where its 40-byte record lies and what it holds.
+struct EntryAt {
+    uint64_t index;
+    uint64_t recordPosition;
+    vorx_FileInfo info;  // the record; the name is left empty
+};
+
+// Reads the record of entry `index`: from the record positions the open collected, else
+// by the walk from the first record. Neither the cursor nor the names are touched.
+// 0; 2 index out of range (or a null handle); 4 older or unknown format; 13 the record
+// cannot be read.
+vorx_Error LocateEntryAt(vorx_Stream* handle, uint64_t index, EntryAt* entry);
+
+// The name of entry `index`, as vorx_EnumerateFiles gives it: 0, or 4.
+vorx_Error NameOfEntry(vorx_Stream* handle, uint64_t index, char (&destination)[256]);
+
 // Look-up of an entry by name: fills `info` (may be null) and the file offset of its
 // 40-byte record (may be null). Returns 0, 1, 4 or 13.
 vorx_Error LocateEntry(vorx_Stream* handle, vorx_FileInfo* info, uint64_t* recordPosition,

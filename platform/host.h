@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace host {
 
 enum class PathKind { Missing, File, Directory, Other };
@@ -235,65 +237,11 @@ bool UtcCalendarTime(int64_t seconds, std::tm* out);
 // Windows a lone UTF-16 surrogate, given as '?', which no file name holds).
 bool NameLostCharacters(const std::string& path);
 
-// Threads: a second thread of the tool, and the lock and condition it shares with the
-// first (Win32 threads on Windows, POSIX threads elsewhere).
-class Mutex {
-public:
-    Mutex();
-    ~Mutex();
-    Mutex(const Mutex&) = delete;
-    Mutex& operator=(const Mutex&) = delete;
-    void Lock();
-    void Unlock();
-
-private:
-    friend class Condition;
-    alignas(16) unsigned char storage_[64];
-};
-
-// Holds a mutex for a scope.
-class Locked {
-public:
-    explicit Locked(Mutex& mutex) : mutex_(mutex) { mutex_.Lock(); }
-    ~Locked() { mutex_.Unlock(); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    Mutex& mutex_;
-};
-
-class Condition {
-public:
-    Condition();
-    ~Condition();
-    Condition(const Condition&) = delete;
-    Condition& operator=(const Condition&) = delete;
-    // Unlocks `mutex`, waits for a notification (or a spurious wake-up) and locks it again.
-    void Wait(Mutex& mutex);
-    void NotifyAll();
-
-private:
-    alignas(16) unsigned char storage_[64];
-};
-
-// The processors this process may run on (at least 1).
-unsigned ProcessorCount();
-
-class Thread {
-public:
-    Thread() = default;
-    ~Thread() { Join(); }
-    Thread(const Thread&) = delete;
-    Thread& operator=(const Thread&) = delete;
-    // Runs function(argument) on a new thread; false when it cannot be started.
-    bool Start(void (*function)(void*), void* argument);
-    // Waits for the thread to end (nothing when none runs).
-    void Join();
-
-private:
-    uintptr_t handle_ = 0;
-    bool running_ = false;
-};
+// Threads are the platform layer's (platform.h); the tool names them here as before.
+using platform::Condition;
+using platform::Locked;
+using platform::Mutex;
+using platform::ProcessorCount;
+using platform::Thread;
 
 }  // namespace host

@@ -1,7 +1,7 @@
 // Operating-system services used by the library, the codec and the writer.
 // Nothing else in those layers includes an OS header. Two implementations:
-// platform/win32 (C runtime low-level I/O, VirtualAlloc, Win32 time) and
-// platform/posix (open/read/lseek, mmap, localtime_r).
+// platform/win32 (C runtime low-level I/O, VirtualAlloc, Win32 time and threads) and
+// platform/posix (open/read/pread, mmap, localtime_r, POSIX threads).
 #pragma once
 
 #include <cstddef>
@@ -32,6 +32,7 @@ int64_t FileRead(int fd, void* buffer, size_t count);
 int64_t FileWrite(int fd, const void* buffer, size_t count);
 // Reads up to `count` bytes at `offset` (at most INT64_MAX); returns the number read
 // (0 at end of file) or -1. Where the file position is afterwards is unspecified.
+// Several threads may read one descriptor at once this way.
 int64_t FileReadAt(int fd, uint64_t offset, void* buffer, size_t count);
 // Moves the file position; returns the new position or -1.
 int64_t FileSeek(int fd, int64_t offset, Whence whence);
@@ -105,5 +106,72 @@ bool CalendarToFileTime(const CalendarTime& calendar, uint64_t* fileTime);
 
 // Local FILETIME to UTC with the system's present bias (daylight saving as of now).
 bool LocalFileTimeToUtc(uint64_t localFileTime, uint64_t* utcFileTime);
+
+// ---------------------------------------------------------------------------
+// Threads, and the lock and condition they share (POSIX threads; on Windows the
+// runtime's threads with slim locks, since mingw's win32 thread model has no
+// std::thread). None of these allocate.
+
+class Mutex {
+public:
+    Mutex();
+    ~Mutex();
+    Mutex(const Mutex&) = delete;
+    Mutex& operator=(const Mutex&) = delete;
+    void Lock();
+    void Unlock();
+
+private:
+    friend class Condition;
+    alignas(16) unsigned char storage_[64];
+};
+
+// Holds a mutex for a scope.
+class Locked {
+public:
+    explicit Locked(Mutex& mutex) : mutex_(mutex) { mutex_.Lock(); }
+    ~Locked() { mutex_.Unlock(); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+private:
+    Mutex& mutex_;
+};
+
+class Condition {
+public:
+    Condition();
+    ~Condition();
+    Condition(const Condition&) = delete;
+    Condition& operator=(const Condition&) = delete;
+    // Unlocks `mutex`, waits for a notification (or a spurious wake-up) and locks it again.
+    void Wait(Mutex& mutex);
+    void NotifyAll();
+
+private:
+    alignas(16) unsigned char storage_[64];
+};
+
+// The processors this process may run on (its affinity mask; at least 1).
+unsigned ProcessorCount();
+
+class Thread {
+public:
+    Thread() = default;
+    ~Thread() { Join(); }
+    Thread(const Thread&) = delete;
+    Thread& operator=(const Thread&) = delete;
+    // Runs function(argument) on a new thread; false when it cannot be started.
+    bool Start(void (*function)(void*), void* argument);
+    // Waits for the thread to end (nothing when none runs).
+    void Join();
+
+private:
+    friend struct ThreadEntry;
+    void (*function_)(void*) = nullptr;
+    void* argument_ = nullptr;
+    uintptr_t handle_ = 0;
+    bool running_ = false;
+};
 
 }  // namespace platform

@@ -165,15 +165,18 @@ bool FreeBytesOfFolder(void* output, uint64_t* bytes) {
 
 }  // namespace
 
-vorx_Error DecompressToTemporary(vorx_Stream* handle, const char* name,
-                                 const host::TemporaryFile& temporary, const host::Folder& folder,
-                                 vorx_ProgressCallback progress, const char* password) {
+vorx_Error DecodeToTemporary(vorx::ParallelDecoder& decoder, uint64_t index,
+                             const vorx_FileInfo& info, const host::TemporaryFile& temporary,
+                             const host::Folder& folder, const char* password) {
     TemporaryOutput output{&temporary, &folder};
-    vorx_FileInfo info;
+    const vorx::FileOutput file{&output, &OpenTemporary, &FreeBytesOfFolder};
     int fd = -1;
-    const vorx_Error e = vorx::DecompressToOutput(
-        handle, name, nullptr, progress, password,
-        vorx::FileOutput{&output, &OpenTemporary, &FreeBytesOfFolder}, &info, &fd);
+    vorx::EntryRequest request;
+    request.rules = vorx::Rules::File;
+    request.output = &file;
+    request.descriptor = &fd;
+    request.progress = &OnDecodeProgress;
+    const vorx_Error e = decoder.Extract(index, password, request);
     return fd < 0 ? e : FinishOutput(fd, info.lastWriteSeconds, e);
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "library/parallel_decoder.h"
 #include "library/vorx.h"
 #include "platform/host.h"
 #include "tools/console.h"
@@ -84,11 +85,12 @@ vorx_Stream* OpenAgain(const std::string& path, const char* password);
 // and the close, whose failure is a write failure. Returns `result` or the first failure.
 vorx_Error FinishOutput(int fd, int64_t lastWriteSeconds, vorx_Error result);
 
-// vorx_DecompressToFile of entry `name` into `temporary`, made in `folder`, through a
-// descriptor of it (free space asked of the folder): no path reaches the library.
-vorx_Error DecompressToTemporary(vorx_Stream* handle, const char* name,
-                                 const host::TemporaryFile& temporary, const host::Folder& folder,
-                                 vorx_ProgressCallback progress, const char* password);
+// Entry `index` (`info` as enumerated) decoded under vorx_DecompressToFile's rules into
+// `temporary`, made in `folder`, through a descriptor of it (free space asked of the
+// folder: no path reaches the library), with its last-write time.
+vorx_Error DecodeToTemporary(vorx::ParallelDecoder& decoder, uint64_t index,
+                             const vorx_FileInfo& info, const host::TemporaryFile& temporary,
+                             const host::Folder& folder, const char* password);
 
 // Every entry's information, in the archive's order, and the sum of their sizes. Reading
 // stops at the first entry that cannot be read: `error` says why, and `entries` holds

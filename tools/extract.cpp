@@ -11,11 +11,12 @@
 #include <vector>
 
 #include "container/format.h"
+#include "library/parallel_decoder.h"
+#include "platform/platform.h"
 #include "platform/host.h"
 #include "tools/commands.h"
 #include "tools/extract_plan.h"
 #include "tools/file_writer.h"
-#include "tools/parallel_decode.h"
 #include "tools/patterns.h"
 
 namespace tool {
@@ -31,10 +32,10 @@ Reply AskReplace(const std::string& path) {
 }
 
 // Entries up to this size are decoded into memory and written by the file writer's
-// thread; larger ones are decoded straight into their file.
+// thread; larger ones are decoded straight into their file. With more threads, the
+// workers decode ahead every entry this command decodes into memory.
 constexpr uint64_t kExtractInMemoryLimit = 4ull << 20;
-// With more threads, the workers decode every entry this command decodes into memory.
-static_assert(kExtractInMemoryLimit <= kWholeEntryLimit);
+static_assert(kExtractInMemoryLimit <= vorx::ParallelDecoder::Settings().wholeEntry);
 // File data waiting for the writer's thread at most. Creating files is usually the
 // slower side, so a deeper queue would hold more memory without finishing sooner.
 constexpr size_t kWriterQueueBytes = 8u << 20;
@@ -106,16 +107,19 @@ int Extract(const Options& o) {
         for (const std::string& failure : writer.TakeFailures()) fail(failure, kExitFatal);
     };
     // Entries are decoded ahead on the workers' threads; everything else happens here,
-    // in entry order, as on one thread.
-    std::unique_ptr<ParallelDecoder> pool;
-    if (const unsigned threads = Threads(o); threads > 1)
-        pool.reset(
-            new ParallelDecoder(archive.handle, o.archive, archive.Password(), threads, false));
+    // in entry order, as on one thread. This thread hands the files to the writer and
+    // decodes nothing while it waits.
+    vorx::ParallelDecoder::Settings settings;
+    settings.threads = Threads(o);
+    settings.skipComment = true;
+    vorx::ParallelDecoder decoder(archive.handle, settings);
+    decoder.SetAheadPassword(archive.Password());
     for (size_t index = 0; index < list.entries.size(); ++index) {
         const vorx_FileInfo& info = list.entries[index];
         reportWriterFailures();
         if (gInterrupted) break;
-        if (pool) pool->Ahead(list.entries, index, vorx::kCommentEntryName);
+        const uint64_t entryIndex = list.index[index];
+        decoder.Ahead(entryIndex);
         DecodeProgress tracker{&progress, done, info.uncompressedSize};
         done += info.uncompressedSize;
         if (std::strcmp(info.name, vorx::kCommentEntryName) == 0) continue;
@@ -203,14 +207,6 @@ int Extract(const Options& o) {
 
         vorx_SetUserData(archive.handle, &tracker);
         const char* pw = archive.Password();
-        // Extraction goes by name, and a look-up finds the first entry of a name: the
-        // memory must fit the entry found, which is not this one when an earlier entry
-        // has the same name.
-        vorx_FileInfo found;
-        if (const vorx_Error e = vorx_GetFileInfo(archive.handle, &found, info.name)) {
-            fail("cannot extract '" + display + "': " + LibraryFailure(e), ExitForError(e));
-            continue;
-        }
         tool::FileJob job;
         job.folder = folder;
         job.name = leaf;
@@ -218,23 +214,22 @@ int Extract(const Options& o) {
         // Where names ignore case no folder counts as fresh, so the file system was asked
         // (under any spelling); an entry of a name seen before was refused.
         job.replace = existing != host::PathKind::Missing;
-        job.size = static_cast<size_t>(found.uncompressedSize);
-        job.lastWriteSeconds = found.lastWriteSeconds;
+        job.lastWriteSeconds = info.lastWriteSeconds;
+        // Each entry is decoded by its index, never found again by its name.
         vorx_Error e = vorx_Success;
         bool inMemory = false;
-        if (found.uncompressedSize <= kExtractInMemoryLimit) {
-            DecodedEntry decoded = pool ? pool->Take(index) : DecodedEntry{};
-            if (decoded.decoded) {
-                inMemory = true;
-                e = decoded.code;
-                job.data = std::move(decoded.data);
-            } else {
-                job.data.reset(new (std::nothrow) uint8_t[job.size ? job.size : 1]);
-                // Decoded here while the writer's thread writes the files before it.
-                if ((inMemory = job.data != nullptr))
-                    e = vorx_DecompressToPtr(archive.handle, info.name, job.data.get(),
-                                             &OnDecodeProgress, pw);
-            }
+        if (info.uncompressedSize <= kExtractInMemoryLimit) {
+            // Decoded here (or ahead) while the writer's thread writes the files before it.
+            uint8_t* data = nullptr;
+            vorx::EntryRequest request;
+            request.owned = &data;
+            request.progress = &OnDecodeProgress;
+            e = decoder.Extract(entryIndex, pw, request);
+            job.data.reset(data);
+            // Without memory for it, the entry goes through a file instead.
+            inMemory = data != nullptr || e != vorx_OutOfMemory;
+            // The bytes written are the bytes decoded: on success exactly the record's size.
+            job.size = static_cast<size_t>(info.uncompressedSize);
             if (inMemory && e == vorx_Success) writer.Submit(std::move(job));
         }
         if (!inMemory) {
@@ -246,9 +241,7 @@ int Extract(const Options& o) {
                 fail(SystemFailure("cannot write '" + hostPath + "'"), kExitFatal);
                 continue;
             }
-            e = pool ? pool->ExtractToFile(info.name, temporary, *folder, pw, &tracker)
-                     : DecompressToTemporary(archive.handle, info.name, temporary, *folder,
-                                             &OnDecodeProgress, pw);
+            e = DecodeToTemporary(decoder, entryIndex, info, temporary, *folder, pw);
             if (e == vorx_Success && !temporary.RenameTo(leaf)) {
                 fail(SystemFailure("cannot write '" + hostPath + "'"), kExitFatal);
                 continue;
@@ -260,7 +253,7 @@ int Extract(const Options& o) {
             fail("cannot extract '" + display + "': " +
                      (e == vorx_PasswordRequired
                           ? std::string("it is encrypted: give the password with -p")
-                          : LibraryFailure(e, folder->path(), found.uncompressedSize)),
+                          : LibraryFailure(e, folder->path(), info.uncompressedSize)),
                  ExitForError(e));
             continue;
         }

@@ -9,15 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "library/parallel_decoder.h"
 #include "platform/host.h"
 #include "tools/commands.h"
-#include "tools/parallel_decode.h"
 #include "tools/patterns.h"
 
 namespace tool {
 namespace {
 
-// Entries up to this size are tested in memory; larger ones through a temporary file.
+// Entries up to this size are tested under the rules of an extraction to memory, larger
+// ones under those of an extraction to a file (block by block in the output window,
+// whose bytes are dropped: testing writes no file).
 constexpr uint64_t kTestInMemoryLimit = 64ull << 20;
 
 struct EntryResult {
@@ -91,45 +93,25 @@ int Test(const Options& o) {
     Progress progress(list.totalSize);
     uint64_t done = 0;
     int exitCode = list.selectExit;
-    // Large entries are decoded into a file of a fresh name beside the archive (on one
-    // thread; with more, block by block in memory).
-    const host::FolderPtr scratchFolder = host::OpenFolder(host::ParentFolder(o.archive));
-    std::unique_ptr<ParallelDecoder> pool;
-    if (const unsigned threads = Threads(o); threads > 1)
-        pool.reset(
-            new ParallelDecoder(archive.handle, o.archive, archive.Password(), threads, true));
+    // The command's thread is one of the decoders: it has nothing else to do.
+    vorx::ParallelDecoder::Settings settings;
+    settings.threads = Threads(o);
+    settings.callerDecodes = true;
+    vorx::ParallelDecoder decoder(archive.handle, settings);
+    decoder.SetAheadPassword(archive.Password());
     for (size_t index = 0; index < list.entries.size(); ++index) {
         const vorx_FileInfo& info = list.entries[index];
         if (gInterrupted) break;
-        if (pool) pool->Ahead(list.entries, index, nullptr);
+        decoder.Ahead(list.index[index]);
         DecodeProgress tracker{&progress, done, info.uncompressedSize};
         vorx_SetUserData(archive.handle, &tracker);
         progress.SetFile(DisplayName(info.name, o.codePage));
-        // Decoding goes by name, and a name finds its first entry: the memory must fit
-        // the entry found, which differs from this one after an entry of the same name.
-        vorx_FileInfo found;
-        vorx_Error e = vorx_GetFileInfo(archive.handle, &found, info.name);
-        const DecodedEntry decoded = pool && e == vorx_Success ? pool->Take(index) : DecodedEntry{};
-        if (decoded.decoded) {
-            e = decoded.code;
-        } else if (e == vorx_Success && pool && found.uncompressedSize > kWholeEntryLimit) {
-            e = pool->Test(info.name, archive.Password(),
-                           found.uncompressedSize <= kTestInMemoryLimit ? BlockRules::Memory
-                                                                        : BlockRules::File,
-                           &tracker);
-        } else if (e == vorx_Success && found.uncompressedSize <= kTestInMemoryLimit) {
-            std::unique_ptr<uint8_t[]> memory(
-                new (std::nothrow) uint8_t[static_cast<size_t>(found.uncompressedSize) + 1]);
-            e = memory ? vorx_DecompressToPtr(archive.handle, info.name, memory.get(),
-                                              &OnDecodeProgress, archive.Password())
-                       : vorx_OutOfMemory;
-        } else if (e == vorx_Success) {
-            host::TemporaryFile scratch;
-            e = scratchFolder && scratch.Create(scratchFolder)
-                    ? DecompressToTemporary(archive.handle, info.name, scratch, *scratchFolder,
-                                            &OnDecodeProgress, archive.Password())
-                    : vorx_InvalidArgument;
-        }
+        vorx::EntryRequest request;
+        request.rules =
+            info.uncompressedSize <= kTestInMemoryLimit ? vorx::Rules::Memory : vorx::Rules::File;
+        request.drop = true;  // the bytes are only checked
+        request.progress = &OnDecodeProgress;
+        const vorx_Error e = decoder.Extract(list.index[index], archive.Password(), request);
         if (gInterrupted) break;
         done += info.uncompressedSize;
         progress.Show(done);

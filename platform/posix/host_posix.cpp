@@ -6,8 +6,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
-#include <pthread.h>
-#include <sched.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/random.h>
@@ -438,63 +436,6 @@ void OnInterrupt(void (*handler)()) {
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
-}
-
-static_assert(sizeof(pthread_mutex_t) <= 64 && alignof(pthread_mutex_t) <= 16);
-static_assert(sizeof(pthread_cond_t) <= 64 && alignof(pthread_cond_t) <= 16);
-static_assert(sizeof(pthread_t) <= sizeof(uintptr_t));
-
-Mutex::Mutex() { pthread_mutex_init(reinterpret_cast<pthread_mutex_t*>(storage_), nullptr); }
-Mutex::~Mutex() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_)); }
-void Mutex::Lock() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
-void Mutex::Unlock() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
-
-Condition::Condition() { pthread_cond_init(reinterpret_cast<pthread_cond_t*>(storage_), nullptr); }
-Condition::~Condition() { pthread_cond_destroy(reinterpret_cast<pthread_cond_t*>(storage_)); }
-void Condition::Wait(Mutex& mutex) {
-    pthread_cond_wait(reinterpret_cast<pthread_cond_t*>(storage_),
-                      reinterpret_cast<pthread_mutex_t*>(mutex.storage_));
-}
-void Condition::NotifyAll() { pthread_cond_broadcast(reinterpret_cast<pthread_cond_t*>(storage_)); }
-
-unsigned ProcessorCount() {
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
-        return static_cast<unsigned>(CPU_COUNT(&set));
-    const long online = sysconf(_SC_NPROCESSORS_ONLN);
-    return online > 0 ? static_cast<unsigned>(online) : 1;
-}
-
-namespace {
-struct ThreadStart {
-    void (*function)(void*);
-    void* argument;
-};
-void* RunThread(void* start) {
-    const ThreadStart s = *static_cast<ThreadStart*>(start);
-    delete static_cast<ThreadStart*>(start);
-    s.function(s.argument);
-    return nullptr;
-}
-}  // namespace
-
-bool Thread::Start(void (*function)(void*), void* argument) {
-    if (running_) return false;
-    auto* start = new ThreadStart{function, argument};
-    pthread_t thread;
-    if (pthread_create(&thread, nullptr, &RunThread, start) != 0) {
-        delete start;
-        return false;
-    }
-    handle_ = static_cast<uintptr_t>(thread);
-    running_ = true;
-    return true;
-}
-
-void Thread::Join() {
-    if (!running_) return;
-    pthread_join(static_cast<pthread_t>(handle_), nullptr);
-    running_ = false;
 }
 
 // ---------------------------------------------------------------------------

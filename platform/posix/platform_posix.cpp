@@ -1,10 +1,12 @@
-// POSIX implementation of the platform layer: open/read/lseek, mmap, statvfs,
-// localtime_r, and the FILETIME arithmetic that Windows provides natively.
+// POSIX implementation of the platform layer: open/read/pread, mmap, statvfs,
+// localtime_r, POSIX threads, and the FILETIME arithmetic that Windows provides natively.
 #include "platform/platform.h"
 
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -213,6 +215,56 @@ bool LocalFileTimeToUtc(uint64_t localFileTime, uint64_t* utcFileTime) {
     if (utc < 0) return false;
     *utcFileTime = static_cast<uint64_t>(utc);
     return true;
+}
+
+static_assert(sizeof(pthread_mutex_t) <= 64 && alignof(pthread_mutex_t) <= 16);
+static_assert(sizeof(pthread_cond_t) <= 64 && alignof(pthread_cond_t) <= 16);
+static_assert(sizeof(pthread_t) <= sizeof(uintptr_t));
+
+Mutex::Mutex() { pthread_mutex_init(reinterpret_cast<pthread_mutex_t*>(storage_), nullptr); }
+Mutex::~Mutex() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void Mutex::Lock() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void Mutex::Unlock() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+
+Condition::Condition() { pthread_cond_init(reinterpret_cast<pthread_cond_t*>(storage_), nullptr); }
+Condition::~Condition() { pthread_cond_destroy(reinterpret_cast<pthread_cond_t*>(storage_)); }
+void Condition::Wait(Mutex& mutex) {
+    pthread_cond_wait(reinterpret_cast<pthread_cond_t*>(storage_),
+                      reinterpret_cast<pthread_mutex_t*>(mutex.storage_));
+}
+void Condition::NotifyAll() { pthread_cond_broadcast(reinterpret_cast<pthread_cond_t*>(storage_)); }
+
+unsigned ProcessorCount() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0)
+        return static_cast<unsigned>(CPU_COUNT(&set));
+    const long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 0 ? static_cast<unsigned>(online) : 1;
+}
+
+struct ThreadEntry {
+    static void* Run(void* thread) {
+        const Thread* t = static_cast<const Thread*>(thread);
+        t->function_(t->argument_);
+        return nullptr;
+    }
+};
+
+bool Thread::Start(void (*function)(void*), void* argument) {
+    if (running_) return false;
+    function_ = function;
+    argument_ = argument;
+    pthread_t thread;
+    if (pthread_create(&thread, nullptr, &ThreadEntry::Run, this) != 0) return false;
+    handle_ = static_cast<uintptr_t>(thread);
+    running_ = true;
+    return true;
+}
+
+void Thread::Join() {
+    if (!running_) return;
+    pthread_join(static_cast<pthread_t>(handle_), nullptr);
+    running_ = false;
 }
 
 }  // namespace platform

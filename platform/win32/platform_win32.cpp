@@ -1,6 +1,7 @@
 // Win32 implementation of the platform layer: the C runtime's low-level file
-// functions and 64-bit time functions, VirtualAlloc/VirtualFree, GetDiskFreeSpaceExA,
-// SystemTimeToFileTime and LocalFileTimeToFileTime.
+// functions and 64-bit time functions, positioned ReadFile, VirtualAlloc/VirtualFree,
+// GetDiskFreeSpaceExA, SystemTimeToFileTime and LocalFileTimeToFileTime, the runtime's
+// threads with slim reader/writer locks and condition variables.
 #include "platform/platform.h"
 
 #include <windows.h>
@@ -8,6 +9,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <io.h>
+#include <process.h>
 #include <sys/stat.h>
 #include <sys/utime.h>
 #include <time.h>
@@ -38,9 +40,29 @@ int64_t FileRead(int fd, void* buffer, size_t count) {
     return static_cast<int64_t>(done);
 }
 
+// ReadFile at an offset of its own: the system serializes the reads of a synchronous
+// handle, so threads that share the descriptor each read where they ask (a seek and a
+// read would race for the one file position).
 int64_t FileReadAt(int fd, uint64_t offset, void* buffer, size_t count) {
-    if (_lseeki64(fd, static_cast<__int64>(offset), SEEK_SET) < 0) return -1;
-    return FileRead(fd, buffer, count);
+    const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    if (file == INVALID_HANDLE_VALUE) return -1;
+    size_t done = 0;
+    while (done < count) {
+        const size_t chunk = count - done < (1u << 30) ? count - done : (1u << 30);
+        const uint64_t at = offset + done;
+        OVERLAPPED position = {};
+        position.Offset = static_cast<DWORD>(at);
+        position.OffsetHigh = static_cast<DWORD>(at >> 32);
+        DWORD n = 0;
+        if (!ReadFile(file, static_cast<char*>(buffer) + done, static_cast<DWORD>(chunk), &n,
+                      &position)) {
+            if (GetLastError() == ERROR_HANDLE_EOF) break;
+            return done ? static_cast<int64_t>(done) : -1;
+        }
+        if (n == 0) break;
+        done += n;
+    }
+    return static_cast<int64_t>(done);
 }
 
 int64_t FileWrite(int fd, const void* buffer, size_t count) {
@@ -149,6 +171,65 @@ bool LocalFileTimeToUtc(uint64_t localFileTime, uint64_t* utcFileTime) {
     if (!LocalFileTimeToFileTime(&local, &utc)) return false;
     *utcFileTime = (static_cast<uint64_t>(utc.dwHighDateTime) << 32) | utc.dwLowDateTime;
     return true;
+}
+
+static_assert(sizeof(SRWLOCK) <= 64 && sizeof(CONDITION_VARIABLE) <= 64);
+
+Mutex::Mutex() { InitializeSRWLock(reinterpret_cast<SRWLOCK*>(storage_)); }
+Mutex::~Mutex() = default;  // a slim lock holds no resources
+void Mutex::Lock() { AcquireSRWLockExclusive(reinterpret_cast<SRWLOCK*>(storage_)); }
+void Mutex::Unlock() { ReleaseSRWLockExclusive(reinterpret_cast<SRWLOCK*>(storage_)); }
+
+Condition::Condition() {
+    InitializeConditionVariable(reinterpret_cast<CONDITION_VARIABLE*>(storage_));
+}
+Condition::~Condition() = default;
+void Condition::Wait(Mutex& mutex) {
+    SleepConditionVariableSRW(reinterpret_cast<CONDITION_VARIABLE*>(storage_),
+                              reinterpret_cast<SRWLOCK*>(mutex.storage_), INFINITE, 0);
+}
+void Condition::NotifyAll() {
+    WakeAllConditionVariable(reinterpret_cast<CONDITION_VARIABLE*>(storage_));
+}
+
+unsigned ProcessorCount() {
+    DWORD_PTR process = 0, system = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) && process != 0) {
+        unsigned count = 0;
+        for (; process != 0; process &= process - 1) ++count;
+        return count;
+    }
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? info.dwNumberOfProcessors : 1;
+}
+
+struct ThreadEntry {
+    static unsigned __stdcall Run(void* thread) {
+        const Thread* t = static_cast<const Thread*>(thread);
+        t->function_(t->argument_);
+        return 0;
+    }
+};
+
+bool Thread::Start(void (*function)(void*), void* argument) {
+    if (running_) return false;
+    function_ = function;
+    argument_ = argument;
+    // Through the C runtime, which sets up its per-thread data for the new thread.
+    const uintptr_t thread = _beginthreadex(nullptr, 0, &ThreadEntry::Run, this, 0, nullptr);
+    if (!thread) return false;
+    handle_ = thread;
+    running_ = true;
+    return true;
+}
+
+void Thread::Join() {
+    if (!running_) return;
+    const HANDLE thread = reinterpret_cast<HANDLE>(handle_);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    running_ = false;
 }
 
 }  // namespace platform

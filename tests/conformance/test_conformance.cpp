@@ -4,10 +4,12 @@
 // out of range; per entry that decodes, the result to memory and to a file with each
 // password, the bytes (length and SHA-256), the progress and a cancel at its first report.
 //
-// One departure is deliberate: blocks that produce more than the entry's declared size
+// Two departures are deliberate. Blocks that produce more than the entry's declared size
 // are corrupt data (3) in a file extraction too, so that an archive cannot write more
 // than the free-space check was asked about; where the sample has the file take them
-// (0), 3 is accepted.
+// (0), 3 is accepted. And blocks that produce fewer bytes than the declared size leave a
+// damaged entry (3), whatever the CRC-32 of what they produced: where the sample has such
+// an entry decode (0), 3 is required.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -362,15 +364,47 @@ void ExpectDecoded(const json& entry, const json& expectation, const Result& r, 
         << sequences.dump();
 }
 
+// The expectation with the second departure applied: success becomes 3 when the bytes the
+// blocks produce (the manifest's length, or the sizes of stored blocks) fall short of the
+// entry's declared size.
+json Honest(const json& entry, json expectation) {
+    uint64_t length = 0;
+    if (entry.contains("ptr") && entry["ptr"].contains("length")) {
+        length = entry["ptr"]["length"].get<uint64_t>();
+    } else if (entry.contains("blocks") && entry["blocks"].is_array()) {
+        for (const json& b : entry["blocks"]) {
+            if (!b.is_object() || b.value("type", 1) != 0)
+                return expectation;  // compressed: not known
+            length += b.value("size", uint64_t{0});
+        }
+    } else {
+        return expectation;
+    }
+    if (length >= entry.value("uncompressedSize", uint64_t{0}) || !expectation.contains("codes"))
+        return expectation;
+    json codes = json::array();
+    for (const json& c : expectation["codes"])
+        codes.push_back(c == vorx_Success ? json(vorx_CorruptArchive) : c);
+    expectation["codes"] = codes;
+    return expectation;
+}
+
 TEST_P(Conformance, Decode) {
     const json& a = Case();
     test::Handle h;
     if (h.Open(Path(), Text(Password(a, "open_password"))) != vorx_Success) return;
     test::TempDir dir;
+    std::vector<std::string> names;  // of the entries before, which a repeated name finds
     for (const json& e : a.value("entries", json::array())) {
+        names.push_back(e.value("name_hex", ""));
         if (!e.contains("ptr")) continue;
         const std::string where = File() + " entry " + e.at("index").dump();
         const std::string name = FromHex(e.at("name_hex").get<std::string>());
+        // The departure for short entries applies where the name finds this very entry.
+        const bool own = std::count(names.begin(), names.end(), names.back()) == 1;
+        const auto honest = [&](const json& expectation) {
+            return own ? Honest(e, expectation) : expectation;
+        };
         const json& ptr = e["ptr"];
         const uint64_t length = ptr.value("length", uint64_t{0});
         const std::optional<std::string> password = Password(e, "ptr_password");
@@ -382,7 +416,8 @@ TEST_P(Conformance, Decode) {
         for (const auto& [key, variantPassword] : variants) {
             if (!e.contains(key)) continue;
             const Result r = Decode(h, name, variantPassword, e[key].value("length", length));
-            EXPECT_TRUE(Expected(e[key], r.code)) << where << " " << key;
+            const bool same = std::strcmp(key, "ptr_wrong_password") != 0;  // the bytes of `ptr`
+            EXPECT_TRUE(Expected(same ? honest(e[key]) : e[key], r.code)) << where << " " << key;
             ExpectDecoded(e, e[key], r, std::strcmp(key, "ptr") == 0 && ptr["codes"].size() == 1,
                           where + " " + key);
         }
@@ -392,7 +427,7 @@ TEST_P(Conformance, Decode) {
                 << where << " cancelled";
         }
         // To a file: as to memory unless the manifest says otherwise.
-        json file = e.contains("file") ? e["file"] : ptr;
+        json file = honest(e.contains("file") ? e["file"] : ptr);
         if (e.contains("file") && Settled(file, vorx_Success) && Settled(ptr, vorx_CorruptArchive))
             file["codes"].push_back(vorx_CorruptArchive);
         const Result r = Decode(h, name, password, length, dir.File("out " + e.at("index").dump()));

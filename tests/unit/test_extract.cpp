@@ -167,9 +167,10 @@ TEST(Extract, DamagedEntries) {
         // A header that promises a body the file cannot hold.
         {{"huge body", huge, "", 1000, {}}, vorx_CorruptArchive, 0, {}},
         // Blocks that produce more than the declared size (the second block: the file
-        // keeps the first), or less.
+        // keeps the first), or fewer, whatever the CRC-32 of what they produced.
         {{"second block over", Stored(fox) + packed, fox + fox, 2 * n - 1, {}}, vorx_CorruptArchive, n, {}},
-        {{"under", packed, fox, n + 10, {}}, vorx_Success, n, {}},
+        {{"under", packed, fox, n + 10, {}}, vorx_CorruptArchive, n, {}},
+        {{"under stored", Stored(fox), fox, n + 1, {}}, vorx_CorruptArchive, n, {0, 100}},
         // A compressed block of no steps adds nothing; stored blocks of no bytes are blocks.
         {{"no steps", Packed({}) + Stored("xyz"), "xyz", {}, {}}, vorx_Success, 3, {}},
         {{"zero blocks", Stored("abc") + Stored("") + Stored("def"), "abcdef", {}, {}}, vorx_Success, 6, {}},
@@ -244,8 +245,8 @@ TEST(Extract, TheDeclaredSizeDecidesAboutMemoryAndDiskSpace) {
     auto& [dir, h] = f;
     Bytes buffer(64);
     EXPECT_EQ(vorx_DecompressToPtr(h, "big", buffer.data(), nullptr, nullptr), vorx_OutOfMemory);
-    // Only what the blocks produce is written.
-    EXPECT_EQ(vorx_DecompressToPtr(h, "fits", buffer.data(), nullptr, nullptr), vorx_Success);
+    // Decoded, and only what the blocks produce is written: short of the record, damaged.
+    EXPECT_EQ(vorx_DecompressToPtr(h, "fits", buffer.data(), nullptr, nullptr), vorx_CorruptArchive);
     EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + 24), text);
     // No volume has room for 4 EiB: refused before the file is made.
     EXPECT_EQ(vorx_DecompressToFile(h, "huge", dir.File("out").c_str(), nullptr, nullptr), vorx_OutOfDiskSpace);
