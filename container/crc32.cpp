@@ -8,6 +8,7 @@
 // then reduced to 32 bits by Barrett reduction); the remainder goes through the tables.
 #include "container/crc32.h"
 
+#include <atomic>
 #include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -26,8 +27,13 @@ struct SliceTables {
     uint32_t t[kSlices][256];
 };
 
-constexpr SliceTables MakeTables() {
-    SliceTables tables{};
+// The tables are made at their first use rather than stored in the program: 16 KiB of
+// the self-extractor's size limit, for about 20 microseconds once. The first caller
+// fills them; a caller on another thread meanwhile waits until they are complete.
+SliceTables gTables;
+std::atomic<int> gTablesState{0};  // 0 not made, 1 being made, 2 ready
+
+void FillTables(SliceTables& tables) {
     for (uint32_t i = 0; i < 256; ++i) {
         uint32_t c = i;
         for (int bit = 0; bit < 8; ++bit) c = (c & 1u) ? (c >> 1) ^ kPolynomial : c >> 1;
@@ -39,10 +45,19 @@ constexpr SliceTables MakeTables() {
             tables.t[k][i] = (prev >> 8) ^ tables.t[0][prev & 0xFFu];
         }
     }
-    return tables;
 }
 
-constexpr SliceTables kTables = MakeTables();
+const SliceTables& Tables() {
+    if (gTablesState.load(std::memory_order_acquire) == 2) return gTables;
+    int expected = 0;
+    if (gTablesState.compare_exchange_strong(expected, 1, std::memory_order_acq_rel)) {
+        FillTables(gTables);
+        gTablesState.store(2, std::memory_order_release);
+    }
+    while (gTablesState.load(std::memory_order_acquire) != 2) {
+    }
+    return gTables;
+}
 
 inline uint32_t Load32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
@@ -50,7 +65,7 @@ inline uint32_t Load32(const uint8_t* p) {
 }
 
 uint32_t AdvanceWithTables(uint32_t reg, const uint8_t* p, size_t length) {
-    const auto& t = kTables.t;
+    const auto& t = Tables().t;
     while (length >= kSlices) {
         const uint32_t a = Load32(p) ^ reg;
         const uint32_t b = Load32(p + 4);
