@@ -3,12 +3,13 @@
 // each and checks the invariants after every case.
 //
 //   extract_hunt --tool VORX [--cases N | --seconds S] [--seed N] [--codepages 1252,932]
-//                [--wine RUNNER] [--stub STUB.exe] [--race]
+//                [--wine RUNNER] [--stub STUB.exe] [--race] [--in FOLDER]
 //
 // --tool runs `VORX x ARCHIVE -o OUT ...` (through RUNNER under Wine: paths as Z:\...).
 // --stub instead makes each case a self-extractor of STUB whose destination is OUT and
 // runs it with "/q /s". --race swaps a folder of the destination for a link to a folder
-// outside it, and back, all the while the extraction runs. Under Wine the program's ANSI
+// outside it, and back, all the while the extraction runs. --in makes the cases in
+// FOLDER instead of /tmp (a small file system, to run out of room). Under Wine the program's ANSI
 // code page comes from the locale the caller set (LANG, LC_ALL, LOCPATH).
 // Exits with 1 when a case broke an invariant (each is printed with its seed), 0 otherwise.
 #include <fcntl.h>
@@ -41,6 +42,7 @@ struct Settings {
     unsigned cases = 100;
     unsigned seconds = 0;  // when set, as many cases as fit
     bool race = false;
+    std::string folder = "/tmp";
 };
 
 std::string WindowsPath(const std::string& path) {
@@ -83,13 +85,14 @@ bool RunProgram(const std::vector<std::string>& argv, const std::string& folder,
     return true;
 }
 
-// Swaps `folder` for a link to `target` and back until told to stop, then leaves the
-// folder in place.
-void SwapFolder(const std::string& folder, const std::string& target, const std::atomic<bool>& stop) {
-    const std::string stash = folder + ".hunt-stash";
+// Swaps `path` (a folder or a file) for a link to `target` and back until told to stop,
+// then leaves what was there in place.
+void Swap(const std::string& path, const std::string& target, const std::atomic<bool>& stop) {
+    const std::string stash = path + ".hunt-stash";
+    const std::string& folder = path;
     while (!stop.load()) {
         struct stat st;
-        if (lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && rename(folder.c_str(), stash.c_str()) == 0) {
+        if (lstat(folder.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && rename(folder.c_str(), stash.c_str()) == 0) {
             (void)!symlink(target.c_str(), folder.c_str());
             std::this_thread::yield();
             unlink(folder.c_str());
@@ -115,6 +118,15 @@ std::vector<std::string> RunCase(const Settings& s, uint64_t seed, std::string* 
     // The self-extractor stops at the first entry it cannot write: milder cases reach
     // further into it.
     hunt::Case c = hunt::MakeCase(choices, s.codePages, 6, s.stub.empty() ? 4 : 16);
+    if (s.folder != "/tmp") {
+        // A small file system: one more entry, large enough to fill it at some point.
+        hunt::Entry big;
+        big.name = "big" + std::to_string(seed % 3) + ".bin";
+        big.data = "\x02HUNT" + std::string(4 - std::to_string(c.entries.size()).size(), '0') +
+                   std::to_string(c.entries.size()) + "\x03";
+        big.data.resize((1u << 20) + seed * 7919 % (3u << 20), 'b');
+        c.entries.push_back(big);
+    }
     if (s.race) {
         // Many plain files below the one folder that is swapped, so that the swap
         // meets the extraction between its steps.
@@ -131,12 +143,13 @@ std::vector<std::string> RunCase(const Settings& s, uint64_t seed, std::string* 
             c.entries.push_back(e);
         }
         c.plants.clear();
+        c.encryptNames = false;
     }
     // The self-extractor decides alone: it asks nothing in a silent run and has no
     // thread count to give.
     if (!s.stub.empty()) c.password.reset(), c.yes = false;
     *description = hunt::Describe(c);
-    hunt::Scene scene(c);
+    hunt::Scene scene(c, s.folder);
     if (!scene.ok()) return {"the scene could not be made"};
     const bool wine = !s.wine.empty();
     auto path = [&](const std::string& p) { return wine ? WindowsPath(p) : p; };
@@ -150,7 +163,8 @@ std::vector<std::string> RunCase(const Settings& s, uint64_t seed, std::string* 
         if (!vorx::PrepareStub(s.stub.c_str(), config, &carrier, &error)) return {"the stub: " + error};
         archive = scene.root() + "/setup.exe";
     }
-    if (!hunt::WriteArchive(c, archive, carrier, &error)) return {"the archive: " + error};
+    if (!hunt::WriteArchive(c, archive, carrier, &error))
+        return s.folder != "/tmp" ? std::vector<std::string>{} : std::vector<std::string>{"the archive: " + error};
     scene.TakeSnapshot();
 
     // Under Wine the runner script starts the Windows program named after it.
@@ -164,22 +178,18 @@ std::vector<std::string> RunCase(const Settings& s, uint64_t seed, std::string* 
         if (c.yes) argv.push_back("-y");
         if (c.password) argv.insert(argv.end(), {"-p", *c.password});
     }
-    const std::string outputFile = scene.root() + ".output";
+    char outputFile[] = "/tmp/vorx-hunt-output-XXXXXX";
+    close(mkstemp(outputFile));
 
     std::atomic<bool> stop{false};
     std::vector<std::thread> racers;
     if (s.race) {
-        // The first folder of every entry that has one.
-        for (const hunt::Entry& e : c.entries) {
-            const size_t cut = e.name.find('\\');
-            if (cut == std::string::npos || cut == 0) continue;
-            const std::string first = e.name.substr(0, cut);
-            bool plain = true;
-            for (unsigned char ch : first) plain = plain && ch > 0x20 && ch < 0x7F && ch != '.';
-            if (plain && racers.size() < 2)
-                racers.emplace_back(SwapFolder, scene.out() + "/" + first, scene.root() + "/outside/dir",
-                                    std::cref(stop));
-        }
+        // The folder all files go to, or (odd seeds) one of the files, for a link out. One at
+        // a time: a file swapped below a folder that is a link meanwhile would be outside.
+        if (seed % 2 == 0)
+            racers.emplace_back(Swap, scene.out() + "/sub", scene.root() + "/outside/dir", std::cref(stop));
+        else
+            racers.emplace_back(Swap, scene.out() + "/sub/f1", scene.root() + "/outside/secret.txt", std::cref(stop));
     }
     hunt::Outcome outcome;
     const bool ended = RunProgram(argv, scene.root(), outputFile,
@@ -188,10 +198,10 @@ std::vector<std::string> RunCase(const Settings& s, uint64_t seed, std::string* 
     for (std::thread& t : racers) t.join();
     outcome.timedOut = !ended;
     outcome.output = ReadOutput(outputFile);
-    std::remove(outputFile.c_str());
+    std::remove(outputFile);
     outcome.counts = s.stub.empty();
     outcome.ignoreCase = wine;
-    outcome.folderRace = s.race;
+    outcome.race = s.race;
     if (outcome.exitCode == 126 || outcome.exitCode == 127) return {"the program could not be started"};
     if (std::getenv("HUNT_VERBOSE")) std::printf("%sexit code %d:\n%s\n", description->c_str(), outcome.exitCode, outcome.output.c_str());
     return hunt::Check(c, scene, outcome);
@@ -225,6 +235,7 @@ int main(int argc, char** argv) {
         else if (a == "--codepages") s.codePages = ParseList(value);
         else if (a == "--seed") s.seed = std::strtoull(value, nullptr, 10);
         else if (a == "--cases") s.cases = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
+        else if (a == "--in") s.folder = value;
         else if (a == "--seconds") s.seconds = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
         else {
             std::fprintf(stderr, "extract_hunt: unknown option %s\n", a.c_str());

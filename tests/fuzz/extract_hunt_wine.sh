@@ -41,4 +41,12 @@ hunt ja_JP.UTF-8 --tool "$bin/vorx.exe" --codepages 932 --seed 1
 hunt ja_JP.UTF-8 --stub "$bin/sfxstub.exe" --codepages 932 --seed 1
 hunt C.UTF-8 --tool "$bin/vorx.exe" --codepages 1252 --seed 1 --race
 hunt C.UTF-8 --stub "$bin/sfxstub.exe" --codepages 1252 --seed 1 --race
+# A destination that fills up, where a small file system can be mounted.
+for program in --tool=vorx.exe --stub=sfxstub.exe; do
+  full=$("$root/tests/fuzz/extract_hunt_full.sh" "$hunt" --wine "$runner" --cases "$cases" \
+    "${program%%=*}" "$bin/${program#*=}" --codepages 1252 --seed 1)
+  code=$?
+  echo "== full disk ${program#*=}: $full"
+  [ $code -eq 0 ] || [ $code -eq 77 ] || failed=1
+done
 exit $failed

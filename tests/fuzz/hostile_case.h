@@ -50,9 +50,13 @@ struct Entry {
     bool compressed = false;
     std::optional<uint64_t> declaredSize;  // a record that lies about the size
     std::optional<uint32_t> declaredCrc;   // ... or about the checksum
+    uint8_t timeKind = 1;                  // the record's time, of any kind and value
+    uint64_t time = 1500000000;
 };
 
-enum class PlantKind { FolderLink, FileLink, DanglingLink, File, Folder, Fifo };
+// What stands in the destination before the extraction: links out of it (to a folder, to
+// a file, to nothing), a second name of a file outside it, a file, a folder, a FIFO.
+enum class PlantKind { FolderLink, FileLink, DanglingLink, HardLink, File, Folder, Fifo };
 
 struct Plant {
     PlantKind kind;
@@ -65,6 +69,7 @@ struct Case {
     std::vector<Plant> plants;
     std::optional<std::string> password;  // given to the extraction
     bool yes = false;                     // replace existing files without asking
+    bool encryptNames = false;            // the names table is encrypted too
     unsigned jobs = 1;
 };
 
@@ -82,11 +87,11 @@ std::string Describe(const Case& c);
 bool WriteArchive(const Case& c, const std::string& path, const std::vector<uint8_t>& carrier,
                   std::string* error);
 
-// A fresh folder holding the destination `out` (with the case's plants), the folder
-// `outside` the planted links lead to, and the archive; removed with this object.
+// A fresh folder in `parent` holding the destination `out` (with the case's plants), the
+// folder `outside` the planted links lead to, and the archive; removed with this object.
 class Scene {
 public:
-    explicit Scene(const Case& c);
+    explicit Scene(const Case& c, const std::string& parent = "/tmp");
     ~Scene();
     Scene(const Scene&) = delete;
     Scene& operator=(const Scene&) = delete;
@@ -114,7 +119,7 @@ struct Outcome {
     std::string output;            // standard output and error
     bool counts = false;           // the tool: its summary line must match what it wrote
     bool ignoreCase = false;       // Windows under Wine: names compare without case
-    bool folderRace = false;       // folders were swapped meanwhile: where files lie is loose
+    bool race = false;             // folders and files were swapped meanwhile: where files lie is loose
 };
 
 // The invariants broken, in words; empty when the extraction kept them all.
