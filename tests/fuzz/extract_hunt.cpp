@@ -1,0 +1,278 @@
+// Hunts for extractions that an archive or the destination folder can steer: makes
+// hostile cases from a seed (tests/fuzz/hostile_case.h), runs an extraction program on
+// each and checks the invariants after every case.
+//
+//   extract_hunt --tool VORX [--cases N | --seconds S] [--seed N] [--codepages 1252,932]
+//                [--wine RUNNER] [--stub STUB.exe] [--race] [--in FOLDER]
+//
+// --tool runs `VORX x ARCHIVE -o OUT ...` (through RUNNER under Wine: paths as Z:\...).
+// --stub instead makes each case a self-extractor of STUB whose destination is OUT and
+// runs it with "/q /s". --race swaps a folder of the destination for a link to a folder
+// outside it, and back, all the while the extraction runs. --in makes the cases in
+// FOLDER instead of /tmp (a small file system, to run out of room). Under Wine the program's ANSI
+// code page comes from the locale the caller set (LANG, LC_ALL, LOCPATH).
+// Exits with 1 when a case broke an invariant (each is printed with its seed), 0 otherwise.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/fuzz/hostile_case.h"
+#include "writer/sfx_maker.h"
+
+namespace {
+
+struct Settings {
+    std::string tool;
+    std::string wine;
+    std::string stub;
+    std::vector<unsigned> codePages{1252, 932, 936, 949, 950, 65001};
+    uint64_t seed = 1;
+    unsigned cases = 100;
+    unsigned seconds = 0;  // when set, as many cases as fit
+    bool race = false;
+    std::string folder = "/tmp";
+};
+
+std::string WindowsPath(const std::string& path) {
+    std::string windows = "Z:" + path;
+    for (char& c : windows)
+        if (c == '/') c = '\\';
+    return windows;
+}
+
+// Runs `argv` in `folder` with its output in `outputFile`; false when it had to be
+// stopped after `timeout` seconds.
+bool RunProgram(const std::vector<std::string>& argv, const std::string& folder, const std::string& outputFile,
+                int timeout, int* exitCode) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        const int out = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int in = open("/dev/null", O_RDONLY);
+        if (out < 0 || in < 0 || chdir(folder.c_str()) != 0) _exit(126);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(out, 2);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(-pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return true;
+}
+
+// Swaps `path` (a folder or a file) for a link to `target` and back until told to stop,
+// then leaves what was there in place.
+void Swap(const std::string& path, const std::string& target, const std::atomic<bool>& stop) {
+    const std::string stash = path + ".hunt-stash";
+    const std::string& folder = path;
+    while (!stop.load()) {
+        struct stat st;
+        if (lstat(folder.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && rename(folder.c_str(), stash.c_str()) == 0) {
+            (void)!symlink(target.c_str(), folder.c_str());
+            std::this_thread::yield();
+            unlink(folder.c_str());
+            rename(stash.c_str(), folder.c_str());
+        }
+        std::this_thread::yield();
+    }
+}
+
+std::string ReadOutput(const std::string& path) {
+    std::string text;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) text.append(buffer, n);
+        std::fclose(f);
+    }
+    return text;
+}
+
+// One case: the broken invariants, or none.
+std::vector<std::string> RunCase(const Settings& s, uint64_t seed, std::string* description) {
+    hunt::Choices choices(seed);
+    // The self-extractor stops at the first entry it cannot write: milder cases reach
+    // further into it.
+    hunt::Case c = hunt::MakeCase(choices, s.codePages, 6, s.stub.empty() ? 4 : 16);
+    if (s.folder != "/tmp") {
+        // A small file system: one more entry, large enough to fill it at some point.
+        hunt::Entry big;
+        big.name = "big" + std::to_string(seed % 3) + ".bin";
+        big.data = "\x02HUNT" + std::string(4 - std::to_string(c.entries.size()).size(), '0') +
+                   std::to_string(c.entries.size()) + "\x03";
+        big.data.resize((1u << 20) + seed * 7919 % (3u << 20), 'b');
+        c.entries.push_back(big);
+    }
+    if (s.race) {
+        // Many plain files below the one folder that is swapped, so that the swap
+        // meets the extraction between its steps.
+        c.entries.resize(1);
+        c.entries[0].name = "sub\\first";
+        c.entries[0].declaredSize.reset();
+        c.entries[0].declaredCrc.reset();
+        c.entries[0].encrypted = false;
+        for (size_t i = 1; i < 40; ++i) {
+            hunt::Entry e = c.entries[0];
+            e.name = "sub\\" + std::string(i % 3 ? "" : "deeper\\") + "f" + std::to_string(i);
+            e.data = "\x02HUNT" + std::string(4 - std::to_string(i).size(), '0') + std::to_string(i) + "\x03" +
+                     std::string(i * 97 % 2000, 'r');
+            c.entries.push_back(e);
+        }
+        c.plants.clear();
+        c.encryptNames = false;
+    }
+    // The self-extractor decides alone: it asks nothing in a silent run and has no
+    // thread count to give.
+    if (!s.stub.empty()) c.password.reset(), c.yes = false;
+    *description = hunt::Describe(c);
+    hunt::Scene scene(c, s.folder);
+    if (!scene.ok()) return {"the scene could not be made"};
+    const bool wine = !s.wine.empty();
+    auto path = [&](const std::string& p) { return wine ? WindowsPath(p) : p; };
+
+    std::vector<uint8_t> carrier;
+    std::string error;
+    std::string archive = scene.archive();
+    if (!s.stub.empty()) {
+        vorx::SfxConfig config;
+        config.destination = WindowsPath(scene.out());
+        if (!vorx::PrepareStub(s.stub.c_str(), config, &carrier, &error)) return {"the stub: " + error};
+        archive = scene.root() + "/setup.exe";
+    }
+    if (!hunt::WriteArchive(c, archive, carrier, &error))
+        return s.folder != "/tmp" ? std::vector<std::string>{} : std::vector<std::string>{"the archive: " + error};
+    scene.TakeSnapshot();
+
+    // Under Wine the runner script starts the Windows program named after it.
+    std::vector<std::string> argv;
+    if (wine) argv.push_back(s.wine);
+    if (!s.stub.empty()) {
+        argv.insert(argv.end(), {path(archive), "/q", "/s"});
+    } else {
+        argv.insert(argv.end(), {s.tool, "x", path(archive), "-o", path(scene.out()), "--codepage",
+                                 std::to_string(c.codePage), "-j", std::to_string(c.jobs)});
+        if (c.yes) argv.push_back("-y");
+        if (c.password) argv.insert(argv.end(), {"-p", *c.password});
+    }
+    char outputFile[] = "/tmp/vorx-hunt-output-XXXXXX";
+    close(mkstemp(outputFile));
+
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> racers;
+    if (s.race) {
+        // The folder all files go to, or (odd seeds) one of the files, for a link out. One at
+        // a time: a file swapped below a folder that is a link meanwhile would be outside.
+        if (seed % 2 == 0)
+            racers.emplace_back(Swap, scene.out() + "/sub", scene.root() + "/outside/dir", std::cref(stop));
+        else
+            racers.emplace_back(Swap, scene.out() + "/sub/f1", scene.root() + "/outside/secret.txt", std::cref(stop));
+    }
+    hunt::Outcome outcome;
+    const bool ended = RunProgram(argv, scene.root(), outputFile,
+                                  wine ? 120 : 60, &outcome.exitCode);
+    stop = true;
+    for (std::thread& t : racers) t.join();
+    outcome.timedOut = !ended;
+    outcome.output = ReadOutput(outputFile);
+    std::remove(outputFile);
+    outcome.counts = s.stub.empty();
+    outcome.ignoreCase = wine;
+    outcome.race = s.race;
+    if (outcome.exitCode == 126 || outcome.exitCode == 127) return {"the program could not be started"};
+    if (std::getenv("HUNT_VERBOSE")) std::printf("%sexit code %d:\n%s\n", description->c_str(), outcome.exitCode, outcome.output.c_str());
+    return hunt::Check(c, scene, outcome);
+}
+
+std::vector<unsigned> ParseList(const char* text) {
+    std::vector<unsigned> list;
+    for (const char* p = text; *p;) {
+        list.push_back(static_cast<unsigned>(std::strtoul(p, const_cast<char**>(&p), 10)));
+        if (*p == ',') ++p;
+    }
+    return list;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    Settings s;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : "";
+        if (a == "--race") {
+            s.race = true;
+            continue;
+        }
+        ++i;
+        if (a == "--tool") s.tool = value;
+        else if (a == "--wine") s.wine = value;
+        else if (a == "--stub") s.stub = value;
+        else if (a == "--codepages") s.codePages = ParseList(value);
+        else if (a == "--seed") s.seed = std::strtoull(value, nullptr, 10);
+        else if (a == "--cases") s.cases = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
+        else if (a == "--in") s.folder = value;
+        else if (a == "--seconds") s.seconds = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
+        else {
+            std::fprintf(stderr, "extract_hunt: unknown option %s\n", a.c_str());
+            return 2;
+        }
+    }
+    for (std::string* p : {&s.tool, &s.wine, &s.stub}) {
+        // The programs run in each case's own folder.
+        if (p->empty()) continue;
+        char* absolute = realpath(p->c_str(), nullptr);
+        if (!absolute) {
+            std::fprintf(stderr, "extract_hunt: cannot find %s\n", p->c_str());
+            return 2;
+        }
+        *p = absolute;
+        std::free(absolute);
+    }
+    if (s.tool.empty() == s.stub.empty()) {
+        std::fprintf(stderr, "extract_hunt: give --tool or --stub\n");
+        return 2;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    unsigned failures = 0, run = 0;
+    for (uint64_t seed = s.seed;; ++seed) {
+        if (s.seconds ? std::chrono::steady_clock::now() - start > std::chrono::seconds(s.seconds) : run >= s.cases)
+            break;
+        ++run;
+        std::string description;
+        const std::vector<std::string> broken = RunCase(s, seed, &description);
+        if (broken.empty()) continue;
+        ++failures;
+        std::printf("case %llu broke %zu invariant%s:\n%s", static_cast<unsigned long long>(seed), broken.size(),
+                    broken.size() == 1 ? "" : "s", description.c_str());
+        for (const std::string& b : broken) std::printf("  -> %s\n", b.c_str());
+        if (failures >= 20) break;
+    }
+    std::printf("%u cases from seed %llu, %u broke an invariant\n", run, static_cast<unsigned long long>(s.seed),
+                failures);
+    return failures ? 1 : 0;
+}

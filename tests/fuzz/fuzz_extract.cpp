@@ -1,0 +1,72 @@
+// The extraction hunt in the fuzzing engine's hands: the input chooses a hostile case
+// (tests/fuzz/hostile_case.h), the tool's own `x` extracts it in this process, and every
+// invariant is checked after it.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <cstdio>
+#include <string>
+
+#include "tests/fuzz/fuzz_support.h"
+#include "tests/fuzz/hostile_case.h"
+#include "tools/commands.h"
+
+namespace {
+
+// Runs `x` with standard output and error in `file`.
+int ExtractInto(const tool::Options& options, const std::string& file) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int savedOut = dup(1), savedErr = dup(2);
+    const int out = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(out, 1);
+    dup2(out, 2);
+    close(out);
+    const int code = tool::Extract(options);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    dup2(savedOut, 1);
+    dup2(savedErr, 2);
+    close(savedOut);
+    close(savedErr);
+    return code;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const bool localeSet = std::setlocale(LC_CTYPE, "C.UTF-8") != nullptr;
+    fuzz::Check(localeSet, "the C.UTF-8 locale exists");
+    hunt::Choices choices(data, size);
+    const hunt::Case c = hunt::MakeCase(choices, {1252, 932, 936, 949, 950, 65001}, 5);
+    hunt::Scene scene(c);
+    std::string error;
+    fuzz::Check(scene.ok() && hunt::WriteArchive(c, scene.archive(), {}, &error), "the case can be made");
+    scene.TakeSnapshot();
+
+    tool::Options options;
+    options.command = 'x';
+    options.archive = scene.archive();
+    options.outDir = scene.out();
+    options.codePage = c.codePage;
+    options.jobs = c.jobs;
+    options.yes = c.yes;
+    options.password = c.password;
+    const std::string outputFile = scene.root() + ".output";
+    hunt::Outcome outcome;
+    outcome.exitCode = ExtractInto(options, outputFile);
+    if (std::FILE* f = std::fopen(outputFile.c_str(), "rb")) {
+        char buffer[4096];
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) outcome.output.append(buffer, n);
+        std::fclose(f);
+    }
+    std::remove(outputFile.c_str());
+    outcome.counts = true;
+    const auto broken = hunt::Check(c, scene, outcome);
+    if (broken.empty()) return 0;
+    std::fprintf(stderr, "%s", hunt::Describe(c).c_str());
+    for (const std::string& b : broken) std::fprintf(stderr, "  -> %s\n", b.c_str());
+    fuzz::Check(false, "an extraction kept every invariant");
+    return 0;
+}
