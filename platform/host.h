@@ -90,11 +90,15 @@ int CreateFileIn(const Folder& folder, const std::string& name);
 int CreateTemporaryIn(const Folder& folder, std::string* name);
 // Sets the last access and last write times of an open file (seconds since 1970 UTC).
 bool SetFileTimesOf(int fd, int64_t accessSeconds, int64_t writeSeconds);
-// Renames `from` to `to` in `folder`, replacing what has that name (a link itself, never
-// what it points to).
-bool RenameIn(const Folder& folder, const std::string& from, const std::string& to);
-// Removes the file `name` from `folder`; true when it is gone.
-bool RemoveIn(const Folder& folder, const std::string& name);
+// Ends a file made by CreateFileIn or CreateTemporaryIn as `created` in `folder` and still
+// open as `fd`, closing `fd`: with `keep`, it takes the name `target` (when that differs,
+// replacing what has that name: a link itself, never what it points to); without, or when
+// a step fails, it is removed. Windows renames and removes through the open file, never
+// looking its name up again (a link swapped in for it cannot be followed); POSIX by its
+// name in the held folder once it is closed (a close that fails means the file may not
+// hold what was written). True when the file is kept under `target`.
+bool FinishCreated(int fd, const Folder& folder, const std::string& created,
+                   const std::string& target, bool keep);
 
 // ---------------------------------------------------------------------------
 // The inputs of an archive, read where other programs may swap a file for a link, a
@@ -148,11 +152,12 @@ struct SystemError {
 };
 SystemError LastError();
 
-// A new file, under a fresh random name, for code that opens files by path itself (the
-// library, the archive writer). While this object lives, path() names this file and no
-// other: on POSIX it lies in a folder of its own that only this user can change, reached
-// through the descriptor of the folder; on Windows it is held open so that it cannot be
-// deleted or renamed. The file is removed with this object unless it was renamed.
+// A new file, under a fresh random name, written through descriptors (OpenForWriting) by
+// code that takes one (the library, the archive writer). On POSIX it lies in a folder of
+// its own that only this user can change, reached through the descriptor of the folder;
+// on Windows it is held open so that no other program can delete or rename it, and it is
+// renamed or removed through that handle. The file is removed with this object unless
+// it was renamed.
 class TemporaryFile {
 public:
     TemporaryFile() = default;
@@ -162,8 +167,7 @@ public:
 
     // Makes the file in `folder`; false when it cannot.
     bool Create(FolderPtr folder);
-    // The file's host path, for messages (and, through LibraryPath, for code that opens
-    // by path).
+    // The file's host path, for messages.
     const std::string& path() const { return path_; }
     // A new descriptor of platform.h that writes this file, for the caller to close; -1
     // when it cannot be made.
@@ -208,12 +212,10 @@ std::vector<std::string> Arguments(int argc, char** argv);
 // Makes printed host text show as it is: on Windows a console is switched to UTF-8
 // while the program runs (a pipe or a file receives UTF-8 as it is everywhere).
 void PrepareOutput();
-// A host path as platform.h's functions take paths (Windows: the ANSI code page),
-// converted exactly; empty when it has no such form. For code that opens by path only.
-std::string LibraryPath(const std::string& path);
-// Opens the regular file at `path` (a link there is followed) for reading, never waiting
-// on a device or a pipe: a descriptor of platform.h, or -1.
-int OpenForReading(const std::string& path);
+// Opens the file at `path` (a link there is followed) for reading: a descriptor of
+// platform.h, or -1. With `regularOnly` only a regular file, never waiting on a device
+// or a pipe; without, whatever the person named (a pipe such as /dev/stdin too).
+int OpenForReading(const std::string& path, bool regularOnly = true);
 
 bool IsTerminal(int fd);  // 0 standard input, 2 standard error
 // Reads one line from the terminal (standard input); false at end of input.

@@ -22,6 +22,14 @@ namespace {
 // The comment is shown on the self-extractor's first page: far less than this.
 constexpr uint64_t kCommentLimit = 16u << 20;
 
+// The stub's bytes: a program file of at most 64 MiB.
+bool ReadStub(const std::string& path, std::vector<uint8_t>* image, std::string* error) {
+    std::string bytes;
+    if (!ReadSmallFile(path, uint64_t{64} << 20, &bytes, error, true)) return false;
+    image->assign(bytes.begin(), bytes.end());
+    return true;
+}
+
 // The stub that --sfx names: "win32" and "win64" are the stubs installed with the tool,
 // beside it (as on Windows) or in <prefix>/share/vorx for <prefix>/bin/vorx; anything
 // else is the path of a stub file (./win32 for a file of that name).
@@ -115,8 +123,8 @@ void Gather(const Options& o, const vorx::SfxConfig& config, Plan* plan) {
         std::string stub, error;
         if (!FindStub(*o.sfx, &stub, &error))
             plan->collected.problems.push_back(error);
-        else if (!vorx::PrepareStub(host::LibraryPath(stub).c_str(), config, &plan->carrier,
-                                    &error))
+        else if (!ReadStub(stub, &plan->carrier, &error) ||
+                 !vorx::FillConfigBlock(plan->carrier, config, &error))
             plan->collected.problems.push_back("the stub '" + stub + "': " + error);
     }
 }
@@ -171,7 +179,7 @@ int Write(const Options& o, const Plan& plan, const std::optional<std::string>& 
         temporary.Remove();
         return code;
     };
-    if (!writer.Create(host::LibraryPath(temporary.path())) ||
+    if (!writer.Attach(temporary.OpenForWriting()) ||
         (!plan.carrier.empty() && !writer.WriteCarrier(plan.carrier.data(), plan.carrier.size())) ||
         !writer.BeginArchive())
         return abandon(writer.FailedOnFile()

@@ -24,16 +24,13 @@ bool WriteFileJob(const FileJob& job, std::string* failure) {
         ok = host::SetFileTimesOf(fd, now, job.lastWriteSeconds ? job.lastWriteSeconds : now);
     }
     if (!ok) *failure = SystemFailure(what, job.folder->path(), job.size);
-    // A file that cannot be closed may not hold what was written to it.
-    if (platform::FileClose(fd) != 0 && ok) {
+    // Renamed into place, or removed when anything failed; a file that cannot be closed
+    // may not hold what was written to it.
+    const std::string& created = job.replace ? temporary : job.name;
+    if (!host::FinishCreated(fd, *job.folder, created, job.name, ok) && ok) {
         *failure = SystemFailure(what, job.folder->path(), job.size);
         ok = false;
     }
-    if (ok && job.replace && !host::RenameIn(*job.folder, temporary, job.name)) {
-        *failure = SystemFailure(what);
-        ok = false;
-    }
-    if (!ok) host::RemoveIn(*job.folder, job.replace ? temporary : job.name);
     return ok;
 }
 

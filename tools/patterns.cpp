@@ -132,24 +132,23 @@ std::string StoredToUtf8(const std::string& stored, unsigned codePage) {
     return stored;
 }
 
-bool ReadSmallFile(const std::string& path, uint64_t limit, std::string* text, std::string* error) {
-    // Opened as named (a link or a pipe such as /dev/stdin is what the user asked for).
-    const int fd = platform::FileOpen(host::LibraryPath(path).c_str(),
-                                      platform::kOpenRead | platform::kOpenSequential);
+bool ReadSmallFile(const std::string& path, uint64_t limit, std::string* bytes, std::string* error,
+                   bool regularOnly) {
+    const int fd = host::OpenForReading(path, regularOnly);
     if (fd < 0) {
         *error = host::LastError().text;
         return false;
     }
-    text->clear();
+    bytes->clear();
     char buffer[65536];
     int64_t n;
-    while ((n = platform::FileRead(fd, buffer, sizeof buffer)) > 0 && text->size() <= limit)
-        text->append(buffer, static_cast<size_t>(n));
+    while ((n = platform::FileRead(fd, buffer, sizeof buffer)) > 0 && bytes->size() <= limit)
+        bytes->append(buffer, static_cast<size_t>(n));
     if (n < 0) *error = host::LastError().text;
     platform::FileClose(fd);
-    if (n >= 0 && text->size() > limit)
+    if (n >= 0 && bytes->size() > limit)
         *error = "it holds more than " + std::to_string(limit) + " bytes";
-    return n >= 0 && text->size() <= limit;
+    return n >= 0 && bytes->size() <= limit;
 }
 
 bool ReadListFile(const std::string& path, std::vector<std::string>* paths, std::string* error) {

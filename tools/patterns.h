@@ -63,8 +63,10 @@ std::string StoredToUtf8(const std::string& stored, unsigned codePage);
 // dropped, empty lines skipped. False, with the reason, when the file cannot be read.
 bool ReadListFile(const std::string& path, std::vector<std::string>* paths, std::string* error);
 
-// The text of a file whose size is at most `limit` bytes; false, with the reason, when it
-// cannot be read.
-bool ReadSmallFile(const std::string& path, uint64_t limit, std::string* text, std::string* error);
+// The bytes of a file of at most `limit` bytes, opened as named (a link or a pipe such as
+// /dev/stdin is what the person asked for) unless `regularOnly`; false, with the reason,
+// when it cannot be read.
+bool ReadSmallFile(const std::string& path, uint64_t limit, std::string* bytes, std::string* error,
+                   bool regularOnly = false);
 
 }  // namespace tool

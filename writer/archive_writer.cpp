@@ -108,10 +108,17 @@ bool ArchiveWriter::PatchAt(uint64_t offset, const Bytes& bytes) {
 
 bool ArchiveWriter::Create(const std::string& path) {
     if (state_ != State::Closed) return Fail("the writer is already in use");
-    file_ =
+    const int fd =
         platform::FileOpen(path.c_str(), platform::kOpenReadWrite | platform::kOpenCreate |
                                              platform::kOpenTruncate | platform::kOpenSequential);
-    if (file_ < 0) return FailOnFile("cannot create " + path);
+    if (fd < 0) return FailOnFile("cannot create " + path);
+    return Attach(fd);
+}
+
+bool ArchiveWriter::Attach(int fd) {
+    if (state_ != State::Closed) return Fail("the writer is already in use");
+    if (fd < 0) return FailOnFile("cannot write the output file");
+    file_ = fd;
     state_ = State::Carrier;
     return true;
 }

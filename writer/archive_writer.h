@@ -94,6 +94,10 @@ public:
 
     // Creates (or truncates) the output file.
     bool Create(const std::string& path);
+    // Writes into `fd` instead, a descriptor of platform.h open for writing at the start
+    // of an empty file (for programs whose paths are not in the ANSI code page); closed
+    // by Finish or Abandon as a created file is.
+    bool Attach(int fd);
     // Carrier bytes in front of the archive; only before BeginArchive.
     bool WriteCarrier(const void* data, size_t length);
     // Writes the header; the archive starts here.

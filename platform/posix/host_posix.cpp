@@ -258,13 +258,22 @@ bool SetFileTimesOf(int fd, int64_t accessSeconds, int64_t writeSeconds) {
     return futimens(fd, times) == 0;
 }
 
-bool RenameIn(const Folder& folder, const std::string& from, const std::string& to) {
-    const int fd = FolderAccess::Fd(folder);
-    return renameat(fd, from.c_str(), fd, to.c_str()) == 0;
-}
-
-bool RemoveIn(const Folder& folder, const std::string& name) {
-    return unlinkat(FolderAccess::Fd(folder), name.c_str(), 0) == 0 || errno == ENOENT;
+bool FinishCreated(int fd, const Folder& folder, const std::string& created,
+                   const std::string& target, bool keep) {
+    const int at = FolderAccess::Fd(folder);
+    struct stat held, named;
+    const bool identified = fstat(fd, &held) == 0;
+    keep = close(fd) == 0 && keep;
+    if (keep && (created == target || renameat(at, created.c_str(), at, target.c_str()) == 0))
+        return true;
+    // Removed only while the name is still the file made: what else stands there now was
+    // put by someone else, and unlinking never follows a link.
+    const int error = errno;
+    if (identified && fstatat(at, created.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        named.st_dev == held.st_dev && named.st_ino == held.st_ino)
+        unlinkat(at, created.c_str(), 0);
+    errno = error;
+    return false;
 }
 
 namespace {
@@ -410,16 +419,17 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 
 void PrepareOutput() {}
 
-std::string LibraryPath(const std::string& path) { return path; }
-
-int OpenForReading(const std::string& path) {
+int OpenForReading(const std::string& path, bool regularOnly) {
+    if (!regularOnly) return open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
     // Not blocking on a FIFO swapped in for the file: only a regular file is kept.
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     struct stat st;
     if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
         close(fd);
+        errno = EINVAL;
         return -1;
     }
+    if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return fd;
 }
 

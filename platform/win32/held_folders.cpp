@@ -25,6 +25,9 @@ constexpr NTSTATUS kNotADirectory = static_cast<NTSTATUS>(0xC0000103);
 constexpr NTSTATUS kInvalidName = static_cast<NTSTATUS>(0xC0000033);
 constexpr NTSTATUS kNoEntryPoint = static_cast<NTSTATUS>(0xC0000139);
 
+// Tries of a rename that another program's open handle keeps out (waiting 10, 20, ... ms).
+constexpr DWORD kRenameAttempts = 8;
+
 // The longest component a Windows file system holds.
 constexpr size_t kMaxComponent = 255;
 
@@ -249,24 +252,61 @@ Status StatusOf(HANDLE folder, Name name) {
     return status;
 }
 
-HANDLE CreateFileIn(HANDLE folder, Name name, bool* taken, bool openedAgain) {
-    HANDLE file;
-    const ULONG share = FILE_SHARE_READ | (openedAgain ? FILE_SHARE_WRITE : 0);
-    const ACCESS_MASK access =
-        GENERIC_READ | GENERIC_WRITE | SYNCHRONIZE | (openedAgain ? 0 : DELETE);
-    const NTSTATUS status =
-        OpenIn(folder, name, access, share, FILE_CREATE, FILE_NON_DIRECTORY_FILE, &file);
-    if (taken) *taken = status == kNameCollision;
-    return Succeeded(status) ? file : nullptr;
+namespace {
+
+// Whether the file system knows the open `file` by `name`: the last component of the
+// name it gives the file. A file system may keep another (under Wine a Linux one cuts a
+// name longer than its 255 bytes), and opening by the name asked for then still finds
+// it. True where it cannot tell.
+bool KeepsName(HANDLE file, Name name) {
+    union {
+        FILE_NAME_INFORMATION info;
+        unsigned char bytes[sizeof(FILE_NAME_INFORMATION) + 4 * kMaxComponent * sizeof(wchar_t)];
+    } known;
+    if (!Query(file, &known, sizeof known, FileNameInformation)) return true;
+    const wchar_t* text = known.info.FileName;
+    size_t length = known.info.FileNameLength / sizeof(wchar_t);
+    for (size_t i = length; i > 0; --i) {
+        if (text[i - 1] == L'\\') {
+            text += i;
+            length -= i;
+            break;
+        }
+    }
+    return length == name.length &&
+           CompareStringOrdinal(text, static_cast<int>(length), name.text,
+                                static_cast<int>(name.length), TRUE) == CSTR_EQUAL;
 }
 
-HANDLE OpenFileIn(HANDLE folder, Name name) {
+// Whether `name` in `folder`, opened again, is the open `file` (where the file system tells
+// identities), under that very name. Opening by the name is not thrown off by changes
+// made to other names of the folder meanwhile, as a listing under Wine can be.
+bool IsNamed(HANDLE folder, HANDLE file, Name name) {
+    uint64_t id = 0;
+    const Status placed = StatusOf(folder, name);
+    return placed.exists && (!IdOf(file, &id) || !placed.identified || placed.id == id) &&
+           KeepsName(file, name);
+}
+
+}  // namespace
+
+HANDLE CreateFileIn(HANDLE folder, Name name, bool* taken) {
     HANDLE file;
     const NTSTATUS status =
-        OpenIn(folder, name, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
-               FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, &file);
-    return Succeeded(status) ? file : nullptr;
+        OpenIn(folder, name, GENERIC_READ | GENERIC_WRITE | DELETE | SYNCHRONIZE, FILE_SHARE_READ,
+               FILE_CREATE, FILE_NON_DIRECTORY_FILE, &file);
+    if (taken) *taken = status == kNameCollision;
+    if (!Succeeded(status)) return nullptr;
+    // The name must lead to the file: a file system may keep another name (under Wine a
+    // Linux one cuts a name longer than its 255 bytes), and then two entries could meet
+    // in one file. Such a file is removed again, through its handle.
+    if (!IsNamed(folder, file, name)) {
+        RemoveOpenFile(file);
+        CloseHandle(file);
+        SetLastError(ERROR_INVALID_NAME);
+        return nullptr;
+    }
+    return file;
 }
 
 bool RenameOpenFile(HANDLE file, HANDLE folder, Name name, bool replace) {
@@ -280,17 +320,23 @@ bool RenameOpenFile(HANDLE file, HANDLE folder, Name name, bool replace) {
     rename.info.FileNameLength = static_cast<ULONG>(name.length * sizeof(wchar_t));
     std::memcpy(rename.bytes + offsetof(FILE_RENAME_INFORMATION, FileName), name.text,
                 name.length * sizeof(wchar_t));
-    if (!Set(file, &rename,
-             static_cast<ULONG>(offsetof(FILE_RENAME_INFORMATION, FileName) +
-                                name.length * sizeof(wchar_t)),
-             FileRenameInformation))
-        return false;
+    // A file replaced may be open in another program for a moment (a scanner, an indexer;
+    // under Wine anyone who opened what a replaced link points to): a few tries, waiting
+    // a little longer each time.
+    const ULONG size = static_cast<ULONG>(offsetof(FILE_RENAME_INFORMATION, FileName) +
+                                          name.length * sizeof(wchar_t));
+    for (DWORD attempt = 1; !Set(file, &rename, size, FileRenameInformation); ++attempt) {
+        const DWORD error = GetLastError();
+        if (attempt == kRenameAttempts ||
+            (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
+            return false;
+        Sleep(attempt * 10);
+    }
     // The name in the held folder must now be the file. Under Wine a rename is made by
     // paths, so a folder above it swapped by a Linux program (which sharing rules do not
-    // stop) can send it elsewhere: then it is removed again at once, and the rename fails.
-    uint64_t id = 0;
-    const Status placed = StatusOf(folder, name);
-    if (!IdOf(file, &id) || (placed.exists && (!placed.identified || placed.id == id))) return true;
+    // stop) can send it elsewhere, and a Linux file system may cut a long name: then it
+    // is removed again at once, and the rename fails.
+    if (IsNamed(folder, file, name)) return true;
     RemoveOpenFile(file);
     SetLastError(ERROR_PATH_NOT_FOUND);
     return false;

@@ -64,14 +64,11 @@ Status StatusOf(HANDLE folder, Name name);
 
 // Creates the file `name` in `folder` exclusively (nothing of that name is opened, not
 // even a link to a missing file), for writing and with the right to rename or remove it
-// through the handle; others may read it meanwhile. With `openedAgain` the file is for
-// code that opens it again by path: others may also write it, and the handle has no
-// right to delete (which would keep every such open out), so it is renamed or removed
-// by name (OpenFileIn) once closed. Null on failure, with `*taken` (may be null)
-// telling that the name exists.
-HANDLE CreateFileIn(HANDLE folder, Name name, bool* taken, bool openedAgain = false);
-// Opens the file `name` in `folder`, not through a link, to rename or remove it. Null on failure.
-HANDLE OpenFileIn(HANDLE folder, Name name);
+// through the handle; others may read it meanwhile. The file must then list under that
+// very name (a file system that keeps another name, such as a Linux one under Wine that
+// cuts a long name, would let two names meet in one file): otherwise it is removed
+// again. Null on failure, with `*taken` (may be null) telling that the name exists.
+HANDLE CreateFileIn(HANDLE folder, Name name, bool* taken);
 // Gives the open `file` (opened with the right to delete) the name `name` in `folder`,
 // replacing a file (or a link) of that name when `replace` (never what a link points
 // to), failing on one otherwise. Afterwards the name in `folder` is checked to be the

@@ -188,8 +188,8 @@ bool RandomHex(size_t bytes, std::string* out) {
 
 // A new file under a fresh random name ".vorx-RANDOM.tmp" in `folder`; null when none
 // could be made. A name already taken is a planted one, or chance: a few are tried.
-// Others may read and write it (code that opens it by path), not rename or delete it
-// while it is open.
+// Others may read it, not write, rename or delete it while it is open; the handle may
+// rename and remove it.
 HANDLE CreateTemporary(const Folder& folder, std::string* name) {
     for (int attempt = 0; attempt < 8; ++attempt) {
         std::string random;
@@ -197,7 +197,7 @@ HANDLE CreateTemporary(const Folder& folder, std::string* name) {
         *name = ".vorx-" + random + ".tmp";
         bool taken = false;
         HANDLE file = platform::held::CreateFileIn(FolderAccess::Handle(folder),
-                                                   WideName(*name).name(), &taken, true);
+                                                   WideName(*name).name(), &taken);
         if (file != nullptr || !taken) return file;
     }
     return nullptr;
@@ -267,8 +267,8 @@ bool FreeBytesIn(const Folder& folder, uint64_t* bytes) {
 }
 
 int CreateFileIn(const Folder& folder, const std::string& name) {
-    return ToDescriptor(platform::held::CreateFileIn(FolderAccess::Handle(folder),
-                                                     WideName(name).name(), nullptr, true));
+    return ToDescriptor(
+        platform::held::CreateFileIn(FolderAccess::Handle(folder), WideName(name).name(), nullptr));
 }
 
 int CreateTemporaryIn(const Folder& folder, std::string* name) {
@@ -282,21 +282,20 @@ bool SetFileTimesOf(int fd, int64_t accessSeconds, int64_t writeSeconds) {
     return SetFileTime(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), nullptr, &access, &write) != 0;
 }
 
-bool RenameIn(const Folder& folder, const std::string& from, const std::string& to) {
-    HANDLE file = platform::held::OpenFileIn(FolderAccess::Handle(folder), WideName(from).name());
-    if (file == nullptr) return false;
-    const bool renamed = platform::held::RenameOpenFile(file, FolderAccess::Handle(folder),
-                                                        WideName(to).name(), true);
-    CloseHandle(file);
-    return renamed;
-}
-
-bool RemoveIn(const Folder& folder, const std::string& name) {
-    HANDLE file = platform::held::OpenFileIn(FolderAccess::Handle(folder), WideName(name).name());
-    if (file == nullptr) return GetLastError() == ERROR_FILE_NOT_FOUND;
-    const bool removed = platform::held::RemoveOpenFile(file);
-    CloseHandle(file);
-    return removed;
+bool FinishCreated(int fd, const Folder& folder, const std::string& created,
+                   const std::string& target, bool keep) {
+    const HANDLE file = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    // A failed rename has removed the file already.
+    if (keep && created != target)
+        keep = platform::held::RenameOpenFile(file, FolderAccess::Handle(folder),
+                                              WideName(target).name(), true);
+    else if (!keep)
+        platform::held::RemoveOpenFile(file);
+    const DWORD error = GetLastError();
+    // The writes were made and checked before: a close has nothing left to fail on.
+    const bool closed = _close(fd) == 0;
+    SetLastError(error);
+    return keep && closed;
 }
 
 bool TemporaryFile::Create(FolderPtr folder) {
@@ -324,24 +323,25 @@ int TemporaryFile::OpenForWriting() const {
 
 bool TemporaryFile::RenameTo(const std::string& name) {
     if (handle_ == -1) return false;
-    // Closed first, so that no handle of this program keeps the rename out; the name is
-    // taken in the held folder.
-    CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    // Through the handle, in the held folder: the name is never looked up again. A
+    // failed rename has removed the file.
+    const HANDLE file = reinterpret_cast<HANDLE>(handle_);
+    const bool renamed = platform::held::RenameOpenFile(file, FolderAccess::Handle(*folder_),
+                                                        WideName(name).name(), true);
+    CloseHandle(file);
     handle_ = -1;
-    if (!RenameIn(*folder_, name_, name)) {
-        Remove();
-        return false;
-    }
     folder_.reset();
     name_.clear();
     path_.clear();
-    return true;
+    return renamed;
 }
 
 void TemporaryFile::Remove() {
-    if (handle_ != -1) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    if (handle_ != -1) {
+        platform::held::RemoveOpenFile(reinterpret_cast<HANDLE>(handle_));
+        CloseHandle(reinterpret_cast<HANDLE>(handle_));
+    }
     handle_ = -1;
-    if (folder_ && !name_.empty()) RemoveIn(*folder_, name_);
     folder_.reset();
     name_.clear();
     path_.clear();
@@ -440,18 +440,13 @@ void PrepareOutput() {
     if (SetConsoleOutputCP(CP_UTF8)) std::atexit(&RestoreConsole);
 }
 
-std::string LibraryPath(const std::string& path) {
-    std::wstring wide;
-    std::string ansi;
-    return ToWide(path, CP_UTF8, &wide) && FromWide(wide, CP_ACP, &ansi) ? ansi : std::string();
-}
-
-int OpenForReading(const std::string& path) {
+int OpenForReading(const std::string& path, bool regularOnly) {
     HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return -1;
-    if (GetFileType(file) != FILE_TYPE_DISK) {
+    if (regularOnly && GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
+        SetLastError(ERROR_BAD_FILE_TYPE);
         return -1;
     }
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file), _O_RDONLY | _O_BINARY);

@@ -132,6 +132,11 @@ contains err.txt "code page 1252 cannot hold"
 run 0 a wide.vx wide --codepage 65001
 run 0 x wide.vx -o wideout --codepage 65001
 diff -r wide wideout/wide > diff.txt || { fail "a name outside the ANSI code page did not round-trip"; cat diff.txt >&2; }
+# The new archive itself may lie in a folder whose name the ANSI code page cannot hold.
+wide_folder="$(printf '\xe6\x97\xa5')"
+mkdir -p "$wide_folder"
+run 0 a "$wide_folder/in.vx" src
+run 0 t "$wide_folder/in.vx"
 
 # Names no extraction may write: each is refused with its reason (exit 2) and nothing
 # outside the destination appears or changes; control bytes and bytes code page 1252
