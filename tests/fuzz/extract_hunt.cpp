@@ -54,8 +54,8 @@ std::string WindowsPath(const std::string& path) {
 
 // Runs `argv` in `folder` with its output in `outputFile`; false when it had to be
 // stopped after `timeout` seconds.
-bool RunProgram(const std::vector<std::string>& argv, const std::string& folder, const std::string& outputFile,
-                int timeout, int* exitCode) {
+bool RunProgram(const std::vector<std::string>& argv, const std::string& folder,
+                const std::string& outputFile, int timeout, int* exitCode) {
     const pid_t pid = fork();
     if (pid == 0) {
         setpgid(0, 0);
@@ -92,7 +92,8 @@ void Swap(const std::string& path, const std::string& target, const std::atomic<
     const std::string& folder = path;
     while (!stop.load()) {
         struct stat st;
-        if (lstat(folder.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && rename(folder.c_str(), stash.c_str()) == 0) {
+        if (lstat(folder.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) &&
+            rename(folder.c_str(), stash.c_str()) == 0) {
             (void)!symlink(target.c_str(), folder.c_str());
             std::this_thread::yield();
             unlink(folder.c_str());
@@ -138,8 +139,8 @@ std::vector<std::string> RunCase(const Settings& s, uint64_t seed, std::string* 
         for (size_t i = 1; i < 40; ++i) {
             hunt::Entry e = c.entries[0];
             e.name = "sub\\" + std::string(i % 3 ? "" : "deeper\\") + "f" + std::to_string(i);
-            e.data = "\x02HUNT" + std::string(4 - std::to_string(i).size(), '0') + std::to_string(i) + "\x03" +
-                     std::string(i * 97 % 2000, 'r');
+            e.data = "\x02HUNT" + std::string(4 - std::to_string(i).size(), '0') +
+                     std::to_string(i) + "\x03" + std::string(i * 97 % 2000, 'r');
             c.entries.push_back(e);
         }
         c.plants.clear();
@@ -160,11 +161,13 @@ std::vector<std::string> RunCase(const Settings& s, uint64_t seed, std::string* 
     if (!s.stub.empty()) {
         vorx::SfxConfig config;
         config.destination = WindowsPath(scene.out());
-        if (!vorx::PrepareStub(s.stub.c_str(), config, &carrier, &error)) return {"the stub: " + error};
+        if (!vorx::PrepareStub(s.stub.c_str(), config, &carrier, &error))
+            return {"the stub: " + error};
         archive = scene.root() + "/setup.exe";
     }
     if (!hunt::WriteArchive(c, archive, carrier, &error))
-        return s.folder != "/tmp" ? std::vector<std::string>{} : std::vector<std::string>{"the archive: " + error};
+        return s.folder != "/tmp" ? std::vector<std::string>{}
+                                  : std::vector<std::string>{"the archive: " + error};
     scene.TakeSnapshot();
 
     // Under Wine the runner script starts the Windows program named after it.
@@ -187,13 +190,15 @@ std::vector<std::string> RunCase(const Settings& s, uint64_t seed, std::string* 
         // The folder all files go to, or (odd seeds) one of the files, for a link out. One at
         // a time: a file swapped below a folder that is a link meanwhile would be outside.
         if (seed % 2 == 0)
-            racers.emplace_back(Swap, scene.out() + "/sub", scene.root() + "/outside/dir", std::cref(stop));
+            racers.emplace_back(Swap, scene.out() + "/sub", scene.root() + "/outside/dir",
+                                std::cref(stop));
         else
-            racers.emplace_back(Swap, scene.out() + "/sub/f1", scene.root() + "/outside/secret.txt", std::cref(stop));
+            racers.emplace_back(Swap, scene.out() + "/sub/f1", scene.root() + "/outside/secret.txt",
+                                std::cref(stop));
     }
     hunt::Outcome outcome;
-    const bool ended = RunProgram(argv, scene.root(), outputFile,
-                                  wine ? 120 : 60, &outcome.exitCode);
+    const bool ended =
+        RunProgram(argv, scene.root(), outputFile, wine ? 120 : 60, &outcome.exitCode);
     stop = true;
     for (std::thread& t : racers) t.join();
     outcome.timedOut = !ended;
@@ -202,8 +207,11 @@ std::vector<std::string> RunCase(const Settings& s, uint64_t seed, std::string* 
     outcome.counts = s.stub.empty();
     outcome.ignoreCase = wine;
     outcome.race = s.race;
-    if (outcome.exitCode == 126 || outcome.exitCode == 127) return {"the program could not be started"};
-    if (std::getenv("HUNT_VERBOSE")) std::printf("%sexit code %d:\n%s\n", description->c_str(), outcome.exitCode, outcome.output.c_str());
+    if (outcome.exitCode == 126 || outcome.exitCode == 127)
+        return {"the program could not be started"};
+    if (std::getenv("HUNT_VERBOSE"))
+        std::printf("%sexit code %d:\n%s\n", description->c_str(), outcome.exitCode,
+                    outcome.output.c_str());
     return hunt::Check(c, scene, outcome);
 }
 
@@ -229,14 +237,22 @@ int main(int argc, char** argv) {
             continue;
         }
         ++i;
-        if (a == "--tool") s.tool = value;
-        else if (a == "--wine") s.wine = value;
-        else if (a == "--stub") s.stub = value;
-        else if (a == "--codepages") s.codePages = ParseList(value);
-        else if (a == "--seed") s.seed = std::strtoull(value, nullptr, 10);
-        else if (a == "--cases") s.cases = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
-        else if (a == "--in") s.folder = value;
-        else if (a == "--seconds") s.seconds = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
+        if (a == "--tool")
+            s.tool = value;
+        else if (a == "--wine")
+            s.wine = value;
+        else if (a == "--stub")
+            s.stub = value;
+        else if (a == "--codepages")
+            s.codePages = ParseList(value);
+        else if (a == "--seed")
+            s.seed = std::strtoull(value, nullptr, 10);
+        else if (a == "--cases")
+            s.cases = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
+        else if (a == "--in")
+            s.folder = value;
+        else if (a == "--seconds")
+            s.seconds = static_cast<unsigned>(std::strtoul(value, nullptr, 10));
         else {
             std::fprintf(stderr, "extract_hunt: unknown option %s\n", a.c_str());
             return 2;
@@ -260,19 +276,20 @@ int main(int argc, char** argv) {
     const auto start = std::chrono::steady_clock::now();
     unsigned failures = 0, run = 0;
     for (uint64_t seed = s.seed;; ++seed) {
-        if (s.seconds ? std::chrono::steady_clock::now() - start > std::chrono::seconds(s.seconds) : run >= s.cases)
+        if (s.seconds ? std::chrono::steady_clock::now() - start > std::chrono::seconds(s.seconds)
+                      : run >= s.cases)
             break;
         ++run;
         std::string description;
         const std::vector<std::string> broken = RunCase(s, seed, &description);
         if (broken.empty()) continue;
         ++failures;
-        std::printf("case %llu broke %zu invariant%s:\n%s", static_cast<unsigned long long>(seed), broken.size(),
-                    broken.size() == 1 ? "" : "s", description.c_str());
+        std::printf("case %llu broke %zu invariant%s:\n%s", static_cast<unsigned long long>(seed),
+                    broken.size(), broken.size() == 1 ? "" : "s", description.c_str());
         for (const std::string& b : broken) std::printf("  -> %s\n", b.c_str());
         if (failures >= 20) break;
     }
-    std::printf("%u cases from seed %llu, %u broke an invariant\n", run, static_cast<unsigned long long>(s.seed),
-                failures);
+    std::printf("%u cases from seed %llu, %u broke an invariant\n", run,
+                static_cast<unsigned long long>(s.seed), failures);
     return failures ? 1 : 0;
 }

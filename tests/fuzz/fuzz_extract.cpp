@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const hunt::Case c = hunt::MakeCase(choices, {1252, 932, 936, 949, 950, 65001}, 5);
     hunt::Scene scene(c);
     std::string error;
-    fuzz::Check(scene.ok() && hunt::WriteArchive(c, scene.archive(), {}, &error), "the case can be made");
+    fuzz::Check(scene.ok() && hunt::WriteArchive(c, scene.archive(), {}, &error),
+                "the case can be made");
     scene.TakeSnapshot();
 
     tool::Options options;
@@ -58,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     outcome.exitCode = ExtractInto(options, outputFile);
     if (std::FILE* f = std::fopen(outputFile.c_str(), "rb")) {
         char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) outcome.output.append(buffer, n);
+        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+            outcome.output.append(buffer, n);
         std::fclose(f);
     }
     std::remove(outputFile.c_str());

@@ -116,10 +116,10 @@ private:
 struct Outcome {
     int exitCode = 0;
     bool timedOut = false;
-    std::string output;            // standard output and error
-    bool counts = false;           // the tool: its summary line must match what it wrote
-    bool ignoreCase = false;       // Windows under Wine: names compare without case
-    bool race = false;             // folders and files were swapped meanwhile: where files lie is loose
+    std::string output;       // standard output and error
+    bool counts = false;      // the tool: its summary line must match what it wrote
+    bool ignoreCase = false;  // Windows under Wine: names compare without case
+    bool race = false;        // folders and files were swapped meanwhile: where files lie is loose
 };
 
 // The invariants broken, in words; empty when the extraction kept them all.
