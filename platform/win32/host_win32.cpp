@@ -228,11 +228,14 @@ FolderPtr OpenFolder(const std::string& path) {
     return h ? FolderAccess::Make(path, h, nullptr) : nullptr;
 }
 
-Subfolder OpenSubfolder(const FolderPtr& parent, const std::string& name, FolderPtr* out) {
+namespace {
+
+// A step below `parent` (making the folder when `make`), as the tool names its outcome.
+Subfolder TakeStep(const FolderPtr& parent, const std::string& name, bool make, FolderPtr* out) {
     HANDLE h = nullptr;
     using platform::held::Step;
-    const Step step =
-        platform::held::OpenSubfolder(FolderAccess::Handle(*parent), WideName(name).name(), &h);
+    const Step step = platform::held::OpenSubfolder(FolderAccess::Handle(*parent),
+                                                    WideName(name).name(), &h, make);
     switch (step) {
         case Step::Opened:
         case Step::Made:
@@ -247,6 +250,12 @@ Subfolder OpenSubfolder(const FolderPtr& parent, const std::string& name, Folder
             break;
     }
     return Subfolder::Failed;
+}
+
+}  // namespace
+
+Subfolder OpenSubfolder(const FolderPtr& parent, const std::string& name, FolderPtr* out) {
+    return TakeStep(parent, name, true, out);
 }
 
 PathStatus StatIn(const Folder& folder, const std::string& name) {
@@ -547,22 +556,7 @@ bool StatItem(const Folder& folder, const std::string& name, bool followLink, Fo
 }
 
 Subfolder OpenExistingSubfolder(const FolderPtr& parent, const std::string& name, FolderPtr* out) {
-    HANDLE h = nullptr;
-    using platform::held::Step;
-    switch (platform::held::OpenSubfolder(FolderAccess::Handle(*parent), WideName(name).name(), &h,
-                                          false)) {
-        case Step::Opened:
-        case Step::Made:
-            *out = FolderAccess::Make(Join(parent->path(), name), h, parent);
-            return Subfolder::Opened;
-        case Step::Link:
-            return Subfolder::Link;
-        case Step::NotFolder:
-            return Subfolder::NotFolder;
-        case Step::Failed:
-            break;
-    }
-    return Subfolder::Failed;
+    return TakeStep(parent, name, false, out);
 }
 
 InputKind OpenInput(const Folder& folder, const std::string& name, bool followLink, int* fd,
