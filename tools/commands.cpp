@@ -180,6 +180,21 @@ vorx_Error DecodeToTemporary(vorx::ParallelDecoder& decoder, uint64_t index,
     return fd < 0 ? e : FinishOutput(fd, info.lastWriteSeconds, e);
 }
 
+namespace {
+
+vorx::ParallelDecoder::Settings WithThreads(vorx::ParallelDecoder::Settings settings,
+                                            unsigned threads) {
+    settings.threads = threads;
+    return settings;
+}
+
+}  // namespace
+
+ArchiveDecoder::ArchiveDecoder(const OpenArchive& archive, unsigned threads, Settings settings)
+    : ParallelDecoder(archive.handle, WithThreads(settings, threads)) {
+    SetAheadPassword(archive.Password());
+}
+
 EntryList ReadEntries(vorx_Stream* handle) {
     EntryList list;
     const uint64_t count = vorx_GetNumFiles(handle);

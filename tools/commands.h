@@ -92,6 +92,13 @@ vorx_Error DecodeToTemporary(vorx::ParallelDecoder& decoder, uint64_t index,
                              const vorx_FileInfo& info, const host::TemporaryFile& temporary,
                              const host::Folder& folder, const char* password);
 
+// The parallel decoder of t and x over `archive`: `settings` on `threads` (those of -j),
+// encrypted entries decoded ahead with the archive's password.
+class ArchiveDecoder : public vorx::ParallelDecoder {
+public:
+    ArchiveDecoder(const OpenArchive& archive, unsigned threads, Settings settings);
+};
+
 // Every entry's information, in the archive's order, and the sum of their sizes. Reading
 // stops at the first entry that cannot be read: `error` says why, and `entries` holds
 // those before it.

@@ -95,10 +95,8 @@ int Test(const Options& o) {
     int exitCode = list.selectExit;
     // The command's thread is one of the decoders: it has nothing else to do.
     vorx::ParallelDecoder::Settings settings;
-    settings.threads = Threads(o);
     settings.callerDecodes = true;
-    vorx::ParallelDecoder decoder(archive.handle, settings);
-    decoder.SetAheadPassword(archive.Password());
+    ArchiveDecoder decoder(archive, Threads(o), settings);
     for (size_t index = 0; index < list.entries.size(); ++index) {
         const vorx_FileInfo& info = list.entries[index];
         if (gInterrupted) break;
