@@ -4,8 +4,6 @@
 #include <commctrl.h>
 #include <fcntl.h>
 #include <io.h>
-#include <sys/utime.h>
-#include <time.h>
 
 #include <cstring>
 #include <new>
@@ -134,16 +132,7 @@ vorx_Error ExtractWith(void* context, const char* password) {
         worker->Decoder ? worker->Decoder->Extract(job->index, password, request)
                         : vorx::ExtractEntryByIndex(worker->Archive, job->index, password, request);
     if (descriptor < 0) return result;
-    if (result == vorx_Success) {
-        const __time64_t now = _time64(nullptr);
-        __utimbuf64 times;
-        times.actime = now;
-        const int64_t lastWrite = job->info->lastWriteSeconds;
-        times.modtime = lastWrite != 0 ? lastWrite : now;
-        if (_futime64(descriptor, &times) != 0) result = vorx_ReadFailed;
-    }
-    // A file that cannot be closed may not hold what was written to it.
-    if (_close(descriptor) != 0 && result == vorx_Success) result = vorx_WriteFailed;
+    result = vorx::FinishOutput(descriptor, job->info->lastWriteSeconds, result);
     // A complete replacement takes the target's name in one step, in the held folder: a
     // link or a hard link by that name is replaced, not written through.
     if (result == vorx_Success && job->replace &&

@@ -10,8 +10,6 @@ namespace vorx {
 namespace {
 
 constexpr size_t kMaxNameLength = 255;
-constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
-constexpr int64_t kTicksPerSecond = 10000000;
 
 bool ReadRecord(int file, uint64_t position, EntryRecord* record) {
     uint8_t raw[kEntryRecordSize];
@@ -59,13 +57,8 @@ void SecondsToFileTime(int64_t seconds, vorx_FileTime* fileTime) {
     // The runtime cannot express this instant as a local calendar time (the Windows
     // runtime covers 1970 to 3000 only). Store the exact UTC instant when a FILETIME
     // holds it, and 0 (no time) when it lies before 1601 or beyond the FILETIME range.
-    constexpr int64_t kLatest = INT64_MAX / kTicksPerSecond - kSecondsFrom1601To1970;
-    if (seconds < -kSecondsFrom1601To1970 || seconds > kLatest) {
-        StoreFileTime(0, fileTime);
-        return;
-    }
-    StoreFileTime(static_cast<uint64_t>((seconds + kSecondsFrom1601To1970) * kTicksPerSecond),
-                  fileTime);
+    if (!platform::UtcFileTime(seconds, &utc)) utc = 0;
+    StoreFileTime(utc, fileTime);
 }
 
 // The public header restates two facts of the archive's layout.

@@ -137,17 +137,6 @@ vorx_Stream* OpenAgain(const std::string& path, const char* password) {
     return nullptr;
 }
 
-vorx_Error FinishOutput(int fd, int64_t lastWriteSeconds, vorx_Error result) {
-    if (result == vorx_Success) {
-        const int64_t now = platform::CurrentTime();
-        if (!host::SetFileTimesOf(fd, now, lastWriteSeconds ? lastWriteSeconds : now))
-            result = vorx_ReadFailed;
-    }
-    // A file that cannot be closed may not hold what was written to it.
-    if (platform::FileClose(fd) != 0 && result == vorx_Success) result = vorx_WriteFailed;
-    return result;
-}
-
 namespace {
 
 struct TemporaryOutput {
@@ -177,7 +166,7 @@ vorx_Error DecodeToTemporary(vorx::ParallelDecoder& decoder, uint64_t index,
     request.descriptor = &fd;
     request.progress = &OnDecodeProgress;
     const vorx_Error e = decoder.Extract(index, password, request);
-    return fd < 0 ? e : FinishOutput(fd, info.lastWriteSeconds, e);
+    return fd < 0 ? e : vorx::FinishOutput(fd, info.lastWriteSeconds, e);
 }
 
 namespace {

@@ -81,10 +81,6 @@ int Open(const Options& o, OpenArchive* archive);
 // Opens archive `path` for a second handle (a decoding thread's own): null when it cannot.
 vorx_Stream* OpenAgain(const std::string& path, const char* password);
 
-// The end of decoding into a file the tool opened: the last-write time (now when it is 0)
-// and the close, whose failure is a write failure. Returns `result` or the first failure.
-vorx_Error FinishOutput(int fd, int64_t lastWriteSeconds, vorx_Error result);
-
 // Entry `index` (`info` as enumerated) decoded under vorx_DecompressToFile's rules into
 // `temporary`, made in `folder`, through a descriptor of it (free space asked of the
 // folder: no path reaches the library), with its last-write time.

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "library/extract.h"
 #include "platform/host.h"
 #include "platform/platform.h"
 #include "tools/commands.h"
@@ -19,10 +20,7 @@ bool WriteFileJob(const FileJob& job, std::string* failure) {
     }
     bool ok = job.size == 0 ||
               platform::FileWrite(fd, job.data.get(), job.size) == static_cast<int64_t>(job.size);
-    if (ok) {
-        const int64_t now = platform::CurrentTime();
-        ok = host::SetFileTimesOf(fd, now, job.lastWriteSeconds ? job.lastWriteSeconds : now);
-    }
+    if (ok) ok = vorx::StampOutput(fd, job.lastWriteSeconds);
     if (!ok) *failure = SystemFailure(what, job.folder->path(), job.size);
     // Renamed into place, or removed when anything failed; a file that cannot be closed
     // may not hold what was written to it.

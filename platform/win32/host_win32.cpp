@@ -210,12 +210,6 @@ int ToDescriptor(HANDLE h) {
     return fd;
 }
 
-void ToFileTime(int64_t seconds, FILETIME* ft) {
-    const uint64_t ticks = static_cast<uint64_t>(seconds + 11644473600ll) * 10000000ull;
-    ft->dwLowDateTime = static_cast<DWORD>(ticks);
-    ft->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-}
-
 }  // namespace
 
 Folder::Folder(std::string path, intptr_t handle, std::shared_ptr<const Folder> parent)
@@ -282,13 +276,6 @@ int CreateFileIn(const Folder& folder, const std::string& name) {
 
 int CreateTemporaryIn(const Folder& folder, std::string* name) {
     return ToDescriptor(CreateTemporary(folder, name));
-}
-
-bool SetFileTimesOf(int fd, int64_t accessSeconds, int64_t writeSeconds) {
-    FILETIME access, write;
-    ToFileTime(accessSeconds, &access);
-    ToFileTime(writeSeconds, &write);
-    return SetFileTime(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), nullptr, &access, &write) != 0;
 }
 
 bool FinishCreated(int fd, const Folder& folder, const std::string& created,
