@@ -23,11 +23,6 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
     return folder + host::PathSeparator() + name;
 }
 
-std::string BaseName(const std::string& absolute) {
-    const size_t slash = absolute.find_last_of(std::string("/") + host::PathSeparator());
-    return slash == std::string::npos ? absolute : absolute.substr(slash + 1);
-}
-
 int ExitForError(vorx_Error e) { return e == vorx_OutOfMemory ? kExitNoMemory : kExitFatal; }
 
 int Fail(int code, const std::string& message) {
@@ -125,16 +120,6 @@ int Open(const Options& o, OpenArchive* archive) {
             Error("cannot open '" + o.archive + "': " + LibraryFailure(e));
     }
     return ExitForError(e);
-}
-
-vorx_Stream* OpenAgain(const std::string& path, const char* password) {
-    const int file = host::OpenForReading(path);
-    vorx_Stream* handle = nullptr;
-    if (file >= 0 &&
-        vorx::OpenStreamOnFile(&handle, file, password, vorx_OpenReadOnly) == vorx_Success)
-        return handle;
-    if (file >= 0) platform::FileClose(file);
-    return nullptr;
 }
 
 namespace {

@@ -31,8 +31,6 @@ void OnInterrupt();
 
 // `name` below `folder` in a host path.
 std::string JoinPath(const std::string& folder, const std::string& name);
-// The last component of an absolute host path.
-std::string BaseName(const std::string& absolute);
 
 // The exit code of a library error: out of memory, or fatal.
 int ExitForError(vorx_Error e);
@@ -77,9 +75,6 @@ bool ReportIfCutShort(int file, const std::string& path);
 // hands the library its descriptor: no host path reaches the library, whose paths are in
 // the ANSI code page on Windows.
 int Open(const Options& o, OpenArchive* archive);
-
-// Opens archive `path` for a second handle (a decoding thread's own): null when it cannot.
-vorx_Stream* OpenAgain(const std::string& path, const char* password);
 
 // Entry `index` (`info` as enumerated) decoded under vorx_DecompressToFile's rules into
 // `temporary`, made in `folder`, through a descriptor of it (free space asked of the
