@@ -19,6 +19,17 @@ bool ReadRecord(int file, uint64_t position, EntryRecord* record) {
     return true;
 }
 
+// Reads the records from entry `current`'s, at `*position`, on to entry `index`'s, into
+// `record`, leaving `*position` at it. False when one of them cannot be read.
+bool WalkToRecord(int file, uint64_t current, uint64_t index, uint64_t* position,
+                  EntryRecord* record) {
+    for (;; ++current) {
+        if (!ReadRecord(file, *position, record)) return false;
+        if (current == index) return true;
+        *position = NextRecordPosition(*position, record->compressedSize);
+    }
+}
+
 // The index of the first entry called `name`, the same way.
 bool FindEntryName(vorx_Stream* handle, const char* name, uint64_t* index) {
     handle->index.EnsureNames(handle->directory, handle->header.entryCount);
@@ -121,11 +132,7 @@ vorx_Error LocateEntry(vorx_Stream* handle, vorx_FileInfo* info, uint64_t* recor
         position = handle->index.RecordPosition(current);
     }
     EntryRecord record;
-    for (;; ++current) {
-        if (!ReadRecord(handle->file, position, &record)) return vorx_ReadFailed;
-        if (current == index) break;
-        position = NextRecordPosition(position, record.compressedSize);
-    }
+    if (!WalkToRecord(handle->file, current, index, &position, &record)) return vorx_ReadFailed;
 
     if (info) {
         RecordToFileInfo(record, info);
@@ -145,11 +152,7 @@ vorx_Error LocateEntryAt(vorx_Stream* handle, uint64_t index, EntryAt* entry) {
         position = handle->index.RecordPosition(index);
     }
     EntryRecord record;
-    for (;; ++current) {
-        if (!ReadRecord(handle->file, position, &record)) return vorx_ReadFailed;
-        if (current == index) break;
-        position = NextRecordPosition(position, record.compressedSize);
-    }
+    if (!WalkToRecord(handle->file, current, index, &position, &record)) return vorx_ReadFailed;
     entry->index = index;
     entry->recordPosition = position;
     RecordToFileInfo(record, &entry->info);
@@ -178,12 +181,7 @@ extern "C" vorx_Error VORX_CALL vorx_EnumerateFiles(vorx_Stream* handle, vorx_Fi
         current = 0;
     }
     EntryRecord record;
-    for (;;) {
-        if (!ReadRecord(handle->file, position, &record)) return vorx_ReadFailed;
-        if (current == index) break;
-        position = NextRecordPosition(position, record.compressedSize);
-        ++current;
-    }
+    if (!WalkToRecord(handle->file, current, index, &position, &record)) return vorx_ReadFailed;
 
     // The cursor moves before the name is looked up, whatever that look-up gives.
     handle->cursorPosition = NextRecordPosition(position, record.compressedSize);
