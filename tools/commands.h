@@ -29,6 +29,15 @@ extern std::atomic<vorx_Stream*> gActiveHandle;
 // The interrupt key's handler: only sets flags.
 void OnInterrupt();
 
+// Makes `handle` the archive the interrupt key cancels, for this object's life (however
+// the command ends: an exception leaves no closed handle behind for the key).
+struct CancelOnInterrupt {
+    explicit CancelOnInterrupt(vorx_Stream* handle) { gActiveHandle = handle; }
+    ~CancelOnInterrupt() { gActiveHandle = nullptr; }
+    CancelOnInterrupt(const CancelOnInterrupt&) = delete;
+    CancelOnInterrupt& operator=(const CancelOnInterrupt&) = delete;
+};
+
 // `name` below `folder` in a host path.
 std::string JoinPath(const std::string& folder, const std::string& name);
 

@@ -94,6 +94,7 @@ public:
           outDir_(outDir),
           root_(std::move(root)),
           folders_(std::move(folders)),
+          cancel_(archive.handle),
           progress_(list.totalSize),
           exitCode_(list.selectExit),
           policy_(o.yes ? Overwrite::All : Overwrite::Ask),
@@ -133,6 +134,7 @@ private:
     const std::string& outDir_;
     const host::FolderPtr root_;
     FolderCache folders_;
+    const CancelOnInterrupt cancel_;
     Progress progress_;
     uint64_t done_ = 0;  // bytes of the entries before the current one and of it
     int exitCode_;
@@ -149,12 +151,10 @@ private:
 };
 
 int Extraction::Run() {
-    gActiveHandle = archive_.handle;
     for (size_t position = 0; position < list_.entries.size(); ++position) {
         ReportWriterFailures();
         if (gInterrupted || !ExtractEntry(position)) break;
     }
-    gActiveHandle = nullptr;
     // Interrupted: what was decoded but not written yet is dropped.
     writer_.Finish(gInterrupted);
     ReportWriterFailures();
