@@ -61,3 +61,16 @@ private:
     HFONT templateFont_;  // the dialog manager's, from the template
     HFONT font_;          // made here for dpi_, or null at baseDpi_
 };
+
+// The object behind a dialog procedure, a dialog with a DialogScale `Scale`: given to
+// DialogBoxParam, kept with the window at WM_INITDIALOG (its scale recorded then) and
+// read back for every later message; null for the messages before WM_INITDIALOG.
+template <typename Dialog>
+Dialog* DialogObject(HWND dialog, UINT message, LPARAM lParam) {
+    if (message != WM_INITDIALOG)
+        return reinterpret_cast<Dialog*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
+    SetWindowLongPtrW(dialog, GWLP_USERDATA, lParam);
+    auto* self = reinterpret_cast<Dialog*>(lParam);
+    self->Scale.Init(dialog);
+    return self;
+}

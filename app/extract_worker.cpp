@@ -4,8 +4,6 @@
 #include <commctrl.h>
 #include <fcntl.h>
 #include <io.h>
-#include <sys/utime.h>
-#include <time.h>
 
 #include <cstring>
 #include <new>
@@ -134,16 +132,7 @@ vorx_Error ExtractWith(void* context, const char* password) {
         worker->Decoder ? worker->Decoder->Extract(job->index, password, request)
                         : vorx::ExtractEntryByIndex(worker->Archive, job->index, password, request);
     if (descriptor < 0) return result;
-    if (result == vorx_Success) {
-        const __time64_t now = _time64(nullptr);
-        __utimbuf64 times;
-        times.actime = now;
-        const int64_t lastWrite = job->info->lastWriteSeconds;
-        times.modtime = lastWrite != 0 ? lastWrite : now;
-        if (_futime64(descriptor, &times) != 0) result = vorx_ReadFailed;
-    }
-    // A file that cannot be closed may not hold what was written to it.
-    if (_close(descriptor) != 0 && result == vorx_Success) result = vorx_WriteFailed;
+    result = vorx::FinishOutput(descriptor, job->info->lastWriteSeconds, result);
     // A complete replacement takes the target's name in one step, in the held folder: a
     // link or a hard link by that name is replaced, not written through.
     if (result == vorx_Success && job->replace &&
@@ -307,42 +296,34 @@ bool ExtractWorker::MayReplace(const wchar_t* outputPath, const wchar_t* name, u
     return false;
 }
 
-bool ExtractWorker::ExtractIndex(uint64_t index) {
-    vorx_FileInfo info;
-    vorx_Error code = vorx_EnumerateFiles(Archive, &info, index);
-    if (code != vorx_Success) {
-        Report(code, "Archive Enum Error", MB_ICONERROR);
-        return false;
-    }
-    info.name[sizeof info.name - 1] = '\0';
-    if (std::strcmp(info.name, vorx::kCommentEntryName) == 0) return true;
-
-    // The name is judged as stored, then converted once (strictly) and split as UTF-16;
-    // a name that would leave the destination, or changes shape, is never written.
-    wchar_t name[sfx::kMaxNameChars + 1];
-    sfx::NameParts parts;
+// The name is judged as stored, then converted once (strictly) and split as UTF-16;
+// a name that would leave the destination, or changes shape, is never written.
+bool ExtractWorker::NameOf(const vorx_FileInfo& info, wchar_t (&name)[sfx::kMaxNameChars + 1],
+                           sfx::NameParts* parts, wchar_t (&outputPath)[sfx::kOutputPathChars]) {
     const UINT codePage = GetACP();
     if (!sfx::IsSafeEntryName(info.name, codePage) ||
         MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, info.name, -1, name,
                             sfx::kMaxNameChars + 1) == 0 ||
-        !sfx::SplitEntryName(info.name, codePage, name, &parts)) {
+        !sfx::SplitEntryName(info.name, codePage, name, parts)) {
         Report(vorx_CorruptArchive, "Error extracting", MB_OK);
         return false;
     }
-    wchar_t outputPath[sfx::kOutputPathChars];
-    wchar_t text[kTextChars];
     if (sfx::BuildOutputPath(outputPath, sfx::kOutputPathChars, Destination, name) !=
         vorx_Success) {
         Report(vorx_InvalidArgument, "Error extracting", MB_OK);
         return false;
     }
+    return true;
+}
 
+bool ExtractWorker::HoldFoldersOf(const wchar_t* name, const sfx::NameParts& parts) {
     size_t stopped = 0;
     const sfx::FolderWalk walk = !HoldDestination()
                                      ? sfx::FolderWalk::CannotCreate
                                      : sfx::WalkFolders(Folders, name, parts, kFolderOps, &stopped);
     if (walk == sfx::FolderWalk::ThroughLink) {
         Result = vorx_WriteFailed;
+        wchar_t text[kTextChars];
         wchar_t folder[sfx::kOutputPathChars];
         // The folder at fault, with its backslash.
         const size_t length = parts.start[stopped - 1] + parts.length[stopped - 1];
@@ -362,7 +343,25 @@ bool ExtractWorker::ExtractIndex(uint64_t index) {
                        MB_ICONERROR | MB_SETFOREGROUND);
         return false;
     }
+    return true;
+}
 
+bool ExtractWorker::ExtractIndex(uint64_t index) {
+    vorx_FileInfo info;
+    vorx_Error code = vorx_EnumerateFiles(Archive, &info, index);
+    if (code != vorx_Success) {
+        Report(code, "Archive Enum Error", MB_ICONERROR);
+        return false;
+    }
+    info.name[sizeof info.name - 1] = '\0';
+    if (std::strcmp(info.name, vorx::kCommentEntryName) == 0) return true;
+
+    wchar_t name[sfx::kMaxNameChars + 1];
+    sfx::NameParts parts;
+    wchar_t outputPath[sfx::kOutputPathChars];
+    if (!NameOf(info, name, &parts, outputPath) || !HoldFoldersOf(name, parts)) return false;
+
+    wchar_t text[kTextChars];
     if (Window != nullptr) {
         sfx::Compose(text, kTextChars, L"Current file: ", name, L"");
         SetDlgItemTextW(Window, IDC_STATUS, text);

@@ -90,6 +90,13 @@ private:
     void ExtractAll();
     // One entry: false when the run stops there.
     bool ExtractIndex(uint64_t index);
+    // The entry's name checked and converted into `name` and split into `parts`, and its
+    // path below the destination; false (reported) when it is refused.
+    bool NameOf(const vorx_FileInfo& info, wchar_t (&name)[sfx::kMaxNameChars + 1],
+                sfx::NameParts* parts, wchar_t (&outputPath)[sfx::kOutputPathChars]);
+    // Holds the folders of the entry `name` (split as `parts`), made where missing and
+    // never through a link; false (reported) when it cannot.
+    bool HoldFoldersOf(const wchar_t* name, const sfx::NameParts& parts);
     // Holds the destination, making it first; false when it cannot.
     bool HoldDestination();
     void ReleaseFolders();

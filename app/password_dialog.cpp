@@ -89,12 +89,9 @@ INT_PTR PasswordDialog::Run(HWND parent, char* output, const char* prompt) {
 const char* PasswordDialog::GetRemembered() const { return HasRemembered ? Remembered : nullptr; }
 
 INT_PTR CALLBACK PasswordDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<PasswordDialog*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
+    auto* self = DialogObject<PasswordDialog>(dialog, message, lParam);
     switch (message) {
         case WM_INITDIALOG: {
-            self = reinterpret_cast<PasswordDialog*>(lParam);
-            SetWindowLongPtrW(dialog, GWLP_USERDATA, lParam);
-            self->Scale.Init(dialog);
             SendDlgItemMessageW(dialog, IDC_PASSWORD, EM_LIMITTEXT, kMaximumLength, 0);
             if (self->Prompt != nullptr) SetText(dialog, IDC_PROMPT, self->Prompt);
             if (self->HasRemembered) {

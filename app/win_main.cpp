@@ -63,6 +63,43 @@ int OpenSelf(const wchar_t* path) {
     return descriptor;
 }
 
+// The archive appended to this executable, open as `self`: its password asked for once
+// when the archive demands one.
+vorx_Error OpenOwnArchive(int self, PasswordDialog& passwords, vorx_Stream** archive) {
+    vorx_Error result = vorx::OpenStreamOnFile(archive, self, nullptr, vorx_OpenReadOnly);
+    if (result != vorx_PasswordRequired) return result;
+    char password[sfx::kPathSize] = {};
+    if (passwords.Run(nullptr, password,
+                      "This archive is protected, please enter the password for it below") == 1)
+        result = vorx::OpenStreamOnFile(archive, self, password, vorx_OpenReadOnly);
+    SecureZeroMemory(password, sizeof password);
+    return result;
+}
+
+// "/q": the worker runs without a window. Returns the exit code.
+int ExtractQuietly(ExtractWorker& worker) {
+    if (worker.Start(nullptr, false))
+        worker.Wait();
+    else
+        ShowMessageBox(nullptr, vorx_GetErrorString(worker.Result), "Error extracting", MB_OK);
+    return worker.Result;
+}
+
+// The wizard, which starts the worker on its last page. Returns the exit code.
+int ExtractInWizard(HINSTANCE instance, ExtractWorker& worker) {
+    using InitFn = void(WINAPI*)();
+    if (auto initCommonControls = SystemFunctionAs<InitFn>("comctl32.dll", "InitCommonControls"))
+        initCommonControls();
+    WizardDialog wizard;
+    const INT_PTR ended = wizard.Run(instance, worker.Archive, worker);
+    // After a confirmed Cancel the worker stops at its next block; the archive is
+    // closed only once it has let go of it.
+    worker.Wait();
+    if (worker.WasStarted() || worker.Result != vorx_Success) return worker.Result;
+    // Cancelled before the extraction began, or no dialog at all.
+    return ended == -1 ? vorx_Unknown : vorx_InvalidArgument;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
@@ -110,44 +147,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandTail, int) {
     }
 
     vorx_Stream* archive = nullptr;
-    vorx_Error result = vorx::OpenStreamOnFile(&archive, self, nullptr, vorx_OpenReadOnly);
-    if (result == vorx_PasswordRequired) {
-        char password[sfx::kPathSize] = {};
-        if (passwords.Run(nullptr, password,
-                          "This archive is protected, please enter the password for it below") == 1)
-            result = vorx::OpenStreamOnFile(&archive, self, password, vorx_OpenReadOnly);
-        SecureZeroMemory(password, sizeof password);
-    }
+    const vorx_Error result = OpenOwnArchive(self, passwords, &archive);
     if (result != vorx_Success) {
         if (self >= 0) _close(self);
         return ReportOpenFailure(result);
     }
-
     ExtractWorker worker;
-    int exitCode;
-    if (quiet) {
-        worker.Init(archive, passwords, destination, config.runAfterExtract);
-        if (worker.Start(nullptr, false))
-            worker.Wait();
-        else
-            ShowMessageBox(nullptr, vorx_GetErrorString(worker.Result), "Error extracting", MB_OK);
-        exitCode = worker.Result;
-    } else {
-        using InitFn = void(WINAPI*)();
-        if (auto initCommonControls =
-                SystemFunctionAs<InitFn>("comctl32.dll", "InitCommonControls"))
-            initCommonControls();
-        worker.Init(archive, passwords, destination, config.runAfterExtract);
-        WizardDialog wizard;
-        const INT_PTR ended = wizard.Run(instance, archive, worker);
-        // After a confirmed Cancel the worker stops at its next block; the archive is
-        // closed only once it has let go of it.
-        worker.Wait();
-        if (worker.WasStarted() || worker.Result != vorx_Success)
-            exitCode = worker.Result;
-        else  // cancelled before the extraction began, or no dialog at all
-            exitCode = ended == -1 ? vorx_Unknown : vorx_InvalidArgument;
-    }
+    worker.Init(archive, passwords, destination, config.runAfterExtract);
+    const int exitCode = quiet ? ExtractQuietly(worker) : ExtractInWizard(instance, worker);
     if (worker.Thread != nullptr) CloseHandle(worker.Thread);
     vorx_CloseStream(archive);
     return exitCode;

@@ -332,13 +332,10 @@ void WizardDialog::Release(HWND dialog) {
 }
 
 INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<WizardDialog*>(GetWindowLongPtrW(dialog, GWLP_USERDATA));
+    auto* self = DialogObject<WizardDialog>(dialog, message, lParam);
     switch (message) {
         case WM_INITDIALOG: {
-            self = reinterpret_cast<WizardDialog*>(lParam);
-            SetWindowLongPtrW(dialog, GWLP_USERDATA, lParam);
             self->Window = dialog;
-            self->Scale.Init(dialog);
             vorx_FileInfo info;
             if (vorx_GetFileInfo(self->Archive, &info, vorx::kCommentEntryName) == vorx_Success) {
                 // Without memory for the text the page stays empty.

@@ -215,13 +215,6 @@ bool ParseBlockHeader(uint32_t header, uint64_t position, BlockHeader* block) {
            block->type == static_cast<uint32_t>(BlockType::Compressed);
 }
 
-vorx_Error ReadBlockHeader(int file, uint64_t position, BlockHeader* block) {
-    uint8_t raw[kBlockHeaderSize];
-    if (platform::FileReadAt(file, position, raw, sizeof raw) != static_cast<int64_t>(sizeof raw))
-        return vorx_CorruptArchive;
-    return ParseBlockHeader(ReadLe32(raw), position, block) ? vorx_Success : vorx_CorruptArchive;
-}
-
 vorx_Error ReadBlockBody(int file, const BlockHeader& block, int64_t fileLength, uint8_t* body) {
     const uint64_t start = block.position + kBlockHeaderSize;
     if (fileLength >= 0) {

@@ -77,15 +77,13 @@ vorx_Error DecodeEntryBlocks(const EntryAt& entry, const DecodeContext& context,
                              OutputTarget* target, OutputSink sink, void* sinkContext,
                              uint64_t* produced);
 
-// Reads and checks the header of the block at `position`: 0, or 3 when the file cannot
-// give its four bytes or its type is unknown. The body lies behind it.
+// The header of the block at `position`; the body lies behind it.
 struct BlockHeader {
     uint32_t type;
     uint32_t size;      // the header's size field
     size_t padded;      // the body's length in the file (a 29-bit size keeps it in a size_t)
     uint64_t position;  // of the header
 };
-vorx_Error ReadBlockHeader(int file, uint64_t position, BlockHeader* block);
 // A header's fields; false when its type is unknown.
 bool ParseBlockHeader(uint32_t header, uint64_t position, BlockHeader* block);
 

@@ -10,8 +10,6 @@ namespace vorx {
 namespace {
 
 constexpr size_t kMaxNameLength = 255;
-constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
-constexpr int64_t kTicksPerSecond = 10000000;
 
 bool ReadRecord(int file, uint64_t position, EntryRecord* record) {
     uint8_t raw[kEntryRecordSize];
@@ -19,6 +17,17 @@ bool ReadRecord(int file, uint64_t position, EntryRecord* record) {
     if (ReadAt(file, position, raw, sizeof raw) != sizeof raw) return false;
     *record = EntryRecord::Parse(raw);
     return true;
+}
+
+// Reads the records from entry `current`'s, at `*position`, on to entry `index`'s, into
+// `record`, leaving `*position` at it. False when one of them cannot be read.
+bool WalkToRecord(int file, uint64_t current, uint64_t index, uint64_t* position,
+                  EntryRecord* record) {
+    for (;; ++current) {
+        if (!ReadRecord(file, *position, record)) return false;
+        if (current == index) return true;
+        *position = NextRecordPosition(*position, record->compressedSize);
+    }
 }
 
 // The index of the first entry called `name`, the same way.
@@ -59,13 +68,8 @@ void SecondsToFileTime(int64_t seconds, vorx_FileTime* fileTime) {
     // The runtime cannot express this instant as a local calendar time (the Windows
     // runtime covers 1970 to 3000 only). Store the exact UTC instant when a FILETIME
     // holds it, and 0 (no time) when it lies before 1601 or beyond the FILETIME range.
-    constexpr int64_t kLatest = INT64_MAX / kTicksPerSecond - kSecondsFrom1601To1970;
-    if (seconds < -kSecondsFrom1601To1970 || seconds > kLatest) {
-        StoreFileTime(0, fileTime);
-        return;
-    }
-    StoreFileTime(static_cast<uint64_t>((seconds + kSecondsFrom1601To1970) * kTicksPerSecond),
-                  fileTime);
+    if (!platform::UtcFileTime(seconds, &utc)) utc = 0;
+    StoreFileTime(utc, fileTime);
 }
 
 // The public header restates two facts of the archive's layout.
@@ -128,11 +132,7 @@ vorx_Error LocateEntry(vorx_Stream* handle, vorx_FileInfo* info, uint64_t* recor
         position = handle->index.RecordPosition(current);
     }
     EntryRecord record;
-    for (;; ++current) {
-        if (!ReadRecord(handle->file, position, &record)) return vorx_ReadFailed;
-        if (current == index) break;
-        position = NextRecordPosition(position, record.compressedSize);
-    }
+    if (!WalkToRecord(handle->file, current, index, &position, &record)) return vorx_ReadFailed;
 
     if (info) {
         RecordToFileInfo(record, info);
@@ -152,11 +152,7 @@ vorx_Error LocateEntryAt(vorx_Stream* handle, uint64_t index, EntryAt* entry) {
         position = handle->index.RecordPosition(index);
     }
     EntryRecord record;
-    for (;; ++current) {
-        if (!ReadRecord(handle->file, position, &record)) return vorx_ReadFailed;
-        if (current == index) break;
-        position = NextRecordPosition(position, record.compressedSize);
-    }
+    if (!WalkToRecord(handle->file, current, index, &position, &record)) return vorx_ReadFailed;
     entry->index = index;
     entry->recordPosition = position;
     RecordToFileInfo(record, &entry->info);
@@ -185,12 +181,7 @@ extern "C" vorx_Error VORX_CALL vorx_EnumerateFiles(vorx_Stream* handle, vorx_Fi
         current = 0;
     }
     EntryRecord record;
-    for (;;) {
-        if (!ReadRecord(handle->file, position, &record)) return vorx_ReadFailed;
-        if (current == index) break;
-        position = NextRecordPosition(position, record.compressedSize);
-        ++current;
-    }
+    if (!WalkToRecord(handle->file, current, index, &position, &record)) return vorx_ReadFailed;
 
     // The cursor moves before the name is looked up, whatever that look-up gives.
     handle->cursorPosition = NextRecordPosition(position, record.compressedSize);

@@ -191,15 +191,15 @@ vorx_Error ExtractEntryByIndex(vorx_Stream* handle, uint64_t index, const char* 
     return ExtractEntryAt(handle, entry, password, request, nullptr, nullptr);
 }
 
-vorx_Error FinishOutputFile(int output, const char* path, const vorx_FileInfo& info,
-                            vorx_Error result) {
-    // A file that cannot be closed may not hold what was written to it.
-    if (platform::FileClose(output) != 0 && result == vorx_Success) result = vorx_WriteFailed;
-    if (result != vorx_Success) return result;
+bool StampOutput(int fd, int64_t lastWriteSeconds) {
     const int64_t now = platform::CurrentTime();
-    const int64_t lastWrite = info.lastWriteSeconds != 0 ? info.lastWriteSeconds : now;
-    if (!platform::SetFileTimes(path, now, lastWrite)) return vorx_ReadFailed;
-    return vorx_Success;
+    return platform::SetFileTimesOf(fd, now, lastWriteSeconds != 0 ? lastWriteSeconds : now);
+}
+
+vorx_Error FinishOutput(int fd, int64_t lastWriteSeconds, vorx_Error result) {
+    if (result == vorx_Success && !StampOutput(fd, lastWriteSeconds)) result = vorx_ReadFailed;
+    if (platform::FileClose(fd) != 0 && result == vorx_Success) result = vorx_WriteFailed;
+    return result;
 }
 
 }  // namespace vorx
@@ -234,7 +234,7 @@ extern "C" vorx_Error VORX_CALL vorx_DecompressToFile(vorx_Stream* handle, const
     request.progress = progress;
     const vorx_Error result = ExtractEntryAt(handle, entry, password, request, nullptr, nullptr);
     if (output < 0) return result;
-    return FinishOutputFile(output, outputPath, entry.info, result);
+    return FinishOutput(output, entry.info.lastWriteSeconds, result);
 }
 
 extern "C" vorx_Error VORX_CALL vorx_DecompressToPtr(vorx_Stream* handle, const char* name,

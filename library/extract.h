@@ -93,10 +93,15 @@ vorx_Error ExtractEntryAt(vorx_Stream* handle, const EntryAt& entry, const char*
 vorx_Error ExtractEntryByIndex(vorx_Stream* handle, uint64_t index, const char* password,
                                const EntryRequest& request);
 
-// The end of vorx_DecompressToFile once the decode gave `result`: closes `output` (15 when
-// that fails, since the file may not hold what was written), then, on success, sets
-// the file's times at `path` from the entry's record (13 when that fails).
-vorx_Error FinishOutputFile(int output, const char* path, const vorx_FileInfo& info,
-                            vorx_Error result);
+// Gives a file extracted from an entry, open as `fd`, the entry's last-write time
+// (`lastWriteSeconds`; 0: the time of writing) and the time of writing as its last access.
+// False when the system refuses them.
+bool StampOutput(int fd, int64_t lastWriteSeconds);
+
+// The end of every decode into a file (vorx_DecompressToFile, the tool, the
+// self-extractor) open as `fd`, once the decode gave `result`: on success the file's
+// times (StampOutput; 13 when refused), then the close (15 when it fails, since the file
+// may not hold what was written). Returns `result` or the first failure.
+vorx_Error FinishOutput(int fd, int64_t lastWriteSeconds, vorx_Error result);
 
 }  // namespace vorx

@@ -37,7 +37,6 @@ public:
 
     uint8_t* base() const { return base_; }
     uint64_t committedBytes() const { return static_cast<uint64_t>(committedUnits_) * unitSize_; }
-    uint32_t committedUnits() const { return committedUnits_; }
 
     // The window as a decoder's output target: room for up to 64 MiB per block, grown
     // in 512 KiB steps; 1 beyond 64 MiB or when the memory cannot be had.

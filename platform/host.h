@@ -88,8 +88,6 @@ bool FreeBytesIn(const Folder& folder, uint64_t* bytes);
 int CreateFileIn(const Folder& folder, const std::string& name);
 // Likewise under a fresh random name, returned in `name`.
 int CreateTemporaryIn(const Folder& folder, std::string* name);
-// Sets the last access and last write times of an open file (seconds since 1970 UTC).
-bool SetFileTimesOf(int fd, int64_t accessSeconds, int64_t writeSeconds);
 // Ends a file made by CreateFileIn or CreateTemporaryIn as `created` in `folder` and still
 // open as `fd`, closing `fd`: with `keep`, it takes the name `target` (when that differs,
 // replacing what has that name: a link itself, never what it points to); without, or when
@@ -244,6 +242,8 @@ using platform::Condition;
 using platform::Locked;
 using platform::Mutex;
 using platform::ProcessorCount;
+// So are the times of an open file.
+using platform::SetFileTimesOf;
 using platform::Thread;
 
 }  // namespace host

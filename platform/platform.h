@@ -36,13 +36,13 @@ int64_t FileWrite(int fd, const void* buffer, size_t count);
 int64_t FileReadAt(int fd, uint64_t offset, void* buffer, size_t count);
 // Moves the file position; returns the new position or -1.
 int64_t FileSeek(int fd, int64_t offset, Whence whence);
-int64_t FileTell(int fd);
 // Length of the open file in bytes, or -1. The position is not moved.
 int64_t FileLength(int fd);
 int FileClose(int fd);
 
-// Sets a file's last access and last write times (seconds since 1970 UTC).
-bool SetFileTimes(const char* path, int64_t accessSeconds, int64_t writeSeconds);
+// Sets the last access and last write times of an open file (seconds since 1970 UTC);
+// false when the system refuses them (on Windows, outside what a FILETIME holds).
+bool SetFileTimesOf(int fd, int64_t accessSeconds, int64_t writeSeconds);
 
 // Folder separators in paths: '\' and '/' on Windows; '/' elsewhere, where '\' is an
 // ordinary character of a file name.
@@ -100,6 +100,18 @@ bool LocalCalendarTime(int64_t seconds, CalendarTime* out);
 // The runtime's time-zone offset for standard time, in minutes west of UTC
 // (the TZ variable when it is set, else the system's setting). No daylight saving.
 int32_t TimeZoneBiasMinutes();
+
+// An instant (seconds since 1970 UTC) as a FILETIME (100 ns since 1601), exactly; false
+// when it lies before 1601 or beyond what a FILETIME holds.
+inline bool UtcFileTime(int64_t seconds, uint64_t* fileTime) {
+    constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
+    constexpr int64_t kTicksPerSecond = 10000000;
+    if (seconds < -kSecondsFrom1601To1970 ||
+        seconds > INT64_MAX / kTicksPerSecond - kSecondsFrom1601To1970)
+        return false;
+    *fileTime = static_cast<uint64_t>((seconds + kSecondsFrom1601To1970) * kTicksPerSecond);
+    return true;
+}
 
 // Calendar time to FILETIME (100 ns since 1601), no zone applied. False when invalid.
 bool CalendarToFileTime(const CalendarTime& calendar, uint64_t* fileTime);

@@ -118,7 +118,7 @@ void Walker::Item(const WalkFolderPtr& node, const host::FolderPtr& held,
 
 // A path the user gave: a link there is followed, as asked.
 void Walker::Named(const std::string& path) {
-    const std::string display = BaseName(host::AbsolutePath(path));
+    const std::string display = host::LastComponent(host::AbsolutePath(path));
     if (display.empty()) {
         result.problems.push_back("'" + path + "' has no name to store it under");
         return;

@@ -23,11 +23,6 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
     return folder + host::PathSeparator() + name;
 }
 
-std::string BaseName(const std::string& absolute) {
-    const size_t slash = absolute.find_last_of(std::string("/") + host::PathSeparator());
-    return slash == std::string::npos ? absolute : absolute.substr(slash + 1);
-}
-
 int ExitForError(vorx_Error e) { return e == vorx_OutOfMemory ? kExitNoMemory : kExitFatal; }
 
 int Fail(int code, const std::string& message) {
@@ -127,27 +122,6 @@ int Open(const Options& o, OpenArchive* archive) {
     return ExitForError(e);
 }
 
-vorx_Stream* OpenAgain(const std::string& path, const char* password) {
-    const int file = host::OpenForReading(path);
-    vorx_Stream* handle = nullptr;
-    if (file >= 0 &&
-        vorx::OpenStreamOnFile(&handle, file, password, vorx_OpenReadOnly) == vorx_Success)
-        return handle;
-    if (file >= 0) platform::FileClose(file);
-    return nullptr;
-}
-
-vorx_Error FinishOutput(int fd, int64_t lastWriteSeconds, vorx_Error result) {
-    if (result == vorx_Success) {
-        const int64_t now = platform::CurrentTime();
-        if (!host::SetFileTimesOf(fd, now, lastWriteSeconds ? lastWriteSeconds : now))
-            result = vorx_ReadFailed;
-    }
-    // A file that cannot be closed may not hold what was written to it.
-    if (platform::FileClose(fd) != 0 && result == vorx_Success) result = vorx_WriteFailed;
-    return result;
-}
-
 namespace {
 
 struct TemporaryOutput {
@@ -177,7 +151,22 @@ vorx_Error DecodeToTemporary(vorx::ParallelDecoder& decoder, uint64_t index,
     request.descriptor = &fd;
     request.progress = &OnDecodeProgress;
     const vorx_Error e = decoder.Extract(index, password, request);
-    return fd < 0 ? e : FinishOutput(fd, info.lastWriteSeconds, e);
+    return fd < 0 ? e : vorx::FinishOutput(fd, info.lastWriteSeconds, e);
+}
+
+namespace {
+
+vorx::ParallelDecoder::Settings WithThreads(vorx::ParallelDecoder::Settings settings,
+                                            unsigned threads) {
+    settings.threads = threads;
+    return settings;
+}
+
+}  // namespace
+
+ArchiveDecoder::ArchiveDecoder(const OpenArchive& archive, unsigned threads, Settings settings)
+    : ParallelDecoder(archive.handle, WithThreads(settings, threads)) {
+    SetAheadPassword(archive.Password());
 }
 
 EntryList ReadEntries(vorx_Stream* handle) {

@@ -29,10 +29,17 @@ extern std::atomic<vorx_Stream*> gActiveHandle;
 // The interrupt key's handler: only sets flags.
 void OnInterrupt();
 
+// Makes `handle` the archive the interrupt key cancels, for this object's life (however
+// the command ends: an exception leaves no closed handle behind for the key).
+struct CancelOnInterrupt {
+    explicit CancelOnInterrupt(vorx_Stream* handle) { gActiveHandle = handle; }
+    ~CancelOnInterrupt() { gActiveHandle = nullptr; }
+    CancelOnInterrupt(const CancelOnInterrupt&) = delete;
+    CancelOnInterrupt& operator=(const CancelOnInterrupt&) = delete;
+};
+
 // `name` below `folder` in a host path.
 std::string JoinPath(const std::string& folder, const std::string& name);
-// The last component of an absolute host path.
-std::string BaseName(const std::string& absolute);
 
 // The exit code of a library error: out of memory, or fatal.
 int ExitForError(vorx_Error e);
@@ -78,19 +85,19 @@ bool ReportIfCutShort(int file, const std::string& path);
 // the ANSI code page on Windows.
 int Open(const Options& o, OpenArchive* archive);
 
-// Opens archive `path` for a second handle (a decoding thread's own): null when it cannot.
-vorx_Stream* OpenAgain(const std::string& path, const char* password);
-
-// The end of decoding into a file the tool opened: the last-write time (now when it is 0)
-// and the close, whose failure is a write failure. Returns `result` or the first failure.
-vorx_Error FinishOutput(int fd, int64_t lastWriteSeconds, vorx_Error result);
-
 // Entry `index` (`info` as enumerated) decoded under vorx_DecompressToFile's rules into
 // `temporary`, made in `folder`, through a descriptor of it (free space asked of the
 // folder: no path reaches the library), with its last-write time.
 vorx_Error DecodeToTemporary(vorx::ParallelDecoder& decoder, uint64_t index,
                              const vorx_FileInfo& info, const host::TemporaryFile& temporary,
                              const host::Folder& folder, const char* password);
+
+// The parallel decoder of t and x over `archive`: `settings` on `threads` (those of -j),
+// encrypted entries decoded ahead with the archive's password.
+class ArchiveDecoder : public vorx::ParallelDecoder {
+public:
+    ArchiveDecoder(const OpenArchive& archive, unsigned threads, Settings settings);
+};
 
 // Every entry's information, in the archive's order, and the sum of their sizes. Reading
 // stops at the first entry that cannot be read: `error` says why, and `entries` holds

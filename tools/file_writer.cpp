@@ -1,7 +1,9 @@
 #include "tools/file_writer.h"
 
+#include <new>
 #include <utility>
 
+#include "library/extract.h"
 #include "platform/host.h"
 #include "platform/platform.h"
 #include "tools/commands.h"
@@ -19,10 +21,7 @@ bool WriteFileJob(const FileJob& job, std::string* failure) {
     }
     bool ok = job.size == 0 ||
               platform::FileWrite(fd, job.data.get(), job.size) == static_cast<int64_t>(job.size);
-    if (ok) {
-        const int64_t now = platform::CurrentTime();
-        ok = host::SetFileTimesOf(fd, now, job.lastWriteSeconds ? job.lastWriteSeconds : now);
-    }
+    if (ok) ok = vorx::StampOutput(fd, job.lastWriteSeconds);
     if (!ok) *failure = SystemFailure(what, job.folder->path(), job.size);
     // Renamed into place, or removed when anything failed; a file that cannot be closed
     // may not hold what was written to it.
@@ -52,14 +51,7 @@ FileWriter::~FileWriter() { Finish(true); }
 void FileWriter::Submit(FileJob job) {
     host::Locked lock(mutex_);
     if (stopping_) {
-        mutex_.Unlock();
-        std::string failure;
-        const bool ok = WriteFileJob(job, &failure);
-        mutex_.Lock();
-        if (ok)
-            ++written_;
-        else
-            failures_.push_back(failure);
+        WriteUnlocked(job);
         return;
     }
     // One file larger than the limit still goes, alone.
@@ -87,6 +79,7 @@ void FileWriter::Finish(bool abandon) {
 
 std::vector<std::string> FileWriter::TakeFailures() {
     host::Locked lock(mutex_);
+    if (outOfMemory_) throw std::bad_alloc();
     std::vector<std::string> failures;
     failures.swap(failures_);
     return failures;
@@ -95,6 +88,25 @@ std::vector<std::string> FileWriter::TakeFailures() {
 size_t FileWriter::written() {
     host::Locked lock(mutex_);
     return written_;
+}
+
+void FileWriter::WriteUnlocked(FileJob& job) {
+    mutex_.Unlock();
+    std::string failure;
+    bool ok = false, outOfMemory = false;
+    try {
+        ok = WriteFileJob(job, &failure);
+    } catch (const std::bad_alloc&) {
+        outOfMemory = true;
+    }
+    job.data.reset();
+    job.folder.reset();
+    mutex_.Lock();
+    outOfMemory_ = outOfMemory_ || outOfMemory;
+    if (ok)
+        ++written_;
+    else if (!outOfMemory)
+        failures_.push_back(std::move(failure));
 }
 
 void FileWriter::Run(void* self) { static_cast<FileWriter*>(self)->Work(); }
@@ -114,19 +126,10 @@ void FileWriter::Work() {
         FileJob job = std::move(queue_.front());
         queue_.pop_front();
         busy_ = true;
-        mutex_.Unlock();
-        std::string failure;
-        const bool ok = WriteFileJob(job, &failure);
         const size_t cost = Cost(job);
-        job.data.reset();
-        job.folder.reset();
-        mutex_.Lock();
+        WriteUnlocked(job);
         busy_ = false;
         queuedBytes_ -= cost;
-        if (ok)
-            ++written_;
-        else
-            failures_.push_back(failure);
         changed_.NotifyAll();
     }
 }

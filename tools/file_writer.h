@@ -54,12 +54,16 @@ public:
     void Finish(bool abandon);
 
     // Why each file that failed since the last call failed ("cannot write 'PATH': REASON"),
-    // in submission order.
+    // in submission order. Throws std::bad_alloc, on the caller's thread, when the
+    // thread ran out of memory.
     std::vector<std::string> TakeFailures();
     // Files written so far.
     size_t written();
 
 private:
+    // Writes `job` (its data let go afterwards) with the lock released meanwhile, and
+    // counts how it went; running out of memory is kept for TakeFailures to throw.
+    void WriteUnlocked(FileJob& job);
     static void Run(void* self);
     void Work();
 
@@ -72,6 +76,7 @@ private:
     bool stopping_ = false;
     bool abandon_ = false;
     size_t written_ = 0;
+    bool outOfMemory_ = false;
     std::vector<std::string> failures_;
     host::Thread thread_;
 };

@@ -88,17 +88,15 @@ int Test(const Options& o) {
     if (const int e = Open(o, &archive)) return e;
     const EntryList list = SelectEntries(o, ReadEntries(archive.handle));
     if (list.error != vorx_Success) return ReportUnreadableEntry(archive.handle, list);
-    gActiveHandle = archive.handle;
+    const CancelOnInterrupt cancel(archive.handle);
     std::vector<EntryResult> results;
     Progress progress(list.totalSize);
     uint64_t done = 0;
     int exitCode = list.selectExit;
     // The command's thread is one of the decoders: it has nothing else to do.
     vorx::ParallelDecoder::Settings settings;
-    settings.threads = Threads(o);
     settings.callerDecodes = true;
-    vorx::ParallelDecoder decoder(archive.handle, settings);
-    decoder.SetAheadPassword(archive.Password());
+    ArchiveDecoder decoder(archive, Threads(o), settings);
     for (size_t index = 0; index < list.entries.size(); ++index) {
         const vorx_FileInfo& info = list.entries[index];
         if (gInterrupted) break;
@@ -118,7 +116,6 @@ int Test(const Options& o) {
         results.push_back(EntryResult{DisplayName(info.name, o.codePage, !o.json), e});
         if (e != vorx_Success) exitCode = std::max(exitCode, ExitForError(e));
     }
-    gActiveHandle = nullptr;
     progress.Done();
     if (gInterrupted) return Fail(kExitInterrupted, "interrupted");
     size_t failed = 0;

@@ -249,15 +249,6 @@ int CreateTemporaryIn(const Folder& folder, std::string* name) {
     return -1;
 }
 
-bool SetFileTimesOf(int fd, int64_t accessSeconds, int64_t writeSeconds) {
-    struct timespec times[2];
-    times[0].tv_sec = static_cast<time_t>(accessSeconds);
-    times[0].tv_nsec = 0;
-    times[1].tv_sec = static_cast<time_t>(writeSeconds);
-    times[1].tv_nsec = 0;
-    return futimens(fd, times) == 0;
-}
-
 bool FinishCreated(int fd, const Folder& folder, const std::string& created,
                    const std::string& target, bool keep) {
     const int at = FolderAccess::Fd(folder);

@@ -112,8 +112,6 @@ int64_t FileSeek(int fd, int64_t offset, Whence whence) {
     return r < 0 ? -1 : static_cast<int64_t>(r);
 }
 
-int64_t FileTell(int fd) { return FileSeek(fd, 0, Whence::Current); }
-
 int64_t FileLength(int fd) {
     struct stat st;
     if (fstat(fd, &st) != 0) return -1;
@@ -122,13 +120,13 @@ int64_t FileLength(int fd) {
 
 int FileClose(int fd) { return ::close(fd); }
 
-bool SetFileTimes(const char* path, int64_t accessSeconds, int64_t writeSeconds) {
+bool SetFileTimesOf(int fd, int64_t accessSeconds, int64_t writeSeconds) {
     struct timespec times[2];
     times[0].tv_sec = static_cast<time_t>(accessSeconds);
     times[0].tv_nsec = 0;
     times[1].tv_sec = static_cast<time_t>(writeSeconds);
     times[1].tv_nsec = 0;
-    return utimensat(AT_FDCWD, path, times, 0) == 0;
+    return futimens(fd, times) == 0;
 }
 
 bool FreeBytesForFolder(const char* folder, uint64_t* freeBytes) {

@@ -210,12 +210,6 @@ int ToDescriptor(HANDLE h) {
     return fd;
 }
 
-void ToFileTime(int64_t seconds, FILETIME* ft) {
-    const uint64_t ticks = static_cast<uint64_t>(seconds + 11644473600ll) * 10000000ull;
-    ft->dwLowDateTime = static_cast<DWORD>(ticks);
-    ft->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-}
-
 }  // namespace
 
 Folder::Folder(std::string path, intptr_t handle, std::shared_ptr<const Folder> parent)
@@ -228,11 +222,14 @@ FolderPtr OpenFolder(const std::string& path) {
     return h ? FolderAccess::Make(path, h, nullptr) : nullptr;
 }
 
-Subfolder OpenSubfolder(const FolderPtr& parent, const std::string& name, FolderPtr* out) {
+namespace {
+
+// A step below `parent` (making the folder when `make`), as the tool names its outcome.
+Subfolder TakeStep(const FolderPtr& parent, const std::string& name, bool make, FolderPtr* out) {
     HANDLE h = nullptr;
     using platform::held::Step;
-    const Step step =
-        platform::held::OpenSubfolder(FolderAccess::Handle(*parent), WideName(name).name(), &h);
+    const Step step = platform::held::OpenSubfolder(FolderAccess::Handle(*parent),
+                                                    WideName(name).name(), &h, make);
     switch (step) {
         case Step::Opened:
         case Step::Made:
@@ -247,6 +244,12 @@ Subfolder OpenSubfolder(const FolderPtr& parent, const std::string& name, Folder
             break;
     }
     return Subfolder::Failed;
+}
+
+}  // namespace
+
+Subfolder OpenSubfolder(const FolderPtr& parent, const std::string& name, FolderPtr* out) {
+    return TakeStep(parent, name, true, out);
 }
 
 PathStatus StatIn(const Folder& folder, const std::string& name) {
@@ -273,13 +276,6 @@ int CreateFileIn(const Folder& folder, const std::string& name) {
 
 int CreateTemporaryIn(const Folder& folder, std::string* name) {
     return ToDescriptor(CreateTemporary(folder, name));
-}
-
-bool SetFileTimesOf(int fd, int64_t accessSeconds, int64_t writeSeconds) {
-    FILETIME access, write;
-    ToFileTime(accessSeconds, &access);
-    ToFileTime(writeSeconds, &write);
-    return SetFileTime(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), nullptr, &access, &write) != 0;
 }
 
 bool FinishCreated(int fd, const Folder& folder, const std::string& created,
@@ -547,22 +543,7 @@ bool StatItem(const Folder& folder, const std::string& name, bool followLink, Fo
 }
 
 Subfolder OpenExistingSubfolder(const FolderPtr& parent, const std::string& name, FolderPtr* out) {
-    HANDLE h = nullptr;
-    using platform::held::Step;
-    switch (platform::held::OpenSubfolder(FolderAccess::Handle(*parent), WideName(name).name(), &h,
-                                          false)) {
-        case Step::Opened:
-        case Step::Made:
-            *out = FolderAccess::Make(Join(parent->path(), name), h, parent);
-            return Subfolder::Opened;
-        case Step::Link:
-            return Subfolder::Link;
-        case Step::NotFolder:
-            return Subfolder::NotFolder;
-        case Step::Failed:
-            break;
-    }
-    return Subfolder::Failed;
+    return TakeStep(parent, name, false, out);
 }
 
 InputKind OpenInput(const Folder& folder, const std::string& name, bool followLink, int* fd,

@@ -11,7 +11,6 @@
 #include <io.h>
 #include <process.h>
 #include <sys/stat.h>
-#include <sys/utime.h>
 #include <time.h>
 
 namespace platform {
@@ -82,17 +81,26 @@ int64_t FileSeek(int fd, int64_t offset, Whence whence) {
     return _lseeki64(fd, offset, whence == Whence::Begin ? SEEK_SET : SEEK_CUR);
 }
 
-int64_t FileTell(int fd) { return _telli64(fd); }
-
 int64_t FileLength(int fd) { return _filelengthi64(fd); }
 
 int FileClose(int fd) { return _close(fd); }
 
-bool SetFileTimes(const char* path, int64_t accessSeconds, int64_t writeSeconds) {
-    struct __utimbuf64 times;
-    times.actime = accessSeconds;
-    times.modtime = writeSeconds;
-    return _utime64(path, &times) == 0;
+namespace {
+
+bool ToFileTime(int64_t seconds, FILETIME* ft) {
+    uint64_t ticks = 0;
+    if (!UtcFileTime(seconds, &ticks)) return false;
+    ft->dwLowDateTime = static_cast<DWORD>(ticks);
+    ft->dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return true;
+}
+
+}  // namespace
+
+bool SetFileTimesOf(int fd, int64_t accessSeconds, int64_t writeSeconds) {
+    FILETIME access, write;
+    return ToFileTime(accessSeconds, &access) && ToFileTime(writeSeconds, &write) &&
+           SetFileTime(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), nullptr, &access, &write);
 }
 
 bool FreeBytesForFolder(const char* folder, uint64_t* freeBytes) {

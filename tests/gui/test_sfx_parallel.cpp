@@ -176,7 +176,9 @@ protected:
         if (run.fullDisk && !(mounted_ = MountSmall(out, true))) return seen;
         for (const auto& [name, data] : run.before) {
             vorx::test::WriteFile(out + name, data);
-            EXPECT_TRUE(platform::SetFileTimes((out + name).c_str(), 1500000000, 1500000000));
+            const int fd = platform::FileOpen((out + name).c_str(), platform::kOpenReadWrite);
+            EXPECT_TRUE(platform::SetFileTimesOf(fd, 1500000000, 1500000000));
+            platform::FileClose(fd);
         }
         Make(dir + "\\setup.exe", out, run);
         PROCESS_INFORMATION info{};

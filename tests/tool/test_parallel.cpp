@@ -131,7 +131,9 @@ std::pair<Outcome, Files> ExtractFresh(const TempDir& dir, const std::string& ar
     fs::create_directories(out / "small");
     const std::string mine = (out / "small" / "f3.txt").string();
     test::WriteFile(mine, std::string("mine"));
-    EXPECT_TRUE(platform::SetFileTimes(mine.c_str(), 1500000000, 1500000000));
+    const int fd = platform::FileOpen(mine.c_str(), platform::kOpenReadWrite);
+    EXPECT_TRUE(platform::SetFileTimesOf(fd, 1500000000, 1500000000));
+    platform::FileClose(fd);
     const Outcome x = Vorx(dir, "x " + args + " -o \"" + out.string() + "\"");
     return {x, Tree(out)};
 }
