@@ -17,7 +17,8 @@ namespace {
 
 std::string Bytes(const std::string& hex) {
     std::string bytes;
-    for (size_t k = 0; k + 1 < hex.size(); k += 2) bytes += static_cast<char>(std::stoi(hex.substr(k, 2), nullptr, 16));
+    for (size_t k = 0; k + 1 < hex.size(); k += 2)
+        bytes += static_cast<char>(std::stoi(hex.substr(k, 2), nullptr, 16));
     return bytes;
 }
 
@@ -29,13 +30,17 @@ int main(int argc, char** argv) {
     vorx::SfxConfig config;
     for (; i + 1 < argc && argv[i][0] == '-'; i += 2) {
         const std::string option = argv[i];
-        (option == "--sfx" ? stubPath : option == "--dest" ? config.destination : config.runAfterExtract) =
+        (option == "--sfx"    ? stubPath
+         : option == "--dest" ? config.destination
+                              : config.runAfterExtract) =
             option == "--sfx" ? argv[i + 1] : Bytes(argv[i + 1]);
     }
     std::vector<uint8_t> stub;
     vorx::test::DamagingWriter writer;
-    bool ok = argc - i >= 2 && (stubPath.empty() || vorx::PrepareStub(stubPath.c_str(), config, &stub, &error)) &&
-              writer.Create(argv[i]) && writer.WriteCarrier(stub.data(), stub.size()) && writer.BeginArchive();
+    bool ok = argc - i >= 2 &&
+              (stubPath.empty() || vorx::PrepareStub(stubPath.c_str(), config, &stub, &error)) &&
+              writer.Create(argv[i]) && writer.WriteCarrier(stub.data(), stub.size()) &&
+              writer.BeginArchive();
     for (++i; ok && i < argc; ++i) {
         const std::string argument = argv[i];
         const size_t file = argument.find('=');
@@ -50,6 +55,11 @@ int main(int argc, char** argv) {
         ok = writer.AddEntry(entry, data.data(), data.size());
     }
     if (ok && writer.Finish()) return 0;
-    std::fprintf(stderr, "craft_archive: %s\n", !error.empty() ? error.c_str() : argc < 3 ? "usage: craft_archive [--sfx STUB [--dest HEX] [--run HEX]] OUTPUT HEXNAME[=FILE]..." : writer.Error().c_str());
+    std::fprintf(
+        stderr, "craft_archive: %s\n",
+        !error.empty() ? error.c_str()
+        : argc < 3
+            ? "usage: craft_archive [--sfx STUB [--dest HEX] [--run HEX]] OUTPUT HEXNAME[=FILE]..."
+            : writer.Error().c_str());
     return 1;
 }
