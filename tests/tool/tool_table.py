@@ -149,7 +149,7 @@ def run_case(case, prelude, env, folder, sep):
             problems.append("the check after failed: " + "\n".join(case["then"]) + "\n" +
                             (check.stdout + check.stderr).decode(errors="replace"))
     if problems:
-        problems.append(f"--- out:\n{out}--- err:\n{err}")
+        problems.append(f"--- out:\n{out[-1500:]}--- err:\n{err[-1500:]}")
     return "\n".join(problems)
 
 
