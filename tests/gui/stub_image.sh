@@ -15,8 +15,7 @@ fail() { echo "FAIL: $stub: $*"; exit 1; }
 headers=$("$objdump" -p "$stub")
 grep -q "file format $format\$" <<<"$headers" || fail "not a $format image"
 grep -q '^Subsystem.*(Windows GUI)' <<<"$headers" || fail "not a Windows GUI program"
-size=$(stat -c %s "$stub")
-[ -z "$max" ] || [ "$size" -le "$max" ] || fail "$size bytes, more than $max"
+[ -z "$max" ] || [ "$(stat -c %s "$stub")" -le "$max" ] || fail "$(stat -c %s "$stub") bytes, more than $max"
 others=$(sed -n 's/^\tDLL Name: //p' <<<"$headers" | tr A-Z a-z |
   grep -vxE '(kernel32|user32|gdi32|comctl32|comdlg32|shell32|ole32|advapi32|msvcrt|ntdll)\.dll' || true)
 [ -z "$others" ] || fail "imports from DLLs not every Windows has: $others"

@@ -29,9 +29,8 @@ win "$craft" --sfx "$stub" --dest "$folder" --run "8361$(hex .exe)" kana.exe "$(
   "8341$(hex .exe)=extracted" || { echo "FAILED: cannot make kana.exe"; exit 1; }
 mkdir -p "$dest" && cp "$marker" "$dest/$(printf '\xe3\x83\x82').exe"
 win kana.exe /q /s </dev/null >/dev/null 2>&1
-code=$?
+code=$? failures=()
 [ "$code" -eq 77 ] && exit 77
-failures=()
 [ "$code" -eq 4 ] || failures+=("exit $code, expected 4")
 [ -f "$dest/$kanji/inner.txt" ] && [ -f "$dest/$(printf '\xe3\x82\xa2').exe" ] || failures+=("files: $(find out -type f)")
 [ -e "$dest/ran.txt" ] && failures+=("the planted program ran")

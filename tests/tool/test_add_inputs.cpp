@@ -1,8 +1,7 @@
 // vorx a between its walk and its reads: the tree changed after it was listed, in every
 // way another program may change it, one row per state. Nothing waits on a FIFO, passes a
 // link or reads beyond what was listed; what cannot be read is left out (exit code 1) and
-// a file that changed stops the archive (2). An alarm fails the run that hangs. Then the
-// patterns of every command, as a table.
+// a file that changed stops the archive (2). An alarm fails the run that hangs.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,7 +13,6 @@
 #include "tests/support/test_support.h"
 #include "tools/add_inputs.h"
 #include "tools/add_write.h"
-#include "tools/patterns.h"
 
 namespace vorx {
 namespace {
@@ -93,46 +91,6 @@ TEST(AddInputs, ATreeChangedAfterTheWalkIsNeverReadThroughALinkOrAFifo) {
         EXPECT_EQ(outcome.bytes, row.bytes);
     }
     alarm(0);
-}
-
-TEST(Patterns, MatchStoredNamesAsWindowsComparesThem) {
-    struct Case {
-        const char* pattern;
-        const char* name;
-        bool matches;
-    };
-    const Case cases[] = {
-        {"src", "src\\a.txt", true},
-        {"src", "srcx\\a.txt", false},
-        {"src", "src", true},
-        {"src/", "src\\a.txt", true},
-        {"SRC/SUB", "src\\sub\\deeper\\x", true},
-        {"src\\sub", "src\\subway", false},
-        {"*.TXT", "src\\sub\\a.txt", true},
-        {"*.txt", "a.txt.bin", false},
-        {"src/*.txt", "src\\a.txt", true},
-        {"src/*.txt", "other\\src\\a.txt", false},
-        {"?.txt", "a.txt", true},
-        {"?.txt", "ab.txt", false},
-        {"a?b", "a\\b", false},
-        {"a*b*c", "aXbYc", true},
-        {"a*b*c", "aXbY", false},
-        {"a b/*", "a b\\c d.txt", true},
-        {"\xC3\xA9t\xC3\xA9", "\xC3\x89T\xC3\x89\\x", true},  // été takes ÉTÉ\x
-        {"?", "\xE8\xA1\xA8", true},
-        {"\xE8\xA1\xA8", "\xE8\xA1\xA8\\a", true},  // 表
-        {"", "x", false},
-        {"*", "x\\y", true},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(tool::Pattern(c.pattern).Matches(c.name), c.matches)
-            << c.pattern << " / " << c.name;
-
-    tool::NameFilter filter({"src", "none"}, {"*.bin"});
-    EXPECT_TRUE(filter.Takes("src\\a.txt"));
-    EXPECT_FALSE(filter.Takes("src\\b.bin"));
-    EXPECT_FALSE(filter.Takes("other"));
-    EXPECT_EQ(filter.Unmatched(), std::vector<size_t>{1});
 }
 
 }  // namespace

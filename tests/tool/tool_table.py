@@ -44,14 +44,11 @@ def parse(path):
 def expand(case):
     """One case per `each:` line, its tab-separated values for {1}, {2}... ($V1, $V2...)."""
     for line in case["each"] or [None]:
-        if line is None:
-            yield dict(case, values=[])
-            continue
-        values = line.split("\t") + [""] * 3
-        sub = lambda s: re.sub(r"\{(\d)\}", lambda m: values[int(m.group(1)) - 1], s)
+        values = [] if line is None else line.split("\t") + [""] * 3
+        sub = lambda s: re.sub(r"\{(\d)\}", lambda m: values[int(m.group(1)) - 1] if values else m[0], s)
         copy = {k: [sub(x) for x in v] if isinstance(v, list) else sub(v) if isinstance(v, str) else v
                 for k, v in case.items()}
-        yield dict(copy, name=f"{case['name']}[{values[0]!r}]", values=values)
+        yield dict(copy, name=case["name"] + (f"[{values[0]!r}]" if values else ""), values=values)
 
 
 def run_case(case, prelude, env, folder, sep):
