@@ -1,18 +1,13 @@
 #!/usr/bin/env bash
-# A self-extractor made by vorx.exe from the stub beside it (--sfx win64) and signed
-# with osslsigncode, as the README tells: a certificate made here with openssl signs
-# it, the signature verifies against that certificate (and no
-# longer once a byte of the archive has changed), vorx.exe lists, tests and extracts the
-# signed file as it did the unsigned one, and the signed file extracts "/q" under Wine
-# to the same files. The signed file cut short (in its signature, in its archive, in its
-# program image, as a download that broke off) is told as incomplete by vorx.exe and by
-# itself, and nothing of it is extracted.
-#
+# A self-extractor made by vorx.exe from the stub beside it (--sfx win64) and signed with
+# osslsigncode, as the README tells, by a certificate made here with openssl: the signature
+# verifies (and no longer once a byte of the archive has changed), vorx.exe lists, tests and
+# extracts the signed file as the unsigned one, and the signed file extracts "/q" under Wine
+# to the same files. Cut short (in its signature, its archive, its program image) it is
+# told as incomplete by vorx.exe and by itself, and nothing of it is extracted.
 #   signed_sfx.sh VORX_EXE STUB WINE_RUN
 set -euo pipefail
-vorx_exe=$(realpath "$1")
-stub=$(realpath "$2")
-wine_run=$(realpath "$3")
+vorx_exe=$(realpath "$1") stub=$(realpath "$2") wine_run=$(realpath "$3")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"

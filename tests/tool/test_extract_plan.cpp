@@ -1,9 +1,8 @@
 // The extraction's pure decisions: where a stored name leads (converted once, split as
-// UTF-8 host text), which names are one file on Windows, and a file in the way for every
-// policy and every answer on a terminal, which no run without one reaches.
+// UTF-8 host text) and which names are one file on Windows. (The answers to the overwrite
+// question are the tool table's, on a terminal.)
 #include <gtest/gtest.h>
 
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -13,69 +12,46 @@ namespace tool {
 namespace {
 
 TEST(ExtractPlan, NamesAreConvertedOnceThenSplitAndKeyedAsWindowsComparesThem) {
-    const struct { std::string stored; unsigned codePage; std::string outDir, paths, refusal; } rows[] = {
+    const struct {
+        std::string stored;
+        unsigned codePage;
+        std::string outDir, paths, refusal;
+    } rows[] = {
         // A trail byte 0x5C belongs to its character: dir表\inner.txt, below a folder ending in ソ.
-        {"dir\x95\x5C\\inner.txt", 932, "o\xE3\x82\xBD", "o\xE3\x82\xBD/dir\xE8\xA1\xA8 o\xE3\x82\xBD/dir\xE8\xA1\xA8/inner.txt", ""},
+        {"dir\x95\x5C\\inner.txt", 932, "o\xE3\x82\xBD",
+         "o\xE3\x82\xBD/dir\xE8\xA1\xA8 o\xE3\x82\xBD/dir\xE8\xA1\xA8/inner.txt", ""},
         {"\x83\x5C", 932, "o", "o/\xE3\x82\xBD", ""},
         {"caf\xE9\\a", 1252, "", "caf\xC3\xA9 caf\xC3\xA9/a", ""},
         // Bytes code page 1252 leaves undefined, which Windows makes C1 controls; C1 in ISO 8859.
-        {"a\x81.txt", 1252, "o", "", "does not define"}, {"b\x9D", 1252, "o", "", "does not define"},
+        {"a\x81.txt", 1252, "o", "", "does not define"},
+        {"b\x9D", 1252, "o", "", "does not define"},
         {"c\x85", 28591, "o", "", "control character"},
-        {"..\\x", 1252, "o", "", "ends in '.'"}, {"a\\NUL", 932, "o", "", "device name"},
+        {"..\\x", 1252, "o", "", "ends in '.'"},
+        {"a\\NUL", 932, "o", "", "device name"},
     };
     for (const auto& row : rows) {
         const WalkPlan plan = PlanWalk(row.stored, row.codePage, row.outDir);
         std::string paths;
         for (const std::string& path : plan.paths) paths += (paths.empty() ? "" : " ") + path;
         EXPECT_EQ(paths, row.paths) << row.stored;
-        EXPECT_NE(plan.refusal.find(row.refusal), std::string::npos) << row.stored << ": " << plan.refusal;
+        EXPECT_NE(plan.refusal.find(row.refusal), std::string::npos)
+            << row.stored << ": " << plan.refusal;
         EXPECT_EQ(plan.key.empty(), !row.refusal.empty()) << row.stored;
     }
     // One key, one file on Windows: letter case of every code page's letters; never a
     // fold of bytes (U+30A2 and U+30C2 are 83 41 and 83 61 in 932).
-    const struct { std::string a, b; unsigned codePage; bool same; } pairs[] = {
-        {"Same.txt", "same.TXT", 1252, true}, {"\xC9T\xC9\\x", "\xE9t\xE9\\X", 1252, true},
-        {"\xD0\x96", "\xD0\xB6", 65001, true}, {"a\\b", "a b", 1252, false},
+    const struct {
+        std::string a, b;
+        unsigned codePage;
+        bool same;
+    } pairs[] = {
+        {"Same.txt", "same.TXT", 1252, true},         {"\xC9T\xC9\\x", "\xE9t\xE9\\X", 1252, true},
+        {"\xD0\x96", "\xD0\xB6", 65001, true},        {"a\\b", "a b", 1252, false},
         {"\x83\x41.exe", "\x83\x61.exe", 932, false}, {"ab", "a\\b", 1252, false},
     };
     for (const auto& p : pairs)
-        EXPECT_EQ(PlanWalk(p.a, p.codePage, "o").key == PlanWalk(p.b, p.codePage, "o").key, p.same) << p.a << " " << p.b;
-}
-
-TEST(ExtractPlan, OverwriteDecision) {
-    using K = host::PathKind; using O = Overwrite; using R = Reply; using A = Action;
-    struct Row {
-        K existing;
-        bool canAsk;  // a terminal
-        O policy;
-        R reply;
-        A action;
-        O policyAfter;
-    };
-    // The tool's runs decide -y and no terminal; a terminal's replies and the standing
-    // answers they leave are decided here.
-    const Row rows[] = {
-        {K::Directory, true, O::Ask, R::Yes, A::FolderInTheWay, O::Ask},
-        {K::Missing, true, O::None, R::NotAsked, A::Write, O::None},
-        {K::File, true, O::None, R::NotAsked, A::Skip, O::None},
-        {K::Other, false, O::Ask, R::NotAsked, A::Skip, O::Ask},
-        {K::File, true, O::Ask, R::NotAsked, A::Ask, O::Ask},
-        {K::File, true, O::Ask, R::Yes, A::Write, O::Ask},
-        {K::File, true, O::Ask, R::No, A::Skip, O::Ask},
-        {K::File, true, O::Ask, R::All, A::Write, O::All},
-        {K::File, true, O::Ask, R::None, A::Skip, O::None},
-        {K::File, true, O::Ask, R::EndOfInput, A::Skip, O::None},
-        {K::File, true, O::Ask, R::Unclear, A::Ask, O::Ask},
-    };
-    for (size_t i = 0; i < std::size(rows); ++i) {
-        const OverwriteDecision d = DecideOverwrite(rows[i].existing, rows[i].policy, rows[i].canAsk, rows[i].reply);
-        EXPECT_TRUE(d.action == rows[i].action && d.policy == rows[i].policyAfter) << "row " << i;
-    }
-
-    for (const auto& [line, reply] : std::vector<std::pair<const char*, Reply>>{
-             {"y", R::Yes}, {"yes", R::Yes}, {"n", R::No}, {"no", R::No}, {"A", R::All}, {"N", R::None},
-             {"Y", R::Unclear}, {"a", R::Unclear}, {"", R::Unclear}, {"yes ", R::Unclear}})
-        EXPECT_EQ(ParseReply(line), reply) << '"' << line << '"';
+        EXPECT_EQ(PlanWalk(p.a, p.codePage, "o").key == PlanWalk(p.b, p.codePage, "o").key, p.same)
+            << p.a << " " << p.b;
 }
 
 }  // namespace

@@ -46,7 +46,8 @@ TEST(FileWriter, WritesInOrderAndReportsFailuresWithoutLeftovers) {
     tool::FileWriter writer(100);
     for (int round = 0; round < 3; ++round)
         for (int i = 0; i < 20; ++i)
-            writer.Submit(job("f" + std::to_string(i), std::string(i + round, 'a' + round), round > 0));
+            writer.Submit(
+                job("f" + std::to_string(i), std::string(i + round, 'a' + round), round > 0));
     writer.Submit(job("missing/two", "2", false));
     writer.Submit(job("existing", "new", false));  // never created over a file
     writer.Finish(false);
@@ -62,7 +63,8 @@ TEST(FileWriter, WritesInOrderAndReportsFailuresWithoutLeftovers) {
     EXPECT_EQ(writer.written(), 60u);
     for (int i = 0; i < 20; ++i) {
         EXPECT_EQ(ReadText(dir.File("f" + std::to_string(i))), std::string(i + 2, 'c')) << i;
-        EXPECT_EQ(vorx::test::ModificationTime(dir.File("f" + std::to_string(i))), 1500000002 + i) << i;
+        EXPECT_EQ(vorx::test::ModificationTime(dir.File("f" + std::to_string(i))), 1500000002 + i)
+            << i;
     }
     EXPECT_EQ(ReadText(dir.File("existing")), "old");
     EXPECT_EQ(EntriesIn(dir.Path()), 21u);
@@ -78,7 +80,8 @@ TEST(FileWriter, WritesInOrderAndReportsFailuresWithoutLeftovers) {
 // file, and renaming it replaces a link at the target rather than writing through it.
 TEST(HostFolders, ATemporaryFileStaysInTheFolderItWasMadeIn) {
     TempDir dir;
-    for (const char* folder : {"outside", "base"}) ASSERT_TRUE(host::MakeDirectory(dir.File(folder)));
+    for (const char* folder : {"outside", "base"})
+        ASSERT_TRUE(host::MakeDirectory(dir.File(folder)));
     host::TemporaryFile temporary;
     ASSERT_TRUE(temporary.Create(host::OpenFolder(dir.File("base"))));
     ASSERT_EQ(std::rename(dir.File("base").c_str(), dir.File("moved").c_str()), 0);

@@ -1,0 +1,120 @@
+#!/usr/bin/env python3
+"""Runs the tool's table (tool_cases.txt, whose head tells its form) against `vorx`, or
+against vorx.exe under Wine through --runner. Each case runs in a fresh folder: its set-up
+in bash, the tool (input empty), then checks of the exit code, of fragments of standard
+output and error, and bash checks of the folder after. Every run: no raw escape byte
+printed, nothing on standard error on success.
+  tool_table.py CASES --tool VORX [--runner WINE_RUN] [--craft CRAFT] [--stub STUB]
+                [--only TAG] [--without TAG,...]
+A case whose set-up exits with 77 is skipped; when every case chosen was, so is the run (77).
+"""
+import argparse
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+LISTS = ("setup", "then", "out", "err", "each")
+
+
+def parse(path):
+    prelude, shared, cases, case, field = [], [], [], None, None
+    for line in open(path, encoding="utf-8").read().splitlines():
+        if line.startswith("#") or not line.strip():
+            continue
+        if line.startswith("== "):
+            case = dict({k: [] for k in LISTS}, name=line.split()[1], tags=set(line.split()[2:]))
+            cases.append(case)
+        elif case is None:
+            (shared if line.startswith("shared: ") else prelude).append(line.removeprefix("shared: "))
+        elif line.startswith("  ") and field in ("setup", "then"):
+            case[field][-1] += "\n" + line.strip()  # a command continued
+        else:
+            field, _, value = line.partition(": ")
+            if field not in LISTS + ("run", "exit"):
+                sys.exit(f"{path}: unknown line: {line}")
+            case[field] = case[field] + [value] if field in LISTS else value
+    for case in cases:
+        if "run" not in case or "exit" not in case:
+            sys.exit(f"{path}: {case['name']} has no run: or no exit:")
+    return "\n".join(prelude), "\n".join(shared), cases
+
+
+def expand(case):
+    """One case per `each:` line, its tab-separated values for {1}, {2}... ($V1, $V2...)."""
+    for line in case["each"] or [None]:
+        values = [] if line is None else line.split("\t") + [""] * 3
+        sub = lambda s: re.sub(r"\{(\d)\}", lambda m: values[int(m.group(1)) - 1] if values else m[0], s)
+        copy = {k: [sub(x) for x in v] if isinstance(v, list) else sub(v) if isinstance(v, str) else v
+                for k, v in case.items()}
+        yield dict(copy, name=case["name"] + (f"[{values[0]!r}]" if values else ""), values=values)
+
+
+def run_case(case, prelude, env, folder, sep):
+    """What failed in words (empty: nothing), or None when the set-up asks to skip."""
+    fix = lambda s: s.replace("{/}", sep)
+    each = lambda commands, code: "".join(f"{{ {c}\n}} || exit {code}\n" for c in commands)
+    script = (prelude + "\nmake_src || exit 99\n" + each(case["setup"], 99) +
+              "exec $RUNNER \"$VORX\" " + case["run"] + " </dev/null >stdout.txt 2>stderr.txt")
+    env = dict(env, **{f"V{i + 1}": v for i, v in enumerate(case["values"])})
+    proc = subprocess.run(["bash", "-c", script], cwd=folder, env=env, capture_output=True)
+    said = (proc.stdout + proc.stderr).decode(errors="replace")
+    if not os.path.exists(os.path.join(folder, "stdout.txt")):
+        if proc.returncode == 77:
+            print(f"[  SKIPPED ] {case['name']}: {said.strip()}")
+            return None
+        return "set-up failed:\n" + said
+    read = lambda name: open(os.path.join(folder, name), "rb").read().decode("utf-8", "replace")
+    out, err, code = read("stdout.txt"), read("stderr.txt"), proc.returncode
+    problems = [f"exit {code}, expected {case['exit']}"] if code != int(case["exit"]) else []
+    problems += [f"no '{fix(s)}' in the output" for s in case["out"] if fix(s) not in out]
+    problems += [f"no '{fix(s)}' in the errors" for s in case["err"] if fix(s) not in err]
+    problems += ["an escape byte printed raw"] if "\x1b" in out + err else []
+    problems += ["errors printed on success"] if code == 0 and err else []
+    check = subprocess.run(["bash", "-c", prelude + f"\ncode={code}\n" + each(case["then"], 1)],
+                           cwd=folder, env=env, capture_output=True)
+    if check.returncode != 0:
+        problems.append("the check after failed: " + "\n".join(case["then"]) + "\n" +
+                        (check.stdout + check.stderr).decode(errors="replace"))
+    if problems:
+        problems.append(f"--- out:\n{out[-1500:]}--- err:\n{err[-1500:]}")
+    return "\n".join(problems)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("cases")
+    for option in ("--tool", "--runner", "--craft", "--stub", "--only", "--without"):
+        ap.add_argument(option, default="")
+    a = ap.parse_args()
+    windows = bool(a.runner)
+    prelude, shared, cases = parse(a.cases)
+    env = dict(os.environ, LC_ALL="C.UTF-8", TZ="UTC0", VORX=os.path.realpath(a.tool), RUNNER=a.runner,
+               CRAFT=os.path.realpath(a.craft), STUB=a.stub,
+               NAMES=os.path.join(os.path.dirname(os.path.abspath(a.cases)), "hostile_names.txt"))
+    failures, ran, skipped = [], 0, 0
+    without = set(filter(None, a.without.split(",")))
+    with tempfile.TemporaryDirectory() as shared_dir:
+        env["A"] = shared_dir
+        if subprocess.run(["bash", "-c", prelude + "\ncd \"$A\"\n" + shared], env=env).returncode == 77:
+            print("[  SKIPPED ] the runner cannot run the tool here")
+            return 77
+        for case in (c for raw in cases for c in expand(raw)):
+            tags = case["tags"]
+            if ("posix" in tags and windows) or ("win" in tags and not windows) or tags & without or \
+                    (a.only and a.only not in tags):
+                continue
+            with tempfile.TemporaryDirectory() as folder:
+                result = run_case(case, prelude, env, folder, "\\" if windows else "/")
+            skipped += result is None
+            ran += result is not None
+            if result:
+                failures.append(f"FAILED {case['name']}: vorx {case['run']}\n" + result)
+    print("\n".join(failures), file=sys.stderr)
+    print(f"{ran} cases run, {skipped} skipped, {len(failures)} failed")
+    return 1 if failures else 77 if ran == 0 else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
