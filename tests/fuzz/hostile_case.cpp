@@ -93,15 +93,10 @@ std::string Piece(Choices& choices, unsigned codePage, uint32_t rarity) {
 }
 
 // ASCII letters in the other case: a twin Windows takes for the same name.
-std::string Twin(const std::string& name) {
-    std::string twin = name;
-    for (char& c : twin) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-        else if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return twin;
+std::string Twin(std::string name) {
+    for (char& c : name)
+        if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') c ^= 0x20;
+    return name;
 }
 
 std::string MakeName(Choices& choices, unsigned codePage, const std::vector<Entry>& earlier,
@@ -110,16 +105,11 @@ std::string MakeName(Choices& choices, unsigned codePage, const std::vector<Entr
         // One of the names before, as it is or as Windows would take it.
         const std::string& other =
             earlier[choices.Below(static_cast<uint32_t>(earlier.size()))].name;
-        switch (choices.Below(4)) {
-            case 0:
-                return other;
-            case 1:
-                return Twin(other);
-            case 2:
-                return other + ".";
-            default:
-                return other + "\\" + Piece(choices, codePage, rarity);
-        }
+        const uint32_t how = choices.Below(4);
+        return how == 0   ? other
+               : how == 1 ? Twin(other)
+               : how == 2 ? other + "."
+                          : other + "\\" + Piece(choices, codePage, rarity);
     }
     std::string name;
     if (choices.OneIn(24)) name += '\\';
@@ -300,25 +290,16 @@ Case MakeCase(Choices& choices, const std::vector<unsigned>& codePages, size_t m
         e.data = MakeData(choices, i);
         e.encrypted = choices.OneIn(5);
         e.compressed = choices.OneIn(3);
-        const uint32_t lie = 12 * rarity / 4;
-        switch (choices.Below(lie) + 12 - lie) {
-            case 11: {
-                // A little more, or far more than any memory or disk holds.
-                static const uint64_t kHuge[] = {1ull << 32, 1ull << 40, ~0ull, ~0ull >> 1};
-                e.declaredSize = choices.OneIn(3) ? kHuge[choices.Below(4)]
-                                                  : e.data.size() + 1 + choices.Below(5000);
-                break;
-            }
-            case 10:
-                e.declaredSize =
-                    e.data.size() - 1 - choices.Below(static_cast<uint32_t>(e.data.size() - 1));
-                break;
-            case 9:
-                e.declaredCrc = 0xDEADBEEF;
-                break;
-            default:
-                break;
-        }
+        const uint32_t lies = 12 * rarity / 4, lie = choices.Below(lies) + 12 - lies;
+        // A little more, or far more than any memory or disk holds; less; another checksum.
+        static const uint64_t kHuge[] = {1ull << 32, 1ull << 40, ~0ull, ~0ull >> 1};
+        if (lie == 11)
+            e.declaredSize = choices.OneIn(3) ? kHuge[choices.Below(4)]
+                                              : e.data.size() + 1 + choices.Below(5000);
+        if (lie == 10)
+            e.declaredSize =
+                e.data.size() - 1 - choices.Below(static_cast<uint32_t>(e.data.size() - 1));
+        if (lie == 9) e.declaredCrc = 0xDEADBEEF;
         if (choices.OneIn(6)) {
             // Times no calendar or clock of the system may hold.
             static const uint64_t kTimes[] = {
