@@ -169,29 +169,22 @@ std::vector<std::string> RunCase(const Settings& s, uint64_t seed, std::string* 
     char outputFile[] = "/tmp/vorx-hunt-output-XXXXXX";
     close(mkstemp(outputFile));
 
+    // The folder all files go to, or (odd seeds) one of the files, swapped for a link out. One
+    // at a time: a file swapped below a folder that is a link meanwhile would be outside.
     std::atomic<bool> stop{false};
-    std::vector<std::thread> racers;
-    if (s.race) {
-        // The folder all files go to, or (odd seeds) one of the files, for a link out. One at
-        // a time: a file swapped below a folder that is a link meanwhile would be outside.
-        if (seed % 2 == 0)
-            racers.emplace_back(Swap, scene.out() + "/sub", scene.root() + "/outside/dir",
-                                std::cref(stop));
-        else
-            racers.emplace_back(Swap, scene.out() + "/sub/f1", scene.root() + "/outside/secret.txt",
-                                std::cref(stop));
-    }
-    hunt::Outcome outcome;
-    const bool ended =
-        RunProgram(argv, scene.root(), outputFile, wine ? 120 : 60, &outcome.exitCode);
+    const bool folder = seed % 2 == 0;
+    std::thread racer;
+    if (s.race)
+        racer = std::thread(Swap, scene.out() + (folder ? "/sub" : "/sub/f1"),
+                            scene.root() + (folder ? "/outside/dir" : "/outside/secret.txt"),
+                            std::cref(stop));
+    int exitCode = 0;
+    const bool ended = RunProgram(argv, scene.root(), outputFile, wine ? 120 : 60, &exitCode);
     stop = true;
-    for (std::thread& t : racers) t.join();
-    outcome.timedOut = !ended;
-    outcome.output = hunt::ReadAll(outputFile);
+    if (racer.joinable()) racer.join();
+    const hunt::Outcome outcome{exitCode,       !ended, hunt::ReadAll(outputFile),
+                                s.stub.empty(), wine,   s.race};
     std::remove(outputFile);
-    outcome.counts = s.stub.empty();
-    outcome.ignoreCase = wine;
-    outcome.race = s.race;
     if (outcome.exitCode == 126 || outcome.exitCode == 127)
         return {"the program could not be started"};
     if (std::getenv("HUNT_VERBOSE"))
