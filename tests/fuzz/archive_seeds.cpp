@@ -18,50 +18,25 @@ namespace {
 using vorx::Bytes;
 using vorx::test::RandomBytes;
 using vorx::test::WordText;
+using Entry = vorx::test::TestEntry;
 
-struct Entry {
-    Entry(std::string n, Bytes d, vorx::BlockEncoder e = vorx::StoredBlockEncoder(32))
-        : name(std::move(n)), data(std::move(d)), encoder(e) {}
-    std::string name;
-    Bytes data;
-    vorx::BlockEncoder encoder;
-    Bytes raw;  // hand-made data area instead of data (its record claims data's size)
-};
-
-struct Seed {
+struct Seed : vorx::test::TestArchive {
     std::string file;
-    std::vector<Entry> entries;
-    Bytes carrier;
     bool encryptEntries = false;
-    vorx::test::DamagedDirectory directory;
 };
 
-bool Write(const std::string& folder, const Seed& seed) {
-    vorx::test::DamagingWriter w;
-    bool ok = w.Create(folder + "/" + seed.file) &&
-              w.WriteCarrier(seed.carrier.data(), seed.carrier.size()) && w.BeginArchive();
+bool Write(const std::string& folder, Seed seed) {
     uint8_t kind = 0;
-    for (const Entry& e : seed.entries) {
-        if (!ok) break;
-        vorx::EntryOptions entry;
-        entry.name = e.name;
-        entry.timeKind = static_cast<uint8_t>(1 + kind++ % 3);
-        entry.time = 1600000000u + kind;
-        if (seed.encryptEntries) entry.password = "fuzz";
-        entry.encoder = e.encoder;
-        if (e.raw.empty()) {
-            ok = w.AddEntry(entry, e.data.data(), e.data.size());
-        } else {
-            vorx::test::RecordOverrides overrides;
-            overrides.uncompressedSize = e.data.size();
-            overrides.crc32 = vorx::Crc32::Of(e.data.data(), e.data.size());
-            ok = w.BeginEntry(entry) && w.WriteRaw(e.raw.data(), e.raw.size()) &&
-                 w.EndEntry(overrides);
-        }
+    for (Entry& e : seed.entries) {
+        e.timeKind = static_cast<uint8_t>(1 + kind++ % 3);
+        e.time = 1600000000u + kind;
+        if (seed.encryptEntries) e.password = "fuzz";
+        if (!e.encoder) e.encoder = vorx::StoredBlockEncoder(32);
     }
-    ok = ok && w.Finish(seed.directory);
-    if (!ok) std::fprintf(stderr, "%s: %s\n", seed.file.c_str(), w.Error().c_str());
-    return ok;
+    std::string error;
+    if (vorx::test::WriteTestArchive(folder + "/" + seed.file, seed, &error)) return true;
+    std::fprintf(stderr, "%s: %s\n", seed.file.c_str(), error.c_str());
+    return false;
 }
 
 // A block from explicit tables and steps: four literals, then a match of the marker
@@ -81,11 +56,7 @@ Entry EdgeEntry(bool noLengths) {
     w.Slot(0);
     uint32_t bits = 0;
     const Bytes body = w.Finish(&bits);
-    Entry e("edge", Bytes(noLengths ? 4 + 100000 : 7, 'a'));
-    e.raw.resize(4);
-    vorx::WriteLe32(e.raw.data(), (bits << 3) | 1);
-    e.raw.insert(e.raw.end(), body.begin(), body.end());
-    return e;
+    return Entry("edge", Bytes(noLengths ? 4 + 100000 : 7, 'a'), streams::RawBlock(1, bits, body));
 }
 
 }  // namespace
@@ -97,7 +68,11 @@ int main(int argc, char** argv) {
     }
     const std::string folder = argv[1];
     std::filesystem::create_directories(folder);
-    const auto packed = [](size_t chunk) { return vorx::test::PackingEncoder(chunk); };
+    const auto packed = [](const std::string& name, Bytes data, size_t chunk) {
+        Entry e(name, std::move(data));
+        e.encoder = vorx::test::PackingEncoder(chunk);
+        return e;
+    };
 
     std::vector<Seed> seeds(18);
     seeds[0].file = "basic.vorx";
@@ -127,29 +102,29 @@ int main(int argc, char** argv) {
                         {"short", RandomBytes(1, 9)}};
     seeds[8].file = "empty.vorx";
     seeds[9].file = "multi-block.vorx";
-    seeds[9].entries = {{"blocks.bin", RandomBytes(200, 10), vorx::StoredBlockEncoder(16)},
-                        {"tail", RandomBytes(17, 11)}};
+    seeds[9].entries = {{"blocks.bin", RandomBytes(200, 10)}, {"tail", RandomBytes(17, 11)}};
+    seeds[9].entries[0].encoder = vorx::StoredBlockEncoder(16);
     seeds[10].file = "text.vorx";
-    seeds[10].entries = {{"text.txt", WordText(3000, 1), packed(1 << 20)}};
+    seeds[10].entries = {packed("text.txt", WordText(3000, 1), 1 << 20)};
     seeds[11].file = "blocks.vorx";
-    seeds[11].entries = {{"blocks", WordText(6000, 2), packed(700)}};
+    seeds[11].entries = {packed("blocks", WordText(6000, 2), 700)};
     seeds[12].file = "mixed.vorx";
     seeds[12].entries = {
-        {"mixed", RandomBytes(1500, 3), packed(300)}, {"empty", {}}, {"one", {0x41}}};
+        packed("mixed", RandomBytes(1500, 3), 300), {"empty", {}}, {"one", {0x41}}};
     seeds[13].file = "secret.vorx";
-    seeds[13].entries = {{"secret", WordText(2500, 4), packed(900)},
-                         {"plain", WordText(700, 5), packed(1 << 20)}};
+    seeds[13].entries = {packed("secret", WordText(2500, 4), 900),
+                         packed("plain", WordText(700, 5), 1 << 20)};
     seeds[13].encryptEntries = true;
     seeds[13].directory.password = "fuzz";
     seeds[14].file = "runs.vorx";
     Bytes runs(20000, 'r');
     for (size_t i = 0; i < runs.size(); i += 997) runs[i] = static_cast<uint8_t>(i);
-    seeds[14].entries = {{"runs", runs, packed(1 << 20)},
-                         {"noise", RandomBytes(3000, 6), packed(1 << 20)}};
+    seeds[14].entries = {packed("runs", runs, 1 << 20),
+                         packed("noise", RandomBytes(3000, 6), 1 << 20)};
     seeds[15].file = "many-packed.vorx";
     for (int i = 0; i < 24; ++i)
         seeds[15].entries.push_back(
-            {"dir\\file" + std::to_string(i), WordText(60 + 13 * i, 10 + i), packed(1 << 20)});
+            packed("dir\\file" + std::to_string(i), WordText(60 + 13 * i, 10 + i), 1 << 20));
     seeds[16].file = "edge0.vorx";
     seeds[16].entries = {EdgeEntry(true)};
     seeds[17].file = "edge1.vorx";

@@ -57,12 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string outputFile = scene.root() + ".output";
     hunt::Outcome outcome;
     outcome.exitCode = ExtractInto(options, outputFile);
-    if (std::FILE* f = std::fopen(outputFile.c_str(), "rb")) {
-        char buffer[4096];
-        for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
-            outcome.output.append(buffer, n);
-        std::fclose(f);
-    }
+    outcome.output = hunt::ReadAll(outputFile);
     std::remove(outputFile.c_str());
     outcome.counts = true;
     const auto broken = hunt::Check(c, scene, outcome);

@@ -1,6 +1,5 @@
 #include "tests/fuzz/hostile_case.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <sys/stat.h>
@@ -12,6 +11,8 @@
 #include <cstring>
 #include <cwctype>
 #include <map>
+#include <filesystem>
+#include <regex>
 #include <set>
 
 #include "container/format.h"
@@ -92,15 +93,10 @@ std::string Piece(Choices& choices, unsigned codePage, uint32_t rarity) {
 }
 
 // ASCII letters in the other case: a twin Windows takes for the same name.
-std::string Twin(const std::string& name) {
-    std::string twin = name;
-    for (char& c : twin) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-        else if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return twin;
+std::string Twin(std::string name) {
+    for (char& c : name)
+        if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') c ^= 0x20;
+    return name;
 }
 
 std::string MakeName(Choices& choices, unsigned codePage, const std::vector<Entry>& earlier,
@@ -109,16 +105,11 @@ std::string MakeName(Choices& choices, unsigned codePage, const std::vector<Entr
         // One of the names before, as it is or as Windows would take it.
         const std::string& other =
             earlier[choices.Below(static_cast<uint32_t>(earlier.size()))].name;
-        switch (choices.Below(4)) {
-            case 0:
-                return other;
-            case 1:
-                return Twin(other);
-            case 2:
-                return other + ".";
-            default:
-                return other + "\\" + Piece(choices, codePage, rarity);
-        }
+        const uint32_t how = choices.Below(4);
+        return how == 0   ? other
+               : how == 1 ? Twin(other)
+               : how == 2 ? other + "."
+                          : other + "\\" + Piece(choices, codePage, rarity);
     }
     std::string name;
     if (choices.OneIn(24)) name += '\\';
@@ -137,19 +128,32 @@ std::string MakeName(Choices& choices, unsigned codePage, const std::vector<Entr
     return name;
 }
 
-// The tag each entry's bytes start with: a file that holds it is that entry's.
-std::string Tag(size_t index) {
-    char tag[32];
-    std::snprintf(tag, sizeof tag, "\x02HUNT%04zu\x03", index % 10000);
-    return tag;
-}
-
 bool TagOf(const std::string& content, size_t* index) {
     if (content.size() < 10 || content.compare(0, 5, "\x02HUNT") != 0 || content[9] != '\x03')
         return false;
     *index = static_cast<size_t>(std::atoi(content.substr(5, 4).c_str()));
     return true;
 }
+
+}  // namespace
+
+std::string ReadAll(const std::string& path) {
+    std::string content;
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    char buffer[65536];
+    for (ssize_t n; fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;)
+        content.append(buffer, static_cast<size_t>(n));
+    if (fd >= 0) close(fd);
+    return content;
+}
+
+std::string Tag(size_t index) {
+    char tag[32];
+    std::snprintf(tag, sizeof tag, "\x02HUNT%04zu\x03", index % 10000);
+    return tag;
+}
+
+namespace {
 
 std::string MakeData(Choices& choices, size_t index) {
     std::string data = Tag(index);
@@ -163,6 +167,17 @@ std::string MakeData(Choices& choices, size_t index) {
     return data;
 }
 
+// UTF-8 as wide characters (the C.UTF-8 locale), or nothing when it is not UTF-8.
+std::optional<std::wstring> Wide(const std::string& utf8) {
+    std::mbstate_t state{};
+    std::wstring wide(utf8.size() + 1, L'\0');
+    const char* source = utf8.c_str();
+    const size_t n = std::mbsrtowcs(wide.data(), &source, wide.size(), &state);
+    if (n == static_cast<size_t>(-1)) return std::nullopt;
+    wide.resize(n);
+    return wide;
+}
+
 // The host name of an entry as an independent reader of its code page sees it, cut
 // into components at '\', or nothing when a faithful extraction cannot write it: bytes
 // that are no text of the code page, empty components, "." and "..", control
@@ -174,34 +189,24 @@ std::optional<std::vector<std::string>> HostComponents(const std::string& stored
     if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
     std::string utf8(stored.size() * 4 + 4, '\0');
     char* in = const_cast<char*>(stored.data());
-    size_t inLeft = stored.size();
     char* out = utf8.data();
-    size_t outLeft = utf8.size();
+    size_t inLeft = stored.size(), outLeft = utf8.size();
     const size_t converted = iconv(cd, &in, &inLeft, &out, &outLeft);
     iconv_close(cd);
     if (converted == static_cast<size_t>(-1) || inLeft != 0) return std::nullopt;
     utf8.resize(utf8.size() - outLeft);
-    std::mbstate_t state{};
-    std::wstring wide(utf8.size() + 1, L'\0');
-    const char* source = utf8.c_str();
-    const size_t n = std::mbsrtowcs(wide.data(), &source, wide.size(), &state);
-    if (n == static_cast<size_t>(-1)) return std::nullopt;
-    wide.resize(n);
-    for (wchar_t c : wide) {
-        if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0xD800 && c <= 0xDFFF))
+    const auto wide = Wide(utf8);
+    if (!wide) return std::nullopt;
+    for (wchar_t c : *wide)
+        if (c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0xD800 && c <= 0xDFFF) ||
+            (c != 0 && std::wcschr(L"<>:\"/|?*", c)))
             return std::nullopt;
-        if (std::wcschr(L"<>:\"/|?*", c) && c != 0) return std::nullopt;
-    }
     std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t end = utf8.find('\\', start);
-        const std::string part =
-            utf8.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (part.empty() || part.back() == '.' || part.back() == ' ') return std::nullopt;
-        parts.push_back(part);
-        if (end == std::string::npos) break;
-        start = end + 1;
+    for (size_t start = 0, end = 0; end != std::string::npos; start = end + 1) {
+        end = utf8.find('\\', start);
+        parts.push_back(utf8.substr(start, end == std::string::npos ? end : end - start));
+        if (parts.back().empty() || parts.back().back() == '.' || parts.back().back() == ' ')
+            return std::nullopt;
     }
     return parts;
 }
@@ -221,75 +226,53 @@ std::string Forbidden(const Case& c, const Entry& e) {
     return "";
 }
 
-std::string Fold(const std::string& utf8, bool ignoreCase) {
-    if (!ignoreCase) return utf8;
-    std::mbstate_t state{};
-    std::wstring wide(utf8.size() + 1, L'\0');
-    const char* source = utf8.c_str();
-    const size_t n = std::mbsrtowcs(wide.data(), &source, wide.size(), &state);
-    if (n == static_cast<size_t>(-1)) return utf8;
-    wide.resize(n);
-    std::string folded;
-    for (wchar_t c : wide) {
-        char buffer[8];
-        std::mbstate_t s{};
-        const size_t k =
-            std::wcrtomb(buffer, static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c))), &s);
-        folded.append(buffer, k == static_cast<size_t>(-1) ? 0 : k);
-    }
-    return folded;
-}
-
+// A path as Windows compares it when `ignoreCase` (upper case), else as it is.
 std::string Join(const std::vector<std::string>& parts, bool ignoreCase) {
     std::string path;
-    for (const std::string& p : parts) path += (path.empty() ? "" : "/") + Fold(p, ignoreCase);
+    for (const std::string& p : parts) {
+        path += path.empty() ? "" : "/";
+        const auto wide = Wide(p);
+        if (!ignoreCase || !wide) {
+            path += p;
+            continue;
+        }
+        for (wchar_t c : *wide) {
+            char buffer[8];
+            std::mbstate_t s{};
+            const size_t k = std::wcrtomb(
+                buffer, static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c))), &s);
+            path.append(buffer, k == static_cast<size_t>(-1) ? 0 : k);
+        }
+    }
     return path;
-}
-
-std::string ReadAll(const std::string& path) {
-    std::string content;
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
-    if (fd < 0) return content;
-    char buffer[65536];
-    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
-        content.append(buffer, static_cast<size_t>(n));
-    close(fd);
-    return content;
 }
 
 // Every file, folder and link below `folder`, never through a link, with what each is: a
 // file with its time and its bytes, or (`summary`) its size, time and a hash of its bytes.
-void Walk(const std::string& folder, const std::string& relative,
-          std::map<std::string, std::string>* out, bool summary = false) {
-    DIR* dir = opendir(folder.c_str());
-    if (!dir) return;
-    std::vector<std::string> names;
-    while (const dirent* d = readdir(dir))
-        if (std::strcmp(d->d_name, ".") != 0 && std::strcmp(d->d_name, "..") != 0)
-            names.push_back(d->d_name);
-    closedir(dir);
-    for (const std::string& name : names) {
-        const std::string path = folder + "/" + name;
-        const std::string rel = relative.empty() ? name : relative + "/" + name;
+std::map<std::string, std::string> Walk(const std::string& folder, bool summary = false) {
+    namespace fs = std::filesystem;
+    std::map<std::string, std::string> tree;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string path = it->path().string(), rel = path.substr(folder.size() + 1);
         struct stat st;
+        char target[4096];
         if (lstat(path.c_str(), &st) != 0) continue;
-        if (S_ISDIR(st.st_mode)) {
-            (*out)[rel] = "folder";
-            Walk(path, rel, out, summary);
-        } else if (S_ISLNK(st.st_mode)) {
-            char target[4096];
-            const ssize_t n = readlink(path.c_str(), target, sizeof target);
-            (*out)[rel] = "link to " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0);
-        } else if (S_ISREG(st.st_mode)) {
+        if (S_ISREG(st.st_mode)) {
             const std::string content = ReadAll(path);
-            (*out)[rel] = summary ? "file of " + std::to_string(content.size()) + " bytes, time " +
-                                        std::to_string(st.st_mtime) + ", hash " +
-                                        std::to_string(std::hash<std::string>()(content))
-                                  : "file " + std::to_string(st.st_mtime) + " " + content;
+            const std::string time = std::to_string(st.st_mtime);
+            tree[rel] = summary
+                            ? "file of " + std::to_string(content.size()) + " bytes, time " + time +
+                                  ", hash " + std::to_string(std::hash<std::string>()(content))
+                            : "file " + time + " " + content;
+        } else if (S_ISLNK(st.st_mode)) {
+            const ssize_t n = readlink(path.c_str(), target, sizeof target);
+            tree[rel] = "link to " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0);
         } else {
-            (*out)[rel] = "special";
+            tree[rel] = S_ISDIR(st.st_mode) ? "folder" : "special";
         }
     }
+    return tree;
 }
 
 const char kPlanted[] = "PLANTED";
@@ -307,25 +290,16 @@ Case MakeCase(Choices& choices, const std::vector<unsigned>& codePages, size_t m
         e.data = MakeData(choices, i);
         e.encrypted = choices.OneIn(5);
         e.compressed = choices.OneIn(3);
-        const uint32_t lie = 12 * rarity / 4;
-        switch (choices.Below(lie) + 12 - lie) {
-            case 11: {
-                // A little more, or far more than any memory or disk holds.
-                static const uint64_t kHuge[] = {1ull << 32, 1ull << 40, ~0ull, ~0ull >> 1};
-                e.declaredSize = choices.OneIn(3) ? kHuge[choices.Below(4)]
-                                                  : e.data.size() + 1 + choices.Below(5000);
-                break;
-            }
-            case 10:
-                e.declaredSize =
-                    e.data.size() - 1 - choices.Below(static_cast<uint32_t>(e.data.size() - 1));
-                break;
-            case 9:
-                e.declaredCrc = 0xDEADBEEF;
-                break;
-            default:
-                break;
-        }
+        const uint32_t lies = 12 * rarity / 4, lie = choices.Below(lies) + 12 - lies;
+        // A little more, or far more than any memory or disk holds; less; another checksum.
+        static const uint64_t kHuge[] = {1ull << 32, 1ull << 40, ~0ull, ~0ull >> 1};
+        if (lie == 11)
+            e.declaredSize = choices.OneIn(3) ? kHuge[choices.Below(4)]
+                                              : e.data.size() + 1 + choices.Below(5000);
+        if (lie == 10)
+            e.declaredSize =
+                e.data.size() - 1 - choices.Below(static_cast<uint32_t>(e.data.size() - 1));
+        if (lie == 9) e.declaredCrc = 0xDEADBEEF;
         if (choices.OneIn(6)) {
             // Times no calendar or clock of the system may hold.
             static const uint64_t kTimes[] = {
@@ -361,25 +335,21 @@ Case MakeCase(Choices& choices, const std::vector<unsigned>& codePages, size_t m
 }
 
 std::string Describe(const Case& c) {
-    auto hex = [](const std::string& s) {
-        std::string out;
-        for (unsigned char ch : s) {
-            char b[5];
-            std::snprintf(b, sizeof b, ch >= 0x20 && ch < 0x7F && ch != '\\' ? "%c" : "\\x%02X",
-                          ch);
-            out += b;
-        }
-        return out;
-    };
     std::string text = "code page " + std::to_string(c.codePage) + ", -j " +
                        std::to_string(c.jobs) + (c.yes ? ", -y" : "") +
                        (c.encryptNames ? ", names encrypted" : "") +
                        (c.password ? ", password '" + *c.password + "'" : "") + "\n";
     for (size_t i = 0; i < c.entries.size(); ++i) {
         const Entry& e = c.entries[i];
-        text += "  entry " + std::to_string(i) + " '" + hex(e.name) + "' " +
-                std::to_string(e.data.size()) + " bytes" + (e.encrypted ? " encrypted" : "") +
-                (e.compressed ? " compressed" : "") +
+        text += "  entry " + std::to_string(i) + " '";
+        for (unsigned char ch : e.name) {
+            char b[5];
+            std::snprintf(b, sizeof b, ch >= 0x20 && ch < 0x7F && ch != '\\' ? "%c" : "\\x%02X",
+                          ch);
+            text += b;
+        }
+        text += "' " + std::to_string(e.data.size()) + " bytes" +
+                (e.encrypted ? " encrypted" : "") + (e.compressed ? " compressed" : "") +
                 (e.declaredSize ? " declared " + std::to_string(*e.declaredSize) : "") +
                 (e.declaredCrc ? " bad crc" : "") + " time " + std::to_string(e.timeKind) + ":" +
                 std::to_string(e.time) + "\n";
@@ -394,107 +364,91 @@ std::string Describe(const Case& c) {
 
 bool WriteArchive(const Case& c, const std::string& path, const std::vector<uint8_t>& carrier,
                   std::string* error) {
-    vorx::test::DamagingWriter writer;
-    vorx::Compressor compressor(1);
-    bool ok = writer.Create(path) &&
-              (carrier.empty() || writer.WriteCarrier(carrier.data(), carrier.size())) &&
-              writer.BeginArchive();
-    for (size_t i = 0; ok && i < c.entries.size(); ++i) {
-        const Entry& e = c.entries[i];
-        vorx::EntryOptions options;
-        options.name = e.name;
-        options.timeKind = e.timeKind;
-        options.time = e.time;
-        if (e.encrypted) options.password = std::string(kArchivePassword);
-        if (e.compressed) options.encoder = compressor.AsBlockEncoder();
-        vorx::test::RecordOverrides overrides;
-        overrides.uncompressedSize = e.declaredSize;
-        overrides.crc32 = e.declaredCrc;
-        ok = writer.BeginEntry(options) && writer.Write(e.data.data(), e.data.size()) &&
-             writer.EndEntry(overrides);
+    vorx::Compressor compressor(1);  // fresh: every case alone decides its bytes
+    vorx::test::TestArchive archive;
+    archive.carrier = carrier;
+    for (const Entry& e : c.entries) {
+        vorx::test::TestEntry& t =
+            archive.entries.emplace_back(e.name, vorx::Bytes(e.data.begin(), e.data.end()));
+        t.timeKind = e.timeKind, t.time = e.time;
+        t.overrides = {e.declaredSize, e.declaredCrc};
+        if (e.encrypted) t.password = std::string(kArchivePassword);
+        if (e.compressed) t.encoder = compressor.AsBlockEncoder();
     }
-    vorx::test::DamagedDirectory directory;
-    if (c.encryptNames) directory.password = std::string(kArchivePassword);
-    ok = ok && writer.Finish(directory);
-    if (!ok) *error = writer.Error();
-    return ok;
+    if (c.encryptNames) archive.directory.password = std::string(kArchivePassword);
+    return vorx::test::WriteTestArchive(path, archive, error);
 }
 
 Scene::Scene(const Case& c, const std::string& parent) {
     std::string pattern = parent + "/vorx-hunt-XXXXXX";
     if (!mkdtemp(pattern.data())) return;
     root_ = pattern;
-    const std::string out = this->out();
-    const std::string outside = root_ + "/outside";
-    if (mkdir(out.c_str(), 0755) != 0 || mkdir(outside.c_str(), 0755) != 0 ||
-        mkdir((outside + "/dir").c_str(), 0755) != 0)
-        return;
-    const int secret = open((outside + "/secret.txt").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    const std::string out = this->out(), outside = root_ + "/outside";
+    const int secret =
+        mkdir(out.c_str(), 0755) != 0 || mkdir(outside.c_str(), 0755) != 0 ||
+                mkdir((outside + "/dir").c_str(), 0755) != 0
+            ? -1
+            : open((outside + "/secret.txt").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
     if (secret < 0 || write(secret, "SECRET", 6) != 6) return;
     close(secret);
     for (const Plant& p : c.plants) {
         // Folders on the way are made only where nothing stands yet.
         std::string path = out;
         bool clear = true;
+        struct stat st;
         for (size_t i = 0; i + 1 < p.path.size() && clear; ++i) {
             path += "/" + p.path[i];
-            struct stat st;
-            if (lstat(path.c_str(), &st) == 0)
-                clear = S_ISDIR(st.st_mode);
-            else
-                clear = mkdir(path.c_str(), 0755) == 0;
+            clear = lstat(path.c_str(), &st) == 0 ? S_ISDIR(st.st_mode)
+                                                  : mkdir(path.c_str(), 0755) == 0;
         }
         path += "/" + p.path.back();
-        struct stat st;
         if (!clear || lstat(path.c_str(), &st) == 0) continue;
-        switch (p.kind) {
-            case PlantKind::FolderLink:
-                (void)!symlink((outside + "/dir").c_str(), path.c_str());
-                break;
-            case PlantKind::FileLink:
-                (void)!symlink((outside + "/secret.txt").c_str(), path.c_str());
-                break;
-            case PlantKind::DanglingLink:
-                (void)!symlink((outside + "/missing").c_str(), path.c_str());
-                break;
-            case PlantKind::HardLink:
-                (void)!link((outside + "/secret.txt").c_str(), path.c_str());
-                break;
-            case PlantKind::File: {
-                const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-                if (fd >= 0) {
-                    (void)!write(fd, kPlanted, sizeof kPlanted - 1);
-                    close(fd);
-                }
-                break;
-            }
-            case PlantKind::Folder:
-                mkdir(path.c_str(), 0755);
-                break;
-            case PlantKind::Fifo:
-                mkfifo(path.c_str(), 0644);
-                break;
-        }
+        const std::string target = outside + (p.kind == PlantKind::FolderLink     ? "/dir"
+                                              : p.kind == PlantKind::DanglingLink ? "/missing"
+                                                                                  : "/secret.txt");
+        if (p.kind <= PlantKind::DanglingLink) (void)!symlink(target.c_str(), path.c_str());
+        if (p.kind == PlantKind::HardLink) (void)!link(target.c_str(), path.c_str());
+        if (p.kind == PlantKind::Folder) mkdir(path.c_str(), 0755);
+        if (p.kind == PlantKind::Fifo) mkfifo(path.c_str(), 0644);
+        const int fd =
+            p.kind == PlantKind::File ? open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644) : -1;
+        if (fd >= 0 && write(fd, kPlanted, sizeof kPlanted - 1) >= 0) close(fd);
     }
     ok_ = true;
 }
 
 Scene::~Scene() {
-    if (root_.empty()) return;
-    const std::string command = "rm -rf '" + root_ + "'";
-    (void)!std::system(command.c_str());
+    std::error_code ec;
+    if (!root_.empty()) std::filesystem::remove_all(root_, ec);
 }
 
 std::string Scene::Current() const {
-    std::map<std::string, std::string> tree;
-    Walk(root_, "", &tree, true);
     std::string text;
-    for (const auto& [path, what] : tree)
+    for (const auto& [path, what] : Walk(root_, true))
         if (path != "out" && path.compare(0, 4, "out/") != 0) text += path + ": " + what + "\n";
     return text;
 }
 
 void Scene::TakeSnapshot() { snapshot_ = Current(); }
+
+namespace {
+
+// The numbers of the tool's last summary line, "N files extracted[, S skipped][, F failed]":
+// false when there is none.
+bool Summary(const std::string& output, size_t* extracted, size_t* skipped, size_t* failed) {
+    static const std::regex line(
+        "(^|\n)[\r ]*([0-9]+) files? extracted(, ([0-9]+) skipped)?(, ([0-9]+) failed)?");
+    std::smatch last;
+    for (std::sregex_iterator it(output.begin(), output.end(), line), end; it != end; ++it)
+        last = *it;
+    if (last.empty()) return false;
+    *extracted = std::stoul(last[2]);
+    *skipped = last[4].matched ? std::stoul(last[4]) : 0;
+    *failed = last[6].matched ? std::stoul(last[6]) : 0;
+    return true;
+}
+
+}  // namespace
 
 std::vector<std::string> Check(const Case& c, const Scene& scene, const Outcome& outcome) {
     std::vector<std::string> broken;
@@ -502,22 +456,12 @@ std::vector<std::string> Check(const Case& c, const Scene& scene, const Outcome&
     if (scene.Current() != scene.snapshot())
         broken.push_back("something outside the destination changed; before:\n" + scene.snapshot() +
                          "after:\n" + scene.Current());
-
-    std::vector<std::string> why(c.entries.size());
-    std::vector<std::string> expected(c.entries.size());
-    for (size_t i = 0; i < c.entries.size(); ++i) {
-        why[i] = Forbidden(c, c.entries[i]);
-        if (const auto parts = HostComponents(c.entries[i].name, c.codePage))
-            expected[i] = Join(*parts, outcome.ignoreCase);
-    }
     std::set<std::string> planted;
     for (const Plant& p : c.plants) planted.insert(Join(p.path, false));
 
-    std::map<std::string, std::string> tree;
-    Walk(scene.out(), "", &tree);
     std::vector<bool> written(c.entries.size());
     size_t writtenCount = 0;
-    for (const auto& [path, what] : tree) {
+    for (const auto& [path, what] : Walk(scene.out())) {
         if (what.compare(0, 5, "file ") != 0) {
             if (what != "folder" && !planted.count(path))
                 broken.push_back("'" + path + "' (" + what + ") appeared");
@@ -535,14 +479,15 @@ std::vector<std::string> Check(const Case& c, const Scene& scene, const Outcome&
             continue;
         }
         const Entry& e = c.entries[index];
-        const std::string entry = "entry " + std::to_string(index);
+        const std::string entry = "entry " + std::to_string(index), why = Forbidden(c, e);
+        const auto parts = HostComponents(e.name, c.codePage);
+        const std::string expected = parts ? Join(*parts, outcome.ignoreCase) : "";
         if (content != e.data) broken.push_back("'" + path + "' holds a damaged copy of " + entry);
-        if (!why[index].empty())
-            broken.push_back(entry + " was written to '" + path + "' although " + why[index]);
-        if (why[index].empty() && !outcome.race &&
-            Fold(path, outcome.ignoreCase) != expected[index])
-            broken.push_back(entry + " was written to '" + path + "' instead of '" +
-                             expected[index] + "'");
+        if (!why.empty())
+            broken.push_back(entry + " was written to '" + path + "' although " + why);
+        if (why.empty() && !outcome.race && Join({path}, outcome.ignoreCase) != expected)
+            broken.push_back(entry + " was written to '" + path + "' instead of '" + expected +
+                             "'");
         if (written[index]) broken.push_back(entry + " was written twice");
         written[index] = true;
         ++writtenCount;
@@ -553,29 +498,15 @@ std::vector<std::string> Check(const Case& c, const Scene& scene, const Outcome&
     if (!outcome.race && writtenCount < extractable && outcome.exitCode == 0)
         broken.push_back("exit code 0 although " + std::to_string(extractable - writtenCount) +
                          " entries were not written");
+    size_t extracted = 0, skipped = 0, failed = 0;
     if (outcome.counts && !outcome.race) {
-        // The summary line: "N files extracted[, S skipped][, F failed]".
-        const size_t at = outcome.output.rfind(" extracted");
-        size_t extracted = 0, skipped = 0, failed = 0;
-        if (at != std::string::npos) {
-            const size_t line = outcome.output.rfind('\n', at);
-            extracted = static_cast<size_t>(
-                std::atol(outcome.output.c_str() + (line == std::string::npos ? 0 : line + 1)));
-            const size_t s = outcome.output.find(" skipped", at);
-            const size_t f = outcome.output.find(" failed", at);
-            auto number = [&](size_t end) {
-                const size_t start = outcome.output.rfind(", ", end);
-                return static_cast<size_t>(std::atol(outcome.output.c_str() + start + 2));
-            };
-            if (s != std::string::npos) skipped = number(s);
-            if (f != std::string::npos) failed = number(f);
-            if (extracted != writtenCount || extracted + skipped + failed != extractable)
-                broken.push_back("the summary says " + std::to_string(extracted) + " extracted, " +
-                                 std::to_string(skipped) + " skipped, " + std::to_string(failed) +
-                                 " failed, but " + std::to_string(writtenCount) + " of " +
-                                 std::to_string(extractable) + " entries were written");
-        } else if (outcome.exitCode == 0) {
-            broken.push_back("exit code 0 without a summary");
+        if (!Summary(outcome.output, &extracted, &skipped, &failed)) {
+            if (outcome.exitCode == 0) broken.push_back("exit code 0 without a summary");
+        } else if (extracted != writtenCount || extracted + skipped + failed != extractable) {
+            broken.push_back("the summary says " + std::to_string(extracted) + " extracted, " +
+                             std::to_string(skipped) + " skipped, " + std::to_string(failed) +
+                             " failed, but " + std::to_string(writtenCount) + " of " +
+                             std::to_string(extractable) + " entries were written");
         }
     }
     for (unsigned char ch : outcome.output) {

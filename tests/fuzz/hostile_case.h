@@ -73,6 +73,12 @@ struct Case {
     unsigned jobs = 1;
 };
 
+// The tag entry `index`'s bytes start with: a file that holds it is that entry's.
+std::string Tag(size_t index);
+
+// A file's bytes (none when it cannot be read; never through a link, never waiting).
+std::string ReadAll(const std::string& path);
+
 // What the password of encrypted entries is; a case may give it, another or none.
 extern const char kArchivePassword[];
 

@@ -118,4 +118,28 @@ bool DamagingWriter::Finish(const DamagedDirectory& directory) {
     return o.good() ? true : Fail("cannot write " + path_);
 }
 
+bool WriteTestArchive(const std::string& path, const TestArchive& archive, std::string* error) {
+    DamagingWriter w;
+    bool ok = w.Create(path) && w.WriteCarrier(archive.carrier.data(), archive.carrier.size()) &&
+              w.BeginArchive();
+    for (size_t i = 0; ok && i < archive.entries.size(); ++i) {
+        const TestEntry& e = archive.entries[i];
+        const EntryOptions options{e.name,     e.timeKind,
+                                   e.time,     0x20,
+                                   e.password, e.encoder ? *e.encoder : StoredBlockEncoder()};
+        RecordOverrides overrides = e.overrides;
+        if (!e.raw.empty() && !overrides.uncompressedSize)
+            overrides.uncompressedSize = e.data.size();
+        if (!e.raw.empty() && !overrides.crc32)
+            overrides.crc32 = Crc32::Of(e.data.data(), e.data.size());
+        ok = w.BeginEntry(options) &&
+             (e.raw.empty() ? w.Write(e.data.data(), e.data.size())
+                            : w.WriteRaw(e.raw.data(), e.raw.size())) &&
+             w.EndEntry(overrides);
+    }
+    ok = ok && w.Finish(archive.directory);
+    if (!ok && error) *error = w.Error();
+    return ok;
+}
+
 }  // namespace vorx::test

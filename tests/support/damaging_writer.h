@@ -64,4 +64,32 @@ private:
     std::vector<Entry> entries_;
 };
 
+// One entry of an archive made for a test: `data` through `encoder` (stored blocks when
+// not set), or `raw` as its data area, whose record then declares the size and CRC-32
+// of `data`; `overrides` make the record lie.
+struct TestEntry {
+    TestEntry() = default;
+    TestEntry(std::string entryName, Bytes entryData, Bytes rawArea = {})
+        : name(std::move(entryName)), data(std::move(entryData)), raw(std::move(rawArea)) {}
+
+    std::string name;
+    Bytes data;
+    Bytes raw;
+    RecordOverrides overrides;
+    uint8_t timeKind = 1;
+    uint64_t time = 0;
+    std::optional<std::string> password;
+    std::optional<BlockEncoder> encoder;
+};
+
+struct TestArchive {
+    std::vector<TestEntry> entries;
+    DamagedDirectory directory;
+    Bytes carrier;
+};
+
+// Writes the archive to `path` with DamagingWriter (so that it may hold names the format
+// does not allow, and the directory's faults); false with the reason in *error.
+bool WriteTestArchive(const std::string& path, const TestArchive& archive, std::string* error);
+
 }  // namespace vorx::test

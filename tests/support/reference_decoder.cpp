@@ -254,6 +254,11 @@ BlockResult DecodeBlock(const uint8_t* body, uint32_t bitCount, uint32_t limitBi
         r.code = vorx_CorruptArchive;
         return r;
     };
+    // Decodes a code of `tree` into *value; false when it would read past the limit.
+    auto code = [&](const Tree& tree, uint32_t* value) {
+        *value = tree.Decode(body, pos, limitBits, &overread);
+        return !overread;
+    };
 
     for (uint64_t s = 0; s < stepCount; ++s) {
         if (p >= 3) {
@@ -262,44 +267,32 @@ BlockResult DecodeBlock(const uint8_t* body, uint32_t bitCount, uint32_t limitBi
                 snapshot[i] = contexts.Position(bucket, static_cast<uint32_t>(i));
         }
         progress.Step(s, &r.progress);
-        if (flagIndex == 4) {
-            flagSymbol = flagTree.Decode(body, pos, limitBits, &overread);
-            if (overread) return corrupt();
-            flagIndex = 0;
-        }
+        if (flagIndex == 4 && !code(flagTree, &flagSymbol)) return corrupt();
+        if (flagIndex == 4) flagIndex = 0;
         const uint32_t flag = (flagSymbol >> flagIndex) & 1u;
         ++flagIndex;
         if (p >= 3) {
             int selector = -1;
             if (flag == 1) {
                 const uint32_t saved = pos;
-                lengthTree.Decode(body, pos, limitBits, &overread);
-                if (overread) return corrupt();
-                if (selectorIndex == 4) {
-                    const uint32_t symbol = slotTree.Decode(body, pos, limitBits, &overread);
-                    if (overread) return corrupt();
-                    selector = static_cast<int>(symbol & 3u);
-                } else {
-                    selector = static_cast<int>((slotSymbol >> selectorIndex) & 3u);
-                }
+                uint32_t length = 0, symbol = slotSymbol >> selectorIndex;
+                if (!code(lengthTree, &length) || (selectorIndex == 4 && !code(slotTree, &symbol)))
+                    return corrupt();
+                selector = static_cast<int>(symbol & 3u);
                 pos = saved;
             }
             contexts.Update(bucket, p, selector);
         }
         if (flag == 0) {
-            const uint32_t literal = literalTree.Decode(body, pos, limitBits, &overread);
-            if (overread) return corrupt();
-            if (out.size() >= capacity) return corrupt();
+            uint32_t literal = 0;
+            if (!code(literalTree, &literal) || out.size() >= capacity) return corrupt();
             out.push_back(static_cast<uint8_t>(literal & 0xFF));
             p += 1;
         } else {
-            const uint32_t length = lengthTree.Decode(body, pos, limitBits, &overread);
-            if (overread) return corrupt();
-            if (selectorIndex == 4) {
-                slotSymbol = slotTree.Decode(body, pos, limitBits, &overread);
-                if (overread) return corrupt();
-                selectorIndex = 0;
-            }
+            uint32_t length = 0;
+            if (!code(lengthTree, &length) || (selectorIndex == 4 && !code(slotTree, &slotSymbol)))
+                return corrupt();
+            if (selectorIndex == 4) selectorIndex = 0;
             const uint32_t selector = (slotSymbol >> selectorIndex) & 3u;
             selectorIndex += 2;
             const int64_t source = snapshot[selector];

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "codec/block_head.h"
+#include "container/format.h"
 
 namespace streams {
 namespace {
@@ -124,6 +125,25 @@ std::vector<uint8_t> EncodeSteps(const std::vector<Step>& steps, uint32_t* bitCo
         }
     }
     return writer.Finish(bitCount);
+}
+
+std::vector<uint8_t> RawBlock(uint32_t type, uint32_t sizeField, const std::vector<uint8_t>& body) {
+    std::vector<uint8_t> block(4 + vorx::PadTo16(body.size()), 0);
+    vorx::WriteLe32(block.data(), (sizeField << 3) | type);
+    std::copy(body.begin(), body.end(), block.begin() + 4);
+    return block;
+}
+
+std::vector<uint8_t> RunOfA(uint64_t total) {
+    std::vector<Step> steps(4, Step{false, 'a', 0});
+    for (uint64_t left = total - 4; left > 0;) {
+        const uint32_t length = static_cast<uint32_t>(std::min<uint64_t>(left, 8000000));
+        steps.push_back(Step{true, length, 0});
+        left -= length;
+    }
+    uint32_t bits = 0;
+    const std::vector<uint8_t> body = EncodeSteps(steps, &bits);
+    return RawBlock(1, bits, body);
 }
 
 }  // namespace streams

@@ -61,4 +61,12 @@ struct Step {
 // first), flags packed four to a flag symbol, selectors two to a slot symbol.
 std::vector<uint8_t> EncodeSteps(const std::vector<Step>& steps, uint32_t* bitCount);
 
+// A block as an entry's data area holds it: its head (size field and type), then the body
+// padded with zeros to a multiple of 16 bytes.
+std::vector<uint8_t> RawBlock(uint32_t type, uint32_t sizeField, const std::vector<uint8_t>& body);
+
+// A compressed block as an entry's data area holds it that decodes to `total` (at least 4)
+// bytes 'a': four literals, then matches of one byte back.
+std::vector<uint8_t> RunOfA(uint64_t total);
+
 }  // namespace streams

@@ -98,20 +98,8 @@ Bytes WordText(size_t length, uint32_t seed) {
 }
 
 void WriteArchive(const std::string& path, const TestArchive& archive) {
-    DamagingWriter writer;
-    bool ok = writer.Create(path) && writer.BeginArchive();
-    for (const TestEntry& e : archive.entries) {
-        if (!ok) break;
-        EntryOptions entry;
-        entry.name = e.name;
-        entry.timeKind = e.timeKind;
-        entry.time = e.time;
-        entry.password = e.password;
-        entry.encoder = e.encoder ? *e.encoder : StoredBlockEncoder(kDefaultChunkSize);
-        ok = writer.AddEntry(entry, e.data.data(), e.data.size());
-    }
-    ok = ok && writer.Finish(archive.directory);
-    ASSERT_TRUE(ok) << writer.Error();
+    std::string error;
+    ASSERT_TRUE(WriteTestArchive(path, archive, &error)) << error;
 }
 
 vorx_Error Handle::Open(const std::string& path, const char* password, uint32_t mode) {

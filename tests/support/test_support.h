@@ -46,27 +46,7 @@ Bytes WordText(size_t length, uint32_t seed);
 // chunks; it lives as long as the process.
 BlockEncoder PackingEncoder(size_t chunkSize = kDefaultChunkSize);
 
-// One entry of an archive made for a test.
-struct TestEntry {
-    TestEntry() = default;
-    TestEntry(std::string entryName, Bytes entryData)
-        : name(std::move(entryName)), data(std::move(entryData)) {}
-
-    std::string name;
-    Bytes data;
-    uint8_t timeKind = 1;
-    uint64_t time = 0;
-    std::optional<std::string> password;
-    std::optional<BlockEncoder> encoder;  // stored blocks when not set
-};
-
-struct TestArchive {
-    std::vector<TestEntry> entries;
-    DamagedDirectory directory;
-};
-
-// Writes the archive to `path` with DamagingWriter (so tests may use names the format
-// does not allow, and the directory's faults). Fails the current test on error.
+// WriteTestArchive that fails the current test on error.
 void WriteArchive(const std::string& path, const TestArchive& archive);
 
 // An open archive handle, closed at the end of the scope.

@@ -16,7 +16,8 @@ namespace {
 // A path text made in a buffer of `capacity` units, one more watched for an overrun: 'A'
 // AppendBackslash to `a`, 'C' Compose, 'M' ModuleFolderOf, 'J' BuildOutputPath. What the
 // buffer holds after, behind "refused: " when refused.
-std::wstring Made(char op, size_t capacity, const wchar_t* a, const wchar_t* b = L"", const wchar_t* c = L"") {
+std::wstring Made(char op, size_t capacity, const wchar_t* a, const wchar_t* b = L"",
+                  const wchar_t* c = L"") {
     std::vector<wchar_t> buffer(capacity + 1, L'X');
     wchar_t* out = std::wcscpy(buffer.data(), op == 'A' ? a : L"");
     const bool ok = op == 'A'   ? sfx::AppendBackslash(out, capacity)
@@ -29,15 +30,22 @@ std::wstring Made(char op, size_t capacity, const wchar_t* a, const wchar_t* b =
 
 TEST(PathTexts, ResultsThatDoNotFitAreRefusedNeverCut) {
     const std::pair<std::wstring, std::wstring> rows[] = {
-        {Made('A', 16, L"C:\\out\\"), L"C:\\out\\"}, {Made('A', 4, L""), L"\\"}, {Made('A', 4, L"\\"), L"\\"},
+        {Made('A', 16, L"C:\\out\\"), L"C:\\out\\"},
+        {Made('A', 4, L""), L"\\"},
+        {Made('A', 4, L"\\"), L"\\"},
         {Made('A', 9, L"C:/out/"), L"C:/out/\\"},  // only a backslash ends a folder
-        {Made('A', 8, L"C:\\out"), L"C:\\out\\"}, {Made('A', 7, L"C:\\out"), L"refused: C:\\out"},  // fits, then not
-        {Made('C', 12, L"ab", L"cdefgh", L"ijk"), L"abcdefghijk"}, {Made('C', 12, L"ab", L"cdefgh", L"ijkl"), L"refused: "},
-        {Made('M', 64, L"C:setup.exe"), L"C:"}, {Made('M', 64, L"setup.exe"), L""},
+        {Made('A', 8, L"C:\\out"), L"C:\\out\\"},
+        {Made('A', 7, L"C:\\out"), L"refused: C:\\out"},  // fits, then not
+        {Made('C', 12, L"ab", L"cdefgh", L"ijk"), L"abcdefghijk"},
+        {Made('C', 12, L"ab", L"cdefgh", L"ijkl"), L"refused: "},
+        {Made('M', 64, L"C:setup.exe"), L"C:"},
+        {Made('M', 64, L"setup.exe"), L""},
         {Made('M', 64, L"\\\\server\\share\\x\\setup.exe"), L"\\\\server\\share\\x\\"},
-        {Made('M', 64, L"C:/tools/bin/setup.exe"), L"C:/tools/bin/"}, {Made('M', 8, L"C:\\long\\x.exe"), L"refused: "},
+        {Made('M', 64, L"C:/tools/bin/setup.exe"), L"C:/tools/bin/"},
+        {Made('M', 8, L"C:\\long\\x.exe"), L"refused: "},
         // A trail unit 0x5C is no backslash in UTF-16: U+30BD stays one character.
-        {Made('M', 64, L"C:\\\u30BD\\x.exe"), L"C:\\\u30BD\\"}, {Made('J', 64, L"C:\\\u30BD", L"\u8868\\a"), L"C:\\\u30BD\\\u8868\\a"},
+        {Made('M', 64, L"C:\\\u30BD\\x.exe"), L"C:\\\u30BD\\"},
+        {Made('J', 64, L"C:\\\u30BD", L"\u8868\\a"), L"C:\\\u30BD\\\u8868\\a"},
         {Made('J', 15, L"C:\\out", L"a.txt\\b"), L"C:\\out\\a.txt\\b"},  // exactly fits
         {Made('J', 14, L"C:\\out", L"a.txt\\b"), L"refused: "},
     };
@@ -46,8 +54,9 @@ TEST(PathTexts, ResultsThatDoNotFitAreRefusedNeverCut) {
 
 TEST(Switches, OnlyExactlySlashQOrSlashQSlashSInEitherCase) {
     const std::set<std::string> quiet = {"/q", "/Q"}, silent = {"/q /s", "/Q /S", "/q /S", "/Q /s"};
-    for (const char* tail : {"/q", "/Q", "/q /s", "/Q /S", "/q /S", "/Q /s", "", "/q ", "-q", "/quiet", " /q", "/",
-                             "/q /s ", "/q  /s", "/q/s", "/s /q", "/q /", "/q /sx", "/q /s /q", "/r /s"}) {
+    for (const char* tail : {"/q",   "/Q",    "/q /s",  "/Q /S",  "/q /S",    "/Q /s",  "",
+                             "/q ",  "-q",    "/quiet", " /q",    "/",        "/q /s ", "/q  /s",
+                             "/q/s", "/s /q", "/q /",   "/q /sx", "/q /s /q", "/r /s"}) {
         EXPECT_EQ(sfx::IsQuietTail(tail), quiet.count(tail) == 1) << '"' << tail << '"';
         EXPECT_EQ(sfx::IsSilentTail(tail), silent.count(tail) == 1) << '"' << tail << '"';
     }
@@ -60,7 +69,11 @@ TEST(SettleDestination, TakesAnExpansionThatFitsAndKeepsTheTextOtherwise) {
     const uint32_t room = sfx::kDestinationChars;
     const std::wstring full(room - 1, L'f'), big(room, L'x');
     using Expansion = std::pair<const wchar_t*, uint32_t>;
-    const struct { const wchar_t* configured; Expansion expansion; const wchar_t* settled; } cases[] = {
+    const struct {
+        const wchar_t* configured;
+        Expansion expansion;
+        const wchar_t* settled;
+    } cases[] = {
         {L"", {L"unused", 7}, L"D:\\%TEMP%\\"},  // the program's folder, never expanded
         {L"%FAIL%\\a\\", {L"", 0}, L"%FAIL%\\a\\"},
         {L"%BIG%\\", {big.c_str(), room + 1}, L"%BIG%\\"},  // not written whole
@@ -69,7 +82,8 @@ TEST(SettleDestination, TakesAnExpansionThatFitsAndKeepsTheTextOtherwise) {
     for (const auto& c : cases) {
         wchar_t destination[sfx::kDestinationChars] = {};
         const auto expand = [](void* expansion, const wchar_t*, wchar_t* out, uint32_t size) {
-            std::wcsncpy(out, static_cast<const Expansion*>(expansion)->first, size);  // only part when short
+            std::wcsncpy(out, static_cast<const Expansion*>(expansion)->first,
+                         size);  // only part when short
             return static_cast<const Expansion*>(expansion)->second;
         };
         Expansion expansion = c.expansion;
@@ -83,17 +97,33 @@ TEST(SettleDestination, TakesAnExpansionThatFitsAndKeepsTheTextOtherwise) {
 // conversion must keep its shape: the same components, none empty, "." or "..", none with
 // a '/' or a control character. The conversions below are what a system might make.
 TEST(EntryNames, StoredNameRuleThenTheConversionsShape) {
-    EXPECT_TRUE(sfx::IsSafeEntryName("\x83\x5C\\a.txt", 932) && sfx::IsSafeEntryName("docs\\readme.txt", 1252));
-    EXPECT_FALSE(sfx::IsSafeEntryName("\x83\x5C\\a.txt", 1252) || sfx::IsSafeEntryName("docs\\..\\..\\evil.exe", 1252));
+    EXPECT_TRUE(sfx::IsSafeEntryName("\x83\x5C\\a.txt", 932) &&
+                sfx::IsSafeEntryName("docs\\readme.txt", 1252));
+    EXPECT_FALSE(sfx::IsSafeEntryName("\x83\x5C\\a.txt", 1252) ||
+                 sfx::IsSafeEntryName("docs\\..\\..\\evil.exe", 1252));
     EXPECT_FALSE(sfx::IsSafeEntryName(nullptr, 1252));
     const std::wstring longest(sfx::kMaxNameChars, L'n');
-    const struct { const char* stored; unsigned codePage; std::wstring wide; std::string parts; } rows[] = {
+    const struct {
+        const char* stored;
+        unsigned codePage;
+        std::wstring wide;
+        std::string parts;
+    } rows[] = {
         {"dir\x95\x5C\\inner.txt", 932, L"dir\u8868\\inner.txt", "0+4 5+9"},  // dir表\inner.txt
-        {"\x83\x5C", 932, L"\u30BD", "0+1"}, {"a\\b\\c", 1252, L"a\\b\\c", "0+1 2+1 4+1"},
-        {"a\\b", 1252, L"a\\b\\c", ""}, {"a\\b", 1252, L"a", ""},  // a separator made or lost
-        {"ab", 1252, L"a\\b", ""}, {"a\\b", 1252, L"a\\\\b", ""}, {"x", 1252, L".", ""}, {"x\\y", 1252, L"..\\y", ""},
-        {"a\x81", 1252, L"a\u0081", ""}, {"a\x9d", 1252, L"a\u009D", ""}, {"a", 1252, L"a\u007F", ""},  // C1 and DEL
-        {"a", 1252, L"a/b", ""}, {"a", 1252, L"", ""}, {"n", 1252, longest, "0+239"},
+        {"\x83\x5C", 932, L"\u30BD", "0+1"},
+        {"a\\b\\c", 1252, L"a\\b\\c", "0+1 2+1 4+1"},
+        {"a\\b", 1252, L"a\\b\\c", ""},
+        {"a\\b", 1252, L"a", ""},  // a separator made or lost
+        {"ab", 1252, L"a\\b", ""},
+        {"a\\b", 1252, L"a\\\\b", ""},
+        {"x", 1252, L".", ""},
+        {"x\\y", 1252, L"..\\y", ""},
+        {"a\x81", 1252, L"a\u0081", ""},
+        {"a\x9d", 1252, L"a\u009D", ""},
+        {"a", 1252, L"a\u007F", ""},  // C1 and DEL
+        {"a", 1252, L"a/b", ""},
+        {"a", 1252, L"", ""},
+        {"n", 1252, longest, "0+239"},
         {"n", 1252, longest + L"n", ""},
     };
     for (const auto& row : rows) {
@@ -101,7 +131,8 @@ TEST(EntryNames, StoredNameRuleThenTheConversionsShape) {
         std::string got;
         if (sfx::SplitEntryName(row.stored, row.codePage, row.wide.c_str(), &parts))
             for (size_t i = 0; i < parts.count; ++i)
-                got += (i ? " " : "") + std::to_string(parts.start[i]) + "+" + std::to_string(parts.length[i]);
+                got += (i ? " " : "") + std::to_string(parts.start[i]) + "+" +
+                       std::to_string(parts.length[i]);
         EXPECT_EQ(got, row.parts) << row.stored;
     }
 }
@@ -109,10 +140,14 @@ TEST(EntryNames, StoredNameRuleThenTheConversionsShape) {
 // The destination's missing folders are made from below the root, which never is.
 TEST(CreateDestination, MakesEveryFolderBelowTheRoot) {
     const std::pair<const wchar_t*, std::wstring> rows[] = {
-        {L"C:\\out\\docs\\", L"C:\\out C:\\out\\docs "}, {L"C:\\a", L"C:\\a "}, {L"C:", L""},
-        {L"\\\\server\\share\\dir", L"\\\\server\\share\\dir "}, {L"\\\\server\\share", L""},
+        {L"C:\\out\\docs\\", L"C:\\out C:\\out\\docs "},
+        {L"C:\\a", L"C:\\a "},
+        {L"C:", L""},
+        {L"\\\\server\\share\\dir", L"\\\\server\\share\\dir "},
+        {L"\\\\server\\share", L""},
         {L"\\\\?\\C:\\x\\y", L"\\\\?\\C:\\x \\\\?\\C:\\x\\y "},
-        {L"\\\\?\\UNC\\server\\share\\d", L"\\\\?\\UNC\\server\\share\\d "}, {L"rel/sub", L"rel rel/sub "},
+        {L"\\\\?\\UNC\\server\\share\\d", L"\\\\?\\UNC\\server\\share\\d "},
+        {L"rel/sub", L"rel rel/sub "},
         {L"\\top", L"\\top "},
     };
     for (const auto& [destination, made] : rows) {
@@ -138,7 +173,8 @@ TEST(WalkFolders, KeepsWhatTheNextNameSharesAndPassesNoLink) {
         &fs,
         [](void* f, void* parent, const wchar_t* name, size_t length, void** out) {
             auto* s = static_cast<Folders*>(f);
-            const std::wstring path = *static_cast<std::wstring*>(parent) + L"\\" + std::wstring(name, length);
+            const std::wstring path =
+                *static_cast<std::wstring*>(parent) + L"\\" + std::wstring(name, length);
             if (s->links.count(path)) return sfx::FolderStep::Link;
             if (s->files.count(path)) return sfx::FolderStep::NotFolder;
             s->handles.push_back(std::make_unique<std::wstring>(path));
@@ -146,16 +182,24 @@ TEST(WalkFolders, KeepsWhatTheNextNameSharesAndPassesNoLink) {
             *out = s->handles.back().get();
             return sfx::FolderStep::Opened;
         },
-        [](void* f, void* folder) { static_cast<Folders*>(f)->log += L"-" + *static_cast<std::wstring*>(folder) + L" "; }};
+        [](void* f, void* folder) {
+            static_cast<Folders*>(f)->log += L"-" + *static_cast<std::wstring*>(folder) + L" ";
+        }};
     std::wstring destination = L"D";
     auto held = std::make_unique<sfx::HeldFolders>();
     held->folder[0] = &destination;
     held->depth = 0;
-    const struct { const wchar_t* name; sfx::FolderWalk walk; size_t stopped; const wchar_t* log; } steps[] = {
+    const struct {
+        const wchar_t* name;
+        sfx::FolderWalk walk;
+        size_t stopped;
+        const wchar_t* log;
+    } steps[] = {
         {L"a\\b\\f.txt", sfx::FolderWalk::Done, 0, L"+D\\a +D\\a\\b "},
         {L"a\\b\\g.txt", sfx::FolderWalk::Done, 0, L""},
         {L"a\\c\\h.txt", sfx::FolderWalk::Done, 0, L"-D\\a\\b +D\\a\\c "},
-        {L"A\\c\\h.txt", sfx::FolderWalk::Done, 0, L"-D\\a\\c -D\\a +D\\A +D\\A\\c "},  // as written, not folded
+        {L"A\\c\\h.txt", sfx::FolderWalk::Done, 0,
+         L"-D\\a\\c -D\\a +D\\A +D\\A\\c "},  // as written, not folded
         {L"top.txt", sfx::FolderWalk::Done, 0, L"-D\\A\\c -D\\A "},
         {L"a\\link\\x\\y.txt", sfx::FolderWalk::ThroughLink, 2, L"+D\\a "},
         {L"file\\y.txt", sfx::FolderWalk::CannotCreate, 1, L"-D\\a "},
@@ -163,7 +207,8 @@ TEST(WalkFolders, KeepsWhatTheNextNameSharesAndPassesNoLink) {
     };
     for (const auto& step : steps) {
         sfx::NameParts parts;
-        std::string shaped(std::wcslen(step.name), 'x');  // stored with separators where the name has them
+        std::string shaped(std::wcslen(step.name),
+                           'x');  // stored with separators where the name has them
         for (size_t i = 0; step.name[i]; ++i) shaped[i] = step.name[i] == L'\\' ? '\\' : 'x';
         ASSERT_TRUE(sfx::SplitEntryName(shaped.c_str(), 1252, step.name, &parts));
         fs.log.clear();
@@ -192,7 +237,8 @@ TEST(FileIdSet, FindsEveryIdentityAddedAndNoOther) {
     }
     for (const uint64_t id : added) EXPECT_TRUE(set.Contains(id));
     EXPECT_TRUE(set.Add(0) && set.Contains(0));
-    for (uint64_t id = 5001; id < 6000; ++id) EXPECT_EQ(set.Contains(id * 64 + 1), added.count(id * 64 + 1) == 1);
+    for (uint64_t id = 5001; id < 6000; ++id)
+        EXPECT_EQ(set.Contains(id * 64 + 1), added.count(id * 64 + 1) == 1);
 }
 
 // Names compare as a system that ignores ASCII letter case would: U+30A2 and U+30C2,
@@ -205,19 +251,30 @@ bool SameNames(const wchar_t* a, const wchar_t* b, size_t length) {
 
 TEST(RunCommand, TheLongestPrefixThatThisRunWroteIsTheProgramAndNothingElseIsStarted) {
     // The entries written, the command, the command line ("": nothing is started) and its room.
-    const struct { std::vector<const wchar_t*> written; const wchar_t* run; const wchar_t* line; size_t room; } cases[] = {
+    const struct {
+        std::vector<const wchar_t*> written;
+        const wchar_t* run;
+        const wchar_t* line;
+        size_t room;
+    } cases[] = {
         {{L"setup.exe"}, L"setup /a  /b", L"\"C:\\T\\setup.exe\" /a  /b", 600},
         {{L"Setup.EXE"}, L"setup /a", L"\"C:\\T\\setup.exe\" /a", 600},  // case ignored
         {{L"bin\\run.exe"}, L"bin/run", L"\"C:\\T\\bin/run.exe\"", 600},
         // A file planted beside the extracted program names a shorter prefix: not taken.
         {{L"my.exe", L"my tool.exe"}, L"my tool.exe --go", L"\"C:\\T\\my tool.exe\" --go", 600},
         {{L"my tool", L"my tool.exe"}, L"my tool --go", L"\"C:\\T\\my tool\" --go", 600},
-        {{L"my.exe", L"my tool.exe extra"}, L"my tool.exe extra --go", L"\"C:\\T\\my tool.exe extra\" --go", 600},
+        {{L"my.exe", L"my tool.exe extra"},
+         L"my tool.exe extra --go",
+         L"\"C:\\T\\my tool.exe extra\" --go",
+         600},
         {{L"my tool.exe"}, L"\"my tool\" /a b", L"\"C:\\T\\my tool.exe\" /a b", 600},
         {{L"app"}, L"\"app", L"\"C:\\T\\app\"", 600},
         {{L"a.exe"}, L"a /b", L"\"C:\\T\\a.exe\" /b", 16},  // exactly fits
         // Programs this run did not write are never started.
-        {{L"other.exe", L"sub\\setup.exe", L"setup.exe.txt", L"setup.ex"}, L"setup.exe /s", L"", 600},
+        {{L"other.exe", L"sub\\setup.exe", L"setup.exe.txt", L"setup.ex"},
+         L"setup.exe /s",
+         L"",
+         600},
         {{L"\u30A2.exe"}, L"\u30C2.exe", L"", 600},
         {{L"setup.exe.txt"}, L"setup /s", L"", 600},
         {{L"my.exe"}, L"\"my tool.exe\"", L"", 600},
@@ -228,18 +285,24 @@ TEST(RunCommand, TheLongestPrefixThatThisRunWroteIsTheProgramAndNothingElseIsSta
     for (const auto& c : cases) {
         sfx::RunCandidates candidates;
         sfx::ClearRunCandidates(candidates);
-        for (const wchar_t* name : c.written) sfx::NoteWrittenEntry(candidates, c.run, name, SameNames);
+        for (const wchar_t* name : c.written)
+            sfx::NoteWrittenEntry(candidates, c.run, name, SameNames);
         wchar_t program[600], line[600];
         EXPECT_EQ(sfx::ResolveRunCommand(L"C:\\T", c.run, candidates, program, 600, line, c.room),
-                  c.line[0] ? sfx::RunCommand::Ready : c.room < 600 ? sfx::RunCommand::TooLong : sfx::RunCommand::NoProgram);
+                  c.line[0]      ? sfx::RunCommand::Ready
+                  : c.room < 600 ? sfx::RunCommand::TooLong
+                                 : sfx::RunCommand::NoProgram);
         EXPECT_EQ(std::wstring(line), c.line);
-        const std::wstring quoted = L'"' + std::wstring(program) + L'"';  // started by its exact path, never looked up
+        const std::wstring quoted =
+            L'"' + std::wstring(program) + L'"';  // started by its exact path, never looked up
         EXPECT_EQ(c.line[0] ? std::wstring(line).substr(0, quoted.size()) : L"\"\"", quoted);
     }
 }
 
-TEST(OverwriteAnswer, ABoxThatWasNotShownOrAnsweredOtherwiseKeepsTheFile) {  // yes, no, cancel: the GUI runs
-    for (int result : {0, 1, 3}) EXPECT_EQ(sfx::OverwriteAnswerOf(result), sfx::OverwriteAnswer::Unanswered) << result;
+TEST(OverwriteAnswer,
+     ABoxThatWasNotShownOrAnsweredOtherwiseKeepsTheFile) {  // yes, no, cancel: the GUI runs
+    for (int result : {0, 1, 3})
+        EXPECT_EQ(sfx::OverwriteAnswerOf(result), sfx::OverwriteAnswer::Unanswered) << result;
 }
 
 // A scripted extraction: the remembered password is "kept", each try returns the next code,
@@ -258,10 +321,16 @@ TEST(PasswordProtocol, RememberedFirstThenAskUntilOneWorksOrThePersonGivesUp) {
     const vorx_Error required = vorx_PasswordRequired, wrong = vorx_CrcMismatch;
     Script cases[] = {
         {E{required, vorx_Success}, {}, vorx_Success, "- kept "},
-        {E{required, wrong, vorx_CorruptArchive}, {{1, "bad"}, {1, "good"}}, vorx_Success, "- kept bad good "},
+        {E{required, wrong, vorx_CorruptArchive},
+         {{1, "bad"}, {1, "good"}},
+         vorx_Success,
+         "- kept bad good "},
         {E{required, wrong}, {{2, "ignored"}}, required, "- kept "},
         {E{required, wrong}, {{-1, ""}, {1, "never"}}, required, "- kept "},
-        {E{required, wrong, vorx_OutOfDiskSpace}, {{1, "typed"}}, vorx_OutOfDiskSpace, "- kept typed "},
+        {E{required, wrong, vorx_OutOfDiskSpace},
+         {{1, "typed"}},
+         vorx_OutOfDiskSpace,
+         "- kept typed "},
     };
     for (Script& c : cases) {
         const sfx::PasswordProtocolOps ops{
@@ -272,7 +341,7 @@ TEST(PasswordProtocol, RememberedFirstThenAskUntilOneWorksOrThePersonGivesUp) {
                 return s->tries < s->results.size() ? s->results[s->tries++] : vorx_Success;
             },
             [](void*) { return "kept"; },
-            [](void* script, char (&buffer)[sfx::kPathSize]) -> intptr_t {
+            [](void* script, char(&buffer)[sfx::kPathSize]) -> intptr_t {
                 auto* s = static_cast<Script*>(script);
                 if (s->prompts >= s->answers.size()) return 2;
                 std::strcpy(buffer, s->answers[s->prompts].second);

@@ -66,7 +66,8 @@ TEST(NamePolicy, AcceptsAndRefusesByCodePage) {
         {"\xF4\x90\x80\x80", ok, ok, P::BadSequence},
     };
     for (const Row& row : rows) {
-        const std::pair<unsigned, P> expected[] = {{1252, row.cp1252}, {932, row.cp932}, {65001, row.utf8}};
+        const std::pair<unsigned, P> expected[] = {
+            {1252, row.cp1252}, {932, row.cp932}, {65001, row.utf8}};
         for (const auto& [codePage, problem] : expected)
             EXPECT_EQ(CheckEntryName(row.name.data(), row.name.size(), codePage), problem)
                 << "'" << row.name << "' in " << codePage;
