@@ -23,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -156,15 +157,6 @@ std::vector<std::string> RunCase(const Settings& s, uint64_t seed, std::string* 
     return hunt::Check(c, scene, outcome);
 }
 
-std::vector<unsigned> ParseList(const char* text) {
-    std::vector<unsigned> list;
-    for (const char* p = text; *p;) {
-        list.push_back(static_cast<unsigned>(std::strtoul(p, const_cast<char**>(&p), 10)));
-        if (*p == ',') ++p;
-    }
-    return list;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -181,9 +173,12 @@ int main(int argc, char** argv) {
              : a == "--wine" ? s.wine
              : a == "--stub" ? s.stub
                              : s.folder) = value;
-        else if (a == "--codepages")
-            s.codePages = ParseList(value.c_str());
-        else if (a == "--seed" || a == "--cases" || a == "--seconds")
+        else if (a == "--codepages") {
+            std::istringstream list(value);
+            s.codePages.clear();
+            for (std::string cp; std::getline(list, cp, ',');)
+                s.codePages.push_back(static_cast<unsigned>(std::stoul(cp)));
+        } else if (a == "--seed" || a == "--cases" || a == "--seconds")
             (a == "--seed" ? s.seed : a == "--cases" ? s.cases : s.seconds) = number();
         else
             return std::fprintf(stderr, "extract_hunt: unknown option %s\n", a.c_str()), 2;
