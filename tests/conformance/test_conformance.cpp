@@ -70,13 +70,6 @@ std::string FromHex(const std::string& hex) {
     return out;
 }
 
-std::string Hex(const std::string& bytes) {
-    std::string out;
-    for (unsigned char c : bytes)
-        out += "0123456789abcdef"[c >> 4], out += "0123456789abcdef"[c & 15];
-    return out;
-}
-
 // A password given as `<key>_hex`; null or absent means none.
 Password PasswordOf(const json& j, const std::string& key) {
     const auto it = j.find(key + "_hex");
@@ -202,7 +195,7 @@ TEST_P(Conformance, EntriesAndLookups) {
             const vorx_Error code = vorx_EnumerateFiles(h, &info, e.at("index").get<uint64_t>());
             EXPECT_TRUE(Expected(e.at("enumerate"), code)) << where;
             if (code != vorx_Success) continue;
-            EXPECT_EQ(Hex(info.name), e.at("name_hex").get<std::string>()) << where;
+            EXPECT_EQ(info.name, FromHex(e.at("name_hex").get<std::string>())) << where;
             ExpectInfo(info, e, where);
         }
     }

@@ -12,18 +12,18 @@
 // FOLDER instead of /tmp (a small file system, to run out of room). Under Wine the program's ANSI
 // code page comes from the locale the caller set (LANG, LC_ALL, LOCPATH).
 // Exits with 1 when a case broke an invariant (each is printed with its seed), 0 otherwise.
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <filesystem>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,42 +47,8 @@ struct Settings {
 
 std::string WindowsPath(const std::string& path) {
     std::string windows = "Z:" + path;
-    for (char& c : windows)
-        if (c == '/') c = '\\';
+    std::replace(windows.begin(), windows.end(), '/', '\\');
     return windows;
-}
-
-// Runs `argv` in `folder` with its output in `outputFile`; false when it had to be
-// stopped after `timeout` seconds.
-bool RunProgram(const std::vector<std::string>& argv, const std::string& folder,
-                const std::string& outputFile, int timeout, int* exitCode) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        setpgid(0, 0);
-        const int out = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int in = open("/dev/null", O_RDONLY);
-        if (out < 0 || in < 0 || chdir(folder.c_str()) != 0) _exit(126);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(out, 2);
-        std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout);
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(-pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return true;
 }
 
 // Swaps `path` (a folder or a file) for a link to `target` and back until told to stop,
@@ -100,15 +66,6 @@ void Swap(const std::string& path, const std::string& target, const std::atomic<
     }
 }
 
-// An entry that holds only plain bytes after its tag.
-hunt::Entry Plain(const std::string& name, size_t index, size_t length, char fill) {
-    hunt::Entry e;
-    e.name = name;
-    e.data = hunt::Tag(index);
-    e.data.resize(e.data.size() + length, fill);
-    return e;
-}
-
 const char kNotStaged[] = "";
 
 // One case: the broken invariants, none, or kNotStaged alone.
@@ -119,17 +76,17 @@ std::vector<std::string> RunCase(const Settings& s, uint64_t seed, std::string* 
     hunt::Case c = hunt::MakeCase(choices, s.codePages, 6, s.stub.empty() ? 4 : 16);
     // A small file system: one more entry, large enough to fill it at some point.
     if (s.folder != "/tmp")
-        c.entries.push_back(Plain("big" + std::to_string(seed % 3) + ".bin", c.entries.size(),
-                                  (1u << 20) + seed * 7919 % (3u << 20) - 10, 'b'));
+        c.entries.push_back(hunt::Plain("big" + std::to_string(seed % 3) + ".bin", c.entries.size(),
+                                        (1u << 20) + seed * 7919 % (3u << 20) - 10, 'b'));
     if (s.race) {
         // Many plain files below the one folder that is swapped, so that the swap
         // meets the extraction between its steps.
         c.entries.clear();
         for (size_t i = 0; i < 40; ++i)
-            c.entries.push_back(
-                Plain(i ? "sub\\" + std::string(i % 3 ? "" : "deeper\\") + "f" + std::to_string(i)
-                        : "sub\\first",
-                      i, i * 97 % 2000, 'r'));
+            c.entries.push_back(hunt::Plain(
+                i ? "sub\\" + std::string(i % 3 ? "" : "deeper\\") + "f" + std::to_string(i)
+                  : "sub\\first",
+                i, i * 97 % 2000, 'r'));
         c.plants.clear();
         c.encryptNames = false;
     }
@@ -138,39 +95,39 @@ std::vector<std::string> RunCase(const Settings& s, uint64_t seed, std::string* 
     if (!s.stub.empty()) c.password.reset(), c.yes = false;
     *description = hunt::Describe(c);
     hunt::Scene scene(c, s.folder);
-    if (!scene.ok()) return {"the scene could not be made"};
+    if (!scene.ok) return {"the scene could not be made"};
     const bool wine = !s.wine.empty();
     auto path = [&](const std::string& p) { return wine ? WindowsPath(p) : p; };
 
     std::vector<uint8_t> carrier;
     std::string error;
-    std::string archive = scene.archive();
+    std::string archive = scene.archive;
     if (!s.stub.empty()) {
         vorx::SfxConfig config;
-        config.destination = WindowsPath(scene.out());
+        config.destination = WindowsPath(scene.out);
         if (!vorx::PrepareStub(s.stub.c_str(), config, &carrier, &error))
             return {"the stub: " + error};
-        archive = scene.root() + "/setup.exe";
+        archive = scene.root + "/setup.exe";
     }
     // On a small file system the archive itself may not fit: the case is not staged.
     if (!hunt::WriteArchive(c, archive, carrier, &error))
         return s.folder != "/tmp" ? std::vector<std::string>{kNotStaged}
                                   : std::vector<std::string>{"the archive: " + error};
-    scene.TakeSnapshot();
+    scene.snapshot = scene.Current();
 
-    // Under Wine the runner script starts the Windows program named after it.
-    std::vector<std::string> argv;
-    if (wine) argv.push_back(s.wine);
-    if (!s.stub.empty()) {
-        argv.insert(argv.end(), {path(archive), "/q", "/s"});
-    } else {
-        argv.insert(argv.end(), {s.tool, "x", path(archive), "-o", path(scene.out()), "--codepage",
-                                 std::to_string(c.codePage), "-j", std::to_string(c.jobs)});
-        if (c.yes) argv.push_back("-y");
-        if (c.password) argv.insert(argv.end(), {"-p", *c.password});
-    }
-    char outputFile[] = "/tmp/vorx-hunt-output-XXXXXX";
-    close(mkstemp(outputFile));
+    // Under Wine the runner script starts the Windows program named after it. The program
+    // runs in the case's folder, its whole process group stopped when it takes too long.
+    std::string command = "cd '" + scene.root + "' && exec timeout -k 5 " + (wine ? "120 " : "60 ");
+    for (const std::string& arg : {s.wine, s.stub.empty() ? s.tool : path(archive)})
+        command += arg.empty() ? "" : "'" + arg + "' ";
+    if (!s.stub.empty())
+        command += "/q /s";
+    else
+        command += "x '" + path(archive) + "' -o '" + path(scene.out) + "' --codepage " +
+                   std::to_string(c.codePage) + " -j " + std::to_string(c.jobs) +
+                   (c.yes ? " -y" : "") + (c.password ? " -p " + *c.password : "");
+    const std::string outputFile = "/tmp/vorx-hunt-" + std::to_string(getpid()) + ".output";
+    command += " </dev/null >'" + outputFile + "' 2>&1";
 
     // The folder all files go to, or (odd seeds) one of the files, swapped for a link out. One
     // at a time: a file swapped below a folder that is a link meanwhile would be outside.
@@ -178,31 +135,26 @@ std::vector<std::string> RunCase(const Settings& s, uint64_t seed, std::string* 
     const bool folder = seed % 2 == 0;
     std::thread racer;
     if (s.race)
-        racer = std::thread(Swap, scene.out() + (folder ? "/sub" : "/sub/f1"),
-                            scene.root() + (folder ? "/outside/dir" : "/outside/secret.txt"),
+        racer = std::thread(Swap, scene.out + (folder ? "/sub" : "/sub/f1"),
+                            scene.root + (folder ? "/outside/dir" : "/outside/secret.txt"),
                             std::cref(stop));
-    int exitCode = 0;
-    const bool ended = RunProgram(argv, scene.root(), outputFile, wine ? 120 : 60, &exitCode);
+    const int status = std::system(command.c_str());
     stop = true;
     if (racer.joinable()) racer.join();
-    const hunt::Outcome outcome{exitCode,       !ended, hunt::ReadAll(outputFile),
-                                s.stub.empty(), wine,   s.race};
-    std::remove(outputFile);
+    const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    const hunt::Outcome outcome{exitCode,
+                                exitCode == 124 || exitCode == 137,
+                                hunt::ReadAll(outputFile),
+                                s.stub.empty(),
+                                wine,
+                                s.race};
+    std::remove(outputFile.c_str());
     if (outcome.exitCode == 126 || outcome.exitCode == 127)
         return {"the program could not be started"};
     if (std::getenv("HUNT_VERBOSE"))
         std::printf("%sexit code %d:\n%s\n", description->c_str(), outcome.exitCode,
                     outcome.output.c_str());
     return hunt::Check(c, scene, outcome);
-}
-
-std::vector<unsigned> ParseList(const char* text) {
-    std::vector<unsigned> list;
-    for (const char* p = text; *p;) {
-        list.push_back(static_cast<unsigned>(std::strtoul(p, const_cast<char**>(&p), 10)));
-        if (*p == ',') ++p;
-    }
-    return list;
 }
 
 }  // namespace
@@ -221,24 +173,18 @@ int main(int argc, char** argv) {
              : a == "--wine" ? s.wine
              : a == "--stub" ? s.stub
                              : s.folder) = value;
-        else if (a == "--codepages")
-            s.codePages = ParseList(value.c_str());
-        else if (a == "--seed" || a == "--cases" || a == "--seconds")
+        else if (a == "--codepages") {
+            std::istringstream list(value);
+            s.codePages.clear();
+            for (std::string cp; std::getline(list, cp, ',');)
+                s.codePages.push_back(static_cast<unsigned>(std::stoul(cp)));
+        } else if (a == "--seed" || a == "--cases" || a == "--seconds")
             (a == "--seed" ? s.seed : a == "--cases" ? s.cases : s.seconds) = number();
         else
             return std::fprintf(stderr, "extract_hunt: unknown option %s\n", a.c_str()), 2;
     }
-    for (std::string* p : {&s.tool, &s.wine, &s.stub}) {
-        // The programs run in each case's own folder.
-        if (p->empty()) continue;
-        char* absolute = realpath(p->c_str(), nullptr);
-        if (!absolute) {
-            std::fprintf(stderr, "extract_hunt: cannot find %s\n", p->c_str());
-            return 2;
-        }
-        *p = absolute;
-        std::free(absolute);
-    }
+    for (std::string* p : {&s.tool, &s.wine, &s.stub})  // each case runs in its own folder
+        if (!p->empty()) *p = std::filesystem::absolute(*p).string();
     if (s.tool.empty() == s.stub.empty()) {
         std::fprintf(stderr, "extract_hunt: give --tool or --stub\n");
         return 2;

@@ -29,18 +29,14 @@ if [ ! -d "$locales/ja_JP.UTF-8" ]; then
 fi
 
 failed=0
-hunt() {  # hunt LOCALE ARGS...
-  local locale=$1
-  shift
-  echo "== $locale: $*"
-  LOCPATH=$locales LANG=$locale LC_ALL=$locale "$hunt" --wine "$runner" --cases "$cases" "$@" || failed=1
-}
-hunt C.UTF-8 --tool "$bin/vorx.exe" --codepages 1252 --seed 1
-hunt C.UTF-8 --stub "$bin/sfxstub.exe" --codepages 1252 --seed 1
-hunt ja_JP.UTF-8 --tool "$bin/vorx.exe" --codepages 932 --seed 1
-hunt ja_JP.UTF-8 --stub "$bin/sfxstub.exe" --codepages 932 --seed 1
-hunt C.UTF-8 --tool "$bin/vorx.exe" --codepages 1252 --seed 1 --race
-hunt C.UTF-8 --stub "$bin/sfxstub.exe" --codepages 1252 --seed 1 --race
+for run in "C.UTF-8 1252" "ja_JP.UTF-8 932" "C.UTF-8 1252 --race"; do
+  set -- $run
+  for program in --tool=vorx.exe --stub=sfxstub.exe; do
+    echo "== $run $program"
+    LOCPATH=$locales LANG=$1 LC_ALL=$1 "$hunt" --wine "$runner" --cases "$cases" "${program%%=*}" \
+      "$bin/${program#*=}" --codepages "$2" --seed 1 ${3:-} || failed=1
+  done
+done
 # A destination that fills up, where a small file system can be mounted.
 for program in --tool=vorx.exe --stub=sfxstub.exe; do
   full=$("$root/tests/fuzz/extract_hunt_full.sh" "$hunt" --wine "$runner" --cases "$cases" \

@@ -42,19 +42,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const hunt::Case c = hunt::MakeCase(choices, {1252, 932, 936, 949, 950, 65001}, 5);
     hunt::Scene scene(c);
     std::string error;
-    fuzz::Check(scene.ok() && hunt::WriteArchive(c, scene.archive(), {}, &error),
+    fuzz::Check(scene.ok && hunt::WriteArchive(c, scene.archive, {}, &error),
                 "the case can be made");
-    scene.TakeSnapshot();
+    scene.snapshot = scene.Current();
 
     tool::Options options;
     options.command = 'x';
-    options.archive = scene.archive();
-    options.outDir = scene.out();
+    options.archive = scene.archive;
+    options.outDir = scene.out;
     options.codePage = c.codePage;
     options.jobs = c.jobs;
     options.yes = c.yes;
     options.password = c.password;
-    const std::string outputFile = scene.root() + ".output";
+    const std::string outputFile = scene.root + ".output";
     hunt::Outcome outcome;
     outcome.exitCode = ExtractInto(options, outputFile);
     outcome.output = hunt::ReadAll(outputFile);

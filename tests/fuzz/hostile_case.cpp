@@ -147,24 +147,27 @@ std::string ReadAll(const std::string& path) {
     return content;
 }
 
-std::string Tag(size_t index) {
+Entry Plain(const std::string& name, size_t index, size_t length, char fill) {
     char tag[32];
     std::snprintf(tag, sizeof tag, "\x02HUNT%04zu\x03", index % 10000);
-    return tag;
+    Entry e;
+    e.name = name;
+    e.data = tag + std::string(length, fill);
+    return e;
 }
 
 namespace {
 
-std::string MakeData(Choices& choices, size_t index) {
-    std::string data = Tag(index);
+Entry MakeEntry(Choices& choices, size_t index, const std::string& name) {
     // Mostly small; now and then past the sizes at which the tool and the library
     // change their ways (whole entries in memory, several blocks, 4 MiB).
     size_t length = choices.Below(300);
     if (choices.OneIn(40)) length = (1u << 20) + choices.Below(5u << 20);
+    Entry e = Plain(name, index, length, 'a');
     const uint32_t seed = choices.Below(1u << 24);
     for (size_t i = 0; i < length; ++i)
-        data += "abcdefgh"[(i * seed >> 4) & 7] ^ (i % 97 == 0 ? 0x20 : 0);
-    return data;
+        e.data[10 + i] = "abcdefgh"[(i * seed >> 4) & 7] ^ (i % 97 == 0 ? 0x20 : 0);
+    return e;
 }
 
 // UTF-8 as wide characters (the C.UTF-8 locale), or nothing when it is not UTF-8.
@@ -285,9 +288,7 @@ Case MakeCase(Choices& choices, const std::vector<unsigned>& codePages, size_t m
     c.codePage = codePages[choices.Below(static_cast<uint32_t>(codePages.size()))];
     const size_t count = 1 + choices.Below(static_cast<uint32_t>(maxEntries));
     for (size_t i = 0; i < count; ++i) {
-        Entry e;
-        e.name = MakeName(choices, c.codePage, c.entries, rarity);
-        e.data = MakeData(choices, i);
+        Entry e = MakeEntry(choices, i, MakeName(choices, c.codePage, c.entries, rarity));
         e.encrypted = choices.OneIn(5);
         e.compressed = choices.OneIn(3);
         const uint32_t lies = 12 * rarity / 4, lie = choices.Below(lies) + 12 - lies;
@@ -339,26 +340,23 @@ std::string Describe(const Case& c) {
                        std::to_string(c.jobs) + (c.yes ? ", -y" : "") +
                        (c.encryptNames ? ", names encrypted" : "") +
                        (c.password ? ", password '" + *c.password + "'" : "") + "\n";
-    for (size_t i = 0; i < c.entries.size(); ++i) {
-        const Entry& e = c.entries[i];
-        text += "  entry " + std::to_string(i) + " '";
-        for (unsigned char ch : e.name) {
-            char b[5];
-            std::snprintf(b, sizeof b, ch >= 0x20 && ch < 0x7F && ch != '\\' ? "%c" : "\\x%02X",
-                          ch);
-            text += b;
-        }
-        text += "' " + std::to_string(e.data.size()) + " bytes" +
+    for (const Entry& e : c.entries) {
+        text += "  " + std::to_string(e.data.size()) + " bytes" +
                 (e.encrypted ? " encrypted" : "") + (e.compressed ? " compressed" : "") +
                 (e.declaredSize ? " declared " + std::to_string(*e.declaredSize) : "") +
                 (e.declaredCrc ? " bad crc" : "") + " time " + std::to_string(e.timeKind) + ":" +
-                std::to_string(e.time) + "\n";
+                std::to_string(e.time) + ", name ";
+        for (unsigned char ch : e.name)
+            text += ch >= 0x20 && ch < 0x7F && ch != '\\'
+                        ? std::string(1, static_cast<char>(ch))
+                        : std::string{'\\', 'x', "0123456789ABCDEF"[ch >> 4],
+                                      "0123456789ABCDEF"[ch & 15]};
+        text += "\n";
     }
-    static const char* const kKinds[] = {"folder link", "file link", "dangling link", "hard link",
-                                         "file",        "folder",    "fifo"};
     for (const Plant& p : c.plants)
-        text += "  planted " + std::string(kKinds[static_cast<int>(p.kind)]) + " at '" +
-                Join(p.path, false) + "'\n";
+        text += "  planted kind " + std::to_string(static_cast<int>(p.kind)) + " (FolderLink, " +
+                "FileLink, DanglingLink, HardLink, File, Folder, Fifo) at " + Join(p.path, false) +
+                "\n";
     return text;
 }
 
@@ -382,15 +380,11 @@ bool WriteArchive(const Case& c, const std::string& path, const std::vector<uint
 Scene::Scene(const Case& c, const std::string& parent) {
     std::string pattern = parent + "/vorx-hunt-XXXXXX";
     if (!mkdtemp(pattern.data())) return;
-    root_ = pattern;
-    const std::string out = this->out(), outside = root_ + "/outside";
-    const int secret =
-        mkdir(out.c_str(), 0755) != 0 || mkdir(outside.c_str(), 0755) != 0 ||
-                mkdir((outside + "/dir").c_str(), 0755) != 0
-            ? -1
-            : open((outside + "/secret.txt").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    if (secret < 0 || write(secret, "SECRET", 6) != 6) return;
-    close(secret);
+    root = pattern, out = root + "/out", archive = root + "/archive.vx";
+    const std::string outside = root + "/outside", secret = outside + "/secret.txt";
+    for (const std::string& folder : {out, outside, outside + "/dir"}) mkdir(folder.c_str(), 0755);
+    std::FILE* f = std::fopen(secret.c_str(), "wbx");
+    if (!f || std::fputs("SECRET", f) < 0 || std::fclose(f) != 0) return;
     for (const Plant& p : c.plants) {
         // Folders on the way are made only where nothing stands yet.
         std::string path = out;
@@ -403,65 +397,43 @@ Scene::Scene(const Case& c, const std::string& parent) {
         }
         path += "/" + p.path.back();
         if (!clear || lstat(path.c_str(), &st) == 0) continue;
-        const std::string target = outside + (p.kind == PlantKind::FolderLink     ? "/dir"
-                                              : p.kind == PlantKind::DanglingLink ? "/missing"
-                                                                                  : "/secret.txt");
+        const std::string target = p.kind == PlantKind::FolderLink     ? outside + "/dir"
+                                   : p.kind == PlantKind::DanglingLink ? outside + "/missing"
+                                                                       : secret;
         if (p.kind <= PlantKind::DanglingLink) (void)!symlink(target.c_str(), path.c_str());
         if (p.kind == PlantKind::HardLink) (void)!link(target.c_str(), path.c_str());
         if (p.kind == PlantKind::Folder) mkdir(path.c_str(), 0755);
         if (p.kind == PlantKind::Fifo) mkfifo(path.c_str(), 0644);
-        const int fd =
-            p.kind == PlantKind::File ? open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644) : -1;
-        if (fd >= 0 && write(fd, kPlanted, sizeof kPlanted - 1) >= 0) close(fd);
+        if (std::FILE* file = p.kind == PlantKind::File ? std::fopen(path.c_str(), "wbx") : nullptr)
+            std::fputs(kPlanted, file), std::fclose(file);
     }
-    ok_ = true;
+    ok = true;
 }
 
 Scene::~Scene() {
     std::error_code ec;
-    if (!root_.empty()) std::filesystem::remove_all(root_, ec);
+    if (!root.empty()) std::filesystem::remove_all(root, ec);
 }
 
 std::string Scene::Current() const {
     std::string text;
-    for (const auto& [path, what] : Walk(root_, true))
+    for (const auto& [path, what] : Walk(root, true))
         if (path != "out" && path.compare(0, 4, "out/") != 0) text += path + ": " + what + "\n";
     return text;
 }
 
-void Scene::TakeSnapshot() { snapshot_ = Current(); }
-
-namespace {
-
-// The numbers of the tool's last summary line, "N files extracted[, S skipped][, F failed]":
-// false when there is none.
-bool Summary(const std::string& output, size_t* extracted, size_t* skipped, size_t* failed) {
-    static const std::regex line(
-        "(^|\n)[\r ]*([0-9]+) files? extracted(, ([0-9]+) skipped)?(, ([0-9]+) failed)?");
-    std::smatch last;
-    for (std::sregex_iterator it(output.begin(), output.end(), line), end; it != end; ++it)
-        last = *it;
-    if (last.empty()) return false;
-    *extracted = std::stoul(last[2]);
-    *skipped = last[4].matched ? std::stoul(last[4]) : 0;
-    *failed = last[6].matched ? std::stoul(last[6]) : 0;
-    return true;
-}
-
-}  // namespace
-
 std::vector<std::string> Check(const Case& c, const Scene& scene, const Outcome& outcome) {
     std::vector<std::string> broken;
     if (outcome.timedOut) broken.push_back("the extraction did not end");
-    if (scene.Current() != scene.snapshot())
-        broken.push_back("something outside the destination changed; before:\n" + scene.snapshot() +
+    if (scene.Current() != scene.snapshot)
+        broken.push_back("something outside the destination changed; before:\n" + scene.snapshot +
                          "after:\n" + scene.Current());
     std::set<std::string> planted;
     for (const Plant& p : c.plants) planted.insert(Join(p.path, false));
 
     std::vector<bool> written(c.entries.size());
     size_t writtenCount = 0;
-    for (const auto& [path, what] : Walk(scene.out())) {
+    for (const auto& [path, what] : Walk(scene.out)) {
         if (what.compare(0, 5, "file ") != 0) {
             if (what != "folder" && !planted.count(path))
                 broken.push_back("'" + path + "' (" + what + ") appeared");
@@ -498,26 +470,26 @@ std::vector<std::string> Check(const Case& c, const Scene& scene, const Outcome&
     if (!outcome.race && writtenCount < extractable && outcome.exitCode == 0)
         broken.push_back("exit code 0 although " + std::to_string(extractable - writtenCount) +
                          " entries were not written");
-    size_t extracted = 0, skipped = 0, failed = 0;
-    if (outcome.counts && !outcome.race) {
-        if (!Summary(outcome.output, &extracted, &skipped, &failed)) {
-            if (outcome.exitCode == 0) broken.push_back("exit code 0 without a summary");
-        } else if (extracted != writtenCount || extracted + skipped + failed != extractable) {
-            broken.push_back("the summary says " + std::to_string(extracted) + " extracted, " +
-                             std::to_string(skipped) + " skipped, " + std::to_string(failed) +
-                             " failed, but " + std::to_string(writtenCount) + " of " +
-                             std::to_string(extractable) + " entries were written");
-        }
-    }
-    for (unsigned char ch : outcome.output) {
-        if ((ch < 0x20 && ch != '\n' && ch != '\r' && ch != '\t') || ch == 0x7F) {
-            broken.push_back("the output holds a raw control character");
-            break;
-        }
-    }
-    if (outcome.output.find("\xC2\x85") != std::string::npos ||
-        outcome.output.find("\xC2\x9B") != std::string::npos)
-        broken.push_back("the output holds a raw C1 control character");
+    // The tool's last summary line, "N files extracted[, S skipped][, F failed]".
+    static const std::regex summary(
+        "(^|\n)[\r ]*([0-9]+) files? extracted(, ([0-9]+) skipped)?(, ([0-9]+) failed)?");
+    std::smatch last;
+    for (std::sregex_iterator it(outcome.output.begin(), outcome.output.end(), summary), end;
+         it != end; ++it)
+        last = *it;
+    const auto number = [&](int group) {
+        return last[group].matched ? std::stoul(last[group]) : 0;
+    };
+    if (outcome.counts && !outcome.race && last.empty() && outcome.exitCode == 0)
+        broken.push_back("exit code 0 without a summary");
+    if (outcome.counts && !outcome.race && !last.empty() &&
+        (number(2) != writtenCount || number(2) + number(4) + number(6) != extractable))
+        broken.push_back("the summary '" + last.str() +
+                         "' does not match: " + std::to_string(writtenCount) + " of " +
+                         std::to_string(extractable) + " entries were written");
+    static const std::regex control("[\\x00-\\x08\\x0B\\x0C\\x0E-\\x1F\\x7F]|\xC2[\x85\x9B]");
+    if (std::regex_search(outcome.output, control))
+        broken.push_back("the output holds a raw control character");
     return broken;
 }
 

@@ -29,25 +29,23 @@ namespace hunt {
 
 class Choices {
 public:
-    explicit Choices(uint64_t seed) : random_(seed), data_(nullptr), size_(0) {}
+    explicit Choices(uint64_t seed) : random_(seed) {}
     // The fuzzing engine's bytes; zeros once they are used up.
     Choices(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    // A number below `n` (n >= 1).
-    uint32_t Below(uint32_t n);
+    uint32_t Below(uint32_t n);  // n >= 1
     // Rare choices are the last value: input bytes that run out (zeros) make plain cases.
     bool OneIn(uint32_t n) { return Below(n) == n - 1; }
 
 private:
     std::mt19937_64 random_;
-    const uint8_t* data_;
-    size_t size_;
+    const uint8_t* data_ = nullptr;
+    size_t size_ = 0;
 };
 
 struct Entry {
     std::string name;  // the stored bytes
     std::string data;  // what its blocks decode to; starts with its tag
-    bool encrypted = false;
-    bool compressed = false;
+    bool encrypted = false, compressed = false;
     std::optional<uint64_t> declaredSize;  // a record that lies about the size
     std::optional<uint32_t> declaredCrc;   // ... or about the checksum
     uint8_t timeKind = 1;                  // the record's time, of any kind and value
@@ -73,21 +71,17 @@ struct Case {
     unsigned jobs = 1;
 };
 
-// The tag entry `index`'s bytes start with: a file that holds it is that entry's.
-std::string Tag(size_t index);
-
+// An entry `index` whose bytes are its tag (a file that holds it is that entry's) and
+// `length` bytes `fill`.
+Entry Plain(const std::string& name, size_t index, size_t length, char fill);
 // A file's bytes (none when it cannot be read; never through a link, never waiting).
 std::string ReadAll(const std::string& path);
-
-// What the password of encrypted entries is; a case may give it, another or none.
-extern const char kArchivePassword[];
 
 // A case over the names of one of `codePages`, with one to `maxEntries` entries; one
 // name piece in `rarity` is hostile, and about one entry in 4 x `rarity` lies.
 Case MakeCase(Choices& choices, const std::vector<unsigned>& codePages, size_t maxEntries = 6,
               uint32_t rarity = 4);
-// The case in words, for a report.
-std::string Describe(const Case& c);
+std::string Describe(const Case& c);  // for a report
 
 // Writes the case's archive, behind `carrier` (a prepared stub) when it is not empty.
 bool WriteArchive(const Case& c, const std::string& path, const std::vector<uint8_t>& carrier,
@@ -95,27 +89,16 @@ bool WriteArchive(const Case& c, const std::string& path, const std::vector<uint
 
 // A fresh folder in `parent` holding the destination `out` (with the case's plants), the
 // folder `outside` the planted links lead to, and the archive; removed with this object.
-class Scene {
-public:
+// `snapshot` is to be taken after the archive was written: everything that must stay as
+// it is (all but the destination).
+struct Scene {
     explicit Scene(const Case& c, const std::string& parent = "/tmp");
     ~Scene();
     Scene(const Scene&) = delete;
-    Scene& operator=(const Scene&) = delete;
-
-    bool ok() const { return ok_; }
-    const std::string& root() const { return root_; }
-    std::string out() const { return root_ + "/out"; }
-    std::string archive() const { return root_ + "/archive.vx"; }
-    // Everything that must stay as it is: the folders beside the destination, what the
-    // planted links lead to, and the archive. Taken after the archive was written.
-    void TakeSnapshot();
-    const std::string& snapshot() const { return snapshot_; }
     std::string Current() const;
 
-private:
-    std::string root_;
-    std::string snapshot_;
-    bool ok_ = false;
+    bool ok = false;
+    std::string root, out, archive, snapshot;
 };
 
 // How one extraction ended.

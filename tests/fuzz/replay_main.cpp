@@ -29,28 +29,18 @@ bool RunFile(const std::filesystem::path& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    size_t runs = 0;
+    namespace fs = std::filesystem;
+    std::vector<fs::path> files;
+    std::error_code ec;
     for (int i = 1; i < argc; ++i) {
-        const std::filesystem::path arg(argv[i]);
-        std::error_code ec;
-        if (std::filesystem::is_directory(arg, ec)) {
-            std::vector<std::filesystem::path> files;
-            for (const auto& entry : std::filesystem::directory_iterator(arg, ec))
-                if (entry.is_regular_file()) files.push_back(entry.path());
-            std::sort(files.begin(), files.end());
-            for (const auto& file : files) {
-                if (!RunFile(file)) return 1;
-                ++runs;
-            }
-        } else {
-            if (!RunFile(arg)) return 1;
-            ++runs;
-        }
+        if (!fs::is_directory(argv[i], ec)) files.push_back(argv[i]);
+        for (const auto& entry : fs::directory_iterator(argv[i], ec))
+            if (entry.is_regular_file()) files.push_back(entry.path());
     }
-    std::printf("%zu inputs ran\n", runs);
-    if (runs == 0) {
-        std::fprintf(stderr, "no inputs: the seed corpus is missing\n");
-        return 1;
-    }
-    return 0;
+    std::sort(files.begin(), files.end());
+    for (const auto& file : files)
+        if (!RunFile(file)) return 1;
+    std::printf("%zu inputs ran\n", files.size());
+    if (files.empty()) std::fprintf(stderr, "no inputs: the seed corpus is missing\n");
+    return files.empty() ? 1 : 0;
 }

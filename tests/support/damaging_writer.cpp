@@ -59,10 +59,6 @@ bool DamagingWriter::EndEntry(const RecordOverrides& overrides) {
     return true;
 }
 
-bool DamagingWriter::AddEntry(const EntryOptions& options, const void* data, size_t length) {
-    return BeginEntry(options) && Write(data, length) && EndEntry();
-}
-
 // Rewrites the writer's file: the carrier, the header, each entry with its record
 // patched and its raw bytes behind its data, then the directory as asked.
 bool DamagingWriter::Finish(const DamagedDirectory& directory) {

@@ -43,7 +43,6 @@ public:
     // compressedSize only.
     bool WriteRaw(const void* data, size_t length);
     bool EndEntry(const RecordOverrides& overrides = {});
-    bool AddEntry(const EntryOptions& options, const void* data, size_t length);
     bool Finish(const DamagedDirectory& directory = {});
     const std::string& Error() const { return error_.empty() ? writer_.Error() : error_; }
 
