@@ -53,7 +53,8 @@ std::wstring Wide(const std::string& text) {
 // A started process; one still running is ended with the object (after a test that failed).
 struct Process {
     ~Process() {
-        if (handle != nullptr && Running()) TerminateProcess(handle, 255), WaitForExit(5000);
+        if (handle != nullptr && WaitForExit(0) == STILL_ACTIVE)
+            TerminateProcess(handle, 255), WaitForExit(5000);
         if (handle != nullptr) CloseHandle(handle);
     }
     // Starts `program` with the command-line tail `arguments` (may be empty), in `folder`, on
@@ -79,7 +80,6 @@ struct Process {
             GetExitCodeProcess(handle, &code);
         return code;
     }
-    bool Running() const { return WaitForSingleObject(handle, 0) == WAIT_TIMEOUT; }
     HANDLE handle = nullptr;
     DWORD id = 0;
 };
@@ -141,9 +141,8 @@ HWND WaitForBox(DWORD processId, const std::string& caption, DWORD milliseconds,
     return found;
 }
 
-// Clicks and keys are posted, not sent: a sent click can be lost after a modal box closes. Type
-// replaces an edit's text; Press presses a button (of message boxes too); ClickCheckBox tells its
-// dialog.
+// Clicks and keys are posted, not sent: a sent click can be lost after a modal box closes. Press
+// works on message boxes too; ClickCheckBox tells the check box's dialog.
 void Type(HWND dialog, int id, const std::string& text) {
     Send(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
@@ -159,8 +158,7 @@ HWND Focus(HWND window) {
     return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus
                                                                               : nullptr;
 }
-// Presses a key (VK_TAB, VK_RETURN, VK_ESCAPE), or a letter with Alt (an access key), where the
-// focus of `window`'s thread is.
+// Presses a key, or a letter with Alt (an access key), where the focus of `window`'s thread is.
 void Key(HWND window, UINT key) { PostMessageA(Focus(window), WM_KEYDOWN, key, 1); }
 void AltKey(HWND window, char letter) {
     PostMessageA(Focus(window), WM_SYSCHAR, letter, 1 | 1 << 29);
@@ -340,6 +338,28 @@ DWORD_PTR Bar(HWND wizard, UINT message, WPARAM w = 0) {
     return Send(GetDlgItem(wizard, kProgress), message, w);
 }
 
+// One scripted run: the archive, files in the destination beforehand, how it starts, the
+// boxes it shows in turn with their answers, the exit code and what it leaves.
+struct Scripted {
+    const char* label;
+    std::vector<Entry> entries;  // none: the plain stub, without an archive
+    std::string runAfter;
+    std::map<std::string, std::string> before;
+    const char* tail;  // null: the wizard, Next pressed on its destination page
+    std::vector<Box> boxes;
+    DWORD code;
+    std::map<std::string, std::optional<std::string>> after;  // content, or absent
+    vorx::test::DamagedDirectory directory = {};
+    bool stopsOpen = false;  // the wizard stays open after the boxes, until Cancel
+    bool links = false;      // links to outside (..\\outside) planted first, overwrite-all ticked
+    const char* comment = nullptr;   // the comment page's text, Next pressed there
+    int pressed = kNext;             // on the destination page
+    size_t early = 0;                // boxes answered before the wizard shows
+    bool wide = false;               // the destination expands to a folder outside the code page
+    const char* cancelAt = nullptr;  // wizard: Cancel once this file is being extracted
+    bool fullDisk = false;  // the destination is a small file system of its own; exit 6 or 15
+};
+
 class SelfExtractor : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -422,33 +442,6 @@ protected:
         return prompt ? nullptr : dialog;
     }
 
-    std::string name_, dir_, out_, shots_;
-};
-
-// One scripted run: the archive, files in the destination beforehand, how it starts, the
-// boxes it shows in turn with their answers, the exit code and what it leaves.
-struct Scripted {
-    const char* label;
-    std::vector<Entry> entries;  // none: the plain stub, without an archive
-    std::string runAfter;
-    std::map<std::string, std::string> before;
-    const char* tail;  // null: the wizard, Next pressed on its destination page
-    std::vector<Box> boxes;
-    DWORD code;
-    std::map<std::string, std::optional<std::string>> after;  // content, or absent
-    vorx::test::DamagedDirectory directory = {};
-    bool stopsOpen = false;  // the wizard stays open after the boxes, until Cancel
-    bool links = false;      // links to outside (..\\outside) planted first, overwrite-all ticked
-    const char* comment = nullptr;   // the comment page's text, Next pressed there
-    int pressed = kNext;             // on the destination page
-    size_t early = 0;                // boxes answered before the wizard shows
-    bool wide = false;               // the destination expands to a folder outside the code page
-    const char* cancelAt = nullptr;  // wizard: Cancel once this file is being extracted
-    bool fullDisk = false;  // the destination is a small file system of its own; exit 6 or 15
-};
-
-class Scripts : public SelfExtractor {
-protected:
     // Plants what the row puts in the destination: files dated 2017, links to ..\outside (Wine
     // has no call that makes a symbolic link, and shows a host one as a reparse point).
     void Plant(const Scripted& r) {
@@ -513,8 +506,12 @@ protected:
             Press(wizard, kCancel);  // the worker has ended: no question
         }
         if (r.tail && r.tail[0] && r.boxes.empty()) {  // a box would wait for a person
-            WaitUntil([&] { return !process.Running() || !TopWindows(process.id).empty(); },
-                      kFinish);
+            WaitUntil(
+                [&] {
+                    return process.WaitForExit(0) != STILL_ACTIVE ||
+                           !TopWindows(process.id).empty();
+                },
+                kFinish);
             EXPECT_TRUE(TopWindows(process.id).empty()) << "a window was shown";
         }
         const DWORD code = process.WaitForExit(kFinish);
@@ -576,11 +573,12 @@ protected:
                     });
     }
 
+    std::string name_, dir_, out_, shots_;
     bool mounted_ = true;
     std::error_code ignored_;
 };
 
-TEST_F(Scripts, QuietAndSilent) {
+TEST_F(SelfExtractor, QuietAndSilent) {
     const Entry bad{"bad.txt", "bad data", {}, vorx::kDefaultChunkSize, {.crc32 = 0x12345678}};
     std::string blocks(4096, '\0');  // each 16-byte block its own, so a misplaced one shows
     for (size_t i = 0; i < blocks.size(); ++i) blocks[i] = static_cast<char>(i / 16 * 7);
@@ -650,7 +648,7 @@ TEST_F(Scripts, QuietAndSilent) {
     // clang-format on
 }
 
-TEST_F(Scripts, Wizard) {
+TEST_F(SelfExtractor, Wizard) {
     const std::string marker = ReadFile(WindowsPath(VORX_MARKER));  // records its arguments
     // Lossily converted, the wide folder reads "out dir\inner\..": "escaped" would land in out_.
     SetEnvironmentVariableW(L"VORX_GUI_WIDE", (Wide(out_) + L"inner\\\uFF0E\uFF0E").c_str());
@@ -721,7 +719,7 @@ TEST_F(Scripts, Wizard) {
 
 // The archive's password: the dialog takes 63 characters (seventy typed open an archive made with
 // the first 63), refuses a short one, and asks again for an entry the remembered one cannot open.
-TEST_F(Scripts, Passwords) {
+TEST_F(SelfExtractor, Passwords) {
     const std::vector<Entry> locked = {{"plain.txt", "plain"},
                                        {"locked.txt", "locked", "data-password"}};
     const std::string typed = "opensesame-" + std::string(52, 'k') + "0123456";
@@ -769,7 +767,7 @@ TEST_F(Scripts, Passwords) {
 
 // A destination on a small file system, mounted from the host where that is allowed: not
 // enough free space or a failed write, whichever comes first, as on one processor.
-TEST_F(Scripts, AFullDisk) {
+TEST_F(SelfExtractor, AFullDisk) {
     Scripted run{.label = "full-disk",
                  .tail = "/q",
                  .boxes = {{"Error extracting", "", IDOK}},
@@ -849,12 +847,6 @@ void ExpectTabOrder(HWND dialog, const std::vector<int>& next, const std::string
     EXPECT_EQ(visited, next) << what;
 }
 
-// A box that `key` (or Alt and a letter) closes; false if it stays.
-bool Closes(HWND box, UINT key, char letter = 0) {
-    letter != 0 ? AltKey(box, letter) : Key(box, key);
-    return WaitUntil([&] { return !IsWindow(box); }, kAppear);
-}
-
 // The dialogs at this session's display scale, driven from the keyboard (scale_sessions.sh: 96, 144
 // and 192 DPI). What is drawn grows with the scale; no control overlaps another or leaves its
 // dialog; Tab follows reading order; Enter confirms; Esc cancels, asking first while files are
@@ -890,7 +882,8 @@ TEST_F(SelfExtractor, PagesAtOneScale) {
     Key(prompt, VK_RETURN);
     HWND box = WaitForBox(process.id, "Error", kAppear);
     EXPECT_EQ(GetWindow(box, GW_OWNER), prompt);
-    EXPECT_TRUE(Closes(box, VK_ESCAPE)) << "Esc leaves the box";
+    Key(box, VK_ESCAPE);
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindow(box); }, kAppear)) << "Esc leaves the box";
     Type(prompt, kPasswordEdit, "scale-password");
     Key(prompt, VK_RETURN);
 
@@ -1002,7 +995,8 @@ TEST_F(SelfExtractor, PagesAtOneScale) {
         EXPECT_EQ(GetWindow(question, GW_OWNER), wizard);
         if (!yes) Shot(process, "6-cancel-question");
         const DWORD_PTR before = Bar(wizard, PBM_GETPOS);
-        EXPECT_TRUE(Closes(question, VK_RETURN, yes ? 0 : 'n'));
+        yes ? Key(question, VK_RETURN) : AltKey(question, 'n');
+        EXPECT_TRUE(WaitUntil([&] { return !IsWindow(question); }, kAppear));
         EXPECT_TRUE(yes || WaitUntil([&] { return Bar(wizard, PBM_GETPOS) > before; }, kFinish))
             << "stopped";
     }
