@@ -562,15 +562,20 @@ protected:
     }
 
     // Mounts (or unmounts) a small file system at the destination from the host, where that
-    // is allowed; Wine does not wait for a host program: the volume's size tells.
+    // is allowed; Wine does not wait for a host program: the volume's size tells. The ended run's
+    // Wine process may hold the volume a moment longer: unmounting is tried again.
     bool Mount(bool on) {
         fs::create_directories(out_);
-        return Host(on ? "/bin/mount" : "/bin/umount", on ? "-t tmpfs -o size=3m tmpfs" : "",
-                    {out_.substr(0, out_.size() - 1)}, [&] {
-                        ULARGE_INTEGER available{}, total{}, free{};
-                        GetDiskFreeSpaceExA(out_.c_str(), &available, &total, &free);
-                        return (total.QuadPart <= (3u << 20)) == on;
-                    });
+        for (int tries = on ? 1 : 3; tries > 0; --tries) {
+            if (Host(on ? "/bin/mount" : "/bin/umount", on ? "-t tmpfs -o size=3m tmpfs" : "",
+                     {out_.substr(0, out_.size() - 1)}, [&] {
+                         ULARGE_INTEGER available{}, total{}, free{};
+                         GetDiskFreeSpaceExA(out_.c_str(), &available, &total, &free);
+                         return (total.QuadPart <= (3u << 20)) == on;
+                     }))
+                return true;
+        }
+        return false;
     }
 
     std::string name_, dir_, out_, shots_;
