@@ -1,6 +1,5 @@
-// A small program that the end-to-end tests let a self-extractor start after the
-// extraction: it records its command-line tail in ran.txt beside itself (it is started by
-// its full path, which the tests check this way too).
+// A program for a self-extractor to start after the extraction: it records its command-line
+// tail in ran.txt beside itself (found by its full path, which the tests check this way too).
 #include <windows.h>
 
 #include <cstdio>

@@ -1,8 +1,7 @@
 #!/bin/bash
-# Runs the self-extractor's page walk (SelfExtractor.PagesAtOneScale) at 96, 144 and 192 DPI, one
-# Wine session per scale, 96 first: it saves the sizes the others must reach at their scale. The
-# scale is the prefix's LogPixels, read when the Wine server starts, so these sessions take turns
-# in a prefix of their own beside the main one, whose session goes on meanwhile.
+# Runs the page walk (SelfExtractor.PagesAtOneScale) at 96 DPI, which saves the sizes the others
+# must reach, then 144 and 192: one Wine session per scale (the prefix's LogPixels, read when its
+# server starts), in a prefix of their own beside the main one.
 #   scale_sessions.sh EMULATOR TEST_PROGRAM WORK_FOLDER    (exit 77: the emulator cannot run it)
 set -uo pipefail
 emulator=$1 program=$2 work=$3

@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# A self-extractor made by vorx.exe from the stub beside it (--sfx win64) and signed with
-# osslsigncode, as the README tells, by a certificate made here with openssl: the signature
-# verifies (and no longer once a byte of the archive has changed), vorx.exe lists, tests and
-# extracts the signed file as the unsigned one, and the signed file extracts "/q" under Wine
-# to the same files. Cut short (in its signature, its archive, its program image) it is
-# told as incomplete by vorx.exe and by itself, and nothing of it is extracted.
+# A self-extractor made by vorx.exe (--sfx win64) and signed with osslsigncode by a certificate
+# made here: the signature verifies, and covers the archive; vorx.exe and the file itself ("/q"
+# under Wine) read and extract it as the unsigned one. Cut short anywhere, it is incomplete to
+# both, and nothing of it is extracted.
 #   signed_sfx.sh VORX_EXE STUB WINE_RUN
 set -euo pipefail
 vorx_exe=$(realpath "$1") stub=$(realpath "$2") wine_run=$(realpath "$3")
@@ -12,8 +10,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work"
 fail() { echo "FAIL: $*" >&2; exit 1; }
-# vorx.exe as installed on Windows: the stub of its kind beside it, for --sfx win64.
-mkdir bin
+mkdir bin  # vorx.exe as installed on Windows: the stub of its kind beside it
 cp "$vorx_exe" bin/vorx.exe
 cp "$stub" bin/sfxstub-win64.exe
 vorx() { "$wine_run" bin/vorx.exe "$@" </dev/null; }

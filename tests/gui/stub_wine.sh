@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# The self-extractor under Wine in ANSI code page 932, run without windows (/q /s) and
-# judged from the Linux side: a destination ending in a character whose trail byte is 0x5C
-# (ソ), an entry dir表\inner.txt, and a run command naming ヂ.exe when ア.exe was extracted
-# (their bytes differ in one ASCII letter bit) and a ヂ.exe is planted: nothing is started
-# (4). Hostile names, twins, planted links and a race run in the extraction hunt.
-# The ja_JP locale is generated into LOCALES; without localedef the run is skipped (77).
+# The self-extractor under Wine in ANSI code page 932, quiet and silent (/q /s): a destination
+# ending in ソ (trail byte 0x5C), an entry dir表\inner.txt, and a run command naming a planted
+# ヂ.exe when ア.exe was extracted (one ASCII letter bit apart): nothing is started (4). The
+# ja_JP locale is made in LOCALES; without localedef the run is skipped (77).
 #   stub_wine.sh STUB WINE_RUN CRAFT_ARCHIVE MARKER LOCALES
 set -u
 stub=$(realpath "$1") wine_run=$(realpath "$2") craft=$(realpath "$3") marker=$(realpath "$4")
