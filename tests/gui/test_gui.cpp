@@ -620,6 +620,9 @@ TEST_F(SelfExtractor, QuietAndSilent) {
          "", {}, "/q", {{"Error extracting", "Not extracted: %OUT%dup.txt would replace the file "
                          "of an earlier entry of the same name.", IDOK}},
          3, {{"dup.txt", "first"}}},
+        // The longest name an entry may have (239 bytes), in a folder: no path is cut short.
+        {"quiet-long-name", {{"d\\" + std::string(237, 'n'), "long"}}, "", {}, "/q", {}, 0,
+         {{"d\\" + std::string(237, 'n'), "long"}}},
         // An entry that cannot be read while the entries are listed (its name longer than any
         // the names table gives back) ends the run there.
         {"quiet-enumeration-error", {{"first.txt", "1"}, {std::string(255, 'n'), "x"},
