@@ -91,8 +91,7 @@ def main():
     windows = bool(a.runner)
     prelude, shared, cases = parse(a.cases)
     env = dict(os.environ, LC_ALL="C.UTF-8", TZ="UTC0", VORX=os.path.realpath(a.tool), RUNNER=a.runner,
-               CRAFT=os.path.realpath(a.craft), STUB=a.stub,
-               NAMES=os.path.join(os.path.dirname(os.path.abspath(a.cases)), "hostile_names.txt"))
+               CRAFT=os.path.realpath(a.craft), STUB=a.stub)
     failures, ran, skipped = [], 0, 0
     without = set(filter(None, a.without.split(",")))
     with tempfile.TemporaryDirectory() as shared_dir:
