@@ -1,12 +1,10 @@
 #!/usr/bin/env python3
 """Runs the tool's table (tool_cases.txt, whose head tells its form) against `vorx`, or
-against vorx.exe under Wine through --runner. Each case runs in a fresh folder: its set-up
-in bash, the tool (input empty), then checks of the exit code, of fragments of standard
-output and error, and bash checks of the folder after. Every run: no raw escape byte
-printed, nothing on standard error on success.
+against vorx.exe under Wine through --runner. Every run also: no raw escape byte printed,
+nothing on standard error on success. A case whose set-up exits with 77 is skipped; when
+every case chosen was, so is the run (77).
   tool_table.py CASES --tool VORX [--runner WINE_RUN] [--craft CRAFT] [--stub STUB]
                 [--only TAG] [--without TAG,...]
-A case whose set-up exits with 77 is skipped; when every case chosen was, so is the run (77).
 """
 import argparse
 import os
