@@ -1,7 +1,10 @@
-// The tool's file writer thread (Win32 threads under Wine too). (A temporary file stays in
-// the folder it was made in, renamed or swapped for a link: extract_hunt_race.)
+// The tool's file writer thread (Win32 threads under Wine too), and the host's temporary file.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -71,5 +74,25 @@ TEST(FileWriter, WritesInOrderAndReportsFailuresWithoutLeftovers) {
     EXPECT_EQ(writer.written(), 61u);
     failures({"existing"});
 }
+
+#ifndef _WIN32
+// The folder renamed and a link put in its place: what is written goes to the temporary
+// file, and renaming it replaces a link at the target rather than writing through it.
+TEST(HostFolders, ATemporaryFileStaysInTheFolderItWasMadeIn) {
+    TempDir dir;
+    for (const char* folder : {"outside", "base"})
+        ASSERT_TRUE(host::MakeDirectory(dir.File(folder)));
+    host::TemporaryFile temporary;
+    ASSERT_TRUE(temporary.Create(host::OpenFolder(dir.File("base"))));
+    ASSERT_EQ(std::rename(dir.File("base").c_str(), dir.File("moved").c_str()), 0);
+    ASSERT_EQ(symlink("outside", dir.File("base").c_str()), 0);
+    vorx::test::WriteFile(temporary.path(), std::string("data"));
+    ASSERT_EQ(symlink("../outside/victim", dir.File("moved/target").c_str()), 0);
+    ASSERT_TRUE(temporary.RenameTo("target"));
+    EXPECT_EQ(EntriesIn(dir.File("outside")), 0u);
+    EXPECT_EQ(ReadText(dir.File("moved/target")), "data");
+    EXPECT_EQ(EntriesIn(dir.File("moved")), 1u);
+}
+#endif
 
 }  // namespace
