@@ -42,7 +42,7 @@ def parse(path):
 def expand(case):
     """One case per `each:` line, its tab-separated values for {1}, {2}... ($V1, $V2...)."""
     for line in case["each"] or [None]:
-        values = [] if line is None else line.split("\t") + [""] * 3
+        values = [] if line is None else (line.split("\t") + [""] * 9)[:9]
         sub = lambda s: re.sub(r"\{(\d)\}", lambda m: values[int(m.group(1)) - 1] if values else m[0], s)
         copy = {k: [sub(x) for x in v] if isinstance(v, list) else sub(v) if isinstance(v, str) else v
                 for k, v in case.items()}
