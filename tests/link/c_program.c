@@ -9,13 +9,10 @@
 
 static int failures = 0;
 
-#define CHECK(condition)                                                                  \
-    do {                                                                                  \
-        if (!(condition)) {                                                               \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-            ++failures;                                                                   \
-        }                                                                                 \
-    } while (0)
+#define CHECK(condition)                                                                     \
+    ((condition) ? (void)0                                                                   \
+                 : (void)(++failures, fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, \
+                                              __LINE__, #condition)))
 
 /* A small archive laid down byte by byte, independently of the project's writer. */
 static const char archive[] =

@@ -36,8 +36,6 @@ TEST(AddInputs, ATreeChangedAfterTheWalkIsNeverReadThroughALinkOrAFifo) {
         {"a FIFO", "rm b.txt && mkfifo b.txt", 1, "'in/b.txt' is not a regular file", 10},
         {"a link to a device", "rm b.txt && ln -s /dev/urandom b.txt", 1,
          "'in/b.txt' is a link, left out: an archive cannot hold a link", 10},
-        {"a link outside", "rm b.txt && ln -s ../outside.txt b.txt", 1, "is a link", 10},
-        {"a dangling link", "rm b.txt && ln -s nowhere b.txt", 1, "is a link", 10},
         {"a socket", socket, 1, "not a regular file", 10},
         {"a folder", "rm b.txt && mkdir b.txt", 1, "not a regular file", 10},
         {"gone", "rm b.txt", 1,
@@ -54,10 +52,9 @@ TEST(AddInputs, ATreeChangedAfterTheWalkIsNeverReadThroughALinkOrAFifo) {
         SCOPED_TRACE(row.state);
         test::TempDir dir;
         const std::string in = dir.File("in");
-        ASSERT_EQ(
-            Shell("cd '" + dir.Path() + "' && mkdir -p in/sub && echo outside >outside.txt && " +
-                  "echo one >in/a.txt && echo two >in/b.txt && echo three >in/sub/c.txt"),
-            0);
+        ASSERT_EQ(Shell("cd '" + dir.Path() + "' && mkdir -p in/sub && echo one >in/a.txt && " +
+                        "echo two >in/b.txt && echo three >in/sub/c.txt"),
+                  0);
         tool::Options o;
         ASSERT_EQ(chdir(dir.Path().c_str()), 0);
         const tool::Collected collected = tool::CollectInputs(o, {"in"}, dir.File("out.vx"));

@@ -1,12 +1,10 @@
 #!/usr/bin/env python3
 """Runs the tool's table (tool_cases.txt, whose head tells its form) against `vorx`, or
-against vorx.exe under Wine through --runner. Each case runs in a fresh folder: its set-up
-in bash, the tool (input empty), then checks of the exit code, of fragments of standard
-output and error, and bash checks of the folder after. Every run: no raw escape byte
-printed, nothing on standard error on success.
+against vorx.exe under Wine through --runner. Every run also: no raw escape byte printed,
+nothing on standard error on success. A case whose set-up exits with 77 is skipped; when
+every case chosen was, so is the run (77).
   tool_table.py CASES --tool VORX [--runner WINE_RUN] [--craft CRAFT] [--stub STUB]
                 [--only TAG] [--without TAG,...]
-A case whose set-up exits with 77 is skipped; when every case chosen was, so is the run (77).
 """
 import argparse
 import os
@@ -44,7 +42,7 @@ def parse(path):
 def expand(case):
     """One case per `each:` line, its tab-separated values for {1}, {2}... ($V1, $V2...)."""
     for line in case["each"] or [None]:
-        values = [] if line is None else line.split("\t") + [""] * 3
+        values = [] if line is None else (line.split("\t") + [""] * 9)[:9]
         sub = lambda s: re.sub(r"\{(\d)\}", lambda m: values[int(m.group(1)) - 1] if values else m[0], s)
         copy = {k: [sub(x) for x in v] if isinstance(v, list) else sub(v) if isinstance(v, str) else v
                 for k, v in case.items()}
@@ -91,8 +89,7 @@ def main():
     windows = bool(a.runner)
     prelude, shared, cases = parse(a.cases)
     env = dict(os.environ, LC_ALL="C.UTF-8", TZ="UTC0", VORX=os.path.realpath(a.tool), RUNNER=a.runner,
-               CRAFT=os.path.realpath(a.craft), STUB=a.stub,
-               NAMES=os.path.join(os.path.dirname(os.path.abspath(a.cases)), "hostile_names.txt"))
+               CRAFT=os.path.realpath(a.craft), STUB=a.stub)
     failures, ran, skipped = [], 0, 0
     without = set(filter(None, a.without.split(",")))
     with tempfile.TemporaryDirectory() as shared_dir:
