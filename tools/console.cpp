@@ -33,6 +33,23 @@ std::string TailThatFits(const std::string& text, int columns) {
     return "..." + text.substr(start);
 }
 
+// The length of the UTF-8 character at `i` when it reorders the text around it on screen
+// (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069): printed as it stands, a
+// name "readme\u202Etxt.exe" shows as "readmeexe.txt". 0 for any other character; its
+// code point in `code`.
+size_t ReordersText(const std::string& text, size_t i, unsigned* code) {
+    const auto at = [&](size_t k) {
+        return k < text.size() ? static_cast<unsigned char>(text[k]) : 0u;
+    };
+    if (at(i) == 0xD8 && at(i + 1) == 0x9C) return *code = 0x061C, 2;
+    if (at(i) != 0xE2 || (at(i + 1) != 0x80 && at(i + 1) != 0x81)) return 0;
+    *code = 0x2000u | ((at(i + 1) & 0x3Fu) << 6) | (at(i + 2) & 0x3Fu);
+    const bool reorders = *code == 0x200E || *code == 0x200F ||
+                          (*code >= 0x202A && *code <= 0x202E) ||
+                          (*code >= 0x2066 && *code <= 0x2069);
+    return reorders && (at(i + 2) & 0xC0) == 0x80 ? 3 : 0;
+}
+
 std::string Amount(double bytes) {
     static const char* const kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB"};
     int unit = 0;
@@ -82,6 +99,13 @@ std::string Printable(const std::string& text) {
     for (size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         unsigned code = c;
+        if (const size_t length = utf8 ? ReordersText(text, i, &code) : 0) {
+            char escaped[16];
+            std::snprintf(escaped, sizeof escaped, "\\u%04X", code);
+            out += escaped;
+            i += length - 1;
+            continue;
+        }
         if (utf8 && c == 0xC2 && i + 1 < text.size() &&
             static_cast<unsigned char>(text[i + 1]) < 0xA0 &&
             static_cast<unsigned char>(text[i + 1]) >= 0x80) {
@@ -149,7 +173,13 @@ std::string JsonString(const std::string& s) {
     for (size_t i = 0; i < s.size(); ++i) {
         const auto c = static_cast<unsigned char>(s[i]);
         const auto next = i + 1 < s.size() ? static_cast<unsigned char>(s[i + 1]) : 0;
-        if (c == '"' || c == '\\') {
+        unsigned code = 0;
+        if (const size_t length = utf8 ? ReordersText(s, i, &code) : 0) {
+            char escaped[16];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", code);
+            out += escaped;
+            i += length - 1;
+        } else if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
         } else if (c < 0x20 || c == 0x7F || (utf8 && c == 0xC2 && next >= 0x80 && next < 0xA0)) {
