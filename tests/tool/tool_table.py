@@ -9,11 +9,13 @@ every case chosen was, so is the run (77).
 import argparse
 import os
 import re
+import signal
 import subprocess
 import sys
 import tempfile
 
 LISTS = ("setup", "then", "out", "err", "each")
+CASE_SECONDS = 240  # one case, set-up included (the slowest take a few seconds; Wine more)
 
 
 def parse(path):
@@ -56,8 +58,15 @@ def run_case(case, prelude, env, folder, sep):
     script = (prelude + "\nmake_src || exit 99\n" + each(case["setup"], 99) +
               "exec $RUNNER \"$VORX\" " + case["run"] + " </dev/null >stdout.txt 2>stderr.txt")
     env = dict(env, **{f"V{i + 1}": v for i, v in enumerate(case["values"])})
-    proc = subprocess.run(["bash", "-c", script], cwd=folder, env=env, capture_output=True)
-    said = (proc.stdout + proc.stderr).decode(errors="replace")
+    # A run that hangs fails here, with everything it started, instead of holding up the suite.
+    proc = subprocess.Popen(["bash", "-c", script], cwd=folder, env=env, start_new_session=True,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    try:
+        said = b"".join(proc.communicate(timeout=CASE_SECONDS)).decode(errors="replace")
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)
+        proc.communicate()
+        return f"did not end within {CASE_SECONDS} s"
     if not os.path.exists(os.path.join(folder, "stdout.txt")):
         if proc.returncode == 77:
             print(f"[  SKIPPED ] {case['name']}: {said.strip()}")
