@@ -45,9 +45,7 @@ vorx x signed.exe -o out >/dev/null || fail "vorx x of the signed file"
 diff -r payload out/payload || fail "vorx x of the signed file gave other files"
 
 # The signed self-extractor itself, quietly under Wine.
-status=0
-timeout 120 "$wine_run" signed.exe /q </dev/null >/dev/null 2>&1 || status=$?
-[ $status -eq 0 ] || fail "signed.exe /q exited with $status"
+timeout 120 "$wine_run" signed.exe /q </dev/null >/dev/null 2>&1 || fail "signed.exe /q exited with $?"
 diff -r payload quiet/payload || fail "signed.exe /q extracted other files"
 # Cut short anywhere after the program's headers: incomplete, whoever reads it.
 signed=$(stat -c %s signed.exe)

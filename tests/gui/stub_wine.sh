@@ -9,9 +9,8 @@ stub=$(realpath "$1") wine_run=$(realpath "$2") craft=$(realpath "$3") marker=$(
 locales=$(realpath -m "$5")
 export LC_ALL=C.UTF-8
 if [ ! -d "$locales/ja_JP.UTF-8" ]; then
-  command -v localedef >/dev/null || { echo "[  SKIPPED ] no localedef for the ja_JP locale"; exit 77; }
   mkdir -p "$locales" && localedef -i ja_JP -f UTF-8 "$locales/ja_JP.UTF-8" ||
-    { echo "[  SKIPPED ] localedef cannot make ja_JP.UTF-8"; exit 77; }
+    { echo "[  SKIPPED ] no localedef, or it cannot make ja_JP.UTF-8"; exit 77; }
 fi
 # Wine takes the ANSI code page from the locale it starts in.
 win() { env LOCPATH="$locales" LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 "$wine_run" "$@"; }
