@@ -24,21 +24,14 @@
 #include "tests/support/stream_builder.h"
 #include "tests/support/test_support.h"
 
-using streams::Step;
-using vorx::Bytes;
-using vorx::test::Handle;
-using vorx::test::ReadFile;
-using vorx::test::TempDir;
-using vorx::test::TestArchive;
-using vorx::test::TestEntry;
-using vorx::test::ToBytes;
-using vorx::test::WordText;
-
+namespace vorx::test {
 namespace {
+
+using streams::Step;
 
 TestEntry Compressed(const std::string& name, Bytes data, size_t chunk = 1 << 20) {
     TestEntry e(name, std::move(data));
-    e.encoder = vorx::test::PackingEncoder(chunk);
+    e.encoder = PackingEncoder(chunk);
     return e;
 }
 
@@ -113,12 +106,10 @@ struct Fixture {
     TempDir dir;
     Handle h;
     explicit Fixture(std::vector<TestEntry> entries) {
-        vorx::test::WriteArchive(dir.File("a.vorx"), TestArchive{std::move(entries), {}, {}});
+        WriteArchive(dir.File("a.vorx"), TestArchive{std::move(entries), {}, {}});
         EXPECT_EQ(h.Open(dir.File("a.vorx")), vorx_Success);
     }
 };
-
-}  // namespace
 
 // One row per damaged entry, decoded to memory and to a file: the result, the bytes the
 // file keeps (the blocks before the bad one), and for some the progress reports.
@@ -142,8 +133,7 @@ TEST(Extract, DamagedEntries) {
         {vorx_CrcMismatch, 0, Raw("empty crc", {}, "", {}, 1), {100}},
         {vorx_Success, 0, Raw("empty", {}, ""), {100}},
         // A header that promises a body the file cannot hold.
-        {corrupt, 0,
-         Raw("huge body", streams::RawBlock(0, vorx::kMaxBlockSizeField, {}), "", 1000)},
+        {corrupt, 0, Raw("huge body", streams::RawBlock(0, kMaxBlockSizeField, {}), "", 1000)},
         // Blocks that produce more than the declared size (the second block: the file
         // keeps the first), or fewer, whatever the CRC-32 of what they produced.
         {corrupt, n, Raw("second block over", Stored(fox) + packed, fox + fox, 2 * n - 1)},
@@ -196,7 +186,7 @@ TEST(Extract, RefusalsBeforeAnythingIsWritten) {
 
     // A file is neither created nor truncated by a refusal.
     const std::string out = f.dir.File("out"), fresh = f.dir.File("fresh");
-    vorx::test::WriteFile(out, std::string("keep me"));
+    WriteFile(out, std::string("keep me"));
     EXPECT_EQ(ToFile(h, "missing", out), vorx_NotFound);
     EXPECT_EQ(ToFile(h, "secret", out), vorx_PasswordRequired);
     EXPECT_EQ(ReadFile(out), ToBytes("keep me"));
@@ -246,7 +236,7 @@ TEST(Extract, AnOutputFileThatCannotBeWritten) {
     Fixture f({TestEntry("plain", WordText(100, 1))});
     const std::string folder = f.dir.File("read only"), out = folder + "/file";
     ASSERT_TRUE(std::filesystem::create_directory(folder));
-    vorx::test::WriteFile(out, std::string("old"));
+    WriteFile(out, std::string("old"));
 #ifdef _WIN32
     const int holder = _sopen(out.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYRW);
     ASSERT_GE(holder, 0);
@@ -261,7 +251,7 @@ TEST(Extract, AnOutputFileThatCannotBeWritten) {
     };
     if (root && !run("mount -t tmpfs -o size=64k tmpfs"))
         GTEST_SKIP() << "runs as the superuser, and cannot mount a file system to make read-only";
-    if (root) vorx::test::WriteFile(out, std::string("old"));
+    if (root) WriteFile(out, std::string("old"));
     const bool readOnly = root ? run("mount -o remount,ro") : chmod(out.c_str(), 0444) == 0;
     const vorx_Error e = ToFile(f.h, "plain", out);
     const Bytes kept = ReadFile(out);
@@ -293,11 +283,11 @@ TEST(Extract, SetsTheLastWriteTimeOfEachTimeKind) {
     const int64_t before = platform::CurrentTime();
     for (const TestEntry& e : entries)
         ASSERT_EQ(ToFile(f.h, e.name, f.dir.File(e.name)), vorx_Success);
-    EXPECT_EQ(vorx::test::ModificationTime(f.dir.File("1")), utc);
-    EXPECT_EQ(vorx::test::ModificationTime(f.dir.File("2")), utc + 7200);
+    EXPECT_EQ(ModificationTime(f.dir.File("1")), utc);
+    EXPECT_EQ(ModificationTime(f.dir.File("2")), utc + 7200);
     // A FILETIME kind: the file keeps the time of its writing.
-    EXPECT_GE(vorx::test::ModificationTime(f.dir.File("3")), before);
-    EXPECT_LE(vorx::test::ModificationTime(f.dir.File("3")), platform::CurrentTime() + 1);
+    EXPECT_GE(ModificationTime(f.dir.File("3")), before);
+    EXPECT_LE(ModificationTime(f.dir.File("3")), platform::CurrentTime() + 1);
 }
 
 // A request made before a decode is cleared by it, in memory and to a file (the sample
@@ -312,3 +302,6 @@ TEST(Extract, AnEarlierCancellationDoesNotCarryOver) {
         EXPECT_EQ(o.bytes, WordText(60000, 2));
     }
 }
+
+}  // namespace
+}  // namespace vorx::test
