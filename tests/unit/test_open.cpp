@@ -14,23 +14,20 @@
 #include "tests/support/test_support.h"
 #include "writer/archive_parts.h"
 
-namespace vorx {
+namespace vorx::test {
 namespace {
-
-using test::TestArchive;
-using test::TestEntry;
 
 TestArchive ThreeEntries() {
     TestArchive a;
-    a.entries = {TestEntry{"one.txt", test::ToBytes("first entry")},
-                 TestEntry{"dir\\two.bin", test::RandomBytes(100, 1)},
-                 TestEntry{"three", test::RandomBytes(33, 2)}};
+    a.entries = {TestEntry{"one.txt", ToBytes("first entry")},
+                 TestEntry{"dir\\two.bin", RandomBytes(100, 1)},
+                 TestEntry{"three", RandomBytes(33, 2)}};
     return a;
 }
 
 void ExpectOpen(const std::string& path, const char* password, vorx_Error expected,
                 uint32_t mode = 2) {
-    const test::OpenOutcome outcome = test::TryOpen(path, password, mode);
+    const OpenOutcome outcome = TryOpen(path, password, mode);
     EXPECT_EQ(outcome.code, expected)
         << path << " password " << (password ? password : "(none)") << " mode " << mode;
     EXPECT_EQ(outcome.nullHandle, expected != vorx_Success);
@@ -48,7 +45,7 @@ const auto kJoined = static_cast<uint32_t>(JoinNames({"one.txt", "dir\\two.bin",
 // A row names only the directory fields it damages.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 struct OpenRow {
-    test::DamagedDirectory directory;
+    DamagedDirectory directory;
     const char* password;
     vorx_Error expected;
     bool noEntries = false;
@@ -86,13 +83,13 @@ TEST(Open, EveryDamageAndPassword) {
     files.rlim_cur = std::min<rlim_t>(files.rlim_cur, 256);
     setrlimit(RLIMIT_NOFILE, &files);
 #endif
-    test::TempDir dir;
+    TempDir dir;
     const std::string path = dir.File("a.vorx");
     for (const OpenRow& row : kRows) {
         TestArchive a = ThreeEntries();
         a.directory = row.directory;
         if (row.noEntries) a.entries.clear();
-        test::WriteArchive(path, a);
+        WriteArchive(path, a);
         SCOPED_TRACE("row " + std::to_string(&row - kRows));
         // Failures come after the file was opened: a descriptor leaked by each would
         // exhaust the process's descriptors long before the last repetition.
@@ -102,9 +99,9 @@ TEST(Open, EveryDamageAndPassword) {
 }
 
 TEST(Open, ArgumentsAndFilesWithoutAnArchive) {
-    test::TempDir dir;
+    TempDir dir;
     const std::string path = dir.File("a.vorx");
-    test::WriteArchive(path, ThreeEntries());
+    WriteArchive(path, ThreeEntries());
     for (uint32_t mode : {0u, 4u, 8u, 12u, 0x100u, 1u | 4u, 1u | 8u, 3u | 4u, 3u | 12u})
         ExpectOpen(path, nullptr, vorx_InvalidArgument, mode);
     for (uint32_t mode : {1u, 2u, 3u, 2u | 4u, 2u | 8u, 2u | 0x100u, 1u | 0x10u})
@@ -115,8 +112,8 @@ TEST(Open, ArgumentsAndFilesWithoutAnArchive) {
     ExpectOpen(dir.File("missing.vorx"), nullptr, vorx_NotFound);
     ExpectOpen(dir.Path(), nullptr, vorx_NotFound);
     for (const Bytes& plain :
-         {test::RandomBytes(5000, 9), Bytes(), Bytes{'V', 'O', 'R', 'X', 2, 0, 0, 0x8F}}) {
-        test::WriteFile(path, plain);
+         {RandomBytes(5000, 9), Bytes(), Bytes{'V', 'O', 'R', 'X', 2, 0, 0, 0x8F}}) {
+        WriteFile(path, plain);
         ExpectOpen(path, nullptr, vorx_NotFound);
     }
     // The operations refuse a null handle.
@@ -128,4 +125,4 @@ TEST(Open, ArgumentsAndFilesWithoutAnArchive) {
 }
 
 }  // namespace
-}  // namespace vorx
+}  // namespace vorx::test
