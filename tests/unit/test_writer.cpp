@@ -137,7 +137,6 @@ Image MakeImage(const std::vector<Section>& sections, size_t size = 4096) {
 }
 
 TEST(SfxMaker, RefusesImagesThatAreNotCleanStubs) {
-    const uint8_t signature[8] = {'V', 'O', 'R', 'X', 0x02, 0x00, 0x00, 0x8F};
     struct Row {
         const char* what;
         Image image;
@@ -151,7 +150,7 @@ TEST(SfxMaker, RefusesImagesThatAreNotCleanStubs) {
         return MakeImage({{".sfxcfg", size, 0x200, offset, characteristics}});
     };
     const Image stub = MakeImage(kStub), large = MakeImage(kStub, 8192);
-    const std::vector<uint8_t> sig(signature, signature + 8);
+    const Bytes sig = {'V', 'O', 'R', 'X', 0x02, 0x00, 0x00, 0x8F};
     const Row rows[] = {
         {"empty", {}, 0, {}, "not a Windows executable"},
         {"PE offset beyond the file", stub, 0x3C, {0xF0, 0xFF, 0xFF, 0xFF}, "cut short"},
