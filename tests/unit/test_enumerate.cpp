@@ -16,12 +16,9 @@ namespace {
 // Entries of different data sizes, so that skipping a record by the wrong size shows.
 TestArchive Entries(size_t count) {
     TestArchive a;
-    for (size_t i = 0; i < count; ++i) {
-        TestEntry e;
-        e.name = "entry-" + std::to_string(i) + (i % 2 ? ".bin" : "\\file.txt");
-        e.data = RandomBytes(i * 37 % 200, static_cast<uint32_t>(i));
-        a.entries.push_back(e);
-    }
+    for (size_t i = 0; i < count; ++i)
+        a.entries.emplace_back("entry-" + std::to_string(i) + (i % 2 ? ".bin" : "\\file.txt"),
+                               RandomBytes(i * 37 % 200, static_cast<uint32_t>(i)));
     return a;
 }
 
