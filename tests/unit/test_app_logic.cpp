@@ -302,7 +302,7 @@ TEST(OverwriteAnswer, ABoxThatWasNotShownOrAnsweredOtherwiseKeepsTheFile) {
 // A scripted extraction: the remembered password is "kept", each try returns the next code,
 // the prompt answers in turn (1 OK with the password, 2 Cancel, -1 could not be shown).
 struct Script {
-    vorx_Error result;
+    vorx_Error result;  // what the protocol returns
     const char* tried;  // the passwords tried in turn, "-" for none
     std::vector<vorx_Error> results;
     std::vector<std::pair<intptr_t, const char*>> answers = {};
