@@ -76,10 +76,8 @@ TEST(Writer, RefusesWhatReadersCannotRead) {
         ArchiveWriter writer(options);
         ASSERT_TRUE(writer.Create(dir.File("w.vorx")) && writer.BeginArchive());
         EntryOptions entry{row.name, kTimeUtcSeconds, 0, 0x20, row.password, row.encoder};
-        const Bytes data(100, 1);
-        const bool added = writer.AddEntry(entry, data.data(), data.size());
-        DirectoryOptions directory{row.namesPassword};
-        EXPECT_EQ(added && writer.Finish(directory), row.ok);
+        const bool added = writer.AddEntry(entry, Bytes(100, 1).data(), 100);
+        EXPECT_EQ(added && writer.Finish(DirectoryOptions{row.namesPassword}), row.ok);
         EXPECT_EQ(writer.Error().empty(), row.ok);
         EXPECT_TRUE(row.ok ||
                     (!writer.AddEntry(EntryOptions{"b", 1, 0, 0x20, {}, stored}, "x", 1) &&
