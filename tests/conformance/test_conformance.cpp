@@ -35,7 +35,7 @@ using nlohmann::json;
 using Password = std::optional<std::string>;
 
 struct Sample {
-    json manifest;
+    json manifest = json::object();
     std::string error;
 };
 
@@ -55,13 +55,7 @@ const Sample& TheSample() {
 }
 
 const json& Archive(size_t i) { return TheSample().manifest["archives"][i]; }
-
-std::vector<size_t> ArchiveIndices() {
-    std::vector<size_t> indices;
-    if (TheSample().error.empty())
-        for (size_t i = 0; i < TheSample().manifest["archives"].size(); ++i) indices.push_back(i);
-    return indices;
-}
+size_t ArchiveCount() { return TheSample().manifest.value("archives", json::array()).size(); }
 
 std::string FromHex(const std::string& hex) {
     std::string out;
@@ -230,14 +224,13 @@ TEST_P(Conformance, EntriesAndLookups) {
         }
     }
     vorx_FileInfo info;
-    if (a.contains("enumerate_out_of_range") && a["enumerate_out_of_range"].is_object()) {
+    if (a.contains("enumerate_out_of_range")) {
         const json& out = a["enumerate_out_of_range"];
         EXPECT_TRUE(Expected(out, vorx_EnumerateFiles(h, &info, out.at("index").get<uint64_t>())))
             << File();
     }
-    if (a.contains("enumerate_all") && a["enumerate_all"].is_object() &&
-        a.contains("entry_count")) {
-        for (uint64_t i = 0; i < std::min<uint64_t>(a["entry_count"].get<uint64_t>(), 1000); ++i)
+    if (a.contains("enumerate_all")) {
+        for (uint64_t i = 0; i < std::min<uint64_t>(a.at("entry_count").get<uint64_t>(), 1000); ++i)
             EXPECT_TRUE(Expected(a["enumerate_all"], vorx_EnumerateFiles(h, &info, i)))
                 << File() << " index " << i;
     }
@@ -404,7 +397,7 @@ TEST_P(Conformance, Decode) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sample, Conformance, ::testing::ValuesIn(ArchiveIndices()),
+INSTANTIATE_TEST_SUITE_P(Sample, Conformance, ::testing::Range<size_t>(0, ArchiveCount()),
                          [](const auto& info) {
                              std::string name =
                                  Archive(info.param).at("file").template get<std::string>();

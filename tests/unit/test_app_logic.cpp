@@ -82,8 +82,8 @@ TEST(SettleDestination, TakesAnExpansionThatFitsAndKeepsTheTextOtherwise) {
     for (const auto& c : cases) {
         wchar_t destination[sfx::kDestinationChars] = {};
         const auto expand = [](void* expansion, const wchar_t*, wchar_t* out, uint32_t size) {
-            std::wcsncpy(out, static_cast<const Expansion*>(expansion)->first,
-                         size);  // only part when short
+            // Only part when short.
+            std::wcsncpy(out, static_cast<const Expansion*>(expansion)->first, size);
             return static_cast<const Expansion*>(expansion)->second;
         };
         Expansion expansion = c.expansion;
@@ -207,8 +207,8 @@ TEST(WalkFolders, KeepsWhatTheNextNameSharesAndPassesNoLink) {
     };
     for (const auto& step : steps) {
         sfx::NameParts parts;
-        std::string shaped(std::wcslen(step.name),
-                           'x');  // stored with separators where the name has them
+        // Stored with separators where the name has them.
+        std::string shaped(std::wcslen(step.name), 'x');
         for (size_t i = 0; step.name[i]; ++i) shaped[i] = step.name[i] == L'\\' ? '\\' : 'x';
         ASSERT_TRUE(sfx::SplitEntryName(shaped.c_str(), 1252, step.name, &parts));
         fs.log.clear();
@@ -255,31 +255,25 @@ TEST(RunCommand, TheLongestPrefixThatThisRunWroteIsTheProgramAndNothingElseIsSta
         std::vector<const wchar_t*> written;
         const wchar_t* run;
         const wchar_t* line;
-        size_t room;
+        size_t room = 600;
     } cases[] = {
-        {{L"setup.exe"}, L"setup /a  /b", L"\"C:\\T\\setup.exe\" /a  /b", 600},
-        {{L"Setup.EXE"}, L"setup /a", L"\"C:\\T\\setup.exe\" /a", 600},  // case ignored
-        {{L"bin\\run.exe"}, L"bin/run", L"\"C:\\T\\bin/run.exe\"", 600},
+        {{L"setup.exe"}, L"setup /a  /b", L"\"C:\\T\\setup.exe\" /a  /b"},
+        {{L"Setup.EXE"}, L"setup /a", L"\"C:\\T\\setup.exe\" /a"},  // case ignored
+        {{L"bin\\run.exe"}, L"bin/run", L"\"C:\\T\\bin/run.exe\""},
         // A file planted beside the extracted program names a shorter prefix: not taken.
-        {{L"my.exe", L"my tool.exe"}, L"my tool.exe --go", L"\"C:\\T\\my tool.exe\" --go", 600},
-        {{L"my tool", L"my tool.exe"}, L"my tool --go", L"\"C:\\T\\my tool\" --go", 600},
-        {{L"my.exe", L"my tool.exe extra"},
-         L"my tool.exe extra --go",
-         L"\"C:\\T\\my tool.exe extra\" --go",
-         600},
-        {{L"my tool.exe"}, L"\"my tool\" /a b", L"\"C:\\T\\my tool.exe\" /a b", 600},
-        {{L"app"}, L"\"app", L"\"C:\\T\\app\"", 600},
+        {{L"my.exe", L"my tool.exe"}, L"my tool.exe --go", L"\"C:\\T\\my tool.exe\" --go"},
+        {{L"my tool", L"my tool.exe"}, L"my tool --go", L"\"C:\\T\\my tool\" --go"},
+        {{L"my.exe", L"my tool.exe x"}, L"my tool.exe x --go", L"\"C:\\T\\my tool.exe x\" --go"},
+        {{L"my tool.exe"}, L"\"my tool\" /a b", L"\"C:\\T\\my tool.exe\" /a b"},
+        {{L"app"}, L"\"app", L"\"C:\\T\\app\""},
         {{L"a.exe"}, L"a /b", L"\"C:\\T\\a.exe\" /b", 16},  // exactly fits
         // Programs this run did not write are never started.
-        {{L"other.exe", L"sub\\setup.exe", L"setup.exe.txt", L"setup.ex"},
-         L"setup.exe /s",
-         L"",
-         600},
-        {{L"\u30A2.exe"}, L"\u30C2.exe", L"", 600},
-        {{L"setup.exe.txt"}, L"setup /s", L"", 600},
-        {{L"my.exe"}, L"\"my tool.exe\"", L"", 600},
-        {{L"app"}, L"\"\" app", L"", 600},
-        {{L"x"}, L"   ", L"", 600},
+        {{L"other.exe", L"sub\\setup.exe", L"setup.exe.txt", L"setup.ex"}, L"setup.exe /s", L""},
+        {{L"\u30A2.exe"}, L"\u30C2.exe", L""},
+        {{L"setup.exe.txt"}, L"setup /s", L""},
+        {{L"my.exe"}, L"\"my tool.exe\"", L""},
+        {{L"app"}, L"\"\" app", L""},
+        {{L"x"}, L"   ", L""},
         {{L"a.exe"}, L"a /b", L"", 15},  // does not fit: refused
     };
     for (const auto& c : cases) {
@@ -293,14 +287,14 @@ TEST(RunCommand, TheLongestPrefixThatThisRunWroteIsTheProgramAndNothingElseIsSta
                   : c.room < 600 ? sfx::RunCommand::TooLong
                                  : sfx::RunCommand::NoProgram);
         EXPECT_EQ(std::wstring(line), c.line);
-        const std::wstring quoted =
-            L'"' + std::wstring(program) + L'"';  // started by its exact path, never looked up
+        // Started by its exact path, never looked up.
+        const std::wstring quoted = L'"' + std::wstring(program) + L'"';
         EXPECT_EQ(c.line[0] ? std::wstring(line).substr(0, quoted.size()) : L"\"\"", quoted);
     }
 }
 
-TEST(OverwriteAnswer,
-     ABoxThatWasNotShownOrAnsweredOtherwiseKeepsTheFile) {  // yes, no, cancel: the GUI runs
+// Yes, no, cancel: the GUI runs.
+TEST(OverwriteAnswer, ABoxThatWasNotShownOrAnsweredOtherwiseKeepsTheFile) {
     for (int result : {0, 1, 3})
         EXPECT_EQ(sfx::OverwriteAnswerOf(result), sfx::OverwriteAnswer::Unanswered) << result;
 }
@@ -308,29 +302,24 @@ TEST(OverwriteAnswer,
 // A scripted extraction: the remembered password is "kept", each try returns the next code,
 // the prompt answers in turn (1 OK with the password, 2 Cancel, -1 could not be shown).
 struct Script {
-    std::vector<vorx_Error> results;
-    std::vector<std::pair<intptr_t, const char*>> answers;
-    vorx_Error result;
+    vorx_Error result;  // what the protocol returns
     const char* tried;  // the passwords tried in turn, "-" for none
+    std::vector<vorx_Error> results;
+    std::vector<std::pair<intptr_t, const char*>> answers = {};
     std::string got = "";
     size_t tries = 0, prompts = 0;
 };
 
 TEST(PasswordProtocol, RememberedFirstThenAskUntilOneWorksOrThePersonGivesUp) {
     using E = std::vector<vorx_Error>;
-    const vorx_Error required = vorx_PasswordRequired, wrong = vorx_CrcMismatch;
+    const vorx_Error ok = vorx_Success, required = vorx_PasswordRequired, wrong = vorx_CrcMismatch,
+                     bad = vorx_CorruptArchive, full = vorx_OutOfDiskSpace;
     Script cases[] = {
-        {E{required, vorx_Success}, {}, vorx_Success, "- kept "},
-        {E{required, wrong, vorx_CorruptArchive},
-         {{1, "bad"}, {1, "good"}},
-         vorx_Success,
-         "- kept bad good "},
-        {E{required, wrong}, {{2, "ignored"}}, required, "- kept "},
-        {E{required, wrong}, {{-1, ""}, {1, "never"}}, required, "- kept "},
-        {E{required, wrong, vorx_OutOfDiskSpace},
-         {{1, "typed"}},
-         vorx_OutOfDiskSpace,
-         "- kept typed "},
+        {ok, "- kept ", E{required, ok}},
+        {ok, "- kept bad good ", E{required, wrong, bad}, {{1, "bad"}, {1, "good"}}},
+        {required, "- kept ", E{required, wrong}, {{2, "ignored"}}},
+        {required, "- kept ", E{required, wrong}, {{-1, ""}, {1, "never"}}},
+        {full, "- kept typed ", E{required, wrong, full}, {{1, "typed"}}},
     };
     for (Script& c : cases) {
         const sfx::PasswordProtocolOps ops{

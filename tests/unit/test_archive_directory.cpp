@@ -67,6 +67,7 @@ Bytes Cut(const Bytes& b, size_t n) {
 }
 
 TEST(ArchiveDirectory, NamesAndFinds) {
+    using Finds = std::vector<std::pair<std::string, int64_t>>;  // a name and the index found
     const std::vector<std::string> six = {
         "a.txt", "folder\\b.bin", "c", std::string(40, 'd'), "e\\f\\g.h", std::string(17, 'i')};
     const std::vector<std::string> cut = {"first-name", "second-name-is-long", "third"};
@@ -83,44 +84,33 @@ TEST(ArchiveDirectory, NamesAndFinds) {
     Bytes whole = partial;
     partial.resize(522, 0);
     whole.resize(528, 0);
-    std::string upper = wide[5];
-    upper[0] = 'D';
+    // Near misses of names across units: another letter case, a prefix, a longer name.
+    const Finds misses = {{"D" + wide[5].substr(1), -1},
+                          {wide[7].substr(0, 35), -1},
+                          {wide[7] + "x", -1},
+                          {"not there", -1}};
+    const Bytes joined = JoinNames(cut);
+    const vorx_Error ok = vorx_Success, corrupt = vorx_CorruptArchive;
     const struct {
         const char* what;
         Bytes table;
         uint32_t namesLength;
         vorx_Error encryptedOpen;  // an encrypted table of the wrong length does not open
         std::vector<std::pair<uint64_t, std::string>> names;
-        std::vector<std::pair<std::string, int64_t>> finds;
+        Finds finds = {};
         const std::vector<std::string>* all = nullptr;  // each found and given at its index
     } rows[] = {
         // Every name in turn; behind the last NUL lies only padding: an empty name; beyond
         // the table nothing.
-        {"six", Table(six), Length(six), vorx_Success, {{6, ""}, {206, "<4>"}}, {}, &six},
-        {"empty first", Table({"", "second"}), 8, vorx_Success, {{0, "<4>"}, {1, "second"}}, {}},
+        {"six", Table(six), Length(six), ok, {{6, ""}, {206, "<4>"}}, {}, &six},
+        {"empty first", Table({"", "second"}), 8, ok, {{0, "<4>"}, {1, "second"}}},
         // Cut inside the second name: the first is whole, the second cannot be completed;
         // a length that is not a multiple of 16: the last, partial unit is still read.
-        {"cut",
-         Cut(JoinNames(cut), 20),
-         Length(cut),
-         vorx_CorruptArchive,
-         {{0, cut[0]}, {1, "<4>"}, {2, "<4>"}},
-         {}},
-        {"partial unit",
-         Cut(JoinNames(cut), 35),
-         Length(cut),
-         vorx_CorruptArchive,
-         {{1, cut[1]}, {2, "<4>"}},
-         {}},
-        {"across units",
-         Table(wide),
-         Length(wide),
-         vorx_Success,
-         {},
-         {{upper, -1}, {wide[7].substr(0, 35), -1}, {wide[7] + "x", -1}, {"not there", -1}},
-         &wide},
-        {"last unit short", partial, 522, vorx_CorruptArchive, {}, {{units[15], 15}, {"tail", -1}}},
-        {"last unit whole", whole, 528, vorx_Success, {}, {{"tail", 16}}},
+        {"cut", Cut(joined, 20), Length(cut), corrupt, {{0, cut[0]}, {1, "<4>"}, {2, "<4>"}}},
+        {"partial unit", Cut(joined, 35), Length(cut), corrupt, {{1, cut[1]}, {2, "<4>"}}},
+        {"across units", Table(wide), Length(wide), ok, {}, misses, &wide},
+        {"last unit short", partial, 522, corrupt, {}, {{units[15], 15}, {"tail", -1}}},
+        {"last unit whole", whole, 528, ok, {}, {{"tail", 16}}},
     };
     for (bool encrypted : {false, true})
         for (const auto& row : rows) {

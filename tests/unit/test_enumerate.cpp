@@ -10,22 +10,15 @@
 #include "library/stream.h"
 #include "tests/support/test_support.h"
 
-namespace vorx {
+namespace vorx::test {
 namespace {
-
-using test::TempDir;
-using test::TestArchive;
-using test::TestEntry;
 
 // Entries of different data sizes, so that skipping a record by the wrong size shows.
 TestArchive Entries(size_t count) {
     TestArchive a;
-    for (size_t i = 0; i < count; ++i) {
-        TestEntry e;
-        e.name = "entry-" + std::to_string(i) + (i % 2 ? ".bin" : "\\file.txt");
-        e.data = test::RandomBytes(i * 37 % 200, static_cast<uint32_t>(i));
-        a.entries.push_back(e);
-    }
+    for (size_t i = 0; i < count; ++i)
+        a.entries.emplace_back("entry-" + std::to_string(i) + (i % 2 ? ".bin" : "\\file.txt"),
+                               RandomBytes(i * 37 % 200, static_cast<uint32_t>(i)));
     return a;
 }
 
@@ -45,8 +38,8 @@ TEST(Enumerate, LongNamesRangesAndArguments) {
     TestArchive a = Entries(3);
     a.entries[1].name = std::string(255, 'n');
     const std::string path = dir.File("a.vorx");
-    test::WriteArchive(path, a);
-    test::Handle h;
+    WriteArchive(path, a);
+    Handle h;
     ASSERT_EQ(h.Open(path), vorx_Success);
     vorx_FileInfo info;
     EXPECT_EQ(vorx_EnumerateFiles(h, &info, 1), vorx_NotFound);
@@ -78,8 +71,8 @@ TEST(Enumerate, RecordsCutShort) {
     TempDir dir;
     const TestArchive a = Entries(4);
     const std::string path = dir.File("a.vorx");
-    test::WriteArchive(path, a);
-    test::Handle h;
+    WriteArchive(path, a);
+    Handle h;
     ASSERT_EQ(h.Open(path), vorx_Success);
     vorx_FileInfo info;
     // Spoil the second record so that its size runs past the end of the file: the
@@ -93,11 +86,11 @@ TEST(Enumerate, RecordsCutShort) {
     EXPECT_EQ(vorx_EnumerateFiles(h, &info, 2), vorx_ReadFailed);
     // The names were read at the first look-up: spoiling the table's end now changes no
     // answer, and the look-up reads the third record where it lay at the open.
-    SpoilRecord(path, test::ReadFile(path).size() - 40);
+    SpoilRecord(path, ReadFile(path).size() - 40);
     EXPECT_EQ(vorx_GetFileInfo(h, &info, a.entries[2].name.c_str()), vorx_Success);
     EXPECT_EQ(vorx_GetFileInfo(h, &info, a.entries[3].name.c_str()), vorx_Success);
     EXPECT_EQ(vorx_GetFileInfo(h, &info, a.entries[0].name.c_str()), vorx_Success);
 }
 
 }  // namespace
-}  // namespace vorx
+}  // namespace vorx::test

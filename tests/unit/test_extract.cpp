@@ -24,21 +24,14 @@
 #include "tests/support/stream_builder.h"
 #include "tests/support/test_support.h"
 
-using streams::Step;
-using vorx::Bytes;
-using vorx::test::Handle;
-using vorx::test::ReadFile;
-using vorx::test::TempDir;
-using vorx::test::TestArchive;
-using vorx::test::TestEntry;
-using vorx::test::ToBytes;
-using vorx::test::WordText;
-
+namespace vorx::test {
 namespace {
+
+using streams::Step;
 
 TestEntry Compressed(const std::string& name, Bytes data, size_t chunk = 1 << 20) {
     TestEntry e(name, std::move(data));
-    e.encoder = vorx::test::PackingEncoder(chunk);
+    e.encoder = PackingEncoder(chunk);
     return e;
 }
 
@@ -78,6 +71,14 @@ Outcome Extract(Handle& h, const std::string& name, const std::string* file = nu
     return o;
 }
 
+vorx_Error ToMemory(vorx_Stream* h, const std::string& name, void* out) {
+    return vorx_DecompressToPtr(h, name.c_str(), out, nullptr, nullptr);
+}
+
+vorx_Error ToFile(vorx_Stream* h, const std::string& name, const std::string& file) {
+    return vorx_DecompressToFile(h, name.c_str(), file.c_str(), nullptr, nullptr);
+}
+
 Bytes Stored(const std::string& text) {
     return streams::RawBlock(0, static_cast<uint32_t>(text.size()), ToBytes(text));
 }
@@ -105,12 +106,10 @@ struct Fixture {
     TempDir dir;
     Handle h;
     explicit Fixture(std::vector<TestEntry> entries) {
-        vorx::test::WriteArchive(dir.File("a.vorx"), TestArchive{std::move(entries), {}, {}});
+        WriteArchive(dir.File("a.vorx"), TestArchive{std::move(entries), {}, {}});
         EXPECT_EQ(h.Open(dir.File("a.vorx")), vorx_Success);
     }
 };
-
-}  // namespace
 
 // One row per damaged entry, decoded to memory and to a file: the result, the bytes the
 // file keeps (the blocks before the bad one), and for some the progress reports.
@@ -122,52 +121,38 @@ TEST(Extract, DamagedEntries) {
     first.push_back(Step{true, 7, 0});
     const std::string firstText = "abcabcabcabca";
     struct Row {
-        TestEntry entry;
         vorx_Error code;
-        size_t fileBytes;           // what a file extraction leaves
-        std::vector<int> progress;  // to memory; empty: not checked
+        size_t fileBytes;  // what a file extraction leaves
+        TestEntry entry;
+        std::vector<int> progress = {};  // to memory; empty: not checked
     };
+    const vorx_Error corrupt = vorx_CorruptArchive;
     std::vector<Row> rows = {
         // The CRC is compared after the last report.
-        {Raw("crc", Stored("abc"), "abc", {}, 0x12345678), vorx_CrcMismatch, 3, {0, 100}},
-        {Raw("empty crc", {}, "", {}, 1), vorx_CrcMismatch, 0, {100}},
-        {Raw("empty", {}, ""), vorx_Success, 0, {100}},
+        {vorx_CrcMismatch, 3, Raw("crc", Stored("abc"), "abc", {}, 0x12345678), {0, 100}},
+        {vorx_CrcMismatch, 0, Raw("empty crc", {}, "", {}, 1), {100}},
+        {vorx_Success, 0, Raw("empty", {}, ""), {100}},
         // A header that promises a body the file cannot hold.
-        {Raw("huge body", streams::RawBlock(0, vorx::kMaxBlockSizeField, {}), "", 1000),
-         vorx_CorruptArchive,
-         0,
-         {}},
+        {corrupt, 0, Raw("huge body", streams::RawBlock(0, kMaxBlockSizeField, {}), "", 1000)},
         // Blocks that produce more than the declared size (the second block: the file
         // keeps the first), or fewer, whatever the CRC-32 of what they produced.
-        {Raw("second block over", Stored(fox) + packed, fox + fox, 2 * n - 1),
-         vorx_CorruptArchive,
-         n,
-         {}},
-        {Raw("under", packed, fox, n + 10), vorx_CorruptArchive, n, {}},
-        {Raw("under stored", Stored(fox), fox, n + 1), vorx_CorruptArchive, n, {0, 100}},
+        {corrupt, n, Raw("second block over", Stored(fox) + packed, fox + fox, 2 * n - 1)},
+        {corrupt, n, Raw("under", packed, fox, n + 10)},
+        {corrupt, n, Raw("under stored", Stored(fox), fox, n + 1), {0, 100}},
         // A compressed block of no steps adds nothing; stored blocks of no bytes are blocks.
-        {Raw("no steps", Packed({}) + Stored("xyz"), "xyz"), vorx_Success, 3, {}},
-        {Raw("zero blocks", Stored("abc") + Stored("") + Stored("def"), "abcdef"),
-         vorx_Success,
-         6,
-         {}},
+        {vorx_Success, 3, Raw("no steps", Packed({}) + Stored("xyz"), "xyz")},
+        {vorx_Success, 6, Raw("zero blocks", Stored("abc") + Stored("") + Stored("def"), "abcdef")},
         // Every compressed block has its own context: the second follows the first
         // without a gap, its first positions have no context, and its matches reach
         // only its own output ("bc" was recorded in the first block).
-        {Raw("two", Packed(first) + Packed(Literals("xyzxyz"), {Step{true, 4, 0}}),
-             firstText + "xyzxyzxyzx"),
-         vorx_Success,
-         23,
-         {}},
-        {Raw("early match", Packed(first) + Packed({Step{true, 2, 0}}), firstText + "??"),
-         vorx_CorruptArchive,
-         13,
-         {}},
-        {Raw("stale", Packed(first) + Packed(Literals("qqqabc"), {Step{true, 1, 0}}),
-             firstText + "qqqabca"),
-         vorx_CorruptArchive,
-         13,
-         {}},
+        {vorx_Success, 23,
+         Raw("two", Packed(first) + Packed(Literals("xyzxyz"), {Step{true, 4, 0}}),
+             firstText + "xyzxyzxyzx")},
+        {corrupt, 13,
+         Raw("early match", Packed(first) + Packed({Step{true, 2, 0}}), firstText + "??")},
+        {corrupt, 13,
+         Raw("stale", Packed(first) + Packed(Literals("qqqabc"), {Step{true, 1, 0}}),
+             firstText + "qqqabca")},
     };
     std::vector<TestEntry> entries;
     for (const Row& row : rows) entries.push_back(row.entry);
@@ -192,34 +177,26 @@ TEST(Extract, RefusalsBeforeAnythingIsWritten) {
     Fixture f({secret, TestEntry("plain", WordText(100, 2))});
     Handle& h = f.h;
     Bytes buffer(5000, 0xEE);
-    EXPECT_EQ(vorx_DecompressToPtr(h, "missing", buffer.data(), nullptr, nullptr), vorx_NotFound);
-    EXPECT_EQ(
-        vorx_DecompressToPtr(h, std::string(300, 'x').c_str(), buffer.data(), nullptr, nullptr),
-        vorx_NotFound);
-    EXPECT_EQ(vorx_DecompressToPtr(h, "secret", buffer.data(), nullptr, nullptr),
-              vorx_PasswordRequired);
+    EXPECT_EQ(ToMemory(h, "missing", buffer.data()), vorx_NotFound);
+    EXPECT_EQ(ToMemory(h, std::string(300, 'x'), buffer.data()), vorx_NotFound);
+    EXPECT_EQ(ToMemory(h, "secret", buffer.data()), vorx_PasswordRequired);
     EXPECT_EQ(buffer, Bytes(5000, 0xEE));
-    EXPECT_EQ(vorx_DecompressToPtr(h, "plain", nullptr, nullptr, nullptr), vorx_InvalidArgument);
-    EXPECT_EQ(vorx_DecompressToPtr(nullptr, "plain", buffer.data(), nullptr, nullptr),
-              vorx_InvalidArgument);
+    EXPECT_EQ(ToMemory(h, "plain", nullptr), vorx_InvalidArgument);
+    EXPECT_EQ(ToMemory(nullptr, "plain", buffer.data()), vorx_InvalidArgument);
 
     // A file is neither created nor truncated by a refusal.
     const std::string out = f.dir.File("out"), fresh = f.dir.File("fresh");
-    vorx::test::WriteFile(out, std::string("keep me"));
-    EXPECT_EQ(vorx_DecompressToFile(h, "missing", out.c_str(), nullptr, nullptr), vorx_NotFound);
-    EXPECT_EQ(vorx_DecompressToFile(h, "secret", out.c_str(), nullptr, nullptr),
-              vorx_PasswordRequired);
+    WriteFile(out, std::string("keep me"));
+    EXPECT_EQ(ToFile(h, "missing", out), vorx_NotFound);
+    EXPECT_EQ(ToFile(h, "secret", out), vorx_PasswordRequired);
     EXPECT_EQ(ReadFile(out), ToBytes("keep me"));
-    EXPECT_EQ(vorx_DecompressToFile(h, "secret", fresh.c_str(), nullptr, nullptr),
-              vorx_PasswordRequired);
+    EXPECT_EQ(ToFile(h, "secret", fresh), vorx_PasswordRequired);
     EXPECT_FALSE(std::filesystem::exists(fresh));
-    EXPECT_EQ(vorx_DecompressToFile(nullptr, "plain", out.c_str(), nullptr, nullptr),
-              vorx_InvalidArgument);
+    EXPECT_EQ(ToFile(nullptr, "plain", out), vorx_InvalidArgument);
     // Output files that cannot be created: a missing folder (whose free space is
     // unknown, which is no reason to refuse), and a folder where the file should be.
     for (const std::string& bad : {f.dir.File("no such folder/out"), f.dir.Path()})
-        EXPECT_EQ(vorx_DecompressToFile(h, "plain", bad.c_str(), nullptr, nullptr),
-                  vorx_InvalidArgument);
+        EXPECT_EQ(ToFile(h, "plain", bad), vorx_InvalidArgument);
 }
 
 TEST(Extract, TheDeclaredSizeDecidesAboutMemoryAndDiskSpace) {
@@ -228,14 +205,12 @@ TEST(Extract, TheDeclaredSizeDecidesAboutMemoryAndDiskSpace) {
                Raw("fits", Stored(text), text, (1ull << 32) - 1),
                Raw("huge", Stored(text), text, 1ull << 62)});
     Bytes buffer(64);
-    EXPECT_EQ(vorx_DecompressToPtr(f.h, "big", buffer.data(), nullptr, nullptr), vorx_OutOfMemory);
+    EXPECT_EQ(ToMemory(f.h, "big", buffer.data()), vorx_OutOfMemory);
     // Decoded, and only what the blocks produce is written: short of the record, damaged.
-    EXPECT_EQ(vorx_DecompressToPtr(f.h, "fits", buffer.data(), nullptr, nullptr),
-              vorx_CorruptArchive);
+    EXPECT_EQ(ToMemory(f.h, "fits", buffer.data()), vorx_CorruptArchive);
     EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + 24), text);
     // No volume has room for 4 EiB: refused before the file is made.
-    EXPECT_EQ(vorx_DecompressToFile(f.h, "huge", f.dir.File("out").c_str(), nullptr, nullptr),
-              vorx_OutOfDiskSpace);
+    EXPECT_EQ(ToFile(f.h, "huge", f.dir.File("out")), vorx_OutOfDiskSpace);
     EXPECT_FALSE(std::filesystem::exists(f.dir.File("out")));
 }
 
@@ -245,14 +220,13 @@ TEST(Extract, OneBlockMayProduceAtMost64MiBInAFile) {
     Fixture f({Raw("too big", streams::RunOfA(tooBig), big),
                Raw("exact", streams::RunOfA(tooBig - 1), big.substr(0, tooBig - 1))});
     const std::string out = f.dir.File("exact");
-    EXPECT_EQ(vorx_DecompressToFile(f.h, "too big", f.dir.File("big").c_str(), nullptr, nullptr),
-              vorx_Unknown);
+    EXPECT_EQ(ToFile(f.h, "too big", f.dir.File("big")), vorx_Unknown);
     // Exactly 64 MiB: the window grows to its limit and not beyond.
-    ASSERT_EQ(vorx_DecompressToFile(f.h, "exact", out.c_str(), nullptr, nullptr), vorx_Success);
+    ASSERT_EQ(ToFile(f.h, "exact", out), vorx_Success);
     EXPECT_EQ(ReadFile(out), Bytes(static_cast<size_t>(tooBig - 1), 'a'));
     // Memory has no such limit, only the caller's buffer.
     Bytes memory(static_cast<size_t>(tooBig));
-    EXPECT_EQ(vorx_DecompressToPtr(f.h, "too big", memory.data(), nullptr, nullptr), vorx_Success);
+    EXPECT_EQ(ToMemory(f.h, "too big", memory.data()), vorx_Success);
 }
 
 // A file the extraction may not write: in use by a program that lets nobody else write it
@@ -262,12 +236,11 @@ TEST(Extract, AnOutputFileThatCannotBeWritten) {
     Fixture f({TestEntry("plain", WordText(100, 1))});
     const std::string folder = f.dir.File("read only"), out = folder + "/file";
     ASSERT_TRUE(std::filesystem::create_directory(folder));
-    vorx::test::WriteFile(out, std::string("old"));
+    WriteFile(out, std::string("old"));
 #ifdef _WIN32
     const int holder = _sopen(out.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYRW);
     ASSERT_GE(holder, 0);
-    EXPECT_EQ(vorx_DecompressToFile(f.h, "plain", out.c_str(), nullptr, nullptr),
-              vorx_InvalidArgument);
+    EXPECT_EQ(ToFile(f.h, "plain", out), vorx_InvalidArgument);
     _close(holder);
     EXPECT_EQ(ReadFile(out), ToBytes("old"));
 #else
@@ -278,9 +251,9 @@ TEST(Extract, AnOutputFileThatCannotBeWritten) {
     };
     if (root && !run("mount -t tmpfs -o size=64k tmpfs"))
         GTEST_SKIP() << "runs as the superuser, and cannot mount a file system to make read-only";
-    if (root) vorx::test::WriteFile(out, std::string("old"));
+    if (root) WriteFile(out, std::string("old"));
     const bool readOnly = root ? run("mount -o remount,ro") : chmod(out.c_str(), 0444) == 0;
-    const vorx_Error e = vorx_DecompressToFile(f.h, "plain", out.c_str(), nullptr, nullptr);
+    const vorx_Error e = ToFile(f.h, "plain", out);
     const Bytes kept = ReadFile(out);
     ASSERT_TRUE(!root || run("umount"));
     ASSERT_TRUE(readOnly);
@@ -295,8 +268,7 @@ TEST(Extract, AFullDevice) {
     if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
     Fixture f({TestEntry("plain", WordText(100, 1)), Compressed("compressed", WordText(5000, 2))});
     for (const char* name : {"plain", "compressed"})
-        EXPECT_EQ(vorx_DecompressToFile(f.h, name, "/dev/full", nullptr, nullptr),
-                  vorx_WriteFailed);
+        EXPECT_EQ(ToFile(f.h, name, "/dev/full"), vorx_WriteFailed);
 }
 #endif
 
@@ -310,14 +282,12 @@ TEST(Extract, SetsTheLastWriteTimeOfEachTimeKind) {
     Fixture f(entries);
     const int64_t before = platform::CurrentTime();
     for (const TestEntry& e : entries)
-        ASSERT_EQ(vorx_DecompressToFile(f.h, e.name.c_str(), f.dir.File(e.name).c_str(), nullptr,
-                                        nullptr),
-                  vorx_Success);
-    EXPECT_EQ(vorx::test::ModificationTime(f.dir.File("1")), utc);
-    EXPECT_EQ(vorx::test::ModificationTime(f.dir.File("2")), utc + 7200);
+        ASSERT_EQ(ToFile(f.h, e.name, f.dir.File(e.name)), vorx_Success);
+    EXPECT_EQ(ModificationTime(f.dir.File("1")), utc);
+    EXPECT_EQ(ModificationTime(f.dir.File("2")), utc + 7200);
     // A FILETIME kind: the file keeps the time of its writing.
-    EXPECT_GE(vorx::test::ModificationTime(f.dir.File("3")), before);
-    EXPECT_LE(vorx::test::ModificationTime(f.dir.File("3")), platform::CurrentTime() + 1);
+    EXPECT_GE(ModificationTime(f.dir.File("3")), before);
+    EXPECT_LE(ModificationTime(f.dir.File("3")), platform::CurrentTime() + 1);
 }
 
 // A request made before a decode is cleared by it, in memory and to a file (the sample
@@ -332,3 +302,6 @@ TEST(Extract, AnEarlierCancellationDoesNotCarryOver) {
         EXPECT_EQ(o.bytes, WordText(60000, 2));
     }
 }
+
+}  // namespace
+}  // namespace vorx::test

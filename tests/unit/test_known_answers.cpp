@@ -7,6 +7,7 @@
 
 #include "container/blowfish.h"
 #include "container/crc32.h"
+#include "container/format.h"
 
 namespace vorx {
 namespace {
@@ -24,10 +25,8 @@ TEST(KnownAnswers, BlowfishAndCrc32) {
     // The archive stores each half little-endian: the published big-endian halves are
     // laid out so, encrypted, compared, and decrypted again.
     const auto bytesOf = [](uint64_t halves, uint8_t(&block)[8]) {
-        for (int i = 0; i < 4; ++i) {
-            block[i] = static_cast<uint8_t>(halves >> (32 + 8 * i));
-            block[4 + i] = static_cast<uint8_t>(halves >> (8 * i));
-        }
+        WriteLe32(block, static_cast<uint32_t>(halves >> 32));
+        WriteLe32(block + 4, static_cast<uint32_t>(halves));
     };
     for (const Row& row : rows) {
         BlowfishContext ctx;

@@ -12,28 +12,13 @@ namespace {
 
 constexpr int64_t kEpochTicks = 116444736000000000;  // 1970-01-01 as a FILETIME
 
-uint64_t Ticks(const vorx_FileTime& t) { return (uint64_t{t.highDateTime} << 32) | t.lowDateTime; }
-uint64_t ExactFileTime(int64_t seconds) {
-    return static_cast<uint64_t>(kEpochTicks + seconds * 10000000);
-}
-
-vorx_FileInfo Convert(uint8_t timeKind, uint64_t time) {
-    EntryRecord record{};
-    record.timeKind = timeKind;
-    record.time = time;
-    record.attributes = 0xFFFF;  // widened, not sign-extended
-    vorx_FileInfo info;
-    RecordToFileInfo(record, &info);
-    return info;
-}
-
 // One row per case: the zone, the record's kind and time, and the seconds and FILETIME
 // the caller gets (kAny: the FILETIME is the exact one of the seconds; kSkip: not
 // checked, since outside UTC the FILETIME goes through the system's local time, which
-// under Wine is the host's zone, not TZ). Before 1970 and
-// after 3000 the Windows runtime has no local calendar time: those instants still get
-// their exact FILETIME, and 0 when a FILETIME cannot hold them. A zone with daylight
-// saving counts its standard offset only, whatever the date.
+// under Wine is the host's zone, not TZ). Before 1970 and after 3000 the Windows runtime
+// has no local calendar time: those instants still get their exact FILETIME, and 0 when
+// a FILETIME cannot hold them. A zone with daylight saving counts its standard offset
+// only, whatever the date.
 TEST(Times, KindsZonesAndRanges) {
     constexpr uint64_t kAny = UINT64_MAX, kSkip = UINT64_MAX - 1;
     const int64_t t = 1700000000, half = 180 * 86400;
@@ -62,12 +47,19 @@ TEST(Times, KindsZonesAndRanges) {
     };
     for (const auto& row : rows) {
         test::SetTimeZone(row.tz);
-        const vorx_FileInfo info = Convert(row.kind, static_cast<uint64_t>(row.time));
+        EntryRecord record{};
+        record.timeKind = row.kind;
+        record.time = static_cast<uint64_t>(row.time);
+        record.attributes = 0xFFFF;  // widened, not sign-extended
+        vorx_FileInfo info;
+        RecordToFileInfo(record, &info);
         EXPECT_EQ(info.lastWriteSeconds, row.seconds) << row.tz << " " << row.time;
         EXPECT_EQ(info.attributes, 0x0000FFFFu);
         if (row.ticks != kSkip) {
-            EXPECT_EQ(Ticks(info.lastWriteTime),
-                      row.ticks == kAny ? ExactFileTime(row.seconds) : row.ticks)
+            EXPECT_EQ(
+                (uint64_t{info.lastWriteTime.highDateTime} << 32) | info.lastWriteTime.lowDateTime,
+                row.ticks == kAny ? static_cast<uint64_t>(kEpochTicks + row.seconds * 10000000)
+                                  : row.ticks)
                 << row.tz << " kind " << int{row.kind} << " " << row.time;
         }
     }

@@ -11,16 +11,14 @@
 #include "writer/archive_writer.h"
 #include "writer/sfx_maker.h"
 
-namespace vorx {
+namespace vorx::test {
 namespace {
-
-using test::TempDir;
 
 // What the reader never looks at: the header's fixed bytes, and zeros behind the last
 // block (64, 64 and 22 bytes, each padded to 16) and behind the names; data in 7-byte pieces.
 TEST(Writer, LayoutOfAStoredEntry) {
     TempDir dir;
-    const Bytes data = test::RandomBytes(150, 8);
+    const Bytes data = RandomBytes(150, 8);
     ArchiveWriter writer;
     ASSERT_TRUE(
         writer.Create(dir.File("one.vorx")) && writer.BeginArchive() &&
@@ -28,7 +26,7 @@ TEST(Writer, LayoutOfAStoredEntry) {
     for (size_t at = 0; at < data.size(); at += 7)
         ASSERT_TRUE(writer.Write(&data[at], std::min<size_t>(7, 150 - at)));
     ASSERT_TRUE(writer.EndEntry() && writer.Finish()) << writer.Error();
-    const Bytes f = test::ReadFile(dir.File("one.vorx"));
+    const Bytes f = ReadFile(dir.File("one.vorx"));
     ASSERT_EQ(f.size(), 64 + 3 * 4 + 64 + 64 + 32 + 12 + 16u);
     EXPECT_EQ(Bytes(f.begin(), f.begin() + 32),
               (Bytes{'V', 'O', 'R', 'X', 2, 0, 0, 0x8F, 1, 0, 0,    0, 0, 0, 0, 0,
@@ -78,10 +76,8 @@ TEST(Writer, RefusesWhatReadersCannotRead) {
         ArchiveWriter writer(options);
         ASSERT_TRUE(writer.Create(dir.File("w.vorx")) && writer.BeginArchive());
         EntryOptions entry{row.name, kTimeUtcSeconds, 0, 0x20, row.password, row.encoder};
-        const Bytes data(100, 1);
-        const bool added = writer.AddEntry(entry, data.data(), data.size());
-        DirectoryOptions directory{row.namesPassword};
-        EXPECT_EQ(added && writer.Finish(directory), row.ok);
+        const bool added = writer.AddEntry(entry, Bytes(100, 1).data(), 100);
+        EXPECT_EQ(added && writer.Finish(DirectoryOptions{row.namesPassword}), row.ok);
         EXPECT_EQ(writer.Error().empty(), row.ok);
         EXPECT_TRUE(row.ok ||
                     (!writer.AddEntry(EntryOptions{"b", 1, 0, 0x20, {}, stored}, "x", 1) &&
@@ -93,7 +89,7 @@ TEST(Writer, RefusesWhatReadersCannotRead) {
 // the archive: refused whole and split between two pieces.
 TEST(Writer, CarrierMustNotHoldASignature) {
     TempDir dir;
-    Bytes ok = test::RandomBytes(1000, 31), bad = ok;
+    Bytes ok = RandomBytes(1000, 31), bad = ok;
     std::memcpy(&ok[100], "VORX\x05\0\0\x8F", 8);
     std::memcpy(&bad[500], "VORX\x02\0\0\x8F", 8);
     ArchiveWriter whole, split, good;
@@ -139,7 +135,6 @@ Image MakeImage(const std::vector<Section>& sections, size_t size = 4096) {
 }
 
 TEST(SfxMaker, RefusesImagesThatAreNotCleanStubs) {
-    const uint8_t signature[8] = {'V', 'O', 'R', 'X', 0x02, 0x00, 0x00, 0x8F};
     struct Row {
         const char* what;
         Image image;
@@ -153,7 +148,7 @@ TEST(SfxMaker, RefusesImagesThatAreNotCleanStubs) {
         return MakeImage({{".sfxcfg", size, 0x200, offset, characteristics}});
     };
     const Image stub = MakeImage(kStub), large = MakeImage(kStub, 8192);
-    const std::vector<uint8_t> sig(signature, signature + 8);
+    const Bytes sig = {'V', 'O', 'R', 'X', 0x02, 0x00, 0x00, 0x8F};
     const Row rows[] = {
         {"empty", {}, 0, {}, "not a Windows executable"},
         {"PE offset beyond the file", stub, 0x3C, {0xF0, 0xFF, 0xFF, 0xFF}, "cut short"},
@@ -185,4 +180,4 @@ TEST(SfxMaker, RefusesImagesThatAreNotCleanStubs) {
 }
 
 }  // namespace
-}  // namespace vorx
+}  // namespace vorx::test
