@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "container/format.h"
+#include "tests/fuzz/fuzz_support.h"
 #include "tests/support/stream_builder.h"
 #include "writer/compressor.h"
 
@@ -62,10 +63,7 @@ bool Save(const std::string& folder, const Body& body, uint32_t bits, uint64_t c
     input[7] = static_cast<uint8_t>((rng() % 128) << 1 | (progress ? 1 : 0));
     input.insert(input.end(), body.begin(), body.end());
     const std::string path = folder + "/block" + std::to_string(written++);
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    const bool ok = f && std::fwrite(input.data(), 1, input.size(), f) == input.size();
-    if (f) std::fclose(f);
-    return ok;
+    return fuzz::WriteInput(path, input.data(), input.size());
 }
 
 // Data compressed by the product at a random level (always a compressed block), with
@@ -105,11 +103,7 @@ std::vector<reference::Entry> Table(size_t maxCount, uint32_t symbolLimit, bool 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
-        return 2;
-    }
-    const std::string folder = argv[1];
+    const std::string folder = fuzz::SeedFolder(argc, argv);
     bool ok = true;
     uint32_t bits = 0;
     // Sound blocks, given exactly their room and one byte less; then damaged copies.

@@ -16,20 +16,17 @@ namespace {
 
 // Runs `x` with standard output and error in `file`.
 int ExtractInto(const tool::Options& options, const std::string& file) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    const int savedOut = dup(1), savedErr = dup(2);
+    std::fflush(nullptr);
+    const int saved[] = {dup(1), dup(2)};
     const int out = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(out, 1);
-    dup2(out, 2);
+    for (int fd : {1, 2}) dup2(out, fd);
     close(out);
     const int code = tool::Extract(options);
-    std::fflush(stdout);
-    std::fflush(stderr);
-    dup2(savedOut, 1);
-    dup2(savedErr, 2);
-    close(savedOut);
-    close(savedErr);
+    std::fflush(nullptr);
+    for (int fd : {1, 2}) {
+        dup2(saved[fd - 1], fd);
+        close(saved[fd - 1]);
+    }
     return code;
 }
 
