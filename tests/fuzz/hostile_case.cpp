@@ -232,27 +232,20 @@ std::string Forbidden(const Case& c, const Entry& e) {
 // A path as Windows compares it when `ignoreCase` (upper case), else as it is.
 std::string Join(const std::vector<std::string>& parts, bool ignoreCase) {
     std::string path;
-    for (const std::string& p : parts) {
-        path += path.empty() ? "" : "/";
-        const auto wide = Wide(p);
-        if (!ignoreCase || !wide) {
-            path += p;
-            continue;
-        }
-        for (wchar_t c : *wide) {
-            char buffer[8];
-            std::mbstate_t s{};
-            const size_t k = std::wcrtomb(
-                buffer, static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c))), &s);
-            path.append(buffer, k == static_cast<size_t>(-1) ? 0 : k);
-        }
-    }
-    return path;
+    for (const std::string& p : parts) path += (path.empty() ? "" : "/") + p;
+    auto wide = Wide(path);
+    if (!ignoreCase || !wide) return path;
+    for (wchar_t& c : *wide) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+    std::string upper(wide->size() * 4 + 1, '\0');
+    std::mbstate_t state{};
+    const wchar_t* from = wide->c_str();
+    const size_t n = std::wcsrtombs(upper.data(), &from, upper.size(), &state);
+    return n == static_cast<size_t>(-1) ? path : upper.substr(0, n);
 }
 
 // Every file, folder and link below `folder`, never through a link, with what each is: a
-// file with its time and its bytes, or (`summary`) its size, time and a hash of its bytes.
-std::map<std::string, std::string> Walk(const std::string& folder, bool summary = false) {
+// file with its size, time and a hash of its bytes.
+std::map<std::string, std::string> Walk(const std::string& folder) {
     namespace fs = std::filesystem;
     std::map<std::string, std::string> tree;
     std::error_code ec;
@@ -263,11 +256,9 @@ std::map<std::string, std::string> Walk(const std::string& folder, bool summary 
         if (lstat(path.c_str(), &st) != 0) continue;
         if (S_ISREG(st.st_mode)) {
             const std::string content = ReadAll(path);
-            const std::string time = std::to_string(st.st_mtime);
-            tree[rel] = summary
-                            ? "file of " + std::to_string(content.size()) + " bytes, time " + time +
-                                  ", hash " + std::to_string(std::hash<std::string>()(content))
-                            : "file " + time + " " + content;
+            tree[rel] = "file of " + std::to_string(content.size()) + " bytes, time " +
+                        std::to_string(st.st_mtime) + ", hash " +
+                        std::to_string(std::hash<std::string>()(content));
         } else if (S_ISLNK(st.st_mode)) {
             const ssize_t n = readlink(path.c_str(), target, sizeof target);
             tree[rel] = "link to " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0);
@@ -417,7 +408,7 @@ Scene::~Scene() {
 
 std::string Scene::Current() const {
     std::string text;
-    for (const auto& [path, what] : Walk(root, true))
+    for (const auto& [path, what] : Walk(root))
         if (path != "out" && path.compare(0, 4, "out/") != 0) text += path + ": " + what + "\n";
     return text;
 }
@@ -439,7 +430,7 @@ std::vector<std::string> Check(const Case& c, const Scene& scene, const Outcome&
                 broken.push_back("'" + path + "' (" + what + ") appeared");
             continue;
         }
-        const std::string content = what.substr(what.find(' ', 5) + 1);
+        const std::string content = ReadAll(scene.out + "/" + path);
         size_t index = 0;
         if (!TagOf(content, &index) || index >= c.entries.size()) {
             const bool plantedFile =
