@@ -43,20 +43,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 "the case can be made");
     scene.snapshot = scene.Current();
 
-    tool::Options options;
-    options.command = 'x';
-    options.archive = scene.archive;
-    options.outDir = scene.out;
-    options.codePage = c.codePage;
-    options.jobs = c.jobs;
-    options.yes = c.yes;
-    options.password = c.password;
+    const tool::Options options{.command = 'x',
+                                .archive = scene.archive,
+                                .password = c.password,
+                                .yes = c.yes,
+                                .outDir = scene.out,
+                                .codePage = c.codePage,
+                                .jobs = c.jobs};
     const std::string outputFile = scene.root + ".output";
-    hunt::Outcome outcome;
-    outcome.exitCode = ExtractInto(options, outputFile);
-    outcome.output = hunt::ReadAll(outputFile);
+    const int code = ExtractInto(options, outputFile);
+    const hunt::Outcome outcome{
+        .exitCode = code, .output = hunt::ReadAll(outputFile), .counts = true};
     std::remove(outputFile.c_str());
-    outcome.counts = true;
     const auto broken = hunt::Check(c, scene, outcome);
     if (broken.empty()) return 0;
     std::fprintf(stderr, "%s", hunt::Describe(c).c_str());

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <cwchar>
 #include <cwctype>
 #include <map>
 #include <filesystem>
@@ -32,6 +32,25 @@ uint32_t Choices::Below(uint32_t n) {
         if (size_ > 0) ++data_, --size_;
     }
     return value % n;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::string content;
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    char buffer[65536];
+    for (ssize_t n; fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;)
+        content.append(buffer, static_cast<size_t>(n));
+    if (fd >= 0) close(fd);
+    return content;
+}
+
+Entry Plain(const std::string& name, size_t index, size_t length, char fill) {
+    char tag[32];
+    std::snprintf(tag, sizeof tag, "\x02HUNT%04zu\x03", index % 10000);
+    Entry e;
+    e.name = name;
+    e.data = tag + std::string(length, fill);
+    return e;
 }
 
 namespace {
@@ -133,41 +152,6 @@ bool TagOf(const std::string& content, size_t* index) {
         return false;
     *index = static_cast<size_t>(std::atoi(content.substr(5, 4).c_str()));
     return true;
-}
-
-}  // namespace
-
-std::string ReadAll(const std::string& path) {
-    std::string content;
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
-    char buffer[65536];
-    for (ssize_t n; fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;)
-        content.append(buffer, static_cast<size_t>(n));
-    if (fd >= 0) close(fd);
-    return content;
-}
-
-Entry Plain(const std::string& name, size_t index, size_t length, char fill) {
-    char tag[32];
-    std::snprintf(tag, sizeof tag, "\x02HUNT%04zu\x03", index % 10000);
-    Entry e;
-    e.name = name;
-    e.data = tag + std::string(length, fill);
-    return e;
-}
-
-namespace {
-
-Entry MakeEntry(Choices& choices, size_t index, const std::string& name) {
-    // Mostly small; now and then past the sizes at which the tool and the library
-    // change their ways (whole entries in memory, several blocks, 4 MiB).
-    size_t length = choices.Below(300);
-    if (choices.OneIn(40)) length = (1u << 20) + choices.Below(5u << 20);
-    Entry e = Plain(name, index, length, 'a');
-    const uint32_t seed = choices.Below(1u << 24);
-    for (size_t i = 0; i < length; ++i)
-        e.data[10 + i] = "abcdefgh"[(i * seed >> 4) & 7] ^ (i % 97 == 0 ? 0x20 : 0);
-    return e;
 }
 
 // UTF-8 as wide characters (the C.UTF-8 locale), or nothing when it is not UTF-8.
@@ -279,7 +263,15 @@ Case MakeCase(Choices& choices, const std::vector<unsigned>& codePages, size_t m
     c.codePage = codePages[choices.Below(static_cast<uint32_t>(codePages.size()))];
     const size_t count = 1 + choices.Below(static_cast<uint32_t>(maxEntries));
     for (size_t i = 0; i < count; ++i) {
-        Entry e = MakeEntry(choices, i, MakeName(choices, c.codePage, c.entries, rarity));
+        // Mostly small; now and then past the sizes at which the tool and the library
+        // change their ways (whole entries in memory, several blocks, 4 MiB).
+        const std::string name = MakeName(choices, c.codePage, c.entries, rarity);
+        size_t length = choices.Below(300);
+        if (choices.OneIn(40)) length = (1u << 20) + choices.Below(5u << 20);
+        Entry e = Plain(name, i, length, 'a');
+        const uint32_t seed = choices.Below(1u << 24);
+        for (size_t k = 0; k < length; ++k)
+            e.data[10 + k] = "abcdefgh"[(k * seed >> 4) & 7] ^ (k % 97 == 0 ? 0x20 : 0);
         e.encrypted = choices.OneIn(5);
         e.compressed = choices.OneIn(3);
         const uint32_t lies = 12 * rarity / 4, lie = choices.Below(lies) + 12 - lies;
