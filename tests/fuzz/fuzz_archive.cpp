@@ -1,14 +1,12 @@
 // Fuzz target: any byte string opened as an archive (through a temporary file), without
-// a password and with one, every entry enumerated (in order, then from the end) and
-// each name looked up again; with the password every entry is also decoded to memory
-// (a heap block of exactly the declared size) and to a file, without a password and,
-// when encrypted, with it. Besides crashes, out-of-bounds accesses, leaks and hangs it
-// catches answers the library must never give: codes outside the documented sets, names
-// without their NUL, a look-up that cannot find a name that enumeration just gave, a
-// look-up that finds a name the names table does not hold, an entry index whose answers
-// differ from those of the walks over the records and names it stands in for, progress
-// outside 0 to 100, a successful decode that does not end on 100, and different bytes
-// in memory and in a file.
+// a password and with one; every entry enumerated (in order, then from the end) and its
+// name looked up again, and with the password decoded to memory (a heap block of exactly
+// the declared size) and to a file, without the password and, when encrypted, with it.
+// Besides crashes, out-of-bounds accesses, leaks and hangs it catches: codes outside the
+// documented sets, names without their NUL, a look-up that misses a name enumeration just
+// gave or finds one the names table does not hold, an entry index that answers otherwise
+// than the walks over the records and names it stands in for, progress outside 0 to 100
+// or a successful decode not ending on 100, and different bytes in memory and in a file.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
