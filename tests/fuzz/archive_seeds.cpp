@@ -1,15 +1,16 @@
-// Writes the seed corpus of the archive fuzz targets into the folder given as argument:
+// Writes the seed corpus of the archive fuzz target into the folder given as argument:
 // small archives of every shape (carriers, plain and encrypted names tables and
 // entries, many entries, long names, names in the padding, stored and compressed
 // entries of one block and many, text, noise and runs), entries of hand-made blocks
 // that reach the edges of the format (trees of one symbol, no lengths), and a wrong
-// entry count (the conformance sample adds the older format and damaged tables). Encrypted parts
-// use the targets' password.
+// entry count (the conformance sample adds the older format and damaged tables).
+// Encrypted parts use the target's password.
 #include <cstdio>
-#include <filesystem>
+#include <deque>
 #include <string>
 #include <vector>
 
+#include "tests/fuzz/fuzz_support.h"
 #include "tests/support/stream_builder.h"
 #include "tests/support/test_support.h"
 
@@ -30,7 +31,7 @@ bool Write(const std::string& folder, Seed seed) {
     for (Entry& e : seed.entries) {
         e.timeKind = static_cast<uint8_t>(1 + kind++ % 3);
         e.time = 1600000000u + kind;
-        if (seed.encryptEntries) e.password = "fuzz";
+        if (seed.encryptEntries) e.password = fuzz::kPassword;
         if (!e.encoder) e.encoder = vorx::StoredBlockEncoder(32);
     }
     std::string error;
@@ -62,73 +63,60 @@ Entry EdgeEntry(bool noLengths) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
-        return 2;
-    }
-    const std::string folder = argv[1];
-    std::filesystem::create_directories(folder);
+    const std::string folder = fuzz::SeedFolder(argc, argv);
+    std::deque<Seed> seeds;
+    const auto add = [&seeds](const std::string& file, std::vector<Entry> entries) -> Seed& {
+        Seed& seed = seeds.emplace_back();
+        seed.file = file;
+        seed.entries = std::move(entries);
+        return seed;
+    };
     const auto packed = [](const std::string& name, Bytes data, size_t chunk) {
         Entry e(name, std::move(data));
         e.encoder = vorx::test::PackingEncoder(chunk);
         return e;
     };
 
-    std::vector<Seed> seeds(18);
-    seeds[0].file = "basic.vorx";
-    seeds[0].entries = {{"readme.txt", RandomBytes(40, 1)},
-                        {"dir\\data.bin", RandomBytes(100, 2)},
-                        {"$comments$", RandomBytes(9, 3)}};
-    for (size_t i : {1, 2, 3, 4, 5}) seeds[i] = seeds[0];
-    seeds[1].file = "carrier.vorx";
-    seeds[1].carrier = WordText(300, 4);
-    seeds[1].carrier.insert(seeds[1].carrier.begin() + 10, {'V', 'O', 'R', 'X'});
-    seeds[2].file = "encrypted-names.vorx";
-    seeds[2].directory.password = "fuzz";
-    seeds[3].file = "encrypted-entries.vorx";
-    seeds[3].encryptEntries = true;
-    seeds[4].file = "ghost.vorx";
-    seeds[4].directory.padding = {'g', 'h', 'o', 's', 't', 0};
-    seeds[5].file = "wrong-count.vorx";
-    seeds[5].directory.entryCount = 5;
-    seeds[6].file = "many.vorx";
+    const std::vector<Entry> basic = {{"readme.txt", RandomBytes(40, 1)},
+                                      {"dir\\data.bin", RandomBytes(100, 2)},
+                                      {"$comments$", RandomBytes(9, 3)}};
+    add("basic.vorx", basic);
+    Bytes carrier = WordText(300, 4);
+    carrier.insert(carrier.begin() + 10, {'V', 'O', 'R', 'X'});
+    add("carrier.vorx", basic).carrier = carrier;
+    add("encrypted-names.vorx", basic).directory.password = fuzz::kPassword;
+    add("encrypted-entries.vorx", basic).encryptEntries = true;
+    add("ghost.vorx", basic).directory.padding = {'g', 'h', 'o', 's', 't', 0};
+    add("wrong-count.vorx", basic).directory.entryCount = 5;
+    Seed& many = add("many.vorx", {});
     for (unsigned i = 0; i < 40; ++i)
-        seeds[6].entries.push_back({"f" + std::to_string(i), RandomBytes(i % 7, i)});
-    seeds[7].file = "long-names.vorx";
-    seeds[7].entries = {{std::string(239, 'a'), RandomBytes(3, 5)},
-                        {std::string(250, 'b'), RandomBytes(3, 6)},
-                        {std::string(255, 'c'), RandomBytes(3, 7)},
-                        {"", RandomBytes(2, 8)},
-                        {"short", RandomBytes(1, 9)}};
-    seeds[8].file = "empty.vorx";
-    seeds[9].file = "multi-block.vorx";
-    seeds[9].entries = {{"blocks.bin", RandomBytes(200, 10)}, {"tail", RandomBytes(17, 11)}};
-    seeds[9].entries[0].encoder = vorx::StoredBlockEncoder(16);
-    seeds[10].file = "text.vorx";
-    seeds[10].entries = {packed("text.txt", WordText(3000, 1), 1 << 20)};
-    seeds[11].file = "blocks.vorx";
-    seeds[11].entries = {packed("blocks", WordText(6000, 2), 700)};
-    seeds[12].file = "mixed.vorx";
-    seeds[12].entries = {
-        packed("mixed", RandomBytes(1500, 3), 300), {"empty", {}}, {"one", {0x41}}};
-    seeds[13].file = "secret.vorx";
-    seeds[13].entries = {packed("secret", WordText(2500, 4), 900),
-                         packed("plain", WordText(700, 5), 1 << 20)};
-    seeds[13].encryptEntries = true;
-    seeds[13].directory.password = "fuzz";
-    seeds[14].file = "runs.vorx";
+        many.entries.push_back({"f" + std::to_string(i), RandomBytes(i % 7, i)});
+    add("long-names.vorx", {{std::string(239, 'a'), RandomBytes(3, 5)},
+                            {std::string(250, 'b'), RandomBytes(3, 6)},
+                            {std::string(255, 'c'), RandomBytes(3, 7)},
+                            {"", RandomBytes(2, 8)},
+                            {"short", RandomBytes(1, 9)}});
+    add("empty.vorx", {});
+    Seed& multi = add("multi-block.vorx",
+                      {{"blocks.bin", RandomBytes(200, 10)}, {"tail", RandomBytes(17, 11)}});
+    multi.entries[0].encoder = vorx::StoredBlockEncoder(16);
+    add("text.vorx", {packed("text.txt", WordText(3000, 1), 1 << 20)});
+    add("blocks.vorx", {packed("blocks", WordText(6000, 2), 700)});
+    add("mixed.vorx", {packed("mixed", RandomBytes(1500, 3), 300), {"empty", {}}, {"one", {0x41}}});
+    Seed& secret = add("secret.vorx", {packed("secret", WordText(2500, 4), 900),
+                                       packed("plain", WordText(700, 5), 1 << 20)});
+    secret.encryptEntries = true;
+    secret.directory.password = fuzz::kPassword;
     Bytes runs(20000, 'r');
     for (size_t i = 0; i < runs.size(); i += 997) runs[i] = static_cast<uint8_t>(i);
-    seeds[14].entries = {packed("runs", runs, 1 << 20),
-                         packed("noise", RandomBytes(3000, 6), 1 << 20)};
-    seeds[15].file = "many-packed.vorx";
+    add("runs.vorx",
+        {packed("runs", runs, 1 << 20), packed("noise", RandomBytes(3000, 6), 1 << 20)});
+    Seed& manyPacked = add("many-packed.vorx", {});
     for (int i = 0; i < 24; ++i)
-        seeds[15].entries.push_back(
+        manyPacked.entries.push_back(
             packed("dir\\file" + std::to_string(i), WordText(60 + 13 * i, 10 + i), 1 << 20));
-    seeds[16].file = "edge0.vorx";
-    seeds[16].entries = {EdgeEntry(true)};
-    seeds[17].file = "edge1.vorx";
-    seeds[17].entries = {EdgeEntry(false)};
+    add("edge0.vorx", {EdgeEntry(true)});
+    add("edge1.vorx", {EdgeEntry(false)});
 
     for (const Seed& seed : seeds)
         if (!Write(folder, seed)) return 1;

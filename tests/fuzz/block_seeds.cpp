@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "container/format.h"
+#include "tests/fuzz/fuzz_support.h"
 #include "tests/support/stream_builder.h"
 #include "writer/compressor.h"
 
@@ -46,13 +47,15 @@ Body Sample(size_t size) {
     return data;
 }
 
+std::string folder;
 int written = 0;
+bool ok = true;
 
 // The block fuzz target's input: the bit count (its top byte, random unless the count
 // must stay exact, also chooses the progress fraction), the room, the progress choice.
-bool Save(const std::string& folder, const Body& body, uint32_t bits, uint64_t capacity,
-          bool progress, bool exactBits = false) {
-    if (body.size() > 8000) return true;  // beyond the target's input size
+void Save(const Body& body, uint32_t bits, uint64_t capacity, bool progress,
+          bool exactBits = false) {
+    if (body.size() > 8000) return;  // beyond the target's input size
     if (capacity > 0xFFFFu * 16 + 15) capacity = 0xFFFFu * 16 + 15;
     Body input(8);
     const uint32_t top = exactBits ? 0 : static_cast<uint32_t>(rng() % 256);
@@ -62,10 +65,7 @@ bool Save(const std::string& folder, const Body& body, uint32_t bits, uint64_t c
     input[7] = static_cast<uint8_t>((rng() % 128) << 1 | (progress ? 1 : 0));
     input.insert(input.end(), body.begin(), body.end());
     const std::string path = folder + "/block" + std::to_string(written++);
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    const bool ok = f && std::fwrite(input.data(), 1, input.size(), f) == input.size();
-    if (f) std::fclose(f);
-    return ok;
+    ok &= fuzz::WriteInput(path, input.data(), input.size());
 }
 
 // Data compressed by the product at a random level (always a compressed block), with
@@ -105,20 +105,15 @@ std::vector<reference::Entry> Table(size_t maxCount, uint32_t symbolLimit, bool 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s FOLDER\n", argv[0]);
-        return 2;
-    }
-    const std::string folder = argv[1];
-    bool ok = true;
+    folder = fuzz::SeedFolder(argc, argv);
     uint32_t bits = 0;
     // Sound blocks, given exactly their room and one byte less; then damaged copies.
     for (int round = 0; round < 300; ++round) {
         const Body data = Sample(rng() % 3 == 0 ? rng() % 64 : rng() % 6000);
         Body body = Encoded(data, &bits);
         if (round < 100) {
-            ok &= Save(folder, body, bits, data.size(), round % 2);
-            ok &= Save(folder, body, bits, data.size() - (data.empty() ? 0 : 1), false);
+            Save(body, bits, data.size(), round % 2);
+            Save(body, bits, data.size() - (data.empty() ? 0 : 1), false);
             continue;
         }
         for (int i = 1 + static_cast<int>(rng() % 8); i > 0; --i) {
@@ -126,8 +121,7 @@ int main(int argc, char** argv) {
             if (bit / 8 < body.size()) body[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
         }
         if (rng() % 4 == 0) bits = static_cast<uint32_t>(rng() % (body.size() * 8 + 1));
-        ok &= Save(folder, body, bits, rng() % 3 ? data.size() : data.size() + rng() % 300000,
-                   rng() % 2);
+        Save(body, bits, rng() % 3 ? data.size() : data.size() + rng() % 300000, rng() % 2);
     }
     // Short periods: long overlapping matches that end at the end of the room.
     for (uint32_t period = 1; period <= 40; period += 3)
@@ -136,7 +130,7 @@ int main(int argc, char** argv) {
             for (size_t i = 0; i < size; ++i)
                 data[i] = i < period ? static_cast<uint8_t>(rng()) : data[i - period];
             const Body body = Encoded(data, &bits);
-            ok &= Save(folder, body, bits, size, false);
+            Save(body, bits, size, false);
         }
     // Adversarial tables (wide, huge weights, empty) over random step bits.
     for (int round = 0; round < 200; ++round) {
@@ -160,7 +154,7 @@ int main(int argc, char** argv) {
                               : bias == 1 ? (rng() % 8 == 0)
                                           : (rng() % 8 != 0));
         const Body body = w.Finish(&bits);
-        ok &= Save(folder, body, bits, rng() % 200000, rng() % 2);
+        Save(body, bits, rng() % 200000, rng() % 2);
     }
     // Flag symbol 0 (four literals) has the code 0, so the zero slack behind the steps
     // decodes as literal runs until a code reaches past it; literal codes of many lengths
@@ -183,11 +177,11 @@ int main(int argc, char** argv) {
             for (int i = 0; i < 4; ++i) w.Literal(plan.literals[rng() % symbols].symbol);
         }
         const Body body = w.Finish(&bits);
-        ok &= Save(folder, body, bits,
-                   round % 3 == 0   ? 1 << 16
-                   : round % 3 == 1 ? 4 * runs + rng() % 8
-                                    : rng() % 400,
-                   false);
+        Save(body, bits,
+             round % 3 == 0   ? 1 << 16
+             : round % 3 == 1 ? 4 * runs + rng() % 8
+                              : rng() % 400,
+             false);
     }
     // Literal steps in the zero slack that end exactly at its end (the last bit a code
     // may read): whole groups (a flag code and four times the leftmost literal code, an
@@ -213,7 +207,7 @@ int main(int argc, char** argv) {
             streams::BlockWriter w(plan);
             while (w.bits().bitCount() < bodyBits) w.bits().WriteBit(0);
             const Body body = w.Finish(&bits);
-            ok &= Save(folder, body, bits, plan.stepCount + rng() % 2000, false, true);
+            Save(body, bits, plan.stepCount + rng() % 2000, false, true);
         }
     }
     // Random bodies, half of them with small table counts so that the steps are reached.
@@ -227,8 +221,7 @@ int main(int argc, char** argv) {
             body[6] &= 0x03;
             body[7] &= 0x03;
         }
-        ok &= Save(folder, body, static_cast<uint32_t>(rng() % (body.size() * 8 + 1)), rng() % 5000,
-                   false);
+        Save(body, static_cast<uint32_t>(rng() % (body.size() * 8 + 1)), rng() % 5000, false);
     }
     std::printf("%d seeds\n", written);
     return ok ? 0 : 1;

@@ -2,27 +2,30 @@
 // hostile cases from a seed (tests/fuzz/hostile_case.h), runs an extraction program on
 // each and checks the invariants after every case.
 //
-//   extract_hunt --tool VORX [--cases N | --seconds S] [--seed N] [--codepages 1252,932]
-//                [--wine RUNNER] [--stub STUB.exe] [--race] [--in FOLDER]
+//   extract_hunt --tool VORX [--cases N] [--seed N] [--codepages 1252,932]
+//                [--wine RUNNER] [--stub STUB.exe] [--race] [--full]
 //
 // --tool runs `VORX x ARCHIVE -o OUT ...` (through RUNNER under Wine: paths as Z:\...).
 // --stub instead makes each case a self-extractor of STUB whose destination is OUT and
 // runs it with "/q /s". --race swaps a folder of the destination for a link to a folder
-// outside it, and back, all the while the extraction runs. --in makes the cases in
-// FOLDER instead of /tmp (a small file system, to run out of room). Under Wine the program's ANSI
-// code page comes from the locale the caller set (LANG, LC_ALL, LOCPATH).
-// Exits with 1 when a case broke an invariant (each is printed with its seed), 0 otherwise.
+// outside it, and back, all the while the extraction runs. --full makes the cases on a
+// tmpfs of 5 MiB that they fill: what does not fit must fail whole, leave no part behind
+// and be told by the exit code. Under Wine the program's ANSI code page comes from the
+// locale the caller set (LANG, LC_ALL, LOCPATH).
+// Exits with 1 when a case broke an invariant (each is printed with its seed), 77 when
+// --full cannot mount (it needs root), 0 otherwise.
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -34,14 +37,10 @@
 namespace {
 
 struct Settings {
-    std::string tool;
-    std::string wine;
-    std::string stub;
+    std::string tool, wine, stub;
     std::vector<unsigned> codePages{1252, 932, 936, 949, 950, 65001};
-    uint64_t seed = 1;
-    uint64_t cases = 100;
-    uint64_t seconds = 0;  // when set, as many cases as fit
-    bool race = false;
+    uint64_t seed = 1, cases = 100;
+    bool race = false, full = false;
     std::string folder = "/tmp";
 };
 
@@ -66,16 +65,15 @@ void Swap(const std::string& path, const std::string& target, const std::atomic<
     }
 }
 
-const char kNotStaged[] = "";
-
-// One case: the broken invariants, none, or kNotStaged alone.
-std::vector<std::string> RunCase(const Settings& s, uint64_t seed, std::string* description) {
+// One case: the broken invariants, none, or nothing when it could not be staged.
+std::optional<std::vector<std::string>> RunCase(const Settings& s, uint64_t seed,
+                                                std::string* description) {
     hunt::Choices choices(seed);
     // The self-extractor stops at the first entry it cannot write: milder cases reach
     // further into it.
     hunt::Case c = hunt::MakeCase(choices, s.codePages, 6, s.stub.empty() ? 4 : 16);
     // A small file system: one more entry, large enough to fill it at some point.
-    if (s.folder != "/tmp")
+    if (s.full)
         c.entries.push_back(hunt::Plain("big" + std::to_string(seed % 3) + ".bin", c.entries.size(),
                                         (1u << 20) + seed * 7919 % (3u << 20) - 10, 'b'));
     if (s.race) {
@@ -95,7 +93,7 @@ std::vector<std::string> RunCase(const Settings& s, uint64_t seed, std::string* 
     if (!s.stub.empty()) c.password.reset(), c.yes = false;
     *description = hunt::Describe(c);
     hunt::Scene scene(c, s.folder);
-    if (!scene.ok) return {"the scene could not be made"};
+    if (!scene.ok) return {{"the scene could not be made"}};
     const bool wine = !s.wine.empty();
     auto path = [&](const std::string& p) { return wine ? WindowsPath(p) : p; };
 
@@ -106,13 +104,14 @@ std::vector<std::string> RunCase(const Settings& s, uint64_t seed, std::string* 
         vorx::SfxConfig config;
         config.destination = WindowsPath(scene.out);
         if (!vorx::PrepareStub(s.stub.c_str(), config, &carrier, &error))
-            return {"the stub: " + error};
+            return {{"the stub: " + error}};
         archive = scene.root + "/setup.exe";
     }
     // On a small file system the archive itself may not fit: the case is not staged.
-    if (!hunt::WriteArchive(c, archive, carrier, &error))
-        return s.folder != "/tmp" ? std::vector<std::string>{kNotStaged}
-                                  : std::vector<std::string>{"the archive: " + error};
+    if (!hunt::WriteArchive(c, archive, carrier, &error)) {
+        if (s.full) return std::nullopt;
+        return {{"the archive: " + error}};
+    }
     scene.snapshot = scene.Current();
 
     // Under Wine the runner script starts the Windows program named after it. The program
@@ -142,18 +141,15 @@ std::vector<std::string> RunCase(const Settings& s, uint64_t seed, std::string* 
     stop = true;
     if (racer.joinable()) racer.join();
     const int exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-    const hunt::Outcome outcome{exitCode,
-                                exitCode == 124 || exitCode == 137,
-                                hunt::ReadAll(outputFile),
-                                s.stub.empty(),
-                                wine,
-                                s.race};
+    const hunt::Outcome outcome{.exitCode = exitCode,
+                                .timedOut = exitCode == 124 || exitCode == 137,
+                                .output = hunt::ReadAll(outputFile),
+                                .counts = s.stub.empty(),
+                                .ignoreCase = wine,
+                                .race = s.race};
     std::remove(outputFile.c_str());
-    if (outcome.exitCode == 126 || outcome.exitCode == 127)
-        return {"the program could not be started"};
-    if (std::getenv("HUNT_VERBOSE"))
-        std::printf("%sexit code %d:\n%s\n", description->c_str(), outcome.exitCode,
-                    outcome.output.c_str());
+    if (exitCode == 126 || exitCode == 127) return {{"the program could not be started"}};
+    *description += "  exit code " + std::to_string(exitCode) + ", output:\n" + outcome.output;
     return hunt::Check(c, scene, outcome);
 }
 
@@ -164,22 +160,20 @@ int main(int argc, char** argv) {
     Settings s;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i], value = i + 1 < argc ? argv[i + 1] : "";
-        const auto number = [&] { return std::strtoull(value.c_str(), nullptr, 10); };
-        s.race |= a == "--race";
-        if (a == "--race") continue;
+        if (a == "--race" || a == "--full") {
+            (a == "--race" ? s.race : s.full) = true;
+            continue;
+        }
         ++i;
-        if (a == "--tool" || a == "--wine" || a == "--stub" || a == "--in")
-            (a == "--tool"   ? s.tool
-             : a == "--wine" ? s.wine
-             : a == "--stub" ? s.stub
-                             : s.folder) = value;
+        if (a == "--tool" || a == "--wine" || a == "--stub")
+            (a == "--tool" ? s.tool : a == "--wine" ? s.wine : s.stub) = value;
         else if (a == "--codepages") {
             std::istringstream list(value);
             s.codePages.clear();
             for (std::string cp; std::getline(list, cp, ',');)
                 s.codePages.push_back(static_cast<unsigned>(std::stoul(cp)));
-        } else if (a == "--seed" || a == "--cases" || a == "--seconds")
-            (a == "--seed" ? s.seed : a == "--cases" ? s.cases : s.seconds) = number();
+        } else if (a == "--seed" || a == "--cases")
+            (a == "--seed" ? s.seed : s.cases) = std::strtoull(value.c_str(), nullptr, 10);
         else
             return std::fprintf(stderr, "extract_hunt: unknown option %s\n", a.c_str()), 2;
     }
@@ -189,25 +183,35 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "extract_hunt: give --tool or --stub\n");
         return 2;
     }
-    const auto start = std::chrono::steady_clock::now();
-    unsigned failures = 0, run = 0, unstaged = 0;
-    for (uint64_t seed = s.seed;; ++seed) {
-        if (s.seconds ? std::chrono::steady_clock::now() - start > std::chrono::seconds(s.seconds)
-                      : run >= s.cases)
-            break;
-        ++run;
+    if (s.full) {
+        s.folder = "/tmp/vorx-full-XXXXXX";
+        if (!mkdtemp(s.folder.data()) ||
+            mount("tmpfs", s.folder.c_str(), "tmpfs", 0, "size=5m") != 0) {
+            rmdir(s.folder.c_str());
+            std::printf("SKIPPED: a small tmpfs cannot be mounted here (it needs root)\n");
+            return 77;
+        }
+    }
+    unsigned failures = 0, unstaged = 0;
+    uint64_t run = 0;
+    for (; run < s.cases && failures < 20; ++run) {
         std::string description;
-        const std::vector<std::string> broken = RunCase(s, seed, &description);
-        unstaged += broken.size() == 1 && broken[0] == kNotStaged;
-        if (broken.empty() || broken[0] == kNotStaged) continue;
+        const auto broken = RunCase(s, s.seed + run, &description);
+        unstaged += !broken;
+        if (!broken || broken->empty()) continue;
         ++failures;
-        std::printf("case %llu broke %zu invariant%s:\n%s", static_cast<unsigned long long>(seed),
-                    broken.size(), broken.size() == 1 ? "" : "s", description.c_str());
-        for (const std::string& b : broken) std::printf("  -> %s\n", b.c_str());
-        if (failures >= 20) break;
+        std::printf("case %llu broke %zu invariant%s:\n%s",
+                    static_cast<unsigned long long>(s.seed + run), broken->size(),
+                    broken->size() == 1 ? "" : "s", description.c_str());
+        for (const std::string& b : *broken) std::printf("  -> %s\n", b.c_str());
+    }
+    if (s.full) {
+        umount(s.folder.c_str());
+        rmdir(s.folder.c_str());
     }
     // A run whose every case could not be staged checked nothing.
-    std::printf("%u cases from seed %llu, %u not staged, %u broke an invariant\n", run,
-                static_cast<unsigned long long>(s.seed), unstaged, failures);
+    std::printf("%llu cases from seed %llu, %u not staged, %u broke an invariant\n",
+                static_cast<unsigned long long>(run), static_cast<unsigned long long>(s.seed),
+                unstaged, failures);
     return failures || unstaged == run ? 1 : 0;
 }

@@ -5,8 +5,6 @@
 // fractions; the rest is the body. The product decodes into a heap block of exactly
 // that room, behind a body of exactly its slack, so the sanitizers see any stray access.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 

@@ -16,20 +16,17 @@ namespace {
 
 // Runs `x` with standard output and error in `file`.
 int ExtractInto(const tool::Options& options, const std::string& file) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    const int savedOut = dup(1), savedErr = dup(2);
+    std::fflush(nullptr);
+    const int saved[] = {dup(1), dup(2)};
     const int out = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(out, 1);
-    dup2(out, 2);
+    for (int fd : {1, 2}) dup2(out, fd);
     close(out);
     const int code = tool::Extract(options);
-    std::fflush(stdout);
-    std::fflush(stderr);
-    dup2(savedOut, 1);
-    dup2(savedErr, 2);
-    close(savedOut);
-    close(savedErr);
+    std::fflush(nullptr);
+    for (int fd : {1, 2}) {
+        dup2(saved[fd - 1], fd);
+        close(saved[fd - 1]);
+    }
     return code;
 }
 
@@ -46,20 +43,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 "the case can be made");
     scene.snapshot = scene.Current();
 
-    tool::Options options;
-    options.command = 'x';
-    options.archive = scene.archive;
-    options.outDir = scene.out;
-    options.codePage = c.codePage;
-    options.jobs = c.jobs;
-    options.yes = c.yes;
-    options.password = c.password;
+    const tool::Options options{.command = 'x',
+                                .archive = scene.archive,
+                                .password = c.password,
+                                .yes = c.yes,
+                                .outDir = scene.out,
+                                .codePage = c.codePage,
+                                .jobs = c.jobs};
     const std::string outputFile = scene.root + ".output";
-    hunt::Outcome outcome;
-    outcome.exitCode = ExtractInto(options, outputFile);
-    outcome.output = hunt::ReadAll(outputFile);
+    const int code = ExtractInto(options, outputFile);
+    const hunt::Outcome outcome{
+        .exitCode = code, .output = hunt::ReadAll(outputFile), .counts = true};
     std::remove(outputFile.c_str());
-    outcome.counts = true;
     const auto broken = hunt::Check(c, scene, outcome);
     if (broken.empty()) return 0;
     std::fprintf(stderr, "%s", hunt::Describe(c).c_str());

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <cwchar>
 #include <cwctype>
 #include <map>
 #include <filesystem>
@@ -32,6 +32,25 @@ uint32_t Choices::Below(uint32_t n) {
         if (size_ > 0) ++data_, --size_;
     }
     return value % n;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::string content;
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    char buffer[65536];
+    for (ssize_t n; fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;)
+        content.append(buffer, static_cast<size_t>(n));
+    if (fd >= 0) close(fd);
+    return content;
+}
+
+Entry Plain(const std::string& name, size_t index, size_t length, char fill) {
+    char tag[32];
+    std::snprintf(tag, sizeof tag, "\x02HUNT%04zu\x03", index % 10000);
+    Entry e;
+    e.name = name;
+    e.data = tag + std::string(length, fill);
+    return e;
 }
 
 namespace {
@@ -135,41 +154,6 @@ bool TagOf(const std::string& content, size_t* index) {
     return true;
 }
 
-}  // namespace
-
-std::string ReadAll(const std::string& path) {
-    std::string content;
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
-    char buffer[65536];
-    for (ssize_t n; fd >= 0 && (n = read(fd, buffer, sizeof buffer)) > 0;)
-        content.append(buffer, static_cast<size_t>(n));
-    if (fd >= 0) close(fd);
-    return content;
-}
-
-Entry Plain(const std::string& name, size_t index, size_t length, char fill) {
-    char tag[32];
-    std::snprintf(tag, sizeof tag, "\x02HUNT%04zu\x03", index % 10000);
-    Entry e;
-    e.name = name;
-    e.data = tag + std::string(length, fill);
-    return e;
-}
-
-namespace {
-
-Entry MakeEntry(Choices& choices, size_t index, const std::string& name) {
-    // Mostly small; now and then past the sizes at which the tool and the library
-    // change their ways (whole entries in memory, several blocks, 4 MiB).
-    size_t length = choices.Below(300);
-    if (choices.OneIn(40)) length = (1u << 20) + choices.Below(5u << 20);
-    Entry e = Plain(name, index, length, 'a');
-    const uint32_t seed = choices.Below(1u << 24);
-    for (size_t i = 0; i < length; ++i)
-        e.data[10 + i] = "abcdefgh"[(i * seed >> 4) & 7] ^ (i % 97 == 0 ? 0x20 : 0);
-    return e;
-}
-
 // UTF-8 as wide characters (the C.UTF-8 locale), or nothing when it is not UTF-8.
 std::optional<std::wstring> Wide(const std::string& utf8) {
     std::mbstate_t state{};
@@ -232,27 +216,20 @@ std::string Forbidden(const Case& c, const Entry& e) {
 // A path as Windows compares it when `ignoreCase` (upper case), else as it is.
 std::string Join(const std::vector<std::string>& parts, bool ignoreCase) {
     std::string path;
-    for (const std::string& p : parts) {
-        path += path.empty() ? "" : "/";
-        const auto wide = Wide(p);
-        if (!ignoreCase || !wide) {
-            path += p;
-            continue;
-        }
-        for (wchar_t c : *wide) {
-            char buffer[8];
-            std::mbstate_t s{};
-            const size_t k = std::wcrtomb(
-                buffer, static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c))), &s);
-            path.append(buffer, k == static_cast<size_t>(-1) ? 0 : k);
-        }
-    }
-    return path;
+    for (const std::string& p : parts) path += (path.empty() ? "" : "/") + p;
+    auto wide = Wide(path);
+    if (!ignoreCase || !wide) return path;
+    for (wchar_t& c : *wide) c = static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
+    std::string upper(wide->size() * 4 + 1, '\0');
+    std::mbstate_t state{};
+    const wchar_t* from = wide->c_str();
+    const size_t n = std::wcsrtombs(upper.data(), &from, upper.size(), &state);
+    return n == static_cast<size_t>(-1) ? path : upper.substr(0, n);
 }
 
 // Every file, folder and link below `folder`, never through a link, with what each is: a
-// file with its time and its bytes, or (`summary`) its size, time and a hash of its bytes.
-std::map<std::string, std::string> Walk(const std::string& folder, bool summary = false) {
+// file with its size, time and a hash of its bytes.
+std::map<std::string, std::string> Walk(const std::string& folder) {
     namespace fs = std::filesystem;
     std::map<std::string, std::string> tree;
     std::error_code ec;
@@ -263,11 +240,9 @@ std::map<std::string, std::string> Walk(const std::string& folder, bool summary 
         if (lstat(path.c_str(), &st) != 0) continue;
         if (S_ISREG(st.st_mode)) {
             const std::string content = ReadAll(path);
-            const std::string time = std::to_string(st.st_mtime);
-            tree[rel] = summary
-                            ? "file of " + std::to_string(content.size()) + " bytes, time " + time +
-                                  ", hash " + std::to_string(std::hash<std::string>()(content))
-                            : "file " + time + " " + content;
+            tree[rel] = "file of " + std::to_string(content.size()) + " bytes, time " +
+                        std::to_string(st.st_mtime) + ", hash " +
+                        std::to_string(std::hash<std::string>()(content));
         } else if (S_ISLNK(st.st_mode)) {
             const ssize_t n = readlink(path.c_str(), target, sizeof target);
             tree[rel] = "link to " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0);
@@ -288,7 +263,15 @@ Case MakeCase(Choices& choices, const std::vector<unsigned>& codePages, size_t m
     c.codePage = codePages[choices.Below(static_cast<uint32_t>(codePages.size()))];
     const size_t count = 1 + choices.Below(static_cast<uint32_t>(maxEntries));
     for (size_t i = 0; i < count; ++i) {
-        Entry e = MakeEntry(choices, i, MakeName(choices, c.codePage, c.entries, rarity));
+        // Mostly small; now and then past the sizes at which the tool and the library
+        // change their ways (whole entries in memory, several blocks, 4 MiB).
+        const std::string name = MakeName(choices, c.codePage, c.entries, rarity);
+        size_t length = choices.Below(300);
+        if (choices.OneIn(40)) length = (1u << 20) + choices.Below(5u << 20);
+        Entry e = Plain(name, i, length, 'a');
+        const uint32_t seed = choices.Below(1u << 24);
+        for (size_t k = 0; k < length; ++k)
+            e.data[10 + k] = "abcdefgh"[(k * seed >> 4) & 7] ^ (k % 97 == 0 ? 0x20 : 0);
         e.encrypted = choices.OneIn(5);
         e.compressed = choices.OneIn(3);
         const uint32_t lies = 12 * rarity / 4, lie = choices.Below(lies) + 12 - lies;
@@ -417,7 +400,7 @@ Scene::~Scene() {
 
 std::string Scene::Current() const {
     std::string text;
-    for (const auto& [path, what] : Walk(root, true))
+    for (const auto& [path, what] : Walk(root))
         if (path != "out" && path.compare(0, 4, "out/") != 0) text += path + ": " + what + "\n";
     return text;
 }
@@ -439,7 +422,7 @@ std::vector<std::string> Check(const Case& c, const Scene& scene, const Outcome&
                 broken.push_back("'" + path + "' (" + what + ") appeared");
             continue;
         }
-        const std::string content = what.substr(what.find(' ', 5) + 1);
+        const std::string content = ReadAll(scene.out + "/" + path);
         size_t index = 0;
         if (!TagOf(content, &index) || index >= c.entries.size()) {
             const bool plantedFile =

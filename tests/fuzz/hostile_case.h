@@ -101,7 +101,6 @@ struct Scene {
     std::string root, out, archive, snapshot;
 };
 
-// How one extraction ended.
 struct Outcome {
     int exitCode = 0;
     bool timedOut = false;

@@ -7,26 +7,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
-
-namespace {
-
-bool RunFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "cannot read %s\n", path.string().c_str());
-        return false;
-    }
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                     std::istreambuf_iterator<char>());
-    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-    return true;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     namespace fs = std::filesystem;
@@ -38,8 +21,15 @@ int main(int argc, char** argv) {
             if (entry.is_regular_file()) files.push_back(entry.path());
     }
     std::sort(files.begin(), files.end());
-    for (const auto& file : files)
-        if (!RunFile(file)) return 1;
+    for (const auto& file : files) {
+        std::ifstream in(file, std::ios::binary);
+        const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+        if (!in) {
+            std::fprintf(stderr, "cannot read %s\n", file.string().c_str());
+            return 1;
+        }
+        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+    }
     std::printf("%zu inputs ran\n", files.size());
     if (files.empty()) std::fprintf(stderr, "no inputs: the seed corpus is missing\n");
     return files.empty() ? 1 : 0;
