@@ -11,6 +11,7 @@ namespace {
 // yields all ones.
 constexpr uint32_t kInner = 100000;
 constexpr uint32_t kMissingChild = 0xFFFFFFFFu;
+constexpr int64_t kEmpty = -1;  // a context slot that holds no position
 
 // Bit p of the stream is bit p % 8 of byte p / 8.
 uint32_t Bit(const uint8_t* buffer, uint32_t p) { return (buffer[p / 8] >> (p % 8)) & 1u; }
@@ -50,16 +51,11 @@ float ToSingle(double value) {
 // start of a block.
 class ContextModel {
 public:
-    static constexpr int64_t kEmpty = -1;
-    ContextModel() : slots_(65536 * 4) {}
-    void Clear() {
-        std::fill(slots_.begin(), slots_.end(), Slot{kEmpty, 0});
-        stamp_ = 100;
-    }
+    ContextModel() : slots_(65536 * 4, Slot{kEmpty, 0}) {}
 
     // The bucket of the three bytes before position p >= 3, or of the two bytes before
     // it when the first one's slot 0 is empty.
-    uint32_t Select(const uint8_t* out, uint64_t p) const {
+    uint32_t Select(const std::vector<uint8_t>& out, size_t p) const {
         const uint32_t b0 = out[p - 3], b1 = out[p - 2], b2 = out[p - 1];
         const uint32_t three = ((((b0 << 4) ^ b1) << 7) ^ b2) & 0xFFFF;
         return slots_[three * 4].position != kEmpty ? three : (b1 << 7) ^ b2;
@@ -69,7 +65,7 @@ public:
     }
     // A step at p: a match (selector 0-3) first stamps its slot; then the slot of the
     // smallest stamp (the lowest among equals) takes p with stamp 0.
-    void Update(uint32_t bucket, uint64_t p, int selector) {
+    void Update(uint32_t bucket, size_t p, int selector) {
         Slot* s = &slots_[bucket * 4];
         if (selector >= 0) s[selector].stamp = stamp_++;
         Slot* oldest = std::min_element(
@@ -153,18 +149,18 @@ void Tree::Build(const std::vector<Entry>& table) {
     }
 }
 
-uint32_t Tree::Decode(const uint8_t* buffer, uint32_t& pos, uint32_t limitBits,
-                      bool* overread) const {
+bool Tree::Decode(const uint8_t* buffer, uint32_t& pos, uint32_t limitBits, uint32_t* value) const {
     int at = 0;
     while (nodes_[at].left != kNone || nodes_[at].right != kNone) {
-        if (pos >= limitBits) {
-            *overread = true;
-            return 0;
-        }
+        if (pos >= limitBits) return false;
         at = Bit(buffer, pos++) ? nodes_[at].right : nodes_[at].left;
-        if (at == kNone) return kMissingChild;
+        if (at == kNone) {
+            *value = kMissingChild;
+            return true;
+        }
     }
-    return nodes_[at].value;
+    *value = nodes_[at].value;
+    return true;
 }
 
 std::vector<Tree::Leaf> Tree::Leaves() const {
@@ -192,9 +188,10 @@ BlockResult DecodeBlock(const uint8_t* body, uint32_t bitCount, uint32_t limitBi
                         uint64_t capacity, float startFraction, float blockFraction,
                         bool reportProgress) {
     BlockResult r;
-    static ContextModel contexts;
-    contexts.Clear();
-
+    auto corrupt = [&r]() {
+        r.code = vorx_CorruptArchive;
+        return r;
+    };
     const uint32_t head1 = Field(body, 0, 32), head2 = Field(body, 32, 32);
     const uint32_t stepCount = (head1 & 0xFFFFFF) | ((head2 >> 28) << 24);
     const uint32_t literalCount = (head1 >> 24) + 1;
@@ -202,106 +199,71 @@ BlockResult DecodeBlock(const uint8_t* body, uint32_t bitCount, uint32_t limitBi
     const uint32_t flagCount = ((head2 >> 16) & 15) + 1;
     const uint32_t literalWidth = (head2 >> 20) & 15;
     const uint32_t slotCount = ((head2 >> 24) & 15) + 1;
-    r.stepCount = stepCount;
 
-    auto fresh = [](uint32_t n) {
-        std::vector<Entry> t(n);
-        for (uint32_t i = 0; i < n; ++i) t[i] = Entry{0, i};
-        return t;
-    };
-    std::vector<Entry> flags = fresh(16), literals = fresh(256), lengths = fresh(lengthCount),
-                       slots = fresh(16);
+    // The four tables, in this order: each entry is its symbol (a field of symbolWidth
+    // bits, or escape-coded when symbolWidth < 0) then its escape-coded weight; a table
+    // ends early where the block's bits end.
     uint32_t pos = 64;
-    auto readTable = [&](std::vector<Entry>& table, uint32_t count, int symbolWidth) {
-        for (uint32_t i = 0; i < count; ++i) {
+    auto readTable = [&](Tree& tree, uint32_t count, int symbolWidth) {
+        std::vector<Entry> table(count, Entry{0, 0});
+        for (Entry& e : table) {
             if (pos >= bitCount) break;
-            uint32_t symbol;
             if (symbolWidth < 0) {
-                symbol = Escaped(body, pos);
-                if (symbol == 0) return false;
+                e.symbol = Escaped(body, pos);
+                if (e.symbol == 0) return false;
             } else {
-                symbol = Field(body, pos, static_cast<uint32_t>(symbolWidth));
+                e.symbol = Field(body, pos, static_cast<uint32_t>(symbolWidth));
                 pos += static_cast<uint32_t>(symbolWidth);
             }
-            const uint32_t weight = Escaped(body, pos);
-            if (weight == 0) return false;
-            table[i] = Entry{weight, symbol};
+            e.weight = Escaped(body, pos);
+            if (e.weight == 0) return false;
         }
+        tree.Build(table);
         return true;
     };
+    Tree flags, literals, lengths, slots;
     if (!readTable(flags, flagCount, 4) ||
         !readTable(literals, literalCount, static_cast<int>(literalWidth)) ||
-        !readTable(lengths, lengthCount, -1) || !readTable(slots, slotCount, 4) ||
-        pos >= bitCount) {
-        r.code = vorx_CorruptArchive;
-        return r;
-    }
-    Tree lengthTree, flagTree, slotTree, literalTree;
-    lengthTree.Build(lengths);
-    flagTree.Build(flags);
-    slotTree.Build(slots);
-    literalTree.Build(literals);
+        !readTable(lengths, lengthCount, -1) || !readTable(slots, slotCount, 4) || pos >= bitCount)
+        return corrupt();
 
+    ContextModel contexts;
     std::vector<uint8_t>& out = r.output;
-    uint64_t p = 0;
-    uint32_t flagSymbol = 0, flagIndex = 4, slotSymbol = 0, selectorIndex = 4;
-    uint32_t bucket = 0;
-    int64_t snapshot[4] = {ContextModel::kEmpty, ContextModel::kEmpty, ContextModel::kEmpty,
-                           ContextModel::kEmpty};
+    uint32_t flagSymbol = 0, flagIndex = 4, slotSymbol = 0, selectorIndex = 4, bucket = 0;
+    int64_t snapshot[4] = {kEmpty, kEmpty, kEmpty, kEmpty};
     Progress progress(reportProgress, stepCount, startFraction, blockFraction);
-    bool overread = false;
-    auto corrupt = [&]() {
-        r.code = vorx_CorruptArchive;
-        return r;
-    };
-    // Decodes a code of `tree` into *value; false when it would read past the limit.
     auto code = [&](const Tree& tree, uint32_t* value) {
-        *value = tree.Decode(body, pos, limitBits, &overread);
-        return !overread;
+        return tree.Decode(body, pos, limitBits, value);
     };
-
+    // A step: its flag (four to a flag symbol) says a literal or a match; a match is its
+    // length then its selector (two to a slot symbol), which names the slot of the bucket
+    // as it was before the step. From position 3 on, every step updates the bucket.
     for (uint64_t s = 0; s < stepCount; ++s) {
+        const size_t p = out.size();
         if (p >= 3) {
-            bucket = contexts.Select(out.data(), p);
-            for (int i = 0; i < 4; ++i)
-                snapshot[i] = contexts.Position(bucket, static_cast<uint32_t>(i));
+            bucket = contexts.Select(out, p);
+            for (uint32_t i = 0; i < 4; ++i) snapshot[i] = contexts.Position(bucket, i);
         }
         progress.Step(s, &r.progress);
-        if (flagIndex == 4 && !code(flagTree, &flagSymbol)) return corrupt();
+        if (flagIndex == 4 && !code(flags, &flagSymbol)) return corrupt();
         if (flagIndex == 4) flagIndex = 0;
-        const uint32_t flag = (flagSymbol >> flagIndex) & 1u;
-        ++flagIndex;
-        if (p >= 3) {
-            int selector = -1;
-            if (flag == 1) {
-                const uint32_t saved = pos;
-                uint32_t length = 0, symbol = slotSymbol >> selectorIndex;
-                if (!code(lengthTree, &length) || (selectorIndex == 4 && !code(slotTree, &symbol)))
-                    return corrupt();
-                selector = static_cast<int>(symbol & 3u);
-                pos = saved;
-            }
-            contexts.Update(bucket, p, selector);
-        }
-        if (flag == 0) {
-            uint32_t literal = 0;
-            if (!code(literalTree, &literal) || out.size() >= capacity) return corrupt();
-            out.push_back(static_cast<uint8_t>(literal & 0xFF));
-            p += 1;
-        } else {
-            uint32_t length = 0;
-            if (!code(lengthTree, &length) || (selectorIndex == 4 && !code(slotTree, &slotSymbol)))
-                return corrupt();
+        const bool match = (flagSymbol >> flagIndex++) & 1u;
+        uint32_t value = 0;  // the literal's symbol or the match's length
+        if (!code(match ? lengths : literals, &value)) return corrupt();
+        int selector = -1;
+        if (match) {
+            if (selectorIndex == 4 && !code(slots, &slotSymbol)) return corrupt();
             if (selectorIndex == 4) selectorIndex = 0;
-            const uint32_t selector = (slotSymbol >> selectorIndex) & 3u;
+            selector = static_cast<int>((slotSymbol >> selectorIndex) & 3u);
             selectorIndex += 2;
-            const int64_t source = snapshot[selector];
-            if (source == ContextModel::kEmpty) return corrupt();
-            for (uint64_t i = 0; i < length; ++i) {
-                if (out.size() >= capacity) return corrupt();
-                out.push_back(out[static_cast<size_t>(source) + i]);
-            }
-            p += length;
+        }
+        if (p >= 3) contexts.Update(bucket, p, selector);
+        if (match && snapshot[selector] == kEmpty) return corrupt();
+        // A match copies byte by byte from its source; output beyond capacity is corrupt.
+        for (uint64_t i = 0; i < (match ? value : 1u); ++i) {
+            if (out.size() >= capacity) return corrupt();
+            out.push_back(match ? out[static_cast<size_t>(snapshot[selector] + i)]
+                                : static_cast<uint8_t>(value & 0xFF));
         }
     }
     return r;
