@@ -47,76 +47,6 @@ float ToSingle(double value) {
     return rounded;
 }
 
-// The context table: 65536 buckets of four slots with stamps, every slot empty at the
-// start of a block.
-class ContextModel {
-public:
-    ContextModel() : slots_(65536 * 4, Slot{kEmpty, 0}) {}
-
-    // The bucket of the three bytes before position p >= 3, or of the two bytes before
-    // it when the first one's slot 0 is empty.
-    uint32_t Select(const std::vector<uint8_t>& out, size_t p) const {
-        const uint32_t b0 = out[p - 3], b1 = out[p - 2], b2 = out[p - 1];
-        const uint32_t three = ((((b0 << 4) ^ b1) << 7) ^ b2) & 0xFFFF;
-        return slots_[three * 4].position != kEmpty ? three : (b1 << 7) ^ b2;
-    }
-    int64_t Position(uint32_t bucket, uint32_t slot) const {
-        return slots_[bucket * 4 + slot].position;
-    }
-    // A step at p: a match (selector 0-3) first stamps its slot; then the slot of the
-    // smallest stamp (the lowest among equals) takes p with stamp 0.
-    void Update(uint32_t bucket, size_t p, int selector) {
-        Slot* s = &slots_[bucket * 4];
-        if (selector >= 0) s[selector].stamp = stamp_++;
-        Slot* oldest = std::min_element(
-            s, s + 4, [](const Slot& a, const Slot& b) { return a.stamp < b.stamp; });
-        *oldest = Slot{static_cast<int64_t>(p), 0};
-    }
-
-private:
-    struct Slot {
-        int64_t position;
-        uint32_t stamp;
-    };
-    std::vector<Slot> slots_;
-    uint32_t stamp_ = 100;
-};
-
-// Reports about every hundredth of the entry: the steps of a hundredth are
-// 0.01 / (blockFraction / stepCount), truncated; a report comes at the first step and
-// then at every step after that many steps without one, saying
-// (s x blockFraction / stepCount + startFraction) x 100 percent, truncated and kept
-// within 0 to 100. Every operation is single precision.
-class Progress {
-public:
-    Progress(bool on, uint32_t stepCount, float startFraction, float blockFraction)
-        : on_(on && stepCount > 0), start_(startFraction) {
-        if (!on_) return;
-        perStep_ = ToSingle(double{blockFraction} / double{static_cast<float>(stepCount)});
-        // Past the range of a step counter (or infinite) it never comes.
-        hundredth_ = std::trunc(ToSingle(double{0.01f} / perStep_));
-    }
-    void Step(uint64_t s, std::vector<int>* reports) {
-        if (!on_) return;
-        if (static_cast<double>(sinceReport_) < hundredth_) {
-            ++sinceReport_;
-            return;
-        }
-        sinceReport_ = 0;
-        const float done = ToSingle(double{ToSingle(static_cast<double>(s))} * perStep_);
-        const float percent = ToSingle(double{ToSingle(double{done} + start_)} * 100.0);
-        const double whole = std::trunc(percent);
-        reports->push_back(std::isnan(whole) ? 0 : static_cast<int>(std::clamp(whole, 0.0, 100.0)));
-    }
-
-private:
-    bool on_;
-    float start_;
-    float perStep_ = 0.0f;
-    double hundredth_ = 0.0;
-    uint64_t sinceReport_ = 0;
-};
-
 }  // namespace
 
 int Tree::Add(int parent, uint32_t value, uint32_t weight) {
@@ -227,37 +157,71 @@ BlockResult DecodeBlock(const uint8_t* body, uint32_t bitCount, uint32_t limitBi
         !readTable(lengths, lengthCount, -1) || !readTable(slots, slotCount, 4) || pos >= bitCount)
         return corrupt();
 
-    ContextModel contexts;
+    // The context table: 65536 buckets of four slots, each a position (every slot empty
+    // at the start of a block) and a stamp.
+    std::vector<std::pair<int64_t, uint32_t>> contexts(65536 * 4, {kEmpty, 0});
+    uint32_t stamp = 100;
     std::vector<uint8_t>& out = r.output;
     uint32_t flagSymbol = 0, flagIndex = 4, slotSymbol = 0, selectorIndex = 4, bucket = 0;
     int64_t snapshot[4] = {kEmpty, kEmpty, kEmpty, kEmpty};
-    Progress progress(reportProgress, stepCount, startFraction, blockFraction);
     auto code = [&](const Tree& tree, uint32_t* value) {
         return tree.Decode(body, pos, limitBits, value);
     };
+    // Reports about every hundredth of the entry: the steps of a hundredth are
+    // 0.01 / (blockFraction / stepCount), truncated; a report comes at the first step and
+    // then at every step after that many steps without one, saying
+    // (s x blockFraction / stepCount + startFraction) x 100 percent, truncated and kept
+    // within 0 to 100. Every operation is single precision.
+    const float perStep =
+        ToSingle(double{blockFraction} / double{static_cast<float>(std::max(stepCount, 1u))});
+    // Past the range of a step counter (or infinite) it never comes.
+    const double hundredth = std::trunc(ToSingle(double{0.01f} / perStep));
+    uint64_t sinceReport = 0;
+
     // A step: its flag (four to a flag symbol) says a literal or a match; a match is its
     // length then its selector (two to a slot symbol), which names the slot of the bucket
-    // as it was before the step. From position 3 on, every step updates the bucket.
+    // as it was before the step.
     for (uint64_t s = 0; s < stepCount; ++s) {
         const size_t p = out.size();
         if (p >= 3) {
-            bucket = contexts.Select(out, p);
-            for (uint32_t i = 0; i < 4; ++i) snapshot[i] = contexts.Position(bucket, i);
+            // The bucket of the three bytes before p, or of the two bytes before it when
+            // the first one's slot 0 is empty.
+            const uint32_t b0 = out[p - 3], b1 = out[p - 2], b2 = out[p - 1];
+            const uint32_t three = ((((b0 << 4) ^ b1) << 7) ^ b2) & 0xFFFF;
+            bucket = contexts[three * 4].first != kEmpty ? three : (b1 << 7) ^ b2;
+            for (uint32_t i = 0; i < 4; ++i) snapshot[i] = contexts[bucket * 4 + i].first;
         }
-        progress.Step(s, &r.progress);
+        if (reportProgress && static_cast<double>(sinceReport) < hundredth) {
+            ++sinceReport;
+        } else if (reportProgress) {
+            sinceReport = 0;
+            const float done = ToSingle(double{ToSingle(static_cast<double>(s))} * perStep);
+            const float percent = ToSingle(double{ToSingle(double{done} + startFraction)} * 100.0);
+            const double whole = std::trunc(percent);
+            r.progress.push_back(
+                std::isnan(whole) ? 0 : static_cast<int>(std::clamp(whole, 0.0, 100.0)));
+        }
         if (flagIndex == 4 && !code(flags, &flagSymbol)) return corrupt();
         if (flagIndex == 4) flagIndex = 0;
         const bool match = (flagSymbol >> flagIndex++) & 1u;
         uint32_t value = 0;  // the literal's symbol or the match's length
         if (!code(match ? lengths : literals, &value)) return corrupt();
-        int selector = -1;
+        uint32_t selector = 0;
         if (match) {
             if (selectorIndex == 4 && !code(slots, &slotSymbol)) return corrupt();
             if (selectorIndex == 4) selectorIndex = 0;
-            selector = static_cast<int>((slotSymbol >> selectorIndex) & 3u);
+            selector = (slotSymbol >> selectorIndex) & 3u;
             selectorIndex += 2;
         }
-        if (p >= 3) contexts.Update(bucket, p, selector);
+        // From position 3 on, a step updates the bucket: a match first stamps its slot;
+        // then the slot of the smallest stamp (the lowest among equals) takes p, stamp 0.
+        if (p >= 3) {
+            auto* slot = &contexts[bucket * 4];
+            if (match) slot[selector].second = stamp++;
+            *std::min_element(slot, slot + 4, [](const auto& a, const auto& b) {
+                return a.second < b.second;
+            }) = {static_cast<int64_t>(p), 0};
+        }
         if (match && snapshot[selector] == kEmpty) return corrupt();
         // A match copies byte by byte from its source; output beyond capacity is corrupt.
         for (uint64_t i = 0; i < (match ? value : 1u); ++i) {
