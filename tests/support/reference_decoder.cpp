@@ -16,10 +16,10 @@ constexpr int64_t kEmpty = -1;  // a context slot that holds no position
 // Bit p of the stream is bit p % 8 of byte p / 8.
 uint32_t Bit(const uint8_t* buffer, uint32_t p) { return (buffer[p / 8] >> (p % 8)) & 1u; }
 
-// A field of `width` bits from bit p on, its first bit the least significant.
-uint32_t Field(const uint8_t* buffer, uint32_t p, uint32_t width) {
+// A field of `width` bits from bit pos on, its first bit the least significant.
+uint32_t Field(const uint8_t* buffer, uint32_t& pos, uint32_t width) {
     uint32_t value = 0;
-    for (uint32_t k = 0; k < width; ++k) value |= Bit(buffer, p + k) << k;
+    for (uint32_t k = 0; k < width; ++k) value |= Bit(buffer, pos++) << k;
     return value;
 }
 
@@ -31,7 +31,6 @@ uint32_t Escaped(const uint8_t* buffer, uint32_t& pos) {
     uint32_t sum = 0;
     for (uint32_t width : kWidths) {
         const uint32_t field = Field(buffer, pos, width);
-        pos += width;
         if (field != (1u << width) - 1u) return sum + field + 1;
         sum += field;
     }
@@ -81,15 +80,11 @@ void Tree::Build(const std::vector<Entry>& table) {
 
 bool Tree::Decode(const uint8_t* buffer, uint32_t& pos, uint32_t limitBits, uint32_t* value) const {
     int at = 0;
-    while (nodes_[at].left != kNone || nodes_[at].right != kNone) {
+    while (at != kNone && (nodes_[at].left != kNone || nodes_[at].right != kNone)) {
         if (pos >= limitBits) return false;
         at = Bit(buffer, pos++) ? nodes_[at].right : nodes_[at].left;
-        if (at == kNone) {
-            *value = kMissingChild;
-            return true;
-        }
     }
-    *value = nodes_[at].value;
+    *value = at == kNone ? kMissingChild : nodes_[at].value;
     return true;
 }
 
@@ -122,7 +117,8 @@ BlockResult DecodeBlock(const uint8_t* body, uint32_t bitCount, uint32_t limitBi
         r.code = vorx_CorruptArchive;
         return r;
     };
-    const uint32_t head1 = Field(body, 0, 32), head2 = Field(body, 32, 32);
+    uint32_t pos = 0;
+    const uint32_t head1 = Field(body, pos, 32), head2 = Field(body, pos, 32);
     const uint32_t stepCount = (head1 & 0xFFFFFF) | ((head2 >> 28) << 24);
     const uint32_t literalCount = (head1 >> 24) + 1;
     const uint32_t lengthCount = head2 & 0xFFFF;
@@ -133,20 +129,14 @@ BlockResult DecodeBlock(const uint8_t* body, uint32_t bitCount, uint32_t limitBi
     // The four tables, in this order: each entry is its symbol (a field of symbolWidth
     // bits, or escape-coded when symbolWidth < 0) then its escape-coded weight; a table
     // ends early where the block's bits end.
-    uint32_t pos = 64;
     auto readTable = [&](Tree& tree, uint32_t count, int symbolWidth) {
         std::vector<Entry> table(count, Entry{0, 0});
         for (Entry& e : table) {
             if (pos >= bitCount) break;
-            if (symbolWidth < 0) {
-                e.symbol = Escaped(body, pos);
-                if (e.symbol == 0) return false;
-            } else {
-                e.symbol = Field(body, pos, static_cast<uint32_t>(symbolWidth));
-                pos += static_cast<uint32_t>(symbolWidth);
-            }
+            e.symbol = symbolWidth < 0 ? Escaped(body, pos)
+                                       : Field(body, pos, static_cast<uint32_t>(symbolWidth));
             e.weight = Escaped(body, pos);
-            if (e.weight == 0) return false;
+            if ((symbolWidth < 0 && e.symbol == 0) || e.weight == 0) return false;
         }
         tree.Build(table);
         return true;
