@@ -31,15 +31,12 @@ TempDir::TempDir() {
     static std::atomic<unsigned> counter{0};
     const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
     std::mt19937_64 random(static_cast<uint64_t>(now) ^ (uint64_t{counter++} << 48));
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
         fs::path candidate = fs::temp_directory_path() / ("vorx-test-" + std::to_string(random()));
         std::error_code ec;
-        if (fs::create_directory(candidate, ec)) {
-            path_ = candidate.string();
-            return;
-        }
+        if (fs::create_directory(candidate, ec)) path_ = candidate.string();
     }
-    ADD_FAILURE() << "cannot create a temporary folder";
+    if (path_.empty()) ADD_FAILURE() << "cannot create a temporary folder";
 }
 
 TempDir::~TempDir() {
