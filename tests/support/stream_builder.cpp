@@ -7,17 +7,12 @@
 #include "codec/block_head.h"
 #include "container/format.h"
 
+// A plan or a code the builder cannot write stops the program.
+#define Require(condition) \
+    ((condition) ? (void)0 \
+                 : (std::fprintf(stderr, "stream builder: %s\n", #condition), std::abort()))
+
 namespace streams {
-namespace {
-
-void Check(bool condition, const char* what) {
-    if (condition) return;
-    std::fprintf(stderr, "stream builder: %s\n", what);
-    std::abort();
-}
-#define Require(condition) Check((condition), #condition)
-
-}  // namespace
 
 BlockWriter::BlockWriter(const BlockPlan& planned) {
     BlockPlan plan = planned;
