@@ -2,7 +2,6 @@
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -130,14 +129,11 @@ void SetTimeZone(const char* tz) {
 }
 
 int64_t ModificationTime(const std::string& path) {
-#ifdef _WIN32
-    struct __stat64 st;
-    if (_stat64(path.c_str(), &st) != 0) return -1;
-#else
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) return -1;
-#endif
-    return static_cast<int64_t>(st.st_mtime);
+    std::error_code ec;
+    const fs::file_time_type time = fs::last_write_time(path, ec);
+    if (ec) return -1;
+    const auto since = std::chrono::file_clock::to_sys(time).time_since_epoch();
+    return std::chrono::floor<std::chrono::seconds>(since).count();
 }
 
 }  // namespace vorx::test
