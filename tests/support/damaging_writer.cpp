@@ -30,12 +30,10 @@ bool DamagingWriter::BeginArchive() { return writer_.BeginArchive(); }
 
 // The writer gets a name it accepts; the table with the real names replaces its own.
 bool DamagingWriter::BeginEntry(const EntryOptions& options) {
-    Entry entry;
-    entry.name = options.name;
-    entry.record = writer_.Position();
     EntryOptions sound = options;
     sound.name = "e" + std::to_string(entries_.size());
-    entries_.push_back(std::move(entry));
+    entries_.emplace_back().name = options.name;
+    entries_.back().record = writer_.Position();
     return writer_.BeginEntry(sound);
 }
 
@@ -115,9 +113,8 @@ bool WriteTestArchive(const std::string& path, const TestArchive& archive, std::
               w.BeginArchive();
     for (size_t i = 0; ok && i < archive.entries.size(); ++i) {
         const TestEntry& e = archive.entries[i];
-        const EntryOptions options{e.name,     e.timeKind,
-                                   e.time,     0x20,
-                                   e.password, e.encoder ? *e.encoder : StoredBlockEncoder()};
+        const EntryOptions options{e.name, e.timeKind, e.time,
+                                   0x20,   e.password, e.encoder.value_or(StoredBlockEncoder())};
         RecordOverrides overrides = e.overrides;
         if (!e.raw.empty() && !overrides.uncompressedSize)
             overrides.uncompressedSize = e.data.size();
