@@ -48,18 +48,17 @@ float ToSingle(double value) {
 
 }  // namespace
 
-int Tree::Add(int parent, uint32_t value, uint32_t weight) {
-    nodes_.push_back(Node{parent, kNone, kNone, value, weight});
-    return static_cast<int>(nodes_.size()) - 1;
-}
-
 void Tree::Build(const std::vector<Entry>& table) {
+    auto add = [this](int parent, uint32_t value, uint32_t weight) {
+        nodes_.push_back(Node{parent, kNone, kNone, value, weight});
+        return static_cast<int>(nodes_.size()) - 1;
+    };
     nodes_.clear();
-    Add(kNone, kInner, 0);
+    add(kNone, kInner, 0);
     for (const Entry& e : table) {
         if (e.weight == 0) break;
         if (nodes_[0].left == kNone || nodes_[0].right == kNone) {
-            const int leaf = Add(0, e.symbol, e.weight);
+            const int leaf = add(0, e.symbol, e.weight);
             (nodes_[0].right == kNone ? nodes_[0].right : nodes_[0].left) = leaf;
             continue;
         }
@@ -68,8 +67,8 @@ void Tree::Build(const std::vector<Entry>& table) {
             const Node& n = nodes_[at];
             at = nodes_[n.left].weight < nodes_[n.right].weight ? n.left : n.right;
         }
-        const int copy = Add(at, nodes_[at].value, nodes_[at].weight);
-        const int added = Add(at, e.symbol, e.weight);
+        const int copy = add(at, nodes_[at].value, nodes_[at].weight);
+        const int added = add(at, e.symbol, e.weight);
         const bool addedLeft = e.weight <= nodes_[at].weight;
         nodes_[at].left = addedLeft ? added : copy;
         nodes_[at].right = addedLeft ? copy : added;

@@ -10,7 +10,6 @@
 // or past `limitBits` is corrupt (3), output beyond `capacity` is corrupt (3).
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -46,8 +45,6 @@ private:
         int parent, left, right;
         uint32_t value, weight;
     };
-    int Add(int parent, uint32_t value, uint32_t weight);
-
     std::vector<Node> nodes_;  // nodes_[0] is the root
 };
 

@@ -2,7 +2,6 @@
 // and any sequence of codes, or the steps of a chosen parse.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <vector>
