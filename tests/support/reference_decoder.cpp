@@ -95,10 +95,7 @@ std::vector<Tree::Leaf> Tree::Leaves() const {
         auto [at, path] = std::move(pending.back());
         pending.pop_back();
         const Node& n = nodes_[at];
-        if (n.left == kNone && n.right == kNone) {
-            if (at != 0) leaves.push_back(Leaf{n.value, path});
-            continue;
-        }
+        if (n.left == kNone && n.right == kNone && at != 0) leaves.push_back(Leaf{n.value, path});
         for (const auto& [child, bit] : {std::pair{n.right, 1}, std::pair{n.left, 0}}) {
             if (child == kNone) continue;
             pending.emplace_back(child, path);
