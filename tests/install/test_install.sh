@@ -61,8 +61,7 @@ check_tool "$prefix" install
 # The manual page renders without warnings and names every option of every help text.
 page=$(groff -man -Tascii -ww "$prefix/share/man/man1/vorx.1" 2>"$work/groff.err" | col -b)
 [ ! -s "$work/groff.err" ] || fail "manual page: $(cat "$work/groff.err")"
-grep -q "vorx $version" <<<"$page" || fail "manual page: no version $version"
-for option in --version -V "/q /s"; do
+for option in "vorx $version" --version -V "/q /s"; do
   grep -q -- "$option" <<<"$page" || fail "manual page: '$option' is missing"
 done
 for command in "" a l t x; do
@@ -72,13 +71,13 @@ for command in "" a l t x; do
 done
 
 # A C program built against the prefix, both ways, run on an archive it writes.
-export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
-[ "$(pkg-config --modversion vorx)" = "$version" ] || fail "pkg-config: wrong version"
+# pkg-config sees the prefix only here (find_package below must find it without).
+pc() { PKG_CONFIG_PATH=$prefix/lib/pkgconfig pkg-config "$@" vorx; }
+[ "$(pc --modversion)" = "$version" ] || fail "pkg-config: wrong version"
 # shellcheck disable=SC2046
-"$cc" -std=c11 -pedantic -Wall -Werror "$c_program" $(pkg-config --cflags --libs vorx) -o "$work/by-pkg-config" ||
+"$cc" -std=c11 -pedantic -Wall -Werror "$c_program" $(pc --cflags --libs) -o "$work/by-pkg-config" ||
   fail "pkg-config: the C program does not build"
 (cd "$work" && ./by-pkg-config pc.vorx) || fail "pkg-config: the C program's checks failed"
-unset PKG_CONFIG_PATH
 "$cmake" -S "$consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$prefix" -DC_PROGRAM="$c_program" \
   -DCMAKE_C_COMPILER="$cc" >"$work/consumer.log" 2>&1 || { cat "$work/consumer.log"; fail "find_package(vorx)"; }
 "$cmake" --build "$work/consumer" >>"$work/consumer.log" 2>&1 || { cat "$work/consumer.log"; fail "vorx::vorx does not link"; }

@@ -30,12 +30,10 @@ bool DamagingWriter::BeginArchive() { return writer_.BeginArchive(); }
 
 // The writer gets a name it accepts; the table with the real names replaces its own.
 bool DamagingWriter::BeginEntry(const EntryOptions& options) {
-    Entry entry;
-    entry.name = options.name;
-    entry.record = writer_.Position();
     EntryOptions sound = options;
     sound.name = "e" + std::to_string(entries_.size());
-    entries_.push_back(std::move(entry));
+    entries_.emplace_back().name = options.name;
+    entries_.back().record = writer_.Position();
     return writer_.BeginEntry(sound);
 }
 
@@ -59,54 +57,49 @@ bool DamagingWriter::EndEntry(const RecordOverrides& overrides) {
     return true;
 }
 
-// Rewrites the writer's file: the carrier, the header, each entry with its record
-// patched and its raw bytes behind its data, then the directory as asked.
+// Rewrites the writer's file: its directory goes, each entry gets its record patched
+// and its raw bytes behind its data (from the last entry back, so that the offsets of
+// the ones before stay true), then the directory as asked, and the carrier in front.
 bool DamagingWriter::Finish(const DamagedDirectory& directory) {
+    const uint64_t entriesEnd = writer_.Position();
     DirectoryOptions sound;
     sound.password = directory.password;
     if (!writer_.Finish(sound)) return false;
-    Bytes file;
-    {
-        std::ifstream in(path_, std::ios::binary);
-        file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (!in.good() && !in.eof()) return Fail("cannot read " + path_);
-    }
-    Bytes out = carrier_;
-    const size_t archiveStart = out.size();
-    out.insert(out.end(), file.begin(), file.begin() + kArchiveHeaderSize);
-    std::vector<std::string> names;
-    for (const Entry& e : entries_) {
+    std::ifstream in(path_, std::ios::binary);
+    Bytes out(std::istreambuf_iterator<char>(in), {});
+    if (!in.good() && !in.eof()) return Fail("cannot read " + path_);
+    in.close();
+    out.resize(entriesEnd);
+    std::vector<std::string> names(entries_.size());
+    for (size_t i = entries_.size(); i-- > 0;) {
+        const Entry& e = entries_[i];
+        uint8_t* at = out.data() + e.record;
         uint8_t raw[kEntryRecordSize];
-        std::copy(file.begin() + static_cast<std::ptrdiff_t>(e.record),
-                  file.begin() + static_cast<std::ptrdiff_t>(e.record + kEntryRecordSize), raw);
+        std::copy(at, at + kEntryRecordSize, raw);
         EntryRecord record = EntryRecord::Parse(raw);
         record.compressedSize += e.raw.size();
         if (e.overrides.uncompressedSize) record.uncompressedSize = *e.overrides.uncompressedSize;
         if (e.overrides.crc32) record.crc32 = *e.overrides.crc32;
         const Bytes patched = EncodeEntryRecord(record);
-        out.insert(out.end(), patched.begin(), patched.end());
-        out.insert(out.end(),
-                   file.begin() + static_cast<std::ptrdiff_t>(e.record + kEntryRecordSize),
-                   file.begin() + static_cast<std::ptrdiff_t>(e.dataEnd));
-        out.insert(out.end(), e.raw.begin(), e.raw.end());
-        names.push_back(e.name);
+        std::copy(patched.begin(), patched.end(), at);
+        out.insert(out.begin() + static_cast<std::ptrdiff_t>(e.dataEnd), e.raw.begin(),
+                   e.raw.end());
+        names[i] = e.name;
     }
 
     const Bytes joined = JoinNames(names);
     Bytes table = PadNamesTable(joined, directory.padding);
     DirectoryHeader header{};
     header.namesEncrypted = directory.password ? 1 : 0;
-    header.namesLength = static_cast<uint32_t>(joined.size());
-    header.namesCrc = Crc32::Of(table.data(), table.size());
+    header.namesLength = directory.namesLength.value_or(static_cast<uint32_t>(joined.size()));
+    header.namesCrc = directory.namesCrc.value_or(Crc32::Of(table.data(), table.size()));
     if (directory.password)
         EncryptWithPassword(directory.password->c_str(), table.data(), table.size());
-    if (directory.namesLength) header.namesLength = *directory.namesLength;
-    if (directory.namesCrc) header.namesCrc = *directory.namesCrc;
     const Bytes encoded = EncodeDirectoryHeader(header);
     out.insert(out.end(), encoded.begin(), encoded.end());
     out.insert(out.end(), table.begin(), table.end());
-    const uint64_t count = directory.entryCount ? *directory.entryCount : entries_.size();
-    WriteLe64(out.data() + archiveStart + 8, count);
+    WriteLe64(out.data() + 8, directory.entryCount.value_or(entries_.size()));
+    out.insert(out.begin(), carrier_.begin(), carrier_.end());
 
     std::ofstream o(path_, std::ios::binary | std::ios::trunc);
     o.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
@@ -120,9 +113,8 @@ bool WriteTestArchive(const std::string& path, const TestArchive& archive, std::
               w.BeginArchive();
     for (size_t i = 0; ok && i < archive.entries.size(); ++i) {
         const TestEntry& e = archive.entries[i];
-        const EntryOptions options{e.name,     e.timeKind,
-                                   e.time,     0x20,
-                                   e.password, e.encoder ? *e.encoder : StoredBlockEncoder()};
+        const EntryOptions options{e.name, e.timeKind, e.time,
+                                   0x20,   e.password, e.encoder.value_or(StoredBlockEncoder())};
         RecordOverrides overrides = e.overrides;
         if (!e.raw.empty() && !overrides.uncompressedSize)
             overrides.uncompressedSize = e.data.size();

@@ -11,14 +11,15 @@ namespace {
 // yields all ones.
 constexpr uint32_t kInner = 100000;
 constexpr uint32_t kMissingChild = 0xFFFFFFFFu;
+constexpr int64_t kEmpty = -1;  // a context slot that holds no position
 
 // Bit p of the stream is bit p % 8 of byte p / 8.
 uint32_t Bit(const uint8_t* buffer, uint32_t p) { return (buffer[p / 8] >> (p % 8)) & 1u; }
 
-// A field of `width` bits from bit p on, its first bit the least significant.
-uint32_t Field(const uint8_t* buffer, uint32_t p, uint32_t width) {
+// A field of `width` bits from bit pos on, its first bit the least significant.
+uint32_t Field(const uint8_t* buffer, uint32_t& pos, uint32_t width) {
     uint32_t value = 0;
-    for (uint32_t k = 0; k < width; ++k) value |= Bit(buffer, p + k) << k;
+    for (uint32_t k = 0; k < width; ++k) value |= Bit(buffer, pos++) << k;
     return value;
 }
 
@@ -30,7 +31,6 @@ uint32_t Escaped(const uint8_t* buffer, uint32_t& pos) {
     uint32_t sum = 0;
     for (uint32_t width : kWidths) {
         const uint32_t field = Field(buffer, pos, width);
-        pos += width;
         if (field != (1u << width) - 1u) return sum + field + 1;
         sum += field;
     }
@@ -46,95 +46,19 @@ float ToSingle(double value) {
     return rounded;
 }
 
-// The context table: 65536 buckets of four slots with stamps, every slot empty at the
-// start of a block.
-class ContextModel {
-public:
-    static constexpr int64_t kEmpty = -1;
-    ContextModel() : slots_(65536 * 4) {}
-    void Clear() {
-        std::fill(slots_.begin(), slots_.end(), Slot{kEmpty, 0});
-        stamp_ = 100;
-    }
-
-    // The bucket of the three bytes before position p >= 3, or of the two bytes before
-    // it when the first one's slot 0 is empty.
-    uint32_t Select(const uint8_t* out, uint64_t p) const {
-        const uint32_t b0 = out[p - 3], b1 = out[p - 2], b2 = out[p - 1];
-        const uint32_t three = ((((b0 << 4) ^ b1) << 7) ^ b2) & 0xFFFF;
-        return slots_[three * 4].position != kEmpty ? three : (b1 << 7) ^ b2;
-    }
-    int64_t Position(uint32_t bucket, uint32_t slot) const {
-        return slots_[bucket * 4 + slot].position;
-    }
-    // A step at p: a match (selector 0-3) first stamps its slot; then the slot of the
-    // smallest stamp (the lowest among equals) takes p with stamp 0.
-    void Update(uint32_t bucket, uint64_t p, int selector) {
-        Slot* s = &slots_[bucket * 4];
-        if (selector >= 0) s[selector].stamp = stamp_++;
-        Slot* oldest = std::min_element(
-            s, s + 4, [](const Slot& a, const Slot& b) { return a.stamp < b.stamp; });
-        *oldest = Slot{static_cast<int64_t>(p), 0};
-    }
-
-private:
-    struct Slot {
-        int64_t position;
-        uint32_t stamp;
-    };
-    std::vector<Slot> slots_;
-    uint32_t stamp_ = 100;
-};
-
-// Reports about every hundredth of the entry: the steps of a hundredth are
-// 0.01 / (blockFraction / stepCount), truncated; a report comes at the first step and
-// then at every step after that many steps without one, saying
-// (s x blockFraction / stepCount + startFraction) x 100 percent, truncated and kept
-// within 0 to 100. Every operation is single precision.
-class Progress {
-public:
-    Progress(bool on, uint32_t stepCount, float startFraction, float blockFraction)
-        : on_(on && stepCount > 0), start_(startFraction) {
-        if (!on_) return;
-        perStep_ = ToSingle(double{blockFraction} / double{static_cast<float>(stepCount)});
-        // Past the range of a step counter (or infinite) it never comes.
-        hundredth_ = std::trunc(ToSingle(double{0.01f} / perStep_));
-    }
-    void Step(uint64_t s, std::vector<int>* reports) {
-        if (!on_) return;
-        if (static_cast<double>(sinceReport_) < hundredth_) {
-            ++sinceReport_;
-            return;
-        }
-        sinceReport_ = 0;
-        const float done = ToSingle(double{ToSingle(static_cast<double>(s))} * perStep_);
-        const float percent = ToSingle(double{ToSingle(double{done} + start_)} * 100.0);
-        const double whole = std::trunc(percent);
-        reports->push_back(std::isnan(whole) ? 0 : static_cast<int>(std::clamp(whole, 0.0, 100.0)));
-    }
-
-private:
-    bool on_;
-    float start_;
-    float perStep_ = 0.0f;
-    double hundredth_ = 0.0;
-    uint64_t sinceReport_ = 0;
-};
-
 }  // namespace
 
-int Tree::Add(int parent, uint32_t value, uint32_t weight) {
-    nodes_.push_back(Node{parent, kNone, kNone, value, weight});
-    return static_cast<int>(nodes_.size()) - 1;
-}
-
 void Tree::Build(const std::vector<Entry>& table) {
+    auto add = [this](int parent, uint32_t value, uint32_t weight) {
+        nodes_.push_back(Node{parent, kNone, kNone, value, weight});
+        return static_cast<int>(nodes_.size()) - 1;
+    };
     nodes_.clear();
-    Add(kNone, kInner, 0);
+    add(kNone, kInner, 0);
     for (const Entry& e : table) {
         if (e.weight == 0) break;
         if (nodes_[0].left == kNone || nodes_[0].right == kNone) {
-            const int leaf = Add(0, e.symbol, e.weight);
+            const int leaf = add(0, e.symbol, e.weight);
             (nodes_[0].right == kNone ? nodes_[0].right : nodes_[0].left) = leaf;
             continue;
         }
@@ -143,8 +67,8 @@ void Tree::Build(const std::vector<Entry>& table) {
             const Node& n = nodes_[at];
             at = nodes_[n.left].weight < nodes_[n.right].weight ? n.left : n.right;
         }
-        const int copy = Add(at, nodes_[at].value, nodes_[at].weight);
-        const int added = Add(at, e.symbol, e.weight);
+        const int copy = add(at, nodes_[at].value, nodes_[at].weight);
+        const int added = add(at, e.symbol, e.weight);
         const bool addedLeft = e.weight <= nodes_[at].weight;
         nodes_[at].left = addedLeft ? added : copy;
         nodes_[at].right = addedLeft ? copy : added;
@@ -153,18 +77,14 @@ void Tree::Build(const std::vector<Entry>& table) {
     }
 }
 
-uint32_t Tree::Decode(const uint8_t* buffer, uint32_t& pos, uint32_t limitBits,
-                      bool* overread) const {
+bool Tree::Decode(const uint8_t* buffer, uint32_t& pos, uint32_t limitBits, uint32_t* value) const {
     int at = 0;
-    while (nodes_[at].left != kNone || nodes_[at].right != kNone) {
-        if (pos >= limitBits) {
-            *overread = true;
-            return 0;
-        }
+    while (at != kNone && (nodes_[at].left != kNone || nodes_[at].right != kNone)) {
+        if (pos >= limitBits) return false;
         at = Bit(buffer, pos++) ? nodes_[at].right : nodes_[at].left;
-        if (at == kNone) return kMissingChild;
     }
-    return nodes_[at].value;
+    *value = at == kNone ? kMissingChild : nodes_[at].value;
+    return true;
 }
 
 std::vector<Tree::Leaf> Tree::Leaves() const {
@@ -175,10 +95,7 @@ std::vector<Tree::Leaf> Tree::Leaves() const {
         auto [at, path] = std::move(pending.back());
         pending.pop_back();
         const Node& n = nodes_[at];
-        if (n.left == kNone && n.right == kNone) {
-            if (at != 0) leaves.push_back(Leaf{n.value, path});
-            continue;
-        }
+        if (n.left == kNone && n.right == kNone && at != 0) leaves.push_back(Leaf{n.value, path});
         for (const auto& [child, bit] : {std::pair{n.right, 1}, std::pair{n.left, 0}}) {
             if (child == kNone) continue;
             pending.emplace_back(child, path);
@@ -192,116 +109,111 @@ BlockResult DecodeBlock(const uint8_t* body, uint32_t bitCount, uint32_t limitBi
                         uint64_t capacity, float startFraction, float blockFraction,
                         bool reportProgress) {
     BlockResult r;
-    static ContextModel contexts;
-    contexts.Clear();
-
-    const uint32_t head1 = Field(body, 0, 32), head2 = Field(body, 32, 32);
+    auto corrupt = [&r]() {
+        r.code = vorx_CorruptArchive;
+        return r;
+    };
+    uint32_t pos = 0;
+    const uint32_t head1 = Field(body, pos, 32), head2 = Field(body, pos, 32);
     const uint32_t stepCount = (head1 & 0xFFFFFF) | ((head2 >> 28) << 24);
     const uint32_t literalCount = (head1 >> 24) + 1;
     const uint32_t lengthCount = head2 & 0xFFFF;
     const uint32_t flagCount = ((head2 >> 16) & 15) + 1;
     const uint32_t literalWidth = (head2 >> 20) & 15;
     const uint32_t slotCount = ((head2 >> 24) & 15) + 1;
-    r.stepCount = stepCount;
 
-    auto fresh = [](uint32_t n) {
-        std::vector<Entry> t(n);
-        for (uint32_t i = 0; i < n; ++i) t[i] = Entry{0, i};
-        return t;
-    };
-    std::vector<Entry> flags = fresh(16), literals = fresh(256), lengths = fresh(lengthCount),
-                       slots = fresh(16);
-    uint32_t pos = 64;
-    auto readTable = [&](std::vector<Entry>& table, uint32_t count, int symbolWidth) {
-        for (uint32_t i = 0; i < count; ++i) {
+    // The four tables, in this order: each entry is its symbol (a field of symbolWidth
+    // bits, or escape-coded when symbolWidth < 0) then its escape-coded weight; a table
+    // ends early where the block's bits end.
+    auto readTable = [&](Tree& tree, uint32_t count, int symbolWidth) {
+        std::vector<Entry> table(count, Entry{0, 0});
+        for (Entry& e : table) {
             if (pos >= bitCount) break;
-            uint32_t symbol;
-            if (symbolWidth < 0) {
-                symbol = Escaped(body, pos);
-                if (symbol == 0) return false;
-            } else {
-                symbol = Field(body, pos, static_cast<uint32_t>(symbolWidth));
-                pos += static_cast<uint32_t>(symbolWidth);
-            }
-            const uint32_t weight = Escaped(body, pos);
-            if (weight == 0) return false;
-            table[i] = Entry{weight, symbol};
+            e.symbol = symbolWidth < 0 ? Escaped(body, pos)
+                                       : Field(body, pos, static_cast<uint32_t>(symbolWidth));
+            e.weight = Escaped(body, pos);
+            if ((symbolWidth < 0 && e.symbol == 0) || e.weight == 0) return false;
         }
+        tree.Build(table);
         return true;
     };
+    Tree flags, literals, lengths, slots;
     if (!readTable(flags, flagCount, 4) ||
         !readTable(literals, literalCount, static_cast<int>(literalWidth)) ||
-        !readTable(lengths, lengthCount, -1) || !readTable(slots, slotCount, 4) ||
-        pos >= bitCount) {
-        r.code = vorx_CorruptArchive;
-        return r;
-    }
-    Tree lengthTree, flagTree, slotTree, literalTree;
-    lengthTree.Build(lengths);
-    flagTree.Build(flags);
-    slotTree.Build(slots);
-    literalTree.Build(literals);
+        !readTable(lengths, lengthCount, -1) || !readTable(slots, slotCount, 4) || pos >= bitCount)
+        return corrupt();
 
+    // The context table: 65536 buckets of four slots, each a position (every slot empty
+    // at the start of a block) and a stamp.
+    std::vector<std::pair<int64_t, uint32_t>> contexts(65536 * 4, {kEmpty, 0});
+    uint32_t stamp = 100;
     std::vector<uint8_t>& out = r.output;
-    uint64_t p = 0;
-    uint32_t flagSymbol = 0, flagIndex = 4, slotSymbol = 0, selectorIndex = 4;
-    uint32_t bucket = 0;
-    int64_t snapshot[4] = {ContextModel::kEmpty, ContextModel::kEmpty, ContextModel::kEmpty,
-                           ContextModel::kEmpty};
-    Progress progress(reportProgress, stepCount, startFraction, blockFraction);
-    bool overread = false;
-    auto corrupt = [&]() {
-        r.code = vorx_CorruptArchive;
-        return r;
-    };
-    // Decodes a code of `tree` into *value; false when it would read past the limit.
+    uint32_t flagSymbol = 0, flagIndex = 4, slotSymbol = 0, selectorIndex = 4, bucket = 0;
+    int64_t snapshot[4] = {kEmpty, kEmpty, kEmpty, kEmpty};
     auto code = [&](const Tree& tree, uint32_t* value) {
-        *value = tree.Decode(body, pos, limitBits, &overread);
-        return !overread;
+        return tree.Decode(body, pos, limitBits, value);
     };
+    // Reports about every hundredth of the entry: the steps of a hundredth are
+    // 0.01 / (blockFraction / stepCount), truncated; a report comes at the first step and
+    // then at every step after that many steps without one, saying
+    // (s x blockFraction / stepCount + startFraction) x 100 percent, truncated and kept
+    // within 0 to 100. Every operation is single precision.
+    const float perStep =
+        ToSingle(double{blockFraction} / double{static_cast<float>(std::max(stepCount, 1u))});
+    // Past the range of a step counter (or infinite) it never comes.
+    const double hundredth = std::trunc(ToSingle(double{0.01f} / perStep));
+    uint64_t sinceReport = 0;
 
+    // A step: its flag (four to a flag symbol) says a literal or a match; a match is its
+    // length then its selector (two to a slot symbol), which names the slot of the bucket
+    // as it was before the step.
     for (uint64_t s = 0; s < stepCount; ++s) {
+        const size_t p = out.size();
         if (p >= 3) {
-            bucket = contexts.Select(out.data(), p);
-            for (int i = 0; i < 4; ++i)
-                snapshot[i] = contexts.Position(bucket, static_cast<uint32_t>(i));
+            // The bucket of the three bytes before p, or of the two bytes before it when
+            // the first one's slot 0 is empty.
+            const uint32_t b0 = out[p - 3], b1 = out[p - 2], b2 = out[p - 1];
+            const uint32_t three = ((((b0 << 4) ^ b1) << 7) ^ b2) & 0xFFFF;
+            bucket = contexts[three * 4].first != kEmpty ? three : (b1 << 7) ^ b2;
+            for (uint32_t i = 0; i < 4; ++i) snapshot[i] = contexts[bucket * 4 + i].first;
         }
-        progress.Step(s, &r.progress);
-        if (flagIndex == 4 && !code(flagTree, &flagSymbol)) return corrupt();
+        if (reportProgress && static_cast<double>(sinceReport) < hundredth) {
+            ++sinceReport;
+        } else if (reportProgress) {
+            sinceReport = 0;
+            const float done = ToSingle(double{ToSingle(static_cast<double>(s))} * perStep);
+            const float percent = ToSingle(double{ToSingle(double{done} + startFraction)} * 100.0);
+            const double whole = std::trunc(percent);
+            r.progress.push_back(
+                std::isnan(whole) ? 0 : static_cast<int>(std::clamp(whole, 0.0, 100.0)));
+        }
+        if (flagIndex == 4 && !code(flags, &flagSymbol)) return corrupt();
         if (flagIndex == 4) flagIndex = 0;
-        const uint32_t flag = (flagSymbol >> flagIndex) & 1u;
-        ++flagIndex;
-        if (p >= 3) {
-            int selector = -1;
-            if (flag == 1) {
-                const uint32_t saved = pos;
-                uint32_t length = 0, symbol = slotSymbol >> selectorIndex;
-                if (!code(lengthTree, &length) || (selectorIndex == 4 && !code(slotTree, &symbol)))
-                    return corrupt();
-                selector = static_cast<int>(symbol & 3u);
-                pos = saved;
-            }
-            contexts.Update(bucket, p, selector);
-        }
-        if (flag == 0) {
-            uint32_t literal = 0;
-            if (!code(literalTree, &literal) || out.size() >= capacity) return corrupt();
-            out.push_back(static_cast<uint8_t>(literal & 0xFF));
-            p += 1;
-        } else {
-            uint32_t length = 0;
-            if (!code(lengthTree, &length) || (selectorIndex == 4 && !code(slotTree, &slotSymbol)))
-                return corrupt();
+        const bool match = (flagSymbol >> flagIndex++) & 1u;
+        uint32_t value = 0;  // the literal's symbol or the match's length
+        if (!code(match ? lengths : literals, &value)) return corrupt();
+        uint32_t selector = 0;
+        if (match) {
+            if (selectorIndex == 4 && !code(slots, &slotSymbol)) return corrupt();
             if (selectorIndex == 4) selectorIndex = 0;
-            const uint32_t selector = (slotSymbol >> selectorIndex) & 3u;
+            selector = (slotSymbol >> selectorIndex) & 3u;
             selectorIndex += 2;
-            const int64_t source = snapshot[selector];
-            if (source == ContextModel::kEmpty) return corrupt();
-            for (uint64_t i = 0; i < length; ++i) {
-                if (out.size() >= capacity) return corrupt();
-                out.push_back(out[static_cast<size_t>(source) + i]);
-            }
-            p += length;
+        }
+        // From position 3 on, a step updates the bucket: a match first stamps its slot;
+        // then the slot of the smallest stamp (the lowest among equals) takes p, stamp 0.
+        if (p >= 3) {
+            auto* slot = &contexts[bucket * 4];
+            if (match) slot[selector].second = stamp++;
+            *std::min_element(slot, slot + 4, [](const auto& a, const auto& b) {
+                return a.second < b.second;
+            }) = {static_cast<int64_t>(p), 0};
+        }
+        if (match && snapshot[selector] == kEmpty) return corrupt();
+        // A match copies byte by byte from its source; output beyond capacity is corrupt.
+        for (uint64_t i = 0; i < (match ? value : 1u); ++i) {
+            if (out.size() >= capacity) return corrupt();
+            out.push_back(match ? out[static_cast<size_t>(snapshot[selector] + i)]
+                                : static_cast<uint8_t>(value & 0xFF));
         }
     }
     return r;

@@ -1,16 +1,15 @@
 // A literal, slow decoder of compressed blocks for the tests, written from the block's
 // rules and sharing no code with the product: its own bit reading (one bit at a time),
 // escape codes (a list of field widths), code trees (nodes in a vector, walked one bit
-// at a time), context model (a full table of stamps cleared by a fill, the look-ahead
-// before the slot update, the snapshot of the bucket), progress arithmetic (in double,
-// rounded to single precision per operation) and byte-by-byte match copy. The fast
-// decoder must agree with it bit for bit.
+// at a time), context model (a full table of stamps, filled afresh for every block,
+// and the snapshot of the bucket), progress arithmetic (in double, rounded to single
+// precision per operation) and byte-by-byte match copy. The fast decoder must agree
+// with it bit for bit.
 //
 // Its bounds follow the product's rules: a table field or code that consumes a bit at
 // or past `limitBits` is corrupt (3), output beyond `capacity` is corrupt (3).
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -29,9 +28,9 @@ struct Entry {
 class Tree {
 public:
     void Build(const std::vector<Entry>& table);
-    // Walks one bit at a time from the root. Sets *overread (and stops) when the walk
-    // would read a bit at or past limitBits.
-    uint32_t Decode(const uint8_t* buffer, uint32_t& pos, uint32_t limitBits, bool* overread) const;
+    // Walks one bit at a time from the root into *value; false when the walk would read
+    // a bit at or past limitBits.
+    bool Decode(const uint8_t* buffer, uint32_t& pos, uint32_t limitBits, uint32_t* value) const;
 
     struct Leaf {
         uint32_t symbol;
@@ -46,8 +45,6 @@ private:
         int parent, left, right;
         uint32_t value, weight;
     };
-    int Add(int parent, uint32_t value, uint32_t weight);
-
     std::vector<Node> nodes_;  // nodes_[0] is the root
 };
 
@@ -55,7 +52,6 @@ struct BlockResult {
     vorx_Error code = vorx_Success;
     std::vector<uint8_t> output;
     std::vector<int> progress;  // percentages reported inside the block
-    uint32_t stepCount = 0;
 };
 
 // Decodes one compressed block. `body` must be readable far past limitBits (the walk is

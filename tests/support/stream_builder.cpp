@@ -7,67 +7,50 @@
 #include "codec/block_head.h"
 #include "container/format.h"
 
+// A plan or a code the builder cannot write stops the program.
+#define Require(condition) \
+    ((condition) ? (void)0 \
+                 : (std::fprintf(stderr, "stream builder: %s\n", #condition), std::abort()))
+
 namespace streams {
-namespace {
-
-void Check(bool condition, const char* what) {
-    if (condition) return;
-    std::fprintf(stderr, "stream builder: %s\n", what);
-    std::abort();
-}
-#define Require(condition) Check((condition), #condition)
-
-}  // namespace
 
 BlockWriter::BlockWriter(const BlockPlan& planned) {
     BlockPlan plan = planned;
     for (auto* t : {&plan.flags, &plan.literals, &plan.slots})
         if (t->empty()) t->push_back(Entry{1, 0});
-    const auto count = [](const std::vector<Entry>& t) { return static_cast<uint32_t>(t.size()); };
-    const uint32_t flagCount = count(plan.flags), literalCount = count(plan.literals);
-    const uint32_t lengthCount = count(plan.lengths), slotCount = count(plan.slots);
-    Require(flagCount <= 16 && literalCount <= 256 && lengthCount <= 65535 && slotCount <= 16 &&
-            plan.literalWidth <= 15 && plan.stepCount < (1u << 28));
-    const vorx::BlockHead head{plan.stepCount, literalCount,      lengthCount,
-                               flagCount,      plan.literalWidth, slotCount};
+    const auto size = [](const std::vector<Entry>& t) { return static_cast<uint32_t>(t.size()); };
+    const vorx::BlockHead head{plan.stepCount,   size(plan.literals), size(plan.lengths),
+                               size(plan.flags), plan.literalWidth,   size(plan.slots)};
+    Require(head.flagCount <= 16 && head.literalCount <= 256 && head.lengthCount <= 65535 &&
+            head.slotCount <= 16 && head.literalWidth <= 15 && head.stepCount < (1u << 28));
     uint32_t head1, head2;
     head.Encode(&head1, &head2);
     bits_.WriteBits(head1, 32);
     bits_.WriteBits(head2, 32);
-    Table(plan.flags, 4);
-    Table(plan.literals, static_cast<int>(plan.literalWidth));
-    Table(plan.lengths, -1);
-    Table(plan.slots, 4);
-    tablesEnd_ = static_cast<uint32_t>(bits_.bitCount());
-
-    flagCodes_ = CodesOf(plan.flags);
-    literalCodes_ = CodesOf(plan.literals);
-    lengthCodes_ = CodesOf(plan.lengths);
-    slotCodes_ = CodesOf(plan.slots);
-}
-
-void BlockWriter::Table(const std::vector<Entry>& table, int symbolWidth) {
-    for (const Entry& e : table) {
-        if (symbolWidth < 0) {
-            Require(bits_.WriteEscapedNumber(e.symbol));
-        } else {
-            bits_.WriteBits(e.symbol, static_cast<uint32_t>(symbolWidth));
+    // Each entry is its symbol (a field of the table's width, or escape-coded for the
+    // lengths), then its weight.
+    const std::vector<Entry>* tables[] = {&plan.flags, &plan.literals, &plan.lengths, &plan.slots};
+    const int widths[] = {4, static_cast<int>(plan.literalWidth), -1, 4};
+    for (int i = 0; i < 4; ++i) {
+        for (const Entry& e : *tables[i]) {
+            if (widths[i] < 0) {
+                Require(bits_.WriteEscapedNumber(e.symbol));
+            } else {
+                bits_.WriteBits(e.symbol, static_cast<uint32_t>(widths[i]));
+            }
+            Require(bits_.WriteEscapedNumber(e.weight));
         }
-        Require(bits_.WriteEscapedNumber(e.weight));
+        reference::Tree tree;
+        tree.Build(*tables[i]);
+        for (const reference::Tree::Leaf& leaf : tree.Leaves())
+            codes_[i].emplace(leaf.symbol, leaf.path);
     }
+    tablesEnd_ = static_cast<uint32_t>(bits_.bitCount());
 }
 
-BlockWriter::Codes BlockWriter::CodesOf(const std::vector<Entry>& table) {
-    reference::Tree tree;
-    tree.Build(table);
-    Codes codes;
-    for (const reference::Tree::Leaf& leaf : tree.Leaves()) codes.emplace(leaf.symbol, leaf.path);
-    return codes;
-}
-
-void BlockWriter::Code(const Codes& codes, uint32_t symbol) {
-    const auto it = codes.find(symbol);
-    Require(it != codes.end());
+void BlockWriter::Code(int table, uint32_t symbol) {
+    const auto it = codes_[table].find(symbol);
+    Require(it != codes_[table].end());
     for (uint8_t bit : it->second) bits_.WriteBit(bit);
 }
 
@@ -81,49 +64,31 @@ std::vector<uint8_t> BlockWriter::Finish(uint32_t* bitCount) const {
 }
 
 std::vector<uint8_t> EncodeSteps(const std::vector<Step>& steps, uint32_t* bitCount) {
-    std::map<uint32_t, uint32_t> flagCounts, literalCounts, lengthCounts, slotCounts;
-    std::vector<uint32_t> flagSymbols, slotSymbols;
-    size_t matches = 0;
+    // Every code in stream order as (table, symbol): a flag symbol before every fourth
+    // step, a slot symbol after the length of every second match.
+    std::vector<std::pair<int, uint32_t>> codes;
+    size_t flag = 0, slot = 0, matches = 0;
     for (size_t i = 0; i < steps.size(); ++i) {
-        if (i % 4 == 0) flagSymbols.push_back(0);
-        if (!steps[i].match) {
-            ++literalCounts[steps[i].value];
-            continue;
-        }
-        flagSymbols.back() |= 1u << (i % 4);
-        ++lengthCounts[steps[i].value];
-        if (matches % 2 == 0) slotSymbols.push_back(0);
-        slotSymbols.back() |= (steps[i].selector & 3u) << (2 * (matches++ % 2));
+        if (i % 4 == 0) flag = codes.size(), codes.emplace_back(0, 0);
+        codes.emplace_back(steps[i].match ? 2 : 1, steps[i].value);
+        if (!steps[i].match) continue;
+        codes[flag].second |= 1u << (i % 4);
+        if (matches % 2 == 0) slot = codes.size(), codes.emplace_back(3, 0);
+        codes[slot].second |= (steps[i].selector & 3u) << (2 * (matches++ % 2));
     }
-    for (uint32_t symbol : flagSymbols) ++flagCounts[symbol];
-    for (uint32_t symbol : slotSymbols) ++slotCounts[symbol];
+    std::map<uint32_t, uint32_t> counts[4];
+    for (const auto& [table, symbol] : codes) ++counts[table][symbol];
     // Empty tables get their one entry from the writer.
-    auto table = [](const std::map<uint32_t, uint32_t>& counts) {
-        std::vector<Entry> t;
-        for (const auto& [symbol, count] : counts)
-            t.push_back(Entry{std::min(count, vorx::kLargestEscapedNumber), symbol});
-        std::stable_sort(t.begin(), t.end(),
+    std::vector<Entry> tables[4];
+    for (int t = 0; t < 4; ++t) {
+        for (const auto& [symbol, count] : counts[t])
+            tables[t].push_back(Entry{std::min(count, vorx::kLargestEscapedNumber), symbol});
+        std::stable_sort(tables[t].begin(), tables[t].end(),
                          [](const Entry& a, const Entry& b) { return a.weight > b.weight; });
-        return t;
-    };
-    BlockPlan plan;
-    plan.stepCount = static_cast<uint32_t>(steps.size());
-    plan.flags = table(flagCounts);
-    plan.literals = table(literalCounts);
-    plan.lengths = table(lengthCounts);
-    plan.slots = table(slotCounts);
-    BlockWriter writer(plan);
-    size_t match = 0;
-    for (size_t i = 0; i < steps.size(); ++i) {
-        if (i % 4 == 0) writer.Flag(flagSymbols[i / 4]);
-        if (steps[i].match) {
-            writer.Length(steps[i].value);
-            if (match % 2 == 0) writer.Slot(slotSymbols[match / 2]);
-            ++match;
-        } else {
-            writer.Literal(steps[i].value);
-        }
     }
+    BlockWriter writer(BlockPlan{static_cast<uint32_t>(steps.size()), 8, tables[0], tables[1],
+                                 tables[2], tables[3]});
+    for (const auto& [table, symbol] : codes) writer.Code(table, symbol);
     return writer.Finish(bitCount);
 }
 

@@ -2,7 +2,6 @@
 // and any sequence of codes, or the steps of a chosen parse.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -27,27 +26,23 @@ class BlockWriter {
 public:
     explicit BlockWriter(const BlockPlan& plan);
 
-    // Appends the code of `symbol` in the given alphabet's tree (the symbol must be a
-    // leaf of it).
-    void Flag(uint32_t symbol) { Code(flagCodes_, symbol); }
-    void Literal(uint32_t symbol) { Code(literalCodes_, symbol); }
-    void Length(uint32_t symbol) { Code(lengthCodes_, symbol); }
-    void Slot(uint32_t symbol) { Code(slotCodes_, symbol); }
+    // Appends the code of `symbol` in table `table`'s tree (0 flags, 1 literals, 2 lengths,
+    // 3 slots; the symbol must be a leaf of it).
+    void Code(int table, uint32_t symbol);
+    void Flag(uint32_t symbol) { Code(0, symbol); }
+    void Literal(uint32_t symbol) { Code(1, symbol); }
+    void Length(uint32_t symbol) { Code(2, symbol); }
+    void Slot(uint32_t symbol) { Code(3, symbol); }
     vorx::BitWriter& bits() { return bits_; }
     // The body padded with zeros to a multiple of 16 bytes. *bitCount receives the bits
     // written, at least one beyond the tables (a block needs a bit past its tables).
     std::vector<uint8_t> Finish(uint32_t* bitCount) const;
 
 private:
-    using Codes = std::map<uint32_t, std::vector<uint8_t>>;
-    // The codes of the tree the decoder builds from `table`.
-    static Codes CodesOf(const std::vector<Entry>& table);
-    void Code(const Codes& codes, uint32_t symbol);
-    void Table(const std::vector<Entry>& table, int symbolWidth);
-
     vorx::BitWriter bits_;
     uint32_t tablesEnd_ = 0;
-    Codes flagCodes_, literalCodes_, lengthCodes_, slotCodes_;
+    // Per table, the code of each symbol in the tree the decoder builds from the table.
+    std::map<uint32_t, std::vector<uint8_t>> codes_[4];
 };
 
 // One decode step: a literal byte, or a match of `length` bytes from slot `selector`.

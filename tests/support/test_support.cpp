@@ -2,7 +2,6 @@
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -31,15 +30,12 @@ TempDir::TempDir() {
     static std::atomic<unsigned> counter{0};
     const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
     std::mt19937_64 random(static_cast<uint64_t>(now) ^ (uint64_t{counter++} << 48));
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
         fs::path candidate = fs::temp_directory_path() / ("vorx-test-" + std::to_string(random()));
         std::error_code ec;
-        if (fs::create_directory(candidate, ec)) {
-            path_ = candidate.string();
-            return;
-        }
+        if (fs::create_directory(candidate, ec)) path_ = candidate.string();
     }
-    ADD_FAILURE() << "cannot create a temporary folder";
+    if (path_.empty()) ADD_FAILURE() << "cannot create a temporary folder";
 }
 
 TempDir::~TempDir() {
@@ -133,14 +129,11 @@ void SetTimeZone(const char* tz) {
 }
 
 int64_t ModificationTime(const std::string& path) {
-#ifdef _WIN32
-    struct __stat64 st;
-    if (_stat64(path.c_str(), &st) != 0) return -1;
-#else
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) return -1;
-#endif
-    return static_cast<int64_t>(st.st_mtime);
+    std::error_code ec;
+    const fs::file_time_type time = fs::last_write_time(path, ec);
+    if (ec) return -1;
+    const auto since = std::chrono::file_clock::to_sys(time).time_since_epoch();
+    return std::chrono::floor<std::chrono::seconds>(since).count();
 }
 
 }  // namespace vorx::test
