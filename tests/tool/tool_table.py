@@ -32,8 +32,10 @@ def parse(path):
             case[field][-1] += "\n" + line.strip()  # a command continued
         else:
             field, _, value = line.partition(": ")
-            if field not in LISTS + ("run", "exit"):
+            field, _, row_tag = field.partition(" ")  # each posix: / each win: a row of one side
+            if field not in LISTS + ("run", "exit") or row_tag and field != "each":
                 sys.exit(f"{path}: unknown line: {line}")
+            value = (row_tag, value) if field == "each" else value
             case[field] = case[field] + [value] if field in LISTS else value
     for case in cases:
         if "run" not in case or "exit" not in case:
@@ -43,12 +45,13 @@ def parse(path):
 
 def expand(case):
     """One case per `each:` line, its tab-separated values for {1}, {2}... ($V1, $V2...)."""
-    for line in case["each"] or [None]:
+    for tag, line in case["each"] or [("", None)]:
         values = [] if line is None else (line.split("\t") + [""] * 9)[:9]
         sub = lambda s: re.sub(r"\{(\d)\}", lambda m: values[int(m.group(1)) - 1] if values else m[0], s)
         copy = {k: [sub(x) for x in v] if isinstance(v, list) else sub(v) if isinstance(v, str) else v
-                for k, v in case.items()}
-        yield dict(copy, name=case["name"] + (f"[{values[0]!r}]" if values else ""), values=values)
+                for k, v in case.items() if k != "each"}
+        yield dict(copy, name=case["name"] + (f"[{values[0]!r}]" if values else ""), values=values,
+                   tags=case["tags"] | {tag} - {""})
 
 
 def run_case(case, prelude, env, folder, sep):
