@@ -50,8 +50,8 @@ def expand(case):
         sub = lambda s: re.sub(r"\{(\d)\}", lambda m: values[int(m.group(1)) - 1] if values else m[0], s)
         copy = {k: [sub(x) for x in v] if isinstance(v, list) else sub(v) if isinstance(v, str) else v
                 for k, v in case.items() if k != "each"}
-        yield dict(copy, name=case["name"] + (f"[{values[0]!r}]" if values else ""), values=values,
-                   tags=case["tags"] | {tag} - {""})
+        row = "" if line is None else "[" + line.replace("\t", " | ") + "]"
+        yield dict(copy, name=case["name"] + row, values=values, tags=case["tags"] | {tag} - {""})
 
 
 def run_case(case, prelude, env, folder, sep):
