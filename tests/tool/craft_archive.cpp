@@ -7,11 +7,10 @@
 // destination and the command to run (hexadecimal bytes too).
 //   craft_archive [--sfx STUB] [--dest HEX] [--run HEX] [--times] OUTPUT
 //                 HEXNAME[=FILE][,packed][,crc=N][,size=N][,tail=N][,pw=PASSWORD]...
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,10 +55,9 @@ int main(int argc, char** argv) {
         size_t tail = 0;
         for (size_t comma; (comma = argument.rfind(',')) != std::string::npos;
              argument.resize(comma)) {
-            const std::string key =
-                                  argument.substr(comma + 1, argument.find('=', comma) - comma - 1),
-                              value = argument.substr(
-                                  std::min(argument.size(), comma + key.size() + 2));
+            const size_t equals = std::min(argument.find('=', comma), argument.size());
+            const std::string key = argument.substr(comma + 1, equals - comma - 1);
+            const std::string value = argument.substr(std::min(argument.size(), equals + 1));
             if (key == "packed") entry.encoder = compressor.AsBlockEncoder();
             if (key == "crc") lies.crc32 = static_cast<uint32_t>(std::stoul(value));
             if (key == "size") lies.uncompressedSize = std::stoull(value);

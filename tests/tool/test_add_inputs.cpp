@@ -3,7 +3,6 @@
 // link or reads beyond what was listed; what cannot be read is left out (exit code 1) and
 // a file that changed stops the archive (2). An alarm fails the run that hangs.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -51,17 +50,14 @@ TEST(AddInputs, ATreeChangedAfterTheWalkIsNeverReadThroughALinkOrAFifo) {
     for (const SwapRow& row : rows) {
         SCOPED_TRACE(row.state);
         test::TempDir dir;
-        const std::string in = dir.File("in");
-        ASSERT_EQ(Shell("cd '" + dir.Path() + "' && mkdir -p in/sub && echo one >in/a.txt && " +
-                        "echo two >in/b.txt && echo three >in/sub/c.txt"),
+        ASSERT_EQ(chdir(dir.Path().c_str()), 0);
+        ASSERT_EQ(Shell("mkdir -p in/sub && echo one >in/a.txt && echo two >in/b.txt && "
+                        "echo three >in/sub/c.txt"),
                   0);
-        tool::Options o;
-        ASSERT_EQ(chdir(dir.Path().c_str()), 0);
-        const tool::Collected collected = tool::CollectInputs(o, {"in"}, dir.File("out.vx"));
+        const tool::Collected collected =
+            tool::CollectInputs(tool::Options(), {"in"}, dir.File("out.vx"));
         ASSERT_EQ(collected.inputs.size(), 3u);
-        ASSERT_EQ(chdir(in.c_str()), 0);
-        ASSERT_EQ(Shell(row.change), 0);
-        ASSERT_EQ(chdir(dir.Path().c_str()), 0);
+        ASSERT_EQ(Shell(std::string("cd in && ") + row.change), 0);
 
         std::vector<tool::EntrySource> entries(collected.inputs.size());
         for (size_t i = 0; i < entries.size(); ++i) {
@@ -83,8 +79,7 @@ TEST(AddInputs, ATreeChangedAfterTheWalkIsNeverReadThroughALinkOrAFifo) {
         ASSERT_TRUE(writer.Finish());
         test::Handle archive;
         ASSERT_EQ(archive.Open(dir.File("out.vx")), vorx_Success);
-        const uint64_t kept = row.code == 0 ? 3 : 2;
-        EXPECT_EQ(vorx_GetNumFiles(archive), kept);
+        EXPECT_EQ(vorx_GetNumFiles(archive), row.code == 0 ? 3u : 2u);  // b.txt kept or not
         EXPECT_EQ(outcome.bytes, row.bytes);
     }
     alarm(0);

@@ -24,7 +24,8 @@ def parse(path):
         if line.startswith("#") or not line.strip():
             continue
         if line.startswith("== "):
-            case = dict({k: [] for k in LISTS}, name=line.split()[1], tags=set(line.split()[2:]))
+            case = dict({k: [] for k in LISTS}, run="{1}", exit="{2}", name=line.split()[1],
+                        tags=set(line.split()[2:]))
             cases.append(case)
         elif case is None:
             (shared if line.startswith("shared: ") else prelude).append(line.removeprefix("shared: "))
@@ -32,23 +33,25 @@ def parse(path):
             case[field][-1] += "\n" + line.strip()  # a command continued
         else:
             field, _, value = line.partition(": ")
-            if field not in LISTS + ("run", "exit"):
+            field, _, row_tag = field.partition(" ")  # each posix: / each win: a row of one side
+            if field not in LISTS + ("run", "exit") or row_tag and field != "each":
                 sys.exit(f"{path}: unknown line: {line}")
+            value = (row_tag, value) if field == "each" else value
             case[field] = case[field] + [value] if field in LISTS else value
-    for case in cases:
-        if "run" not in case or "exit" not in case:
-            sys.exit(f"{path}: {case['name']} has no run: or no exit:")
+    for case in (c for c in cases if not c["each"] and re.search(r"\{\d\}", c["run"] + c["exit"])):
+        sys.exit(f"{path}: {case['name']} has no run: or no exit:")
     return "\n".join(prelude), "\n".join(shared), cases
 
 
 def expand(case):
     """One case per `each:` line, its tab-separated values for {1}, {2}... ($V1, $V2...)."""
-    for line in case["each"] or [None]:
+    for tag, line in case["each"] or [("", None)]:
         values = [] if line is None else (line.split("\t") + [""] * 9)[:9]
         sub = lambda s: re.sub(r"\{(\d)\}", lambda m: values[int(m.group(1)) - 1] if values else m[0], s)
         copy = {k: [sub(x) for x in v] if isinstance(v, list) else sub(v) if isinstance(v, str) else v
-                for k, v in case.items()}
-        yield dict(copy, name=case["name"] + (f"[{values[0]!r}]" if values else ""), values=values)
+                for k, v in case.items() if k != "each"}
+        row = "" if line is None else "[" + line.replace("\t", " | ") + "]"
+        yield dict(copy, name=case["name"] + row, values=values, tags=case["tags"] | {tag} - {""})
 
 
 def run_case(case, prelude, env, folder, sep):
@@ -79,7 +82,7 @@ def run_case(case, prelude, env, folder, sep):
     problems += [f"no '{fix(s)}' in the errors" for s in case["err"] if fix(s) not in err]
     problems += ["an escape byte printed raw"] if "\x1b" in out + err else []
     problems += ["errors printed on success"] if code == 0 and err else []
-    check = subprocess.run(["bash", "-c", prelude + f"\ncode={code}\n" + each(case["then"], 1)],
+    check = subprocess.run(["bash", "-c", prelude + "\n" + each(case["then"], 1)],
                            cwd=folder, env=env, capture_output=True)
     if check.returncode != 0:
         problems.append("the check after failed: " + "\n".join(case["then"]) + "\n" +
@@ -95,30 +98,25 @@ def main():
     for option in ("--tool", "--runner", "--craft", "--stub", "--only", "--without"):
         ap.add_argument(option, default="")
     a = ap.parse_args()
-    windows = bool(a.runner)
     prelude, shared, cases = parse(a.cases)
+    left_out = {"posix" if a.runner else "win"} | set(a.without.split(","))
     env = dict(os.environ, LC_ALL="C.UTF-8", TZ="UTC0", VORX=os.path.realpath(a.tool), RUNNER=a.runner,
                CRAFT=os.path.realpath(a.craft), STUB=a.stub)
-    failures, ran, skipped = [], 0, 0
-    without = set(filter(None, a.without.split(",")))
+    results = []
     with tempfile.TemporaryDirectory() as shared_dir:
         env["A"] = shared_dir
         if subprocess.run(["bash", "-c", prelude + "\ncd \"$A\"\n" + shared], env=env).returncode == 77:
             print("[  SKIPPED ] the runner cannot run the tool here")
             return 77
         for case in (c for raw in cases for c in expand(raw)):
-            tags = case["tags"]
-            if ("posix" in tags and windows) or ("win" in tags and not windows) or tags & without or \
-                    (a.only and a.only not in tags):
+            if case["tags"] & left_out or (a.only and a.only not in case["tags"]):
                 continue
             with tempfile.TemporaryDirectory() as folder:
-                result = run_case(case, prelude, env, folder, "\\" if windows else "/")
-            skipped += result is None
-            ran += result is not None
-            if result:
-                failures.append(f"FAILED {case['name']}: vorx {case['run']}\n" + result)
+                results.append((case, run_case(case, prelude, env, folder, "\\" if a.runner else "/")))
+    failures = [f"FAILED {case['name']}: vorx {case['run']}\n{result}" for case, result in results if result]
+    ran = sum(result is not None for _, result in results)
     print("\n".join(failures), file=sys.stderr)
-    print(f"{ran} cases run, {skipped} skipped, {len(failures)} failed")
+    print(f"{ran} cases run, {len(results) - ran} skipped, {len(failures)} failed")
     return 1 if failures else 77 if ran == 0 else 0
 
 
