@@ -28,6 +28,9 @@ struct PathStatus {
     int64_t writeSeconds = 0;  // last write, seconds since 1970 UTC
     uint16_t attributes =
         0x20;  // Win32 attribute bits (read-only 1, hidden 2, system 4, archive 0x20)
+    // Which file it is (StatIn only): the device and inode number (POSIX), the file's
+    // number on its volume (Windows; device 0). Both 0 where the system does not tell.
+    uint64_t device = 0, id = 0;
 };
 
 // Status of `path`, following a symbolic link (isLink tells that there was one).
@@ -170,8 +173,10 @@ public:
     // A new descriptor of platform.h that writes this file, for the caller to close; -1
     // when it cannot be made.
     int OpenForWriting() const;
-    // Renames the file over `name` in its folder; afterwards this object holds nothing.
-    bool RenameTo(const std::string& name);
+    // Renames the file to `name` in its folder: over a file of that name when `replace`,
+    // otherwise failing when the file system finds one. Afterwards this object holds
+    // nothing.
+    bool RenameTo(const std::string& name, bool replace = true);
     void Remove();
 
 private:

@@ -118,12 +118,14 @@ private:
     bool WalkTo(Entry* entry);
     bool StepInto(Entry* entry, size_t step);
     host::PathKind Existing(const Entry& entry) const;
+    // True (reported) when the file in the entry's way is one this run wrote.
+    bool WroteEarlier(const Entry& entry);
     // Whether the entry's file may be written over `existing` (asking on the terminal).
     bool MayWrite(host::PathKind existing, const std::string& path);
     // Decodes the entry into its file; false when the run stops there (interrupted).
     bool Write(const Entry& entry, bool replace);
     bool DecodeToMemory(const Entry& entry, bool replace, vorx_Error* e);
-    bool DecodeToFile(const Entry& entry, vorx_Error* e);
+    bool DecodeToFile(const Entry& entry, bool replace, vorx_Error* e);
     void Failure(const std::string& message, int code);
     void ReportWriterFailures();
     int Summary();
@@ -175,6 +177,7 @@ bool Extraction::ExtractEntry(size_t position) {
     entry.plan = PlanWalk(info.name, o_.codePage, outDir_);
     if (!Claim(entry) || !WalkTo(&entry)) return true;
     const host::PathKind existing = Existing(entry);
+    if (existing == host::PathKind::File && !entry.fresh && WroteEarlier(entry)) return true;
     if (!MayWrite(existing, entry.path())) return true;
     vorx_SetUserData(archive_.handle, &tracker);
     // Where names ignore case no folder counts as fresh, so the file system was asked
@@ -248,6 +251,20 @@ host::PathKind Extraction::Existing(const Entry& entry) const {
     return written_.count(entry.path()) ? host::PathKind::File : host::PathKind::Missing;
 }
 
+// Two names of the entries that differ as Windows compares names can still lead to one
+// file: a file system may fold letters the comparison keeps apart, know a file by a
+// short name too, or reach one folder by two ways. The later entry would replace the
+// earlier one's file, so the file's identity decides, not its name.
+bool Extraction::WroteEarlier(const Entry& entry) {
+    writer_.Drain();
+    if (!writer_.Wrote(host::StatIn(*entry.folder, entry.leaf()))) return false;
+    Failure("refused '" + entry.display +
+                "': the file system takes its name for the file of an earlier entry, and one "
+                "file cannot hold both",
+            kExitFatal);
+    return true;
+}
+
 bool Extraction::MayWrite(host::PathKind existing, const std::string& path) {
     OverwriteDecision decision = DecideOverwrite(existing, policy_, canAsk_, Reply::NotAsked);
     while (decision.action == Action::Ask) {
@@ -274,7 +291,7 @@ bool Extraction::Write(const Entry& entry, bool replace) {
     vorx_Error e = vorx_Success;
     const bool inMemory =
         entry.info.uncompressedSize <= kExtractInMemoryLimit && DecodeToMemory(entry, replace, &e);
-    if (!inMemory && !DecodeToFile(entry, &e)) return true;
+    if (!inMemory && !DecodeToFile(entry, replace, &e)) return true;
     if (e != vorx_Success) {
         if (gInterrupted) return false;
         Failure("cannot extract '" + entry.display + "': " +
@@ -313,7 +330,7 @@ bool Extraction::DecodeToMemory(const Entry& entry, bool replace, vorx_Error* e)
 
 // Decoded into a file of a fresh name beside the entry's, renamed into place when it is
 // complete. False (reported) when the file system refuses either.
-bool Extraction::DecodeToFile(const Entry& entry, vorx_Error* e) {
+bool Extraction::DecodeToFile(const Entry& entry, bool replace, vorx_Error* e) {
     writer_.Drain();
     host::TemporaryFile temporary;
     if (!temporary.Create(entry.folder)) {
@@ -322,11 +339,14 @@ bool Extraction::DecodeToFile(const Entry& entry, vorx_Error* e) {
     }
     *e = DecodeToTemporary(decoder_, entry.index, entry.info, temporary, *entry.folder,
                            archive_.Password());
-    if (*e == vorx_Success && !temporary.RenameTo(entry.leaf())) {
+    if (*e == vorx_Success && !temporary.RenameTo(entry.leaf(), replace)) {
         Failure(SystemFailure("cannot write '" + entry.path() + "'"), kExitFatal);
         return false;
     }
-    if (*e == vorx_Success) ++extractedHere_;
+    if (*e == vorx_Success) {
+        ++extractedHere_;
+        writer_.Note(host::StatIn(*entry.folder, entry.leaf()));
+    }
     return true;
 }
 

@@ -90,12 +90,23 @@ size_t FileWriter::written() {
     return written_;
 }
 
+bool FileWriter::Wrote(const host::PathStatus& file) {
+    host::Locked lock(mutex_);
+    return file.id != 0 && identities_.count({file.device, file.id}) != 0;
+}
+
+void FileWriter::Note(const host::PathStatus& file) {
+    host::Locked lock(mutex_);
+    if (file.id != 0) identities_.emplace(file.device, file.id);
+}
+
 void FileWriter::WriteUnlocked(FileJob& job) {
     mutex_.Unlock();
     std::string failure;
     bool ok = false, outOfMemory = false;
     try {
         ok = WriteFileJob(job, &failure);
+        if (ok) Note(host::StatIn(*job.folder, job.name));
     } catch (const std::bad_alloc&) {
         outOfMemory = true;
     }

@@ -16,7 +16,9 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/host.h"
@@ -59,6 +61,10 @@ public:
     std::vector<std::string> TakeFailures();
     // Files written so far.
     size_t written();
+    // Whether `file` (a status from host::StatIn) is one this writer wrote, or one
+    // noted; Drain first for the files submitted so far.
+    bool Wrote(const host::PathStatus& file);
+    void Note(const host::PathStatus& file);
 
 private:
     // Writes `job` (its data let go afterwards) with the lock released meanwhile, and
@@ -76,6 +82,7 @@ private:
     bool stopping_ = false;
     bool abandon_ = false;
     size_t written_ = 0;
+    std::set<std::pair<uint64_t, uint64_t>> identities_;  // of the files written
     bool outOfMemory_ = false;
     std::vector<std::string> failures_;
     host::Thread thread_;

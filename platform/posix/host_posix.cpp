@@ -223,6 +223,8 @@ PathStatus StatIn(const Folder& folder, const std::string& name) {
     status.size = static_cast<uint64_t>(st.st_size);
     status.writeSeconds = static_cast<int64_t>(st.st_mtim.tv_sec);
     status.attributes = status.kind == PathKind::Directory ? 0x10 : 0x20;
+    status.device = static_cast<uint64_t>(st.st_dev);
+    status.id = static_cast<uint64_t>(st.st_ino);
     return status;
 }
 
@@ -309,10 +311,32 @@ int TemporaryFile::OpenForWriting() const {
     return openat(static_cast<int>(handle_), kTemporaryFileName, O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
 }
 
-bool TemporaryFile::RenameTo(const std::string& name) {
+namespace {
+
+// Renames `from` in folder `fromAt` to `to` in folder `toAt`, failing (EEXIST) when the
+// file system finds a file under the new name, by whatever spelling it accepts for it.
+bool RenameWithoutReplacing(int fromAt, const char* from, int toAt, const char* to) {
+    if (renameat2(fromAt, from, toAt, to, RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system that cannot: a second name made exclusively (the first goes with the
+    // private folder), or where it has no second names, a look before the rename.
+    if (linkat(fromAt, from, toAt, to, 0) == 0) return true;
+    if (errno == EEXIST) return false;
+    struct stat st;
+    if (fstatat(toAt, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return renameat(fromAt, from, toAt, to) == 0;
+}
+
+}  // namespace
+
+bool TemporaryFile::RenameTo(const std::string& name, bool replace) {
     if (handle_ < 0) return false;
-    if (renameat(static_cast<int>(handle_), kTemporaryFileName, FolderAccess::Fd(*folder_),
-                 name.c_str()) != 0)
+    const int from = static_cast<int>(handle_), to = FolderAccess::Fd(*folder_);
+    if (replace ? renameat(from, kTemporaryFileName, to, name.c_str()) != 0
+                : !RenameWithoutReplacing(from, kTemporaryFileName, to, name.c_str()))
         return false;
     Remove();
     return true;

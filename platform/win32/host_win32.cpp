@@ -262,6 +262,7 @@ PathStatus StatIn(const Folder& folder, const std::string& name) {
     status.size = found.size;
     status.writeSeconds = FileTimeToSeconds(found.writeTime);
     status.attributes = static_cast<uint16_t>(found.attributes & 0x27);
+    if (found.identified) status.id = found.id;
     return status;
 }
 
@@ -317,13 +318,13 @@ int TemporaryFile::OpenForWriting() const {
     return ToDescriptor(copy);
 }
 
-bool TemporaryFile::RenameTo(const std::string& name) {
+bool TemporaryFile::RenameTo(const std::string& name, bool replace) {
     if (handle_ == -1) return false;
     // Through the handle, in the held folder: the name is never looked up again. A
     // failed rename has removed the file.
     const HANDLE file = reinterpret_cast<HANDLE>(handle_);
     const bool renamed = platform::held::RenameOpenFile(file, FolderAccess::Handle(*folder_),
-                                                        WideName(name).name(), true);
+                                                        WideName(name).name(), replace);
     CloseHandle(file);
     handle_ = -1;
     folder_.reset();
