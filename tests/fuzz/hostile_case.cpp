@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <iconv.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -228,16 +229,21 @@ std::string Join(const std::vector<std::string>& parts, bool ignoreCase) {
 }
 
 // Every file, folder and link below `folder`, never through a link, with what each is: a
-// file with its size, time and a hash of its bytes.
+// file with its size, time and a hash of its bytes. A folder seen before (mounted a
+// second time) is listed, not entered again.
 std::map<std::string, std::string> Walk(const std::string& folder) {
     namespace fs = std::filesystem;
     std::map<std::string, std::string> tree;
+    std::set<std::pair<dev_t, ino_t>> folders;
+    struct stat st;
+    if (stat(folder.c_str(), &st) == 0) folders.emplace(st.st_dev, st.st_ino);
     std::error_code ec;
     for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string path = it->path().string(), rel = path.substr(folder.size() + 1);
-        struct stat st;
         char target[4096];
         if (lstat(path.c_str(), &st) != 0) continue;
+        if (S_ISDIR(st.st_mode) && !folders.emplace(st.st_dev, st.st_ino).second)
+            it.disable_recursion_pending();
         if (S_ISREG(st.st_mode)) {
             const std::string content = ReadAll(path);
             tree[rel] = "file of " + std::to_string(content.size()) + " bytes, time " +
@@ -254,6 +260,7 @@ std::map<std::string, std::string> Walk(const std::string& folder) {
 }
 
 const char kPlanted[] = "PLANTED";
+const char kSecondWay[] = "second-way";  // the destination's second name
 
 }  // namespace
 
@@ -313,6 +320,15 @@ Case MakeCase(Choices& choices, const std::vector<unsigned>& codePages, size_t m
         if (choices.OneIn(3)) p.path.back() = Twin(p.path.back());
         c.plants.push_back(std::move(p));
     }
+    if (choices.OneIn(6)) {
+        // An entry that reaches an earlier one's file by the destination's second name,
+        // small or past the size the tool decodes through a temporary file.
+        const std::string name = c.entries[choices.Below(static_cast<uint32_t>(count))].name;
+        const size_t length =
+            choices.OneIn(2) ? (4u << 20) + choices.Below(1u << 20) : choices.Below(300);
+        c.entries.push_back(Plain(std::string(kSecondWay) + "\\" + name, count, length, 'b'));
+        c.plants.push_back({PlantKind::Mount, {kSecondWay}});
+    }
     std::sort(c.plants.begin(), c.plants.end(),
               [](const Plant& a, const Plant& b) { return a.path.size() < b.path.size(); });
     return c;
@@ -338,8 +354,8 @@ std::string Describe(const Case& c) {
     }
     for (const Plant& p : c.plants)
         text += "  planted kind " + std::to_string(static_cast<int>(p.kind)) + " (FolderLink, " +
-                "FileLink, DanglingLink, HardLink, File, Folder, Fifo) at " + Join(p.path, false) +
-                "\n";
+                "FileLink, DanglingLink, HardLink, File, Folder, Fifo, Mount) at " +
+                Join(p.path, false) + "\n";
     return text;
 }
 
@@ -369,6 +385,15 @@ Scene::Scene(const Case& c, const std::string& parent) {
     std::FILE* f = std::fopen(secret.c_str(), "wbx");
     if (!f || std::fputs("SECRET", f) < 0 || std::fclose(f) != 0) return;
     for (const Plant& p : c.plants) {
+        if (p.kind == PlantKind::Mount) {
+            const std::string path = out + "/" + kSecondWay;
+            if (mkdir(path.c_str(), 0755) != 0) continue;
+            if (mount(out.c_str(), path.c_str(), nullptr, MS_BIND, nullptr) == 0)
+                mounts.push_back(path);
+            else
+                rmdir(path.c_str());  // not where the hunt may mount: a plain folder then
+            continue;
+        }
         // Folders on the way are made only where nothing stands yet.
         std::string path = out;
         bool clear = true;
@@ -394,6 +419,7 @@ Scene::Scene(const Case& c, const std::string& parent) {
 }
 
 Scene::~Scene() {
+    for (const std::string& path : mounts) umount2(path.c_str(), MNT_DETACH);
     std::error_code ec;
     if (!root.empty()) std::filesystem::remove_all(root, ec);
 }
@@ -435,7 +461,10 @@ std::vector<std::string> Check(const Case& c, const Scene& scene, const Outcome&
         }
         const Entry& e = c.entries[index];
         const std::string entry = "entry " + std::to_string(index), why = Forbidden(c, e);
-        const auto parts = HostComponents(e.name, c.codePage);
+        auto parts = HostComponents(e.name, c.codePage);
+        // Under the destination's second name, a file lies in the destination itself.
+        if (parts && parts->size() > 1 && parts->front() == kSecondWay && !scene.mounts.empty())
+            parts->erase(parts->begin());
         const std::string expected = parts ? Join(*parts, outcome.ignoreCase) : "";
         if (content != e.data) broken.push_back("'" + path + "' holds a damaged copy of " + entry);
         if (!why.empty())

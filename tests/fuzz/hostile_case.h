@@ -53,8 +53,10 @@ struct Entry {
 };
 
 // What stands in the destination before the extraction: links out of it (to a folder, to
-// a file, to nothing), a second name of a file outside it, a file, a folder, a FIFO.
-enum class PlantKind { FolderLink, FileLink, DanglingLink, HardLink, File, Folder, Fifo };
+// a file, to nothing), a second name of a file outside it, a file, a folder, a FIFO; the
+// destination itself again under a second name (a bind mount, where the hunt may mount),
+// so that two names of the archive lead to one file.
+enum class PlantKind { FolderLink, FileLink, DanglingLink, HardLink, File, Folder, Fifo, Mount };
 
 struct Plant {
     PlantKind kind;
@@ -99,6 +101,7 @@ struct Scene {
 
     bool ok = false;
     std::string root, out, archive, snapshot;
+    std::vector<std::string> mounts;  // unmounted with this object
 };
 
 struct Outcome {
