@@ -254,14 +254,12 @@ host::PathKind Extraction::Existing(const Entry& entry) const {
 // Two names of the entries that differ as Windows compares names can still lead to one
 // file: a file system may fold letters the comparison keeps apart, know a file by a
 // short name too, or reach one folder by two ways. The later entry would replace the
-// earlier one's file, so the file's identity decides, not its name.
+// earlier one's file, so the file's identity decides, not its name: here for the files
+// written so far (no question is asked about them), and again by the writer before it
+// replaces a file, once the jobs before it are written.
 bool Extraction::WroteEarlier(const Entry& entry) {
-    writer_.Drain();
-    if (!writer_.Wrote(host::StatIn(*entry.folder, entry.leaf()))) return false;
-    Failure("refused '" + entry.display +
-                "': the file system takes its name for the file of an earlier entry, and one "
-                "file cannot hold both",
-            kExitFatal);
+    if (!writer_.Wrote(*entry.folder, entry.leaf())) return false;
+    Failure(SharedFileFailure(entry.path()), kExitFatal);
     return true;
 }
 
@@ -332,6 +330,7 @@ bool Extraction::DecodeToMemory(const Entry& entry, bool replace, vorx_Error* e)
 // complete. False (reported) when the file system refuses either.
 bool Extraction::DecodeToFile(const Entry& entry, bool replace, vorx_Error* e) {
     writer_.Drain();
+    if (replace && WroteEarlier(entry)) return false;
     host::TemporaryFile temporary;
     if (!temporary.Create(entry.folder)) {
         Failure(SystemFailure("cannot write '" + entry.path() + "'"), kExitFatal);
@@ -345,7 +344,7 @@ bool Extraction::DecodeToFile(const Entry& entry, bool replace, vorx_Error* e) {
     }
     if (*e == vorx_Success) {
         ++extractedHere_;
-        writer_.Note(host::StatIn(*entry.folder, entry.leaf()));
+        writer_.Note(*entry.folder, entry.leaf());
     }
     return true;
 }

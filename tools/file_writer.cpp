@@ -33,6 +33,12 @@ bool WriteFileJob(const FileJob& job, std::string* failure) {
     return ok;
 }
 
+std::string SharedFileFailure(const std::string& path) {
+    return "refused '" + path +
+           "': the file system takes its name for the file of an earlier entry, and one file "
+           "cannot hold both";
+}
+
 namespace {
 
 // What a queued job counts against the limit: its data, and for every job a share that
@@ -90,12 +96,14 @@ size_t FileWriter::written() {
     return written_;
 }
 
-bool FileWriter::Wrote(const host::PathStatus& file) {
+bool FileWriter::Wrote(const host::Folder& folder, const std::string& name) {
+    const host::PathStatus file = host::StatIn(folder, name);
     host::Locked lock(mutex_);
     return file.id != 0 && identities_.count({file.device, file.id}) != 0;
 }
 
-void FileWriter::Note(const host::PathStatus& file) {
+void FileWriter::Note(const host::Folder& folder, const std::string& name) {
+    const host::PathStatus file = host::StatIn(folder, name);
     host::Locked lock(mutex_);
     if (file.id != 0) identities_.emplace(file.device, file.id);
 }
@@ -105,8 +113,12 @@ void FileWriter::WriteUnlocked(FileJob& job) {
     std::string failure;
     bool ok = false, outOfMemory = false;
     try {
-        ok = WriteFileJob(job, &failure);
-        if (ok) Note(host::StatIn(*job.folder, job.name));
+        // The jobs before this one are written: the file it would replace is judged now.
+        if (job.replace && Wrote(*job.folder, job.name)) {
+            failure = SharedFileFailure(job.path);
+        } else if ((ok = WriteFileJob(job, &failure))) {
+            Note(*job.folder, job.name);
+        }
     } catch (const std::bad_alloc&) {
         outOfMemory = true;
     }

@@ -39,6 +39,9 @@ struct FileJob {
 // in `failure`; the temporary file is removed.
 bool WriteFileJob(const FileJob& job, std::string* failure);
 
+// Why the file at `path` is not written: it is an earlier entry's.
+std::string SharedFileFailure(const std::string& path);
+
 class FileWriter {
 public:
     // Submit waits while more than `maxQueuedBytes` of file data wait to be written.
@@ -61,10 +64,11 @@ public:
     std::vector<std::string> TakeFailures();
     // Files written so far.
     size_t written();
-    // Whether `file` (a status from host::StatIn) is one this writer wrote, or one
-    // noted; Drain first for the files submitted so far.
-    bool Wrote(const host::PathStatus& file);
-    void Note(const host::PathStatus& file);
+    // Whether the file now under `name` in `folder` is one this writer wrote (or was told
+    // of by Note). Two names may lead to one file, so a later entry is judged by this,
+    // not by its name; a job that replaces such a file fails (SharedFileFailure).
+    bool Wrote(const host::Folder& folder, const std::string& name);
+    void Note(const host::Folder& folder, const std::string& name);
 
 private:
     // Writes `job` (its data let go afterwards) with the lock released meanwhile, and

@@ -24,13 +24,14 @@ size_t EntriesIn(const std::string& folder) {
     return names.size();
 }
 
-// Through a queue smaller than one file (which still goes, alone): files in order, later
-// ones replacing earlier ones; failures reported in order with the system's reason, leaving
-// the old file and no temporary; after Finish, files are written at once and counted the
-// same way.
+// Through a queue smaller than one file (which still goes, alone): files in order, each
+// replacing a file that was there before, never one the writer wrote itself (whatever
+// name leads to it); failures reported in order with the system's reason, leaving the old
+// file and no temporary; after Finish, files are written at once and counted the same way.
 TEST(FileWriter, WritesInOrderAndReportsFailuresWithoutLeftovers) {
     TempDir dir;
     const host::FolderPtr folder = host::OpenFolder(dir.Path());
+    for (int i = 0; i < 20; ++i) vorx::test::WriteFile(dir.File("f" + std::to_string(i)), "old");
     vorx::test::WriteFile(dir.File("existing"), std::string("old"));
     const auto job = [&](const std::string& name, const std::string& content, bool replace) {
         tool::FileJob j;
@@ -46,24 +47,26 @@ TEST(FileWriter, WritesInOrderAndReportsFailuresWithoutLeftovers) {
     tool::FileWriter writer(100);
     for (int round = 0; round < 3; ++round)
         for (int i = 0; i < 20; ++i)
-            writer.Submit(
-                job("f" + std::to_string(i), std::string(i + round, 'a' + round), round > 0));
+            writer.Submit(job("f" + std::to_string(i), std::string(i + round, 'a' + round), true));
     writer.Submit(job("missing/two", "2", false));
     writer.Submit(job("existing", "new", false));  // never created over a file
     writer.Finish(false);
-    const auto failures = [&](const std::vector<std::string>& paths) {
+    // What each failure starts with: "cannot write 'PATH': " or "refused 'PATH': ".
+    const auto failures = [&](const std::vector<std::string>& starts) {
         const std::vector<std::string> got = writer.TakeFailures();
-        ASSERT_EQ(got.size(), paths.size());
-        for (size_t i = 0; i < got.size(); ++i) {
-            const std::string start = "cannot write '" + paths[i] + "': ";
-            EXPECT_TRUE(got[i].rfind(start, 0) == 0 && got[i].size() > start.size()) << got[i];
-        }
+        ASSERT_EQ(got.size(), starts.size());
+        for (size_t i = 0; i < got.size(); ++i)
+            EXPECT_TRUE(got[i].rfind(starts[i], 0) == 0 && got[i].size() > starts[i].size())
+                << got[i];
     };
-    failures({"missing/two", "existing"});
-    EXPECT_EQ(writer.written(), 60u);
+    std::vector<std::string> expected;
+    for (int i = 0; i < 40; ++i) expected.push_back("refused 'f" + std::to_string(i % 20) + "': ");
+    expected.insert(expected.end(), {"cannot write 'missing/two': ", "cannot write 'existing': "});
+    failures(expected);
+    EXPECT_EQ(writer.written(), 20u);
     for (int i = 0; i < 20; ++i) {
-        EXPECT_EQ(ReadText(dir.File("f" + std::to_string(i))), std::string(i + 2, 'c')) << i;
-        EXPECT_EQ(vorx::test::ModificationTime(dir.File("f" + std::to_string(i))), 1500000002 + i)
+        EXPECT_EQ(ReadText(dir.File("f" + std::to_string(i))), std::string(i, 'a')) << i;
+        EXPECT_EQ(vorx::test::ModificationTime(dir.File("f" + std::to_string(i))), 1500000000 + i)
             << i;
     }
     EXPECT_EQ(ReadText(dir.File("existing")), "old");
@@ -71,8 +74,8 @@ TEST(FileWriter, WritesInOrderAndReportsFailuresWithoutLeftovers) {
     writer.Submit(job("late", "4", false));
     writer.Submit(job("existing", "5", false));
     EXPECT_EQ(ReadText(dir.File("late")), "4");
-    EXPECT_EQ(writer.written(), 61u);
-    failures({"existing"});
+    EXPECT_EQ(writer.written(), 21u);
+    failures({"cannot write 'existing': "});
 }
 
 #ifndef _WIN32
