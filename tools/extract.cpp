@@ -117,9 +117,9 @@ private:
     // (reported) when a folder cannot be made or is a link.
     bool WalkTo(Entry* entry);
     bool StepInto(Entry* entry, size_t step);
-    host::PathKind Existing(const Entry& entry) const;
-    // True (reported) when the file in the entry's way is one this run wrote.
-    bool WroteEarlier(const Entry& entry);
+    host::PathStatus Existing(const Entry& entry) const;
+    // True (reported) when the file in the entry's way, `existing`, is one this run wrote.
+    bool WroteEarlier(const Entry& entry, const host::PathStatus& existing);
     // Whether the entry's file may be written over `existing` (asking on the terminal).
     bool MayWrite(host::PathKind existing, const std::string& path);
     // Decodes the entry into its file; false when the run stops there (interrupted).
@@ -176,13 +176,14 @@ bool Extraction::ExtractEntry(size_t position) {
     progress_.SetFile(entry.display);
     entry.plan = PlanWalk(info.name, o_.codePage, outDir_);
     if (!Claim(entry) || !WalkTo(&entry)) return true;
-    const host::PathKind existing = Existing(entry);
-    if (existing == host::PathKind::File && !entry.fresh && WroteEarlier(entry)) return true;
-    if (!MayWrite(existing, entry.path())) return true;
+    const host::PathStatus existing = Existing(entry);
+    if (existing.kind == host::PathKind::File && !entry.fresh && WroteEarlier(entry, existing))
+        return true;
+    if (!MayWrite(existing.kind, entry.path())) return true;
     vorx_SetUserData(archive_.handle, &tracker);
     // Where names ignore case no folder counts as fresh, so the file system was asked
     // (under any spelling); an entry of a name seen before was refused.
-    return Write(entry, existing != host::PathKind::Missing);
+    return Write(entry, existing.kind != host::PathKind::Missing);
 }
 
 bool Extraction::Claim(const Entry& entry) {
@@ -245,10 +246,13 @@ bool Extraction::StepInto(Entry* entry, size_t step) {
 // What is at the entry's file now. In a folder this extraction made, only its own files
 // and folders can be in the way; elsewhere the file system says what is there (a link of
 // the file's name counts as a file: it is replaced, never followed).
-host::PathKind Extraction::Existing(const Entry& entry) const {
-    if (!entry.fresh) return host::StatIn(*entry.folder, entry.leaf()).kind;
-    if (folders_.existing.count(entry.path())) return host::PathKind::Directory;
-    return written_.count(entry.path()) ? host::PathKind::File : host::PathKind::Missing;
+host::PathStatus Extraction::Existing(const Entry& entry) const {
+    if (!entry.fresh) return host::StatIn(*entry.folder, entry.leaf());
+    host::PathStatus status;
+    status.kind = folders_.existing.count(entry.path()) ? host::PathKind::Directory
+                  : written_.count(entry.path())        ? host::PathKind::File
+                                                        : host::PathKind::Missing;
+    return status;
 }
 
 // Two names of the entries that differ as Windows compares names can still lead to one
@@ -257,8 +261,8 @@ host::PathKind Extraction::Existing(const Entry& entry) const {
 // earlier one's file, so the file's identity decides, not its name: here for the files
 // written so far (no question is asked about them), and again by the writer before it
 // replaces a file, once the jobs before it are written.
-bool Extraction::WroteEarlier(const Entry& entry) {
-    if (!writer_.Wrote(*entry.folder, entry.leaf())) return false;
+bool Extraction::WroteEarlier(const Entry& entry, const host::PathStatus& existing) {
+    if (!writer_.Wrote(existing)) return false;
     Failure(SharedFileFailure(entry.path()), kExitFatal);
     return true;
 }
@@ -330,7 +334,7 @@ bool Extraction::DecodeToMemory(const Entry& entry, bool replace, vorx_Error* e)
 // complete. False (reported) when the file system refuses either.
 bool Extraction::DecodeToFile(const Entry& entry, bool replace, vorx_Error* e) {
     writer_.Drain();
-    if (replace && WroteEarlier(entry)) return false;
+    if (replace && WroteEarlier(entry, host::StatIn(*entry.folder, entry.leaf()))) return false;
     host::TemporaryFile temporary;
     if (!temporary.Create(entry.folder)) {
         Failure(SystemFailure("cannot write '" + entry.path() + "'"), kExitFatal);
@@ -344,7 +348,7 @@ bool Extraction::DecodeToFile(const Entry& entry, bool replace, vorx_Error* e) {
     }
     if (*e == vorx_Success) {
         ++extractedHere_;
-        writer_.Note(*entry.folder, entry.leaf());
+        writer_.Note(host::StatIn(*entry.folder, entry.leaf()));
     }
     return true;
 }

@@ -96,14 +96,12 @@ size_t FileWriter::written() {
     return written_;
 }
 
-bool FileWriter::Wrote(const host::Folder& folder, const std::string& name) {
-    const host::PathStatus file = host::StatIn(folder, name);
+bool FileWriter::Wrote(const host::PathStatus& file) {
     host::Locked lock(mutex_);
     return file.id != 0 && identities_.count({file.device, file.id}) != 0;
 }
 
-void FileWriter::Note(const host::Folder& folder, const std::string& name) {
-    const host::PathStatus file = host::StatIn(folder, name);
+void FileWriter::Note(const host::PathStatus& file) {
     host::Locked lock(mutex_);
     if (file.id != 0) identities_.emplace(file.device, file.id);
 }
@@ -114,10 +112,10 @@ void FileWriter::WriteUnlocked(FileJob& job) {
     bool ok = false, outOfMemory = false;
     try {
         // The jobs before this one are written: the file it would replace is judged now.
-        if (job.replace && Wrote(*job.folder, job.name)) {
+        if (job.replace && Wrote(host::StatIn(*job.folder, job.name))) {
             failure = SharedFileFailure(job.path);
         } else if ((ok = WriteFileJob(job, &failure))) {
-            Note(*job.folder, job.name);
+            Note(host::StatIn(*job.folder, job.name));
         }
     } catch (const std::bad_alloc&) {
         outOfMemory = true;

@@ -64,11 +64,11 @@ public:
     std::vector<std::string> TakeFailures();
     // Files written so far.
     size_t written();
-    // Whether the file now under `name` in `folder` is one this writer wrote (or was told
-    // of by Note). Two names may lead to one file, so a later entry is judged by this,
-    // not by its name; a job that replaces such a file fails (SharedFileFailure).
-    bool Wrote(const host::Folder& folder, const std::string& name);
-    void Note(const host::Folder& folder, const std::string& name);
+    // Whether `file` (a status from host::StatIn) is one this writer wrote (or was told of
+    // by Note). Two names may lead to one file, so a later entry is judged by this, not
+    // by its name; a job that replaces such a file fails (SharedFileFailure).
+    bool Wrote(const host::PathStatus& file);
+    void Note(const host::PathStatus& file);
 
 private:
     // Writes `job` (its data let go afterwards) with the lock released meanwhile, and
